@@ -1,0 +1,20 @@
+# Installs headers, the library, the CMake package (velmora::util) and velmora-util.pc.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS velmora_util EXPORT velmora-util-targets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY include/velmora DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT velmora-util-targets NAMESPACE velmora::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/velmora-util)
+configure_package_config_file(cmake/velmora-util-config.cmake.in
+  ${PROJECT_BINARY_DIR}/velmora-util-config.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/velmora-util)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/velmora-util-config-version.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/velmora-util-config.cmake
+  ${PROJECT_BINARY_DIR}/velmora-util-config-version.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/velmora-util)
+configure_file(cmake/velmora-util.pc.in ${PROJECT_BINARY_DIR}/velmora-util.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/velmora-util.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

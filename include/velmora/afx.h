@@ -1,0 +1,8 @@
+// The application framework classes the library and its hosts share.
+#pragma once
+
+#include <velmora/afx/string.h>
+#include <velmora/afx/collections.h>
+#include <velmora/afx/object.h>
+#include <velmora/afx/exception.h>
+#include <velmora/afx/module.h>

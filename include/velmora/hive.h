@@ -1,0 +1,32 @@
+// Administration of the registry store on POSIX: where the hives live, batches, integrity.
+#pragma once
+
+#include <velmora/win32.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vlx {
+
+enum class Hive { User, Machine, DefaultUser };
+
+// Path of the SQLite file that holds the hive (it may not exist yet).
+VLX_API std::string hivePath(Hive hive);
+
+// Runs `body` as one transaction on `hive`: every Reg* change it makes to that hive lands
+// together when it returns ERROR_SUCCESS, and none lands otherwise (or when it throws).
+VLX_API LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body);
+
+struct HiveCheck {
+  Hive hive;
+  std::string path;
+  bool exists;      // false: the hive reads as its skeleton
+  bool ok;          // the file passed SQLite's integrity check
+  std::string what; // the first problem found, when !ok
+};
+
+// Checks every hive file through SQLite, changing nothing.
+VLX_API std::vector<HiveCheck> checkHives();
+
+} // namespace vlx

@@ -1,0 +1,9 @@
+// Win32 and OLE types and functions: the system's own on Windows, the library's on POSIX.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <velmora/win32/base.h>
+#include <velmora/win32/registry.h>
+#endif
