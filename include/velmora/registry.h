@@ -6,9 +6,9 @@
 #include <velmora/export.h>
 #include <velmora/win32.h>
 
-// The kind of a preference value; any value other than intType and stringType acts as
-// doubleType.
-enum valueTypes { intType = 0, doubleType = 1, stringType = 2 };
+// The kind of a preference value. Its type is fixed to int because hosts pass any int:
+// every value other than intType and stringType acts as doubleType.
+enum valueTypes : int { intType = 0, doubleType = 1, stringType = 2 };
 
 VLX_API int regSetUserValue(CString section, CString valueName, valueTypes type,
                             CString stringValue, int *intValue, double *doubleValue);

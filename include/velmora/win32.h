@@ -5,5 +5,6 @@
 #include <windows.h>
 #else
 #include <velmora/win32/base.h>
+#include <velmora/win32/module.h>
 #include <velmora/win32/registry.h>
 #endif

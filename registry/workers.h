@@ -1,0 +1,16 @@
+// The value workers below an open "Software" key, shared by the preference calls and the reset.
+#pragma once
+
+#include <velmora/registry.h>
+
+namespace vlx {
+
+// The product key below every hive's "Software".
+inline constexpr const char *productKey = "Velmora";
+
+int regWriteValue(HKEY softwareKey, CString section, CString valueName, valueTypes type,
+                  CString stringValue, int *intValue, double *doubleValue);
+int regReadValue(HKEY softwareKey, CString section, CString valueName, valueTypes type,
+                 CString &stringValue, int *intValue, double *doubleValue);
+
+} // namespace vlx
