@@ -1,0 +1,124 @@
+// Resetting the user's sections from the machine's.
+#include "registry_helpers.h"
+#include "support/temp_env.h"
+
+#include <velmora/registry.h>
+
+#include <cstring>
+#include <string>
+
+using namespace vlx::test;
+
+namespace {
+
+std::string sz(const char *text) { return std::string(text, std::strlen(text) + 1); }
+std::string dword(int value) { return std::string(reinterpret_cast<const char *>(&value), 4); }
+
+class Reset : public TempEnvTest {
+protected:
+  void machine(const std::string &section, const char *name, DWORD type, const std::string &d) {
+    plantValue(HKEY_LOCAL_MACHINE, "Software\\Velmora\\" + section, name, type, d);
+  }
+  void user(const std::string &section, const char *name, DWORD type, const std::string &d) {
+    plantValue(HKEY_CURRENT_USER, "Software\\Velmora\\" + section, name, type, d);
+  }
+  RawValue userValue(const std::string &section, const char *name) {
+    return rawValue(HKEY_CURRENT_USER, "Software\\Velmora\\" + section, name);
+  }
+};
+
+TEST_F(Reset, WithoutMachineProductKeyNothingChanges) {
+  user("General", "a", REG_DWORD, dword(1));
+  EXPECT_EQ(regResetUserPrefInfo(), 0);
+  EXPECT_TRUE(userValue("General", "a").found);
+}
+
+TEST_F(Reset, EmptyMachineProductKeyOnlyCreatesTheUserProductKey) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Velmora", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(regResetUserPrefInfo(), 1);
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora"));
+}
+
+TEST_F(Reset, SectionIsRebuiltFromTheMachine) {
+  machine("General", "count", REG_DWORD, dword(4));
+  machine("General", "ratio", REG_SZ, sz("0.5"));
+  machine("General", "list", REG_MULTI_SZ, std::string("a\0b\0\0", 5));
+  machine("Empty", "", REG_BINARY, "");
+  user("General", "count", REG_DWORD, dword(9));
+  user("General", "userOnly", REG_SZ, sz("x"));
+  user("Mine", "kept", REG_SZ, sz("y"));
+
+  EXPECT_EQ(regResetUserPrefInfo(), 1);
+  RawValue count = userValue("General", "count");
+  EXPECT_EQ(count.type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(count.data, dword(4));
+  RawValue ratio = userValue("General", "ratio");
+  EXPECT_EQ(ratio.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(ratio.data, sz("0.5"));
+  EXPECT_FALSE(userValue("General", "list").found);
+  EXPECT_FALSE(userValue("General", "userOnly").found);
+  EXPECT_TRUE(userValue("Mine", "kept").found);
+  // A machine section whose only value is of another type still leaves an empty user section.
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora\\Empty"));
+}
+
+TEST_F(Reset, ProductAndAddinSectionsArePassedOverByTheirExactPrefix) {
+  const char *skipped[] = {"Applications", "VelmoraExtras"};
+  const char *copied[] = {"My Applications", "velmoraLower"};
+  for (const char *name : skipped) {
+    machine(name, "m", REG_SZ, sz("machine"));
+    user(name, "u", REG_SZ, sz("user"));
+  }
+  for (const char *name : copied)
+    machine(name, "m", REG_SZ, sz("machine"));
+
+  EXPECT_EQ(regResetUserPrefInfo(), 1);
+  for (const char *name : skipped) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(userValue(name, "u").found);
+    EXPECT_FALSE(userValue(name, "m").found);
+  }
+  for (const char *name : copied) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(userValue(name, "m").data, sz("machine"));
+  }
+}
+
+TEST_F(Reset, OversizedMachineValueStopsTheReset) {
+  // Sections enumerate in upper-cased name order: A, B, C.
+  machine("A", "v", REG_DWORD, dword(1));
+  machine("B", "big", REG_BINARY, std::string(300, 'x'));
+  machine("C", "v", REG_DWORD, dword(3));
+  user("C", "v", REG_DWORD, dword(30));
+  user("C", "extra", REG_DWORD, dword(31));
+
+  EXPECT_EQ(regResetUserPrefInfo(), 0);
+  EXPECT_EQ(userValue("A", "v").data, dword(1));
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora\\B"));
+  EXPECT_EQ(userValue("C", "v").data, dword(30));
+  EXPECT_TRUE(userValue("C", "extra").found);
+}
+
+TEST_F(Reset, UserSectionWithSubkeysKeepsItsOtherValues) {
+  machine("General", "a", REG_DWORD, dword(1));
+  user("General", "a", REG_DWORD, dword(5));
+  user("General", "b", REG_DWORD, dword(6));
+  user("General\\Sub", "c", REG_DWORD, dword(7));
+  EXPECT_EQ(regResetUserPrefInfo(), 1);
+  EXPECT_EQ(userValue("General", "a").data, dword(1));
+  EXPECT_TRUE(userValue("General", "b").found);
+  EXPECT_TRUE(userValue("General\\Sub", "c").found);
+}
+
+TEST_F(Reset, MachineStringTooLongForTheReaderIsLeftOut) {
+  machine("General", "long", REG_SZ, sz(std::string(258, 'x').c_str()));
+  user("General", "long", REG_SZ, sz("old"));
+  machine("General", "short", REG_SZ, sz("s"));
+  EXPECT_EQ(regResetUserPrefInfo(), 1);
+  EXPECT_FALSE(userValue("General", "long").found);
+  EXPECT_EQ(userValue("General", "short").data, sz("s"));
+}
+
+} // namespace
