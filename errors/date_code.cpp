@@ -5,10 +5,12 @@
 
 // The tag marks where the digits begin and the blanks give a longer code room; the whole slot
 // keeps its length when stamped. External linkage and `used` keep it in writable data, whole.
+namespace vlx {
 #if defined(__GNUC__)
 __attribute__((used))
 #endif
-char vlxDateCodeSlot[60] = "$?153#548834?$97257                                        ";
+char dateCodeSlot[60] = "$?153#548834?$97257                                        ";
+} // namespace vlx
 
 namespace {
 
@@ -17,7 +19,7 @@ unsigned int cachedCode = 0;
 
 // The slot as it is in memory now: never a value the compiler folded from the initialiser.
 const char *slotText() {
-  const char *text = vlxDateCodeSlot;
+  const char *text = vlx::dateCodeSlot;
 #if defined(__GNUC__)
   asm volatile("" : "+r"(text));
 #endif
