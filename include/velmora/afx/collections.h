@@ -58,6 +58,8 @@ protected:
 private:
   void reserve(INT_PTR nMinSize);
   void insertGap(INT_PTR nIndex, INT_PTR nCount);
+  void setAtGrow(INT_PTR nIndex, LPCTSTR lpch, int nLength);
+  void insertAt(INT_PTR nIndex, LPCTSTR lpch, int nLength, INT_PTR nCount);
 };
 
 // Positions stay valid until their own element is removed, so removing the element just
