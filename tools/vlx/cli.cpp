@@ -1,0 +1,137 @@
+// Command-line parsing of vlx (CLI11) and the dispatch to its commands.
+#include "cli.h"
+
+#include "commands.h"
+#include "errors.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace vlx::cli {
+namespace {
+
+// CLI11 messages may span lines; the tool reports every failure on one.
+std::string oneLine(std::string text) {
+  for (char &c : text)
+    if (c == '\n' || c == '\r')
+      c = ' ';
+  while (!text.empty() && text.back() == ' ')
+    text.pop_back();
+  return text;
+}
+
+const char *const kTypeHelp = "Value type: int, double or string";
+
+} // namespace
+
+int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+  CLI::App app{"Inspect and set Velmora preferences and the registry store.", "vlx"};
+  app.require_subcommand(1);
+  app.footer("Every failure prints one line on standard error and exits non-zero "
+             "(1: failed or not set, 2: bad usage).");
+
+  std::string section, name, value, type, key, file;
+
+  auto *pref = app.add_subcommand("pref", "Preferences below Software\\Velmora");
+  pref->require_subcommand(1);
+
+  auto *get = pref->add_subcommand(
+      "get", "Print a preference, taken from the user, else the machine, else the default user. "
+             "Without --type a REG_DWORD value prints as int and any other as its stored text; "
+             "use --type double to print a double in its shortest form. Exit 1 when not set.");
+  get->add_option("SECTION", section, "Section, e.g. General")->required();
+  get->add_option("NAME", name, "Value name")->required();
+  auto *getType = get->add_option("--type,-t", type, kTypeHelp)
+                      ->check(CLI::IsMember({"int", "double", "string"}));
+
+  auto *set = pref->add_subcommand(
+      "set", "Write a preference for the current user (or the machine with --machine). int: "
+             "32-bit decimal; double: a decimal number, stored as text; string: as given.");
+  set->add_option("SECTION", section, "Section, e.g. General")->required();
+  set->add_option("NAME", name, "Value name")->required();
+  set->add_option("VALUE", value, "The value")->required();
+  set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
+      ->check(CLI::IsMember({"int", "double", "string"}));
+  bool machine = false;
+  set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
+
+  auto *del = pref->add_subcommand(
+      "delete", "Delete the user's value NAME in SECTION, or without NAME the user's whole "
+                "section (which must have no subkeys).");
+  del->add_option("SECTION", section, "Section, e.g. General")->required();
+  auto *delName = del->add_option("NAME", name, "Value name");
+
+  auto *reset = pref->add_subcommand(
+      "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values).");
+
+  auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
+  regCmd->require_subcommand(1);
+
+  auto *exp = regCmd->add_subcommand(
+      "export", "Write REGEDIT4 text of KEY and everything below it. Without KEY: "
+                "Software\\Velmora of the machine, the default user and the user, where present.");
+  auto *expKey = exp->add_option(
+      "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
+  auto *expFile = exp->add_option("-o,--output", file, "Write to FILE (atomically) instead");
+
+  auto *imp = regCmd->add_subcommand(
+      "import", "Apply a .reg file (REGEDIT4 or version 5.00 header). The whole file is checked "
+                "first; each hive's changes land together or not at all.");
+  imp->add_option("FILE", file, "The .reg file")->required();
+
+  auto *check =
+      regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
+
+  auto *demoCmd = app.add_subcommand(
+      "demo", "Show the preference fall-back, override, deletion, reset and export on a scratch "
+              "store in a new directory (left in place for inspection).");
+  auto *demoDir =
+      demoCmd->add_option("DIR", file, "Directory for the scratch store (new or empty)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    if (e.get_exit_code() == 0)
+      return app.exit(e, out, err); // --help
+    err << "vlx: " << oneLine(e.what()) << " (see --help)" << std::endl;
+    return 2;
+  }
+
+  auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
+  try {
+    if (*get) {
+      std::optional<PrefType> t;
+      if (given(getType))
+        t = prefTypeNamed(type);
+      prefGet(out, section, name, t);
+    } else if (*set) {
+      prefSet(section, name, value, prefTypeNamed(type).value_or(PrefType::String), machine);
+    } else if (*del) {
+      prefDelete(section, given(delName) ? std::optional<std::string>(name) : std::nullopt);
+    } else if (*reset) {
+      prefReset();
+    } else if (*exp) {
+      regExport(out, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
+                given(expFile) ? std::optional<std::string>(file) : std::nullopt);
+    } else if (*imp) {
+      regImport(out, file);
+    } else if (*check) {
+      regCheck(out);
+    } else if (*demoCmd) {
+      demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
+    }
+  } catch (const Failure &f) {
+    out << std::flush;
+    err << "vlx: " << oneLine(f.what()) << std::endl;
+    return f.exitStatus;
+  } catch (const std::exception &e) {
+    out << std::flush;
+    err << "vlx: " << oneLine(e.what()) << std::endl;
+    return 1;
+  }
+  out << std::flush;
+  return 0;
+}
+
+} // namespace vlx::cli

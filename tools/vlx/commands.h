@@ -1,0 +1,44 @@
+// The vlx commands; each throws Failure for the one line that reports what went wrong.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace vlx::cli {
+
+enum class PrefType { Int, Double, String };
+
+// "int", "double" or "string".
+std::optional<PrefType> prefTypeNamed(std::string_view name);
+
+// The shortest text that reads back as the same double ("0.1", "1e+300").
+std::string formatDouble(double value);
+
+// Strict text-to-number checks for `pref set`; throw Failure with exit status 2.
+int parseIntValue(const std::string &text);
+double parseDoubleValue(const std::string &text);
+
+// The root whose value `regGetUserValue` takes for `type` ("HKEY_CURRENT_USER", ...), found by
+// following its fall-back; none when no hive holds a value of that type.
+std::optional<std::string> prefSource(const std::string &section, const std::string &name,
+                                      PrefType type);
+
+void prefGet(std::ostream &out, const std::string &section, const std::string &name,
+             std::optional<PrefType> type);
+void prefSet(const std::string &section, const std::string &name, const std::string &value,
+             PrefType type, bool machine);
+void prefDelete(const std::string &section, const std::optional<std::string> &name);
+void prefReset();
+
+// `key`: one key; none: the product key of every hive that has one. `file`: written atomically.
+void regExport(std::ostream &out, const std::optional<std::string> &key,
+               const std::optional<std::string> &file);
+void regImport(std::ostream &out, const std::string &file);
+void regCheck(std::ostream &out);
+
+// `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
+void demo(std::ostream &out, const std::optional<std::string> &dir);
+
+} // namespace vlx::cli

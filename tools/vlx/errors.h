@@ -1,0 +1,21 @@
+// Failures of vlx commands, and the short texts of Win32 error codes they report.
+#pragma once
+
+#include <velmora/win32.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace vlx::cli {
+
+// Thrown by a command; the message becomes the one "vlx: ..." line on stderr.
+struct Failure : std::runtime_error {
+  explicit Failure(const std::string &what, int status = 1)
+      : std::runtime_error(what), exitStatus(status) {}
+  int exitStatus;
+};
+
+// "access denied" for ERROR_ACCESS_DENIED, ...; "error N" for codes the table lacks.
+std::string errorText(LONG code);
+
+} // namespace vlx::cli

@@ -1,0 +1,276 @@
+// `vlx pref`: typed preferences through the library's read, write, delete and reset calls.
+#include "commands.h"
+#include "errors.h"
+#include "reg_store.h"
+
+#include <velmora/registry.h>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace vlx::cli {
+namespace {
+
+struct PrefHive {
+  HKEY root;
+  const char *prefix; // below the root, up to the product key
+  const char *name;
+};
+
+// The fall-back order of regGetUserValue.
+const std::array<PrefHive, 3> &prefHives() {
+  static const std::array<PrefHive, 3> hives{{
+      {HKEY_CURRENT_USER, "Software\\Velmora", "HKEY_CURRENT_USER"},
+      {HKEY_LOCAL_MACHINE, "Software\\Velmora", "HKEY_LOCAL_MACHINE"},
+      {HKEY_USERS, ".DEFAULT\\Software\\Velmora", "HKEY_USERS\\.DEFAULT"},
+  }};
+  return hives;
+}
+
+std::string sectionPath(const PrefHive &hive, const std::string &section) {
+  return std::string(hive.name) + "\\" + hive.prefix + "\\" + section;
+}
+
+// Longest REG_SZ data (with its zero) the library reads back.
+constexpr DWORD kMaxReadableString = 256;
+
+struct Found {
+  const PrefHive *hive;
+  DWORD type;
+  DWORD size;
+};
+
+// The first hive whose section holds `name` (of a type `type` reads, when given).
+std::optional<Found> locate(const std::string &section, const std::string &name,
+                            std::optional<PrefType> type) {
+  for (const auto &hive : prefHives()) {
+    Key key;
+    std::string sub = std::string(hive.prefix) + "\\" + section;
+    LONG rc = openKey(hive.root, sub, KEY_QUERY_VALUE, key);
+    if (rc == ERROR_FILE_NOT_FOUND)
+      continue;
+    if (rc != ERROR_SUCCESS)
+      throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
+    DWORD valueType = 0, size = 0;
+    rc = RegQueryValueExA(key.get(), name.c_str(), nullptr, &valueType, nullptr, &size);
+    if (rc == ERROR_FILE_NOT_FOUND)
+      continue;
+    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
+      throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
+    bool fits =
+        !type || (*type == PrefType::Int ? valueType == REG_DWORD
+                                         : valueType == REG_SZ && size <= kMaxReadableString);
+    if (fits)
+      return Found{&hive, valueType, size};
+  }
+  return std::nullopt;
+}
+
+const char *typeName(DWORD type) {
+  switch (type) {
+  case REG_NONE:
+    return "REG_NONE";
+  case REG_SZ:
+    return "REG_SZ";
+  case REG_EXPAND_SZ:
+    return "REG_EXPAND_SZ";
+  case REG_BINARY:
+    return "REG_BINARY";
+  case REG_DWORD:
+    return "REG_DWORD";
+  case REG_MULTI_SZ:
+    return "REG_MULTI_SZ";
+  case REG_QWORD:
+    return "REG_QWORD";
+  default:
+    return "an unknown type";
+  }
+}
+
+const char *prefTypeName(PrefType type) {
+  switch (type) {
+  case PrefType::Int:
+    return "int";
+  case PrefType::Double:
+    return "double";
+  case PrefType::String:
+    return "string";
+  }
+  return "?";
+}
+
+valueTypes libraryType(PrefType type) {
+  switch (type) {
+  case PrefType::Int:
+    return intType;
+  case PrefType::Double:
+    return doubleType;
+  case PrefType::String:
+    return stringType;
+  }
+  return stringType;
+}
+
+std::string prefName(const std::string &section, const std::string &name) {
+  return section + "\\" + name;
+}
+
+// Why a library write failed: repeats its first steps to learn the Win32 error.
+std::string writeFailure(HKEY root, const char *rootName, const std::string &section) {
+  std::string path = std::string(rootName) + "\\Software\\Velmora\\" + section;
+  Key software, key;
+  LONG rc = openKey(root, "Software", KEY_CREATE_SUB_KEY, software);
+  if (rc == ERROR_SUCCESS)
+    rc = RegCreateKeyExA(software.get(), ("Velmora\\" + section).c_str(), 0, nullptr,
+                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
+  return "cannot write " + path + ": " + (rc == ERROR_SUCCESS ? "write refused" : errorText(rc));
+}
+
+} // namespace
+
+std::optional<PrefType> prefTypeNamed(std::string_view name) {
+  if (name == "int")
+    return PrefType::Int;
+  if (name == "double")
+    return PrefType::Double;
+  if (name == "string")
+    return PrefType::String;
+  return std::nullopt;
+}
+
+std::string formatDouble(double value) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, r.ptr);
+}
+
+int parseIntValue(const std::string &text) {
+  std::string_view s = text;
+  if (!s.empty() && s[0] == '+' && s.size() > 1 && s[1] != '-')
+    s.remove_prefix(1);
+  int value = 0;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (r.ec == std::errc::result_out_of_range && r.ptr == s.data() + s.size())
+    throw Failure("int value '" + text + "' is out of range (-2147483648 to 2147483647)", 2);
+  if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+    throw Failure("invalid int value '" + text + "': expected a decimal integer", 2);
+  return value;
+}
+
+double parseDoubleValue(const std::string &text) {
+  std::string_view s = text;
+  if (!s.empty() && s[0] == '+' && s.size() > 1 && s[1] != '-')
+    s.remove_prefix(1);
+  double value = 0;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (r.ec == std::errc::result_out_of_range && r.ptr == s.data() + s.size())
+    throw Failure("double value '" + text + "' is out of range", 2);
+  if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+    throw Failure("invalid double value '" + text + "': expected a decimal number", 2);
+  if (!std::isfinite(value))
+    throw Failure("double value '" + text + "' is not a finite number", 2);
+  return value;
+}
+
+std::optional<std::string> prefSource(const std::string &section, const std::string &name,
+                                      PrefType type) {
+  auto found = locate(section, name, type);
+  if (!found)
+    return std::nullopt;
+  return std::string(found->hive->name);
+}
+
+void prefGet(std::ostream &out, const std::string &section, const std::string &name,
+             std::optional<PrefType> type) {
+  if (!type) {
+    // Without --type the first value of the fall-back decides: a DWORD reads as int.
+    auto found = locate(section, name, std::nullopt);
+    if (!found)
+      throw Failure(prefName(section, name) + " is not set");
+    type = found->type == REG_DWORD ? PrefType::Int : PrefType::String;
+  }
+  CString text;
+  int intValue = 0;
+  double doubleValue = 0;
+  if (!regGetUserValue(CString(section.c_str()), CString(name.c_str()), libraryType(*type), text,
+                       &intValue, &doubleValue)) {
+    auto found = locate(section, name, std::nullopt);
+    if (!found)
+      throw Failure(prefName(section, name) + " is not set");
+    throw Failure(prefName(section, name) + " is not set as " + prefTypeName(*type) + " (" +
+                  found->hive->name + " holds " + typeName(found->type) + " of " +
+                  std::to_string(found->size) + " bytes)");
+  }
+  switch (*type) {
+  case PrefType::Int:
+    out << intValue << '\n';
+    break;
+  case PrefType::Double:
+    out << formatDouble(doubleValue) << '\n';
+    break;
+  case PrefType::String:
+    out << static_cast<LPCTSTR>(text) << '\n';
+    break;
+  }
+}
+
+void prefSet(const std::string &section, const std::string &name, const std::string &value,
+             PrefType type, bool machine) {
+  int intValue = 0;
+  double doubleValue = 0;
+  if (type == PrefType::Int)
+    intValue = parseIntValue(value);
+  else if (type == PrefType::Double)
+    doubleValue = parseDoubleValue(value);
+  CString s(section.c_str()), n(name.c_str()), v(value.c_str());
+  int ok = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
+                   : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue);
+  if (!ok)
+    throw Failure(machine ? writeFailure(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", section)
+                          : writeFailure(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", section));
+}
+
+void prefDelete(const std::string &section, const std::optional<std::string> &name) {
+  const PrefHive &user = prefHives()[0];
+  std::string path = sectionPath(user, section);
+  std::string sub = std::string(user.prefix) + "\\" + section;
+  if (name) {
+    if (regDelSoftwareValue(CString(section.c_str()), CString(name->c_str())))
+      return;
+    Key key;
+    LONG rc = openKey(HKEY_CURRENT_USER, sub, KEY_QUERY_VALUE, key);
+    if (rc == ERROR_SUCCESS)
+      rc = RegQueryValueExA(key.get(), name->c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_FILE_NOT_FOUND)
+      throw Failure(prefName(section, *name) + " is not set for the user (" + path +
+                    " has no such value)");
+    throw Failure("cannot delete '" + *name + "' in " + path + ": " +
+                  (rc == ERROR_SUCCESS ? "deletion refused" : errorText(rc)));
+  }
+  if (regDelSoftwareKey(HKEY_CURRENT_USER, CString(section.c_str()), CString("")))
+    return;
+  Key key;
+  LONG rc = openKey(HKEY_CURRENT_USER, sub, KEY_READ, key);
+  if (rc == ERROR_FILE_NOT_FOUND)
+    throw Failure(path + " does not exist");
+  DWORD subKeys = 0;
+  if (rc == ERROR_SUCCESS)
+    rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr);
+  if (rc == ERROR_SUCCESS && subKeys > 0)
+    throw Failure("cannot delete " + path + ": it has subkeys");
+  throw Failure("cannot delete " + path + ": " +
+                (rc == ERROR_SUCCESS ? "deletion refused" : errorText(rc)));
+}
+
+void prefReset() {
+  if (regResetUserPrefInfo())
+    return;
+  if (!keyExists({reg::Root::LocalMachine, "Software\\Velmora"}))
+    throw Failure("nothing to reset from: HKEY_LOCAL_MACHINE\\Software\\Velmora does not exist");
+  throw Failure("reset of HKEY_CURRENT_USER\\Software\\Velmora stopped part-way (a machine name "
+                "or value too long to copy, or the user's hive refused a write)");
+}
+
+} // namespace vlx::cli

@@ -1,0 +1,129 @@
+// `vlx reg`: .reg export and import, and the integrity check of the hive files.
+#include "commands.h"
+#include "errors.h"
+#include "reg_store.h"
+
+#include <velmora/hive.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+namespace vlx::cli {
+namespace {
+
+// The product key of each hive, in the order a default export lists them.
+const reg::KeyPath kProductKeys[] = {
+    {reg::Root::LocalMachine, "Software\\Velmora"},
+    {reg::Root::Users, ".DEFAULT\\Software\\Velmora"},
+    {reg::Root::CurrentUser, "Software\\Velmora"},
+};
+
+std::string readFile(const std::string &file) {
+  std::FILE *f = std::fopen(file.c_str(), "rb");
+  if (!f)
+    throw Failure("cannot read " + file + ": " + std::strerror(errno));
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    text.append(buf, n);
+  bool failed = std::ferror(f) != 0;
+  int err = errno;
+  std::fclose(f);
+  if (failed)
+    throw Failure("cannot read " + file + ": " + std::strerror(err));
+  return text;
+}
+
+// Writes beside the target and renames into place, so readers never see half a file.
+void writeFileAtomically(const std::string &file, const std::string &text) {
+  std::random_device random;
+  std::string temp = file + ".vlx-" + std::to_string(random()) + ".tmp";
+  std::FILE *f = std::fopen(temp.c_str(), "wb");
+  if (!f)
+    throw Failure("cannot write " + file + ": " + std::strerror(errno));
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  int err = errno;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  std::error_code ec;
+  if (ok) {
+    std::filesystem::rename(temp, file, ec);
+    if (!ec)
+      return;
+  }
+  std::filesystem::remove(temp);
+  throw Failure("cannot write " + file + ": " + (ok ? ec.message() : std::strerror(err)));
+}
+
+const char *hiveLabel(Hive hive) {
+  switch (hive) {
+  case Hive::User:
+    return "HKEY_CURRENT_USER";
+  case Hive::Machine:
+    return "HKEY_LOCAL_MACHINE";
+  case Hive::DefaultUser:
+    return "HKEY_USERS\\.DEFAULT";
+  }
+  return "?";
+}
+
+} // namespace
+
+void regExport(std::ostream &out, const std::optional<std::string> &key,
+               const std::optional<std::string> &file) {
+  std::string text;
+  reg::writeHeader(text);
+  if (key) {
+    reg::KeyPath path;
+    std::string why;
+    if (!reg::parseKeyPath(*key, path, why))
+      throw Failure("bad key '" + *key + "': " + why, 2);
+    exportKey(text, path);
+  } else {
+    for (const auto &path : kProductKeys)
+      if (keyExists(path))
+        exportKey(text, path);
+  }
+  if (file)
+    writeFileAtomically(*file, text);
+  else
+    out << text << std::flush;
+}
+
+void regImport(std::ostream &out, const std::string &file) {
+  reg::ParseResult parsed = reg::parse(readFile(file));
+  if (!parsed.ok())
+    throw Failure(file + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error);
+  size_t count = importOperations(parsed.operations, file);
+  out << "imported " << count << (count == 1 ? " change" : " changes") << " from " << file << '\n';
+}
+
+void regCheck(std::ostream &out) {
+  int damaged = 0;
+  for (const auto &check : checkHives()) {
+    std::string label = hiveLabel(check.hive);
+    label.resize(std::max<size_t>(label.size(), 20), ' ');
+    out << label << ' ' << check.path << ": ";
+    if (!check.exists)
+      out << "missing (reads as skeleton)\n";
+    else if (check.ok)
+      out << "ok\n";
+    else {
+      out << "DAMAGED: " << check.what << '\n';
+      ++damaged;
+    }
+  }
+  out << std::flush;
+  if (damaged)
+    throw Failure(std::to_string(damaged) + (damaged == 1 ? " hive is" : " hives are") +
+                  " damaged");
+}
+
+} // namespace vlx::cli

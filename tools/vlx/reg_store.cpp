@@ -1,0 +1,317 @@
+// Export of registry keys as .reg text, and import of parsed .reg operations hive by hive.
+#include "reg_store.h"
+
+#include "errors.h"
+
+#include <velmora/hive.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+#include <utility>
+
+namespace vlx::cli {
+namespace {
+
+bool isPredefined(HKEY h) {
+  return h == HKEY_CLASSES_ROOT || h == HKEY_CURRENT_USER || h == HKEY_LOCAL_MACHINE ||
+         h == HKEY_USERS;
+}
+
+std::string joinPath(const std::string &a, const std::string &b) {
+  return a.empty() ? b : b.empty() ? a : a + "\\" + b;
+}
+
+// Names of all subkeys, fetched before anything below them changes or is read.
+LONG subKeyNames(HKEY key, std::vector<std::string> &names) {
+  names.clear();
+  DWORD maxLen = 0;
+  LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &maxLen, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  std::string buf(maxLen + 1, '\0');
+  for (DWORD i = 0;;) {
+    DWORD len = static_cast<DWORD>(buf.size());
+    rc = RegEnumKeyExA(key, i, buf.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS)
+      return ERROR_SUCCESS;
+    if (rc == ERROR_MORE_DATA) { // a longer name appeared meanwhile
+      buf.resize(buf.size() * 2 + 256);
+      continue;
+    }
+    if (rc != ERROR_SUCCESS)
+      return rc;
+    names.emplace_back(buf.data(), len);
+    ++i;
+  }
+}
+
+LONG readValues(HKEY key, std::vector<reg::Value> &values) {
+  values.clear();
+  DWORD maxName = 0, maxData = 0;
+  LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &maxName, &maxData, nullptr, nullptr);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  std::string name(maxName + 1, '\0');
+  std::string data(maxData + 1, '\0');
+  for (DWORD i = 0;;) {
+    DWORD nameLen = static_cast<DWORD>(name.size());
+    DWORD dataLen = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    rc = RegEnumValueA(key, i, name.data(), &nameLen, nullptr, &type,
+                       reinterpret_cast<LPBYTE>(data.data()), &dataLen);
+    if (rc == ERROR_NO_MORE_ITEMS)
+      return ERROR_SUCCESS;
+    if (rc == ERROR_MORE_DATA) {
+      name.resize(name.size() * 2 + 256);
+      data.resize(std::max<size_t>(data.size() * 2, dataLen + 1));
+      continue;
+    }
+    if (rc != ERROR_SUCCESS)
+      return rc;
+    values.push_back({std::string(name.data(), nameLen), type, data.substr(0, dataLen)});
+    ++i;
+  }
+}
+
+void exportTree(std::string &out, HKEY key, const std::string &fullPath) {
+  std::string why;
+  std::vector<reg::Value> values;
+  LONG rc = readValues(key, values);
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot read " + fullPath + ": " + errorText(rc));
+  for (const auto &v : values)
+    if (!reg::writable(v.name, why))
+      throw Failure("cannot export " + fullPath + ": value " + why);
+  reg::writeKey(out, fullPath, values);
+
+  std::vector<std::string> names;
+  rc = subKeyNames(key, names);
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot read " + fullPath + ": " + errorText(rc));
+  for (const auto &name : names) {
+    std::string childPath = fullPath + "\\" + name;
+    if (!reg::writable(name, why))
+      throw Failure("cannot export " + fullPath + ": key " + why);
+    Key child;
+    rc = openKey(key, name, KEY_READ, child);
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED)
+      continue; // deleted since it was listed
+    if (rc != ERROR_SUCCESS)
+      throw Failure("cannot open " + childPath + ": " + errorText(rc));
+    exportTree(out, child.get(), childPath);
+  }
+}
+
+// Where an operation lands: the hive, the root handle and the path below it.
+struct Target {
+  Hive hive;
+  HKEY root;
+  std::string subKey;
+};
+
+const char *hiveName(Hive hive) {
+  switch (hive) {
+  case Hive::User:
+    return "HKEY_CURRENT_USER";
+  case Hive::Machine:
+    return "HKEY_LOCAL_MACHINE";
+  case Hive::DefaultUser:
+    return "HKEY_USERS\\.DEFAULT";
+  }
+  return "?";
+}
+
+bool isDefaultUser(const std::string &subKey) {
+  std::string first = subKey.substr(0, subKey.find('\\'));
+  if (first.size() != 8)
+    return false;
+  for (size_t i = 0; i < first.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(first[i])) != ".DEFAULT"[i])
+      return false;
+  return true;
+}
+
+Target targetOf(const reg::Operation &op, const std::string &where) {
+  switch (op.key.root) {
+  case reg::Root::CurrentUser:
+    return {Hive::User, HKEY_CURRENT_USER, op.key.subKey};
+  case reg::Root::LocalMachine:
+    return {Hive::Machine, HKEY_LOCAL_MACHINE, op.key.subKey};
+  case reg::Root::ClassesRoot: // merged view; writes go to the machine's classes
+    return {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", op.key.subKey)};
+  case reg::Root::Users:
+    if (!isDefaultUser(op.key.subKey))
+      throw Failure(where + ": only HKEY_USERS\\.DEFAULT can be imported, not " + op.key.full());
+    return {Hive::DefaultUser, HKEY_USERS, op.key.subKey};
+  }
+  throw Failure(where + ": unknown root");
+}
+
+LONG deleteTree(HKEY parent, const std::string &name) {
+  Key key;
+  LONG rc = openKey(parent, name, KEY_ALL_ACCESS, key);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  std::vector<std::string> children;
+  rc = subKeyNames(key.get(), children);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  for (const auto &child : children)
+    if ((rc = deleteTree(key.get(), child)) != ERROR_SUCCESS)
+      return rc;
+  key.reset();
+  return RegDeleteKeyA(parent, name.c_str());
+}
+
+// A key and its subtree; one that is not there is no error.
+LONG deleteKey(HKEY root, const std::string &subKey) {
+  size_t cut = subKey.rfind('\\');
+  std::string parentPath = cut == std::string::npos ? "" : subKey.substr(0, cut);
+  std::string name = cut == std::string::npos ? subKey : subKey.substr(cut + 1);
+  Key parent;
+  LONG rc = openKey(root, parentPath, KEY_ALL_ACCESS, parent);
+  if (rc == ERROR_SUCCESS)
+    rc = deleteTree(parent.get(), name);
+  return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+}
+
+LONG createKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
+  if (subKey.empty())
+    return openKey(root, subKey, access, key);
+  return RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                         key.out(), nullptr);
+}
+
+// Applies one operation; on failure `what` names the step that failed.
+LONG apply(const reg::Operation &op, const Target &t, std::string &what) {
+  using Kind = reg::Operation::Kind;
+  Key key;
+  LONG rc = ERROR_SUCCESS;
+  switch (op.kind) {
+  case Kind::CreateKey:
+    what = "cannot create " + op.key.full();
+    return t.subKey.empty() ? ERROR_SUCCESS : createKey(t.root, t.subKey, KEY_WRITE, key);
+  case Kind::DeleteKey:
+    what = "cannot delete " + op.key.full();
+    return deleteKey(t.root, t.subKey);
+  case Kind::SetValue:
+    what = "cannot write " + op.key.full();
+    rc = createKey(t.root, t.subKey, KEY_WRITE, key);
+    if (rc == ERROR_SUCCESS)
+      rc = RegSetValueExA(key.get(), op.value.name.c_str(), 0, op.value.type,
+                          reinterpret_cast<const BYTE *>(op.value.data.data()),
+                          static_cast<DWORD>(op.value.data.size()));
+    return rc;
+  case Kind::DeleteValue:
+    what = "cannot delete a value of " + op.key.full();
+    rc = openKey(t.root, t.subKey, KEY_SET_VALUE, key);
+    if (rc == ERROR_SUCCESS)
+      rc = RegDeleteValueA(key.get(), op.value.name.c_str());
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
+} // namespace
+
+void Key::reset() {
+  if (h_ && !isPredefined(h_))
+    RegCloseKey(h_);
+  h_ = nullptr;
+}
+
+HKEY rootHandle(reg::Root root) {
+  switch (root) {
+  case reg::Root::ClassesRoot:
+    return HKEY_CLASSES_ROOT;
+  case reg::Root::CurrentUser:
+    return HKEY_CURRENT_USER;
+  case reg::Root::LocalMachine:
+    return HKEY_LOCAL_MACHINE;
+  case reg::Root::Users:
+    return HKEY_USERS;
+  }
+  return HKEY_CURRENT_USER;
+}
+
+LONG openKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
+  if (subKey.empty() && isPredefined(root)) {
+    *key.out() = root;
+    return ERROR_SUCCESS;
+  }
+  return RegOpenKeyExA(root, subKey.c_str(), 0, access, key.out());
+}
+
+bool keyExists(const reg::KeyPath &path) {
+  Key key;
+  LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
+  if (rc == ERROR_FILE_NOT_FOUND)
+    return false;
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot open " + path.full() + ": " + errorText(rc));
+  return true;
+}
+
+void exportKey(std::string &out, const reg::KeyPath &path) {
+  Key key;
+  LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot open " + path.full() + ": " + errorText(rc));
+  std::string why;
+  if (!reg::writable(path.subKey, why))
+    throw Failure("cannot export " + path.full() + ": key " + why);
+  exportTree(out, key.get(), path.full());
+}
+
+size_t importOperations(const std::vector<reg::Operation> &operations,
+                        const std::string &fileName) {
+  // Check every target before anything changes, then group by hive in file order.
+  std::vector<std::pair<Hive, std::vector<std::pair<const reg::Operation *, Target>>>> groups;
+  for (const auto &op : operations) {
+    Target t = targetOf(op, fileName + ":" + std::to_string(op.line));
+    auto it = groups.begin();
+    while (it != groups.end() && it->first != t.hive)
+      ++it;
+    if (it == groups.end()) {
+      groups.emplace_back();
+      it = std::prev(groups.end());
+      it->first = t.hive;
+    }
+    it->second.emplace_back(&op, std::move(t));
+  }
+
+  std::string imported;
+  for (const auto &group : groups) {
+    const Hive hive = group.first;
+    const auto &ops = group.second;
+    std::string what;
+    int line = 0;
+    LONG failed = ERROR_SUCCESS;
+    LONG rc = inHiveTransaction(hive, [&]() -> LONG {
+      for (const auto &[op, target] : ops) {
+        failed = apply(*op, target, what);
+        if (failed != ERROR_SUCCESS) {
+          line = op->line;
+          return failed;
+        }
+      }
+      return ERROR_SUCCESS;
+    });
+    if (rc != ERROR_SUCCESS) {
+      std::string note = std::string(" (nothing imported into ") + hiveName(hive) +
+                         (imported.empty() ? "" : "; imported into " + imported) + ")";
+      if (failed != ERROR_SUCCESS)
+        throw Failure(fileName + ":" + std::to_string(line) + ": " + what + ": " +
+                      errorText(failed) + note);
+      throw Failure(fileName + ": cannot commit the changes to " + hiveName(hive) + ": " +
+                    errorText(rc) + note);
+    }
+    imported += (imported.empty() ? "" : ", ") + std::string(hiveName(hive));
+  }
+  return operations.size();
+}
+
+} // namespace vlx::cli
