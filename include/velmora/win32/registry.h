@@ -8,10 +8,13 @@ typedef HKEY *PHKEY;
 typedef DWORD REGSAM;
 typedef DWORD ACCESS_MASK;
 
-#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
-#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
-#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
-#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+// C++ casts, so that code built with -Wold-style-cast may use the roots.
+#define VLX_PREDEFINED_HKEY(v)                                                                     \
+  (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
+#define HKEY_CLASSES_ROOT VLX_PREDEFINED_HKEY(0x80000000)
+#define HKEY_CURRENT_USER VLX_PREDEFINED_HKEY(0x80000001)
+#define HKEY_LOCAL_MACHINE VLX_PREDEFINED_HKEY(0x80000002)
+#define HKEY_USERS VLX_PREDEFINED_HKEY(0x80000003)
 
 #define REG_NONE 0
 #define REG_SZ 1

@@ -1,0 +1,40 @@
+// Administration of the hives: where they live, batched changes, integrity checks.
+#include "platform/posix/registry/store.h"
+
+#include <velmora/hive.h>
+
+namespace vlx {
+
+std::string hivePath(Hive hive) { return resolveHivePath(hive); }
+
+LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
+  Store &s = Store::get();
+  // Held for the whole body: other threads' calls wait instead of joining the batch.
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  HiveDb &db = s.hive(hive);
+  if (!db.inBatch() && db.handles == 0)
+    db.refreshLocation();
+  LONG error = db.beginBatch();
+  if (error != ERROR_SUCCESS)
+    return error;
+  LONG result;
+  try {
+    result = body();
+  } catch (...) {
+    db.endBatch(false);
+    throw;
+  }
+  LONG ended = db.endBatch(result == ERROR_SUCCESS);
+  return result != ERROR_SUCCESS ? result : ended;
+}
+
+std::vector<HiveCheck> checkHives() {
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  std::vector<HiveCheck> out;
+  for (HiveDb *h : s.all)
+    out.push_back(h->check());
+  return out;
+}
+
+} // namespace vlx

@@ -1,0 +1,810 @@
+// One hive's SQLite connection: location, schema, read snapshots, write transactions.
+//
+// Read views. Opening a BEGIN..COMMIT per Reg* call costs more than the lookups themselves,
+// so reads share one snapshot per "handle session": it starts lazily at the first read, and
+// the store ends it when the hive's last handle closes, when a call starts from a predefined
+// root (every library operation does, so each sees other processes' latest commits), before
+// any write, and once it is older than about a millisecond. Handles hold key row ids, which
+// are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is found by
+// its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
+// inHiveTransaction.
+#include "platform/posix/registry/hive_db.h"
+
+#include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/sqlite_errors.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vlx {
+namespace {
+
+constexpr int kApplicationId = 0x564c5852; // "VLXR"
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 10000;
+
+const char *const kSchema = R"sql(
+CREATE TABLE keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  folded BLOB NOT NULL,
+  written INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
+CREATE TABLE vals(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  key INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  folded BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
+CREATE INDEX vals_in_order ON vals(key, id);
+INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, x'', x'');
+INSERT INTO keys(id, parent, name, folded) VALUES(2, 1, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB));
+)sql";
+
+const char *const kMachineSkeleton =
+    "INSERT INTO keys(id, parent, name, folded) "
+    "VALUES(3, 2, CAST('Classes' AS BLOB), CAST('CLASSES' AS BLOB));";
+
+const char *const kStmtSql[] = {
+    "BEGIN",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "SELECT written FROM keys WHERE id=?1",
+    "SELECT id FROM keys WHERE parent=?1 AND folded=?2",
+    "SELECT name, folded, written FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2",
+    "SELECT name, folded, written FROM keys WHERE parent=?1 AND folded>?2 ORDER BY folded LIMIT 1",
+    "SELECT name, folded, written FROM keys WHERE parent=?1 ORDER BY folded",
+    "SELECT type, data FROM vals WHERE key=?1 AND folded=?2",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 1",
+    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
+    "FROM vals WHERE key=?1",
+    "INSERT INTO keys(parent, name, folded, written) VALUES(?1, ?2, ?3, ?4)",
+    "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data",
+    "DELETE FROM vals WHERE key=?1 AND folded=?2",
+    "DELETE FROM keys WHERE id=?1",
+    "DELETE FROM vals WHERE key=?1",
+    "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
+    "UPDATE keys SET written=?2 WHERE id=?1",
+};
+
+// Resets its statement however the caller leaves, so no read keeps a lock by accident.
+class Query {
+public:
+  explicit Query(sqlite3_stmt *s) : s_(s) {}
+  ~Query() {
+    if (s_) {
+      sqlite3_reset(s_);
+      sqlite3_clear_bindings(s_);
+    }
+  }
+  Query(const Query &) = delete;
+  Query &operator=(const Query &) = delete;
+  bool ok() const { return s_ != nullptr; }
+  void bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
+  // A non-null pointer even for "" keeps empty names and data as empty blobs, not NULL.
+  void bind(int i, std::string_view v) {
+    sqlite3_bind_blob(s_, i, v.empty() ? "" : v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+  }
+  int step() { return sqlite3_step(s_); }
+  int64_t integer(int col) const { return sqlite3_column_int64(s_, col); }
+  std::string blob(int col) const {
+    const void *p = sqlite3_column_blob(s_, col);
+    int n = sqlite3_column_bytes(s_, col);
+    return p ? std::string(static_cast<const char *>(p), static_cast<size_t>(n)) : std::string();
+  }
+
+private:
+  sqlite3_stmt *s_;
+};
+
+// FILETIME: 100 ns units since 1601-01-01.
+int64_t nowFileTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return (static_cast<int64_t>(ts.tv_sec) + 11644473600LL) * 10000000LL + ts.tv_nsec / 100;
+}
+
+const char *hiveFileName(Hive hive) {
+  switch (hive) {
+  case Hive::User:
+    return "user.db";
+  case Hive::Machine:
+    return "machine.db";
+  case Hive::DefaultUser:
+    break;
+  }
+  return "default-user.db";
+}
+
+std::string homeDirectory() {
+  const char *home = std::getenv("HOME");
+  if (home && *home)
+    return home;
+  if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir)
+    return pw->pw_dir;
+  return "/";
+}
+
+bool fileExists(const std::string &path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// mkdir -p; the user's own hive directory is private to the user.
+bool makeDirectories(const std::string &dir, mode_t mode) {
+  if (dir.empty())
+    return true;
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    partial = dir.substr(0, pos);
+    if (partial.empty())
+      continue;
+    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST)
+      return false;
+  }
+  struct stat st {};
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int pragmaInt(sqlite3 *db, const char *sql, int *value) {
+  sqlite3_stmt *s = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  if (rc != SQLITE_OK)
+    return rc;
+  rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    *value = sqlite3_column_int(s, 0);
+    rc = SQLITE_OK;
+  } else if (rc == SQLITE_DONE) {
+    *value = 0;
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(s);
+  return rc;
+}
+
+} // namespace
+
+std::string resolveHivePath(Hive hive) {
+  const char *dir = std::getenv("VELMORA_REGISTRY_DIR");
+  if (dir && *dir)
+    return std::string(dir) + "/" + hiveFileName(hive);
+  if (hive == Hive::User) {
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string base = config && config[0] == '/' ? config : homeDirectory() + "/.config";
+    return base + "/velmora/registry/" + hiveFileName(hive);
+  }
+  return std::string("/etc/velmora/registry/") + hiveFileName(hive);
+}
+
+HiveDb::~HiveDb() { close(); }
+
+const std::string &HiveDb::path() {
+  if (!pathResolved_) {
+    path_ = resolveHivePath(hive_);
+    pathResolved_ = true;
+  }
+  return path_;
+}
+
+void HiveDb::refreshLocation() {
+  if (handles > 0 || batchDepth_ > 0)
+    return;
+  std::string now = resolveHivePath(hive_);
+  if (now != path_ || damaged_ != ERROR_SUCCESS) {
+    close();
+    path_ = std::move(now);
+    pathResolved_ = true;
+  }
+}
+
+void HiveDb::finalizeAll() {
+  for (sqlite3_stmt *&s : stmts_) {
+    sqlite3_finalize(s);
+    s = nullptr;
+  }
+}
+
+void HiveDb::close() {
+  if (db_) {
+    finalizeAll();
+    sqlite3_close_v2(db_);
+  }
+  db_ = nullptr;
+  skeleton_ = false;
+  readOnly_ = false;
+  damaged_ = ERROR_SUCCESS;
+  snapshot_ = false;
+  batchDepth_ = 0;
+  batchError_ = ERROR_SUCCESS;
+  ++generation_;
+}
+
+void HiveDb::abandonAfterFork() {
+  // The parent's locks are not ours; closing through SQLite releases only this process's
+  // (none) and leaves the parent's WAL alone, as it holds its shared lock on the file.
+  close();
+}
+
+sqlite3_stmt *HiveDb::stmt(Stmt which) {
+  if (!stmts_[which])
+    sqlite3_prepare_v3(db_, kStmtSql[which], -1, SQLITE_PREPARE_PERSISTENT, &stmts_[which],
+                       nullptr);
+  return stmts_[which];
+}
+
+int HiveDb::exec(Stmt which) {
+  sqlite3_stmt *s = stmt(which);
+  if (!s)
+    return sqlite3_errcode(db_);
+  int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
+void HiveDb::markDamaged(LONG error) { damaged_ = error; }
+
+// A failed statement: drop the read snapshot, note a batch SQLite already undid, and remember
+// a damaged file so that nothing writes to it again.
+LONG HiveDb::fail(int rc) {
+  LONG error = errorFromSqlite(rc);
+  if (isDamageResult(rc))
+    markDamaged(error);
+  if (db_) {
+    if (batchDepth_ > 0) {
+      if (sqlite3_get_autocommit(db_))
+        batchError_ = error;
+    } else if (!sqlite3_get_autocommit(db_)) {
+      exec(kRollback);
+    }
+  }
+  snapshot_ = false;
+  ++generation_;
+  return error;
+}
+
+LONG HiveDb::openSkeleton() {
+  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    close();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  int rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK && hive_ == Hive::Machine)
+    rc = sqlite3_exec(db_, kMachineSkeleton, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    close();
+    return errorFromSqlite(rc);
+  }
+  skeleton_ = true;
+  return ERROR_SUCCESS;
+}
+
+// Opens an existing file. A file that is empty (or holds an unfinished creation) reads as the
+// skeleton; one that is not a hive is damaged and is never written.
+LONG HiveDb::openFile(bool create) {
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(path().c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    // SQLite falls back to read-only by itself; this is the case where even that failed.
+    close();
+    return errorFromSqlite(rc);
+  }
+  readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db_, 1);
+
+  int appId = 0, entries = 0, tables = 0;
+  rc = pragmaInt(db_, "PRAGMA application_id", &appId);
+  if (rc == SQLITE_OK)
+    rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", &entries);
+  if (rc == SQLITE_OK)
+    rc =
+        pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals')", &tables);
+  if (rc != SQLITE_OK) {
+    LONG error = errorFromSqlite(rc);
+    if (isDamageResult(rc)) {
+      finalizeAll();
+      markDamaged(error);
+      return error;
+    }
+    close();
+    return error;
+  }
+  // No schema objects at all: a creation that has not committed yet, or never will.
+  bool empty = entries == 0;
+  if (!empty && (appId != kApplicationId || tables != 2)) {
+    markDamaged(ERROR_BADDB);
+    return ERROR_BADDB;
+  }
+  if (!readOnly_) {
+    // Keep the -wal and -shm files after the last close: readers that may not create them
+    // (a read-only directory) can still open the hive.
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=4194304", nullptr,
+                 nullptr, nullptr);
+  }
+  if (empty) {
+    if (create)
+      return ERROR_SUCCESS;
+    // Nothing in it yet: read the skeleton until the first write creates the schema.
+    close();
+    return openSkeleton();
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::ensureOpen() {
+  if (damaged_ != ERROR_SUCCESS)
+    return damaged_;
+  if (db_ && !skeleton_)
+    return ERROR_SUCCESS;
+  if (db_ && skeleton_) {
+    // Another process may have created the hive since.
+    if (snapshot_ || !fileExists(path()))
+      return ERROR_SUCCESS;
+    close();
+  }
+  if (!fileExists(path()))
+    return openSkeleton();
+  return openFile(false);
+}
+
+LONG HiveDb::createFile() {
+  close();
+  std::string dir = path().substr(0, path().rfind('/'));
+  mode_t mode = hive_ == Hive::User && !std::getenv("VELMORA_REGISTRY_DIR") ? 0700 : 0755;
+  if (!makeDirectories(dir, mode))
+    return errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
+  LONG error = openFile(true);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (readOnly_) {
+    close();
+    return ERROR_ACCESS_DENIED;
+  }
+  int tables = 0;
+  int rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", &tables);
+  if (rc == SQLITE_OK && tables == 1)
+    return ERROR_SUCCESS;
+  // Set WAL before the first table exists; a racing creator does the same, and the check
+  // inside the write transaction makes sure only one of us creates the schema.
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK)
+    rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", &tables);
+  if (rc == SQLITE_OK && tables == 0) {
+    std::string sql = kSchema;
+    if (hive_ == Hive::Machine)
+      sql += kMachineSkeleton;
+    sql += "PRAGMA application_id=" + std::to_string(kApplicationId) +
+           "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+    rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if (!sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    close();
+    return errorFromSqlite(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+void HiveDb::endSnapshot() {
+  if (!snapshot_)
+    return;
+  snapshot_ = false;
+  ++generation_;
+  if (db_ && !sqlite3_get_autocommit(db_) && exec(kCommit) != SQLITE_OK)
+    exec(kRollback);
+}
+
+void HiveDb::expireSnapshot(Clock::time_point now, Clock::duration maxAge) {
+  if (snapshot_ && now - snapshotStart_ > maxAge)
+    endSnapshot();
+}
+
+LONG HiveDb::beginRead() {
+  if (batchDepth_ > 0)
+    return batchError_ != ERROR_SUCCESS ? batchError_ : ERROR_SUCCESS;
+  if (snapshot_)
+    return ERROR_SUCCESS;
+  LONG error = ensureOpen();
+  if (error != ERROR_SUCCESS)
+    return error;
+  int rc = exec(kBegin);
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  snapshot_ = true;
+  snapshotStart_ = Clock::now();
+  ++generation_;
+  snapshotStarted();
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::beginWrite() {
+  if (batchDepth_ > 0)
+    return batchError_;
+  endSnapshot();
+  LONG error = ensureOpen();
+  if (error == ERROR_SUCCESS && skeleton_)
+    error = createFile();
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (readOnly_)
+    return ERROR_ACCESS_DENIED;
+  int rc = exec(kBeginImmediate);
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  ++generation_;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::finishWrite(LONG result) {
+  ++generation_;
+  if (batchDepth_ > 0)
+    return result;
+  if (!db_ || sqlite3_get_autocommit(db_))
+    return result; // fail() already undid it
+  if (result == ERROR_SUCCESS) {
+    int rc = exec(kCommit);
+    if (rc == SQLITE_OK)
+      return ERROR_SUCCESS;
+    return fail(rc);
+  }
+  exec(kRollback);
+  return result;
+}
+
+LONG HiveDb::beginBatch() {
+  if (batchDepth_ > 0) {
+    ++batchDepth_; // nested: joins the outer batch
+    return ERROR_SUCCESS;
+  }
+  LONG error = beginWrite();
+  if (error != ERROR_SUCCESS)
+    return error;
+  batchDepth_ = 1;
+  batchError_ = ERROR_SUCCESS;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::endBatch(bool commit) {
+  if (batchDepth_ == 0)
+    return ERROR_INVALID_FUNCTION;
+  if (--batchDepth_ > 0)
+    return commit ? batchError_ : ERROR_SUCCESS;
+  LONG undone = batchError_;
+  batchError_ = ERROR_SUCCESS;
+  ++generation_;
+  if (!db_ || sqlite3_get_autocommit(db_))
+    return commit ? (undone != ERROR_SUCCESS ? undone : ERROR_REGISTRY_IO_FAILED) : ERROR_SUCCESS;
+  if (!commit || undone != ERROR_SUCCESS) {
+    exec(kRollback);
+    return commit ? undone : ERROR_SUCCESS;
+  }
+  int rc = exec(kCommit);
+  return rc == SQLITE_OK ? ERROR_SUCCESS : fail(rc);
+}
+
+LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
+  Query q(stmt(kKeyExists));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, id);
+  int rc = q.step();
+  if (rc == SQLITE_ROW) {
+    *exists = true;
+    if (written)
+      *written = q.integer(0);
+    return ERROR_SUCCESS;
+  }
+  if (rc == SQLITE_DONE) {
+    *exists = false;
+    return ERROR_SUCCESS;
+  }
+  return fail(rc);
+}
+
+LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
+  std::string folded = foldName(name);
+  Query q(stmt(kFindChild));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, parent);
+  q.bind(2, folded);
+  int rc = q.step();
+  if (rc == SQLITE_ROW) {
+    *child = q.integer(0);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
+}
+
+LONG HiveDb::subkeyAt(KeyId parent, DWORD index, SubkeyRow *row) {
+  bool next = subkeyCursorGen_ == generation_ && subkeyCursorKey_ == parent &&
+              index == subkeyCursorIndex_ + 1 && index > 0;
+  Query q(stmt(next ? kSubkeyAfter : kSubkeyAt));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, parent);
+  if (next)
+    q.bind(2, std::string_view(subkeyCursorName_));
+  else
+    q.bind(2, static_cast<int64_t>(index));
+  int rc = q.step();
+  if (rc == SQLITE_DONE)
+    return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW)
+    return fail(rc);
+  row->name = q.blob(0);
+  row->folded = q.blob(1);
+  row->written = q.integer(2);
+  subkeyCursorKey_ = parent;
+  subkeyCursorIndex_ = index;
+  subkeyCursorName_ = row->folded;
+  subkeyCursorGen_ = generation_;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
+  rows->clear();
+  Query q(stmt(kSubkeys));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, parent);
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW)
+    rows->push_back(SubkeyRow{q.blob(0), q.blob(1), q.integer(2)});
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
+}
+
+LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
+  std::string folded = foldName(name);
+  Query q(stmt(kFindValue));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, key);
+  q.bind(2, folded);
+  int rc = q.step();
+  if (rc == SQLITE_ROW) {
+    *type = static_cast<DWORD>(q.integer(0));
+    *data = q.blob(1);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
+}
+
+LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
+  bool next = valueCursorGen_ == generation_ && valueCursorKey_ == key &&
+              index == valueCursorIndex_ + 1 && index > 0;
+  Query q(stmt(next ? kValueAfter : kValueAt));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, key);
+  q.bind(2, next ? valueCursorId_ : static_cast<int64_t>(index));
+  int rc = q.step();
+  if (rc == SQLITE_DONE)
+    return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW)
+    return fail(rc);
+  row->id = q.integer(0);
+  row->name = q.blob(1);
+  row->type = static_cast<DWORD>(q.integer(2));
+  row->data = q.blob(3);
+  valueCursorKey_ = key;
+  valueCursorIndex_ = index;
+  valueCursorId_ = row->id;
+  valueCursorGen_ = generation_;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::counts(KeyId key, KeyCounts *out) {
+  {
+    Query q(stmt(kSubkeyCounts));
+    if (!q.ok())
+      return fail(sqlite3_errcode(db_));
+    q.bind(1, key);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+      return fail(rc);
+    out->subkeys = static_cast<DWORD>(q.integer(0));
+    out->maxSubkeyName = static_cast<DWORD>(q.integer(1));
+  }
+  // Lengths in characters need the names themselves only when one is not plain ASCII; the
+  // byte maximum is exact for the names the library writes.
+  Query q(stmt(kValueCounts));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, key);
+  int rc = q.step();
+  if (rc != SQLITE_ROW)
+    return fail(rc);
+  out->values = static_cast<DWORD>(q.integer(0));
+  out->maxValueName = static_cast<DWORD>(q.integer(1));
+  out->maxValueData = static_cast<DWORD>(q.integer(2));
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::touch(KeyId key) {
+  Query q(stmt(kTouch));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, key);
+  q.bind(2, nowFileTime());
+  int rc = q.step();
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
+}
+
+LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
+  std::string folded = foldName(name);
+  {
+    Query q(stmt(kInsertKey));
+    if (!q.ok())
+      return fail(sqlite3_errcode(db_));
+    q.bind(1, parent);
+    q.bind(2, name);
+    q.bind(3, folded);
+    q.bind(4, nowFileTime());
+    int rc = q.step();
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+  }
+  *child = sqlite3_last_insert_rowid(db_);
+  return touch(parent);
+}
+
+LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size) {
+  std::string folded = foldName(name);
+  {
+    Query q(stmt(kSetValue));
+    if (!q.ok())
+      return fail(sqlite3_errcode(db_));
+    q.bind(1, key);
+    q.bind(2, name);
+    q.bind(3, folded);
+    q.bind(4, static_cast<int64_t>(type));
+    q.bind(5, std::string_view(reinterpret_cast<const char *>(data), size));
+    int rc = q.step();
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+  }
+  return touch(key);
+}
+
+LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
+  std::string folded = foldName(name);
+  {
+    Query q(stmt(kDeleteValue));
+    if (!q.ok())
+      return fail(sqlite3_errcode(db_));
+    q.bind(1, key);
+    q.bind(2, folded);
+    int rc = q.step();
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+  }
+  if (sqlite3_changes(db_) == 0)
+    return ERROR_FILE_NOT_FOUND;
+  return touch(key);
+}
+
+LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
+  Query q(stmt(kHasSubkeys));
+  if (!q.ok())
+    return fail(sqlite3_errcode(db_));
+  q.bind(1, key);
+  int rc = q.step();
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+    *any = rc == SQLITE_ROW;
+    return ERROR_SUCCESS;
+  }
+  return fail(rc);
+}
+
+LONG HiveDb::deleteKey(KeyId key) {
+  for (Stmt which : {kDeleteKeyValues, kDeleteKey}) {
+    Query q(stmt(which));
+    if (!q.ok())
+      return fail(sqlite3_errcode(db_));
+    q.bind(1, key);
+    int rc = q.step();
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::flush() {
+  if (batchDepth_ > 0)
+    return ERROR_SUCCESS; // the batch's commit is what will need flushing
+  LONG error = ensureOpen();
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (skeleton_ || readOnly_)
+    return ERROR_SUCCESS; // nothing of ours to make durable
+  endSnapshot();
+  // Copy what readers allow into the database file, then sync both files: with
+  // synchronous=NORMAL, commits reach the WAL without an fsync.
+  int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+    return fail(rc);
+  for (int op : {SQLITE_FCNTL_JOURNAL_POINTER, SQLITE_FCNTL_FILE_POINTER}) {
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db_, "main", op, &file) != SQLITE_OK || !file || !file->pMethods)
+      continue;
+    rc = file->pMethods->xSync(file, SQLITE_SYNC_FULL);
+    if (rc != SQLITE_OK)
+      return errorFromSqlite(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+HiveCheck HiveDb::check() {
+  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}};
+  result.exists = fileExists(result.path);
+  if (!result.exists)
+    return result;
+  sqlite3 *db = nullptr;
+  int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    int appId = 0;
+    rc = pragmaInt(db, "PRAGMA application_id", &appId);
+    int entries = 0;
+    if (rc == SQLITE_OK)
+      rc = pragmaInt(db, "SELECT count(*) FROM sqlite_master", &entries);
+    if (rc == SQLITE_OK && entries > 0 && appId != kApplicationId) {
+      result.ok = false;
+      result.what = "not a registry hive";
+    }
+  }
+  if (rc == SQLITE_OK && result.ok) {
+    sqlite3_stmt *s = nullptr;
+    rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check(1)", -1, &s, nullptr);
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_step(s);
+      if (rc == SQLITE_ROW) {
+        const unsigned char *text = sqlite3_column_text(s, 0);
+        std::string line = text ? reinterpret_cast<const char *>(text) : "";
+        if (line != "ok") {
+          result.ok = false;
+          result.what = line;
+        }
+        rc = SQLITE_OK;
+      }
+    }
+    sqlite3_finalize(s);
+  }
+  if (rc != SQLITE_OK) {
+    result.ok = false;
+    result.what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  }
+  sqlite3_close_v2(db);
+  return result;
+}
+
+} // namespace vlx

@@ -1,0 +1,183 @@
+// One hive's SQLite connection: location, schema, read snapshots, write transactions.
+#pragma once
+
+#include <velmora/hive.h>
+#include <velmora/win32.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vlx {
+
+using KeyId = int64_t;
+
+// Fixed row ids of the skeleton, the same in every hive file and in the in-memory stand-in
+// for a hive that does not exist yet, so handles stay valid when the file appears.
+constexpr KeyId kRootKey = 1;
+constexpr KeyId kSoftwareKey = 2;
+constexpr KeyId kMachineClassesKey = 3;
+
+struct SubkeyRow {
+  std::string name;
+  std::string folded;
+  int64_t written = 0;
+};
+
+struct ValueRow {
+  int64_t id = 0;
+  std::string name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+struct KeyCounts {
+  DWORD subkeys = 0;
+  DWORD maxSubkeyName = 0;
+  DWORD values = 0;
+  DWORD maxValueName = 0;
+  DWORD maxValueData = 0;
+  int64_t written = 0;
+};
+
+// Where a hive's file lives, from VELMORA_REGISTRY_DIR, XDG_CONFIG_HOME and HOME.
+std::string resolveHivePath(Hive hive);
+
+// All members are called with the store's mutex held. Reads run in the current read view
+// (a snapshot or the open write transaction), writes inside beginWrite()/finishWrite().
+class HiveDb {
+public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit HiveDb(Hive hive) : hive_(hive) {}
+  ~HiveDb();
+  HiveDb(const HiveDb &) = delete;
+  HiveDb &operator=(const HiveDb &) = delete;
+
+  Hive hive() const { return hive_; }
+  const std::string &path();
+
+  // Open handles into this hive; while there are none the location may change.
+  int handles = 0;
+
+  // With no handles open, follows a changed location and retries a damaged file.
+  void refreshLocation();
+  // Ends the read snapshot so that the next read sees the latest committed state.
+  void endSnapshot();
+  // Ends a snapshot older than `maxAge`.
+  void expireSnapshot(Clock::time_point now, Clock::duration maxAge);
+  bool hasSnapshot() const { return snapshot_; }
+  bool inBatch() const { return batchDepth_ > 0; }
+  // Drops the connection (it belongs to the parent after a fork, or the hive is going away).
+  void close();
+  void abandonAfterFork();
+
+  // Changes whenever what reads may return can have changed (new snapshot, a write).
+  uint64_t generation() const { return generation_; }
+
+  LONG beginRead();
+  LONG beginWrite();
+  LONG finishWrite(LONG result);
+  LONG beginBatch();
+  LONG endBatch(bool commit);
+
+  // Reads.
+  LONG keyExists(KeyId id, bool *exists, int64_t *written = nullptr);
+  LONG findChild(KeyId parent, std::string_view name, KeyId *child);
+  LONG subkeyAt(KeyId parent, DWORD index, SubkeyRow *row);
+  LONG subkeys(KeyId parent, std::vector<SubkeyRow> *rows);
+  LONG findValue(KeyId key, std::string_view name, DWORD *type, std::string *data);
+  LONG valueAt(KeyId key, DWORD index, ValueRow *row);
+  LONG counts(KeyId key, KeyCounts *out);
+
+  // Writes (inside beginWrite).
+  LONG createChild(KeyId parent, std::string_view name, KeyId *child);
+  LONG setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size);
+  LONG deleteValue(KeyId key, std::string_view name);
+  LONG deleteKey(KeyId key);
+  LONG hasSubkeys(KeyId key, bool *any);
+
+  // Makes every committed change durable against power loss.
+  LONG flush();
+
+  // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
+  HiveCheck check();
+
+private:
+  enum Stmt {
+    kBegin,
+    kBeginImmediate,
+    kCommit,
+    kRollback,
+    kKeyExists,
+    kFindChild,
+    kSubkeyAt,
+    kSubkeyAfter,
+    kSubkeys,
+    kFindValue,
+    kValueAt,
+    kValueAfter,
+    kSubkeyCounts,
+    kValueCounts,
+    kInsertKey,
+    kSetValue,
+    kDeleteValue,
+    kDeleteKey,
+    kDeleteKeyValues,
+    kHasSubkeys,
+    kTouch,
+    kStmtCount
+  };
+
+  LONG ensureOpen();
+  LONG openFile(bool create);
+  LONG openSkeleton();
+  LONG createFile();
+  LONG fail(int rc);
+  void markDamaged(LONG error);
+  int exec(Stmt which);
+  sqlite3_stmt *stmt(Stmt which);
+  void finalizeAll();
+  LONG touch(KeyId key);
+
+  Hive hive_;
+  std::string path_;
+  bool pathResolved_ = false;
+  sqlite3 *db_ = nullptr;
+  bool skeleton_ = false; // db_ is the in-memory stand-in for a missing file
+  bool readOnly_ = false;
+  LONG damaged_ = ERROR_SUCCESS;
+  sqlite3_stmt *stmts_[kStmtCount] = {};
+
+  bool snapshot_ = false;
+  Clock::time_point snapshotStart_;
+  int batchDepth_ = 0;
+  LONG batchError_ = ERROR_SUCCESS; // a failure that already undid the batch
+  uint64_t generation_ = 1;
+
+  // Position of the last enumeration step, so that walking index by index stays linear.
+  KeyId subkeyCursorKey_ = 0;
+  DWORD subkeyCursorIndex_ = 0;
+  std::string subkeyCursorName_;
+  uint64_t subkeyCursorGen_ = 0;
+  KeyId valueCursorKey_ = 0;
+  DWORD valueCursorIndex_ = 0;
+  int64_t valueCursorId_ = 0;
+  uint64_t valueCursorGen_ = 0;
+};
+
+// Called when a hive starts a read snapshot, so that an idle process does not keep it.
+void snapshotStarted();
+
+// Test hooks.
+namespace detail {
+// Closes every hive connection that has no open handles, so the next use reopens the file.
+void closeIdleHives();
+} // namespace detail
+
+} // namespace vlx

@@ -1,0 +1,829 @@
+// The Win32 registry calls (Reg*A) on top of the SQLite hives.
+#include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/store.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vlx {
+namespace {
+
+using Parts = std::vector<std::string_view>;
+
+REGSAM effectiveAccess(REGSAM sam) {
+  if (sam & MAXIMUM_ALLOWED)
+    return KEY_ALL_ACCESS;
+  REGSAM out = sam;
+  if (sam & GENERIC_READ)
+    out |= KEY_READ;
+  if (sam & GENERIC_WRITE)
+    out |= KEY_WRITE;
+  if (sam & GENERIC_EXECUTE)
+    out |= KEY_EXECUTE;
+  if (sam & GENERIC_ALL)
+    out |= KEY_ALL_ACCESS;
+  return out & KEY_ALL_ACCESS;
+}
+
+bool isSkeleton(const HiveDb &db, KeyId id) {
+  return id == kRootKey || id == kSoftwareKey ||
+         (db.hive() == Hive::Machine && id == kMachineClassesKey);
+}
+
+bool componentsFit(const Parts &parts) {
+  for (std::string_view p : parts)
+    if (nameChars(p) > kMaxKeyNameChars)
+      return false;
+  return true;
+}
+
+std::string joinPath(const std::string &base, const Parts &parts) {
+  std::string out = base;
+  for (std::string_view p : parts) {
+    if (!out.empty())
+      out += '\\';
+    out.append(p.data(), p.size());
+  }
+  return out;
+}
+
+Parts splitStored(const std::string &path) {
+  Parts parts;
+  splitKeyPath(path.c_str(), &parts);
+  return parts;
+}
+
+// A read of a key that may have been deleted under its handle: a miss is KEY_DELETED when
+// the key itself is gone.
+LONG missOrDeleted(HiveDb &db, KeyId key, LONG miss) {
+  bool exists = false;
+  LONG error = db.keyExists(key, &exists);
+  if (error != ERROR_SUCCESS)
+    return error;
+  return exists ? miss : ERROR_KEY_DELETED;
+}
+
+// Follows `parts` down from `from`, in the current read view.
+LONG walk(HiveDb &db, KeyId from, const Parts &parts, KeyId *out) {
+  KeyId at = from;
+  for (std::string_view p : parts) {
+    LONG error = db.findChild(at, p, &at);
+    if (error == ERROR_FILE_NOT_FOUND)
+      return missOrDeleted(db, from, ERROR_FILE_NOT_FOUND);
+    if (error != ERROR_SUCCESS)
+      return error;
+  }
+  if (parts.empty()) {
+    bool exists = false;
+    LONG error = db.keyExists(from, &exists);
+    if (error != ERROR_SUCCESS)
+      return error;
+    if (!exists)
+      return ERROR_KEY_DELETED;
+  }
+  *out = at;
+  return ERROR_SUCCESS;
+}
+
+// One side (user or machine) of a Classes key: its id, or 0 when that hive has no such key.
+LONG classesSide(HiveDb &db, KeyId cached, const Parts &below, KeyId *out) {
+  *out = 0;
+  LONG error = db.beginRead();
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (cached != 0) {
+    bool exists = false;
+    error = db.keyExists(cached, &exists);
+    if (error != ERROR_SUCCESS)
+      return error;
+    if (exists) {
+      *out = cached;
+      return ERROR_SUCCESS;
+    }
+  }
+  static const Parts kClasses = {"Software", "Classes"};
+  KeyId id = 0;
+  error = walk(db, kRootKey, kClasses, &id);
+  if (error == ERROR_SUCCESS)
+    error = walk(db, id, below, &id);
+  if (error == ERROR_FILE_NOT_FOUND)
+    return ERROR_SUCCESS;
+  if (error == ERROR_SUCCESS)
+    *out = id;
+  return error;
+}
+
+struct Sides {
+  KeyId user = 0;
+  KeyId machine = 0;
+};
+
+LONG classesSides(KeyRef &key, const Parts &more, Sides *sides) {
+  Store &s = Store::get();
+  Parts below = splitStored(key.classPath);
+  bool same = more.empty();
+  below.insert(below.end(), more.begin(), more.end());
+  LONG error = classesSide(s.user, same ? key.userId : 0, below, &sides->user);
+  if (error == ERROR_SUCCESS)
+    error = classesSide(s.machine, same ? key.machineId : 0, below, &sides->machine);
+  if (error == ERROR_SUCCESS && same) {
+    key.userId = sides->user;
+    key.machineId = sides->machine;
+  }
+  return error;
+}
+
+// Where a handle's values live: a key of one hive. HKEY_USERS itself has none.
+struct Target {
+  HiveDb *db = nullptr;
+  KeyId id = 0;
+};
+
+LONG valueTarget(KeyHandle &h, Target *t) {
+  switch (h.key.kind) {
+  case KeyKind::Plain: {
+    t->db = h.key.db;
+    t->id = h.key.id;
+    return t->db->beginRead();
+  }
+  case KeyKind::Users:
+    return ERROR_FILE_NOT_FOUND;
+  case KeyKind::Classes:
+    break;
+  }
+  Sides sides;
+  LONG error = classesSides(h.key, {}, &sides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  Store &s = Store::get();
+  if (sides.user) {
+    *t = {&s.user, sides.user};
+  } else if (sides.machine) {
+    *t = {&s.machine, sides.machine};
+  } else {
+    return ERROR_KEY_DELETED;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Runs `change` in a write transaction on `t`, after checking the key still exists.
+template <typename Change> LONG writeTo(const Target &t, Change change) {
+  LONG error = t.db->beginWrite();
+  if (error != ERROR_SUCCESS)
+    return error;
+  bool exists = false;
+  error = t.db->keyExists(t.id, &exists);
+  if (error == ERROR_SUCCESS)
+    error = exists ? change(*t.db, t.id) : ERROR_KEY_DELETED;
+  return t.db->finishWrite(error);
+}
+
+void copyName(const std::string &name, LPSTR out) {
+  std::memcpy(out, name.data(), name.size());
+  out[name.size()] = '\0';
+}
+
+void setFileTime(PFILETIME ft, int64_t value) {
+  if (!ft)
+    return;
+  auto v = static_cast<uint64_t>(value);
+  ft->dwLowDateTime = static_cast<DWORD>(v & 0xffffffffu);
+  ft->dwHighDateTime = static_cast<DWORD>(v >> 32);
+}
+
+// ---- opening and creating ----
+
+struct OpenResult {
+  KeyRef key;
+  bool created = false;
+};
+
+LONG openPlain(HiveDb &db, KeyId base, size_t depth, const Parts &parts, bool create,
+               REGSAM baseAccess, OpenResult *out) {
+  LONG error = db.beginRead();
+  if (error != ERROR_SUCCESS)
+    return error;
+  KeyId id = 0;
+  error = walk(db, base, parts, &id);
+  if (error == ERROR_SUCCESS || !create || error != ERROR_FILE_NOT_FOUND) {
+    if (error == ERROR_SUCCESS)
+      out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0};
+    return error;
+  }
+  if (!(baseAccess & KEY_CREATE_SUB_KEY))
+    return ERROR_ACCESS_DENIED;
+  if (depth + parts.size() > kMaxKeyDepth)
+    return ERROR_INVALID_PARAMETER;
+  bool created = false;
+  error = writeTo(Target{&db, base}, [&](HiveDb &w, KeyId from) -> LONG {
+    KeyId at = from;
+    for (std::string_view p : parts) {
+      LONG e = w.findChild(at, p, &at);
+      if (e == ERROR_FILE_NOT_FOUND) {
+        e = w.createChild(at, p, &at);
+        created = true;
+      } else {
+        created = false;
+      }
+      if (e != ERROR_SUCCESS)
+        return e;
+    }
+    id = at;
+    return ERROR_SUCCESS;
+  });
+  if (error != ERROR_SUCCESS)
+    return error;
+  out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0};
+  out->created = created;
+  return ERROR_SUCCESS;
+}
+
+LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *out) {
+  Store &s = Store::get();
+  Sides baseSides;
+  LONG error = classesSides(base.key, {}, &baseSides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (!base.key.classPath.empty() && !baseSides.user && !baseSides.machine)
+    return ERROR_KEY_DELETED;
+  Sides sides;
+  error = classesSides(base.key, parts, &sides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  std::string path = joinPath(base.key.classPath, parts);
+  size_t depth = 2 + splitStored(path).size();
+  if (!sides.user && !sides.machine) {
+    if (!create)
+      return ERROR_FILE_NOT_FOUND;
+    if (!(base.access & KEY_CREATE_SUB_KEY))
+      return ERROR_ACCESS_DENIED;
+    if (depth > kMaxKeyDepth)
+      return ERROR_INVALID_PARAMETER;
+    // New keys under HKEY_CLASSES_ROOT go to the machine's classes.
+    OpenResult made;
+    error =
+        openPlain(s.machine, kMachineClassesKey, 2, splitStored(path), true, KEY_ALL_ACCESS, &made);
+    if (error != ERROR_SUCCESS)
+      return error;
+    sides.machine = made.key.id;
+    out->created = made.created;
+  }
+  out->key = KeyRef{KeyKind::Classes, nullptr, 0, depth, path, sides.user, sides.machine};
+  return ERROR_SUCCESS;
+}
+
+LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out) {
+  Parts parts;
+  LONG error = splitKeyPath(subKey, &parts);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (!componentsFit(parts))
+    return create ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+  switch (base.key.kind) {
+  case KeyKind::Plain:
+    return openPlain(*base.key.db, base.key.id, base.key.depth, parts, create, base.access, out);
+  case KeyKind::Classes:
+    return openClasses(base, parts, create, out);
+  case KeyKind::Users:
+    break;
+  }
+  if (parts.empty()) {
+    out->key = base.key;
+    return ERROR_SUCCESS;
+  }
+  if (!sameName(parts.front(), ".DEFAULT"))
+    return create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  Parts rest(parts.begin() + 1, parts.end());
+  return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, base.access, out);
+}
+
+LONG openOrCreate(HKEY hKey, const char *subKey, REGSAM sam, bool create, PHKEY result,
+                  LPDWORD disposition) {
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  OpenResult opened;
+  LONG error = openFrom(call.handle(), subKey, create, &opened);
+  if (error != ERROR_SUCCESS)
+    return error;
+  KeyHandle h;
+  h.key = std::move(opened.key);
+  h.access = effectiveAccess(sam);
+  *result = Store::get().add(std::move(h));
+  if (disposition)
+    *disposition = opened.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+// ---- subkey lists ----
+
+LONG mergedSubkeys(KeyHandle &h, const std::vector<SubkeyRow> **rows) {
+  Store &s = Store::get();
+  Sides sides;
+  LONG error = classesSides(h.key, {}, &sides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (!sides.user && !sides.machine)
+    return ERROR_KEY_DELETED;
+  if (h.mergedUserGen != s.user.generation() || h.mergedMachineGen != s.machine.generation()) {
+    std::vector<SubkeyRow> mine, theirs;
+    if (sides.user && (error = s.user.subkeys(sides.user, &mine)) != ERROR_SUCCESS)
+      return error;
+    if (sides.machine && (error = s.machine.subkeys(sides.machine, &theirs)) != ERROR_SUCCESS)
+      return error;
+    // The user's key wins where both have one.
+    h.merged.clear();
+    std::merge(mine.begin(), mine.end(), theirs.begin(), theirs.end(), std::back_inserter(h.merged),
+               [](const SubkeyRow &a, const SubkeyRow &b) { return a.folded < b.folded; });
+    h.merged.erase(
+        std::unique(h.merged.begin(), h.merged.end(),
+                    [](const SubkeyRow &a, const SubkeyRow &b) { return a.folded == b.folded; }),
+        h.merged.end());
+    h.mergedUserGen = s.user.generation();
+    h.mergedMachineGen = s.machine.generation();
+  }
+  *rows = &h.merged;
+  return ERROR_SUCCESS;
+}
+
+LONG subkeyAt(KeyHandle &h, DWORD index, SubkeyRow *row) {
+  switch (h.key.kind) {
+  case KeyKind::Plain: {
+    HiveDb &db = *h.key.db;
+    LONG error = db.beginRead();
+    if (error == ERROR_SUCCESS)
+      error = db.subkeyAt(h.key.id, index, row);
+    if (error == ERROR_NO_MORE_ITEMS)
+      return missOrDeleted(db, h.key.id, error);
+    return error;
+  }
+  case KeyKind::Users:
+    if (index > 0)
+      return ERROR_NO_MORE_ITEMS;
+    *row = SubkeyRow{".DEFAULT", ".DEFAULT", 0};
+    return ERROR_SUCCESS;
+  case KeyKind::Classes:
+    break;
+  }
+  const std::vector<SubkeyRow> *rows = nullptr;
+  LONG error = mergedSubkeys(h, &rows);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (index >= rows->size())
+    return ERROR_NO_MORE_ITEMS;
+  *row = (*rows)[index];
+  return ERROR_SUCCESS;
+}
+
+LONG enumKey(HKEY hKey, DWORD index, LPSTR name, LPDWORD nameChars, PFILETIME written) {
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_ENUMERATE_SUB_KEYS))
+    return ERROR_ACCESS_DENIED;
+  SubkeyRow row;
+  LONG error = subkeyAt(h, index, &row);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (row.name.size() + 1 > *nameChars)
+    return ERROR_MORE_DATA;
+  copyName(row.name, name);
+  *nameChars = static_cast<DWORD>(row.name.size());
+  setFileTime(written, row.written);
+  return ERROR_SUCCESS;
+}
+
+LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
+  LONG error = db.beginRead();
+  KeyId id = 0;
+  if (error == ERROR_SUCCESS)
+    error = walk(db, base, parts, &id);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (isSkeleton(db, id))
+    return ERROR_ACCESS_DENIED;
+  error = db.beginWrite();
+  if (error != ERROR_SUCCESS)
+    return error;
+  bool exists = false, children = false;
+  error = db.keyExists(id, &exists);
+  if (error == ERROR_SUCCESS && !exists)
+    error = ERROR_FILE_NOT_FOUND;
+  if (error == ERROR_SUCCESS)
+    error = db.hasSubkeys(id, &children);
+  if (error == ERROR_SUCCESS && children)
+    error = ERROR_ACCESS_DENIED;
+  if (error == ERROR_SUCCESS)
+    error = db.deleteKey(id);
+  return db.finishWrite(error);
+}
+
+} // namespace
+} // namespace vlx
+
+using namespace vlx;
+
+extern "C" {
+
+VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                                           REGSAM samDesired, PHKEY phkResult) {
+  if (!phkResult)
+    return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  if (ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK))
+    return ERROR_INVALID_PARAMETER;
+  return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  if (!phkResult)
+    return ERROR_INVALID_PARAMETER;
+  if ((!lpSubKey || !*lpSubKey) && isPredefinedKey(hKey)) {
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
+  }
+  return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/,
+                                             LPSTR /*lpClass*/, DWORD dwOptions, REGSAM samDesired,
+                                             const LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                                             PHKEY phkResult, LPDWORD lpdwDisposition) {
+  if (!phkResult || !lpSubKey)
+    return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  // Volatile keys are kept like the others; links are not supported.
+  const DWORD known = REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
+  if (dwOptions & REG_OPTION_CREATE_LINK)
+    return ERROR_NOT_SUPPORTED;
+  if (dwOptions & ~known)
+    return ERROR_INVALID_PARAMETER;
+  return openOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  if (!phkResult)
+    return ERROR_INVALID_PARAMETER;
+  if ((!lpSubKey || !*lpSubKey) && isPredefinedKey(hKey)) {
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
+  }
+  return RegCreateKeyExA(hKey, lpSubKey ? lpSubKey : "", 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr,
+                         phkResult, nullptr);
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  if (isPredefinedKey(hKey))
+    return ERROR_SUCCESS;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  Store::get().remove(hKey);
+  return ERROR_SUCCESS;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpReserved || (lpData && !lpcbData))
+    return ERROR_INVALID_PARAMETER;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_QUERY_VALUE))
+    return ERROR_ACCESS_DENIED;
+  std::string_view name = lpValueName ? lpValueName : "";
+  if (nameChars(name) > kMaxValueNameChars)
+    return ERROR_FILE_NOT_FOUND;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  DWORD type = REG_NONE;
+  std::string data;
+  if (error == ERROR_SUCCESS)
+    error = t.db->findValue(t.id, name, &type, &data);
+  if (error == ERROR_FILE_NOT_FOUND && t.db)
+    error = missOrDeleted(*t.db, t.id, error);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (lpType)
+    *lpType = type;
+  auto size = static_cast<DWORD>(data.size());
+  if (lpData) {
+    if (size > *lpcbData) {
+      *lpcbData = size;
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpData, data.data(), size);
+  }
+  if (lpcbData)
+    *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
+                                            DWORD dwType, const BYTE *lpData, DWORD cbData) {
+  if (!lpData && cbData > 0)
+    return ERROR_NOACCESS;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_SET_VALUE))
+    return ERROR_ACCESS_DENIED;
+  if (h.key.kind == KeyKind::Users)
+    return ERROR_ACCESS_DENIED;
+  std::string_view name = lpValueName ? lpValueName : "";
+  if (nameChars(name) > kMaxValueNameChars)
+    return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  static const BYTE kNothing = 0;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG {
+    return db.setValue(id, name, dwType, lpData ? lpData : &kNothing, cbData);
+  });
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_SET_VALUE))
+    return ERROR_ACCESS_DENIED;
+  std::string_view name = lpValueName ? lpValueName : "";
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  // A missing value needs no write transaction.
+  DWORD type = 0;
+  std::string data;
+  error = t.db->findValue(t.id, name, &type, &data);
+  if (error == ERROR_FILE_NOT_FOUND)
+    return missOrDeleted(*t.db, t.id, error);
+  if (error != ERROR_SUCCESS)
+    return error;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG { return db.deleteValue(id, name); });
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey)
+    return ERROR_INVALID_PARAMETER;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  Parts parts;
+  LONG error = splitKeyPath(lpSubKey, &parts);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (!componentsFit(parts))
+    return ERROR_FILE_NOT_FOUND;
+  // The handle's own access does not matter: deleting opens the subkey for DELETE.
+  switch (h.key.kind) {
+  case KeyKind::Plain:
+    return deleteKeyIn(*h.key.db, h.key.id, parts);
+  case KeyKind::Users: {
+    if (parts.empty() || !sameName(parts.front(), ".DEFAULT"))
+      return parts.empty() ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    Parts rest(parts.begin() + 1, parts.end());
+    if (rest.empty())
+      return ERROR_ACCESS_DENIED;
+    return deleteKeyIn(Store::get().defaultUser, kRootKey, rest);
+  }
+  case KeyKind::Classes:
+    break;
+  }
+  std::string path = joinPath(h.key.classPath, parts);
+  if (path.empty())
+    return ERROR_ACCESS_DENIED;
+  Sides sides;
+  error = classesSides(h.key, parts, &sides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  Store &s = Store::get();
+  if (sides.user)
+    return deleteKeyIn(s.user, sides.user, {});
+  if (sides.machine)
+    return deleteKeyIn(s.machine, sides.machine, {});
+  return ERROR_FILE_NOT_FOUND;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
+                                           LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
+                                           LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
+    return ERROR_INVALID_PARAMETER;
+  LONG error = enumKey(hKey, dwIndex, lpName, lpcchName, lpftLastWriteTime);
+  if (error == ERROR_SUCCESS && lpClass) {
+    // Keys carry no class name.
+    if (*lpcchClass == 0)
+      return ERROR_MORE_DATA;
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  return error;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
+  if (!lpName)
+    return ERROR_INVALID_PARAMETER;
+  return enumKey(hKey, dwIndex, lpName, &cchName, nullptr);
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                                           LPDWORD lpcchValueName, LPDWORD lpReserved,
+                                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+    return ERROR_INVALID_PARAMETER;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_QUERY_VALUE))
+    return ERROR_ACCESS_DENIED;
+  if (h.key.kind == KeyKind::Users)
+    return ERROR_NO_MORE_ITEMS;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  ValueRow row;
+  if (error == ERROR_SUCCESS)
+    error = t.db->valueAt(t.id, dwIndex, &row);
+  if (error == ERROR_NO_MORE_ITEMS)
+    error = missOrDeleted(*t.db, t.id, error);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (row.name.size() + 1 > *lpcchValueName)
+    return ERROR_MORE_DATA;
+  copyName(row.name, lpValueName);
+  *lpcchValueName = static_cast<DWORD>(row.name.size());
+  if (lpType)
+    *lpType = row.type;
+  auto size = static_cast<DWORD>(row.data.size());
+  if (lpData) {
+    if (size > *lpcbData) {
+      *lpcbData = size;
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpData, row.data.data(), size);
+  }
+  if (lpcbData)
+    *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
+                                              LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                              LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                              LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                              LPDWORD lpcbMaxValueLen,
+                                              LPDWORD lpcbSecurityDescriptor,
+                                              PFILETIME lpftLastWriteTime) {
+  if (lpReserved || (lpClass && !lpcchClass))
+    return ERROR_INVALID_PARAMETER;
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_QUERY_VALUE))
+    return ERROR_ACCESS_DENIED;
+  KeyCounts counts;
+  LONG error = ERROR_SUCCESS;
+  if (h.key.kind == KeyKind::Users) {
+    counts.subkeys = 1;
+    counts.maxSubkeyName = 8; // ".DEFAULT"
+  } else {
+    Target t;
+    error = valueTarget(h, &t);
+    bool exists = false;
+    if (error == ERROR_SUCCESS)
+      error = t.db->keyExists(t.id, &exists, &counts.written);
+    if (error == ERROR_SUCCESS && !exists)
+      error = ERROR_KEY_DELETED;
+    if (error == ERROR_SUCCESS)
+      error = t.db->counts(t.id, &counts);
+    if (error == ERROR_SUCCESS && h.key.kind == KeyKind::Classes) {
+      const std::vector<SubkeyRow> *rows = nullptr;
+      error = mergedSubkeys(h, &rows);
+      if (error == ERROR_SUCCESS) {
+        counts.subkeys = static_cast<DWORD>(rows->size());
+        counts.maxSubkeyName = 0;
+        for (const SubkeyRow &r : *rows)
+          counts.maxSubkeyName = std::max(counts.maxSubkeyName, static_cast<DWORD>(r.name.size()));
+      }
+    }
+  }
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (lpClass) {
+    if (*lpcchClass == 0)
+      return ERROR_MORE_DATA;
+    lpClass[0] = '\0';
+  }
+  if (lpcchClass)
+    *lpcchClass = 0;
+  if (lpcSubKeys)
+    *lpcSubKeys = counts.subkeys;
+  if (lpcbMaxSubKeyLen)
+    *lpcbMaxSubKeyLen = counts.maxSubkeyName;
+  if (lpcbMaxClassLen)
+    *lpcbMaxClassLen = 0;
+  if (lpcValues)
+    *lpcValues = counts.values;
+  if (lpcbMaxValueNameLen)
+    *lpcbMaxValueNameLen = counts.maxValueName;
+  if (lpcbMaxValueLen)
+    *lpcbMaxValueLen = counts.maxValueData;
+  if (lpcbSecurityDescriptor)
+    *lpcbSecurityDescriptor = 0;
+  setFileTime(lpftLastWriteTime, counts.written);
+  return ERROR_SUCCESS;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData,
+                                            PLONG lpcbData) {
+  if (lpData && !lpcbData)
+    return ERROR_INVALID_PARAMETER;
+  HKEY key = hKey;
+  bool opened = lpSubKey && *lpSubKey;
+  if (opened) {
+    LONG error = RegOpenKeyExA(hKey, lpSubKey, 0, KEY_QUERY_VALUE, &key);
+    if (error != ERROR_SUCCESS)
+      return error;
+  }
+  DWORD type = REG_NONE;
+  DWORD size = lpcbData ? static_cast<DWORD>(*lpcbData) : 0;
+  LONG error = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(lpData),
+                                lpcbData ? &size : nullptr);
+  if (error == ERROR_FILE_NOT_FOUND) {
+    // A key without a default value reads as the empty string.
+    type = REG_SZ;
+    size = 1;
+    error = ERROR_SUCCESS;
+    if (lpData) {
+      if (*lpcbData < 1)
+        error = ERROR_MORE_DATA;
+      else
+        lpData[0] = '\0';
+    }
+  } else if ((error == ERROR_SUCCESS || error == ERROR_MORE_DATA) && type != REG_SZ &&
+             type != REG_EXPAND_SZ) {
+    error = ERROR_INVALID_DATA;
+  }
+  if (opened)
+    RegCloseKey(key);
+  if ((error == ERROR_SUCCESS || error == ERROR_MORE_DATA) && lpcbData)
+    *lpcbData = static_cast<LONG>(size);
+  return error;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData,
+                                          DWORD /*cbData*/) {
+  if (dwType != REG_SZ || !lpData)
+    return ERROR_INVALID_PARAMETER;
+  HKEY key = hKey;
+  bool opened = lpSubKey && *lpSubKey;
+  if (opened) {
+    LONG error =
+        RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (error != ERROR_SUCCESS)
+      return error;
+  }
+  // The length comes from the string; cbData is ignored, as on Windows.
+  LONG error = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(lpData),
+                              static_cast<DWORD>(std::strlen(lpData) + 1));
+  if (opened)
+    RegCloseKey(key);
+  return error;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegFlushKey(HKEY hKey) {
+  Call call(hKey);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  Store &s = Store::get();
+  switch (h.key.kind) {
+  case KeyKind::Plain: {
+    HiveDb &db = *h.key.db;
+    LONG error = db.beginRead();
+    bool exists = false;
+    if (error == ERROR_SUCCESS)
+      error = db.keyExists(h.key.id, &exists);
+    if (error == ERROR_SUCCESS && !exists)
+      error = ERROR_KEY_DELETED;
+    return error == ERROR_SUCCESS ? db.flush() : error;
+  }
+  case KeyKind::Users:
+    return s.defaultUser.flush();
+  case KeyKind::Classes:
+    break;
+  }
+  LONG error = s.user.flush();
+  return error == ERROR_SUCCESS ? s.machine.flush() : error;
+}
+
+} // extern "C"

@@ -1,0 +1,215 @@
+// The registry store of this process: hives, handle table, call guard, snapshot reaper, fork.
+#include "platform/posix/registry/store.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <pthread.h>
+#include <thread>
+
+namespace vlx {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A snapshot older than this is ended at the next call, or by the reaper when none comes.
+constexpr auto kSnapshotMaxAge = 1ms;
+constexpr auto kReaperPeriod = 2ms;
+
+// Set in a forked child: the connections it inherited are the parent's and must not be used.
+std::atomic<bool> forkedChild{false};
+
+// The reaper ends snapshots of a process that went idle while holding handles, so that it
+// never holds back other processes' checkpoints. It sleeps on its condition variable until a
+// snapshot starts and polls only while snapshots exist; `awake` keeps the hot path to one
+// atomic load.
+struct Reaper {
+  std::mutex m;
+  std::condition_variable cv;
+  bool wanted = false;
+  bool running = false;
+};
+std::atomic<Reaper *> reaper{new Reaper};
+std::atomic<bool> reaperAwake{false};
+
+void reaperLoop(Reaper *r) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lk(r->m);
+      r->cv.wait(lk, [r] { return r->wanted; });
+      r->wanted = false;
+    }
+    for (;;) {
+      std::this_thread::sleep_for(kReaperPeriod);
+      if (reaper.load() != r)
+        return; // a forked child's copy of a thread that does not exist there
+      Store &s = Store::get();
+      if (!s.mutex.try_lock())
+        continue;
+      bool open = false;
+      if (!forkedChild.load()) {
+        auto now = HiveDb::Clock::now();
+        for (HiveDb *h : s.all) {
+          if (!h->inBatch())
+            h->expireSnapshot(now, kSnapshotMaxAge);
+          open = open || h->hasSnapshot();
+        }
+      }
+      if (!open)
+        reaperAwake.store(false); // under the store mutex: the next snapshot wakes us again
+      s.mutex.unlock();
+      if (!open)
+        break;
+    }
+  }
+}
+
+void prepareFork() {
+  Store &s = Store::get();
+  s.mutex.lock();
+  for (HiveDb *h : s.all)
+    h->endSnapshot();
+}
+
+void parentAfterFork() { Store::get().mutex.unlock(); }
+
+void childAfterFork() {
+  forkedChild.store(true);
+  reaper.store(new Reaper); // the old one may be locked by a thread that is not here
+  reaperAwake.store(false);
+  Store::get().mutex.unlock();
+}
+
+} // namespace
+
+void snapshotStarted() {
+  if (reaperAwake.load(std::memory_order_relaxed))
+    return;
+  reaperAwake.store(true);
+  Reaper *r = reaper.load();
+  {
+    std::lock_guard<std::mutex> lk(r->m);
+    r->wanted = true;
+    if (!r->running) {
+      r->running = true;
+      std::thread(reaperLoop, r).detach();
+    }
+  }
+  r->cv.notify_one();
+}
+
+Store::Store() { pthread_atfork(prepareFork, parentAfterFork, childAfterFork); }
+
+Store &Store::get() {
+  // Never destroyed: the reaper and late callers may still use it during exit.
+  static Store *store = new Store;
+  return *store;
+}
+
+HiveDb &Store::hive(Hive which) {
+  switch (which) {
+  case Hive::User:
+    return user;
+  case Hive::Machine:
+    return machine;
+  case Hive::DefaultUser:
+    break;
+  }
+  return defaultUser;
+}
+
+static void countHandle(KeyRef &key, int delta, Store &s) {
+  if (key.kind == KeyKind::Plain) {
+    key.db->handles += delta;
+  } else if (key.kind == KeyKind::Classes) {
+    s.user.handles += delta;
+    s.machine.handles += delta;
+  }
+}
+
+HKEY Store::add(KeyHandle handle) {
+  uintptr_t value = next_;
+  next_ += 4; // never reused, so a closed handle stays invalid
+  countHandle(handle.key, 1, *this);
+  handles_.emplace(value, std::move(handle));
+  return reinterpret_cast<HKEY>(value);
+}
+
+KeyHandle *Store::find(HKEY key) {
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+bool Store::remove(HKEY key) {
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
+  if (it == handles_.end())
+    return false;
+  countHandle(it->second.key, -1, *this);
+  handles_.erase(it);
+  return true;
+}
+
+bool isPredefinedKey(HKEY key) {
+  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
+         key == HKEY_USERS;
+}
+
+Call::Call(HKEY key) : lock_(Store::get().mutex) {
+  Store &s = Store::get();
+  if (forkedChild.exchange(false))
+    for (HiveDb *h : s.all)
+      h->abandonAfterFork();
+  auto now = HiveDb::Clock::now();
+  for (HiveDb *h : s.all)
+    if (!h->inBatch())
+      h->expireSnapshot(now, kSnapshotMaxAge);
+
+  if (!isPredefinedKey(key)) {
+    handle_ = s.find(key);
+    if (!handle_)
+      status_ = ERROR_INVALID_HANDLE;
+    return;
+  }
+  predefined_ = true;
+  handle_ = &root_;
+  root_.access = KEY_ALL_ACCESS;
+  // A call from a root starts a library operation: it sees the latest committed state.
+  auto fresh = [](HiveDb &h) {
+    h.refreshLocation();
+    if (!h.inBatch())
+      h.endSnapshot();
+  };
+  if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
+    HiveDb &h = key == HKEY_CURRENT_USER ? s.user : s.machine;
+    fresh(h);
+    root_.key.kind = KeyKind::Plain;
+    root_.key.db = &h;
+    root_.key.id = kRootKey;
+  } else if (key == HKEY_USERS) {
+    fresh(s.defaultUser);
+    root_.key.kind = KeyKind::Users;
+  } else {
+    fresh(s.user);
+    fresh(s.machine);
+    root_.key.kind = KeyKind::Classes;
+    root_.key.depth = 2;
+  }
+}
+
+Call::~Call() {
+  for (HiveDb *h : Store::get().all)
+    if (h->handles == 0 && !h->inBatch())
+      h->endSnapshot();
+}
+
+namespace detail {
+void closeIdleHives() {
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lk(s.mutex);
+  for (HiveDb *h : s.all)
+    if (h->handles == 0 && !h->inBatch())
+      h->close();
+}
+} // namespace detail
+
+} // namespace vlx

@@ -1,0 +1,88 @@
+// The registry store of this process: the three hives, the open key handles, the call guard.
+#pragma once
+
+#include "platform/posix/registry/hive_db.h"
+
+#include <velmora/win32.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vlx {
+
+enum class KeyKind {
+  Plain,   // a key of one hive
+  Users,   // HKEY_USERS itself, whose only subkey is .DEFAULT
+  Classes, // HKEY_CLASSES_ROOT: a key of the user's and the machine's Software\Classes
+};
+
+struct KeyRef {
+  KeyKind kind = KeyKind::Plain;
+  HiveDb *db = nullptr; // Plain
+  KeyId id = 0;
+  size_t depth = 0; // components below the hive's root
+  // Classes: the key's path below Software\Classes, and its ids there when last found
+  // (0: not present on that side).
+  std::string classPath;
+  KeyId userId = 0;
+  KeyId machineId = 0;
+};
+
+struct KeyHandle {
+  KeyRef key;
+  REGSAM access = 0;
+  // Merged subkey list of a Classes key, valid while both hives' generations match.
+  std::vector<SubkeyRow> merged;
+  uint64_t mergedUserGen = 0;
+  uint64_t mergedMachineGen = 0;
+};
+
+class Store {
+public:
+  static Store &get();
+
+  std::recursive_mutex mutex;
+  HiveDb user{Hive::User};
+  HiveDb machine{Hive::Machine};
+  HiveDb defaultUser{Hive::DefaultUser};
+
+  HiveDb &hive(Hive which);
+  HiveDb *all[3] = {&user, &machine, &defaultUser};
+
+  HKEY add(KeyHandle handle);
+  KeyHandle *find(HKEY key);
+  bool remove(HKEY key);
+
+private:
+  Store();
+  std::unordered_map<uintptr_t, KeyHandle> handles_;
+  uintptr_t next_ = 0x1000;
+};
+
+bool isPredefinedKey(HKEY key);
+
+// Every Reg* call runs inside one: it holds the store's mutex, lets stale snapshots go,
+// refreshes the hives a predefined root starts from, and resolves the handle. When it ends,
+// a hive left with no open handles ends its snapshot.
+class Call {
+public:
+  explicit Call(HKEY key);
+  ~Call();
+  Call(const Call &) = delete;
+  Call &operator=(const Call &) = delete;
+
+  LONG status() const { return status_; }
+  KeyHandle &handle() { return *handle_; }
+  bool predefined() const { return predefined_; }
+
+private:
+  std::lock_guard<std::recursive_mutex> lock_;
+  KeyHandle root_;
+  KeyHandle *handle_ = nullptr;
+  bool predefined_ = false;
+  LONG status_ = ERROR_SUCCESS;
+};
+
+} // namespace vlx
