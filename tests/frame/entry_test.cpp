@@ -1,0 +1,46 @@
+// The library entry joins the framework's module chain, and a failed allocation does not stop
+// the load.
+#include "frame/entry.h"
+
+#include <velmora/afx.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+int chainLength() {
+  int count = 0;
+  for (CDynLinkLibrary *dll = AfxGetModuleState()->m_libraryList; dll; dll = dll->m_pNextDLL)
+    ++count;
+  return count;
+}
+
+BOOL refuseEverything(size_t, BOOL, LONG) { return FALSE; }
+
+HMODULE thisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&chainLength),
+                     &module);
+  return module;
+}
+
+TEST(LibraryEntry, LoadJoinedTheModuleChain) {
+  CDynLinkLibrary *head = AfxGetModuleState()->m_libraryList;
+  ASSERT_NE(head, nullptr);
+  EXPECT_EQ(head->m_hModule, thisModule());
+  EXPECT_FALSE(head->m_bSystem);
+}
+
+TEST(LibraryEntry, EveryReasonAnswersTrueAndAFailedAllocationIsIgnored) {
+  const int before = chainLength();
+  for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})
+    EXPECT_TRUE(vlx::libraryEntry(thisModule(), reason, nullptr));
+  EXPECT_EQ(chainLength(), before);
+
+  AFX_ALLOC_HOOK old = AfxSetAllocHook(refuseEverything);
+  EXPECT_TRUE(vlx::libraryEntry(thisModule(), DLL_PROCESS_ATTACH, nullptr));
+  AfxSetAllocHook(old);
+  EXPECT_EQ(chainLength(), before);
+}
+
+} // namespace
