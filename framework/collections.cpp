@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+// std::min and std::max are parenthesised: <windows.h> may define them as macros.
+
 namespace {
 
 int lengthOf(LPCTSTR lpsz) {
@@ -49,8 +51,8 @@ void CStringArray::reserve(INT_PTR nMinSize) {
   constexpr INT_PTR kMaxElements = INTPTR_MAX / static_cast<INT_PTR>(sizeof(CString));
   if (nMinSize > kMaxElements)
     AfxThrowMemoryException();
-  INT_PTR step = m_nGrowBy > 0 ? m_nGrowBy : std::max<INT_PTR>(4, m_nMaxSize / 2);
-  INT_PTR newMax = std::max(nMinSize, std::min(kMaxElements, m_nMaxSize + step));
+  INT_PTR step = m_nGrowBy > 0 ? m_nGrowBy : (std::max<INT_PTR>)(4, m_nMaxSize / 2);
+  INT_PTR newMax = (std::max)(nMinSize, (std::min)(kMaxElements, m_nMaxSize + step));
   auto *fresh = static_cast<CString *>(
       vlx::detail::allocateOrThrow(static_cast<size_t>(newMax) * sizeof(CString), false));
   for (INT_PTR i = 0; i < m_nSize; ++i) {

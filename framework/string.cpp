@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+// std::min and std::max are parenthesised: <windows.h> may define them as macros.
+
 namespace {
 
 // Every empty string that owns no buffer points here; it is never written.
@@ -21,6 +23,7 @@ struct EmptyRep {
 EmptyRep emptyRep;
 static_assert(offsetof(EmptyRep, chars) == sizeof(CStringData),
               "the characters follow the header directly");
+static_assert(sizeof(CString) == sizeof(LPTSTR), "a CString is just its character pointer");
 
 LPTSTR emptyChars() noexcept { return emptyRep.chars; }
 
@@ -35,7 +38,7 @@ int checkedSum(int a, int b) {
 
 // A buffer with room for nAlloc characters and the terminator; nAlloc >= 1 marks it as owned.
 LPTSTR allocChars(int nAlloc) {
-  nAlloc = std::max(nAlloc, 1);
+  nAlloc = (std::max)(nAlloc, 1);
   void *raw =
       vlx::detail::allocateOrThrow(sizeof(CStringData) + static_cast<size_t>(nAlloc) + 1, false);
   auto *data = static_cast<CStringData *>(raw);
@@ -55,7 +58,7 @@ void freeChars(LPTSTR chars) noexcept {
 
 int grownCapacity(int current, int needed) {
   long long grown = static_cast<long long>(current) + current / 2;
-  return static_cast<int>(std::max<long long>(needed, std::min<long long>(grown, kMaxLength)));
+  return static_cast<int>((std::max<long long>)(needed, (std::min<long long>)(grown, kMaxLength)));
 }
 
 bool isSpace(TCHAR ch) noexcept {
@@ -93,7 +96,7 @@ CString::CString(LPCTSTR lpsz) : m_pchData(emptyChars()) { assign(lpsz, lengthOf
 CString::CString(LPCTSTR lpch, int nLength) : m_pchData(emptyChars()) {
   if (nLength > 0 && lpch == nullptr)
     AfxThrowInvalidArgException();
-  assign(lpch, std::max(nLength, 0));
+  assign(lpch, (std::max)(nLength, 0));
 }
 
 CString::CString(TCHAR ch, int nRepeat) : m_pchData(emptyChars()) {
@@ -154,7 +157,7 @@ void CString::assign(LPCTSTR lpch, int nLength) {
 
 void CString::reallocate(int nAllocLength) {
   int length = GetLength();
-  LPTSTR fresh = allocChars(std::max(nAllocLength, length));
+  LPTSTR fresh = allocChars((std::max)(nAllocLength, length));
   std::memcpy(fresh, m_pchData, static_cast<size_t>(length));
   freeChars(m_pchData);
   m_pchData = fresh;
@@ -271,31 +274,31 @@ int CString::CompareNoCase(LPCTSTR lpsz) const {
 // ---- extraction
 
 CString CString::Mid(int nFirst) const {
-  nFirst = std::max(nFirst, 0);
-  return Mid(nFirst, GetLength() - std::min(nFirst, GetLength()));
+  nFirst = (std::max)(nFirst, 0);
+  return Mid(nFirst, GetLength() - (std::min)(nFirst, GetLength()));
 }
 
 CString CString::Mid(int nFirst, int nCount) const {
   int length = GetLength();
-  nFirst = std::max(nFirst, 0);
-  nCount = std::max(nCount, 0);
+  nFirst = (std::max)(nFirst, 0);
+  nCount = (std::max)(nCount, 0);
   if (nFirst >= length || nCount == 0)
     return CString();
-  nCount = std::min(nCount, length - nFirst);
+  nCount = (std::min)(nCount, length - nFirst);
   if (nFirst == 0 && nCount == length)
     return *this;
   return CString(m_pchData + nFirst, nCount);
 }
 
 CString CString::Left(int nCount) const {
-  nCount = std::max(nCount, 0);
+  nCount = (std::max)(nCount, 0);
   if (nCount >= GetLength())
     return *this;
   return CString(m_pchData, nCount);
 }
 
 CString CString::Right(int nCount) const {
-  nCount = std::max(nCount, 0);
+  nCount = (std::max)(nCount, 0);
   int length = GetLength();
   if (nCount >= length)
     return *this;
@@ -481,10 +484,10 @@ int CString::Insert(int nIndex, LPCTSTR psz) {
 
 int CString::Delete(int nIndex, int nCount) {
   int length = GetLength();
-  nIndex = std::max(nIndex, 0);
-  nCount = std::max(nCount, 0);
+  nIndex = (std::max)(nIndex, 0);
+  nCount = (std::max)(nCount, 0);
   if (nIndex < length && nCount > 0) {
-    nCount = std::min(nCount, length - nIndex);
+    nCount = (std::min)(nCount, length - nIndex);
     std::memmove(m_pchData + nIndex, m_pchData + nIndex + nCount,
                  static_cast<size_t>(length - nIndex - nCount));
     setLength(length - nCount);
@@ -582,7 +585,7 @@ void CString::AppendFormat(LPCTSTR lpszFormat, ...) {
 // ---- buffer protocol
 
 LPTSTR CString::GetBuffer(int nMinBufLength) {
-  nMinBufLength = std::max(nMinBufLength, 0);
+  nMinBufLength = (std::max)(nMinBufLength, 0);
   if (isSharedEmpty() || nMinBufLength > GetData()->nAllocLength)
     reallocate(nMinBufLength);
   return m_pchData;
@@ -601,7 +604,7 @@ void CString::ReleaseBuffer(int nNewLength) {
 }
 
 LPTSTR CString::GetBufferSetLength(int nNewLength) {
-  nNewLength = std::max(nNewLength, 0);
+  nNewLength = (std::max)(nNewLength, 0);
   GetBuffer(nNewLength);
   setLength(nNewLength);
   return m_pchData;
