@@ -5,6 +5,10 @@
 #include <windows.h>
 #else
 #include <velmora/win32/base.h>
+#include <velmora/win32/files.h>
 #include <velmora/win32/module.h>
 #include <velmora/win32/registry.h>
 #endif
+
+// The run-time library is not part of <windows.h>: declared here for both systems.
+#include <velmora/win32/crt.h>

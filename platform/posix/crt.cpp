@@ -1,0 +1,97 @@
+// The Windows C run-time calls the library uses: _getpid, _itoa, _mkdir and its getenv.
+#include "platform/posix/errno_map.h"
+#include "platform/posix/files/path_map.h"
+#include "platform/posix/files/syscalls.h"
+
+#include <velmora/win32.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+extern "C" {
+
+int _getpid(void) { return static_cast<int>(getpid()); }
+
+char *_itoa(int value, char *buffer, int radix) {
+  if (!buffer) {
+    errno = EINVAL;
+    return buffer;
+  }
+  if (radix < 2 || radix > 36) {
+    errno = EINVAL;
+    buffer[0] = '\0';
+    return buffer;
+  }
+  const bool negative = radix == 10 && value < 0;
+  // Other radixes show the two's-complement bits of the 32-bit value.
+  unsigned magnitude = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char digits[32];
+  int count = 0;
+  do {
+    unsigned digit = magnitude % static_cast<unsigned>(radix);
+    digits[count++] = static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
+    magnitude /= static_cast<unsigned>(radix);
+  } while (magnitude != 0);
+  char *out = buffer;
+  if (negative)
+    *out++ = '-';
+  while (count > 0)
+    *out++ = digits[--count];
+  *out = '\0';
+  return buffer;
+}
+
+int _mkdir(const char *dirname) {
+  using namespace vlx::posix;
+  std::string path;
+  DWORD error = mapPath(dirname, path);
+  if (error == ERROR_SUCCESS && hasWildcards(path))
+    error = ERROR_INVALID_NAME;
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    errno = error == ERROR_INVALID_PARAMETER ? EINVAL : ENOENT;
+    return -1;
+  }
+  // Scratch directories hold the user's work in progress: private to the user.
+  if (fileSyscalls().mkdir(path.c_str(), 0700) != 0) {
+    int err = errno;
+    SetLastError(win32Error(err, ErrnoSite::Directory));
+    errno = err;
+    return -1;
+  }
+  return 0;
+}
+}
+
+namespace vlx {
+namespace {
+
+// ASCII only: a locale's own case rules (a Turkish dotless i) must not change the lookup.
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameNameIgnoringCase(const char *entry, const char *name, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i)
+    if (entry[i] == '\0' || lower(entry[i]) != lower(name[i]))
+      return false;
+  return entry[length] == '=';
+}
+
+} // namespace
+
+char *getenv(const char *name) {
+  if (!name)
+    return nullptr;
+  if (char *value = std::getenv(name))
+    return value;
+  std::size_t length = std::strlen(name);
+  if (length == 0 || std::strchr(name, '='))
+    return nullptr;
+  for (char **entry = environ; entry && *entry; ++entry)
+    if (sameNameIgnoringCase(*entry, name, length))
+      return *entry + length + 1;
+  return nullptr;
+}
+
+} // namespace vlx

@@ -1,0 +1,48 @@
+// GetFileAttributesA and DeleteFileA.
+#include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/find_data.h"
+#include "platform/posix/files/path_map.h"
+#include "platform/posix/files/syscalls.h"
+
+#include <velmora/win32.h>
+
+#include <cerrno>
+
+using namespace vlx::posix;
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+  std::string path;
+  if (DWORD error = mapPath(lpFileName, path))
+    return fail(error, INVALID_FILE_ATTRIBUTES);
+  if (hasWildcards(path))
+    return fail(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
+  const FileSyscalls &sys = fileSyscalls();
+  struct stat st;
+  if (sys.statPath(path.c_str(), &st) != 0) {
+    int err = errno;
+    // A dangling link still exists as an entry.
+    if (err != ENOENT || sys.lstatPath(path.c_str(), &st) != 0)
+      return fail(fileError(err, path), INVALID_FILE_ATTRIBUTES);
+  }
+  return attributesFrom(st);
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+  std::string path;
+  if (DWORD error = mapPath(lpFileName, path))
+    return fail(error, FALSE);
+  if (hasWildcards(path))
+    return fail(ERROR_INVALID_NAME, FALSE);
+  const FileSyscalls &sys = fileSyscalls();
+  struct stat st;
+  if (sys.lstatPath(path.c_str(), &st) != 0)
+    return fail(fileError(errno, path), FALSE);
+  if (S_ISDIR(st.st_mode))
+    return fail(ERROR_ACCESS_DENIED, FALSE);
+  // The read-only attribute protects the file even from root, as on Windows.
+  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))
+    return fail(ERROR_ACCESS_DENIED, FALSE);
+  if (sys.unlink(path.c_str()) != 0)
+    return fail(fileError(errno, path), FALSE);
+  return TRUE;
+}

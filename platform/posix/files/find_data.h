@@ -1,0 +1,19 @@
+// Filling WIN32_FIND_DATAA and attributes from POSIX file status.
+#pragma once
+
+#include <velmora/win32/files.h>
+
+#include <sys/stat.h>
+
+namespace vlx::posix {
+
+// 100 ns intervals since 1601-01-01, the FILETIME epoch.
+FILETIME fileTimeFrom(const struct timespec &time);
+
+// DIRECTORY; READONLY when the owner may not write; NORMAL when neither.
+DWORD attributesFrom(const struct stat &st);
+
+// The entry `name` with status `st`; no 8.3 name exists here.
+void fillFindData(const char *name, const struct stat &st, WIN32_FIND_DATAA &data);
+
+} // namespace vlx::posix

@@ -1,0 +1,39 @@
+// Wildcard matching of names by the Windows file-system rules, without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vlx::posix {
+
+// The DOS forms of the wildcards, as the file system reads them in an expression.
+constexpr char kDosStar = '<'; // `*` before a dot: any run that does not take the last dot
+constexpr char kDosQm = '>';   // `?`: one character, or none at a dot or at the end
+constexpr char kDosDot = '"';  // `.` before `?`/`*` or at the end: a dot, or none at the end
+
+// The expression the file system matches for a search pattern, rewritten as a directory search
+// does: `*.*` becomes `*`, `?` is DOS_QM, `*` before a dot is DOS_STAR, a dot before `?`/`*` or
+// at the end is DOS_DOT. Letters are upper-cased.
+std::string dosExpression(std::string_view pattern);
+
+// One pattern prepared for many names (a directory listing).
+class WildcardPattern {
+public:
+  explicit WildcardPattern(std::string_view pattern);
+  bool matches(std::string_view name) const;
+  // Without wildcards the pattern names one entry.
+  bool isLiteral() const { return kind_ == Kind::Literal; }
+
+private:
+  enum class Kind { Literal, Suffix, General };
+  bool matchesGeneral(std::string_view name) const;
+
+  // Upper-cased; for Suffix a leading star and then literal text only.
+  std::string expr_;
+  Kind kind_;
+};
+
+// Whether `name` matches the search pattern `pattern`; the pure form of WildcardPattern.
+bool wildcardMatch(std::string_view pattern, std::string_view name);
+
+} // namespace vlx::posix
