@@ -21,6 +21,21 @@ std::string oneLine(std::string text) {
   return text;
 }
 
+// CLI11 reports an unknown command word as a missing subcommand; name the word instead.
+std::string usageError(CLI::App &app, const CLI::ParseError &e) {
+  CLI::App *current = &app;
+  std::string path = "vlx";
+  for (auto parsed = current->get_subcommands(); !parsed.empty();
+       parsed = current->get_subcommands()) {
+    current = parsed.front();
+    path += " " + current->get_name();
+  }
+  auto rest = current->remaining();
+  if (current->get_require_subcommand_min() > 0 && !rest.empty())
+    return "unknown command '" + rest.front() + "' for '" + path + "'";
+  return oneLine(e.what());
+}
+
 const char *const kTypeHelp = "Value type: int, double or string";
 
 } // namespace
@@ -29,7 +44,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   CLI::App app{"Inspect and set Velmora preferences and the registry store.", "vlx"};
   app.require_subcommand(1);
   app.footer("Every failure prints one line on standard error and exits non-zero "
-             "(1: failed or not set, 2: bad usage).");
+             "(1: failed or not set, 2: bad usage).\n");
 
   std::string section, name, value, type, key, file;
 
@@ -94,7 +109,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   } catch (const CLI::ParseError &e) {
     if (e.get_exit_code() == 0)
       return app.exit(e, out, err); // --help
-    err << "vlx: " << oneLine(e.what()) << " (see --help)" << std::endl;
+    err << "vlx: " << usageError(app, e) << " (see --help)" << std::endl;
     return 2;
   }
 

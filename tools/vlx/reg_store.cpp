@@ -306,7 +306,7 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
       if (failed != ERROR_SUCCESS)
         throw Failure(fileName + ":" + std::to_string(line) + ": " + what + ": " +
                       errorText(failed) + note);
-      throw Failure(fileName + ": cannot commit the changes to " + hiveName(hive) + ": " +
+      throw Failure(fileName + ": cannot apply the changes to " + hiveName(hive) + ": " +
                     errorText(rc) + note);
     }
     imported += (imported.empty() ? "" : ", ") + std::string(hiveName(hive));
