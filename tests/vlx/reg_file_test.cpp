@@ -296,19 +296,6 @@ TEST(RegFileWrite, LongHexWrapsAndReadsBack) {
   EXPECT_EQ(r.operations[1].value.data, v.data);
 }
 
-TEST(RegFileWrite, KeySectionsAndHeader) {
-  std::string text;
-  writeHeader(text);
-  writeKey(text, "HKEY_LOCAL_MACHINE\\Software\\Velmora", {});
-  writeKey(text, "HKEY_LOCAL_MACHINE\\Software\\Velmora\\General",
-           {{"Backup Copies", kTypeDword, "\x02\0\0\0"s}, {"Units", kTypeSz, "mm\0"s}});
-  EXPECT_EQ(text, "REGEDIT4\n\n"
-                  "[HKEY_LOCAL_MACHINE\\Software\\Velmora]\n\n"
-                  "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\General]\n"
-                  "\"Backup Copies\"=dword:00000002\n"
-                  "\"Units\"=\"mm\"\n\n");
-}
-
 // Whatever the writer produces reads back as the same values, byte for byte.
 TEST(RegFileWrite, RandomValuesRoundTrip) {
   std::mt19937 random(12345);
@@ -356,35 +343,6 @@ TEST(RegFileWrite, NamesWithLineBreaksAreRefused) {
   EXPECT_NE(why.find("line break"), std::string::npos);
   EXPECT_FALSE(writable("cr\r", why));
   EXPECT_FALSE(writable("zero\0byte"s, why));
-}
-
-TEST(RegFileKeyPath, AbbreviationsAndRefusals) {
-  struct Case {
-    const char *text;
-    bool ok;
-    std::string full;
-  };
-  const Case cases[] = {
-      {"HKCU\\Software\\Velmora", true, "HKEY_CURRENT_USER\\Software\\Velmora"},
-      {"HKLM", true, "HKEY_LOCAL_MACHINE"},
-      {"Hku\\.DEFAULT", true, "HKEY_USERS\\.DEFAULT"},
-      {"HKCR\\.txt", true, "HKEY_CLASSES_ROOT\\.txt"},
-      {"HKEY_CURRENT_USER\\", false, ""},
-      {"HKEY_CURRENT_USERX\\A", false, ""},
-      {"\\Software", false, ""},
-      {"", false, ""},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.text);
-    KeyPath path;
-    std::string why;
-    ASSERT_EQ(parseKeyPath(c.text, path, why), c.ok) << why;
-    if (c.ok) {
-      EXPECT_EQ(path.full(), c.full);
-    } else {
-      EXPECT_FALSE(why.empty());
-    }
-  }
 }
 
 } // namespace
