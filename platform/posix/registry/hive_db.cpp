@@ -206,12 +206,24 @@ const std::string &HiveDb::path() {
 void HiveDb::refreshLocation() {
   if (handles > 0 || batchDepth_ > 0)
     return;
+  // Compared in place: this runs at the start of every operation.
+  static const char *const kVars[] = {"VELMORA_REGISTRY_DIR", "XDG_CONFIG_HOME", "HOME"};
+  bool changed = !pathResolved_;
+  for (size_t i = 0; i < 3; ++i) {
+    const char *value = std::getenv(kVars[i]);
+    if (env_[i] != (value ? value : "")) {
+      env_[i] = value ? value : "";
+      changed = true;
+    }
+  }
+  if (!changed && damaged_ == ERROR_SUCCESS)
+    return;
   std::string now = resolveHivePath(hive_);
   if (now != path_ || damaged_ != ERROR_SUCCESS) {
     close();
     path_ = std::move(now);
-    pathResolved_ = true;
   }
+  pathResolved_ = true;
 }
 
 void HiveDb::finalizeAll() {

@@ -148,6 +148,7 @@ private:
   Hive hive_;
   std::string path_;
   bool pathResolved_ = false;
+  std::string env_[3]; // the variables path_ was resolved from
   sqlite3 *db_ = nullptr;
   bool skeleton_ = false; // db_ is the in-memory stand-in for a missing file
   bool readOnly_ = false;

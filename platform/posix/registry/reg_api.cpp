@@ -273,7 +273,8 @@ LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *o
 }
 
 LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out) {
-  Parts parts;
+  static Parts parts; // reused under the store's mutex: opening is the hot path
+  parts.clear();
   LONG error = splitKeyPath(subKey, &parts);
   if (error != ERROR_SUCCESS)
     return error;

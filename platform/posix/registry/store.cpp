@@ -127,25 +127,50 @@ static void countHandle(KeyRef &key, int delta, Store &s) {
   }
 }
 
+static_assert(sizeof(uintptr_t) == 8, "handle values carry a generation in the upper half");
+
 HKEY Store::add(KeyHandle handle) {
-  uintptr_t value = next_;
-  next_ += 4; // never reused, so a closed handle stays invalid
-  countHandle(handle.key, 1, *this);
-  handles_.emplace(value, std::move(handle));
+  uint32_t index;
+  if (!free_.empty()) {
+    index = free_.back();
+    free_.pop_back();
+  } else {
+    index = static_cast<uint32_t>(slots_.size());
+    slots_.emplace_back();
+  }
+  Slot &slot = slots_[index];
+  slot.handle = std::move(handle);
+  slot.used = true;
+  slot.generation = (slot.generation + 1) & 0x7fffffffu; // stays clear of the predefined keys
+  if (slot.generation == 0)
+    slot.generation = 1;
+  countHandle(slot.handle.key, 1, *this);
+  uintptr_t value =
+      (static_cast<uintptr_t>(slot.generation) << 32) | (static_cast<uintptr_t>(index + 1) << 2);
   return reinterpret_cast<HKEY>(value);
 }
 
 KeyHandle *Store::find(HKEY key) {
-  auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
-  return it == handles_.end() ? nullptr : &it->second;
+  auto value = reinterpret_cast<uintptr_t>(key);
+  uintptr_t index = ((value & 0xffffffffu) >> 2);
+  if (index == 0 || index > slots_.size() || (value & 3) != 0)
+    return nullptr;
+  Slot &slot = slots_[index - 1];
+  if (!slot.used || slot.generation != (value >> 32))
+    return nullptr;
+  return &slot.handle;
 }
 
 bool Store::remove(HKEY key) {
-  auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
-  if (it == handles_.end())
+  KeyHandle *h = find(key);
+  if (!h)
     return false;
-  countHandle(it->second.key, -1, *this);
-  handles_.erase(it);
+  uint32_t index =
+      static_cast<uint32_t>(((reinterpret_cast<uintptr_t>(key) & 0xffffffffu) >> 2) - 1);
+  countHandle(h->key, -1, *this);
+  slots_[index].used = false;
+  slots_[index].handle.merged.clear();
+  free_.push_back(index);
   return true;
 }
 

@@ -5,9 +5,9 @@
 
 #include <velmora/win32.h>
 
+#include <deque>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vlx {
@@ -57,8 +57,15 @@ public:
 
 private:
   Store();
-  std::unordered_map<uintptr_t, KeyHandle> handles_;
-  uintptr_t next_ = 0x1000;
+  // Slots are reused, so opening and closing allocate nothing in the steady state; the
+  // generation in the handle value keeps a closed handle invalid.
+  struct Slot {
+    KeyHandle handle;
+    uint32_t generation = 0;
+    bool used = false;
+  };
+  std::deque<Slot> slots_; // a deque: a Call keeps pointing into it while handles are added
+  std::vector<uint32_t> free_;
 };
 
 bool isPredefinedKey(HKEY key);
