@@ -1,0 +1,87 @@
+// libFuzzer target: the wildcard matcher against a plain recursive reading of the DOS rules,
+// and the case of a name never changing the answer.
+#include "platform/posix/files/wildcard.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace vlx::posix;
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char swapAscii(char c) {
+  if (c >= 'a' && c <= 'z')
+    return static_cast<char>(c - 32);
+  if (c >= 'A' && c <= 'Z')
+    return static_cast<char>(c + 32);
+  return c;
+}
+
+// The documented meaning of each expression character, tried position by position with a memo.
+class Reference {
+public:
+  Reference(std::string_view expr, std::string_view name)
+      : expr_(expr), name_(name), lastDot_(name.rfind('.')),
+        memo_((expr.size() + 1) * (name.size() + 1), -1) {}
+
+  bool match(std::size_t e, std::size_t n) {
+    signed char &known = memo_[e * (name_.size() + 1) + n];
+    if (known < 0)
+      known = compute(e, n) ? 1 : 0;
+    return known != 0;
+  }
+
+private:
+  bool compute(std::size_t e, std::size_t n) {
+    const bool end = n == name_.size();
+    if (e == expr_.size())
+      return end;
+    const char c = end ? '\0' : name_[n];
+    switch (expr_[e]) {
+    case '*':
+      return match(e + 1, n) || (!end && match(e, n + 1));
+    case kDosStar:
+      return match(e + 1, n) || (!end && !(c == '.' && n == lastDot_) && match(e, n + 1));
+    case kDosQm:
+      return end || c == '.' ? match(e + 1, n) : match(e + 1, n + 1);
+    case kDosDot:
+      return end ? match(e + 1, n) : c == '.' && match(e + 1, n + 1);
+    default:
+      return !end && upperAscii(c) == expr_[e] && match(e + 1, n + 1);
+    }
+  }
+
+  std::string_view expr_;
+  std::string_view name_;
+  std::size_t lastDot_;
+  std::vector<signed char> memo_;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  // "pattern\nname"; lengths kept to what a path component can hold.
+  std::string_view input(reinterpret_cast<const char *>(data), size);
+  std::size_t split = input.find('\n');
+  if (split == std::string_view::npos || split > 300 || size - split - 1 > 300)
+    return 0;
+  std::string_view pattern = input.substr(0, split);
+  std::string_view name = input.substr(split + 1);
+
+  bool fast = wildcardMatch(pattern, name);
+  std::string expr = dosExpression(pattern);
+  if (fast != Reference(expr, name).match(0, 0))
+    std::abort();
+
+  std::string swapped(name);
+  for (char &c : swapped)
+    c = swapAscii(c);
+  if (WildcardPattern(pattern).matches(swapped) != fast)
+    std::abort();
+  return 0;
+}
