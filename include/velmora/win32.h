@@ -6,6 +6,7 @@
 #else
 #include <velmora/win32/base.h>
 #include <velmora/win32/files.h>
+#include <velmora/win32/handles.h>
 #include <velmora/win32/module.h>
 #include <velmora/win32/registry.h>
 #endif

@@ -1,0 +1,75 @@
+// Win32 file handles: open, read, write, seek, size, flush, truncate, byte-range locks, close.
+#pragma once
+
+#include <velmora/win32/base.h>
+#include <velmora/win32/files.h>
+
+// Spelled as the registry header spells them, so that both may be included.
+#ifndef GENERIC_READ
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#endif
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFFu))
+#define INVALID_FILE_SIZE (static_cast<DWORD>(0xFFFFFFFFu))
+
+#define DUPLICATE_CLOSE_SOURCE 0x00000001
+#define DUPLICATE_SAME_ACCESS 0x00000002
+
+#ifndef ERROR_HANDLE_EOF
+#define ERROR_HANDLE_EOF 38L
+#endif
+#ifndef ERROR_NEGATIVE_SEEK
+#define ERROR_NEGATIVE_SEEK 131L
+#endif
+#ifndef ERROR_NOT_LOCKED
+#define ERROR_NOT_LOCKED 158L
+#endif
+
+// Share modes are accepted but not enforced: POSIX has no mandatory share locks. Byte-range
+// locks are kept per handle (a second lock on an overlapping range fails, an unlock must name a
+// locked range exactly) and are open-file-description locks, which other handles and processes
+// see; a handle without write access takes a shared one.
+extern "C" {
+VLX_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                        LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                        DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                        HANDLE hTemplateFile);
+// Overlapped input and output are not supported: lpOverlapped must be null.
+VLX_WIN32_API BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                   LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped);
+VLX_WIN32_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                    LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped);
+VLX_WIN32_API DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
+                                          PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
+VLX_WIN32_API DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+VLX_WIN32_API BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+VLX_WIN32_API BOOL WINAPI SetEndOfFile(HANDLE hFile);
+VLX_WIN32_API BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
+                                   DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh);
+VLX_WIN32_API BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
+                                     DWORD nNumberOfBytesToUnlockLow,
+                                     DWORD nNumberOfBytesToUnlockHigh);
+VLX_WIN32_API BOOL WINAPI CloseHandle(HANDLE hObject);
+// The pseudo handle of this process; only it is accepted as a process by DuplicateHandle.
+VLX_WIN32_API HANDLE WINAPI GetCurrentProcess(void);
+// File handles only. The copy shares the file position, as on Windows.
+VLX_WIN32_API BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
+                                          HANDLE hTargetProcessHandle, HANDLE *lpTargetHandle,
+                                          DWORD dwDesiredAccess, BOOL bInheritHandle,
+                                          DWORD dwOptions);
+}
