@@ -104,6 +104,16 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto *demoDir =
       demoCmd->add_option("DIR", file, "Directory for the scratch store (new or empty)");
 
+  auto *dateCmd = app.add_subcommand(
+      "datecode", "Print the short (yyddd) and full (yyyyddd) build date code of the loaded "
+                  "library.");
+  auto *widen = dateCmd->add_subcommand("widen", "Widen a short code yyddd to yyyyddd.");
+  widen->add_option("CODE", value, "The short code")->required();
+  auto *stamp = dateCmd->add_subcommand(
+      "stamp", "Rewrite the date code in a built library file in place (atomically).");
+  stamp->add_option("LIBRARY", file, "The library file")->required();
+  stamp->add_option("CODE", value, "1 to 45 decimal digits, e.g. 26339")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -133,6 +143,12 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       regImport(out, file);
     } else if (*check) {
       regCheck(out);
+    } else if (*widen) {
+      dateCodeWiden(out, value);
+    } else if (*stamp) {
+      dateCodeStamp(out, file, value);
+    } else if (*dateCmd) {
+      dateCodeShow(out);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }

@@ -41,4 +41,10 @@ void regCheck(std::ostream &out);
 // `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
 void demo(std::ostream &out, const std::optional<std::string> &dir);
 
+// `datecode`: the codes of the library the tool loaded; widening any short code; stamping a
+// built library file in place.
+void dateCodeShow(std::ostream &out);
+void dateCodeWiden(std::ostream &out, const std::string &code);
+void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code);
+
 } // namespace vlx::cli

@@ -1,16 +1,12 @@
 // `vlx reg`: .reg export and import, and the integrity check of the hive files.
 #include "commands.h"
 #include "errors.h"
+#include "file_io.h"
 #include "reg_store.h"
 
 #include <velmora/hive.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <random>
 
 namespace vlx::cli {
 namespace {
@@ -21,46 +17,6 @@ const reg::KeyPath kProductKeys[] = {
     {reg::Root::Users, ".DEFAULT\\Software\\Velmora"},
     {reg::Root::CurrentUser, "Software\\Velmora"},
 };
-
-std::string readFile(const std::string &file) {
-  std::FILE *f = std::fopen(file.c_str(), "rb");
-  if (!f)
-    throw Failure("cannot read " + file + ": " + std::strerror(errno));
-  std::string text;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  int err = errno;
-  std::fclose(f);
-  if (failed)
-    throw Failure("cannot read " + file + ": " + std::strerror(err));
-  return text;
-}
-
-// Writes beside the target and renames into place, so readers never see half a file.
-void writeFileAtomically(const std::string &file, const std::string &text) {
-  std::random_device random;
-  std::string temp = file + ".vlx-" + std::to_string(random()) + ".tmp";
-  std::FILE *f = std::fopen(temp.c_str(), "wb");
-  if (!f)
-    throw Failure("cannot write " + file + ": " + std::strerror(errno));
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, file, ec);
-    if (!ec)
-      return;
-  }
-  std::filesystem::remove(temp);
-  throw Failure("cannot write " + file + ": " + (ok ? ec.message() : std::strerror(err)));
-}
 
 const char *hiveLabel(Hive hive) {
   switch (hive) {
