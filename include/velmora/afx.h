@@ -6,3 +6,5 @@
 #include <velmora/afx/object.h>
 #include <velmora/afx/exception.h>
 #include <velmora/afx/module.h>
+#include <velmora/afx/file.h>
+#include <velmora/afx/resources.h>

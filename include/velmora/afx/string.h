@@ -93,6 +93,9 @@ public:
   int ReverseFind(TCHAR ch) const;
   int FindOneOf(LPCTSTR lpszCharSet) const;
 
+  // String resource nID from the module chain; FALSE, with the string unchanged, when absent.
+  BOOL LoadString(UINT nID);
+
   void Format(LPCTSTR lpszFormat, ...) VLX_PRINTF_FORMAT(2, 3);
   void FormatV(LPCTSTR lpszFormat, va_list argList);
   void AppendFormat(LPCTSTR lpszFormat, ...) VLX_PRINTF_FORMAT(2, 3);
