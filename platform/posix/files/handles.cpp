@@ -133,8 +133,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   if (existed) {
     if (exclusive)
       return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-    // Windows opens a directory only with backup semantics, which files never ask for here.
-    if (S_ISDIR(st.st_mode))
+    // Windows opens a directory only with backup semantics, which files never ask for here;
+    // pipes and sockets do not exist on its disks, and opening a pipe could wait for a writer.
+    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     // Read-only means no write bit for the owner; checked here because root passes any mode.
     if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate))
