@@ -23,6 +23,9 @@ struct Key {
       RegCloseKey(h);
   }
   HKEY *out() { return &h; }
+  Key() = default;
+  Key(const Key &) = delete;
+  Key &operator=(const Key &) = delete;
 };
 
 LONG createKey(HKEY base, const char *path, HKEY *out, DWORD *disposition = nullptr) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <new>
 #include <pthread.h>
 #include <thread>
 
@@ -77,7 +78,10 @@ void childAfterFork() {
   forkedChild.store(true);
   reaper.store(new Reaper); // the old one may be locked by a thread that is not here
   reaperAwake.store(false);
-  Store::get().mutex.unlock();
+  // The mutex records its owner by thread id, which the child's thread no longer has, so
+  // it cannot be unlocked here: start the child with a fresh one.
+  Store &s = Store::get();
+  new (&s.mutex) std::recursive_mutex();
 }
 
 } // namespace
