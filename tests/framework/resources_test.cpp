@@ -1,0 +1,136 @@
+// String resources: registration, the search along the module chain, loading and formatting.
+#include <velmora/afx.h>
+
+#include <gtest/gtest.h>
+
+#include "framework/print.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+HINSTANCE fakeModule(std::uintptr_t n) { return reinterpret_cast<HINSTANCE>(n * 0x10000); }
+
+// Each test runs with its own resource handle and leaves no table or chain entry behind.
+class ResourcesTest : public ::testing::Test {
+protected:
+  ResourcesTest() : savedHandle_(AfxGetResourceHandle()) { AfxSetResourceHandle(app_); }
+  ~ResourcesTest() override {
+    for (HINSTANCE module : {app_, library_, system_})
+      vlx::unregisterStringTable(module);
+    AfxSetResourceHandle(savedHandle_);
+  }
+
+  static void add(HINSTANCE module, UINT id, const char *text) {
+    const vlx::StringResource strings[] = {{id, text}};
+    vlx::registerStringTable(module, strings);
+  }
+
+  static CString load(UINT id) {
+    CString text("unchanged");
+    text.LoadString(id);
+    return text;
+  }
+
+  HINSTANCE savedHandle_;
+  const HINSTANCE app_ = fakeModule(1);
+  const HINSTANCE library_ = fakeModule(2);
+  const HINSTANCE system_ = fakeModule(3);
+};
+
+TEST_F(ResourcesTest, MissingStrings) {
+  CString text("unchanged");
+  EXPECT_FALSE(text.LoadString(42));
+  EXPECT_EQ(text, "unchanged");
+  char buffer[8] = "xxxxxxx";
+  EXPECT_EQ(AfxLoadString(42, buffer, sizeof buffer), 0);
+  EXPECT_STREQ(buffer, "");
+  CString formatted("unchanged");
+  AfxFormatString1(formatted, 42, "arg");
+  EXPECT_EQ(formatted, "");
+}
+
+TEST_F(ResourcesTest, LoadingAndCutting) {
+  static const vlx::StringResource strings[] = {{1, "first"}, {2, "second"}, {3, ""}};
+  vlx::registerStringTable(app_, strings);
+  EXPECT_EQ(load(1), "first");
+  EXPECT_EQ(load(2), "second");
+  EXPECT_EQ(load(3), "unchanged"); // an empty text is no string
+
+  char buffer[4];
+  EXPECT_EQ(AfxLoadString(2, buffer, sizeof buffer), 3);
+  EXPECT_STREQ(buffer, "sec");
+  EXPECT_EQ(AfxLoadString(2, buffer, 0), 0);
+
+  add(app_, 1, "replaced");
+  EXPECT_EQ(load(1), "replaced");
+  add(app_, 1, nullptr);
+  EXPECT_EQ(load(1), "unchanged");
+  vlx::unregisterStringTable(app_);
+  EXPECT_EQ(load(2), "unchanged");
+}
+
+// The resource handle first, then the extension modules, system modules last.
+TEST_F(ResourcesTest, SearchOrderAlongTheChain) {
+  AFX_EXTENSION_MODULE systemState = {TRUE, system_, system_, nullptr, nullptr};
+  auto *systemLibrary = new CDynLinkLibrary(systemState, TRUE);
+  auto *library = new CDynLinkLibrary(fakeModule(9), library_);
+  add(system_, 7, "system");
+  EXPECT_EQ(load(7), "system");
+  add(library_, 7, "library");
+  EXPECT_EQ(load(7), "library");
+  add(app_, 7, "application");
+  EXPECT_EQ(load(7), "application");
+  // Another resource handle hides the application's strings.
+  AfxSetResourceHandle(fakeModule(4));
+  EXPECT_EQ(load(7), "library");
+  delete library;
+  EXPECT_EQ(load(7), "system");
+  delete systemLibrary;
+  EXPECT_EQ(load(7), "unchanged");
+}
+
+TEST_F(ResourcesTest, FormatString) {
+  const struct {
+    const char *format;
+    const char *arg;
+    const char *expected;
+  } cases[] = {
+      {"Backup of ", "", "Backup of "},
+      {"%1", "", ""},
+      {"Copy%1 of ", "", "Copy of "},
+      {"%1 and %1", "x", "x and x"},
+      {"%2 is missing", "x", "? is missing"},
+      {"100%", "x", "100%"},
+      {"%%1", "x", "%x"},
+      {"%0 %a %1", "x", "%0 %a x"},
+      {"null %1.", nullptr, "null ."},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.format);
+    add(app_, 5, c.format);
+    CString out("stale");
+    AfxFormatString1(out, 5, c.arg);
+    EXPECT_EQ(out, c.expected);
+  }
+  add(app_, 6, "%2 after %1");
+  CString two;
+  AfxFormatString2(two, 6, "a", "b");
+  EXPECT_EQ(two, "b after a");
+}
+
+TEST_F(ResourcesTest, MessageBoxPromptsComeFromTheTable) {
+  add(app_, 9, "Disk is full.");
+  std::string shown;
+  auto previous = vlx::setMessageBoxHandler([&](const char *text, unsigned) {
+    shown = text;
+    return IDOK;
+  });
+  AfxMessageBox(9);
+  vlx::setMessageBoxHandler(previous);
+  EXPECT_EQ(shown, "Disk is full.");
+}
+
+} // namespace
