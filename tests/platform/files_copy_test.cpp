@@ -107,6 +107,7 @@ TEST_F(CopyFile, BackslashPathsAndDrivesAreMapped) {
 
 TEST_F(CopyFile, RefusalsSetTheWindowsError) {
   mkdir(dir_.file("sub").c_str(), 0755);
+  mkfifo(dir_.file("fifo").c_str(), 0644);
   writeFile(dir_.file("readonly.txt"), "keep");
   chmod(dir_.file("readonly.txt").c_str(), 0444);
   struct Case {
@@ -120,6 +121,8 @@ TEST_F(CopyFile, RefusalsSetTheWindowsError) {
       {dir_.file("nope/missing.txt"), target_, ERROR_PATH_NOT_FOUND},
       {source_, dir_.file("nope/copy.txt"), ERROR_PATH_NOT_FOUND},
       {dir_.file("sub"), target_, ERROR_ACCESS_DENIED},
+      // Not opened for reading in a way that could hang.
+      {dir_.file("fifo"), target_, ERROR_ACCESS_DENIED},
       {source_, dir_.file("sub"), ERROR_ACCESS_DENIED},
       {source_, source_, ERROR_SHARING_VIOLATION},
       {source_, dir_.file("*.txt"), ERROR_INVALID_NAME},
@@ -132,7 +135,7 @@ TEST_F(CopyFile, RefusalsSetTheWindowsError) {
   EXPECT_EQ(readFile(dir_.file("readonly.txt")), "keep");
   EXPECT_EQ(readFile(target_), "old content");
   EXPECT_EQ(entries(dir_.path()),
-            (std::set<std::string>{"source.txt", "target.txt", "readonly.txt", "sub"}));
+            (std::set<std::string>{"source.txt", "target.txt", "readonly.txt", "sub", "fifo"}));
 }
 
 TEST_F(CopyFile, InjectedFailuresKeepTheOldTargetAndRemoveTheTemporaryFile) {

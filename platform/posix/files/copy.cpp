@@ -160,13 +160,15 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     return fail(ERROR_INVALID_NAME, FALSE);
 
   const FileSyscalls &sys = fileSyscalls();
-  Descriptor in(sys.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  // Non-blocking so that a FIFO in the source's place cannot hang the call.
+  Descriptor in(sys.open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
   if (in.get() < 0)
     return fail(fileError(errno, from), FALSE);
   struct stat source;
   if (sys.fstat(in.get(), &source) != 0)
     return fail(win32Error(errno, ErrnoSite::Read), FALSE);
-  if (S_ISDIR(source.st_mode))
+  // Directories and devices are not files to copy.
+  if (!S_ISREG(source.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
 
   struct stat target;

@@ -34,9 +34,16 @@ struct FindState {
   bool single = false;
 };
 
-// Handles given out and not yet closed, so that a stale handle is refused, not followed.
-std::mutex handlesMutex;
-std::unordered_set<const FindState *> openHandles;
+// Handles given out and not yet closed, so that a stale handle is refused, not followed. Never
+// destroyed: a host may close a search from its own static destructors.
+struct HandleRegistry {
+  std::mutex mutex;
+  std::unordered_set<const FindState *> open;
+};
+HandleRegistry &handles() {
+  static auto *registry = new HandleRegistry;
+  return *registry;
+}
 
 bool isDotName(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -49,11 +56,12 @@ bool statEntry(int dirFd, const char *name, struct stat &st) {
          sys.fstatAt(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// The next entry that matches; false at the end.
-bool nextMatch(FindState &state, WIN32_FIND_DATAA &data) {
+// Fills `data` with the next entry that matches: ERROR_SUCCESS, ERROR_NO_MORE_FILES at the end,
+// or the error that stopped the listing.
+DWORD nextMatch(FindState &state, WIN32_FIND_DATAA &data) {
   const FileSyscalls &sys = fileSyscalls();
   if (state.single)
-    return false;
+    return ERROR_NO_MORE_FILES;
   const int dirFd = dirfd(state.dir);
   struct stat st;
   while (state.nextDot < 2) {
@@ -70,9 +78,13 @@ bool nextMatch(FindState &state, WIN32_FIND_DATAA &data) {
       break;
     }
     fillFindData(name, name[1] ? parent : self, data);
-    return true;
+    return ERROR_SUCCESS;
   }
-  while (const struct dirent *entry = sys.readDir(state.dir)) {
+  for (;;) {
+    errno = 0;
+    const struct dirent *entry = sys.readDir(state.dir);
+    if (!entry)
+      return errno ? win32Error(errno, ErrnoSite::Read) : ERROR_NO_MORE_FILES;
     const char *name = entry->d_name;
     if (isDotName(name) || !state.pattern.matches(name))
       continue;
@@ -80,15 +92,14 @@ bool nextMatch(FindState &state, WIN32_FIND_DATAA &data) {
     if (!statEntry(dirFd, name, st))
       continue;
     fillFindData(name, st, data);
-    return true;
+    return ERROR_SUCCESS;
   }
-  return false;
 }
 
 FindState *checkHandle(HANDLE handle) {
   auto *state = static_cast<FindState *>(handle);
-  std::lock_guard<std::mutex> lock(handlesMutex);
-  return openHandles.count(state) ? state : nullptr;
+  std::lock_guard<std::mutex> lock(handles().mutex);
+  return handles().open.count(state) ? state : nullptr;
 }
 
 } // namespace
@@ -122,28 +133,19 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
   if (pattern.empty())
     return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
 
-  bool found;
   struct stat st;
   std::string name(pattern);
   if (state->pattern.isLiteral() && statEntry(dirfd(state->dir), name.c_str(), st)) {
     // One look-up instead of a listing when the exact name exists.
     fillFindData(name.c_str(), st, *lpFindFileData);
-    state->single = found = true;
-    state->nextDot = 2;
-  } else {
-    found = nextMatch(*state, *lpFindFileData);
-    state->single = false;
-  }
-  if (!found)
-    return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-
-  // The single-result search still answers FindNextFileA with the end of the list.
-  if (state->single) {
+    state->single = true;
     sys.closeDir(state->dir);
     state->dir = nullptr;
+  } else if (DWORD error = nextMatch(*state, *lpFindFileData)) {
+    return fail(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error, INVALID_HANDLE_VALUE);
   }
-  std::lock_guard<std::mutex> lock(handlesMutex);
-  openHandles.insert(state.get());
+  std::lock_guard<std::mutex> lock(handles().mutex);
+  handles().open.insert(state.get());
   return state.release();
 }
 
@@ -153,16 +155,16 @@ BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
     return fail(ERROR_INVALID_HANDLE, FALSE);
   if (!lpFindFileData)
     return fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (!nextMatch(*state, *lpFindFileData))
-    return fail(ERROR_NO_MORE_FILES, FALSE);
+  if (DWORD error = nextMatch(*state, *lpFindFileData))
+    return fail(error, FALSE);
   return TRUE;
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
   auto *state = static_cast<FindState *>(hFindFile);
   {
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    if (!openHandles.erase(state))
+    std::lock_guard<std::mutex> lock(handles().mutex);
+    if (!handles().open.erase(state))
       return fail(ERROR_INVALID_HANDLE, FALSE);
   }
   delete state;
