@@ -20,9 +20,9 @@ namespace {
 
 class StdioFileTest : public ::testing::Test {
 protected:
+  TempDir dir_;
   std::string file_ = dir_.file("text.txt");
   std::string path_ = winPath(file_);
-  TempDir dir_;
 };
 
 TEST_F(StdioFileTest, ReadStringIntoAString) {
