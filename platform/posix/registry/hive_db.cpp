@@ -19,8 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vlx {
@@ -162,22 +164,28 @@ bool makeDirectories(const std::string &dir, mode_t mode) {
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int pragmaInt(sqlite3 *db, const char *sql, int *value) {
+// Runs a one-row query and reads its integer columns.
+int queryInts(sqlite3 *db, const char *sql, std::initializer_list<int *> values) {
   sqlite3_stmt *s = nullptr;
   int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
   if (rc != SQLITE_OK)
     return rc;
   rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) {
-    *value = sqlite3_column_int(s, 0);
+  int col = 0;
+  for (int *v : values)
+    *v = rc == SQLITE_ROW ? sqlite3_column_int(s, col++) : 0;
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE)
     rc = SQLITE_OK;
-  } else if (rc == SQLITE_DONE) {
-    *value = 0;
-    rc = SQLITE_OK;
-  }
   sqlite3_finalize(s);
   return rc;
 }
+
+// What the file holds, read in one statement so that a hive being created by another
+// process is seen either before or after its creation commits.
+const char *const kShapeQuery =
+    "SELECT (SELECT application_id FROM pragma_application_id),"
+    " (SELECT count(*) FROM sqlite_master),"
+    " (SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals'))";
 
 } // namespace
 
@@ -323,12 +331,7 @@ LONG HiveDb::openFile(bool create) {
   sqlite3_extended_result_codes(db_, 1);
 
   int appId = 0, entries = 0, tables = 0;
-  rc = pragmaInt(db_, "PRAGMA application_id", &appId);
-  if (rc == SQLITE_OK)
-    rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", &entries);
-  if (rc == SQLITE_OK)
-    rc =
-        pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals')", &tables);
+  rc = queryInts(db_, kShapeQuery, {&appId, &entries, &tables});
   if (rc != SQLITE_OK) {
     LONG error = errorFromSqlite(rc);
     if (isDamageResult(rc)) {
@@ -380,6 +383,17 @@ LONG HiveDb::ensureOpen() {
 }
 
 LONG HiveDb::createFile() {
+  // Processes creating the hive at the same time can meet SQLite's deadlock guard while the
+  // file changes to WAL (SQLITE_BUSY with no wait); by the next try the other one is done.
+  for (int attempt = 0;; ++attempt) {
+    LONG error = createFileOnce();
+    if (error != ERROR_BUSY || attempt == 200)
+      return error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 5));
+  }
+}
+
+LONG HiveDb::createFileOnce() {
   close();
   std::string dir = path().substr(0, path().rfind('/'));
   mode_t mode = hive_ == Hive::User && !std::getenv("VELMORA_REGISTRY_DIR") ? 0700 : 0755;
@@ -393,7 +407,7 @@ LONG HiveDb::createFile() {
     return ERROR_ACCESS_DENIED;
   }
   int tables = 0;
-  int rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", &tables);
+  int rc = queryInts(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", {&tables});
   if (rc == SQLITE_OK && tables == 1)
     return ERROR_SUCCESS;
   // Set WAL before the first table exists; a racing creator does the same, and the check
@@ -403,7 +417,7 @@ LONG HiveDb::createFile() {
   if (rc == SQLITE_OK)
     rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
-    rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", &tables);
+    rc = queryInts(db_, "SELECT count(*) FROM sqlite_master WHERE name='keys'", {&tables});
   if (rc == SQLITE_OK && tables == 0) {
     std::string sql = kSchema;
     if (hive_ == Hive::Machine)
@@ -784,12 +798,9 @@ HiveCheck HiveDb::check() {
   if (rc == SQLITE_OK) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    int appId = 0;
-    rc = pragmaInt(db, "PRAGMA application_id", &appId);
-    int entries = 0;
-    if (rc == SQLITE_OK)
-      rc = pragmaInt(db, "SELECT count(*) FROM sqlite_master", &entries);
-    if (rc == SQLITE_OK && entries > 0 && appId != kApplicationId) {
+    int appId = 0, entries = 0, tables = 0;
+    rc = queryInts(db, kShapeQuery, {&appId, &entries, &tables});
+    if (rc == SQLITE_OK && entries > 0 && (appId != kApplicationId || tables != 2)) {
       result.ok = false;
       result.what = "not a registry hive";
     }

@@ -138,6 +138,7 @@ private:
   LONG openFile(bool create);
   LONG openSkeleton();
   LONG createFile();
+  LONG createFileOnce();
   LONG fail(int rc);
   void markDamaged(LONG error);
   int exec(Stmt which);
