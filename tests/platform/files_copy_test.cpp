@@ -17,51 +17,63 @@ using vlx::posix::systemFileSyscalls;
 
 namespace {
 
-// Fails the Nth call of one kind with a given errno; earlier and later calls go through.
-struct Fault {
-  static inline int countdown = 0;
-  static inline int error = 0;
-  static bool strike() {
-    if (countdown > 0 && --countdown == 0) {
-      errno = error;
-      return true;
-    }
-    return false;
+// The Nth call of the faulty kind fails with `faultErrno`; the others go through.
+int countdown = 0;
+int faultErrno = 0;
+bool strike() {
+  if (countdown > 0 && --countdown == 0) {
+    errno = faultErrno;
+    return true;
   }
-  static void arm(int nth, int err) {
-    countdown = nth;
-    error = err;
+  return false;
+}
+
+ssize_t noKernelCopy(int, int, size_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
+enum class Call { Write, Read, KernelCopy, Mode, Close, Rename };
+
+// Routes one kind of call through the fault; reads and writes happen only without the kernel copy.
+void inject(Call call, int nth, int err) {
+  FileSyscalls &s = fileSyscalls();
+  s = systemFileSyscalls();
+  countdown = nth;
+  faultErrno = err;
+  switch (call) {
+  case Call::Write:
+    s.copyFileRange = noKernelCopy;
+    s.write = [](int fd, const void *b, size_t n) {
+      return strike() ? -1 : systemFileSyscalls().write(fd, b, n);
+    };
+    break;
+  case Call::Read:
+    s.copyFileRange = noKernelCopy;
+    s.read = [](int fd, void *b, size_t n) {
+      return strike() ? -1 : systemFileSyscalls().read(fd, b, n);
+    };
+    break;
+  case Call::KernelCopy:
+    s.copyFileRange = [](int in, int out, size_t n) {
+      return strike() ? -1 : systemFileSyscalls().copyFileRange(in, out, n);
+    };
+    break;
+  case Call::Mode:
+    s.fchmod = [](int fd, mode_t mode) {
+      return strike() ? -1 : systemFileSyscalls().fchmod(fd, mode);
+    };
+    break;
+  case Call::Close:
+    s.close = [](int fd) { return systemFileSyscalls().close(fd) != 0 || strike() ? -1 : 0; };
+    break;
+  case Call::Rename:
+    s.rename = [](const char *a, const char *b) {
+      return strike() ? -1 : systemFileSyscalls().rename(a, b);
+    };
+    break;
   }
-  static ssize_t write(int fd, const void *buffer, size_t size) {
-    return strike() ? -1 : systemFileSyscalls().write(fd, buffer, size);
-  }
-  static ssize_t read(int fd, void *buffer, size_t size) {
-    return strike() ? -1 : systemFileSyscalls().read(fd, buffer, size);
-  }
-  static ssize_t copyFileRange(int in, int out, size_t size) {
-    return strike() ? -1 : systemFileSyscalls().copyFileRange(in, out, size);
-  }
-  static int rename(const char *from, const char *to) {
-    return strike() ? -1 : systemFileSyscalls().rename(from, to);
-  }
-  static int renameNoReplace(const char *from, const char *to) {
-    return strike() ? -1 : systemFileSyscalls().renameNoReplace(from, to);
-  }
-  static int fchmod(int fd, mode_t mode) {
-    return strike() ? -1 : systemFileSyscalls().fchmod(fd, mode);
-  }
-  static int close(int fd) {
-    int result = systemFileSyscalls().close(fd);
-    return strike() ? -1 : result;
-  }
-  // The kernel copy is not there at all.
-  static ssize_t noKernelCopy(int, int, size_t) {
-    errno = ENOSYS;
-    return -1;
-  }
-  // A file system that copies nothing this way.
-  static ssize_t kernelCopiesNothing(int, int, size_t) { return 0; }
-};
+}
 
 class CopyFile : public TempEnvTest {
 protected:
@@ -144,49 +156,26 @@ TEST_F(CopyFile, InjectedFailuresKeepTheOldTargetAndRemoveTheTemporaryFile) {
   writeFile(source_, big);
   struct Case {
     const char *what;
-    void (*install)(FileSyscalls &);
+    Call call;
     int nth;
     int err;
     DWORD error;
   } cases[] = {
-      {"2nd write, disk full",
-       [](FileSyscalls &s) {
-         s.copyFileRange = Fault::noKernelCopy;
-         s.write = Fault::write;
-       },
-       2, ENOSPC, ERROR_DISK_FULL},
-      {"1st write, denied",
-       [](FileSyscalls &s) {
-         s.copyFileRange = Fault::noKernelCopy;
-         s.write = Fault::write;
-       },
-       1, EACCES, ERROR_ACCESS_DENIED},
-      {"2nd write, I/O error",
-       [](FileSyscalls &s) {
-         s.copyFileRange = Fault::noKernelCopy;
-         s.write = Fault::write;
-       },
-       2, EIO, ERROR_WRITE_FAULT},
-      {"2nd read, I/O error",
-       [](FileSyscalls &s) {
-         s.copyFileRange = Fault::noKernelCopy;
-         s.read = Fault::read;
-       },
-       2, EIO, ERROR_READ_FAULT},
-      {"kernel copy, quota", [](FileSyscalls &s) { s.copyFileRange = Fault::copyFileRange; }, 1,
-       EDQUOT, ERROR_DISK_FULL},
-      {"mode", [](FileSyscalls &s) { s.fchmod = Fault::fchmod; }, 1, EIO, ERROR_WRITE_FAULT},
-      {"close", [](FileSyscalls &s) { s.close = Fault::close; }, 1, ENOSPC, ERROR_DISK_FULL},
-      {"rename", [](FileSyscalls &s) { s.rename = Fault::rename; }, 1, EACCES, ERROR_ACCESS_DENIED},
+      {"2nd write, disk full", Call::Write, 2, ENOSPC, ERROR_DISK_FULL},
+      {"1st write, denied", Call::Write, 1, EACCES, ERROR_ACCESS_DENIED},
+      {"2nd write, I/O error", Call::Write, 2, EIO, ERROR_WRITE_FAULT},
+      {"2nd read, I/O error", Call::Read, 2, EIO, ERROR_READ_FAULT},
+      {"kernel copy, quota", Call::KernelCopy, 1, EDQUOT, ERROR_DISK_FULL},
+      {"mode", Call::Mode, 1, EIO, ERROR_WRITE_FAULT},
+      {"close", Call::Close, 1, ENOSPC, ERROR_DISK_FULL},
+      {"rename", Call::Rename, 1, EACCES, ERROR_ACCESS_DENIED},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    fileSyscalls() = systemFileSyscalls();
-    c.install(fileSyscalls());
-    Fault::arm(c.nth, c.err);
+    inject(c.call, c.nth, c.err);
     EXPECT_FALSE(CopyFileA(source_.c_str(), target_.c_str(), FALSE));
     EXPECT_EQ(GetLastError(), c.error);
-    EXPECT_EQ(Fault::countdown, 0) << "the fault was not reached";
+    EXPECT_EQ(countdown, 0) << "the fault was not reached";
     fileSyscalls() = systemFileSyscalls();
     EXPECT_EQ(readFile(target_), "old content");
     EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"source.txt", "target.txt"}));
@@ -196,22 +185,20 @@ TEST_F(CopyFile, InjectedFailuresKeepTheOldTargetAndRemoveTheTemporaryFile) {
 TEST_F(CopyFile, WithoutAKernelCopyTheDataIsReadAndWritten) {
   std::string big(3 * 1024 * 1024 + 1, 'y');
   big[12345] = 'z';
-  writeFile(source_, big);
   struct Case {
     const char *what;
+    std::string content;
     ssize_t (*copyFileRange)(int, int, size_t);
-  } cases[] = {{"not supported", Fault::noKernelCopy},
-               {"copies nothing", Fault::kernelCopiesNothing}};
+  } cases[] = {{"not supported", big, noKernelCopy},
+               {"copies nothing", big, [](int, int, size_t) -> ssize_t { return 0; }},
+               {"empty file", "", noKernelCopy}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
+    writeFile(source_, c.content);
     fileSyscalls().copyFileRange = c.copyFileRange;
     ASSERT_TRUE(CopyFileA(source_.c_str(), target_.c_str(), FALSE));
-    EXPECT_EQ(readFile(target_), big);
+    EXPECT_EQ(readFile(target_), c.content);
   }
-  // An empty file takes the same way and stays empty.
-  writeFile(source_, "");
-  ASSERT_TRUE(CopyFileA(source_.c_str(), target_.c_str(), FALSE));
-  EXPECT_EQ(readFile(target_), "");
 }
 
 TEST_F(CopyFile, ExclusivePlacementFallsBackToALinkAndNeverReplaces) {

@@ -1,4 +1,4 @@
-// The C run-time calls: _mkdir, _itoa, _getpid and the case-blind getenv.
+// The C run-time calls: _mkdir, _itoa and the case-blind getenv.
 #include "files_support.h"
 #include "support/temp_env.h"
 
@@ -80,8 +80,6 @@ TEST(CrtItoa, FormatsInAnyRadixWithASignOnlyInDecimal) {
   EXPECT_EQ(errno, EINVAL);
   EXPECT_STREQ(buffer, "");
 }
-
-TEST(CrtProcess, GetpidIsTheProcessId) { EXPECT_EQ(_getpid(), static_cast<int>(getpid())); }
 
 TEST(CrtGetenv, NamesMatchWithoutRegardToCaseExactSpellingFirst) {
   ScopedEnv upper("VLX_TEST_CASE", "upper");
