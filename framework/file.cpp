@@ -186,6 +186,8 @@ CString CFile::GetFilePath() const { return m_strFileName; }
 void CFile::SetFilePath(LPCTSTR lpszNewName) { m_strFileName = lpszNewName; }
 
 BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException *pError) {
+  // Copied first: the text may be this object's own path, which closing empties.
+  const CString name(lpszFileName);
   if (m_hFile != hFileNull)
     Abort();
   m_bCloseOnDelete = FALSE;
@@ -194,7 +196,7 @@ BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException *pError) 
     if (pError != nullptr) {
       pError->m_cause = CFileException::OsErrorToException(osError);
       pError->m_lOsError = osError;
-      pError->m_strFileName = lpszFileName;
+      pError->m_strFileName = name;
     }
     return FALSE;
   };
@@ -236,13 +238,13 @@ BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException *pError) 
   SECURITY_ATTRIBUTES security = {sizeof security, nullptr,
                                   (nOpenFlags & modeNoInherit) ? FALSE : TRUE};
 
-  HANDLE handle = CreateFileA(lpszFileName, access, share, &security, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(name, access, share, &security, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return refuse(lastError());
   m_hFile = handle;
   m_bCloseOnDelete = TRUE;
-  m_strFileName = lpszFileName;
+  m_strFileName = name;
   return TRUE;
 }
 

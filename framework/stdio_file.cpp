@@ -45,13 +45,15 @@ void CStdioFile::requireOpen() const {
 }
 
 BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException *pError) {
+  // Copied first: the text may be this object's own path, which closing empties.
+  const CString name(lpszFileName);
   if (m_hFile != hFileNull)
     Abort();
   resetStream();
   // Allocated before the handle exists, so that a memory exception leaks nothing.
   if (m_pBuffer == nullptr)
     m_pBuffer = static_cast<char *>(vlx::detail::allocateOrThrow(kBufferSize, false));
-  if (!CFile::Open(lpszFileName, nOpenFlags & ~UINT{typeText | typeBinary}, pError))
+  if (!CFile::Open(name, nOpenFlags & ~UINT{typeText | typeBinary}, pError))
     return FALSE;
   m_bText = (nOpenFlags & typeBinary) ? FALSE : TRUE;
   // The run-time's "a" mode: writing without creating, or creating without truncating.

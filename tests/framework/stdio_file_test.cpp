@@ -127,6 +127,22 @@ TEST_F(StdioFileTest, PositionsFollowWhatWasConsumed) {
   EXPECT_EQ(readFile(file_), "one\r\nTWO\r\n");
 }
 
+// Opening an open object closes it first, even when the new path is its own stored path.
+TEST_F(StdioFileTest, ReopeningItsOwnPath) {
+  struct Reopener : CStdioFile {
+    BOOL reopen() { return Open(m_strFileName, modeRead); }
+  };
+  writeFile(file_, "first\nsecond\n");
+  Reopener file;
+  ASSERT_TRUE(file.Open(path_.c_str(), CFile::modeRead));
+  CString line;
+  ASSERT_TRUE(file.ReadString(line));
+  ASSERT_TRUE(file.reopen());
+  EXPECT_EQ(file.GetFilePath(), path_.c_str());
+  ASSERT_TRUE(file.ReadString(line));
+  EXPECT_EQ(line, "first");
+}
+
 TEST_F(StdioFileTest, LargeBinaryTransfersRoundTrip) {
   std::string data(100000, '\0');
   for (std::size_t i = 0; i < data.size(); ++i)
