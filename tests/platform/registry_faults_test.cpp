@@ -212,6 +212,27 @@ TEST_F(FaultTest, FullDiskLosesOnlyTheFailedChange) {
   EXPECT_TRUE(check.ok) << check.what;
 }
 
+TEST_F(FaultTest, FlushPutsCommittedChangesIntoTheHiveFile) {
+  Key k;
+  ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\Flushed", k.out()), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(k.h, "v", 42), ERROR_SUCCESS);
+  ASSERT_EQ(RegFlushKey(k.h), ERROR_SUCCESS);
+  // The database file alone, without its log, already holds the change.
+  std::string copy = dir_.file("copy.db");
+  writeFile(copy, readFile(dir_.file("user.db")));
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt *s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM vals WHERE name=CAST('v' AS BLOB)", -1, &s,
+                               nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(s, 0), 1);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS); // a hive with no file yet
+}
+
 TEST_F(FaultTest, HiveThatCannotBeWrittenStillServesReads) {
   {
     Key k;

@@ -5,11 +5,13 @@
 #include <velmora/hive.h>
 #include <velmora/win32.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <functional>
 #include <random>
 #include <set>
+#include <sqlite3.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -231,6 +233,60 @@ TEST_F(ProcessTest, ChangesOfOtherProcessesBecomeVisible) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Seen", 0, KEY_READ, probe.out()),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(queryDword(held.h, "v", &v), ERROR_KEY_DELETED);
+}
+
+TEST_F(ProcessTest, IdleHandleDoesNotHoldBackCheckpoints) {
+  ASSERT_EQ(setIn(HKEY_CURRENT_USER, "Software\\Idle", "v", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKEY_CURRENT_USER, "Software\\Idle", "v", 2), ERROR_SUCCESS);
+  Key held;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Idle", 0, KEY_READ, held.out()),
+            ERROR_SUCCESS);
+  DWORD v = 0;
+  ASSERT_EQ(queryDword(held.h, "v", &v), ERROR_SUCCESS); // starts a read snapshot
+  // No further call here: the snapshot must still end by itself, or a checkpoint that
+  // resets the log has to wait for this reader.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(vlx::hivePath(vlx::Hive::User).c_str(), &db), SQLITE_OK);
+  int busy = -1;
+  sqlite3_stmt *s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &s, nullptr), SQLITE_OK);
+  if (sqlite3_step(s) == SQLITE_ROW)
+    busy = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  EXPECT_EQ(busy, 0);
+  ASSERT_EQ(queryDword(held.h, "v", &v), ERROR_SUCCESS);
+  EXPECT_EQ(v, 2u);
+}
+
+TEST_F(ProcessTest, ThreadsShareTheStore) {
+  constexpr int kThreads = 4;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t, &failures] {
+      std::string path = "Software\\Threads\\T" + std::to_string(t);
+      for (DWORD i = 0; i < 50; ++i) {
+        Key k;
+        DWORD v = 0;
+        if (createKey(HKEY_CURRENT_USER, path.c_str(), k.out()) != ERROR_SUCCESS ||
+            setDword(k.h, "v" + std::to_string(i), i) != ERROR_SUCCESS ||
+            queryDword(k.h, "v" + std::to_string(i), &v) != ERROR_SUCCESS || v != i)
+          ++failures;
+      }
+    });
+  for (std::thread &t : threads)
+    t.join();
+  EXPECT_EQ(failures.load(), 0);
+  Key parent;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Threads", 0, KEY_READ, parent.out()),
+            ERROR_SUCCESS);
+  DWORD subkeys = 0;
+  ASSERT_EQ(RegQueryInfoKeyA(parent.h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subkeys, static_cast<DWORD>(kThreads));
 }
 
 } // namespace
