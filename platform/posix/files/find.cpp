@@ -8,7 +8,6 @@
 #include <velmora/win32.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
