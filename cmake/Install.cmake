@@ -16,5 +16,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/velmora-util-config-versi
 install(FILES ${PROJECT_BINARY_DIR}/velmora-util-config.cmake
   ${PROJECT_BINARY_DIR}/velmora-util-config-version.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/velmora-util)
+# The .pc file finds the prefix from its own place, so `cmake --install --prefix` can move it.
+file(RELATIVE_PATH VLX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(cmake/velmora-util.pc.in ${PROJECT_BINARY_DIR}/velmora-util.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velmora-util.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
