@@ -88,10 +88,8 @@ class Query {
 public:
   explicit Query(sqlite3_stmt *s) : s_(s) {}
   ~Query() {
-    if (s_) {
-      sqlite3_reset(s_);
-      sqlite3_clear_bindings(s_);
-    }
+    if (s_)
+      sqlite3_reset(s_); // bindings stay: every use binds all parameters again
   }
   Query(const Query &) = delete;
   Query &operator=(const Query &) = delete;

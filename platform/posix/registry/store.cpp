@@ -188,10 +188,12 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
   if (forkedChild.exchange(false))
     for (HiveDb *h : s.all)
       h->abandonAfterFork();
-  auto now = HiveDb::Clock::now();
-  for (HiveDb *h : s.all)
-    if (!h->inBatch())
-      h->expireSnapshot(now, kSnapshotMaxAge);
+  if (s.user.hasSnapshot() || s.machine.hasSnapshot() || s.defaultUser.hasSnapshot()) {
+    auto now = HiveDb::Clock::now();
+    for (HiveDb *h : s.all)
+      if (!h->inBatch())
+        h->expireSnapshot(now, kSnapshotMaxAge);
+  }
 
   if (!isPredefinedKey(key)) {
     handle_ = s.find(key);
