@@ -1,5 +1,6 @@
 // Registry hives: where they live, the skeleton of a missing hive, HKEY_CLASSES_ROOT and
 // HKEY_USERS, batches.
+#include "platform/registry_support.h"
 #include "support/temp_env.h"
 
 #include <velmora/hive.h>
@@ -12,50 +13,11 @@
 
 namespace {
 
+using namespace regtest;
+
 namespace fs = std::filesystem;
 using HiveTest = vlx::test::TempEnvTest;
 constexpr LONG kCancelled = 1223; // ERROR_CANCELLED: any failure the body reports
-
-struct Key {
-  HKEY h = nullptr;
-  ~Key() {
-    if (h)
-      RegCloseKey(h);
-  }
-  HKEY *out() { return &h; }
-  Key() = default;
-  Key(const Key &) = delete;
-  Key &operator=(const Key &) = delete;
-};
-
-LONG createKey(HKEY base, const char *path, HKEY *out, DWORD *disposition = nullptr) {
-  return RegCreateKeyExA(base, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, out, disposition);
-}
-
-LONG setDword(HKEY key, const char *name, DWORD value) {
-  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
-                        sizeof value);
-}
-
-DWORD getDword(HKEY key, const char *name, LONG *error = nullptr) {
-  DWORD value = 0, size = sizeof value;
-  LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size);
-  if (error)
-    *error = rc;
-  return rc == ERROR_SUCCESS ? value : 0xdeadbeef;
-}
-
-std::vector<std::string> subkeyNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    names.emplace_back(name, len);
-  }
-  return names;
-}
 
 TEST_F(HiveTest, PathsFollowTheEnvironment) {
   EXPECT_EQ(vlx::hivePath(vlx::Hive::User), dir_.file("user.db"));
@@ -227,9 +189,8 @@ TEST_F(HiveTest, TransactionLandsAllOrNothing) {
     });
   };
   EXPECT_EQ(writeTwo(kCancelled), kCancelled);
-  LONG rc = 0;
-  getDword(k.h, "a", &rc);
-  EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
+  DWORD v = 0;
+  EXPECT_EQ(queryDword(k.h, "a", &v), ERROR_FILE_NOT_FOUND);
   Key sub;
   EXPECT_EQ(RegOpenKeyExA(k.h, "Sub", 0, KEY_READ, sub.out()), ERROR_FILE_NOT_FOUND);
 
@@ -239,8 +200,7 @@ TEST_F(HiveTest, TransactionLandsAllOrNothing) {
                                         throw std::runtime_error("body failed");
                                       }),
                std::runtime_error);
-  getDword(k.h, "thrown", &rc);
-  EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(queryDword(k.h, "thrown", &v), ERROR_FILE_NOT_FOUND);
 
   EXPECT_EQ(writeTwo(ERROR_SUCCESS), ERROR_SUCCESS);
   EXPECT_EQ(getDword(k.h, "a"), 1u);

@@ -1,90 +1,26 @@
 // Registry keys and values: paths, names, enumeration order, sizes, deletion, access, limits.
+#include "platform/registry_support.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace regtest;
+
 using RegistryTest = vlx::test::TempEnvTest;
 
-// Closes a key at the end of a scope.
-struct Key {
-  HKEY h = nullptr;
-  ~Key() {
-    if (h)
-      RegCloseKey(h);
-  }
-  HKEY *out() { return &h; }
-  Key() = default;
-  Key(const Key &) = delete;
-  Key &operator=(const Key &) = delete;
-};
-
-LONG createKey(HKEY base, const char *path, HKEY *out, DWORD *disposition = nullptr,
-               REGSAM sam = KEY_ALL_ACCESS) {
-  return RegCreateKeyExA(base, path, 0, nullptr, 0, sam, nullptr, out, disposition);
-}
-
-LONG setString(HKEY key, const char *name, const std::string &value) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1));
-}
-
-std::string getString(HKEY key, const char *name, LONG *error = nullptr) {
-  char buf[512] = {};
-  DWORD size = sizeof buf;
-  DWORD type = 0;
-  LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
-  if (error)
-    *error = rc;
-  return rc == ERROR_SUCCESS ? std::string(buf) : std::string("<error>");
-}
-
-std::vector<std::string> subkeyNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    LONG rc = RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      break;
-    }
-    EXPECT_EQ(len, std::strlen(name));
-    names.emplace_back(name, len);
-  }
-  return names;
-}
-
-std::vector<std::string> valueNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    LONG rc = RegEnumValueA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      break;
-    }
-    names.emplace_back(name, len);
-  }
-  return names;
-}
-
-TEST_F(RegistryTest, CreateOpenAndReadBack) {
-  Key k;
+TEST_F(RegistryTest, OpenAndCreatePaths) {
+  Key k, again;
   DWORD disposition = 0;
   ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\Velmora\\Draw", k.out(), &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   ASSERT_EQ(setString(k.h, "Units", "mm"), ERROR_SUCCESS);
-
-  Key again;
   ASSERT_EQ(createKey(HKEY_CURRENT_USER, "software\\VELMORA\\draw", again.out(), &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
@@ -96,38 +32,30 @@ TEST_F(RegistryTest, CreateOpenAndReadBack) {
   ASSERT_EQ(RegOpenKeyExA(vel.h, "Draw", 0, KEY_READ, draw.out()), ERROR_SUCCESS);
   EXPECT_EQ(getString(draw.h, "units"), "mm");
 
-  Key missing;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Nope", 0, KEY_READ, missing.out()),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(missing.h, nullptr);
-}
-
-TEST_F(RegistryTest, PathForms) {
-  Key base;
-  ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\P", base.out()), ERROR_SUCCESS);
   struct Case {
     const char *path;
     LONG open;
   } cases[] = {
-      {"\\Software", ERROR_BAD_PATHNAME},       {"Software\\\\P", ERROR_BAD_PATHNAME},
-      {"Software\\P\\", ERROR_SUCCESS},         {"SOFTWARE\\p", ERROR_SUCCESS},
-      {"Software\\P\\Q", ERROR_FILE_NOT_FOUND},
+      {"\\Software", ERROR_BAD_PATHNAME},
+      {"Software\\\\Velmora", ERROR_BAD_PATHNAME},
+      {"Software\\Velmora\\", ERROR_SUCCESS},
+      {"Software\\Nope", ERROR_FILE_NOT_FOUND},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);
-    Key k;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.path, 0, KEY_READ, k.out()), c.open);
+    Key opened;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.path, 0, KEY_READ, opened.out()), c.open);
+    EXPECT_EQ(opened.h == nullptr, c.open != ERROR_SUCCESS);
   }
   Key leading;
   EXPECT_EQ(createKey(HKEY_CURRENT_USER, "\\Software\\X", leading.out()), ERROR_BAD_PATHNAME);
 
   // An empty or missing subkey opens the same key as a new handle of its own.
   for (const char *same : {"", static_cast<const char *>(nullptr)}) {
-    Key k;
-    ASSERT_EQ(RegOpenKeyExA(base.h, same, 0, KEY_ALL_ACCESS, k.out()), ERROR_SUCCESS);
-    EXPECT_NE(k.h, base.h);
-    ASSERT_EQ(setString(k.h, "via", "copy"), ERROR_SUCCESS);
-    EXPECT_EQ(getString(base.h, "via"), "copy");
+    Key copy;
+    ASSERT_EQ(RegOpenKeyExA(k.h, same, 0, KEY_ALL_ACCESS, copy.out()), ERROR_SUCCESS);
+    EXPECT_NE(copy.h, k.h);
+    EXPECT_EQ(getString(copy.h, "Units"), "mm");
   }
 }
 
@@ -335,59 +263,41 @@ TEST_F(RegistryTest, HandleToDeletedKeyAnswersKeyDeleted) {
 }
 
 TEST_F(RegistryTest, AccessMaskIsEnforcedPerHandle) {
-  Key setup;
-  ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\Guarded\\Sub", setup.out()), ERROR_SUCCESS);
-  ASSERT_EQ(setString(setup.h, "v", "1"), ERROR_SUCCESS);
-
-  Key readOnly, writeOnly, none;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Guarded\\Sub", 0, KEY_READ, readOnly.out()),
-            ERROR_SUCCESS);
-  ASSERT_EQ(
-      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Guarded\\Sub", 0, KEY_SET_VALUE, writeOnly.out()),
-      ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Guarded", 0, KEY_QUERY_VALUE, none.out()),
-            ERROR_SUCCESS);
-  char name[32];
-  DWORD len = sizeof name;
-  HKEY sub = nullptr;
+  ASSERT_EQ(setIn(HKEY_CURRENT_USER, "Software\\Guarded", "v", 1), ERROR_SUCCESS);
   struct Case {
-    const char *what;
-    LONG result;
-    LONG expected;
+    REGSAM sam;
+    bool query, set, create, enumerate;
   } cases[] = {
-      {"set via KEY_READ", setString(readOnly.h, "v", "2"), ERROR_ACCESS_DENIED},
-      {"delete value via KEY_READ", RegDeleteValueA(readOnly.h, "v"), ERROR_ACCESS_DENIED},
-      {"create via KEY_READ", createKey(readOnly.h, "New", &sub), ERROR_ACCESS_DENIED},
-      {"query via KEY_SET_VALUE",
-       RegQueryValueExA(writeOnly.h, "v", nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED},
-      {"set via KEY_SET_VALUE", setString(writeOnly.h, "w", "3"), ERROR_SUCCESS},
-      {"enum via KEY_QUERY_VALUE",
-       RegEnumKeyExA(none.h, 0, name, &len, nullptr, nullptr, nullptr, nullptr),
-       ERROR_ACCESS_DENIED},
-      {"read via GENERIC_READ",
-       [] {
-         HKEY h = nullptr;
-         LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Guarded\\Sub", 0, GENERIC_READ, &h);
-         if (rc == ERROR_SUCCESS) {
-           DWORD size = 0;
-           rc = RegQueryValueExA(h, "v", nullptr, nullptr, nullptr, &size);
-           RegCloseKey(h);
-         }
-         return rc;
-       }(),
-       ERROR_SUCCESS},
+      {KEY_READ, true, false, false, true},
+      {KEY_SET_VALUE, false, true, false, false},
+      {KEY_CREATE_SUB_KEY, false, false, true, false},
+      {GENERIC_READ, true, false, false, true},
+      {MAXIMUM_ALLOWED, true, true, true, true},
   };
+  int n = 0;
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(c.result, c.expected);
+    SCOPED_TRACE("access " + std::to_string(c.sam));
+    Key k, sub;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Guarded", 0, c.sam, k.out()),
+              ERROR_SUCCESS);
+    DWORD v = 0;
+    char name[32];
+    DWORD len = sizeof name;
+    std::string subName = "Sub" + std::to_string(n++);
+    EXPECT_EQ(queryDword(k.h, "v", &v) != ERROR_ACCESS_DENIED, c.query);
+    EXPECT_EQ(setDword(k.h, "w", 2) != ERROR_ACCESS_DENIED, c.set);
+    EXPECT_EQ(createKey(k.h, subName.c_str(), sub.out()) != ERROR_ACCESS_DENIED, c.create);
+    EXPECT_EQ(RegEnumKeyExA(k.h, 0, name, &len, nullptr, nullptr, nullptr, nullptr) !=
+                  ERROR_ACCESS_DENIED,
+              c.enumerate);
+    // Opening an existing key through create needs no create right.
+    Key existing;
+    EXPECT_EQ(createKey(k.h, "", existing.out()), ERROR_SUCCESS);
   }
-  // Opening an existing key through create needs no create right.
-  Key existing;
-  EXPECT_EQ(createKey(readOnly.h, "", existing.out()), ERROR_SUCCESS);
-  // The non-Ex calls open with everything allowed.
+  // The non-Ex calls open with everything allowed; a made-up handle is refused.
   Key full;
-  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Guarded\\Sub", full.out()), ERROR_SUCCESS);
-  EXPECT_EQ(setString(full.h, "x", "1"), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Guarded", full.out()), ERROR_SUCCESS);
+  EXPECT_EQ(setDword(full.h, "x", 1), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x12345678))),
             ERROR_INVALID_HANDLE);
 }

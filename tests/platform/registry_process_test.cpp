@@ -1,5 +1,6 @@
 // Registry hives shared between processes: concurrent writers, a writer killed mid-write,
 // changes of other processes becoming visible.
+#include "platform/registry_support.h"
 #include "support/temp_env.h"
 
 #include <velmora/hive.h>
@@ -20,45 +21,9 @@
 
 namespace {
 
+using namespace regtest;
+
 using ProcessTest = vlx::test::TempEnvTest;
-
-struct Key {
-  HKEY h = nullptr;
-  ~Key() {
-    if (h)
-      RegCloseKey(h);
-  }
-  HKEY *out() { return &h; }
-  Key() = default;
-  Key(const Key &) = delete;
-  Key &operator=(const Key &) = delete;
-};
-
-LONG createKey(HKEY base, const char *path, HKEY *out) {
-  return RegCreateKeyExA(base, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, out, nullptr);
-}
-
-LONG setDword(HKEY key, const std::string &name, DWORD value) {
-  return RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
-                        sizeof value);
-}
-
-LONG queryDword(HKEY key, const std::string &name, DWORD *value) {
-  DWORD size = sizeof *value;
-  return RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE *>(value),
-                          &size);
-}
-
-// Sets `name` under HKCU\`path` from a fresh handle, as a separate library operation does.
-LONG setIn(HKEY root, const char *path, const std::string &name, DWORD value) {
-  HKEY k = nullptr;
-  LONG rc = createKey(root, path, &k);
-  if (rc == ERROR_SUCCESS) {
-    rc = setDword(k, name, value);
-    RegCloseKey(k);
-  }
-  return rc;
-}
 
 // Runs `body` in a child process; returns its exit status.
 int inChild(const std::function<int()> &body) {
