@@ -4,8 +4,10 @@
 // so reads share one snapshot per "handle session": it starts lazily at the first read, and
 // the store ends it when the hive's last handle closes, when a call starts from a predefined
 // root (every library operation does, so each sees other processes' latest commits), before
-// any write, and once it is older than about a millisecond. Handles hold key row ids, which
-// are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is found by
+// any write, and once it is older than about a millisecond (at the next call, or from the
+// store's reaper thread when none comes, so checkpoints never wait on an idle process).
+// A process that holds handles open thus still sees others' changes. Handles hold key row ids,
+// which are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is found by
 // its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
 // inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
@@ -656,8 +658,7 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
     out->subkeys = static_cast<DWORD>(q.integer(0));
     out->maxSubkeyName = static_cast<DWORD>(q.integer(1));
   }
-  // Lengths in characters need the names themselves only when one is not plain ASCII; the
-  // byte maximum is exact for the names the library writes.
+  // Name lengths in bytes: the size an A call's buffer needs, one byte per character.
   Query q(stmt(kValueCounts));
   if (!q.ok())
     return fail(sqlite3_errcode(db_));
