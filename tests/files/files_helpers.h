@@ -21,15 +21,9 @@ inline void writeFile(const std::string &path, const std::string &content) {
 }
 
 inline std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
-}
-
-inline bool exists(const std::string &path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 inline bool isDirectory(const std::string &path) {
@@ -41,11 +35,9 @@ inline bool isDirectory(const std::string &path) {
 inline std::set<std::string> entries(const std::string &directory) {
   std::set<std::string> names;
   if (DIR *dir = opendir(directory.c_str())) {
-    while (const dirent *entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..")
-        names.insert(name);
-    }
+    while (const dirent *entry = readdir(dir))
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+        names.insert(entry->d_name);
     closedir(dir);
   }
   return names;

@@ -20,8 +20,8 @@ using namespace vlx::test;
 
 namespace {
 
-// Every spelling of temp and tmp is removed from the environment for the test (the look-up
-// ignores case); drives C: and D: are directories of the test.
+// Every spelling of temp and tmp is removed for the test (the look-up ignores case); drives C:
+// and D: are directories of the test.
 class TempDirTest : public TempEnvTest {
 protected:
   TempDirTest()
@@ -38,35 +38,32 @@ protected:
     }
     for (const std::string &name : names)
       cleared_.push_back(std::make_unique<ScopedEnv>(name, nullptr));
-    mkdir(dir_.file("TEMP").c_str(), 0755);
-    mkdir(dir_.file("d").c_str(), 0755);
-    mkdir(dir_.file("d/scratch").c_str(), 0755);
+    for (const char *name : {"TEMP", "d", "d/scratch"})
+      mkdir(dir_.file(name).c_str(), 0755);
   }
-
-  std::string pidName() const { return "vlx" + std::to_string(getpid()); }
-
   ScopedEnv driveC_;
   ScopedEnv driveD_;
   std::vector<std::unique_ptr<ScopedEnv>> cleared_;
+  const std::string pid_ = "vlx" + std::to_string(getpid());
 };
 
-TEST_F(TempDirTest, TempGivesTheBaseAndTheDirectoryIsCreatedOnce) {
+TEST_F(TempDirTest, TheDirectoryIsCreatedOncePrivateAndNoFileInIt) {
   ScopedEnv temp("temp", "C:\\TEMP");
-  const CString expected = ("C:\\TEMP\\" + pidName() + "\\").c_str();
+  const CString expected = ("C:\\TEMP\\" + pid_ + "\\").c_str();
   EXPECT_EQ(su_CreateTempDirectory(), expected);
-  const std::string created = dir_.file("TEMP/" + pidName());
-  ASSERT_TRUE(isDirectory(created));
+  const std::string created = dir_.file("TEMP/" + pid_);
   struct stat st;
   ASSERT_EQ(stat(created.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u); // private to the user
-
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   writeFile(created + "/keep", "x");
   EXPECT_EQ(su_CreateTempDirectory(), expected);
+  EXPECT_EQ(su_CreateTempFilePath("gear.tmp"), expected + "gear.tmp");
   EXPECT_EQ(entries(created), std::set<std::string>{"keep"});
-  EXPECT_EQ(entries(dir_.file("TEMP")), std::set<std::string>{pidName()});
 }
 
 TEST_F(TempDirTest, BaseVariants) {
+  const std::string file = dir_.file("d/scratch/" + pid_); // an ordinary file of the name
   const struct {
     const char *name;
     const char *temp; // null: unset
@@ -74,57 +71,36 @@ TEST_F(TempDirTest, BaseVariants) {
     std::string expected;
     std::string created; // below the test directory; empty: nothing
   } cases[] = {
-      {"tmp when temp is unset", nullptr, "D:\\scratch", "D:\\scratch\\" + pidName() + "\\",
-       "d/scratch/" + pidName()},
-      {"temp wins over tmp", "C:\\TEMP", "D:\\scratch", "C:\\TEMP\\" + pidName() + "\\",
-       "TEMP/" + pidName()},
+      {"tmp when temp is unset", nullptr, "D:\\scratch", "D:\\scratch\\" + pid_ + "\\",
+       "d/scratch/" + pid_},
+      {"temp wins over tmp", "C:\\TEMP", "D:\\scratch", "C:\\TEMP\\" + pid_ + "\\", "TEMP/" + pid_},
       // The separator is always put in, even after one.
-      {"final backslash", "C:\\TEMP\\", nullptr, "C:\\TEMP\\\\" + pidName() + "\\",
-       "TEMP/" + pidName()},
-      {"empty temp counts as unset", "", "D:\\scratch", "D:\\scratch\\" + pidName() + "\\",
-       "d/scratch/" + pidName()},
-      {"POSIX base", dir_.path().c_str(), nullptr, dir_.path() + "\\" + pidName() + "\\",
-       pidName()},
+      {"final backslash", "C:\\TEMP\\", nullptr, "C:\\TEMP\\\\" + pid_ + "\\", "TEMP/" + pid_},
+      {"empty temp counts as unset", "", "D:\\scratch", "D:\\scratch\\" + pid_ + "\\",
+       "d/scratch/" + pid_},
       {"neither", nullptr, nullptr, "", ""},
       // Creation fails quietly; the path is given all the same.
-      {"missing base", "C:\\nowhere", nullptr, "C:\\nowhere\\" + pidName() + "\\", ""},
+      {"missing base", "C:\\nowhere", nullptr, "C:\\nowhere\\" + pid_ + "\\", ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     ScopedEnv temp("temp", c.temp);
     ScopedEnv tmp("tmp", c.tmp);
     EXPECT_EQ(su_CreateTempDirectory(), c.expected.c_str());
-    if (!c.created.empty()) {
-      EXPECT_TRUE(isDirectory(dir_.file(c.created)));
-    }
     EXPECT_EQ(su_CreateTempFilePath("gear.tmp"),
               c.expected.empty() ? "" : (c.expected + "gear.tmp").c_str());
-    std::string cleanup = dir_.file(c.created);
-    if (!c.created.empty())
-      rmdir(cleanup.c_str());
+    if (!c.created.empty()) {
+      EXPECT_TRUE(isDirectory(dir_.file(c.created)));
+      rmdir(dir_.file(c.created).c_str());
+    }
   }
-  // Nothing else appeared in the test directory.
   EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"TEMP", "d"}));
-  EXPECT_TRUE(entries(dir_.file("TEMP")).empty());
-  EXPECT_TRUE(entries(dir_.file("d/scratch")).empty());
-}
 
-TEST_F(TempDirTest, VariableNamesIgnoreCase) {
-  ScopedEnv temp("TeMp", "C:\\TEMP");
-  EXPECT_EQ(su_CreateTempDirectory(), ("C:\\TEMP\\" + pidName() + "\\").c_str());
-}
-
-TEST_F(TempDirTest, AnOrdinaryFileOfTheNameStopsCreation) {
-  ScopedEnv temp("temp", "C:\\TEMP");
-  writeFile(dir_.file("TEMP/" + pidName()), "file");
-  EXPECT_EQ(su_CreateTempDirectory(), ("C:\\TEMP\\" + pidName() + "\\").c_str());
-  EXPECT_EQ(readFile(dir_.file("TEMP/" + pidName())), "file");
-}
-
-TEST_F(TempDirTest, FilePathCreatesNoFile) {
-  ScopedEnv temp("temp", "C:\\TEMP");
-  EXPECT_EQ(su_CreateTempFilePath("gear.tmp"), ("C:\\TEMP\\" + pidName() + "\\gear.tmp").c_str());
-  EXPECT_TRUE(entries(dir_.file("TEMP/" + pidName())).empty());
+  // Any entry of the name stops the creation.
+  writeFile(file, "file");
+  ScopedEnv tmp("tmp", "D:\\scratch");
+  EXPECT_EQ(su_CreateTempDirectory(), ("D:\\scratch\\" + pid_ + "\\").c_str());
+  EXPECT_EQ(readFile(file), "file");
 }
 
 } // namespace
