@@ -208,7 +208,7 @@ TEST_F(ProcessTest, IdleHandleDoesNotHoldBackCheckpoints) {
             ERROR_SUCCESS);
   DWORD v = 0;
   ASSERT_EQ(queryDword(held.h, "v", &v), ERROR_SUCCESS); // starts a read snapshot
-  // No further call here: the snapshot must still end by itself, or a checkpoint that
+  // No further call here: the query must not leave its snapshot open, or a checkpoint that
   // resets the log has to wait for this reader.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   sqlite3 *db = nullptr;

@@ -1,12 +1,12 @@
 // One hive's SQLite connection: location, schema, read snapshots, write transactions.
 //
 // Read views. Opening a BEGIN..COMMIT per Reg* call costs more than the lookups themselves,
-// so reads share one snapshot per "handle session": it starts lazily at the first read, and
-// the store ends it when the hive's last handle closes, when a call starts from a predefined
-// root (every library operation does, so each sees other processes' latest commits), before
-// any write, and once it is older than about a millisecond (at the next call, or from the
-// store's reaper thread when none comes, so checkpoints never wait on an idle process).
-// A process that holds handles open thus still sees others' changes. Handles hold key row ids,
+// so reads share one snapshot across a chain of opens: it starts lazily at the first read, and
+// the store ends it at the end of every call but an open that leaves a handle, when a call
+// starts from a predefined root (every library operation does, so each sees other processes'
+// latest commits), before any write, and once it is older than about a millisecond. A look-up
+// "open, open, open, query" so pays for one snapshot, no process keeps one while it is idle
+// after a query, and a process that holds handles open still sees others' changes. Handles hold key row ids,
 // which are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is found by
 // its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
 // inHiveTransaction.
@@ -465,7 +465,6 @@ LONG HiveDb::beginRead() {
   snapshot_ = true;
   snapshotStart_ = Clock::now();
   ++generation_;
-  snapshotStarted();
   return ERROR_SUCCESS;
 }
 

@@ -173,9 +173,6 @@ private:
   uint64_t valueCursorGen_ = 0;
 };
 
-// Called when a hive starts a read snapshot, so that an idle process does not keep it.
-void snapshotStarted();
-
 // Test hooks.
 namespace detail {
 // Closes every hive connection that has no open handles, so the next use reopens the file.

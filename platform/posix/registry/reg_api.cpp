@@ -311,6 +311,7 @@ LONG openOrCreate(HKEY hKey, const char *subKey, REGSAM sam, bool create, PHKEY 
   h.key = std::move(opened.key);
   h.access = effectiveAccess(sam);
   *result = Store::get().add(std::move(h));
+  call.keepSnapshot();
   if (disposition)
     *disposition = opened.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;

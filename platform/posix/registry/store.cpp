@@ -1,69 +1,21 @@
-// The registry store of this process: hives, handle table, call guard, snapshot reaper, fork.
+// The registry store of this process: hives, handle table, call guard, fork.
 #include "platform/posix/registry/store.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <new>
 #include <pthread.h>
-#include <thread>
 
 namespace vlx {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A snapshot older than this is ended at the next call, or by the reaper when none comes.
+// A snapshot kept across opening calls is ended at the next call once it is older than this.
 constexpr auto kSnapshotMaxAge = 1ms;
-constexpr auto kReaperPeriod = 2ms;
 
 // Set in a forked child: the connections it inherited are the parent's and must not be used.
 std::atomic<bool> forkedChild{false};
-
-// The reaper ends snapshots of a process that went idle while holding handles, so that it
-// never holds back other processes' checkpoints. It sleeps on its condition variable until a
-// snapshot starts and polls only while snapshots exist; `awake` keeps the hot path to one
-// atomic load.
-struct Reaper {
-  std::mutex m;
-  std::condition_variable cv;
-  bool wanted = false;
-  bool running = false;
-};
-std::atomic<Reaper *> reaper{new Reaper};
-std::atomic<bool> reaperAwake{false};
-
-void reaperLoop(Reaper *r) {
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lk(r->m);
-      r->cv.wait(lk, [r] { return r->wanted; });
-      r->wanted = false;
-    }
-    for (;;) {
-      std::this_thread::sleep_for(kReaperPeriod);
-      if (reaper.load() != r)
-        return; // a forked child's copy of a thread that does not exist there
-      Store &s = Store::get();
-      if (!s.mutex.try_lock())
-        continue;
-      bool open = false;
-      if (!forkedChild.load()) {
-        auto now = HiveDb::Clock::now();
-        for (HiveDb *h : s.all) {
-          if (!h->inBatch())
-            h->expireSnapshot(now, kSnapshotMaxAge);
-          open = open || h->hasSnapshot();
-        }
-      }
-      if (!open)
-        reaperAwake.store(false); // under the store mutex: the next snapshot wakes us again
-      s.mutex.unlock();
-      if (!open)
-        break;
-    }
-  }
-}
 
 void prepareFork() {
   Store &s = Store::get();
@@ -76,8 +28,6 @@ void parentAfterFork() { Store::get().mutex.unlock(); }
 
 void childAfterFork() {
   forkedChild.store(true);
-  reaper.store(new Reaper); // the old one may be locked by a thread that is not here
-  reaperAwake.store(false);
   // The mutex records its owner by thread id, which the child's thread no longer has, so
   // it cannot be unlocked here: start the child with a fresh one.
   Store &s = Store::get();
@@ -86,26 +36,10 @@ void childAfterFork() {
 
 } // namespace
 
-void snapshotStarted() {
-  if (reaperAwake.load(std::memory_order_relaxed))
-    return;
-  reaperAwake.store(true);
-  Reaper *r = reaper.load();
-  {
-    std::lock_guard<std::mutex> lk(r->m);
-    r->wanted = true;
-    if (!r->running) {
-      r->running = true;
-      std::thread(reaperLoop, r).detach();
-    }
-  }
-  r->cv.notify_one();
-}
-
 Store::Store() { pthread_atfork(prepareFork, parentAfterFork, childAfterFork); }
 
 Store &Store::get() {
-  // Never destroyed: the reaper and late callers may still use it during exit.
+  // Never destroyed: late callers may still use it during exit.
   static Store *store = new Store;
   return *store;
 }
@@ -227,9 +161,11 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
   }
 }
 
+// Only an opening call that leaves handles keeps its snapshot, for the calls that follow it on
+// those handles; any other call ends it, so an idle process never holds back a checkpoint.
 Call::~Call() {
   for (HiveDb *h : Store::get().all)
-    if (h->handles == 0 && !h->inBatch())
+    if ((h->handles == 0 || !keep_) && !h->inBatch())
       h->endSnapshot();
 }
 

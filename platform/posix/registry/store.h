@@ -83,12 +83,15 @@ public:
   LONG status() const { return status_; }
   KeyHandle &handle() { return *handle_; }
   bool predefined() const { return predefined_; }
+  // An open that leaves a handle: the snapshot may serve the calls on it that follow.
+  void keepSnapshot() { keep_ = true; }
 
 private:
   std::lock_guard<std::recursive_mutex> lock_;
   KeyHandle root_;
   KeyHandle *handle_ = nullptr;
   bool predefined_ = false;
+  bool keep_ = false;
   LONG status_ = ERROR_SUCCESS;
 };
 
