@@ -1,6 +1,5 @@
 // File handles: CreateFileA and the calls on the handle it returns, with Windows errors.
 #include "platform/posix/files/file_errors.h"
-#include "platform/posix/files/handle_syscalls.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 
@@ -72,7 +71,7 @@ bool setSystemLock(int fd, short type, const LockedRange &range) {
   lock.l_whence = SEEK_SET;
   lock.l_start = static_cast<off_t>(range.offset);
   lock.l_len = range.length > kMaxOffset - range.offset ? 0 : static_cast<off_t>(range.length);
-  return handleSyscalls().setLock(fd, &lock) == 0;
+  return fileSyscalls().setLock(fd, &lock) == 0;
 }
 
 bool overlaps(const LockedRange &a, const LockedRange &b) {
@@ -236,7 +235,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                            : static_cast<int64_t>(lDistanceToMove);
   int64_t origin = 0;
   if (dwMoveMethod == FILE_CURRENT) {
-    off_t current = handleSyscalls().lseek(file->fd, 0, SEEK_CUR);
+    off_t current = fileSyscalls().lseek(file->fd, 0, SEEK_CUR);
     if (current < 0)
       return fail(win32Error(errno, ErrnoSite::Read), INVALID_SET_FILE_POINTER);
     origin = current;
@@ -254,7 +253,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
   // Without a high part the caller cannot receive a position past 32 bits.
   if (!lpDistanceToMoveHigh && target > static_cast<int64_t>(UINT32_MAX - 1))
     return fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
-  if (handleSyscalls().lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0)
+  if (fileSyscalls().lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0)
     return fail(win32Error(errno, ErrnoSite::Read), INVALID_SET_FILE_POINTER);
   if (lpDistanceToMoveHigh)
     *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(target) >> 32);
@@ -281,7 +280,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
   FileHandle *file = usable(hFile, kWrite);
   if (!file)
     return FALSE;
-  if (handleSyscalls().fsync(file->fd) != 0)
+  if (fileSyscalls().fsync(file->fd) != 0)
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   return TRUE;
 }
@@ -290,8 +289,8 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   FileHandle *file = usable(hFile, kWrite);
   if (!file)
     return FALSE;
-  off_t position = handleSyscalls().lseek(file->fd, 0, SEEK_CUR);
-  if (position < 0 || handleSyscalls().ftruncate(file->fd, position) != 0)
+  off_t position = fileSyscalls().lseek(file->fd, 0, SEEK_CUR);
+  if (position < 0 || fileSyscalls().ftruncate(file->fd, position) != 0)
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   return TRUE;
 }
@@ -369,7 +368,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
       return fail(ERROR_ACCESS_DENIED, FALSE);
   }
   if (lpTargetHandle) {
-    int fd = handleSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
+    int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
     auto *copy = new (std::nothrow) FileHandle{fd, access, {}};

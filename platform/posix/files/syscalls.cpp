@@ -50,6 +50,13 @@ constexpr FileSyscalls kSystem = {
     [](const char *path) { return ::opendir(path); },
     [](DIR *dir) { return ::readdir(dir); },
     [](DIR *dir) { return ::closedir(dir); },
+    [](int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); },
+    [](int fd, off_t length) { return retryIntr([&] { return ::ftruncate(fd, length); }); },
+    [](int fd) { return retryIntr([&] { return ::fsync(fd); }); },
+    [](int fd, struct flock *lock) {
+      return retryIntr([&] { return ::fcntl(fd, F_OFD_SETLK, lock); });
+    },
+    [](int fd, bool inherit) { return ::fcntl(fd, inherit ? F_DUPFD : F_DUPFD_CLOEXEC, 0); },
 };
 
 FileSyscalls live = kSystem;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -32,6 +33,13 @@ struct FileSyscalls {
   DIR *(*openDir)(const char *path);
   struct dirent *(*readDir)(DIR *dir);
   int (*closeDir)(DIR *dir);
+  off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*ftruncate)(int fd, off_t length);
+  int (*fsync)(int fd);
+  // fcntl F_OFD_SETLK: takes or releases a lock of the open file description without waiting.
+  int (*setLock)(int fd, struct flock *lock);
+  // A new descriptor for the same open file; close-on-exec unless `inherit`.
+  int (*duplicate)(int fd, bool inherit);
 };
 
 // The live table; tests swap members and put them back.
