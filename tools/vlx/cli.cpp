@@ -41,7 +41,10 @@ const char *const kTypeHelp = "Value type: int, double or string";
 } // namespace
 
 int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
-  CLI::App app{"Inspect and set Velmora preferences and the registry store.", "vlx"};
+  registerToolStrings();
+  CLI::App app{"Inspect and set Velmora preferences and the registry store, and run the library's "
+               "path, listing, scratch-directory and backup calls.",
+               "vlx"};
   app.require_subcommand(1);
   app.footer("Every failure prints one line on standard error and exits non-zero "
              "(1: failed or not set, 2: bad usage).\n");
@@ -114,6 +117,41 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   stamp->add_option("LIBRARY", file, "The library file")->required();
   stamp->add_option("CODE", value, "1 to 45 decimal digits, e.g. 26339")->required();
 
+  auto *pathCmd = app.add_subcommand(
+      "path", "Split PATH as the library does and print its drive, directory, name and "
+              "extension: only '\\' separates, the first ':' ends the drive, the last '.' begins "
+              "the extension. The text is taken exactly as given ('/' is an ordinary character).");
+  pathCmd->add_option("PATH", file, "The path text, e.g. C:\\work\\gear.txt")->required();
+
+  auto *lsCmd = app.add_subcommand(
+      "ls", "List the entries of DIR whose names match '*.EXT' by the Windows wildcard rules "
+            "(letter case ignored, subdirectories included, in directory order). EXT may hold "
+            "wildcards; an empty EXT lists the names without an extension ('.' and '..' "
+            "among them, as on Windows).");
+  lsCmd->add_option("DIR", file, "The directory ('/' or '\\' separate)")->required();
+  lsCmd->add_option("EXT", value, "The extension without its dot, e.g. txt")->required();
+
+  auto *tempCmd = app.add_subcommand(
+      "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
+              "any letter case), creating it when missing, or with FILE the path of that file in "
+              "it (no file is created). The directory is per process: <pid> is this vlx "
+              "process's id, so each run prints a new one, left in place. Exit 1 when neither "
+              "variable is set or the directory cannot be made.");
+  auto *tempFile = tempCmd->add_option("FILE", value, "A bare file name, e.g. gear.tmp");
+
+  auto *backupCmd = app.add_subcommand(
+      "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
+  backupCmd->require_subcommand(1);
+  auto *makeCmd = backupCmd->add_subcommand(
+      "make", "Copy FILE to 'Backup of NAME' in its directory, replacing the earlier backup, and "
+              "print the backup's path. The preference \"Backup Copies\" in section General "
+              "switches it: unset or 1 copies; 0 (backups off) and other counts make no copy and "
+              "exit 1. FILE needs an extension, spelled as on disk.");
+  makeCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
+  auto *resolveCmd = backupCmd->add_subcommand(
+      "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
+  resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -143,6 +181,16 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       regImport(out, file);
     } else if (*check) {
       regCheck(out);
+    } else if (*pathCmd) {
+      pathShow(out, file);
+    } else if (*lsCmd) {
+      listFiles(out, file, value);
+    } else if (*tempCmd) {
+      tempShow(out, given(tempFile) ? std::optional<std::string>(value) : std::nullopt);
+    } else if (*makeCmd) {
+      backupMake(out, file);
+    } else if (*resolveCmd) {
+      backupResolve(out, file);
     } else if (*widen) {
       dateCodeWiden(out, value);
     } else if (*stamp) {

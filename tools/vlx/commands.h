@@ -47,4 +47,15 @@ void dateCodeShow(std::ostream &out);
 void dateCodeWiden(std::ostream &out, const std::string &code);
 void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code);
 
+// The tool's string table (the backup prefix); registered before any command runs.
+void registerToolStrings();
+
+// `path` splits its text exactly as given. `ls` and `backup` take paths with `/` (or `\`), which
+// reach the library with `\`; they and `temp` print paths with `/`.
+void pathShow(std::ostream &out, const std::string &path);
+void listFiles(std::ostream &out, const std::string &dir, const std::string &extension);
+void tempShow(std::ostream &out, const std::optional<std::string> &fileName);
+void backupMake(std::ostream &out, const std::string &file);
+void backupResolve(std::ostream &out, const std::string &file);
+
 } // namespace vlx::cli

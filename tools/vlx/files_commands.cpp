@@ -1,0 +1,199 @@
+// `vlx path`, `ls`, `temp` and `backup`: the library's path splitting, listing, scratch and
+// backup calls, with POSIX paths on the command line.
+#include "commands.h"
+#include "errors.h"
+
+#include <velmora/afx.h>
+#include <velmora/files.h>
+#include <velmora/registry.h>
+#include <velmora/win32.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace vlx::cli {
+namespace {
+
+constexpr UINT kBackupPrefixId = 10122;
+
+// The library carries no strings; the host supplies the backup prefix.
+const StringResource kToolStrings[] = {{kBackupPrefixId, "Backup of "}};
+
+// The library splits paths at `\` only. A bare name gets `.\` in front, since the library would
+// otherwise take its empty directory for the root.
+std::string toLibraryPath(const std::string &path) {
+  if (path.empty())
+    throw Failure("empty path", 2);
+  std::string converted = path;
+  std::replace(converted.begin(), converted.end(), '/', '\\');
+  if (converted.find('\\') == std::string::npos)
+    converted.insert(0, ".\\");
+  return converted;
+}
+
+std::string toPosixPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::string quoted(const std::string &text) { return "'" + text + "'"; }
+
+std::string withoutFinalBackslash(std::string path) {
+  if (!path.empty() && path.back() == '\\')
+    path.pop_back();
+  return path;
+}
+
+void printPart(std::ostream &out, const char *label, const CString &part) {
+  std::string line = label;
+  if (!part.IsEmpty())
+    line.append(11 - line.size(), ' ').append(part.GetString());
+  out << line << '\n';
+}
+
+// What the backup calls work from, cut and formed as the library does.
+struct BackupParts {
+  explicit BackupParts(const std::string &path) {
+    suFullPath_c full(path.c_str());
+    full.getName(&name);
+    full.getExtension(&extension);
+    full.getDirectory(&directory);
+    AfxFormatString1(prefix, kBackupPrefixId, "");
+  }
+  CString fileName() const { return name + "." + extension; }
+  CString backupPath() const { return directory + "\\" + prefix + fileName(); }
+
+  CString name, extension, directory, prefix;
+};
+
+// The same read as the library's: a missing or unreadable value counts as 1.
+int backupCount() {
+  int count = 0;
+  CString unused;
+  if (!regGetUserValue("General", "Backup Copies", intType, unused, &count, nullptr))
+    count = 1;
+  return count;
+}
+
+// Why su_CreateBackupOfFile gave 0, checked in the order it decides.
+[[noreturn]] void explainFailedBackup(const std::string &file, const std::string &path,
+                                      DWORD copyError) {
+  const std::string what = "no backup of " + quoted(file) + ": ";
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      throw Failure(what + "no such file");
+    throw Failure(what + errorText(static_cast<LONG>(error)));
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    throw Failure(what + "it is a directory");
+
+  const BackupParts parts(path);
+  CStringList names;
+  su_FindFilesWithExt(parts.directory, parts.extension, names);
+  if (names.Find(parts.fileName()) == nullptr) {
+    if (parts.extension.IsEmpty() || parts.extension.Find('\\') >= 0)
+      throw Failure(what + "its name has no extension");
+    throw Failure(what + "its directory does not list it under exactly that spelling");
+  }
+  int count = backupCount();
+  if (count != 1)
+    throw Failure(what + "\"Backup Copies\" in section General is " + std::to_string(count) +
+                  "; only 0 (off) and 1 are supported");
+  if (parts.prefix.IsEmpty())
+    throw Failure(what + "the backup prefix (string " + std::to_string(kBackupPrefixId) +
+                  ") is empty");
+  throw Failure(what + "copying to " + quoted(toPosixPath(parts.backupPath().GetString())) +
+                " failed: " + errorText(static_cast<LONG>(copyError)));
+}
+
+} // namespace
+
+void registerToolStrings() { registerStringTable(AfxGetResourceHandle(), kToolStrings); }
+
+void pathShow(std::ostream &out, const std::string &path) {
+  suFullPath_c full(path.data(), static_cast<int>(path.size()));
+  CString part;
+  full.getDrive(&part);
+  printPart(out, "drive:", part);
+  full.getDirectory(&part);
+  printPart(out, "directory:", part);
+  full.getName(&part);
+  printPart(out, "name:", part);
+  full.getExtension(&part);
+  printPart(out, "extension:", part);
+}
+
+void listFiles(std::ostream &out, const std::string &dir, const std::string &extension) {
+  const std::string directory = toLibraryPath(dir);
+  DWORD attributes = GetFileAttributesA(directory.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      throw Failure("no such directory: " + quoted(dir));
+    throw Failure("cannot read " + quoted(dir) + ": " + errorText(static_cast<LONG>(error)));
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw Failure("not a directory: " + quoted(dir));
+
+  CStringList names;
+  su_FindFilesWithExt(directory.c_str(), extension.c_str(), names);
+  if (names.IsEmpty()) {
+    // The library ends quietly on a listing error too; tell that apart from no match.
+    const std::string pattern = withoutFinalBackslash(directory) + "\\*." + extension;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE)
+      FindClose(search);
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+      throw Failure("cannot list " + quoted(dir) + ": " +
+                    errorText(static_cast<LONG>(GetLastError())));
+  }
+  for (POSITION pos = names.GetHeadPosition(); pos != nullptr;)
+    out << names.GetNext(pos).GetString() << '\n';
+}
+
+void tempShow(std::ostream &out, const std::optional<std::string> &fileName) {
+  const CString directory = su_CreateTempDirectory();
+  if (directory.IsEmpty())
+    throw Failure("no temporary directory: neither temp nor tmp is set");
+  // The library does not report a failed creation, nor a file in the directory's place.
+  const std::string shown = toPosixPath(directory.GetString());
+  DWORD attributes = GetFileAttributesA(withoutFinalBackslash(directory.GetString()).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    throw Failure("cannot create the scratch directory " + quoted(shown) +
+                  " (is its parent missing or read-only?)");
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw Failure("the scratch directory " + quoted(shown) + " is taken by a file");
+  if (!fileName) {
+    out << shown << '\n';
+    return;
+  }
+  out << toPosixPath(su_CreateTempFilePath(fileName->c_str()).GetString()) << '\n';
+}
+
+void backupMake(std::ostream &out, const std::string &file) {
+  const std::string path = toLibraryPath(file);
+  const int made = su_CreateBackupOfFile(path.c_str());
+  const DWORD copyError = GetLastError();
+  if (!made)
+    explainFailedBackup(file, path, copyError);
+  // A count of 0 also succeeds, doing nothing.
+  if (backupCount() == 0)
+    throw Failure("no backup of " + quoted(file) +
+                  ": backups are off (\"Backup Copies\" in section General is 0)");
+  out << toPosixPath(BackupParts(path).backupPath().GetString()) << '\n';
+}
+
+void backupResolve(std::ostream &out, const std::string &file) {
+  const std::string path = toLibraryPath(file);
+  // The call writes without a limit: room for the longest text it can form from these parts.
+  const BackupParts parts(path);
+  std::vector<char> result(3 * path.size() + static_cast<size_t>(parts.prefix.GetLength()) +
+                           MAX_PATH);
+  su_ResolveToBackupFile(path.c_str(), result.data());
+  out << toPosixPath(result.data()) << '\n';
+}
+
+} // namespace vlx::cli
