@@ -1,6 +1,6 @@
 // Backup copies: the count preference, the host's prefix, spellings that find no file, and
 // failures of the copy.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/files.h>
@@ -45,7 +45,7 @@ protected:
   ScopedEnv drive_;
   const std::string gear_ = dir_.file("work/gear.txt");
   const std::string backup_ = dir_.file("work/Backup of gear.txt");
-  FileSyscallGuard syscalls_;
+  SyscallGuard syscalls_;
 };
 
 TEST_F(BackupTest, WithoutACountOneBackupIsKeptAndReplaced) {

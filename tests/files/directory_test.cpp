@@ -1,5 +1,5 @@
 // su_DirectoryExists and su_FindFilesWithExt on a real directory, reached as drive C:.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/files.h>

@@ -1,5 +1,5 @@
 // fileAccess: line reads in text and binary mode, opening without throwing, read errors.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/files.h>
@@ -77,7 +77,7 @@ TEST_F(LineFileTest, ReadErrorsThrow) {
   writeFile(path_, "line\n");
   fileAccess file;
   ASSERT_NE(file.SafeOpen(winPath(path_).c_str(), CFile::modeRead), 0);
-  FileSyscallGuard guard;
+  SyscallGuard guard;
   vlx::posix::fileSyscalls().read = [](int, void *, size_t) -> ssize_t {
     errno = EIO;
     return -1;

@@ -1,5 +1,5 @@
 // The scratch directory: which variable gives the base, the path's form, what gets created.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/files.h>

@@ -1,6 +1,6 @@
 // CFile: open flags and their failures, positions past 4 GiB, access, locks, and the virtual
 // slot order.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/afx.h>

@@ -1,6 +1,6 @@
 // CStdioFile: text and binary mode, both ReadString forms, appending, positions over the
 // buffer, and failures of buffered writes.
-#include "files/files_helpers.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/afx.h>
@@ -124,7 +124,7 @@ TEST_F(StdioFileTest, LargeBinaryTransfersRoundTrip) {
 
 // A full disk found when the buffer is written: Close still closes, then throws.
 TEST_F(StdioFileTest, AFailedFlushThrowsAfterClosing) {
-  FileSyscallGuard guard;
+  SyscallGuard guard;
   CStdioFile file(path_.c_str(), CFile::modeCreate | CFile::modeWrite);
   file.WriteString("pending");
   vlx::posix::fileSyscalls().write = [](int, const void *, size_t) -> ssize_t {

@@ -1,5 +1,5 @@
 // CopyFileA: refusals, what a copy keeps, and that an injected failure loses nothing.
-#include "files_support.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>

@@ -1,5 +1,5 @@
 // The C run-time calls: _mkdir, _itoa and the case-blind getenv.
-#include "files_support.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>

@@ -1,5 +1,5 @@
 // FindFirstFileA/FindNextFileA/FindClose over a temporary directory.
-#include "files_support.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>

@@ -1,5 +1,5 @@
 // DeleteFileA, GetFileAttributesA and SearchPathA.
-#include "files_support.h"
+#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>

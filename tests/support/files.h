@@ -1,4 +1,5 @@
-// Helpers for the file tests: small files, listings, Windows spellings of test paths.
+// Helpers for the file tests: small files, listings, Windows spellings of paths, and a guard
+// that puts the system's calls back into the file call table.
 #pragma once
 
 #include <velmora/afx.h>
@@ -26,6 +27,11 @@ inline std::string readFile(const std::string &path) {
   return text.str();
 }
 
+inline bool exists(const std::string &path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
 inline bool isDirectory(const std::string &path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -35,9 +41,11 @@ inline bool isDirectory(const std::string &path) {
 inline std::set<std::string> entries(const std::string &directory) {
   std::set<std::string> names;
   if (DIR *dir = opendir(directory.c_str())) {
-    while (const dirent *entry = readdir(dir))
-      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-        names.insert(entry->d_name);
+    while (const dirent *entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..")
+        names.insert(name);
+    }
     closedir(dir);
   }
   return names;
@@ -56,13 +64,13 @@ inline std::vector<std::string> toVector(const CStringList &list) {
   return out;
 }
 
-// Puts the system's calls back into the file call table at the end of a test.
-class FileSyscallGuard {
+// Tests replace members of the file call table; this puts the old ones back.
+class SyscallGuard {
 public:
-  FileSyscallGuard() : saved_(posix::fileSyscalls()) {}
-  ~FileSyscallGuard() { posix::fileSyscalls() = saved_; }
-  FileSyscallGuard(const FileSyscallGuard &) = delete;
-  FileSyscallGuard &operator=(const FileSyscallGuard &) = delete;
+  SyscallGuard() : saved_(posix::fileSyscalls()) {}
+  ~SyscallGuard() { posix::fileSyscalls() = saved_; }
+  SyscallGuard(const SyscallGuard &) = delete;
+  SyscallGuard &operator=(const SyscallGuard &) = delete;
 
 private:
   posix::FileSyscalls saved_;
