@@ -18,17 +18,6 @@ const reg::KeyPath kProductKeys[] = {
     {reg::Root::CurrentUser, "Software\\Velmora"},
 };
 
-const char *hiveLabel(Hive hive) {
-  switch (hive) {
-  case Hive::User:
-    return "HKEY_CURRENT_USER";
-  case Hive::Machine:
-    return "HKEY_LOCAL_MACHINE";
-  case Hive::DefaultUser:
-    return "HKEY_USERS\\.DEFAULT";
-  }
-  return "?";
-}
 
 } // namespace
 
@@ -64,7 +53,7 @@ void regImport(std::ostream &out, const std::string &file) {
 void regCheck(std::ostream &out) {
   int damaged = 0;
   for (const auto &check : checkHives()) {
-    std::string label = hiveLabel(check.hive);
+    std::string label = hiveName(check.hive);
     label.resize(std::max<size_t>(label.size(), 20), ' ');
     out << label << ' ' << check.path << ": ";
     if (!check.exists)

@@ -112,17 +112,6 @@ struct Target {
   std::string subKey;
 };
 
-const char *hiveName(Hive hive) {
-  switch (hive) {
-  case Hive::User:
-    return "HKEY_CURRENT_USER";
-  case Hive::Machine:
-    return "HKEY_LOCAL_MACHINE";
-  case Hive::DefaultUser:
-    return "HKEY_USERS\\.DEFAULT";
-  }
-  return "?";
-}
 
 bool isDefaultUser(const std::string &subKey) {
   std::string first = subKey.substr(0, subKey.find('\\'));
@@ -312,6 +301,18 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
     imported += (imported.empty() ? "" : ", ") + std::string(hiveName(hive));
   }
   return operations.size();
+}
+
+const char *hiveName(Hive hive) {
+  switch (hive) {
+  case Hive::User:
+    return "HKEY_CURRENT_USER";
+  case Hive::Machine:
+    return "HKEY_LOCAL_MACHINE";
+  case Hive::DefaultUser:
+    return "HKEY_USERS\\.DEFAULT";
+  }
+  return "?";
 }
 
 } // namespace vlx::cli

@@ -3,12 +3,16 @@
 
 #include "reg_file.h"
 
+#include <velmora/hive.h>
 #include <velmora/win32.h>
 
 #include <string>
 #include <vector>
 
 namespace vlx::cli {
+
+// "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE" or "HKEY_USERS\\.DEFAULT".
+const char *hiveName(Hive hive);
 
 // The predefined handle of a root.
 HKEY rootHandle(reg::Root root);
