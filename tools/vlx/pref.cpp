@@ -181,8 +181,21 @@ std::optional<std::string> prefSource(const std::string &section, const std::str
   return std::string(found->hive->name);
 }
 
+// Without --type, a text that is exactly how a double is stored ("0.100000000000000006") is
+// shown in its shortest form ("0.1"); any other text is shown as it is.
+std::string asStoredDouble(const std::string &text) {
+  char *end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  char stored[32];
+  if (text.empty() || *end != '\0' ||
+      std::snprintf(stored, sizeof stored, "%.18g", value) <= 0 || text != stored)
+    return text;
+  return formatDouble(value);
+}
+
 void prefGet(std::ostream &out, const std::string &section, const std::string &name,
              std::optional<PrefType> type) {
+  const bool typeGiven = type.has_value();
   if (!type) {
     // Without --type the first value of the fall-back decides: a DWORD reads as int.
     auto found = locate(section, name, std::nullopt);
@@ -210,7 +223,7 @@ void prefGet(std::ostream &out, const std::string &section, const std::string &n
     out << formatDouble(doubleValue) << '\n';
     break;
   case PrefType::String:
-    out << static_cast<LPCTSTR>(text) << '\n';
+    out << (typeGiven ? std::string(text) : asStoredDouble(std::string(text))) << '\n';
     break;
   }
 }
