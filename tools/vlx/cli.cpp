@@ -56,8 +56,8 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto *get = pref->add_subcommand(
       "get", "Print a preference, taken from the user, else the machine, else the default user. "
-             "Without --type a REG_DWORD value prints as int and any other as its stored text; "
-             "use --type double to print a double in its shortest form. Exit 1 when not set.");
+             "Without --type a REG_DWORD value prints as int, a text stored as a double in its "
+             "shortest form (0.1), and any other text as stored. Exit 1 when not set.");
   get->add_option("SECTION", section, "Section, e.g. General")->required();
   get->add_option("NAME", name, "Value name")->required();
   auto *getType = get->add_option("--type,-t", type, kTypeHelp)
