@@ -1,4 +1,4 @@
-// Tests of the exception classes, the throw helpers and the message box handler.
+// Tests of the exception classes: ownership, messages through the message box, memory failures.
 #include <velmora/afx.h>
 
 #include <gtest/gtest.h>
@@ -19,32 +19,9 @@ public:
 
 class CTextException : public CException {
 public:
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, PUINT pnHelpContext) const override {
-    if (pnHelpContext != nullptr)
-      *pnHelpContext = 77;
-    std::snprintf(lpszError, nMaxError, "disk on fire");
-    return TRUE;
+  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, PUINT) const override {
+    return std::snprintf(lpszError, nMaxError, "disk on fire") > 0;
   }
-};
-
-struct Shown {
-  std::string text;
-  unsigned type;
-};
-
-// Captures what AfxMessageBox shows and puts the previous handler back afterwards.
-class MessageBoxTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    previous_ = vlx::setMessageBoxHandler([this](const char *text, unsigned type) {
-      shown_.push_back({text, type});
-      return answer_;
-    });
-  }
-  void TearDown() override { vlx::setMessageBoxHandler(std::move(previous_)); }
-  vlx::MessageBoxHandler previous_;
-  std::vector<Shown> shown_;
-  int answer_ = IDOK;
 };
 
 TEST(CExceptionTest, DeleteHonoursAutoDelete) {
@@ -56,7 +33,6 @@ TEST(CExceptionTest, DeleteHonoursAutoDelete) {
     e->Delete();
   }
   EXPECT_EQ(CCountedException::destroyed, 1);
-
   {
     CCountedException onStack(FALSE);
     try {
@@ -69,85 +45,48 @@ TEST(CExceptionTest, DeleteHonoursAutoDelete) {
   EXPECT_EQ(CCountedException::destroyed, 2);
 }
 
-TEST(CExceptionTest, DefaultErrorMessageIsEmpty) {
-  CException e(FALSE);
+TEST(CExceptionTest, ReportErrorShowsTheMessageOrADefault) {
+  std::vector<std::pair<std::string, unsigned>> shown;
+  auto previous = vlx::setMessageBoxHandler([&](const char *text, unsigned type) {
+    shown.emplace_back(text, type);
+    return IDCANCEL;
+  });
+  CException plain(FALSE);
   char buffer[8] = "junk";
   UINT help = 5;
-  EXPECT_FALSE(e.GetErrorMessage(buffer, sizeof buffer, &help));
+  EXPECT_FALSE(plain.GetErrorMessage(buffer, sizeof buffer, &help));
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(help, 0u);
-  EXPECT_FALSE(e.GetErrorMessage(nullptr, 0));
-  EXPECT_TRUE(e.IsKindOf(RUNTIME_CLASS(CObject)));
+  EXPECT_FALSE(plain.GetErrorMessage(nullptr, 0));
+  EXPECT_EQ(plain.ReportError(), IDCANCEL);
+  CTextException().ReportError(MB_ICONEXCLAMATION);
+  plain.ReportError(MB_OK, 1234); // a message ID without a resource shows an empty box
+  vlx::setMessageBoxHandler(std::move(previous));
+  EXPECT_EQ(shown, (std::vector<std::pair<std::string, unsigned>>{
+                       {"No error message is available.", MB_OK},
+                       {"disk on fire", MB_ICONEXCLAMATION},
+                       {"", MB_OK}}));
 }
 
-TEST(CExceptionTest, MemoryExceptionIsPreallocated) {
-  CException *first = nullptr;
+// The memory exception is preallocated: it outlives Delete and is thrown again.
+TEST(CExceptionTest, RefusedAllocationThrowsMemoryException) {
+  AFX_ALLOC_HOOK previous = AfxSetAllocHook([](size_t, BOOL, LONG) -> BOOL { return FALSE; });
+  std::vector<CMemoryException *> caught;
   for (int i = 0; i < 2; ++i) {
     try {
-      AfxThrowMemoryException();
-    } catch (CException *e) {
-      EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(CMemoryException)));
-      EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(CSimpleException)));
+      CString s("needs a buffer");
+    } catch (CMemoryException *e) {
+      caught.push_back(e);
       EXPECT_FALSE(e->m_bAutoDelete);
-      if (first == nullptr)
-        first = e;
-      EXPECT_EQ(e, first); // the same object every time
-      char small[4];
-      EXPECT_TRUE(e->GetErrorMessage(small, sizeof small));
-      EXPECT_STREQ(small, "Out"); // truncated to the buffer
       e->Delete();
     }
   }
-}
-
-TEST(CExceptionTest, StringAllocationFailureThrowsMemoryException) {
-  AFX_ALLOC_HOOK previous = AfxSetAllocHook([](size_t, BOOL, LONG) -> BOOL { return FALSE; });
-  bool thrown = false;
-  try {
-    CString s("needs a buffer");
-  } catch (CMemoryException *e) {
-    thrown = true;
-    e->Delete();
-  }
   AfxSetAllocHook(previous);
-  EXPECT_TRUE(thrown);
-}
-
-TEST_F(MessageBoxTest, ReportErrorPicksItsText) {
-  CException plain;
-  answer_ = IDCANCEL;
-  EXPECT_EQ(plain.ReportError(), IDCANCEL);
-  CTextException text;
-  text.ReportError(MB_ICONEXCLAMATION);
-  plain.ReportError(MB_OK, 1234); // a message ID without a resource shows an empty box
-  ASSERT_EQ(shown_.size(), 3u);
-  EXPECT_EQ(shown_[0].text, "No error message is available.");
-  EXPECT_EQ(shown_[0].type, MB_OK);
-  EXPECT_EQ(shown_[1].text, "disk on fire");
-  EXPECT_EQ(shown_[1].type, MB_ICONEXCLAMATION);
-  EXPECT_EQ(shown_[2].text, "");
-}
-
-TEST_F(MessageBoxTest, HandlerReplacementNests) {
-  AfxMessageBox("outer");
-  auto mine = vlx::setMessageBoxHandler([](const char *, unsigned) { return IDNO; });
-  EXPECT_EQ(AfxMessageBox("inner", MB_YESNO), IDNO);
-  auto inner = vlx::setMessageBoxHandler(std::move(mine)); // back to the capturing one
-  EXPECT_EQ(inner("x", 0), IDNO);
-  AfxMessageBox(static_cast<LPCTSTR>(nullptr));
-  ASSERT_EQ(shown_.size(), 2u);
-  EXPECT_EQ(shown_[0].text, "outer");
-  EXPECT_EQ(shown_[1].text, "");
-}
-
-TEST(MessageBoxDefaultTest, WritesOneLineToStderr) {
-  auto previous = vlx::setMessageBoxHandler(nullptr); // the default
-  ::testing::internal::CaptureStderr();
-  int answer = AfxMessageBox("first\r\nsecond\n\nthird\n", MB_YESNO);
-  std::string written = ::testing::internal::GetCapturedStderr();
-  vlx::setMessageBoxHandler(std::move(previous));
-  EXPECT_EQ(answer, IDOK);
-  EXPECT_EQ(written, "first second third\n");
+  ASSERT_EQ(caught.size(), 2u);
+  EXPECT_EQ(caught[0], caught[1]);
+  char small[4];
+  EXPECT_TRUE(caught[0]->GetErrorMessage(small, sizeof small));
+  EXPECT_STREQ(small, "Out"); // truncated to the buffer
 }
 
 } // namespace

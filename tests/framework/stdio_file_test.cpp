@@ -1,5 +1,4 @@
-// CStdioFile: text and binary mode, both ReadString forms, appending, positions over the
-// buffer, and failures of buffered writes.
+// CStdioFile: text and binary mode, both ReadString forms, read errors.
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -10,8 +9,8 @@
 #include "framework/print.h"
 
 #include <cerrno>
-#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace vlx::test;
@@ -32,13 +31,11 @@ TEST_F(StdioFileTest, ReadStringIntoAString) {
     std::string content;
     UINT type;
     std::vector<std::string> lines;
-  } cases[] = {
-      {"text is the default", "one\r\ntwo", 0, {"one", "two"}},
-      {"binary keeps CR", "one\r\ntwo", CFile::typeBinary, {"one\r", "two"}},
-      {"empty lines count", "\n\r\n\nx", 0, {"", "", "", "x"}},
-      {"lone CR and CR at the end", "a\rb\r", 0, {"a\rb\r"}},
-      {"long line", longLine + "\r\nend\n", 0, {longLine, "end"}},
-  };
+  } cases[] = {{"text is the default", "one\r\ntwo", 0, {"one", "two"}},
+               {"binary keeps CR", "one\r\ntwo", CFile::typeBinary, {"one\r", "two"}},
+               {"empty lines count", "\n\r\n\nx", 0, {"", "", "", "x"}},
+               {"lone CR and CR at the end", "a\rb\r", 0, {"a\rb\r"}},
+               {"long line", longLine + "\r\nend\n", 0, {longLine, "end"}}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     writeFile(file_, c.content);
@@ -52,94 +49,38 @@ TEST_F(StdioFileTest, ReadStringIntoAString) {
   }
 }
 
-// The run-time's "a" mode: writing without modeCreate, or with modeCreate and modeNoTruncate;
-// text mode writes LF as CR LF.
-TEST_F(StdioFileTest, AppendingModes) {
-  const struct {
-    UINT flags;
-    const char *after;
-  } cases[] = {
-      {CFile::modeWrite, "startX\r\n"},
-      {CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite, "startX\r\n"},
-      {CFile::modeReadWrite, "X\r\nrt"},
-      {CFile::modeReadWrite | CFile::typeBinary, "X\nart"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.flags);
-    writeFile(file_, "start");
-    CStdioFile file(path_.c_str(), c.flags);
-    file.Seek(0, CFile::begin);
-    file.WriteString("X\n");
-    EXPECT_EQ(file.GetLength(), std::string(c.after).size()); // pending writes count
-    file.Close();
-    EXPECT_EQ(readFile(file_), c.after);
+// The buffer form stops after nMax - 1 characters, keeps the newline and leaves the buffer alone
+// at the end of the file.
+TEST_F(StdioFileTest, ReadStringIntoABuffer) {
+  writeFile(file_, "abcdef\r\ngh");
+  CStdioFile file(path_.c_str(), CFile::modeRead);
+  char buffer[16];
+  const std::pair<UINT, const char *> reads[] = {{4, "abc"}, {1, ""}, {16, "def\n"}, {16, "gh"}};
+  for (const auto &[max, want] : reads) {
+    SCOPED_TRACE(want);
+    EXPECT_EQ(file.ReadString(buffer, max), buffer);
+    EXPECT_STREQ(buffer, want);
   }
+  EXPECT_EQ(file.ReadString(buffer, 16), nullptr);
+  EXPECT_STREQ(buffer, "gh");
 }
 
-TEST_F(StdioFileTest, PositionsFollowWhatWasConsumed) {
-  writeFile(file_, "one\r\ntwo\r\nthree\r\n");
-  CStdioFile file(path_.c_str(), CFile::modeReadWrite);
-  CString line;
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(file.GetPosition(), 5u); // bytes of the file, CR included
-  // A write after a read lands where the reader stopped, not after its read-ahead.
-  file.WriteString("TWO");
-  EXPECT_EQ(file.Seek(-3, CFile::current), 5u);
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line, "TWO");
-  file.SetLength(10);
-  file.Close();
-  EXPECT_EQ(readFile(file_), "one\r\nTWO\r\n");
-}
-
-// Opening an open object closes it first, even when the new path is its own stored path.
-TEST_F(StdioFileTest, ReopeningItsOwnPath) {
-  struct Reopener : CStdioFile {
-    BOOL reopen() { return Open(m_strFileName, modeRead); }
-  };
-  writeFile(file_, "first\nsecond\n");
-  Reopener file;
-  ASSERT_TRUE(file.Open(path_.c_str(), CFile::modeRead));
-  CString line;
-  ASSERT_TRUE(file.ReadString(line));
-  ASSERT_TRUE(file.reopen());
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line, "first");
-}
-
-// Larger than the buffer, and split so that buffered and direct transfers meet.
-TEST_F(StdioFileTest, LargeBinaryTransfersRoundTrip) {
-  std::string data(100000, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>(i * 7 + i / 251);
-  CStdioFile file(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary);
-  file.Write(data.data(), 10);
-  file.Write(data.data() + 10, static_cast<UINT>(data.size() - 10));
-  file.SeekToBegin();
-  std::string back(data.size() + 10, '\0');
-  UINT got = file.Read(&back[0], 3);
-  back.resize(got + file.Read(&back[got], static_cast<UINT>(back.size() - got)));
-  EXPECT_EQ(back, data);
-}
-
-// A full disk found when the buffer is written: Close still closes, then throws.
-TEST_F(StdioFileTest, AFailedFlushThrowsAfterClosing) {
+TEST_F(StdioFileTest, ReadErrorThrows) {
+  writeFile(file_, "line\n");
+  CStdioFile file(path_.c_str(), CFile::modeRead);
   SyscallGuard guard;
-  CStdioFile file(path_.c_str(), CFile::modeCreate | CFile::modeWrite);
-  file.WriteString("pending");
-  vlx::posix::fileSyscalls().write = [](int, const void *, size_t) -> ssize_t {
-    errno = ENOSPC;
+  vlx::posix::fileSyscalls().read = [](int, void *, size_t) -> ssize_t {
+    errno = EIO;
     return -1;
   };
-  int cause = -1;
+  CString line;
   try {
-    file.Close();
+    file.ReadString(line);
+    ADD_FAILURE() << "no exception";
   } catch (CFileException *e) {
-    cause = e->m_cause;
+    EXPECT_EQ(e->m_cause, CFileException::hardIO);
     e->Delete();
   }
-  EXPECT_EQ(cause, CFileException::diskFull);
-  EXPECT_EQ(file.m_hFile, CFile::hFileNull);
 }
 
 } // namespace
