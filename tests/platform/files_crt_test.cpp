@@ -1,5 +1,4 @@
 // The C run-time calls: _mkdir, _itoa and the case-blind getenv.
-#include "support/files.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>
@@ -10,7 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <tuple>
 
 using namespace vlx::test;
 
@@ -31,86 +30,57 @@ TEST_F(Crt, MkdirCreatesPrivateDirectoriesAndReportsErrno) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
 
   ScopedEnv noDrive("VELMORA_DRIVE_Q", nullptr);
-  struct Case {
-    std::string path;
-    int err;
-    DWORD error;
-  } cases[] = {
+  const std::tuple<std::string, int, DWORD> cases[] = {
       {scratch, EEXIST, ERROR_ALREADY_EXISTS},
       {dir_.path() + "\\nope\\deeper", ENOENT, ERROR_PATH_NOT_FOUND},
       {"Q:\\scratch", ENOENT, ERROR_PATH_NOT_FOUND},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.path);
+  for (const auto &[path, err, error] : cases) {
+    SCOPED_TRACE(path);
     errno = 0;
-    EXPECT_EQ(_mkdir(c.path.c_str()), -1);
-    EXPECT_EQ(errno, c.err);
-    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(_mkdir(path.c_str()), -1);
+    EXPECT_EQ(errno, err);
+    EXPECT_EQ(GetLastError(), error);
   }
 }
 
 TEST(CrtItoa, FormatsInAnyRadixWithASignOnlyInDecimal) {
-  struct Case {
-    int value;
-    int radix;
-    const char *text;
-  } cases[] = {
+  const std::tuple<int, int, const char *> cases[] = {
+      // value, radix, text; an invalid radix gives the empty text
       {0, 10, "0"},
-      {1234, 10, "1234"},
       {-123, 10, "-123"},
-      {INT_MAX, 10, "2147483647"},
       {INT_MIN, 10, "-2147483648"},
-      {255, 16, "ff"},
       {-1, 16, "ffffffff"},
-      {-2, 8, "37777777776"},
       {5, 2, "101"},
-      {-1, 2, "11111111111111111111111111111111"},
       {35, 36, "z"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.text);
+      {5, 1, ""}};
+  for (const auto &[value, radix, text] : cases) {
+    SCOPED_TRACE(text);
     char buffer[34];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(_itoa(c.value, buffer, c.radix), buffer);
-    EXPECT_STREQ(buffer, c.text);
+    errno = 0;
+    EXPECT_EQ(_itoa(value, buffer, radix), buffer);
+    EXPECT_STREQ(buffer, text);
+    EXPECT_EQ(errno, radix == 1 ? EINVAL : 0);
   }
-  char buffer[4] = "abc";
-  errno = 0;
-  _itoa(5, buffer, 1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_STREQ(buffer, "");
 }
 
 TEST(CrtGetenv, NamesMatchWithoutRegardToCaseExactSpellingFirst) {
   ScopedEnv upper("VLX_TEST_CASE", "upper");
   ScopedEnv lower("vlx_test_case", "lower");
   ScopedEnv mixed("Vlx_Test_Temp", "temp");
-  ScopedEnv prefix("VLX_TEST_PREFIX_LONGER", "x");
-  struct Case {
-    const char *name;
-    const char *value;
-  } cases[] = {
+  const std::pair<const char *, const char *> cases[] = {
+      // The exact spelling first, then any other.
       {"VLX_TEST_CASE", "upper"},
       {"vlx_test_case", "lower"},
-      {"vlx_test_temp", "temp"},
       {"VLX_TEST_TEMP", "temp"},
-      {"VLX_TEST_PREFIX", nullptr},
-      {"VLX_TEST_NONE", nullptr},
+      {"VLX_TEST_TEM", nullptr},
       {"", nullptr},
-      {"VLX_TEST_CASE=", nullptr},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    const char *value = vlx::getenv(c.name);
-    if (c.value)
-      EXPECT_STREQ(value, c.value);
-    else
-      EXPECT_EQ(value, nullptr);
+      {"VLX_TEST_CASE=", nullptr}};
+  for (const auto &[name, value] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_STREQ(vlx::getenv(name), value);
   }
-  // Another spelling finds one of the two.
-  const char *either = vlx::getenv("Vlx_Test_Case");
-  ASSERT_NE(either, nullptr);
-  EXPECT_TRUE(std::strcmp(either, "upper") == 0 || std::strcmp(either, "lower") == 0);
 }
 
 } // namespace
