@@ -1,16 +1,25 @@
-// Helpers shared by the registry tests: scoped keys, typed values, enumeration, file bytes.
+// Helpers shared by the registry tests: scoped keys, DWORD values, enumeration, child processes.
 #pragma once
 
+#include "support/temp_env.h"
+
+#include <velmora/hive.h>
 #include <velmora/win32.h>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace regtest {
+
+using Names = std::vector<std::string>;
+const HKEY HKCU = HKEY_CURRENT_USER, HKLM = HKEY_LOCAL_MACHINE, HKU = HKEY_USERS,
+           HKCR = HKEY_CLASSES_ROOT;
 
 // Closes a key at the end of a scope.
 struct Key {
@@ -22,23 +31,15 @@ struct Key {
     if (h)
       RegCloseKey(h);
   }
-  HKEY *out() { return &h; }
+  operator HKEY() const { return h; }
 };
 
-inline LONG createKey(HKEY base, const char *path, HKEY *out, DWORD *disposition = nullptr) {
-  return RegCreateKeyExA(base, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, out, disposition);
+inline LONG openKey(HKEY base, const char *path, Key &key, REGSAM sam = KEY_READ) {
+  return RegOpenKeyExA(base, path, 0, sam, &key.h);
 }
 
-inline LONG setString(HKEY key, const char *name, const std::string &value) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1));
-}
-
-inline std::string getString(HKEY key, const char *name) {
-  char buf[512] = {};
-  DWORD size = sizeof buf - 1;
-  LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size);
-  return rc == ERROR_SUCCESS ? std::string(buf) : "<error " + std::to_string(rc) + ">";
+inline LONG createKey(HKEY base, const char *path, Key &key, DWORD *disposition = nullptr) {
+  return RegCreateKeyExA(base, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.h, disposition);
 }
 
 inline LONG setDword(HKEY key, const std::string &name, DWORD value) {
@@ -46,10 +47,10 @@ inline LONG setDword(HKEY key, const std::string &name, DWORD value) {
                         sizeof value);
 }
 
-inline LONG queryDword(HKEY key, const std::string &name, DWORD *value) {
-  DWORD size = sizeof *value;
-  return RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE *>(value),
-                          &size);
+inline LONG queryDword(HKEY key, const std::string &name, DWORD *value = nullptr) {
+  DWORD v = 0, size = sizeof v;
+  return RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                          reinterpret_cast<BYTE *>(value ? value : &v), &size);
 }
 
 // The value, or a marker no test writes.
@@ -58,52 +59,47 @@ inline DWORD getDword(HKEY key, const std::string &name) {
   return queryDword(key, name, &value) == ERROR_SUCCESS ? value : 0xdeadbeef;
 }
 
-// Sets `name` in root\path through a handle of its own, as one library operation does.
+// Sets or reads `name` in root\path through a handle of its own, as one library operation does.
 inline LONG setIn(HKEY root, const char *path, const std::string &name, DWORD value) {
-  HKEY k = nullptr;
-  LONG rc = createKey(root, path, &k);
-  if (rc == ERROR_SUCCESS) {
-    rc = setDword(k, name, value);
-    RegCloseKey(k);
-  }
-  return rc;
+  Key k;
+  LONG rc = createKey(root, path, k);
+  return rc == ERROR_SUCCESS ? setDword(k, name, value) : rc;
+}
+inline DWORD getIn(HKEY root, const char *path, const std::string &name) {
+  Key k;
+  return openKey(root, path, k) == ERROR_SUCCESS ? getDword(k, name) : 0xdeadbeef;
 }
 
-inline std::vector<std::string> subkeyNames(HKEY key) {
-  std::vector<std::string> names;
+// The subkey (or value) names in enumeration order.
+inline Names names(HKEY key, bool values = false) {
+  Names out;
   char name[256];
   for (DWORD i = 0;; ++i) {
     DWORD len = sizeof name;
-    LONG rc = RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+    LONG rc = values ? RegEnumValueA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr)
+                     : RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
     if (rc != ERROR_SUCCESS) {
       EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      return names;
+      return out;
     }
-    names.emplace_back(name, len);
+    out.emplace_back(name, len);
   }
 }
 
-inline std::vector<std::string> valueNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    LONG rc = RegEnumValueA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      return names;
-    }
-    names.emplace_back(name, len);
-  }
+// Runs `body` in a child process that exits with its result.
+inline pid_t spawn(const std::function<int()> &body) {
+  pid_t pid = fork();
+  if (pid == 0)
+    _exit(body());
+  return pid;
 }
 
-inline std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+// The child's exit status, 128 + the signal that ended it, or -1 when there is no such child.
+inline int reap(pid_t pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+    return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace regtest
