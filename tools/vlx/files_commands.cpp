@@ -157,7 +157,7 @@ void listFiles(std::ostream &out, const std::string &dir, const std::string &ext
 void tempShow(std::ostream &out, const std::optional<std::string> &fileName) {
   const CString directory = su_CreateTempDirectory();
   if (directory.IsEmpty())
-    throw Failure("no temporary directory: neither temp nor tmp is set");
+    throw Failure("no temporary directory: neither temp nor tmp is set (try TEMP=/tmp)");
   // The library does not report a failed creation, nor a file in the directory's place.
   const std::string shown = toPosixPath(directory.GetString());
   DWORD attributes = GetFileAttributesA(withoutFinalBackslash(directory.GetString()).c_str());
