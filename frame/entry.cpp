@@ -20,11 +20,21 @@ BOOL vlx::libraryEntry(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 #if defined(_WIN32)
+#if defined(_MSC_VER)
 // The run-time library calls this before the static constructors, and DllMain after them.
 extern "C" BOOL WINAPI rawEntry(HANDLE, DWORD reason, LPVOID) {
   return vlx::afxExtensionPreEntry(nullptr, reason);
 }
 extern "C" BOOL(WINAPI *const _pRawDllMain)(HANDLE, DWORD, LPVOID) = &rawEntry;
+#else
+// MinGW's run-time library never calls _pRawDllMain: a first-priority constructor runs the
+// hook before the static constructors instead, and DllMain follows them.
+namespace {
+__attribute__((constructor(101))) void preEntryAtLoad() {
+  vlx::afxExtensionPreEntry(nullptr, DLL_PROCESS_ATTACH);
+}
+} // namespace
+#endif
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   return vlx::libraryEntry(instance, reason, reserved);
