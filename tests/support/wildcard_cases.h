@@ -1,0 +1,41 @@
+// Names and the wildcard patterns they match by the Windows rules, as UTF-8: the table the POSIX
+// matcher's test and the check run on Windows (tests/windows/) both read.
+#pragma once
+
+#include <vector>
+
+namespace vlx::test {
+
+struct WildcardCase {
+  const char *pattern;
+  std::vector<const char *> matches; // names the pattern matches
+  std::vector<const char *> misses;  // names it does not
+};
+
+inline const std::vector<WildcardCase> &wildcardCases() {
+  static const std::vector<WildcardCase> cases = {
+      // A final "*." is the names without an extension.
+      {"*.", {"notes", ".", ".."}, {"a.txt", "archive.tar.gz"}},
+      {"*.*", {"notes", "a.b.c"}, {}},
+      {"*.*.", {"a.b", "notes"}, {}},
+      // "?" is one character, or none at a dot or at the end.
+      {"?.?", {"a.b", "a"}, {"ab", "a.bc"}},
+      {"a??", {"a", "abc"}, {"abcd", "a.b"}},
+      {"??.txt", {"a.txt"}, {"abc.txt"}},
+      {"a?c", {"abc"}, {"ac", "a.c"}},
+      // A dot before "*" may also be the end of the name.
+      {"a*.*", {"a", "abc", "A.TXT"}, {"ba.txt"}},
+      {"file.*", {"file", "file.txt"}, {"files"}},
+      // The extension is what follows the last dot.
+      {"*.TXT", {"a.txt", "a.b.txt", ".txt"}, {"a.txt.bak", "txt", "a.txtx"}},
+      {"abc.", {"abc"}, {"abcd", "abc.d"}},
+      {"a*b*c", {"aXbYc"}, {"aXbY"}},
+      {"Gear.TXT", {"gear.txt"}, {"gear.txt2"}},
+      {"", {}, {"a"}},
+      // Only ASCII letters fold.
+      {"\xc3\xa9.txt", {}, {"\xc3\x89.txt"}},
+  };
+  return cases;
+}
+
+} // namespace vlx::test
