@@ -1,0 +1,41 @@
+// The Windows check's harness: one line per failed expectation, and scratch directories.
+#pragma once
+
+#include <sstream>
+#include <string>
+
+namespace vlx::check {
+
+// Prints "file:line: what" when ok is false; returns ok.
+bool expect(bool ok, const char *file, int line, const std::string &what);
+
+template <class A, class B>
+bool expectEqual(const A &actual, const B &expected, const char *file, int line,
+                 const std::string &what) {
+  if (actual == expected)
+    return true;
+  std::ostringstream text;
+  text << what << ": got \"" << actual << "\", expected \"" << expected << '"';
+  return expect(false, file, line, text.str());
+}
+
+int failureCount();
+// Wine says so through an ntdll export that Windows does not have.
+bool underWine();
+
+// A new empty directory below the system's temporary directory.
+std::string makeScratch(const char *stem);
+// The directory and everything below it, read-only entries included.
+void removeTree(const std::wstring &path);
+std::wstring widen(const std::string &text, unsigned codePage);
+void writeFile(const std::string &path, const std::string &content);
+std::string readFile(const std::string &path);
+
+void checkLibrary();
+void checkWildcards();
+
+} // namespace vlx::check
+
+#define EXPECT(ok, what) ::vlx::check::expect((ok), __FILE__, __LINE__, (what))
+#define EXPECT_EQ(actual, expected, what)                                                          \
+  ::vlx::check::expectEqual((actual), (expected), __FILE__, __LINE__, (what))
