@@ -13,7 +13,6 @@ namespace {
 
 using namespace vlx::posix;
 
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 char swapAscii(char c) {
   if (c >= 'a' && c <= 'z')
     return static_cast<char>(c - 32);
@@ -25,7 +24,8 @@ char swapAscii(char c) {
 // The documented meaning of each expression character, tried position by position with a memo.
 class Reference {
 public:
-  Reference(std::string_view expr, std::string_view name)
+  // Both as the matcher compares them: folded UTF-16 units.
+  Reference(std::u32string_view expr, std::u32string_view name)
       : expr_(expr), name_(name), lastDot_(name.rfind('.')),
         memo_((expr.size() + 1) * (name.size() + 1), -1) {}
 
@@ -41,7 +41,7 @@ private:
     const bool end = n == name_.size();
     if (e == expr_.size())
       return end;
-    const char c = end ? '\0' : name_[n];
+    const char32_t c = end ? 0 : name_[n];
     switch (expr_[e]) {
     case '*':
       return match(e + 1, n) || (!end && match(e, n + 1));
@@ -52,12 +52,12 @@ private:
     case kDosDot:
       return end ? match(e + 1, n) : c == '.' && match(e + 1, n + 1);
     default:
-      return !end && upperAscii(c) == expr_[e] && match(e + 1, n + 1);
+      return !end && c == expr_[e] && match(e + 1, n + 1);
     }
   }
 
-  std::string_view expr_;
-  std::string_view name_;
+  std::u32string_view expr_;
+  std::u32string_view name_;
   std::size_t lastDot_;
   std::vector<signed char> memo_;
 };
@@ -74,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   std::string_view name = input.substr(split + 1);
 
   bool fast = wildcardMatch(pattern, name);
-  std::string expr = dosExpression(pattern);
-  if (fast != Reference(expr, name).match(0, 0))
+  const std::u32string expr = foldedCharacters(dosExpression(pattern));
+  const std::u32string folded = foldedCharacters(name);
+  if (fast != Reference(expr, folded).match(0, 0))
     std::abort();
 
   std::string swapped(name);

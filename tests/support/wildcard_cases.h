@@ -32,8 +32,13 @@ inline const std::vector<WildcardCase> &wildcardCases() {
       {"a*b*c", {"aXbYc"}, {"aXbY"}},
       {"Gear.TXT", {"gear.txt"}, {"gear.txt2"}},
       {"", {}, {"a"}},
-      // Only ASCII letters fold.
-      {"\xc3\xa9.txt", {}, {"\xc3\x89.txt"}},
+      // Every letter folds; "?" takes one UTF-16 unit, however many bytes it is in UTF-8.
+      {"\xc3\xa9.txt", {"\xc3\x89.txt"}, {"e.txt"}},
+      {"\xd0\xb0*", {"\xd0\x90\xd0\x91"}, {"a"}},
+      {"?.TXT", {"\xc3\xa9.txt"}, {"\xc3\xa9\xc3\xa9.txt", "\xf0\x9f\x93\x84.txt"}},
+      {"??.TXT", {"\xf0\x9f\x93\x84.txt"}, {}},
+      // Beyond the basic plane nothing folds (Deseret small and capital long i).
+      {"\xf0\x90\x90\xa8", {}, {"\xf0\x90\x90\x80"}},
   };
   return cases;
 }

@@ -1,82 +1,70 @@
-// The file-system wildcard algorithm (with DOS_STAR, DOS_QM, DOS_DOT) over ASCII case folding.
+// The file-system wildcard algorithm (with DOS_STAR, DOS_QM, DOS_DOT), on bytes for ASCII names and
+// on folded code points for the rest.
 #include "platform/posix/files/wildcard.h"
 
 #include <algorithm>
+#include <locale.h>
 #include <vector>
+#include <wctype.h>
 
 namespace vlx::posix {
 namespace {
 
-// Names are bytes; only ASCII letters fold, as a locale-free ANSI listing does.
 inline char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-inline bool isSpecial(char e) { return e == '*' || e == kDosStar || e == kDosQm || e == kDosDot; }
-
-bool equalsUpper(std::string_view name, std::string_view upperText) {
-  if (name.size() != upperText.size())
-    return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (upper(name[i]) != upperText[i])
-      return false;
-  return true;
+template <typename Char> bool isSpecial(Char e) {
+  return e == '*' || e == kDosStar || e == kDosQm || e == kDosDot;
 }
 
-} // namespace
+bool isAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
-std::string dosExpression(std::string_view pattern) {
-  if (pattern == "*.*")
-    return "*";
-  std::string expr;
-  expr.reserve(pattern.size());
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    char c = pattern[i];
-    char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-    bool last = i + 1 == pattern.size();
-    if (c == '?')
-      expr += kDosQm;
-    else if (c == '*')
-      expr += next == '.' ? kDosStar : '*';
-    else if (c == '.')
-      expr += last || next == '?' || next == '*' ? kDosDot : '.';
-    else
-      expr += upper(c);
+// The case mapping of Unicode itself, whatever locale the host has set. Never freed; null where
+// the system has no such locale, and then only ASCII folds.
+locale_t unicodeLocale() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  return locale;
+}
+
+// The code point starting at text[i] and its length; 0 when the bytes there are not UTF-8.
+std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t &point) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length;
+  char32_t min;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80, point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800, point = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000, point = lead & 0x07;
+  } else {
+    return 0;
   }
-  return expr;
-}
-
-WildcardPattern::WildcardPattern(std::string_view pattern) : expr_(dosExpression(pattern)) {
-  auto specials = std::count_if(expr_.begin(), expr_.end(), isSpecial);
-  if (specials == 0)
-    kind_ = Kind::Literal;
-  else if (specials == 1 &&
-           (expr_[0] == '*' || (expr_[0] == kDosStar && expr_.size() > 1 && expr_[1] == '.')))
-    // A star then text: the text must end the name. After DOS_STAR the text holds a dot, so
-    // the name's last dot lies in it and the star never has to take that dot.
-    kind_ = Kind::Suffix;
-  else
-    kind_ = Kind::General;
-}
-
-bool WildcardPattern::matches(std::string_view name) const {
-  switch (kind_) {
-  case Kind::Literal:
-    return equalsUpper(name, expr_);
-  case Kind::Suffix: {
-    std::size_t tail = expr_.size() - 1;
-    return name.size() >= tail &&
-           equalsUpper(name.substr(name.size() - tail), std::string_view(expr_).substr(1));
+  if (i + length > text.size())
+    return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80)
+      return 0;
+    point = (point << 6) | (byte(i + k) & 0x3F);
   }
-  case Kind::General:
-    break;
-  }
-  return matchesGeneral(name);
+  // Over-long forms, surrogates and values past the last code point are not UTF-8.
+  if (point < min || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
+    return 0;
+  return length;
 }
 
-// The expression as an automaton over its positions, run on all live positions at once:
-// time is the product of the lengths, with no backtracking.
-bool WildcardPattern::matchesGeneral(std::string_view name) const {
-  const std::size_t m = expr_.size();
-  const std::size_t lastDot = name.rfind('.');
+// Runs an expression (specials as in dosExpression) over a name of the same character type whose
+// letters are already folded, or folded by `fold` as they are read. The expression as an
+// automaton over its positions, run on all live positions at once: time is the product of the
+// lengths, with no backtracking.
+template <typename Char, typename Fold>
+bool runExpression(std::basic_string_view<Char> expr, std::basic_string_view<Char> name,
+                   Fold fold) {
+  const std::size_t m = expr.size();
+  const std::size_t lastDot = name.rfind(Char('.'));
   unsigned char small[2][64];
   std::vector<unsigned char> large;
   unsigned char *live = small[0];
@@ -91,12 +79,12 @@ bool WildcardPattern::matchesGeneral(std::string_view name) const {
 
   for (std::size_t i = 0;; ++i) {
     const bool atEnd = i == name.size();
-    const char c = atEnd ? '\0' : name[i];
+    const Char c = atEnd ? Char(0) : name[i];
     // Moves that take no character; they only go forward, so one pass settles them.
     for (std::size_t p = 0; p < m; ++p) {
       if (!live[p])
         continue;
-      char e = expr_[p];
+      const Char e = expr[p];
       if (e == '*' || e == kDosStar || (e == kDosDot && atEnd) ||
           (e == kDosQm && (atEnd || c == '.')))
         live[p + 1] = 1;
@@ -106,11 +94,11 @@ bool WildcardPattern::matchesGeneral(std::string_view name) const {
 
     std::fill(next, next + m + 1, 0);
     bool any = false;
-    const char u = upper(c);
+    const Char u = fold(c);
     for (std::size_t p = 0; p < m; ++p) {
       if (!live[p])
         continue;
-      char e = expr_[p];
+      const Char e = expr[p];
       std::size_t to = p + 1;
       bool takes;
       if (e == '*') {
@@ -136,6 +124,97 @@ bool WildcardPattern::matchesGeneral(std::string_view name) const {
       return false;
     std::swap(live, next);
   }
+}
+
+bool equalsUpper(std::string_view name, std::string_view upperText) {
+  if (name.size() != upperText.size())
+    return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (upper(name[i]) != upperText[i])
+      return false;
+  return true;
+}
+
+} // namespace
+
+std::u32string foldedCharacters(std::string_view text) {
+  std::u32string folded;
+  folded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char32_t point = byte;
+    const std::size_t length = byte < 0x80 ? 1 : decodeUtf8(text, i, point);
+    i += length ? length : 1;
+    if (length == 0) {
+      folded += static_cast<char32_t>(0x110000 + byte);
+    } else if (point > 0xFFFF) {
+      // A surrogate pair, as Windows holds the name; the up-case table has no entries there.
+      point -= 0x10000;
+      folded += static_cast<char32_t>(0xD800 + (point >> 10));
+      folded += static_cast<char32_t>(0xDC00 + (point & 0x3FF));
+    } else if (byte < 0x80) {
+      folded += static_cast<unsigned char>(upper(static_cast<char>(byte)));
+    } else {
+      const locale_t locale = unicodeLocale();
+      const auto mapped = locale ? towupper_l(static_cast<wint_t>(point), locale) : point;
+      // A mapping that left the basic plane would not fit the table either.
+      folded += mapped <= 0xFFFF ? static_cast<char32_t>(mapped) : point;
+    }
+  }
+  return folded;
+}
+
+std::string dosExpression(std::string_view pattern) {
+  if (pattern == "*.*")
+    return "*";
+  std::string expr;
+  expr.reserve(pattern.size());
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    bool last = i + 1 == pattern.size();
+    if (c == '?')
+      expr += kDosQm;
+    else if (c == '*')
+      expr += next == '.' ? kDosStar : '*';
+    else if (c == '.')
+      expr += last || next == '?' || next == '*' ? kDosDot : '.';
+    else
+      expr += upper(c);
+  }
+  return expr;
+}
+
+WildcardPattern::WildcardPattern(std::string_view pattern)
+    : expr_(dosExpression(pattern)), folded_(foldedCharacters(expr_)),
+      asciiPattern_(isAscii(expr_)) {
+  auto specials = std::count_if(expr_.begin(), expr_.end(), isSpecial<char>);
+  if (specials == 0)
+    kind_ = Kind::Literal;
+  else if (specials == 1 &&
+           (expr_[0] == '*' || (expr_[0] == kDosStar && expr_.size() > 1 && expr_[1] == '.')))
+    // A star then text: the text must end the name. After DOS_STAR the text holds a dot, so
+    // the name's last dot lies in it and the star never has to take that dot.
+    kind_ = Kind::Suffix;
+  else
+    kind_ = Kind::General;
+}
+
+bool WildcardPattern::matches(std::string_view name) const {
+  if (!asciiPattern_ || !isAscii(name))
+    return runExpression<char32_t>(folded_, foldedCharacters(name), [](char32_t c) { return c; });
+  switch (kind_) {
+  case Kind::Literal:
+    return equalsUpper(name, expr_);
+  case Kind::Suffix: {
+    std::size_t tail = expr_.size() - 1;
+    return name.size() >= tail &&
+           equalsUpper(name.substr(name.size() - tail), std::string_view(expr_).substr(1));
+  }
+  case Kind::General:
+    break;
+  }
+  return runExpression<char>(expr_, name, upper);
 }
 
 bool wildcardMatch(std::string_view pattern, std::string_view name) {

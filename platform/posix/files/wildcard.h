@@ -1,4 +1,7 @@
-// Wildcard matching of names by the Windows file-system rules, without regard to case.
+// Wildcard matching of names by the Windows file-system rules, without regard to case. Names are
+// UTF-8 where they decode as such and are matched as Windows matches their UTF-16 form: `?` takes
+// one 16-bit unit (so two for a character beyond U+FFFF), and letters of the basic plane fold by
+// the simple Unicode upper-case mapping, as the file system's up-case table does.
 #pragma once
 
 #include <string>
@@ -16,6 +19,10 @@ constexpr char kDosDot = '"';  // `.` before `?`/`*` or at the end: a dot, or no
 // at the end is DOS_DOT. Letters are upper-cased.
 std::string dosExpression(std::string_view pattern);
 
+// `text` as the matcher compares it: UTF-16 units, upper-cased. A byte that is not part of valid
+// UTF-8 stands for itself, as 0x110000 plus the byte, which no unit can be.
+std::u32string foldedCharacters(std::string_view text);
+
 // One pattern prepared for many names (a directory listing).
 class WildcardPattern {
 public:
@@ -26,10 +33,12 @@ public:
 
 private:
   enum class Kind { Literal, Suffix, General };
-  bool matchesGeneral(std::string_view name) const;
 
-  // Upper-cased; for Suffix a leading star and then literal text only.
+  // Upper-cased ASCII; for Suffix a leading star and then literal text only.
   std::string expr_;
+  // The same expression folded, for names (or patterns) beyond ASCII.
+  std::u32string folded_;
+  bool asciiPattern_;
   Kind kind_;
 };
 
