@@ -6,9 +6,9 @@
 // starts from a predefined root (every library operation does, so each sees other processes'
 // latest commits), before any write, and once it is older than about a millisecond. A look-up
 // "open, open, open, query" so pays for one snapshot, no process keeps one while it is idle
-// after a query, and a process that holds handles open still sees others' changes. Handles hold key row ids,
-// which are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is found by
-// its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
+// after a query, and a process that holds handles open still sees others' changes. Handles hold key
+// row ids, which are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is
+// found by its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
 // inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
 
@@ -86,22 +86,35 @@ const char *const kStmtSql[] = {
 };
 
 // Resets its statement however the caller leaves, so no read keeps a lock by accident.
+// One use of a prepared statement, its parameters bound in order. A statement that could not be
+// prepared steps to the preparation's error, so callers handle both through step().
 class Query {
 public:
-  explicit Query(sqlite3_stmt *s) : s_(s) {}
+  template <typename... Args>
+  Query(sqlite3 *db, sqlite3_stmt *s, const Args &...args)
+      : s_(s), prepareError_(s ? SQLITE_OK : sqlite3_errcode(db)) {
+    if (prepareError_ == SQLITE_OK && !s_)
+      prepareError_ = SQLITE_ERROR;
+    [[maybe_unused]] int i = 0;
+    (bind(++i, args), ...);
+  }
   ~Query() {
     if (s_)
       sqlite3_reset(s_); // bindings stay: every use binds all parameters again
   }
   Query(const Query &) = delete;
   Query &operator=(const Query &) = delete;
-  bool ok() const { return s_ != nullptr; }
-  void bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
+  void bind(int i, int64_t v) {
+    if (s_)
+      sqlite3_bind_int64(s_, i, v);
+  }
   // A non-null pointer even for "" keeps empty names and data as empty blobs, not NULL.
   void bind(int i, std::string_view v) {
-    sqlite3_bind_blob(s_, i, v.empty() ? "" : v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+    if (s_)
+      sqlite3_bind_blob(s_, i, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
+                        SQLITE_STATIC);
   }
-  int step() { return sqlite3_step(s_); }
+  int step() { return s_ ? sqlite3_step(s_) : prepareError_; }
   int64_t integer(int col) const { return sqlite3_column_int64(s_, col); }
   std::string blob(int col) const {
     const void *p = sqlite3_column_blob(s_, col);
@@ -111,6 +124,7 @@ public:
 
 private:
   sqlite3_stmt *s_;
+  int prepareError_;
 };
 
 // FILETIME: 100 ns units since 1601-01-01.
@@ -534,10 +548,7 @@ LONG HiveDb::endBatch(bool commit) {
 }
 
 LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
-  Query q(stmt(kKeyExists));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, id);
+  Query q(db_, stmt(kKeyExists), id);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *exists = true;
@@ -554,11 +565,7 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
   std::string folded = foldName(name);
-  Query q(stmt(kFindChild));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, parent);
-  q.bind(2, folded);
+  Query q(db_, stmt(kFindChild), parent, folded);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *child = q.integer(0);
@@ -570,10 +577,7 @@ LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
 LONG HiveDb::subkeyAt(KeyId parent, DWORD index, SubkeyRow *row) {
   bool next = subkeyCursorGen_ == generation_ && subkeyCursorKey_ == parent &&
               index == subkeyCursorIndex_ + 1 && index > 0;
-  Query q(stmt(next ? kSubkeyAfter : kSubkeyAt));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, parent);
+  Query q(db_, stmt(next ? kSubkeyAfter : kSubkeyAt), parent);
   if (next)
     q.bind(2, std::string_view(subkeyCursorName_));
   else
@@ -595,10 +599,7 @@ LONG HiveDb::subkeyAt(KeyId parent, DWORD index, SubkeyRow *row) {
 
 LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
   rows->clear();
-  Query q(stmt(kSubkeys));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, parent);
+  Query q(db_, stmt(kSubkeys), parent);
   int rc;
   while ((rc = q.step()) == SQLITE_ROW)
     rows->push_back(SubkeyRow{q.blob(0), q.blob(1), q.integer(2)});
@@ -607,11 +608,7 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
   std::string folded = foldName(name);
-  Query q(stmt(kFindValue));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, key);
-  q.bind(2, folded);
+  Query q(db_, stmt(kFindValue), key, folded);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *type = static_cast<DWORD>(q.integer(0));
@@ -624,11 +621,8 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
 LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
   bool next = valueCursorGen_ == generation_ && valueCursorKey_ == key &&
               index == valueCursorIndex_ + 1 && index > 0;
-  Query q(stmt(next ? kValueAfter : kValueAt));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, key);
-  q.bind(2, next ? valueCursorId_ : static_cast<int64_t>(index));
+  Query q(db_, stmt(next ? kValueAfter : kValueAt), key,
+          next ? valueCursorId_ : static_cast<int64_t>(index));
   int rc = q.step();
   if (rc == SQLITE_DONE)
     return ERROR_NO_MORE_ITEMS;
@@ -647,10 +641,7 @@ LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
 
 LONG HiveDb::counts(KeyId key, KeyCounts *out) {
   {
-    Query q(stmt(kSubkeyCounts));
-    if (!q.ok())
-      return fail(sqlite3_errcode(db_));
-    q.bind(1, key);
+    Query q(db_, stmt(kSubkeyCounts), key);
     int rc = q.step();
     if (rc != SQLITE_ROW)
       return fail(rc);
@@ -658,10 +649,7 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
     out->maxSubkeyName = static_cast<DWORD>(q.integer(1));
   }
   // Name lengths in bytes: the size an A call's buffer needs, one byte per character.
-  Query q(stmt(kValueCounts));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, key);
+  Query q(db_, stmt(kValueCounts), key);
   int rc = q.step();
   if (rc != SQLITE_ROW)
     return fail(rc);
@@ -672,11 +660,7 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
 }
 
 LONG HiveDb::touch(KeyId key) {
-  Query q(stmt(kTouch));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, key);
-  q.bind(2, nowFileTime());
+  Query q(db_, stmt(kTouch), key, nowFileTime());
   int rc = q.step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
 }
@@ -684,13 +668,7 @@ LONG HiveDb::touch(KeyId key) {
 LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
   std::string folded = foldName(name);
   {
-    Query q(stmt(kInsertKey));
-    if (!q.ok())
-      return fail(sqlite3_errcode(db_));
-    q.bind(1, parent);
-    q.bind(2, name);
-    q.bind(3, folded);
-    q.bind(4, nowFileTime());
+    Query q(db_, stmt(kInsertKey), parent, name, folded, nowFileTime());
     int rc = q.step();
     if (rc != SQLITE_DONE)
       return fail(rc);
@@ -702,14 +680,8 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
 LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size) {
   std::string folded = foldName(name);
   {
-    Query q(stmt(kSetValue));
-    if (!q.ok())
-      return fail(sqlite3_errcode(db_));
-    q.bind(1, key);
-    q.bind(2, name);
-    q.bind(3, folded);
-    q.bind(4, static_cast<int64_t>(type));
-    q.bind(5, std::string_view(reinterpret_cast<const char *>(data), size));
+    Query q(db_, stmt(kSetValue), key, name, folded, static_cast<int64_t>(type),
+            std::string_view(reinterpret_cast<const char *>(data), size));
     int rc = q.step();
     if (rc != SQLITE_DONE)
       return fail(rc);
@@ -720,11 +692,7 @@ LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *
 LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
   std::string folded = foldName(name);
   {
-    Query q(stmt(kDeleteValue));
-    if (!q.ok())
-      return fail(sqlite3_errcode(db_));
-    q.bind(1, key);
-    q.bind(2, folded);
+    Query q(db_, stmt(kDeleteValue), key, folded);
     int rc = q.step();
     if (rc != SQLITE_DONE)
       return fail(rc);
@@ -735,10 +703,7 @@ LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
 }
 
 LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
-  Query q(stmt(kHasSubkeys));
-  if (!q.ok())
-    return fail(sqlite3_errcode(db_));
-  q.bind(1, key);
+  Query q(db_, stmt(kHasSubkeys), key);
   int rc = q.step();
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
     *any = rc == SQLITE_ROW;
@@ -749,10 +714,7 @@ LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
 
 LONG HiveDb::deleteKey(KeyId key) {
   for (Stmt which : {kDeleteKeyValues, kDeleteKey}) {
-    Query q(stmt(which));
-    if (!q.ok())
-      return fail(sqlite3_errcode(db_));
-    q.bind(1, key);
+    Query q(db_, stmt(which), key);
     int rc = q.step();
     if (rc != SQLITE_DONE)
       return fail(rc);
