@@ -183,6 +183,29 @@ void copyName(const std::string &name, LPSTR out) {
   out[name.size()] = '\0';
 }
 
+// A value's data into the caller's buffer: the size always, the bytes when they fit.
+LONG copyData(const std::string &data, LPBYTE out, LPDWORD size) {
+  const auto needed = static_cast<DWORD>(data.size());
+  if (out) {
+    if (needed > *size) {
+      *size = needed;
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(out, data.data(), needed);
+  }
+  if (size)
+    *size = needed;
+  return ERROR_SUCCESS;
+}
+
+// The old calls hand a root back for an empty sub-key path.
+bool rootForEmptyPath(HKEY key, LPCSTR subKey, PHKEY result) {
+  if ((subKey && *subKey) || !isPredefinedKey(key))
+    return false;
+  *result = key;
+  return true;
+}
+
 void setFileTime(PFILETIME ft, int64_t value) {
   if (!ft)
     return;
@@ -441,10 +464,8 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulO
 VLX_WIN32_API LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
-  if ((!lpSubKey || !*lpSubKey) && isPredefinedKey(hKey)) {
-    *phkResult = hKey;
+  if (rootForEmptyPath(hKey, lpSubKey, phkResult))
     return ERROR_SUCCESS;
-  }
   return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
 }
 
@@ -467,10 +488,8 @@ VLX_WIN32_API LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /
 VLX_WIN32_API LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
-  if ((!lpSubKey || !*lpSubKey) && isPredefinedKey(hKey)) {
-    *phkResult = hKey;
+  if (rootForEmptyPath(hKey, lpSubKey, phkResult))
     return ERROR_SUCCESS;
-  }
   return RegCreateKeyExA(hKey, lpSubKey ? lpSubKey : "", 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr,
                          phkResult, nullptr);
 }
@@ -510,17 +529,7 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
     return error;
   if (lpType)
     *lpType = type;
-  auto size = static_cast<DWORD>(data.size());
-  if (lpData) {
-    if (size > *lpcbData) {
-      *lpcbData = size;
-      return ERROR_MORE_DATA;
-    }
-    std::memcpy(lpData, data.data(), size);
-  }
-  if (lpcbData)
-    *lpcbData = size;
-  return ERROR_SUCCESS;
+  return copyData(data, lpData, lpcbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
@@ -664,17 +673,7 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpVal
   *lpcchValueName = static_cast<DWORD>(row.name.size());
   if (lpType)
     *lpType = row.type;
-  auto size = static_cast<DWORD>(row.data.size());
-  if (lpData) {
-    if (size > *lpcbData) {
-      *lpcbData = size;
-      return ERROR_MORE_DATA;
-    }
-    std::memcpy(lpData, row.data.data(), size);
-  }
-  if (lpcbData)
-    *lpcbData = size;
-  return ERROR_SUCCESS;
+  return copyData(row.data, lpData, lpcbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
