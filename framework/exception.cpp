@@ -76,7 +76,7 @@ BOOL CSimpleException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
 
 IMPLEMENT_DYNAMIC(CMemoryException, CSimpleException)
 
-CMemoryException::CMemoryException() noexcept { m_lpszDefaultMessage = "Out of memory."; }
+CMemoryException::CMemoryException() noexcept : CMemoryException(TRUE) {}
 
 CMemoryException::CMemoryException(BOOL bAutoDelete, UINT nResourceID) noexcept
     : CSimpleException(bAutoDelete, nResourceID) {
@@ -87,9 +87,7 @@ CMemoryException::~CMemoryException() = default;
 
 IMPLEMENT_DYNAMIC(CNotSupportedException, CSimpleException)
 
-CNotSupportedException::CNotSupportedException() noexcept {
-  m_lpszDefaultMessage = "The operation is not supported.";
-}
+CNotSupportedException::CNotSupportedException() noexcept : CNotSupportedException(TRUE) {}
 
 CNotSupportedException::CNotSupportedException(BOOL bAutoDelete, UINT nResourceID) noexcept
     : CSimpleException(bAutoDelete, nResourceID) {
@@ -100,9 +98,7 @@ CNotSupportedException::~CNotSupportedException() = default;
 
 IMPLEMENT_DYNAMIC(CInvalidArgException, CSimpleException)
 
-CInvalidArgException::CInvalidArgException() noexcept {
-  m_lpszDefaultMessage = "An argument is not valid.";
-}
+CInvalidArgException::CInvalidArgException() noexcept : CInvalidArgException(TRUE) {}
 
 CInvalidArgException::CInvalidArgException(BOOL bAutoDelete, UINT nResourceID) noexcept
     : CSimpleException(bAutoDelete, nResourceID) {
