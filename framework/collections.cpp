@@ -24,6 +24,18 @@ int lengthOf(LPCTSTR lpsz) {
   return static_cast<int>(n);
 }
 
+// A block of `capacity` strings holding the `count` strings of `old`, which is freed.
+CString *moveToNewBlock(CString *old, INT_PTR count, INT_PTR capacity) {
+  auto *fresh = static_cast<CString *>(
+      vlx::detail::allocateOrThrow(static_cast<size_t>(capacity) * sizeof(CString), false));
+  for (INT_PTR i = 0; i < count; ++i) {
+    new (&fresh[i]) CString(std::move(old[i]));
+    old[i].~CString();
+  }
+  vlx::detail::deallocate(old);
+  return fresh;
+}
+
 } // namespace
 
 // ---- CStringArray
@@ -53,14 +65,7 @@ void CStringArray::reserve(INT_PTR nMinSize) {
     AfxThrowMemoryException();
   INT_PTR step = m_nGrowBy > 0 ? m_nGrowBy : (std::max<INT_PTR>)(4, m_nMaxSize / 2);
   INT_PTR newMax = (std::max)(nMinSize, (std::min)(kMaxElements, m_nMaxSize + step));
-  auto *fresh = static_cast<CString *>(
-      vlx::detail::allocateOrThrow(static_cast<size_t>(newMax) * sizeof(CString), false));
-  for (INT_PTR i = 0; i < m_nSize; ++i) {
-    new (&fresh[i]) CString(std::move(m_pData[i]));
-    m_pData[i].~CString();
-  }
-  vlx::detail::deallocate(m_pData);
-  m_pData = fresh;
+  m_pData = moveToNewBlock(m_pData, m_nSize, newMax);
   m_nMaxSize = newMax;
 }
 
@@ -88,14 +93,7 @@ void CStringArray::FreeExtra() {
     RemoveAll();
     return;
   }
-  auto *fresh = static_cast<CString *>(
-      vlx::detail::allocateOrThrow(static_cast<size_t>(m_nSize) * sizeof(CString), false));
-  for (INT_PTR i = 0; i < m_nSize; ++i) {
-    new (&fresh[i]) CString(std::move(m_pData[i]));
-    m_pData[i].~CString();
-  }
-  vlx::detail::deallocate(m_pData);
-  m_pData = fresh;
+  m_pData = moveToNewBlock(m_pData, m_nSize, m_nSize);
   m_nMaxSize = m_nSize;
 }
 
