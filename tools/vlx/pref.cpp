@@ -145,29 +145,33 @@ std::string formatDouble(double value) {
   return std::string(buf, r.ptr);
 }
 
-int parseIntValue(const std::string &text) {
+namespace {
+
+// A number of type T spelled exactly by `text`, which may start with '+'.
+template <typename T>
+T parseNumber(const std::string &text, const std::string &kind, const std::string &range,
+              const char *expected) {
   std::string_view s = text;
   if (!s.empty() && s[0] == '+' && s.size() > 1 && s[1] != '-')
     s.remove_prefix(1);
-  int value = 0;
+  T value{};
   auto r = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (r.ec == std::errc::result_out_of_range && r.ptr == s.data() + s.size())
-    throw Failure("int value '" + text + "' is out of range (-2147483648 to 2147483647)", 2);
-  if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-    throw Failure("invalid int value '" + text + "': expected a decimal integer", 2);
+  const bool whole = r.ptr == s.data() + s.size();
+  if (r.ec == std::errc::result_out_of_range && whole)
+    throw Failure(kind + " value '" + text + "' is out of range" + range, 2);
+  if (r.ec != std::errc() || !whole)
+    throw Failure("invalid " + kind + " value '" + text + "': expected " + expected, 2);
   return value;
 }
 
+} // namespace
+
+int parseIntValue(const std::string &text) {
+  return parseNumber<int>(text, "int", " (-2147483648 to 2147483647)", "a decimal integer");
+}
+
 double parseDoubleValue(const std::string &text) {
-  std::string_view s = text;
-  if (!s.empty() && s[0] == '+' && s.size() > 1 && s[1] != '-')
-    s.remove_prefix(1);
-  double value = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (r.ec == std::errc::result_out_of_range && r.ptr == s.data() + s.size())
-    throw Failure("double value '" + text + "' is out of range", 2);
-  if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-    throw Failure("invalid double value '" + text + "': expected a decimal number", 2);
+  const auto value = parseNumber<double>(text, "double", "", "a decimal number");
   if (!std::isfinite(value))
     throw Failure("double value '" + text + "' is not a finite number", 2);
   return value;
@@ -187,8 +191,8 @@ std::string asStoredDouble(const std::string &text) {
   char *end = nullptr;
   double value = std::strtod(text.c_str(), &end);
   char stored[32];
-  if (text.empty() || *end != '\0' ||
-      std::snprintf(stored, sizeof stored, "%.18g", value) <= 0 || text != stored)
+  if (text.empty() || *end != '\0' || std::snprintf(stored, sizeof stored, "%.18g", value) <= 0 ||
+      text != stored)
     return text;
   return formatDouble(value);
 }
