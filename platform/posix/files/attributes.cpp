@@ -12,10 +12,8 @@ using namespace vlx::posix;
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
   std::string path;
-  if (DWORD error = mapPath(lpFileName, path))
+  if (DWORD error = mapFilePath(lpFileName, path))
     return fail(error, INVALID_FILE_ATTRIBUTES);
-  if (hasWildcards(path))
-    return fail(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   if (sys.statPath(path.c_str(), &st) != 0) {
@@ -29,10 +27,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   std::string path;
-  if (DWORD error = mapPath(lpFileName, path))
+  if (DWORD error = mapFilePath(lpFileName, path))
     return fail(error, FALSE);
-  if (hasWildcards(path))
-    return fail(ERROR_INVALID_NAME, FALSE);
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   if (sys.lstatPath(path.c_str(), &st) != 0)

@@ -95,10 +95,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE) {
   std::string path;
-  if (DWORD error = mapPath(lpFileName, path))
+  if (DWORD error = mapFilePath(lpFileName, path))
     return fail(error, INVALID_HANDLE_VALUE);
-  if (hasWildcards(path))
-    return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
 
   const bool wantRead = (dwDesiredAccess & kRead) != 0;
   const bool wantWrite = (dwDesiredAccess & kWrite) != 0;

@@ -58,6 +58,12 @@ bool hasWildcards(std::string_view text) {
   return text.find_first_of("*?<>\"") != std::string_view::npos;
 }
 
+DWORD mapFilePath(const char *winPath, std::string &posixPath) {
+  if (DWORD error = mapPath(winPath, posixPath))
+    return error;
+  return hasWildcards(posixPath) ? ERROR_INVALID_NAME : ERROR_SUCCESS;
+}
+
 std::string parentDirectory(const std::string &posixPath) {
   std::string::size_type end = posixPath.size();
   // A final separator belongs to the last component.

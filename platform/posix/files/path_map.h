@@ -17,6 +17,9 @@ DWORD mapPath(const char *winPath, std::string &posixPath);
 // forms `<`, `>`, `"`): such names are patterns, not files.
 bool hasWildcards(std::string_view text);
 
+// mapPath for a path that names one file: ERROR_INVALID_NAME when it holds wildcards.
+DWORD mapFilePath(const char *winPath, std::string &posixPath);
+
 // The directory part of a POSIX path ("." for a bare name, "/" at the root).
 std::string parentDirectory(const std::string &posixPath);
 
