@@ -1,6 +1,7 @@
 // The Windows check's harness: one line per failed expectation, and scratch directories.
 #pragma once
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -19,16 +20,16 @@ bool expectEqual(const A &actual, const B &expected, const char *file, int line,
   return expect(false, file, line, text.str());
 }
 
-int failureCount();
 // Wine says so through an ntdll export that Windows does not have.
 bool underWine();
 
 // A new empty directory below the system's temporary directory.
 std::string makeScratch(const char *stem);
 // The directory and everything below it, read-only entries included.
-void removeTree(const std::wstring &path);
-std::wstring widen(const std::string &text, unsigned codePage);
-void writeFile(const std::string &path, const std::string &content);
+void removeTree(const std::filesystem::path &path);
+// Reports a failure to write; returns whether the file was written.
+bool writeFile(const std::filesystem::path &path, const std::string &content);
+// "(missing)" when the file cannot be opened.
 std::string readFile(const std::string &path);
 
 void checkLibrary();

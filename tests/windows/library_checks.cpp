@@ -9,36 +9,14 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace vlx::check {
 
 namespace {
 
 std::string text(const CString &value) { return value.GetString(); }
-
-std::vector<std::string> sorted(const CStringList &list) {
-  std::vector<std::string> names;
-  for (POSITION at = list.GetHeadPosition(); at != nullptr;)
-    names.push_back(text(list.GetNext(at)));
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string joined(const std::vector<std::string> &names) {
-  std::string all;
-  for (const std::string &name : names)
-    all += (all.empty() ? "" : " ") + name;
-  return all;
-}
-
-bool isDirectory(const std::string &path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 void entry() {
   HMODULE library = GetModuleHandleA("velmora_util.dll");
@@ -61,53 +39,20 @@ void resources() {
   EXPECT_EQ(load(20001), "21:From the string table", "string table");
   EXPECT_EQ(load(20001, 5), "4:From", "string table, cut to the buffer");
   EXPECT_EQ(load(20003), "0:", "missing string");
-  const vlx::StringResource strings[] = {{20001, "Registered"}, {20003, "Only registered"}};
+  const vlx::StringResource strings[] = {{20001, "Registered"}};
   vlx::registerStringTable(AfxGetResourceHandle(), strings);
   EXPECT_EQ(load(20001), "10:Registered", "a registered string before the string table");
-  EXPECT_EQ(load(20003), "15:Only registered", "registered string");
   vlx::unregisterStringTable(AfxGetResourceHandle());
   EXPECT_EQ(load(20001), "21:From the string table", "string table after unregistering");
-  CString formatted;
-  AfxFormatString1(formatted, 20002, "Text");
-  EXPECT_EQ(text(formatted), "Text from the string table", "AfxFormatString1");
 }
 
-// Only the UTF-16 constructor has a Windows branch of its own.
+// Only the UTF-16 constructor has a Windows branch of its own: the narrowing by the system.
 void paths() {
-  const wchar_t *wide = L"C:\\work\\gear.txt";
-  suFullPath_c path(reinterpret_cast<const unsigned short *>(wide));
-  CString drive, directory, name, extension;
-  path.getDrive(&drive);
-  path.getDirectory(&directory);
-  path.getName(&name);
-  path.getExtension(&extension);
-  EXPECT_EQ(text(drive) + "|" + text(directory) + "|" + text(name) + "|" + text(extension),
-            "C|C:\\work|gear|txt", "suFullPath_c from UTF-16");
-  EXPECT_EQ(text(suFullPath_c(reinterpret_cast<const unsigned short *>(L""))), "",
-            "suFullPath_c from empty UTF-16");
-}
-
-void directories() {
-  const std::string dir = makeScratch("dirs");
-  for (const char *sub : {"\\sub", "\\archive.txt"})
-    CreateDirectoryA((dir + sub).c_str(), nullptr);
-  for (const char *file : {"\\gear.txt", "\\GEAR2.TXT", "\\notes", "\\plan.doc"})
-    writeFile(dir + file, "x");
-
-  const std::pair<std::string, int> exists[] = {
-      {dir, 1},           {dir + "\\", 1},      {dir + "\\gear.txt", 0}, {dir + "\\missing", 0},
-      {"Q:\\nowhere", 0}, {dir + "\\*.txt", 1}, {dir + "\\*.doc", 0}};
-  for (const auto &[path, expected] : exists)
-    EXPECT_EQ(su_DirectoryExists(path.c_str()), expected, "su_DirectoryExists " + path);
-
-  const std::pair<const char *, const char *> listings[] = {
-      {"txt", "GEAR2.TXT archive.txt gear.txt"}, {"doc", "plan.doc"}};
-  for (const auto &[extension, expected] : listings) {
-    CStringList names;
-    su_FindFilesWithExt((dir + "\\").c_str(), extension, names);
-    EXPECT_EQ(joined(sorted(names)), expected, std::string("su_FindFilesWithExt *.") + extension);
-  }
-  removeTree(widen(dir, CP_ACP));
+  const std::pair<const wchar_t *, const char *> cases[] = {
+      {L"C:\\work\\gear.txt", "C:\\work\\gear.txt"}, {L"", ""}};
+  for (const auto &[wide, narrow] : cases)
+    EXPECT_EQ(text(suFullPath_c(reinterpret_cast<const unsigned short *>(wide))), narrow,
+              "suFullPath_c from UTF-16");
 }
 
 // The CRT's own variables: getenv ignores case, and an empty value removes the variable.
@@ -131,25 +76,18 @@ void scratchPaths() {
     _putenv_s("TEMP", c.temp.c_str());
     _putenv_s("TMP", c.tmp.c_str());
     EXPECT_EQ(text(su_CreateTempDirectory()), c.expected, std::string("scratch: ") + c.what);
-    EXPECT_EQ(text(su_CreateTempFilePath("gear.tmp")),
-              c.expected.empty() ? "" : c.expected + "gear.tmp",
-              std::string("scratch file: ") + c.what);
     if (!c.created.empty()) {
-      EXPECT(isDirectory(c.created), std::string("scratch not created: ") + c.what);
+      EXPECT(std::filesystem::is_directory(c.created),
+             std::string("scratch not created: ") + c.what);
       RemoveDirectoryA(c.created.c_str());
     }
   }
   _putenv_s("TEMP", savedTemp.c_str());
   _putenv_s("TMP", savedTmp.c_str());
-  removeTree(widen(dir, CP_ACP));
+  removeTree(dir);
 }
 
-void setCount(int count) {
-  EXPECT(regSetUserValue("General", "Backup Copies", intType, "", &count, nullptr) == 1,
-         "cannot set Backup Copies");
-}
-
-// The prefix is the host's string 10122 from strings.rc; the count is a preference.
+// The prefix is the host's string 10122 from strings.rc; no count is stored, so it is 1.
 void backups() {
   const std::string dir = makeScratch("backup");
   const std::string gear = dir + "\\gear.txt", backup = dir + "\\Backup of gear.txt";
@@ -167,16 +105,7 @@ void backups() {
   EXPECT_EQ(su_CreateBackupOfFile((dir + "\\GEAR.TXT").c_str()), 0, "backup under another case");
 
   writeFile(gear, "version 2");
-  const std::pair<int, int> counts[] = {{0, 1}, {2, 0}, {-1, 0}};
-  for (const auto &[count, expected] : counts) {
-    setCount(count);
-    EXPECT_EQ(su_CreateBackupOfFile(gear.c_str()), expected,
-              "backup with count " + std::to_string(count));
-    EXPECT_EQ(readFile(backup), "version 1",
-              "backup untouched with count " + std::to_string(count));
-  }
-  setCount(1);
-  EXPECT(su_CreateBackupOfFile(gear.c_str()) != 0, "backup with count 1");
+  EXPECT(su_CreateBackupOfFile(gear.c_str()) != 0, "second backup");
   EXPECT_EQ(readFile(backup), "version 2", "backup replaced");
 
   // The copy keeps the read-only attribute, so the next backup can neither delete nor replace it.
@@ -186,26 +115,21 @@ void backups() {
   // Wine (as root) lets CopyFileA replace a read-only file; Windows refuses with access denied.
   if (!underWine())
     EXPECT_EQ(su_CreateBackupOfFile(gear.c_str()), 0, "backup over a read-only backup");
-  removeTree(widen(dir, CP_ACP));
+  removeTree(dir);
 }
 
-std::string rawText(HKEY root, const char *key, const char *name) {
+// The value as the registry holds it, when it is text.
+std::string storedText(const char *name) {
   char data[64] = {};
-  DWORD size = sizeof data - 1, type = 0;
-  if (RegGetValueA(root, key, name, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS)
-    return "(missing)";
-  return type == REG_SZ ? data : "(type " + std::to_string(type) + ")";
+  DWORD size = sizeof data - 1;
+  return RegGetValueA(HKEY_CURRENT_USER, "Software\\Velmora\\General", name, RRF_RT_REG_SZ, nullptr,
+                      data, &size) == ERROR_SUCCESS
+             ? data
+             : "(missing or not text)";
 }
 
 void registry() {
-  const char *general = "Software\\Velmora\\General";
-  int number = -7;
-  EXPECT(regSetUserValue("General", "i", intType, "", &number, nullptr) == 1, "set int");
-  number = 0;
   CString unused;
-  EXPECT(regGetUserValue("GENERAL", "I", intType, unused, &number, nullptr) == 1 && number == -7,
-         "int read back under other letter case");
-
   // The stored text comes from the C run-time's formatting, which differs between run-times.
   const std::pair<double, const char *> doubles[] = {{0.1, "0.100000000000000006"},
                                                      {1e300, "1.00000000000000005e+300"},
@@ -214,7 +138,7 @@ void registry() {
   for (const auto &[value, stored] : doubles) {
     double in = value, back = 0;
     regSetUserValue("General", "d", doubleType, "", nullptr, &in);
-    EXPECT_EQ(rawText(HKEY_CURRENT_USER, general, "d"), stored, "stored double");
+    EXPECT_EQ(storedText("d"), stored, "stored double");
     EXPECT(regGetUserValue("General", "d", doubleType, unused, nullptr, &back) == 1 &&
                back == value,
            std::string("double read back: ") + stored);
@@ -230,7 +154,7 @@ void registry() {
          "a 256-character string reads as missing");
 
   // The fall-back: the machine's value, then the default user's.
-  number = 5;
+  int number = 5;
   regSetLocMachineValue("General", "m", intType, "", &number, nullptr);
   number = 0;
   EXPECT(regGetUserValue("General", "m", intType, unused, &number, nullptr) == 1 && number == 5,
@@ -242,27 +166,20 @@ void registry() {
          "fall-back to the default user");
 }
 
+// A release stamps the DLL file in place: the tag must be there exactly once.
 void dateCodes() {
-  EXPECT_EQ(su_getTaggedDateCode(), 97257u, "tagged date code as built");
-  EXPECT_EQ(su_getFullDateCode(), 1997257u, "full date code");
-
-  // A release stamps the DLL file in place: the tag must be there exactly once.
   char file[MAX_PATH];
   GetModuleFileNameA(GetModuleHandleA("velmora_util.dll"), file, MAX_PATH);
   const std::string image = readFile(file), tag = std::string("$?153#") + "548834?$";
-  size_t count = 0;
-  for (size_t at = image.find(tag); at != std::string::npos; at = image.find(tag, at + 1))
-    ++count;
-  EXPECT_EQ(count, 1u, "date-code tags in velmora_util.dll");
+  EXPECT(image.find(tag) != std::string::npos && image.find(tag) == image.rfind(tag),
+         "velmora_util.dll does not hold the date-code tag exactly once");
 }
 
 // A framework exception thrown in the DLL is caught in the host.
 void exceptions() {
-  char missing[MAX_PATH];
-  GetTempPathA(MAX_PATH, missing);
-  lstrcatA(missing, "vlxcheck-missing.txt");
+  const auto missing = std::filesystem::temp_directory_path() / "vlxcheck-missing.txt";
   try {
-    CFile file(missing, CFile::modeRead);
+    CFile file(missing.string().c_str(), CFile::modeRead);
     EXPECT(false, "opening a missing file did not throw");
   } catch (CException *e) {
     auto *fileError = dynamic_cast<CFileException *>(e);
@@ -277,22 +194,17 @@ void exceptions() {
 } // namespace
 
 void checkLibrary() {
-  // Preferences start from nothing in every hive the library reads.
-  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Velmora");
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Velmora");
-  RegDeleteTreeA(HKEY_USERS, ".DEFAULT\\Software\\Velmora");
-  entry();
-  resources();
-  paths();
-  directories();
-  scratchPaths();
-  backups();
-  registry();
-  dateCodes();
-  exceptions();
-  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Velmora");
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Velmora");
-  RegDeleteTreeA(HKEY_USERS, ".DEFAULT\\Software\\Velmora");
+  // Preferences start from nothing in every hive the library reads, and leave nothing behind.
+  const auto clear = [] {
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Velmora");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Velmora");
+    RegDeleteTreeA(HKEY_USERS, ".DEFAULT\\Software\\Velmora");
+  };
+  clear();
+  for (void (*group)() :
+       {entry, resources, paths, scratchPaths, backups, registry, dateCodes, exceptions})
+    group();
+  clear();
 }
 
 } // namespace vlx::check

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace vlx::check {
 
@@ -14,16 +15,12 @@ int failures = 0;
 
 bool expect(bool ok, const char *file, int line, const std::string &what) {
   if (!ok) {
-    const char *base = std::strrchr(file, '/');
-    const char *back = std::strrchr(file, '\\');
-    base = back > base ? back : base;
-    std::printf("%s:%d: %s\n", base ? base + 1 : file, line, what.c_str());
+    std::printf("%s:%d: %s\n", std::filesystem::path(file).filename().string().c_str(), line,
+                what.c_str());
     ++failures;
   }
   return ok;
 }
-
-int failureCount() { return failures; }
 
 bool underWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -35,61 +32,27 @@ std::string makeScratch(const char *stem) {
   GetTempPathA(MAX_PATH, base);
   std::string path =
       std::string(base) + "vlxcheck" + std::to_string(GetCurrentProcessId()) + "-" + stem;
-  if (!CreateDirectoryA(path.c_str(), nullptr))
-    expect(false, __FILE__, __LINE__, "cannot make the scratch directory " + path);
+  EXPECT(CreateDirectoryA(path.c_str(), nullptr), "cannot make the scratch directory " + path);
   return path;
 }
 
-void removeTree(const std::wstring &path) {
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..")
-        continue;
-      std::wstring entry = path + L"\\" + name;
-      SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        removeTree(entry);
-      else
-        DeleteFileW(entry.c_str());
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
-  }
-  RemoveDirectoryW(path.c_str());
+// Read-only entries are made writable first, as the system refuses to delete them.
+void removeTree(const std::filesystem::path &path) {
+  std::error_code error;
+  for (const auto &entry : std::filesystem::recursive_directory_iterator(path, error))
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, error);
+  std::filesystem::remove_all(path, error);
 }
 
-std::wstring widen(const std::string &text, unsigned codePage) {
-  int size =
-      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
-void writeFile(const std::string &path, const std::string &content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  if (file == INVALID_HANDLE_VALUE ||
-      !WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
-    expect(false, __FILE__, __LINE__, "cannot write " + path);
-  if (file != INVALID_HANDLE_VALUE)
-    CloseHandle(file);
+bool writeFile(const std::filesystem::path &path, const std::string &content) {
+  return EXPECT(static_cast<bool>(std::ofstream(path, std::ios::binary) << content),
+                "cannot write " + path.u8string());
 }
 
 std::string readFile(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return "(missing)";
-  std::string content(GetFileSize(file, nullptr), '\0');
-  DWORD got = 0;
-  ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr);
-  CloseHandle(file);
-  content.resize(got);
-  return content;
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(missing)";
 }
 
 } // namespace vlx::check
@@ -98,7 +61,7 @@ int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   vlx::check::checkLibrary();
   vlx::check::checkWildcards();
-  int failures = vlx::check::failureCount();
+  const int failures = vlx::check::failures;
   if (failures != 0)
     std::printf("%d failed\n", failures);
   else

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 namespace vlx::check {
 
@@ -37,17 +36,19 @@ const Known tableDifferences[] = {
      "the search also matches the 8.3 name (A~1.TXT) where the volume makes them; POSIX has none"},
 };
 
-const Known *lookUp(const Known *list, size_t count, const char *pattern, const char *name) {
-  for (size_t i = 0; i < count; ++i)
-    if (!std::strcmp(list[i].pattern, pattern) && !std::strcmp(list[i].name, name))
-      return &list[i];
+template <size_t N>
+const Known *lookUp(const Known (&list)[N], const char *pattern, const char *name) {
+  for (const Known &known : list)
+    if (!std::strcmp(known.pattern, pattern) && !std::strcmp(known.name, name))
+      return &known;
   return nullptr;
 }
 
 // Whether a search for `pattern` in `dir` returns `name`.
-bool listed(const std::wstring &dir, const std::wstring &pattern, const std::wstring &name) {
+bool listed(const std::filesystem::path &dir, const std::string &pattern,
+            const std::wstring &name) {
   WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((dir + L"\\" + pattern).c_str(), &data);
+  HANDLE search = FindFirstFileW((dir / std::filesystem::u8path(pattern)).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE)
     return false;
   bool found = false;
@@ -63,30 +64,24 @@ bool listed(const std::wstring &dir, const std::wstring &pattern, const std::wst
 // Each name gets a directory of its own, so that names equal but for case never meet; "." and
 // ".." are in every directory already.
 void checkWildcards() {
-  const std::wstring root = widen(makeScratch("wildcards"), CP_ACP);
+  const std::filesystem::path root = makeScratch("wildcards");
   const bool wine = underWine();
   int index = 0;
   for (const auto &[pattern, matches, misses] : vlx::test::wildcardCases())
     for (bool expected : {true, false})
       for (const char *name : expected ? matches : misses) {
         const std::string what = std::string("\"") + pattern + "\" ~ \"" + name + "\"";
-        if (const Known *known =
-                wine ? lookUp(wineDeviations, std::size(wineDeviations), pattern, name) : nullptr) {
+        if (const Known *known = wine ? lookUp(wineDeviations, pattern, name) : nullptr) {
           std::printf("skipped under Wine: %s: %s\n", what.c_str(), known->reason);
           continue;
         }
-        const std::wstring dir = root + L"\\" + std::to_wstring(index++);
-        const std::wstring wideName = widen(name, CP_UTF8);
-        CreateDirectoryW(dir.c_str(), nullptr);
-        if (wideName != L"." && wideName != L"..") {
-          HANDLE file = CreateFileW((dir + L"\\" + wideName).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-          if (!EXPECT(file != INVALID_HANDLE_VALUE, "wildcards: cannot create " + what))
-            continue;
-          CloseHandle(file);
-        }
-        const bool found = listed(dir, widen(pattern, CP_UTF8), wideName);
-        const Known *differs = lookUp(tableDifferences, std::size(tableDifferences), pattern, name);
+        const std::filesystem::path dir = root / std::to_string(index++);
+        const std::wstring wideName = std::filesystem::u8path(name).wstring();
+        std::filesystem::create_directory(dir);
+        if (wideName != L"." && wideName != L".." && !writeFile(dir / wideName, ""))
+          continue;
+        const bool found = listed(dir, pattern, wideName);
+        const Known *differs = lookUp(tableDifferences, pattern, name);
         if (found != expected && differs)
           std::printf("differs from the table: %s: %s\n", what.c_str(), differs->reason);
         else
