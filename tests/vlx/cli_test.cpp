@@ -49,34 +49,26 @@ TEST_F(VlxTest, PrefSetGetRoundTrip) {
   fails({"pref", "get", "General", "Nothing"}, "General\\Nothing is not set");
 }
 
-TEST_F(VlxTest, MachineValuesBackTheUsers) {
-  const std::vector<std::string> get = {"pref", "get", "General", "Backup Copies"};
+// The fall-back and the reset themselves are the library's; here each command reaches its hive.
+TEST_F(VlxTest, MachineValuesDeletionAndReset) {
   fails({"pref", "reset"}, "nothing to reset");
   ok({"pref", "set", "General", "Backup Copies", "2", "--type", "int", "--machine"});
   ok({"pref", "set", "General", "Backup Copies", "3", "--type", "int"});
-  EXPECT_EQ(ok(get), "3\n");
   ok({"pref", "delete", "General", "Backup Copies"});
-  EXPECT_EQ(ok(get), "2\n");
+  EXPECT_EQ(ok({"pref", "get", "General", "Backup Copies"}), "2\n");
   fails({"pref", "delete", "General", "Backup Copies"}, "not set");
-  ok({"pref", "set", "General", "Backup Copies", "5", "--type", "int"});
   ok({"pref", "set", "General", "Mine", "x"});
   ok({"pref", "reset"});
-  EXPECT_EQ(ok(get), "2\n");
   fails({"pref", "get", "General", "Mine"}, "not set");
-
-  ok({"pref", "set", "Extra", "x", "1"});
-  ok({"pref", "delete", "Extra"});
-  fails({"pref", "get", "Extra", "x"}, "not set");
-  fails({"pref", "delete", "Extra"}, "does not exist");
+  ok({"pref", "delete", "General"});
+  fails({"pref", "delete", "General"}, "does not exist");
 }
 
 TEST_F(VlxTest, UsageErrorsAndHelp) {
   fails({}, "subcommand", 2);
   fails({"pref", "fetch"}, "unknown command 'fetch' for 'vlx pref'", 2);
   fails({"reg", "export", "HKEY_NOWHERE\\X"}, "unknown root", 2);
-  RunResult r = vlx({"pref", "get", "--help"});
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("Usage"), std::string::npos) << r.output;
+  EXPECT_NE(ok({"pref", "get", "--help"}).find("Usage"), std::string::npos);
 }
 
 const char kAllForms[] = "REGEDIT4\n\n"
@@ -168,8 +160,7 @@ TEST_F(VlxTest, ExportToFileReplacesItAndMissingKeysFail) {
 }
 
 TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
-  std::string fresh = ok({"reg", "check"});
-  EXPECT_NE(fresh.find("missing (reads as skeleton)"), std::string::npos) << fresh;
+  EXPECT_NE(ok({"reg", "check"}).find("missing (reads as skeleton)"), std::string::npos);
   ok({"pref", "set", "General", "Units", "mm"});
   std::string written = ok({"reg", "check"});
   EXPECT_NE(written.find(": ok\n"), std::string::npos) << written;
@@ -181,18 +172,14 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   std::filesystem::remove(path + "-wal");
   std::filesystem::remove(path + "-shm");
   std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
-  RunResult r = vlx({"reg", "check"});
+  RunResult r = vlx({"reg", "check"}); // every hive's line, then the count
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("DAMAGED"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("vlx: 1 hive is damaged"), std::string::npos) << r.output;
 }
 
 TEST_F(VlxTest, DemoRunsOnItsOwnStore) {
   std::string store = dir_.file("demo");
-  std::string out = ok({"demo", store});
-  EXPECT_NE(out.find("5. user value deleted: Backup Copies = 2 again (from HKEY_LOCAL_MACHINE)"),
-            std::string::npos)
-      << out;
+  ok({"demo", store});
   EXPECT_FALSE(std::filesystem::is_empty(store));
   // The test's own store was left alone, and a used directory is refused.
   fails({"pref", "get", "General", "Backup Copies"}, "not set");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 namespace vlx::cli {
 namespace {
@@ -15,31 +16,18 @@ std::string backslashed(std::string path) {
 }
 
 TEST_F(VlxTest, PathShowsTheSplitOfTheTextAsGiven) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"C:\\work\\gear.txt",
-       "drive:     C\ndirectory: C:\\work\nname:      gear\nextension: txt\n"},
-      // No slash conversion here: '/' is an ordinary character to the library.
-      {"/tmp/x/gear.txt", "drive:\ndirectory:\nname:      /tmp/x/gear\nextension: txt\n"},
-      {"C:\\rev1.2\\readme",
-       "drive:     C\ndirectory: C:\\rev1.2\nname:      readme\nextension: 2\\readme\n"},
-  };
-  for (const auto &[path, shown] : cases) {
-    SCOPED_TRACE(path);
-    EXPECT_EQ(ok({"path", path}), shown);
-  }
+  EXPECT_EQ(ok({"path", "C:\\work\\gear.txt"}),
+            "drive:     C\ndirectory: C:\\work\nname:      gear\nextension: txt\n");
+  // No slash conversion here: '/' is an ordinary character to the library.
+  EXPECT_EQ(ok({"path", "/tmp/x/gear.txt"}),
+            "drive:\ndirectory:\nname:      /tmp/x/gear\nextension: txt\n");
 }
 
+// Which names match (any case, directories too) is the library's; here the path and the refusals.
 TEST_F(VlxTest, LsListsMatchesWhateverTheSeparators) {
   write("gear.txt", "");
-  write("notes.TXT", "");
   write("plan.dat", "");
-  fs::create_directory(dir_.file("sub.txt"));
-  std::string out = ok({"ls", backslashed(dir_.path()), "txt"});
-  std::vector<std::string> lines;
-  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
-    lines.push_back(out.substr(at, end - at));
-  std::sort(lines.begin(), lines.end());
-  EXPECT_EQ(lines, (std::vector<std::string>{"gear.txt", "notes.TXT", "sub.txt"})) << out;
+  EXPECT_EQ(ok({"ls", backslashed(dir_.path()), "txt"}), "gear.txt\n");
   fails({"ls", dir_.file("missing"), "txt"}, "no such directory");
   fails({"ls", write("notes", ""), "txt"}, "not a directory");
 }
@@ -92,20 +80,16 @@ TEST_F(VlxTest, TempPrintsTheScratchDirectoryItMade) {
   test::ScopedEnv setBase("temp", base.c_str());
   fails({"temp", "gear.tmp"}, "cannot create the scratch directory");
   fs::create_directory(base);
-  // The directory of a printed <base>/vlx<pid>/<file> line.
-  auto scratch = [&](const std::string &out, const std::string &file) {
-    const std::string tail = "/" + file + "\n";
-    EXPECT_EQ(out.rfind(base + "/vlx", 0), 0u) << out;
-    EXPECT_GT(out.size(), base.size() + tail.size()) << out;
-    EXPECT_EQ(out.find(tail, base.size()), out.size() - tail.size()) << out;
-    return out.substr(0, out.size() - std::min(out.size(), tail.size()));
-  };
-  std::string made = scratch(ok({"temp"}), "");
-  EXPECT_TRUE(fs::is_directory(made)) << made;
-  std::string other = scratch(ok({"temp", "gear.tmp"}), "gear.tmp");
-  EXPECT_NE(other, made); // another process, another directory
-  EXPECT_TRUE(fs::is_directory(other)) << other;
-  EXPECT_FALSE(fs::exists(other + "/gear.tmp"));
+  // Each run prints <base>/vlx<pid>/ and the name given, having made only the directory.
+  const std::string made = ok({"temp"}), named = ok({"temp", "gear.tmp"});
+  ASSERT_EQ(made.rfind(base, 0), 0u) << made;
+  ASSERT_EQ(named.rfind(base, 0), 0u) << named;
+  EXPECT_TRUE(std::regex_match(made.substr(base.size()), std::regex("/vlx[0-9]+/\n"))) << made;
+  EXPECT_TRUE(std::regex_match(named.substr(base.size()), std::regex("/vlx[0-9]+/gear\\.tmp\n")))
+      << named;
+  EXPECT_TRUE(fs::is_directory(made.substr(0, made.size() - 1))) << made;
+  EXPECT_TRUE(fs::is_directory(named.substr(0, named.rfind('/')))) << named;
+  EXPECT_FALSE(fs::exists(named.substr(0, named.size() - 1)));
 }
 
 } // namespace
