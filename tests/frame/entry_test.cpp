@@ -1,5 +1,5 @@
-// The library entry joins the framework's module chain, and a failed allocation does not stop
-// the load.
+// The library entry joins the framework's module chain at load, and a failed allocation does not
+// stop the load.
 #include "frame/entry.h"
 
 #include <velmora/afx.h>
@@ -15,30 +15,21 @@ int chainLength() {
   return count;
 }
 
-BOOL refuseEverything(size_t, BOOL, LONG) { return FALSE; }
-
-HMODULE thisModule() {
-  HMODULE module = nullptr;
+TEST(LibraryEntry, LoadJoinedTheChainAndAFailedAllocationIsIgnored) {
+  HMODULE self = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&chainLength),
-                     &module);
-  return module;
-}
-
-TEST(LibraryEntry, LoadJoinedTheModuleChain) {
+                     &self);
   CDynLinkLibrary *head = AfxGetModuleState()->m_libraryList;
   ASSERT_NE(head, nullptr);
-  EXPECT_EQ(head->m_hModule, thisModule());
+  EXPECT_EQ(head->m_hModule, self);
   EXPECT_FALSE(head->m_bSystem);
-}
 
-TEST(LibraryEntry, EveryReasonAnswersTrueAndAFailedAllocationIsIgnored) {
   const int before = chainLength();
   for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})
-    EXPECT_TRUE(vlx::libraryEntry(thisModule(), reason, nullptr));
+    EXPECT_TRUE(vlx::libraryEntry(self, reason, nullptr));
   EXPECT_EQ(chainLength(), before);
-
-  AFX_ALLOC_HOOK old = AfxSetAllocHook(refuseEverything);
-  EXPECT_TRUE(vlx::libraryEntry(thisModule(), DLL_PROCESS_ATTACH, nullptr));
+  AFX_ALLOC_HOOK old = AfxSetAllocHook([](size_t, BOOL, LONG) -> BOOL { return FALSE; });
+  EXPECT_TRUE(vlx::libraryEntry(self, DLL_PROCESS_ATTACH, nullptr));
   AfxSetAllocHook(old);
   EXPECT_EQ(chainLength(), before);
 }
