@@ -29,8 +29,7 @@ TEST(CExceptionTest, DeleteHonoursAutoDelete) {
   try {
     throw new CCountedException;
   } catch (CException *e) {
-    EXPECT_TRUE(e->m_bAutoDelete);
-    e->Delete();
+    e->Delete(); // heap exceptions delete themselves by default
   }
   EXPECT_EQ(CCountedException::destroyed, 1);
   {
