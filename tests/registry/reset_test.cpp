@@ -4,15 +4,11 @@
 
 #include <velmora/registry.h>
 
-#include <cstring>
 #include <string>
 
 using namespace vlx::test;
 
 namespace {
-
-std::string sz(const char *text) { return std::string(text, std::strlen(text) + 1); }
-std::string dword(int value) { return std::string(reinterpret_cast<const char *>(&value), 4); }
 
 class Reset : public TempEnvTest {
 protected:
@@ -41,7 +37,10 @@ TEST_F(Reset, EmptyMachineProductKeyOnlyCreatesTheUserProductKey) {
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora"));
 }
 
-TEST_F(Reset, SectionIsRebuiltFromTheMachine) {
+TEST_F(Reset, SectionsAreRebuiltFromTheMachine) {
+  // Too long for the reader: left out, not written with stale data.
+  machine("General", "long", REG_SZ, sz(std::string(258, 'x').c_str()));
+  user("General", "long", REG_SZ, sz("old"));
   machine("General", "count", REG_DWORD, dword(4));
   machine("General", "ratio", REG_SZ, sz("0.5"));
   machine("General", "list", REG_MULTI_SZ, std::string("a\0b\0\0", 5));
@@ -49,6 +48,11 @@ TEST_F(Reset, SectionIsRebuiltFromTheMachine) {
   user("General", "count", REG_DWORD, dword(9));
   user("General", "userOnly", REG_SZ, sz("x"));
   user("Mine", "kept", REG_SZ, sz("y"));
+  // A user section with subkeys cannot go, so it keeps its other values.
+  machine("Tools", "a", REG_DWORD, dword(1));
+  user("Tools", "a", REG_DWORD, dword(5));
+  user("Tools", "b", REG_DWORD, dword(6));
+  user("Tools\\Sub", "c", REG_DWORD, dword(7));
 
   EXPECT_EQ(regResetUserPrefInfo(), 1);
   RawValue count = userValue("General", "count");
@@ -57,11 +61,15 @@ TEST_F(Reset, SectionIsRebuiltFromTheMachine) {
   RawValue ratio = userValue("General", "ratio");
   EXPECT_EQ(ratio.type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(ratio.data, sz("0.5"));
+  EXPECT_FALSE(userValue("General", "long").found);
   EXPECT_FALSE(userValue("General", "list").found);
   EXPECT_FALSE(userValue("General", "userOnly").found);
   EXPECT_TRUE(userValue("Mine", "kept").found);
   // A machine section whose only value is of another type still leaves an empty user section.
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora\\Empty"));
+  EXPECT_EQ(userValue("Tools", "a").data, dword(1));
+  EXPECT_TRUE(userValue("Tools", "b").found);
+  EXPECT_TRUE(userValue("Tools\\Sub", "c").found);
 }
 
 TEST_F(Reset, ProductAndAddinSectionsArePassedOverByTheirExactPrefix) {
@@ -99,26 +107,6 @@ TEST_F(Reset, OversizedMachineValueStopsTheReset) {
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora\\B"));
   EXPECT_EQ(userValue("C", "v").data, dword(30));
   EXPECT_TRUE(userValue("C", "extra").found);
-}
-
-TEST_F(Reset, UserSectionWithSubkeysKeepsItsOtherValues) {
-  machine("General", "a", REG_DWORD, dword(1));
-  user("General", "a", REG_DWORD, dword(5));
-  user("General", "b", REG_DWORD, dword(6));
-  user("General\\Sub", "c", REG_DWORD, dword(7));
-  EXPECT_EQ(regResetUserPrefInfo(), 1);
-  EXPECT_EQ(userValue("General", "a").data, dword(1));
-  EXPECT_TRUE(userValue("General", "b").found);
-  EXPECT_TRUE(userValue("General\\Sub", "c").found);
-}
-
-TEST_F(Reset, MachineStringTooLongForTheReaderIsLeftOut) {
-  machine("General", "long", REG_SZ, sz(std::string(258, 'x').c_str()));
-  user("General", "long", REG_SZ, sz("old"));
-  machine("General", "short", REG_SZ, sz("s"));
-  EXPECT_EQ(regResetUserPrefInfo(), 1);
-  EXPECT_FALSE(userValue("General", "long").found);
-  EXPECT_EQ(userValue("General", "short").data, sz("s"));
 }
 
 } // namespace
