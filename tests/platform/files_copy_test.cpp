@@ -28,14 +28,6 @@ protected:
   SyscallGuard guard_;
 };
 
-TEST_F(CopyFile, FailIfExistsRefusesOnlyAnExistingTarget) {
-  EXPECT_FALSE(CopyFileA(source_.c_str(), target_.c_str(), TRUE));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
-  EXPECT_EQ(readFile(target_), "old content");
-  ASSERT_TRUE(CopyFileA(source_.c_str(), dir_.file("fresh.txt").c_str(), TRUE));
-  EXPECT_EQ(readFile(dir_.file("fresh.txt")), "new content");
-}
-
 TEST_F(CopyFile, OverwritingKeepsTheSourcesTimeAndModeAndLeavesNoTemporaryFile) {
   ASSERT_EQ(chmod(source_.c_str(), 0640), 0);
   const struct timespec times[2] = {{1000, 0}, {1234567890, 987654321}};
@@ -55,26 +47,31 @@ TEST_F(CopyFile, RefusalsSetTheWindowsErrorAndChangeNothing) {
   mkfifo(dir_.file("fifo").c_str(), 0644);
   writeFile(dir_.file("readonly.txt"), "keep");
   chmod(dir_.file("readonly.txt").c_str(), 0444);
-  const std::tuple<std::string, std::string, DWORD> cases[] = {
+  // from, to, fail if the target exists, the error
+  const std::tuple<std::string, std::string, BOOL, DWORD> cases[] = {
+      {source_, target_, TRUE, ERROR_FILE_EXISTS},
       // Read-only means no owner write bit, also for root.
-      {source_, dir_.file("readonly.txt"), ERROR_ACCESS_DENIED},
-      {dir_.file("missing.txt"), target_, ERROR_FILE_NOT_FOUND},
-      {dir_.file("nope/missing.txt"), target_, ERROR_PATH_NOT_FOUND},
-      {dir_.file("sub"), target_, ERROR_ACCESS_DENIED},
+      {source_, dir_.file("readonly.txt"), FALSE, ERROR_ACCESS_DENIED},
+      {dir_.file("missing.txt"), target_, FALSE, ERROR_FILE_NOT_FOUND},
+      {dir_.file("nope/missing.txt"), target_, FALSE, ERROR_PATH_NOT_FOUND},
+      {dir_.file("sub"), target_, FALSE, ERROR_ACCESS_DENIED},
       // Not opened for reading in a way that could hang.
-      {dir_.file("fifo"), target_, ERROR_ACCESS_DENIED},
-      {source_, dir_.file("sub"), ERROR_ACCESS_DENIED},
-      {source_, source_, ERROR_SHARING_VIOLATION},
+      {dir_.file("fifo"), target_, FALSE, ERROR_ACCESS_DENIED},
+      {source_, dir_.file("sub"), FALSE, ERROR_ACCESS_DENIED},
+      {source_, source_, FALSE, ERROR_SHARING_VIOLATION},
   };
-  for (const auto &[from, to, error] : cases) {
+  for (const auto &[from, to, failIfExists, error] : cases) {
     SCOPED_TRACE(from + " -> " + to);
-    EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+    EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), failIfExists));
     EXPECT_EQ(GetLastError(), error);
   }
   EXPECT_EQ(readFile(dir_.file("readonly.txt")), "keep");
   EXPECT_EQ(readFile(target_), "old content");
+  // Fail-if-exists refuses only an existing target.
+  ASSERT_TRUE(CopyFileA(source_.c_str(), dir_.file("fresh.txt").c_str(), TRUE));
+  EXPECT_EQ(readFile(dir_.file("fresh.txt")), "new content");
   EXPECT_EQ(entries(dir_.path()),
-            (Names{"source.txt", "target.txt", "readonly.txt", "sub", "fifo"}));
+            (Names{"source.txt", "target.txt", "readonly.txt", "sub", "fifo", "fresh.txt"}));
 }
 
 // The copy goes through the read/write fallback, whose second write finds the disk full.

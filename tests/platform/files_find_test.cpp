@@ -44,10 +44,9 @@ protected:
 };
 
 TEST_F(FindFiles, PatternsSelectEntriesByTheWindowsRules) {
+  // The matcher itself is the wildcard table's; these are the listing's own paths.
   const std::pair<const char *, std::set<std::string>> cases[] = {
-      {"*.txt", {"a.txt", "B.TXT", "readonly.txt"}},
       {"*.", {".", "..", "notes", "sub"}},
-      {"?.txt", {"a.txt", "B.TXT"}},
       {"NOTES", {"notes"}},
       // An existing name is one look-up, then the end.
       {"sub", {"sub"}},
@@ -68,18 +67,13 @@ TEST_F(FindFiles, DotEntriesComeFirstAndAttributesSizesAndTimesAreFilled) {
   // Sparse: the size needs both words.
   ASSERT_EQ(truncate(dir_.file("notes").c_str(), (5LL << 32) + 7), 0);
   auto found = find("*");
-  ASSERT_GE(found.size(), 2u);
+  ASSERT_EQ(found.size(), 7u);
   EXPECT_EQ(found[0].first + found[1].first, "...");
   std::map<std::string, WIN32_FIND_DATAA> byName(found.begin(), found.end());
-  std::map<std::string, DWORD> attributes;
-  for (const auto &[name, data] : byName)
-    attributes[name] = data.dwFileAttributes;
-  const DWORD directory = FILE_ATTRIBUTE_DIRECTORY, normal = FILE_ATTRIBUTE_NORMAL;
-  const std::map<std::string, DWORD> expected = {
-      {".", directory},  {"..", directory}, {"a.txt", normal},
-      {"B.TXT", normal}, {"notes", normal}, {"readonly.txt", FILE_ATTRIBUTE_READONLY},
-      {"sub", directory}};
-  EXPECT_EQ(attributes, expected);
+  // The attribute rules are GetFileAttributesA's (files_ops_test); here they only have to arrive.
+  EXPECT_EQ(byName.at("..").dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(byName.at("readonly.txt").dwFileAttributes,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   const WIN32_FIND_DATAA &a = byName.at("a.txt");
   EXPECT_EQ(a.nFileSizeLow, 5u);
   EXPECT_EQ(a.nFileSizeHigh, 0u);
