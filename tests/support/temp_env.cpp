@@ -10,9 +10,7 @@
 namespace vlx::test {
 
 ScopedEnv::ScopedEnv(const std::string &name, const char *value) : name_(name) {
-  const char *old = std::getenv(name.c_str());
-  had_ = old != nullptr;
-  if (had_)
+  if (const char *old = std::getenv(name.c_str()))
     old_ = old;
   if (value)
     setenv(name.c_str(), value, 1);
@@ -21,8 +19,8 @@ ScopedEnv::ScopedEnv(const std::string &name, const char *value) : name_(name) {
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (had_)
-    setenv(name_.c_str(), old_.c_str(), 1);
+  if (old_)
+    setenv(name_.c_str(), old_->c_str(), 1);
   else
     unsetenv(name_.c_str());
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,8 +20,7 @@ public:
 
 private:
   std::string name_;
-  bool had_;
-  std::string old_;
+  std::optional<std::string> old_;
 };
 
 // A fresh directory below $TMPDIR (or /tmp), removed with everything in it at the end.
