@@ -48,42 +48,20 @@ void resources() {
 
 // Only the UTF-16 constructor has a Windows branch of its own: the narrowing by the system.
 void paths() {
-  const std::pair<const wchar_t *, const char *> cases[] = {
-      {L"C:\\work\\gear.txt", "C:\\work\\gear.txt"}, {L"", ""}};
-  for (const auto &[wide, narrow] : cases)
-    EXPECT_EQ(text(suFullPath_c(reinterpret_cast<const unsigned short *>(wide))), narrow,
-              "suFullPath_c from UTF-16");
+  EXPECT_EQ(text(suFullPath_c(reinterpret_cast<const unsigned short *>(L"C:\\work\\gear.txt"))),
+            "C:\\work\\gear.txt", "suFullPath_c from UTF-16");
 }
 
-// The CRT's own variables: getenv ignores case, and an empty value removes the variable.
+// The C run-time's own environment and directory calls; a final backslash is kept, doubled.
 void scratchPaths() {
   const std::string dir = makeScratch("temp");
-  CreateDirectoryA((dir + "\\tmp").c_str(), nullptr);
   const std::string pid = "vlx" + std::to_string(GetCurrentProcessId());
-  const char *temp = std::getenv("TEMP"), *tmp = std::getenv("TMP");
-  const std::string savedTemp = temp ? temp : "", savedTmp = tmp ? tmp : "";
-  struct Case {
-    const char *what;
-    std::string temp, tmp, expected, created;
-  } cases[] = {
-      {"TEMP", dir, dir + "\\tmp", dir + "\\" + pid + "\\", dir + "\\" + pid},
-      {"TMP when TEMP is unset", "", dir + "\\tmp", dir + "\\tmp\\" + pid + "\\",
-       dir + "\\tmp\\" + pid},
-      {"final backslash", dir + "\\", "", dir + "\\\\" + pid + "\\", dir + "\\" + pid},
-      {"neither", "", "", "", ""},
-  };
-  for (const Case &c : cases) {
-    _putenv_s("TEMP", c.temp.c_str());
-    _putenv_s("TMP", c.tmp.c_str());
-    EXPECT_EQ(text(su_CreateTempDirectory()), c.expected, std::string("scratch: ") + c.what);
-    if (!c.created.empty()) {
-      EXPECT(std::filesystem::is_directory(c.created),
-             std::string("scratch not created: ") + c.what);
-      RemoveDirectoryA(c.created.c_str());
-    }
-  }
-  _putenv_s("TEMP", savedTemp.c_str());
-  _putenv_s("TMP", savedTmp.c_str());
+  const char *temp = std::getenv("TEMP");
+  const std::string saved = temp ? temp : "";
+  _putenv_s("TEMP", (dir + "\\").c_str());
+  EXPECT_EQ(text(su_CreateTempDirectory()), dir + "\\\\" + pid + "\\", "scratch path");
+  EXPECT(std::filesystem::is_directory(dir + "\\" + pid), "scratch directory not created");
+  _putenv_s("TEMP", saved.c_str());
   removeTree(dir);
 }
 
@@ -97,16 +75,11 @@ void backups() {
     su_ResolveToBackupFile(path.c_str(), result);
     return std::string(result);
   };
-  EXPECT_EQ(resolve(gear), gear, "resolve without a backup");
   EXPECT(su_CreateBackupOfFile(gear.c_str()) != 0, "first backup");
   EXPECT_EQ(readFile(backup), "version 1", "backup content");
   EXPECT_EQ(resolve(gear), backup, "resolve to the backup");
   // The system finds the file under any case, the library only under the listed spelling.
   EXPECT_EQ(su_CreateBackupOfFile((dir + "\\GEAR.TXT").c_str()), 0, "backup under another case");
-
-  writeFile(gear, "version 2");
-  EXPECT(su_CreateBackupOfFile(gear.c_str()) != 0, "second backup");
-  EXPECT_EQ(readFile(backup), "version 2", "backup replaced");
 
   // The copy keeps the read-only attribute, so the next backup can neither delete nor replace it.
   SetFileAttributesA(gear.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -132,9 +105,7 @@ void registry() {
   CString unused;
   // The stored text comes from the C run-time's formatting, which differs between run-times.
   const std::pair<double, const char *> doubles[] = {{0.1, "0.100000000000000006"},
-                                                     {1e300, "1.00000000000000005e+300"},
-                                                     {1.5e-7, "1.49999999999999993e-07"},
-                                                     {1e10, "10000000000"}};
+                                                     {1.5e-7, "1.49999999999999993e-07"}};
   for (const auto &[value, stored] : doubles) {
     double in = value, back = 0;
     regSetUserValue("General", "d", doubleType, "", nullptr, &in);
