@@ -19,7 +19,7 @@ BOOL vlx::libraryEntry(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-#if defined(_WIN32)
+// Load order everywhere: the hook, the static constructors, then the entry.
 #if defined(_MSC_VER)
 // The run-time library calls this before the static constructors, and DllMain after them.
 extern "C" BOOL WINAPI rawEntry(HANDLE, DWORD reason, LPVOID) {
@@ -27,21 +27,10 @@ extern "C" BOOL WINAPI rawEntry(HANDLE, DWORD reason, LPVOID) {
 }
 extern "C" BOOL(WINAPI *const _pRawDllMain)(HANDLE, DWORD, LPVOID) = &rawEntry;
 #else
-// MinGW's run-time library never calls _pRawDllMain: a first-priority constructor runs the
-// hook before the static constructors instead, and DllMain follows them.
+// Other run-time libraries (MinGW's among them) never call _pRawDllMain: a first-priority
+// constructor runs the hook before the static constructors instead.
 namespace {
-__attribute__((constructor(101))) void preEntryAtLoad() {
-  vlx::afxExtensionPreEntry(nullptr, DLL_PROCESS_ATTACH);
-}
-} // namespace
-#endif
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  return vlx::libraryEntry(instance, reason, reserved);
-}
-#else
-namespace {
-
+// The library's own module: the one holding this file's data.
 HINSTANCE thisModule() {
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -50,16 +39,23 @@ HINSTANCE thisModule() {
   return module;
 }
 
-// Load order on POSIX mirrors the Windows one: hook, static constructors, entry.
 __attribute__((constructor(101))) void preEntryAtLoad() {
   vlx::afxExtensionPreEntry(thisModule(), DLL_PROCESS_ATTACH);
 }
+} // namespace
+#endif
+
+#if defined(_WIN32)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  return vlx::libraryEntry(instance, reason, reserved);
+}
+#else
+namespace {
 __attribute__((constructor(2000))) void entryAtLoad() {
   vlx::libraryEntry(thisModule(), DLL_PROCESS_ATTACH, nullptr);
 }
 __attribute__((destructor(2000))) void entryAtUnload() {
   vlx::libraryEntry(thisModule(), DLL_PROCESS_DETACH, nullptr);
 }
-
 } // namespace
 #endif
