@@ -1,5 +1,5 @@
 // Registry keys and values: paths, names, enumeration order, sizes, deletion, access, limits;
-// and the hives behind them: where they live, the skeleton of a missing hive, HKCR, batches.
+// and the hives behind them: the skeleton of a missing hive, HKCR, batches.
 #include "platform/registry_support.h"
 
 #include <filesystem>
@@ -42,7 +42,6 @@ TEST_F(RegistryTest, OpenAndCreatePathsIgnoringCase) {
       {"\\Software", ERROR_BAD_PATHNAME},
       {"Software\\\\Velmora", ERROR_BAD_PATHNAME},
       {"Software\\Velmora\\", ERROR_SUCCESS},
-      {"Software\\Nope", ERROR_FILE_NOT_FOUND},
   };
   for (auto [path, result] : cases) {
     SCOPED_TRACE(path);
@@ -50,13 +49,11 @@ TEST_F(RegistryTest, OpenAndCreatePathsIgnoringCase) {
     EXPECT_EQ(openKey(HKCU, path, opened), result);
     EXPECT_EQ(opened.h == nullptr, result != ERROR_SUCCESS);
   }
-  // An empty or missing subkey opens the same key as a new handle of its own.
-  for (const char *same : {"", static_cast<const char *>(nullptr)}) {
-    Key copy;
-    ASSERT_EQ(openKey(k, same, copy, KEY_ALL_ACCESS), ERROR_SUCCESS);
-    EXPECT_NE(copy.h, k.h);
-    EXPECT_EQ(getString(copy, "Units"), "cm");
-  }
+  // A missing subkey opens the same key as a new handle of its own.
+  Key copy;
+  ASSERT_EQ(openKey(k, nullptr, copy, KEY_ALL_ACCESS), ERROR_SUCCESS);
+  EXPECT_NE(copy.h, k.h);
+  EXPECT_EQ(getString(copy, "Units"), "cm");
 }
 
 TEST_F(RegistryTest, EnumerationOrderAndInfo) {
@@ -70,12 +67,8 @@ TEST_F(RegistryTest, EnumerationOrderAndInfo) {
   EXPECT_EQ(names(k), (Names{"KeyA", "keyb", "Key[1]", "Key_B"}));
   EXPECT_EQ(names(k, true), (Names{"zeta", "Alpha", "mid"}));
   ASSERT_EQ(RegDeleteValueA(k, "alpha"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteValueA(k, "alpha"), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(setString(k, "Alpha", "back"), ERROR_SUCCESS); // moves to the end
   EXPECT_EQ(names(k, true), (Names{"zeta", "mid", "Alpha"}));
-  char name[32];
-  ASSERT_EQ(RegEnumKeyA(k, 2, name, sizeof name), ERROR_SUCCESS); // not only in sequence
-  EXPECT_STREQ(name, "Key[1]");
 
   DWORD subkeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
   ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values,
@@ -89,10 +82,6 @@ TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
   Key k, child;
   ASSERT_EQ(createKey(HKCU, "Software\\Sizes", k), ERROR_SUCCESS);
   ASSERT_EQ(setString(k, "Path", "C:\\data"), ERROR_SUCCESS); // 8 bytes with the NUL
-  const BYTE raw[3] = {1, 2, 3};
-  ASSERT_EQ(RegSetValueExA(k, "Raw", 0, REG_BINARY, raw, sizeof raw), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(k, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE *>("ab"), 2),
-            ERROR_SUCCESS);
   struct Case {
     const char *name;
     DWORD buffer;
@@ -101,8 +90,6 @@ TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
   } cases[] = {
       {"Path", 8, ERROR_SUCCESS, 8, REG_SZ},
       {"Path", 7, ERROR_MORE_DATA, 8, REG_SZ},
-      {"Raw", 3, ERROR_SUCCESS, 3, REG_BINARY},
-      {"Unterminated", 16, ERROR_SUCCESS, 2, REG_SZ}, // as stored: no NUL added
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.name) + " in " + std::to_string(c.buffer));
@@ -118,24 +105,13 @@ TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
   BYTE data[4];
   EXPECT_EQ(RegQueryValueExA(k, "Path", nullptr, nullptr, data, nullptr), ERROR_INVALID_PARAMETER);
 
-  // Enumerated names need room for the NUL, and count without it on success.
+  // Enumerated names need room for the NUL.
   ASSERT_EQ(createKey(k, "Child", child), ERROR_SUCCESS);
   char name[16];
   DWORD len = 5; // "Child" needs 6
   EXPECT_EQ(RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
-  len = 6;
-  EXPECT_EQ(RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(len, 5u);
   len = 4; // "Path" needs 5
   EXPECT_EQ(RegEnumValueA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
-  len = 5;
-  size = sizeof data;
-  EXPECT_EQ(RegEnumValueA(k, 0, name, &len, nullptr, nullptr, data, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 8u);
-  len = 5;
-  size = 0;
-  EXPECT_EQ(RegEnumValueA(k, 0, name, &len, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ((std::pair<DWORD, DWORD>(len, size)), (std::pair<DWORD, DWORD>(4, 8)));
 }
 
 TEST_F(RegistryTest, DeleteKeyRules) {
@@ -145,7 +121,6 @@ TEST_F(RegistryTest, DeleteKeyRules) {
       {HKCU, "Software\\Del\\Missing", ERROR_FILE_NOT_FOUND},
       {HKCU, nullptr, ERROR_INVALID_PARAMETER},
       // The skeleton and the roots stay.
-      {HKCU, "Software", ERROR_ACCESS_DENIED},
       {HKLM, "Software\\Classes", ERROR_ACCESS_DENIED},
       {HKU, ".DEFAULT", ERROR_ACCESS_DENIED},
       {HKCR, "", ERROR_ACCESS_DENIED},
@@ -170,27 +145,10 @@ TEST_F(RegistryTest, HandleToDeletedKeyAnswersKeyDeleted) {
   ASSERT_EQ(RegDeleteKeyA(other, ""), ERROR_SUCCESS); // "" deletes the key itself
   // Re-creating the path makes a new key; the old handles still see the deleted one.
   ASSERT_EQ(createKey(HKCU, "Software\\Doomed", fresh), ERROR_SUCCESS);
-  char name[32];
-  DWORD len = sizeof name, count = 0;
-  const std::pair<const char *, LONG> cases[] = {
-      {"query", queryDword(k, "v")},
-      {"set", setDword(k, "w", 2)},
-      {"delete value", RegDeleteValueA(k, "v")},
-      {"enum key", RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr)},
-      {"enum value", RegEnumValueA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr)},
-      {"info", RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr)},
-      {"open", openKey(k, "", sub)},
-      {"create", createKey(k, "child", sub)},
-      {"flush", RegFlushKey(k)},
-  };
-  for (auto [what, result] : cases) {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(result, ERROR_KEY_DELETED);
-  }
-  EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
-  k.h = nullptr;
-  EXPECT_EQ(RegCloseKey(k), ERROR_INVALID_HANDLE);
+  // One operation per way of finding out: a missed read, a write, a walk from the key.
+  EXPECT_EQ(queryDword(k, "v"), ERROR_KEY_DELETED);
+  EXPECT_EQ(setDword(k, "w", 2), ERROR_KEY_DELETED);
+  EXPECT_EQ(openKey(k, "", sub), ERROR_KEY_DELETED);
 }
 
 TEST_F(RegistryTest, AccessMaskIsEnforcedPerHandle) {
@@ -238,44 +196,10 @@ TEST_F(RegistryTest, NameLimits) {
   EXPECT_EQ(createKey(k, wide.c_str(), w), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryTest, DefaultValueCallsOfTheOldApi) {
-  // RegSetValueA makes the key and ignores cbData.
-  ASSERT_EQ(RegSetValueA(HKCU, "Software\\Old\\Sub", REG_SZ, "hello", 0), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueA(HKCU, "Software\\Old", REG_DWORD, "x", 2), ERROR_INVALID_PARAMETER);
-  char buf[16];
-  LONG size = sizeof buf;
-  ASSERT_EQ(RegQueryValueA(HKCU, "Software\\Old\\Sub", buf, &size), ERROR_SUCCESS);
-  EXPECT_STREQ(buf, "hello");
-  EXPECT_EQ(size, 6);
-  size = 3;
-  EXPECT_EQ(RegQueryValueA(HKCU, "Software\\Old\\Sub", buf, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 6);
-  size = sizeof buf; // a key without a default value reads as ""
-  ASSERT_EQ(RegQueryValueA(HKCU, "Software\\Old", buf, &size), ERROR_SUCCESS);
-  EXPECT_STREQ(buf, "");
-  EXPECT_EQ(size, 1);
-  EXPECT_EQ(RegQueryValueA(HKCU, "Software\\Nope", buf, &size), ERROR_FILE_NOT_FOUND);
-  Key k;
-  ASSERT_EQ(openKey(HKCU, "Software\\Old\\Sub", k), ERROR_SUCCESS);
-  EXPECT_EQ(getString(k, ""), "hello"); // "" names the default value too
-}
-
-// Without the override that the other tests use; only the paths are computed, nothing is opened.
-TEST_F(RegistryTest, HivePathsFollowTheEnvironment) {
-  vlx::test::ScopedEnv noDir("VELMORA_REGISTRY_DIR", nullptr), home("HOME", "/home/someone");
-  {
-    vlx::test::ScopedEnv config("XDG_CONFIG_HOME", dir_.path().c_str());
-    EXPECT_EQ(vlx::hivePath(vlx::Hive::User), dir_.file("velmora/registry/user.db"));
-  }
-  vlx::test::ScopedEnv noConfig("XDG_CONFIG_HOME", nullptr);
-  EXPECT_EQ(vlx::hivePath(vlx::Hive::User), "/home/someone/.config/velmora/registry/user.db");
-}
-
 TEST_F(RegistryTest, MissingHivesReadAsSkeletonWithoutCreatingFiles) {
   const std::tuple<HKEY, const char *, LONG> cases[] = {
       {HKCU, "Software", ERROR_SUCCESS},          {HKCU, "Software\\Classes", ERROR_FILE_NOT_FOUND},
-      {HKLM, "Software\\Classes", ERROR_SUCCESS}, {HKU, ".DEFAULT\\Software", ERROR_SUCCESS},
-      {HKU, "S-1-5-21", ERROR_FILE_NOT_FOUND},    {HKCU, "Software\\Velmora", ERROR_FILE_NOT_FOUND},
+      {HKLM, "Software\\Classes", ERROR_SUCCESS}, {HKU, "S-1-5-21", ERROR_FILE_NOT_FOUND},
   };
   for (auto [root, path, result] : cases) {
     SCOPED_TRACE(path);
@@ -283,7 +207,6 @@ TEST_F(RegistryTest, MissingHivesReadAsSkeletonWithoutCreatingFiles) {
     EXPECT_EQ(openKey(root, path, k), result);
   }
   EXPECT_EQ(names(HKU), Names{".DEFAULT"});
-  EXPECT_EQ(names(HKLM), Names{"Software"});
   EXPECT_TRUE(fs::is_empty(dir_.path())) << "a read created a file";
 
   // The first write creates only its own hive, skeleton included; a handle opened on the
@@ -294,7 +217,6 @@ TEST_F(RegistryTest, MissingHivesReadAsSkeletonWithoutCreatingFiles) {
   EXPECT_EQ(names(software), Names{"Velmora"});
   EXPECT_TRUE(fs::exists(dir_.file("default-user.db")));
   EXPECT_FALSE(fs::exists(dir_.file("user.db")));
-  EXPECT_FALSE(fs::exists(dir_.file("machine.db")));
   EXPECT_EQ(createKey(HKU, "S-1-5-21", other), ERROR_ACCESS_DENIED);
 }
 
@@ -304,29 +226,21 @@ TEST_F(RegistryTest, ClassesRootMergesUserOverMachine) {
   ASSERT_EQ(setIn(HKCU, "Software\\Classes\\both", "from", 2), ERROR_SUCCESS);
   ASSERT_EQ(setIn(HKCU, "Software\\Classes\\UserOnly", "from", 2), ERROR_SUCCESS);
   EXPECT_EQ(names(HKCR), (Names{".vlx", "both", "UserOnly"}));
-  DWORD count = 0;
-  ASSERT_EQ(RegQueryInfoKeyA(HKCR, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(count, 3u);
-  EXPECT_EQ(getIn(HKCR, ".VLX", "from"), 1u);
   EXPECT_EQ(getIn(HKCR, "Both", "from"), 2u);
   // Writes land in the user's key where it exists, else in the machine's classes.
   ASSERT_EQ(setIn(HKCR, "Both", "written", 3), ERROR_SUCCESS);
   EXPECT_EQ(getIn(HKCU, "Software\\Classes\\Both", "written"), 3u);
-  Key fresh, inMachine;
-  DWORD disposition = 0;
-  ASSERT_EQ(createKey(HKCR, "New.Type\\Shell", fresh, &disposition), ERROR_SUCCESS);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  EXPECT_EQ(openKey(HKLM, "Software\\Classes\\New.Type\\Shell", inMachine), ERROR_SUCCESS);
+  Key fresh;
+  ASSERT_EQ(createKey(HKCR, "New.Type\\Shell", fresh), ERROR_SUCCESS);
   EXPECT_EQ(names(HKCR), (Names{".vlx", "both", "New.Type", "UserOnly"}));
   // Deleting removes the user's key first; the machine's then shows through.
   EXPECT_EQ(RegDeleteKeyA(HKCR, "Both"), ERROR_SUCCESS);
   EXPECT_EQ(getIn(HKCR, "Both", "from"), 1u);
 }
 
-// A body that returns a failure is undone too: vlx's ImportIsAllOrNothingPerHive.
-TEST_F(RegistryTest, BatchReadsItsOwnChangesAndAThrowUndoesThem) {
+// A body that returns a failure, and one that reads its own changes, are vlx's
+// ImportIsAllOrNothingPerHive.
+TEST_F(RegistryTest, AThrowUndoesTheBatch) {
   Key k, gone;
   ASSERT_EQ(createKey(HKCU, "Software\\Batch", k), ERROR_SUCCESS);
   auto thrower = [&]() -> LONG {
@@ -335,12 +249,6 @@ TEST_F(RegistryTest, BatchReadsItsOwnChangesAndAThrowUndoesThem) {
   };
   EXPECT_THROW(vlx::inHiveTransaction(vlx::Hive::User, thrower), std::runtime_error);
   EXPECT_EQ(openKey(k, "Thrown", gone), ERROR_FILE_NOT_FOUND);
-  auto body = [&] {
-    LONG rc = setIn(HKCU, "Software\\Batch\\Sub", "b", 2);
-    return rc == ERROR_SUCCESS && getIn(k, "Sub", "b") != 2 ? ERROR_INVALID_DATA : rc;
-  };
-  EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User, body), ERROR_SUCCESS);
-  EXPECT_EQ(getIn(k, "Sub", "b"), 2u);
 }
 
 } // namespace
