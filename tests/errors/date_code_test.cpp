@@ -5,14 +5,12 @@
 
 namespace {
 
-// One case each side of every branch: zero, 20xx, 19xx by the quotient, pass-through.
+// One case each side of every branch: zero, 20xx, 19xx by the quotient, pass-through. 9999 is no
+// valid day: the quotient is 99.
 TEST(DateCode, Widening) {
   const struct {
     unsigned int code, widened;
-  } cases[] = {{0, 0},           {1, 2000001},
-               {9365, 2009365},  {9999, 1909999}, // not a valid day: the quotient is 99
-               {10001, 1910001}, {99999, 1999999},
-               {100000, 100000}, {4294967295u, 4294967295u}};
+  } cases[] = {{0, 0}, {9365, 2009365}, {9999, 1909999}, {99999, 1999999}, {100000, 100000}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.code);
     EXPECT_EQ(su_yyddd_to_yyyyddd(c.code), c.widened);

@@ -59,8 +59,9 @@ TEST_F(TempDirTest, TheBaseComesFromTempThenTmp) {
   };
   for (const auto &[what, tempValue, tmpValue, expected, created] : cases) {
     SCOPED_TRACE(what);
-    ScopedEnv temp("temp", tempValue);
-    ScopedEnv tmp("tmp", tmpValue);
+    // Other spellings than the library asks for: the look-up ignores case.
+    ScopedEnv temp("TEMP", tempValue);
+    ScopedEnv tmp("Tmp", tmpValue);
     EXPECT_EQ(su_CreateTempDirectory(), expected.c_str());
     EXPECT_EQ(su_CreateTempFilePath("gear.tmp"),
               expected.empty() ? "" : (expected + "gear.tmp").c_str());
