@@ -31,12 +31,10 @@ TEST(FileTest, OpenFlags) {
   } cases[] = {{"data.txt", CFile::modeWrite | CFile::shareExclusive, -1},
                {"data.txt", create, -1}, // truncates
                {"data.txt", create | CFile::modeNoTruncate, -1},
-               {"data.txt", 3, CFileException::genericException},
                {"missing.txt", CFile::modeRead, CFileException::fileNotFound},
                {"nodir\\x.txt", create, CFileException::badPath},
                {"readonly.txt", create, CFileException::accessDenied},
-               {"sub", CFile::modeRead, CFileException::accessDenied},
-               {"*.txt", CFile::modeRead, CFileException::badPath}};
+               {"sub", CFile::modeRead, CFileException::accessDenied}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name + std::string(" flags ") + std::to_string(c.flags));
     writeFile(dir.file("data.txt"), "content");
@@ -53,13 +51,6 @@ TEST(FileTest, OpenFlags) {
   }
   EXPECT_EQ(readFile(dir.file("readonly.txt")), "fixed");
   EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"data.txt", "readonly.txt", "sub"}));
-  try {
-    CFile file(path("missing.txt").c_str(), CFile::modeRead);
-    ADD_FAILURE() << "no exception";
-  } catch (CFileException *e) {
-    EXPECT_EQ(e->m_cause, CFileException::fileNotFound);
-    e->Delete();
-  }
 }
 
 #if defined(__x86_64__) || defined(__i386__)

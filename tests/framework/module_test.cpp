@@ -26,10 +26,7 @@ TEST_F(ModuleStateTest, FromPreEntryToTheChain) {
   CRuntimeClass hostClass = {"CHostClass", 0, 0xFFFF, nullptr, nullptr, nullptr, nullptr};
   CRuntimeClass extClass1 = {"CExtOne", 0, 0xFFFF, nullptr, nullptr, nullptr, nullptr};
   CRuntimeClass extClass2 = {"CExtTwo", 0, 0xFFFF, nullptr, nullptr, nullptr, nullptr};
-  auto *hostFactory = reinterpret_cast<COleObjectFactory *>(uintptr_t{0x40});
-  auto *extFactory = reinterpret_cast<COleObjectFactory *>(uintptr_t{0x80});
   AfxClassInit(&hostClass);
-  state->m_factoryList.m_pHead = hostFactory;
 
   for (DWORD reason : {DLL_PROCESS_DETACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
     SCOPED_TRACE(reason); // only a process attach hands the lists over
@@ -38,14 +35,11 @@ TEST_F(ModuleStateTest, FromPreEntryToTheChain) {
   }
   EXPECT_TRUE(vlx::afxExtensionPreEntry(fakeModule(1), DLL_PROCESS_ATTACH));
   EXPECT_EQ(state->m_pClassInit, &hostClass);
-  EXPECT_EQ(state->m_pFactoryInit, hostFactory);
   EXPECT_TRUE(state->m_classList.IsEmpty());
-  EXPECT_TRUE(state->m_factoryList.IsEmpty());
 
-  // The extension's static constructors register its classes and factories.
+  // The extension's static constructors register its classes.
   AfxClassInit(&extClass1);
   AfxClassInit(&extClass2);
-  state->m_factoryList.m_pHead = extFactory;
 
   AFX_EXTENSION_MODULE ext = {FALSE, nullptr, nullptr, nullptr, nullptr};
   EXPECT_TRUE(AfxInitExtensionModule(ext, fakeModule(1)));
@@ -54,11 +48,7 @@ TEST_F(ModuleStateTest, FromPreEntryToTheChain) {
   EXPECT_EQ(ext.pFirstSharedClass, &extClass2);
   EXPECT_EQ(extClass2.m_pNextClass, &extClass1);
   EXPECT_EQ(extClass1.m_pNextClass, nullptr); // the host's classes are not in the module's list
-  EXPECT_EQ(ext.pFirstSharedFactory, extFactory);
   EXPECT_EQ(state->m_classList.GetHead(), &hostClass);
-  EXPECT_EQ(state->m_factoryList.GetHead(), hostFactory);
-  EXPECT_TRUE(AfxInitExtensionModule(ext, fakeModule(2))); // again: changes nothing
-  EXPECT_EQ(ext.hModule, fakeModule(1));
 
   // Once in the chain, the module's classes can be found by name.
   new CDynLinkLibrary(ext);

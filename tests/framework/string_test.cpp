@@ -46,46 +46,27 @@ TEST(CStringTest, BufferProtocol) {
   std::memcpy(s.GetBuffer(20), "x\0y", 3);
   s.ReleaseBuffer(3); // an explicit length keeps embedded NULs
   EXPECT_EQ(bytes(s), std::string("x\0y", 3));
-
-  CString sized;
-  LPTSTR q = sized.GetBufferSetLength(4);
-  EXPECT_EQ(q[4], '\0');
-  std::memcpy(q, "wxyz", 4);
-  EXPECT_EQ(sized, "wxyz");
-  sized.GetBufferSetLength(2);
-  EXPECT_EQ(sized, "wx");
-  CString untouched;
-  untouched.GetBuffer(8);
-  untouched.ReleaseBuffer();
-  EXPECT_TRUE(untouched.IsEmpty());
 }
 
 // Out-of-range arguments clamp; stored lengths, not terminators, count.
 TEST(CStringTest, ExtractionAndTrimming) {
   const CString s("abcdef");
-  check({ROW(s.Mid(2), "cdef"), ROW(s.Mid(6), ""), ROW(s.Mid(INT_MIN), "abcdef"),
-         ROW(s.Mid(1, 2), "bc"), ROW(s.Mid(-2, 3), "abc"), ROW(s.Mid(2, -1), ""),
-         ROW(s.Mid(7, 2), ""), ROW(s.Mid(3, INT_MAX), "def"), ROW(s.Left(2), "ab"),
-         ROW(s.Left(-1), ""), ROW(s.Left(99), "abcdef"), ROW(s.Right(2), "ef"),
-         ROW(s.Right(-1), ""), ROW(s.Right(99), "abcdef")});
+  check({ROW(s.Mid(INT_MIN), "abcdef"), ROW(s.Mid(-2, 3), "abc"), ROW(s.Mid(2, -1), ""),
+         ROW(s.Mid(7, 2), ""), ROW(s.Mid(3, INT_MAX), "def"), ROW(s.Left(-1), ""),
+         ROW(s.Left(99), "abcdef"), ROW(s.Right(-1), ""), ROW(s.Right(99), "abcdef")});
   const CString zeros("a\0b", 3);
-  check({ROW(zeros.Right(2), std::string("\0b", 2)), ROW(CString(zeros), std::string("a\0b", 3)),
-         ROW(zeros + "c", std::string("a\0bc", 4)),
-         ROW(CString("  a b \t\r\n").TrimRight(), "  a b"), ROW(CString("ab").TrimRight(), "ab"),
-         ROW(CString(" \t ").TrimRight(), ""), ROW(CString("xaxx").TrimRight('x'), "xa"),
+  check({ROW(zeros.Right(2), std::string("\0b", 2)), ROW(zeros + "c", std::string("a\0bc", 4)),
+         ROW(CString("  a b \t\r\n").TrimRight(), "  a b"), ROW(CString(" \t ").TrimRight(), ""),
          ROW(CString("a.;.;").TrimRight(".;"), "a"), ROW(CString("ab \0cd", 6).TrimRight(), "ab")});
 }
 
 TEST(CStringTest, FindAndCompareNoCase) {
   const CString s("abcabc");
-  check({ROW(s.Find('b'), "1"), ROW(s.Find('z'), "-1"), ROW(s.Find('b', 2), "4"),
-         ROW(s.Find('c', 5), "5"), ROW(s.Find('a', 6), "-1"), ROW(s.Find('a', -1), "-1"),
-         ROW(s.Find("ca"), "2"), ROW(s.Find("abc", 3), "3"), ROW(s.Find("c", 7), "-1"),
-         ROW(s.Find("", 6), "6"), ROW(s.ReverseFind('a'), "3"),
-         ROW(CString().ReverseFind('a'), "-1")});
+  check({ROW(s.Find('z'), "-1"), ROW(s.Find('b', 2), "4"), ROW(s.Find('a', 6), "-1"),
+         ROW(s.Find('a', -1), "-1"), ROW(s.Find("abc", 3), "3"), ROW(s.Find("", 6), "6"),
+         ROW(s.ReverseFind('a'), "3"), ROW(CString().ReverseFind('a'), "-1")});
   check({ROW(sign(s.Left(3).CompareNoCase("ABC")), "0"),
          ROW(sign(CString("a").CompareNoCase("aB")), "-1"),
-         ROW(sign(CString("Zeta").CompareNoCase("alpha")), "1"),
          ROW(sign(CString("\xe9").CompareNoCase("a")), "1"), // bytes compare unsigned
          ROW(sign(CString("_").CompareNoCase("A")), "-1")}); // '_' sorts below 'a'
 }

@@ -18,9 +18,6 @@ std::string backslashed(std::string path) {
 TEST_F(VlxTest, PathShowsTheSplitOfTheTextAsGiven) {
   EXPECT_EQ(ok({"path", "C:\\work\\gear.txt"}),
             "drive:     C\ndirectory: C:\\work\nname:      gear\nextension: txt\n");
-  // No slash conversion here: '/' is an ordinary character to the library.
-  EXPECT_EQ(ok({"path", "/tmp/x/gear.txt"}),
-            "drive:\ndirectory:\nname:      /tmp/x/gear\nextension: txt\n");
 }
 
 // Which names match (any case, directories too) is the library's; here the path and the refusals.
@@ -41,19 +38,9 @@ TEST_F(VlxTest, BackupMakeThenResolve) {
   // Backslashes reach the same file; output comes back with '/'.
   EXPECT_EQ(ok({"backup", "resolve", backslashed(gear)}), backup + "\n");
 
-  write("gear.txt", "v2");
-  RunResult r = test::runCommand(
-      {"/bin/sh", "-c", "cd '" + dir_.path() + "' && '" VLX_BINARY "' backup make gear.txt"});
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(r.output, "./Backup of gear.txt\n"); // a bare name stays in the working directory
-  EXPECT_EQ(read(backup), "v2");
-
-  // A read-only backup refuses both the deletion and the overwrite, and stays as it was.
-  write("gear.txt", "v3");
+  // What a read-only backup keeps is the library's; here the message.
   fs::permissions(backup, fs::perms::owner_write, fs::perm_options::remove);
   fails({"backup", "make", gear}, "access denied");
-  EXPECT_EQ(read(backup), "v2");
-  EXPECT_EQ(read(gear), "v3");
   fails({"backup", "make", dir_.file("missing.txt")}, "no such file");
   fs::create_directory(dir_.file("sub.txt"));
   fails({"backup", "make", dir_.file("sub.txt")}, "it is a directory");
@@ -62,13 +49,10 @@ TEST_F(VlxTest, BackupMakeThenResolve) {
 
 TEST_F(VlxTest, BackupCountOtherThanOneMakesNoCopy) {
   const std::string gear = write("gear.txt", "v1");
-  for (const auto &[count, message] : {std::pair{"0", "backups are off"}, {"2", "is 2"}}) {
-    SCOPED_TRACE(count);
-    ok({"pref", "set", "General", "Backup Copies", count, "--type", "int"});
-    fails({"backup", "make", gear}, message);
-    EXPECT_FALSE(fs::exists(dir_.file("Backup of gear.txt")));
-    EXPECT_EQ(ok({"backup", "resolve", gear}), gear + "\n");
-  }
+  ok({"pref", "set", "General", "Backup Copies", "0", "--type", "int"});
+  fails({"backup", "make", gear}, "backups are off");
+  EXPECT_FALSE(fs::exists(dir_.file("Backup of gear.txt")));
+  EXPECT_EQ(ok({"backup", "resolve", gear}), gear + "\n");
 }
 
 TEST_F(VlxTest, TempPrintsTheScratchDirectoryItMade) {
@@ -78,16 +62,12 @@ TEST_F(VlxTest, TempPrintsTheScratchDirectoryItMade) {
   fails({"temp"}, "neither temp nor tmp is set");
   const std::string base = dir_.file("base");
   test::ScopedEnv setBase("temp", base.c_str());
-  fails({"temp", "gear.tmp"}, "cannot create the scratch directory");
   fs::create_directory(base);
-  // Each run prints <base>/vlx<pid>/ and the name given, having made only the directory.
-  const std::string made = ok({"temp"}), named = ok({"temp", "gear.tmp"});
-  ASSERT_EQ(made.rfind(base, 0), 0u) << made;
+  // A run prints <base>/vlx<pid>/ and the name given, having made only the directory.
+  const std::string named = ok({"temp", "gear.tmp"});
   ASSERT_EQ(named.rfind(base, 0), 0u) << named;
-  EXPECT_TRUE(std::regex_match(made.substr(base.size()), std::regex("/vlx[0-9]+/\n"))) << made;
   EXPECT_TRUE(std::regex_match(named.substr(base.size()), std::regex("/vlx[0-9]+/gear\\.tmp\n")))
       << named;
-  EXPECT_TRUE(fs::is_directory(made.substr(0, made.size() - 1))) << made;
   EXPECT_TRUE(fs::is_directory(named.substr(0, named.rfind('/')))) << named;
   EXPECT_FALSE(fs::exists(named.substr(0, named.size() - 1)));
 }
