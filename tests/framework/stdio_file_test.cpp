@@ -62,4 +62,23 @@ TEST_F(StdioFileTest, ReadStringIntoABuffer) {
   EXPECT_STREQ(buffer, "gh");
 }
 
+// A read error is not the end of the file: it throws.
+TEST_F(StdioFileTest, ReadErrorThrows) {
+  writeFile(file_, "line\n");
+  CStdioFile file(path_.c_str(), CFile::modeRead);
+  SyscallGuard guard;
+  vlx::posix::fileSyscalls().read = [](int, void *, size_t) -> ssize_t {
+    errno = EIO;
+    return -1;
+  };
+  CString line;
+  try {
+    file.ReadString(line);
+    ADD_FAILURE() << "no exception";
+  } catch (CFileException *e) {
+    EXPECT_EQ(e->m_cause, CFileException::hardIO);
+    e->Delete();
+  }
+}
+
 } // namespace
