@@ -3,11 +3,13 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <ole2.h>
 #else
 #include <velmora/win32/base.h>
 #include <velmora/win32/files.h>
 #include <velmora/win32/handles.h>
 #include <velmora/win32/module.h>
+#include <velmora/win32/ole.h>
 #include <velmora/win32/registry.h>
 #endif
 
