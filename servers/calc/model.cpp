@@ -4,7 +4,12 @@
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/container/NoSuchElementException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
@@ -14,7 +19,6 @@
 #include <ooo/vba/XApplicationBase.hpp>
 #include <ooo/vba/XCollection.hpp>
 #include <ooo/vba/XDocumentBase.hpp>
-#include <ooo/vba/excel/XGlobals.hpp>
 #include <ooo/vba/excel/XName.hpp>
 #include <ooo/vba/excel/XNames.hpp>
 #include <ooo/vba/excel/XPane.hpp>
@@ -30,6 +34,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <string>
 #include <strings.h>
 
@@ -60,6 +65,15 @@ template <class T> Reference<T> as(const Object &self) {
 
 Reference<xl::XApplication> app() { return Office::instance().application(); }
 
+void needView(const char *what);
+
+// The application's members that act on the active workbook: a headless office has no active
+// document, and LibreOffice fails on them, or ends.
+Reference<xl::XApplication> activeApp(const char *what) {
+  needView(what);
+  return app();
+}
+
 void needView(const char *what) {
   if (!Office::instance().hasView())
     throw CalcError(Fault::NoView, std::string(what) +
@@ -68,6 +82,28 @@ void needView(const char *what) {
 }
 
 template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
+
+// The documents of the workbooks opened or added here, by workbook object.
+std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> &documents() {
+  static std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> opened;
+  return opened;
+}
+
+// The workbook object of a document. (The document's own VBAGlobals answers the first
+// document as its ThisWorkbook.)
+Any workbookFor(const Reference<css::uno::XInterface> &model) {
+  Office &office = Office::instance();
+  auto context = office.context();
+  css::uno::Sequence<Any> args(2);
+  args.getArray()[0] <<= office.application();
+  args.getArray()[1] <<= model;
+  Reference<xl::XWorkbook> book(context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                                    "ooo.vba.excel.Workbook", args, context),
+                                UNO_QUERY);
+  if (!book.is())
+    throw CalcError(Fault::NoMember, "LibreOffice has no Excel-compatible object model");
+  return Any(book);
+}
 
 // Loads a document as the office's Workbooks.Open and Workbooks.Add would, but hidden when
 // the office has no display (a visible document aborts a headless soffice).
@@ -83,13 +119,42 @@ Any loadWorkbook(const OUString &url) {
   } catch (const css::lang::IllegalArgumentException &) {
   } catch (const css::io::IOException &) {
   }
-  Reference<css::lang::XMultiServiceFactory> factory(doc, UNO_QUERY);
-  if (!factory.is())
+  Reference<css::frame::XModel> model(doc, UNO_QUERY);
+  if (!model.is())
     throw CalcError(Fault::Failed, "'" + toString(url) + "' could not be opened");
-  Reference<xl::XGlobals> globals(factory->createInstance("ooo.vba.VBAGlobals"), UNO_QUERY);
-  if (!globals.is())
-    throw CalcError(Fault::NoMember, "LibreOffice has no Excel-compatible object model");
-  return Any(globals->getThisWorkbook());
+  Any book = workbookFor(model);
+  documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
+  return book;
+}
+
+// The document of a workbook that LibreOffice answered: the open document whose file or,
+// before it has one, whose title is the workbook's.
+Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase> &book) {
+  OUString fullName = book->getFullName();
+  OUString url;
+  if (osl::FileBase::getFileURLFromSystemPath(fullName, url) != osl::FileBase::E_None)
+    url.clear();
+  auto components = Office::instance().desktop()->getComponents()->createEnumeration();
+  while (components->hasMoreElements()) {
+    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
+    Reference<css::frame::XTitle> title(model, UNO_QUERY);
+    if (model.is() && (model->getURL().isEmpty() ? title.is() && title->getTitle() == fullName
+                                                 : model->getURL() == url))
+      return model;
+  }
+  return nullptr;
+}
+
+// Whether a document was closed: its model then refuses every call as disposed.
+bool isClosed(const Reference<css::uno::XInterface> &document) {
+  try {
+    Reference<css::frame::XModel>(document, UNO_QUERY_THROW)->getURL();
+    return false;
+  } catch (const css::lang::DisposedException &) {
+    return true;
+  } catch (const css::uno::RuntimeException &) {
+    return false;
+  }
 }
 
 OUString fileUrl(const Any &name) {
@@ -106,41 +171,139 @@ OUString fileUrl(const Any &name) {
   return absolute;
 }
 
+// The names of the workbook a range lives in. (A range's worksheet has no parent workbook in
+// LibreOffice, and its Names are the sheet's own.) A range reached from the application is
+// the active workbook's.
+Reference<vba::XCollection> workbookNames(const Object &range) {
+  Reference<xl::XWorkbook> book =
+      range.document.is() ? Reference<xl::XWorkbook>(workbookFor(range.document), UNO_QUERY)
+                          : activeApp("Range.Name")->getActiveWorkbook();
+  return Reference<vba::XCollection>(book->Names(Any()), UNO_QUERY_THROW);
+}
+
+// Compares a name's reference text ("=Sheet1!$C$3", "='My sheet'!$C$3") with a range:
+// LibreOffice's Name.RefersToRange fails for names it reads back from a file.
+bool refersTo(const OUString &reference, const OUString &sheet, const OUString &address) {
+  OUString plain = reference.replaceAll("'", "");
+  if (plain.startsWith("="))
+    plain = plain.copy(1);
+  return plain.equalsIgnoreAsciiCase(sheet.replaceAll("'", "") + "!" + address);
+}
+
 // The defined name whose reference is exactly this range; LibreOffice's Range.Name reads null.
 Any rangeName(const Object &self, const Args &) {
   auto range = as<xl::XRange>(self);
-  auto sheet = range->getWorksheet();
-  Reference<xl::XWorkbook> book(sheet->getParent(), UNO_QUERY);
-  Reference<vba::XCollection> names(book->Names(Any()), UNO_QUERY);
-  OUString sheetName = sheet->getName();
+  auto names = workbookNames(self);
+  OUString sheet = range->getWorksheet()->getName();
   OUString address = range->Address(Any(true), Any(true), Any(), Any(), Any());
   for (sal_Int32 i = 1, count = names->getCount(); i <= count; ++i) {
     Reference<xl::XName> name(names->Item(Any(i), Any()), UNO_QUERY);
-    try {
-      auto target = name->getRefersToRange();
-      if (target.is() && target->getWorksheet()->getName() == sheetName &&
-          target->Address(Any(true), Any(true), Any(), Any(), Any()) == address)
-        return Any(name);
-    } catch (const css::uno::RuntimeException &) {
-      // A name that refers to a constant or a formula, not a range.
-    }
+    if (name.is() && refersTo(name->getRefersTo(), sheet, address))
+      return Any(name);
   }
   throw CalcError(Fault::Failed, "no defined name refers to this range");
 }
 
 void setRangeName(const Object &self, const Args &, const Any &value) {
   auto range = as<xl::XRange>(self);
-  Reference<xl::XWorkbook> book(range->getWorksheet()->getParent(), UNO_QUERY);
-  Reference<xl::XNames> names(book->Names(Any()), UNO_QUERY);
-  OUString refersTo = "=" + range->Address(Any(true), Any(true), Any(), Any(true), Any());
+  Reference<xl::XNames> names(workbookNames(self), UNO_QUERY_THROW);
+  // LibreOffice answers a name for a range given as an object but does not keep it.
+  OUString refersTo = "='" + range->getWorksheet()->getName().replaceAll("'", "''") + "'!" +
+                      range->Address(Any(true), Any(true), Any(), Any(), Any());
   Any none;
   names->Add(value, Any(refersTo), none, none, none, none, none, none, none, none, none);
 }
 
+Reference<css::frame::XStorable> storable(const Object &self) {
+  Reference<css::frame::XStorable> doc(self.document, UNO_QUERY);
+  if (!doc.is())
+    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
+  return doc;
+}
+
+// LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
+// format whatever the name: both go to the document itself here.
+Any saveWorkbook(const Object &self, const Args &) {
+  auto doc = storable(self);
+  if (!doc->hasLocation())
+    throw CalcError(Fault::Failed, "the workbook has no file yet: use SaveAs");
+  doc->store();
+  return Any();
+}
+
+// The export filter for a file name's extension, as Excel picks the format from it.
+OUString filterFor(const OUString &url) {
+  static const std::pair<const char *, const char *> filters[] = {
+      {".xlsx", "Calc MS Excel 2007 XML"},
+      {".xlsm", "Calc MS Excel 2007 VBA XML"},
+      {".xls", "MS Excel 97"},
+      {".ods", "calc8"},
+      {".csv", "Text - txt - csv (StarCalc)"},
+  };
+  for (const auto &[extension, filter] : filters)
+    if (url.endsWithIgnoreAsciiCase(OUString::createFromAscii(extension)))
+      return OUString::createFromAscii(filter);
+  throw CalcError(Fault::BadArgument, "cannot tell the file format from '" + toString(url) +
+                                          "': name it .xlsx, .xlsm, .xls, .ods or .csv");
+}
+
+Any saveWorkbookAs(const Object &self, const Args &args) {
+  auto doc = storable(self);
+  OUString url = fileUrl(arg(args, 0));
+  css::uno::Sequence<css::beans::PropertyValue> props(2);
+  props.getArray()[0].Name = "FilterName";
+  props.getArray()[0].Value <<= filterFor(url);
+  props.getArray()[1].Name = "Overwrite";
+  props.getArray()[1].Value <<= true;
+  doc->storeAsURL(url, props);
+  return Any();
+}
+
 Any count(const Object &self, const Args &) { return Any(as<vba::XCollection>(self)->getCount()); }
 
+// The name of a collection's item, whatever its kind.
+OUString itemName(const Reference<css::uno::XInterface> &item) {
+  if (Reference<xl::XWorksheet> sheet{item, UNO_QUERY}; sheet.is())
+    return sheet->getName();
+  if (Reference<xl::XName> name{item, UNO_QUERY}; name.is())
+    return name->getName();
+  if (Reference<vba::XDocumentBase> doc{item, UNO_QUERY}; doc.is())
+    return doc->getName();
+  return OUString();
+}
+
+// A collection's item by position or name. LibreOffice's own look-up of a missing sheet ends
+// soffice, so the index is checked here first.
+Any guardedItem(const Reference<vba::XCollection> &items, const Any &index) {
+  sal_Int32 count = items->getCount();
+  OUString name;
+  if (index >>= name) {
+    for (sal_Int32 i = 1; i <= count; ++i) {
+      Any found = items->Item(Any(i), Any());
+      Reference<css::uno::XInterface> item(found, UNO_QUERY);
+      if (itemName(item).equalsIgnoreAsciiCase(name))
+        return found;
+    }
+    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
+  }
+  double position = 0;
+  if (!(index >>= position))
+    throw CalcError(Fault::BadArgument, "an index is a number or a name");
+  if (position < 1 || position > count)
+    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
+                                         std::to_string(count));
+  return items->Item(Any(static_cast<sal_Int32>(position)), Any());
+}
+
+// A collection member: the collection without an index, else one of its items.
+Any indexed(const Any &collection, const Any &index) {
+  if (!index.hasValue())
+    return collection;
+  return guardedItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW), index);
+}
+
 Any item(const Object &self, const Args &args) {
-  return as<vba::XCollection>(self)->Item(arg(args, 0), arg(args, 1));
+  return guardedItem(as<vba::XCollection>(self), arg(args, 0));
 }
 
 // The emulated Panes collection stands on its window: one pane, the active one.
@@ -159,11 +322,11 @@ const Member applicationMembers[] = {
   {"ActiveCell", 0x131, Kind::Range, 0, 0,
    [](const Object &, const Args &) { needView("ActiveCell"); return wrap(app()->getActiveCell()); }, nullptr},
   {"ActiveSheet", 0x133, Kind::Worksheet, 0, 0,
-   [](const Object &, const Args &) { return wrap(app()->getActiveSheet()); }, nullptr},
+   [](const Object &, const Args &) { return wrap(activeApp("ActiveSheet")->getActiveSheet()); }, nullptr},
   {"ActiveWindow", 0x2F7, Kind::Window, 0, 0,
    [](const Object &, const Args &) { needView("ActiveWindow"); return wrap(app()->getActiveWindow()); }, nullptr},
   {"ActiveWorkbook", 0x134, Kind::Workbook, 0, 0,
-   [](const Object &, const Args &) { return wrap(app()->getActiveWorkbook()); }, nullptr},
+   [](const Object &, const Args &) { return wrap(activeApp("ActiveWorkbook")->getActiveWorkbook()); }, nullptr},
   {"Name", 0x6E, std::nullopt, 0, 0,
    [](const Object &, const Args &) { return Any(app()->getName()); }, nullptr},
   {"Visible", 0x22E, std::nullopt, 0, 0,
@@ -185,17 +348,17 @@ const Member applicationMembers[] = {
      return Any();
    }, nullptr},
   {"Names", 0x1BA, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return app()->Names(arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) { return indexed(activeApp("Names")->Names(Any()), arg(args, 0)); }, nullptr},
   {"Quit", 0x12E, std::nullopt, 0, 0,
    [](const Object &, const Args &) { Office::instance().stop(); return Any(); }, nullptr},
   {"Range", 0xC5, Kind::Range, 1, 2,
-   [](const Object &, const Args &args) { return app()->Range(arg(args, 0), arg(args, 1)); }, nullptr},
+   [](const Object &, const Args &args) { return activeApp("Range")->Range(arg(args, 0), arg(args, 1)); }, nullptr},
   {"Windows", 0x1AE, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return app()->Windows(arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) { return indexed(app()->Windows(Any()), arg(args, 0)); }, nullptr},
   {"Workbooks", 0x23C, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return app()->Workbooks(arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) { return indexed(app()->Workbooks(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return app()->Worksheets(arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) { return indexed(activeApp("Worksheets")->Worksheets(Any()), arg(args, 0)); }, nullptr},
 };
 
 const Member workbooksMembers[] = {
@@ -221,6 +384,7 @@ const Member workbookMembers[] = {
   {"Close", 0x115, std::nullopt, 0, 3,
    [](const Object &self, const Args &args) {
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
+     documents().erase(self.ref);
      return Any();
    }, nullptr},
   {"FullName", 0x121, std::nullopt, 0, 0,
@@ -228,16 +392,9 @@ const Member workbookMembers[] = {
   {"Name", 0x6E, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getName()); }, nullptr},
   {"Names", 0x1BA, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return as<xl::XWorkbook>(self)->Names(arg(args, 0)); }, nullptr},
-  {"Save", 0x11B, std::nullopt, 0, 0,
-   [](const Object &self, const Args &) { as<vba::XDocumentBase>(self)->Save(); return Any(); }, nullptr},
-  {"SaveAs", 0x11C, std::nullopt, 1, 12,
-   [](const Object &self, const Args &args) {
-     Any none;
-     as<xl::XWorkbook>(self)->SaveAs(arg(args, 0), arg(args, 1), none, none, none, none, none, none,
-                                     none, none, none, none);
-     return Any();
-   }, nullptr},
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Names(Any()), arg(args, 0)); }, nullptr},
+  {"Save", 0x11B, std::nullopt, 0, 0, saveWorkbook, nullptr},
+  {"SaveAs", 0x11C, std::nullopt, 1, 12, saveWorkbookAs, nullptr},
   {"Saved", 0x12A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getSaved()); },
    [](const Object &self, const Args &, const Any &value) {
@@ -247,9 +404,9 @@ const Member workbookMembers[] = {
      as<vba::XDocumentBase>(self)->setSaved(saved);
    }},
   {"Windows", 0x1AE, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return as<xl::XWorkbook>(self)->Windows(arg(args, 0)); }, nullptr},
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Windows(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return as<xl::XWorkbook>(self)->Worksheets(arg(args, 0)); }, nullptr},
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
 };
 
 const Member worksheetsMembers[] = {
@@ -285,7 +442,7 @@ const Member worksheetMembers[] = {
      as<xl::XWorksheet>(self)->setName(name);
    }},
   {"Names", 0x1BA, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return as<xl::XWorksheet>(self)->Names(arg(args, 0)); }, nullptr},
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorksheet>(self)->Names(Any()), arg(args, 0)); }, nullptr},
   {"Next", 0x1F6, Kind::Worksheet, 0, 0,
    [](const Object &self, const Args &) { return wrap(as<xl::XWorksheet>(self)->getNext()); }, nullptr},
   {"Previous", 0x1F7, Kind::Worksheet, 0, 0,
@@ -432,7 +589,10 @@ const KindInfo &kindInfo(Kind kind) {
 
 std::string describe(const Member &member, const Object &self, const OUString &message) {
   std::string text = std::string(kindName(self.kind)) + "." + member.name;
-  return message.isEmpty() ? "LibreOffice refused " + text : text + ": " + toString(message);
+  // LibreOffice appends where it threw ("at ./sc/source/...:1244"); that says nothing to a host.
+  sal_Int32 at = message.startsWith("at ./") ? 0 : message.indexOf(" at ./");
+  OUString reason = (at >= 0 ? message.copy(0, at) : message).trim();
+  return reason.isEmpty() ? "LibreOffice refused " + text : text + ": " + toString(reason);
 }
 
 } // namespace
@@ -488,15 +648,22 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   } catch (const css::lang::IllegalArgumentException &e) {
     throw CalcError(Fault::BadArgument, describe(member, self, e.Message));
   } catch (const css::uno::Exception &e) {
+    if (self.document.is() && isClosed(self.document))
+      throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
     throw CalcError(Fault::Failed, describe(member, self, e.Message));
   }
 }
 
-Object answerObject(const Member &member, const Any &answer) {
+Object answerObject(const Member &member, const Object &self, const Any &answer) {
   Reference<css::uno::XInterface> ref;
   answer >>= ref;
+  Reference<css::uno::XInterface> document = self.document;
+  if (auto opened = documents().find(ref); opened != documents().end())
+    document = opened->second;
+  else if (Reference<vba::XDocumentBase> book{ref, UNO_QUERY}; book.is())
+    document = findDocument(book);
   if (member.answers)
-    return {*member.answers, ref};
+    return {*member.answers, ref, document};
   // Collections answer themselves without an index and an item with one.
   static const std::pair<css::uno::Type, Kind> kinds[] = {
       {cppu::UnoType<xl::XRange>::get(), Kind::Range},
@@ -513,8 +680,8 @@ Object answerObject(const Member &member, const Any &answer) {
   };
   for (const auto &[type, kind] : kinds)
     if (ref.is() && ref->queryInterface(type).hasValue())
-      return {kind, ref};
-  return {Kind::Application, nullptr};
+      return {kind, ref, document};
+  return {Kind::Application, nullptr, nullptr};
 }
 
 } // namespace vlx::calc

@@ -36,6 +36,9 @@ const char *kindName(Kind kind);
 struct Object {
   Kind kind;
   css::uno::Reference<css::uno::XInterface> ref;
+  // The document the object lives in, where known: LibreOffice's objects of a closed document
+  // fail without saying why.
+  css::uno::Reference<css::uno::XInterface> document;
 };
 
 // Arguments in parameter order; an omitted argument is a void Any.
@@ -64,7 +67,7 @@ const Member *findMember(Kind kind, std::string_view name);
 css::uno::Any invoke(const Member &member, const Object &self, const Args &args,
                      const css::uno::Any *value = nullptr);
 
-// The object that a member's answer stands for.
-Object answerObject(const Member &member, const css::uno::Any &answer);
+// The object that a member of self answered.
+Object answerObject(const Member &member, const Object &self, const css::uno::Any &answer);
 
 } // namespace vlx::calc
