@@ -35,6 +35,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <strings.h>
 
@@ -83,6 +84,13 @@ void needView(const char *what) {
 
 template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
 
+// The documents closed through a workbook here: LibreOffice's objects of a closed document may
+// still answer, with nothing.
+std::set<Reference<css::uno::XInterface>> &closedDocuments() {
+  static std::set<Reference<css::uno::XInterface>> closed;
+  return closed;
+}
+
 // The documents of the workbooks opened or added here, by workbook object.
 std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> &documents() {
   static std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> opened;
@@ -110,9 +118,14 @@ Any workbookFor(const Reference<css::uno::XInterface> &model) {
 Any loadWorkbook(const OUString &url) {
   Office &office = Office::instance();
   Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY);
-  css::uno::Sequence<css::beans::PropertyValue> props(1);
+  // No macros run and no links update: nothing that could wait for an answer.
+  css::uno::Sequence<css::beans::PropertyValue> props(3);
   props.getArray()[0].Name = "Hidden";
   props.getArray()[0].Value <<= !office.hasView();
+  props.getArray()[1].Name = "MacroExecutionMode";
+  props.getArray()[1].Value <<= sal_Int16(0); // NEVER_EXECUTE
+  props.getArray()[2].Name = "UpdateDocMode";
+  props.getArray()[2].Value <<= sal_Int16(0); // NO_UPDATE
   Reference<css::lang::XComponent> doc;
   try {
     doc = loader->loadComponentFromURL(url, "_blank", 0, props);
@@ -306,6 +319,24 @@ Any item(const Object &self, const Args &args) {
   return guardedItem(as<vba::XCollection>(self), arg(args, 0));
 }
 
+// The sheet `step` places away, or nothing (Excel's Nothing) past either end: LibreOffice's own
+// Next of the last sheet ends soffice.
+Any neighbour(const Object &self, int step) {
+  auto sheet = as<xl::XWorksheet>(self);
+  Reference<xl::XWorkbook> book;
+  if (self.document.is())
+    book.set(workbookFor(self.document), UNO_QUERY);
+  else
+    book.set(sheet->getParent(), UNO_QUERY);
+  if (!book.is())
+    throw CalcError(Fault::NoMember, "the sheet's workbook is unknown");
+  Reference<vba::XCollection> sheets(book->Worksheets(Any()), UNO_QUERY_THROW);
+  sal_Int32 index = sheet->getIndex() + step;
+  if (index < 1 || index > sheets->getCount())
+    return Any(Reference<xl::XWorksheet>());
+  return sheets->Item(Any(index), Any());
+}
+
 // The emulated Panes collection stands on its window: one pane, the active one.
 Any paneItem(const Object &self, const Args &args) {
   sal_Int32 index = 0;
@@ -385,6 +416,8 @@ const Member workbookMembers[] = {
    [](const Object &self, const Args &args) {
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
      documents().erase(self.ref);
+     if (self.document.is())
+       closedDocuments().insert(self.document);
      return Any();
    }, nullptr},
   {"FullName", 0x121, std::nullopt, 0, 0,
@@ -443,10 +476,8 @@ const Member worksheetMembers[] = {
    }},
   {"Names", 0x1BA, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorksheet>(self)->Names(Any()), arg(args, 0)); }, nullptr},
-  {"Next", 0x1F6, Kind::Worksheet, 0, 0,
-   [](const Object &self, const Args &) { return wrap(as<xl::XWorksheet>(self)->getNext()); }, nullptr},
-  {"Previous", 0x1F7, Kind::Worksheet, 0, 0,
-   [](const Object &self, const Args &) { return wrap(as<xl::XWorksheet>(self)->getPrevious()); }, nullptr},
+  {"Next", 0x1F6, Kind::Worksheet, 0, 0, [](const Object &self, const Args &) { return neighbour(self, 1); }, nullptr},
+  {"Previous", 0x1F7, Kind::Worksheet, 0, 0, [](const Object &self, const Args &) { return neighbour(self, -1); }, nullptr},
   {"Range", 0xC5, Kind::Range, 1, 2,
    [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Range(arg(args, 0), arg(args, 1))); }, nullptr},
   {"Rows", 0x102, Kind::Range, 0, 1,
@@ -627,6 +658,8 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
                         (member.maxArgs > member.minArgs ? " to " + std::to_string(member.maxArgs)
                                                          : std::string()) +
                         " arguments");
+  if (self.document.is() && closedDocuments().count(self.document))
+    throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
   try {
     if (value) {
       member.put(self, args, *value);
@@ -654,17 +687,11 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   }
 }
 
-Object answerObject(const Member &member, const Object &self, const Any &answer) {
-  Reference<css::uno::XInterface> ref;
-  answer >>= ref;
-  Reference<css::uno::XInterface> document = self.document;
-  if (auto opened = documents().find(ref); opened != documents().end())
-    document = opened->second;
-  else if (Reference<vba::XDocumentBase> book{ref, UNO_QUERY}; book.is())
-    document = findDocument(book);
-  if (member.answers)
-    return {*member.answers, ref, document};
-  // Collections answer themselves without an index and an item with one.
+// The kind of an answered object: collections answer themselves without an index and an item
+// with one, so it is asked for where the member does not fix it.
+Kind answerKind(const Member &member, const Reference<css::uno::XInterface> &ref) {
+  if (member.answers || !ref.is())
+    return member.answers.value_or(Kind::Application);
   static const std::pair<css::uno::Type, Kind> kinds[] = {
       {cppu::UnoType<xl::XRange>::get(), Kind::Range},
       {cppu::UnoType<xl::XWorksheet>::get(), Kind::Worksheet},
@@ -676,12 +703,30 @@ Object answerObject(const Member &member, const Object &self, const Any &answer)
       {cppu::UnoType<xl::XWindows>::get(), Kind::Windows},
       {cppu::UnoType<xl::XWorkbooks>::get(), Kind::Workbooks},
       {cppu::UnoType<xl::XPane>::get(), Kind::Pane},
-      {cppu::UnoType<xl::XApplication>::get(), Kind::Application},
   };
   for (const auto &[type, kind] : kinds)
-    if (ref.is() && ref->queryInterface(type).hasValue())
-      return {kind, ref, document};
-  return {Kind::Application, nullptr, nullptr};
+    if (ref->queryInterface(type).hasValue())
+      return kind;
+  return Kind::Application;
+}
+
+Object answerObject(const Member &member, const Object &self, const Any &answer) {
+  Reference<css::uno::XInterface> ref;
+  answer >>= ref;
+  Kind kind = answerKind(member, ref);
+  Reference<css::uno::XInterface> document = self.document;
+  if (kind == Kind::Workbook) {
+    auto opened = documents().find(ref);
+    document = opened != documents().end()
+                   ? opened->second
+                   : findDocument(Reference<vba::XDocumentBase>(ref, UNO_QUERY_THROW));
+  } else if (kind == Kind::Application || kind == Kind::Workbooks || kind == Kind::Windows) {
+    document.clear();
+  } else if (self.kind == Kind::Application && ref.is()) {
+    // The application's ranges, sheets and windows are the active document's.
+    document = Office::instance().desktop()->getCurrentComponent();
+  }
+  return {kind, ref, document};
 }
 
 } // namespace vlx::calc

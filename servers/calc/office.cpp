@@ -145,11 +145,51 @@ std::string findXvfb() {
 }
 
 // Drops a reference without a call through the bridge, which may be dead or, in a forked
-// child, not ours: the proxy is leaked on purpose.
+// child, not ours: the proxy is kept, reachable, for the rest of the process.
 template <class T> void leak(Reference<T> &ref) {
+  static auto *kept = new std::vector<Reference<css::uno::XInterface>>;
   if (ref.is())
-    static_cast<void>(new Reference<T>(ref));
+    kept->emplace_back(ref);
   ref.clear();
+}
+
+// Settings of the private profile: no lock files beside the host's documents (a lock left by a
+// killed office makes the next one ask, and wait, whether to open the file), no recovery data,
+// no first-start dialogs.
+const char kProfileSettings[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+    "oor:name=\"UseDocumentOOoLockFile\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+    "oor:name=\"UseDocumentSystemFileLocking\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"ShowTipOfTheDay\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop "
+    "oor:name=\"Enabled\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "</oor:items>\n";
+
+void writeProfileSettings(const std::string &profile) {
+  std::error_code ec;
+  std::filesystem::create_directories(profile + "/user", ec);
+  std::string path = profile + "/user/registrymodifications.xcu";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (ec || fd < 0 ||
+      ::write(fd, kProfileSettings, sizeof kProfileSettings - 1) !=
+          static_cast<ssize_t>(sizeof kProfileSettings - 1)) {
+    if (fd >= 0)
+      ::close(fd);
+    throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile);
+  }
+  ::close(fd);
 }
 
 } // namespace
@@ -249,6 +289,18 @@ void Office::start() {
     throw CalcError(Fault::NoOffice, "cannot create a scratch directory in " + scratchBase() +
                                          ": " + std::strerror(errno));
   scratch_ = dir;
+  if (::access((std::string(kProgramDir) + "/soffice.bin").c_str(), X_OK) != 0) {
+    endChildren();
+    throw CalcError(Fault::NoOffice, std::string("LibreOffice Calc is not installed in ") +
+                                         kProgramDir +
+                                         " (sudo apt-get install -y libreoffice-calc xvfb)");
+  }
+  try {
+    writeProfileSettings(scratch_ + "/profile");
+  } catch (...) {
+    endChildren();
+    throw;
+  }
   startDisplay();
   std::random_device random;
   pipe_ = "velmora-calc-" + std::to_string(owner_) + "-" + std::to_string(random()) +
