@@ -152,6 +152,36 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
 
+  // sheet: a workbook through the spreadsheet wrappers and the registered server.
+  auto *sheetCmd = app.add_subcommand(
+      "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
+               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3.");
+  sheetCmd->require_subcommand(1);
+  std::string range;
+  auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
+  sheetGetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetGetCmd->add_option("RANGE", range, "The cell")->required();
+  auto *sheetSetCmd =
+      sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
+  sheetSetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSetCmd->add_option("RANGE", range, "The cell")->required();
+  sheetSetCmd->add_option("VALUE", value, "The value")->required();
+  auto *sheetNamesCmd =
+      sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
+  sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
+  auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
+  sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
+#ifdef VLX_CALC_SERVER
+  std::string server = VLX_CALC_SERVER;
+#else
+  std::string server;
+#endif
+  auto *sheetRegCmd = sheetCmd->add_subcommand(
+      "register", "Register the server library for all users (the machine hive), as regsvr32.");
+  sheetRegCmd->add_option("SERVER", server, "The server library")->required(server.empty());
+  bool unregister = false;
+  sheetRegCmd->add_flag("--unregister,-u", unregister, "Remove the registration instead");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -197,6 +227,16 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       dateCodeStamp(out, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
+    } else if (*sheetGetCmd) {
+      sheetGet(out, file, range);
+    } else if (*sheetSetCmd) {
+      sheetSet(file, range, value);
+    } else if (*sheetNamesCmd) {
+      sheetNames(out, file);
+    } else if (*sheetSheetsCmd) {
+      sheetSheets(out, file);
+    } else if (*sheetRegCmd) {
+      sheetRegister(out, server, unregister);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }

@@ -58,4 +58,13 @@ void tempShow(std::ostream &out, const std::optional<std::string> &fileName);
 void backupMake(std::ostream &out, const std::string &file);
 void backupResolve(std::ostream &out, const std::string &file);
 
+// `sheet`: a workbook through the spreadsheet wrappers and the server registered for
+// Excel.Application. RANGE is "B3" (first sheet) or "Sheet2!B3"; `set` saves the file.
+void sheetGet(std::ostream &out, const std::string &file, const std::string &reference);
+void sheetSet(const std::string &file, const std::string &reference, const std::string &value);
+void sheetNames(std::ostream &out, const std::string &file);
+void sheetSheets(std::ostream &out, const std::string &file);
+// Calls the server library's DllRegisterServer (or DllUnregisterServer), as regsvr32 does.
+void sheetRegister(std::ostream &out, const std::string &server, bool unregister);
+
 } // namespace vlx::cli
