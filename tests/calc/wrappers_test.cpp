@@ -250,9 +250,12 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
       {{"set", path, "Sheet1!C1", "hello"}, 0, ""},
       {{"get", path, "C1"}, 0, "hello\n"},
       {{"names", path}, 0, "Total\t=Sheet1!$B$3\n"},
-      {{"get", path, "Nope!A1"}, 1, "vlx: Nope!A1: LibreOffice Calc: Workbook.Worksheets: no item is "
-                                   "named 'Nope'\n"},
-      {{"get", dir_.file("missing.xlsx"), "A1"}, 1,
+      {{"get", path, "Nope!A1"},
+       1,
+       "vlx: Nope!A1: LibreOffice Calc: Workbook.Worksheets: no item is "
+       "named 'Nope'\n"},
+      {{"get", dir_.file("missing.xlsx"), "A1"},
+       1,
        "vlx: cannot read " + dir_.file("missing.xlsx") + ": no such file\n"},
   };
   for (const auto &row : rows) {
