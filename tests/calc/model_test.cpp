@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 namespace vlx::calc {
 namespace {
@@ -210,6 +212,37 @@ TEST_F(CalcModelTest, AKilledOfficeIsReportedAndReplaced) {
   book_ = object(object(app_, "Workbooks"), "Add");
   EXPECT_NE(Office::instance().pid(), first);
   put(object(app_, "Range", {str("A1")}), "Value", Any(1.0));
+}
+
+// Without a display and without Xvfb the office runs headless: workbooks still open (hidden),
+// and members that need a window refuse instead of ending soffice. Run in a child process
+// whose PATH has no Xvfb.
+TEST_F(CalcModelTest, HeadlessOfficeRefusesViewMembers) {
+  const char *self = "VLX_CALC_HEADLESS_CHILD";
+  if (!std::getenv(self)) {
+    auto child = test::runCommand(
+        {"/usr/bin/env", "-u", "DISPLAY", "PATH=/nonexistent", std::string(self) + "=1",
+         std::filesystem::read_symlink("/proc/self/exe").string(),
+         "--gtest_filter=CalcModelTest.HeadlessOfficeRefusesViewMembers"});
+    EXPECT_EQ(child.status, 0) << child.output;
+    return;
+  }
+  ASSERT_FALSE(Office::instance().hasView());
+  put(object(sheet_, "Range", {str("A1")}), "Value", Any(3.0));
+  EXPECT_EQ(number(call(object(sheet_, "Range", {str("A1")}), "Value")), 3.0);
+  struct Row {
+    const char *what;
+    std::function<void()> call;
+  } rows[] = {
+      {"ActiveCell", [&] { call(app_, "ActiveCell"); }},
+      {"Goto", [&] { call(app_, "Goto", {str("R1C1")}); }},
+      {"Range", [&] { call(app_, "Range", {str("A1")}); }},
+      {"Activate", [&] { call(object(sheet_, "Range", {str("A1")}), "Activate"); }},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(faultOf(row.call), Fault::NoView);
+  }
 }
 
 TEST_F(CalcModelTest, QuitLeavesNoOfficeBehind) {
