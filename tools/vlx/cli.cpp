@@ -171,11 +171,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
   auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
   sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
-#ifdef VLX_CALC_SERVER
-  std::string server = VLX_CALC_SERVER;
-#else
-  std::string server;
-#endif
+  std::string server = installedCalcServer();
   auto *sheetRegCmd = sheetCmd->add_subcommand(
       "register", "Register the server library for all users (the machine hive), as regsvr32.");
   sheetRegCmd->add_option("SERVER", server, "The server library")->required(server.empty());

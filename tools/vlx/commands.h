@@ -64,6 +64,8 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
 void sheetSet(const std::string &file, const std::string &reference, const std::string &value);
 void sheetNames(std::ostream &out, const std::string &file);
 void sheetSheets(std::ostream &out, const std::string &file);
+// The server library installed beside the tool, or "" when there is none.
+std::string installedCalcServer();
 // Calls the server library's DllRegisterServer (or DllUnregisterServer), as regsvr32 does.
 void sheetRegister(std::ostream &out, const std::string &server, bool unregister);
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace vlx::cli {
@@ -210,6 +211,17 @@ void sheetSheets(std::ostream &out, const std::string &file) {
   } catch (CException *e) {
     Session::fail("sheets: ", e);
   }
+}
+
+std::string installedCalcServer() {
+#ifdef VLX_CALC_SERVER
+  std::error_code ec;
+  auto tool = std::filesystem::read_symlink("/proc/self/exe", ec);
+  auto server = (tool.parent_path() / VLX_CALC_SERVER).lexically_normal();
+  if (!ec && std::filesystem::is_regular_file(server, ec))
+    return server.string();
+#endif
+  return "";
 }
 
 void sheetRegister(std::ostream &out, const std::string &server, bool unregister) {
