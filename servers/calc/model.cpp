@@ -346,8 +346,6 @@ Any paneItem(const Object &self, const Args &args) {
   return Any(as<xl::XWindow>(self)->ActivePane());
 }
 
-constexpr short kAny = 30;
-
 // clang-format off
 const Member applicationMembers[] = {
   {"ActiveCell", 0x131, Kind::Range, 0, 0,
