@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vlx::calc {
 namespace {
@@ -243,6 +245,48 @@ TEST_F(CalcModelTest, HeadlessOfficeRefusesViewMembers) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(faultOf(row.call), Fault::NoView);
   }
+}
+
+// An office the host already runs, named by VELMORA_CALC_CONNECT: used, and left running.
+TEST_F(CalcModelTest, ReachesARunningOfficeAndLeavesItRunning) {
+  Office::instance().stop();
+  test::TempDir profile;
+  std::string pipe = "velmora-calc-test-" + std::to_string(::getpid());
+  std::string profileArg = "-env:UserInstallation=file://" + profile.path();
+  std::string acceptArg = "--accept=pipe,name=" + pipe + ";urp;";
+  auto spawn = [&] {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl(VLX_SOFFICE, VLX_SOFFICE, "--headless", "--norestore", "--nologo", "--nodefault",
+              profileArg.c_str(), acceptArg.c_str(), static_cast<char *>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  };
+  pid_t running = spawn();
+  ASSERT_GT(running, 0);
+  {
+    test::ScopedEnv connect("VELMORA_CALC_CONNECT", ("pipe,name=" + pipe).c_str());
+    std::string name;
+    for (int tries = 0; tries < 600 && name.empty(); ++tries) {
+      try {
+        name = text(call(app_, "Name"));
+      } catch (const CalcError &e) {
+        ASSERT_EQ(e.fault(), Fault::NoOffice) << e.what();
+        // A new profile makes soffice ask its launcher for a restart.
+        if (::waitpid(running, nullptr, WNOHANG) == running)
+          running = spawn();
+        ::usleep(100000);
+      }
+    }
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(Office::instance().pid(), -1) << "not started here";
+    Office::instance().stop();
+    EXPECT_EQ(::kill(running, 0), 0) << "left running";
+  }
+  ::kill(running, SIGKILL);
+  ::waitpid(running, nullptr, 0);
+  ::unlink(("/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe).c_str());
 }
 
 TEST_F(CalcModelTest, QuitLeavesNoOfficeBehind) {
