@@ -73,5 +73,6 @@ VLX_API CString su_CreateTempFilePath(const char *fileName);
 // does a missing or empty prefix, which would name the file itself.
 VLX_API int su_CreateBackupOfFile(CString path);
 // Writes into `result` (room for MAX_PATH characters) the backup path of `path` when that
-// backup is listed beside it, else `path` itself.
+// backup is listed beside it, else `path` itself; a text that would not fit, terminator
+// included, is written as the empty text.
 VLX_API void su_ResolveToBackupFile(const char *path, char *result);

@@ -37,6 +37,7 @@ TEST_F(VlxTest, BackupMakeThenResolve) {
   EXPECT_EQ(read(backup), "v1");
   // Backslashes reach the same file; output comes back with '/'.
   EXPECT_EQ(ok({"backup", "resolve", backslashed(gear)}), backup + "\n");
+  fails({"backup", "resolve", dir_.file(std::string(5000, 'x') + ".txt")}, "longer than");
 
   // What a read-only backup keeps is the library's; here the message.
   fs::permissions(backup, fs::perms::owner_write, fs::perm_options::remove);

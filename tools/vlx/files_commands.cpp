@@ -188,11 +188,11 @@ void backupMake(std::ostream &out, const std::string &file) {
 
 void backupResolve(std::ostream &out, const std::string &file) {
   const std::string path = toLibraryPath(file);
-  // The call writes without a limit: room for the longest text it can form from these parts.
-  const BackupParts parts(path);
-  std::vector<char> result(3 * path.size() + static_cast<size_t>(parts.prefix.GetLength()) +
-                           MAX_PATH);
+  std::vector<char> result(MAX_PATH);
   su_ResolveToBackupFile(path.c_str(), result.data());
+  if (result[0] == '\0')
+    throw Failure("cannot resolve " + quoted(file) + ": the result would be longer than " +
+                  std::to_string(MAX_PATH - 1) + " bytes");
   out << toPosixPath(result.data()) << '\n';
 }
 
