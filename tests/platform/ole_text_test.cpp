@@ -131,6 +131,19 @@ TEST(CrtText, WcstombsConvertsUtf16ToUtf8WithoutSplittingCharacters) {
   EXPECT_EQ(vlx::wcstombs(buffer, lone, sizeof buffer), static_cast<size_t>(-1));
 }
 
+TEST(CrtText, MbstowcsReadsUtf8WithoutSplittingSurrogatePairs) {
+  const char utf8[] = "a\xC3\xBC\xF0\x9F\x98\x80";
+  const std::u16string text = u"a\u00FC\U0001F600";
+  EXPECT_EQ(vlx::mbstowcs(nullptr, utf8, 0), text.size());
+  char16_t buffer[8];
+  ASSERT_EQ(vlx::mbstowcs(buffer, utf8, 8), 4u);
+  EXPECT_EQ(std::u16string(buffer), text);
+  // Three units leave no room for the pair's second half: the pair stays out whole.
+  ASSERT_EQ(vlx::mbstowcs(buffer, utf8, 3), 2u);
+  EXPECT_EQ(buffer[2], 0);
+  EXPECT_EQ(vlx::mbstowcs(buffer, "\xC3(", 8), static_cast<size_t>(-1));
+}
+
 TEST(CrtText, MbsicmpFoldsAsciiLettersOnly) {
   struct Case {
     const char *a, *b;
