@@ -5,9 +5,13 @@
 
 #include <velmora/addins.h>
 
+#include <cstdio>
 #include <string>
 
 namespace addintest {
+
+using regtest::Names;
+const char kStartup[] = "Software\\Velmora\\Startup\\Applications";
 
 inline GUID sampleClass(BYTE last) {
   return GUID{0x0123ABCD, 0x4567, 0x89EF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, last}};
@@ -20,14 +24,15 @@ inline std::string sampleText(BYTE last) {
   return text;
 }
 
-// Writes a value of `type` (a string with its zero) at root\path, creating the key.
-inline void setText(HKEY root, const std::string &path, const char *name, const std::string &text,
+// A string value (with its zero) of `type` at root\path, the key created where missing.
+inline LONG setText(HKEY root, const std::string &path, const char *name, const std::string &text,
                     DWORD type = REG_SZ) {
   regtest::Key k;
-  ASSERT_EQ(regtest::createKey(root, path.c_str(), k), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
-                           static_cast<DWORD>(text.size() + 1)),
-            ERROR_SUCCESS);
+  LONG rc = regtest::createKey(root, path.c_str(), k);
+  return rc != ERROR_SUCCESS
+             ? rc
+             : RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
+                              static_cast<DWORD>(text.size() + 1));
 }
 
 inline bool keyExists(HKEY root, const char *path) {
@@ -35,23 +40,18 @@ inline bool keyExists(HKEY root, const char *path) {
   return regtest::openKey(root, path, k) == ERROR_SUCCESS;
 }
 
-// The start-up list's entry names in enumeration order; empty when there is no list.
-inline regtest::Names startupNames() {
-  regtest::Key k;
-  if (regtest::openKey(HKEY_CURRENT_USER, "Software\\Velmora\\Startup\\Applications", k) !=
-      ERROR_SUCCESS)
-    return {};
-  return regtest::names(k);
-}
-
-// The default value of an entry of the start-up list.
-inline std::string startupText(const std::string &name) {
-  char text[300];
-  LONG size = sizeof text;
-  std::string path = "Software\\Velmora\\Startup\\Applications\\" + name;
-  return RegQueryValueA(HKEY_CURRENT_USER, path.c_str(), text, &size) == ERROR_SUCCESS
-             ? std::string(text)
-             : "<none>";
+// The start-up list's entries in enumeration order, each as "name=default value".
+inline Names startupEntries() {
+  Names entries;
+  regtest::Key list;
+  if (regtest::openKey(HKEY_CURRENT_USER, kStartup, list) == ERROR_SUCCESS)
+    for (const std::string &name : regtest::names(list)) {
+      char text[300] = {};
+      LONG size = sizeof text;
+      RegQueryValueA(list, name.c_str(), text, &size);
+      entries.push_back(name + "=" + text);
+    }
+  return entries;
 }
 
 } // namespace addintest

@@ -2,125 +2,79 @@
 #include "addins/addins_support.h"
 
 using namespace addintest;
-using namespace vlx::test;
-using regtest::Names;
 
 namespace {
 
-const char kInstalled[] = "Software\\Velmora\\Applications\\";
-const char kStartup[] = "Software\\Velmora\\Startup\\Applications";
+class AddInLists : public vlx::test::TempEnvTest {};
 
-class InstalledAddIns : public TempEnvTest {};
+TEST_F(AddInLists, InstalledListReadsByPositionAnUnreadableEntryAsTheEnd) {
+  GUID clsid{};
+  EXPECT_EQ(regEnumApplications(0, clsid, nullptr), 0); // no list
+  const std::string installed = "Software\\Velmora\\Applications\\";
+  ASSERT_EQ(
+      setText(HKEY_CURRENT_USER, "Software\\Classes\\Vlx.Beta\\CLSID", nullptr, sampleText(0x02)),
+      0);
+  ASSERT_EQ(setText(HKEY_LOCAL_MACHINE, installed + "Alpha", "CLSID", sampleText(0x01)), 0);
+  ASSERT_EQ(setText(HKEY_LOCAL_MACHINE, installed + "Beta", "CLSID", "Vlx.Beta"), 0);
+  ASSERT_EQ(
+      setText(HKEY_LOCAL_MACHINE, installed + "Delta", "CLSID", sampleText(0x04), REG_EXPAND_SZ),
+      0);
+  ASSERT_EQ(setText(HKEY_LOCAL_MACHINE, installed + "Gamma", "Other", sampleText(0x05)), 0);
+  ASSERT_EQ(setText(HKEY_LOCAL_MACHINE, installed + "Zeta", "CLSID", sampleText(0x06)), 0);
 
-TEST_F(InstalledAddIns, ListsByPositionAndStopsAtAnUnreadableEntry) {
-  setText(HKEY_CURRENT_USER, "Software\\Classes\\Vlx.Beta\\CLSID", nullptr, sampleText(0x02));
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Alpha", "CLSID", sampleText(0x01));
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Beta", "CLSID", "Vlx.Beta");
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Delta", "CLSID", sampleText(0x04),
-          REG_EXPAND_SZ);
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Epsilon", "CLSID", "Vlx.Unknown");
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Eta", "CLSID", std::string(261, 'x'));
-  regtest::Key gamma;
-  ASSERT_EQ(regtest::createKey(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Applications\\Gamma", gamma),
-            ERROR_SUCCESS);
-  setText(HKEY_LOCAL_MACHINE, std::string(kInstalled) + "Zeta", "CLSID", sampleText(0x06));
-
-  struct Case {
-    int index;
-    int result;
-    const char *name;
-    BYTE last;
+  const std::tuple<int, const char *, BYTE> cases[] = {
+      {0, "Alpha", 0x01}, {1, "Beta", 0x02}, {2, "kept", 0},  {3, "kept", 0},
+      {4, "Zeta", 0x06},  {5, "kept", 0},    {-1, "kept", 0},
   };
-  // Alpha, Beta, Delta, Epsilon, Eta, Gamma, Zeta: only the readable ones give 1.
-  const Case cases[] = {
-      {0, 1, "Alpha", 0x01}, {1, 1, "Beta", 0x02}, {2, 0, "kept", 0},
-      {3, 0, "kept", 0},     {4, 0, "kept", 0},    {5, 0, "kept", 0},
-      {6, 1, "Zeta", 0x06},  {7, 0, "kept", 0},    {-1, 0, "kept", 0},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.index);
-    GUID clsid{};
-    CString name = "kept";
-    EXPECT_EQ(regEnumApplications(c.index, clsid, &name), c.result);
-    EXPECT_EQ(std::string(name), c.name);
-    if (c.result) {
-      EXPECT_TRUE(clsid == sampleClass(c.last));
-    }
+  for (const auto &[index, name, last] : cases) {
+    SCOPED_TRACE(index);
+    CString got = "kept";
+    EXPECT_EQ(regEnumApplications(index, clsid, &got), last != 0);
+    EXPECT_EQ(std::string(got), name);
+    EXPECT_TRUE(last == 0 || clsid == sampleClass(last));
   }
-  GUID clsid{};
-  EXPECT_EQ(regEnumApplications(0, clsid, nullptr), 1);
-  EXPECT_TRUE(clsid == sampleClass(0x01));
+  EXPECT_EQ(regEnumApplications(1, clsid, nullptr), 1);
 }
 
-TEST_F(InstalledAddIns, MissingListGivesZero) {
-  GUID clsid{};
-  EXPECT_EQ(regEnumApplications(0, clsid, nullptr), 0);
-}
-
-class StartupList : public TempEnvTest {};
-
-TEST_F(StartupList, AddFindDeleteCycle) {
-  // No Software\Velmora yet: the whole path is made.
+TEST_F(AddInLists, StartupListAddFindDelete) {
+  // A user without a list: finding creates nothing, adding makes the whole path.
+  EXPECT_EQ(regAddInStartup(sampleClass(0x01)), -1);
+  EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora"));
   regAddToStartupList(sampleClass(0x01), "Beta");
-  regAddToStartupList(sampleClass(0x02), "Alpha");
   regAddToStartupList(sampleClass(0x03), "Gamma");
-  EXPECT_EQ(startupNames(), (Names{"Alpha", "Beta", "Gamma"}));
-  EXPECT_EQ(startupText("Beta"), sampleText(0x01));
-
-  // The same name again: one entry holding the later class.
-  regAddToStartupList(sampleClass(0x04), "beta");
-  EXPECT_EQ(startupNames(), (Names{"Alpha", "Beta", "Gamma"}));
-  EXPECT_EQ(startupText("Beta"), sampleText(0x04));
+  regAddToStartupList(sampleClass(0x03), "Alpha"); // one class under two names
+  regAddToStartupList(sampleClass(0x04), "beta");  // the same name: the later class
+  EXPECT_EQ(startupEntries(), (Names{"Alpha=" + sampleText(0x03), "Beta=" + sampleText(0x04),
+                                     "Gamma=" + sampleText(0x03)}));
 
   int position = regAddInStartup(sampleClass(0x03));
-  EXPECT_EQ(position, 2);
+  EXPECT_EQ(position, 0);
   regDeleteFromStartupList(position);
-  EXPECT_EQ(startupNames(), (Names{"Alpha", "Beta"}));
-  EXPECT_EQ(regAddInStartup(sampleClass(0x03)), -1);
-
-  // Past the end: nothing changes.
-  regDeleteFromStartupList(2);
-  regDeleteFromStartupList(-1);
-  EXPECT_EQ(startupNames(), (Names{"Alpha", "Beta"}));
+  regDeleteFromStartupList(2); // past the end
+  EXPECT_EQ(startupEntries(), (Names{"Beta=" + sampleText(0x04), "Gamma=" + sampleText(0x03)}));
+  EXPECT_EQ(regAddInStartup(sampleClass(0x03)), 1);
 }
 
-TEST_F(StartupList, FirstOfTwoNamesForOneClassIsFound) {
+TEST_F(AddInLists, UnreadableStartupEntryBeforeTheSoughtOneEndsTheSearch) {
   regAddToStartupList(sampleClass(0x05), "Zulu");
-  regAddToStartupList(sampleClass(0x01), "Alpha");
-  regAddToStartupList(sampleClass(0x05), "Mike");
-  EXPECT_EQ(regAddInStartup(sampleClass(0x05)), 1);
-}
-
-TEST_F(StartupList, UnreadableEntryBeforeTheSoughtOneEndsTheSearch) {
-  regAddToStartupList(sampleClass(0x05), "Zulu");
-  struct Case {
-    const char *what;
-    std::string text; // empty: the entry has no default value
-  };
-  const Case cases[] = {{"no default value", ""}, {"not a class", "Vlx.Unknown"}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
+  const std::string alpha = std::string(kStartup) + "\\Alpha";
+  for (const char *text : {"", "Vlx.Unknown"}) { // no default value, not a class
+    SCOPED_TRACE(text);
     regtest::Key entry;
-    ASSERT_EQ(regtest::createKey(HKEY_CURRENT_USER,
-                                 "Software\\Velmora\\Startup\\Applications\\Alpha", entry),
-              ERROR_SUCCESS);
-    if (!c.text.empty()) {
-      ASSERT_EQ(RegSetValueA(entry, nullptr, REG_SZ, c.text.c_str(), 0), ERROR_SUCCESS);
+    ASSERT_EQ(regtest::createKey(HKEY_CURRENT_USER, alpha.c_str(), entry), ERROR_SUCCESS);
+    if (*text) {
+      ASSERT_EQ(RegSetValueA(entry, nullptr, REG_SZ, text, 0), ERROR_SUCCESS);
     }
     EXPECT_EQ(regAddInStartup(sampleClass(0x05)), -1);
-    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Velmora\\Startup\\Applications\\Alpha"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, alpha.c_str()), ERROR_SUCCESS);
   }
   EXPECT_EQ(regAddInStartup(sampleClass(0x05)), 0);
 }
 
-TEST_F(StartupList, UserWithoutAList) {
-  // Finding creates nothing; deleting leaves an empty list behind.
-  EXPECT_EQ(regAddInStartup(sampleClass(0x01)), -1);
-  EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora"));
+TEST_F(AddInLists, DeletingWithoutAListLeavesAnEmptyOne) {
   regDeleteFromStartupList(0);
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, kStartup));
-  EXPECT_EQ(startupNames(), Names{});
+  EXPECT_EQ(startupEntries(), Names{});
 }
 
 } // namespace

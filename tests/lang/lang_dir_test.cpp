@@ -19,7 +19,7 @@ class LangDir : public TempEnvTest {
 protected:
   LangDir() : lcAll_("LC_ALL", nullptr), lcMessages_("LC_MESSAGES", nullptr), lang_("LANG", "C") {}
 
-  // Runs the host installed as `exeDir`/host with `args`; its output lines.
+  // Output of the host installed as `exeDir`/host, run with `args`.
   std::string host(const std::string &exeDir, const std::vector<std::string> &args) {
     fs::create_directories(exeDir);
     const std::string exe = exeDir + "/host";
@@ -30,47 +30,37 @@ protected:
     EXPECT_EQ(r.status, 0) << r.output;
     return r.output;
   }
-  std::string subdir(const char *locale) {
-    ScopedEnv lang("LANG", locale);
-    return host(dir_.file("bin"), {"subdir"});
+  static std::string missing(const std::string &path) {
+    return "message 0 [The " + path +
+           " directory could not be found. \\nYou may need to reinstall.]\ndir []\n";
   }
 
   ScopedEnv lcAll_, lcMessages_, lang_;
 };
 
 TEST_F(LangDir, LanguageAndPreferenceChooseTheSubdirectory) {
-  enum Pref { None, One, Zero, Two, TextOne };
-  struct Case {
-    const char *locale;
-    Pref pref;
-    const char *expected;
+  // Preference "Use English language": "" unset, a number stored as int, "text" as the text "1".
+  const std::tuple<const char *, const char *, const char *> cases[] = {
+      {"de_DE.UTF-8", "", "german"}, {"de_CH", "", "german"},    {"zh_TW", "", "chinese"},
+      {"zh_CN", "", "english"},      {"zh_HK", "", "english"},   {"ja_JP", "", "japanese"},
+      {"fr_CA", "", "french"},       {"es_MX", "", "spanish"},   {"it_IT", "", "italian"},
+      {"en_US", "", "english"},      {"ko_KR", "", "english"},   {"ja_JP", "1", "english"},
+      {"ja_JP", "0", "japanese"},    {"ja_JP", "2", "japanese"}, {"ja_JP", "text", "japanese"},
   };
-  const Case cases[] = {
-      {"de_DE.UTF-8", None, "\\lang\\german"}, {"de_CH", None, "\\lang\\german"},
-      {"zh_TW", None, "\\lang\\chinese"},      {"zh_CN", None, "\\lang\\english"},
-      {"zh_HK", None, "\\lang\\english"},      {"ja_JP", None, "\\lang\\japanese"},
-      {"fr_CA", None, "\\lang\\french"},       {"es_MX", None, "\\lang\\spanish"},
-      {"it_IT", None, "\\lang\\italian"},      {"en_US", None, "\\lang\\english"},
-      {"ko_KR", None, "\\lang\\english"},      {"C", None, "\\lang\\english"},
-      {"ja_JP", One, "\\lang\\english"},       {"ja_JP", Zero, "\\lang\\japanese"},
-      {"ja_JP", Two, "\\lang\\japanese"},      {"ja_JP", TextOne, "\\lang\\japanese"},
-      {"de_DE", One, "\\lang\\english"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(c.locale) + " pref " + std::to_string(c.pref));
+  for (const auto &[locale, pref, language] : cases) {
+    SCOPED_TRACE(std::string(locale) + " " + pref);
     regDelSoftwareValue("General", "Use English language");
-    int value = c.pref == One ? 1 : c.pref == Two ? 2 : 0;
-    if (c.pref == TextOne) {
-      ASSERT_TRUE(
-          regSetUserValue("General", "Use English language", stringType, "1", nullptr, nullptr));
-    } else if (c.pref != None) {
-      ASSERT_TRUE(regSetUserValue("General", "Use English language", intType, "", &value, nullptr));
+    int value = std::atoi(pref);
+    if (*pref) {
+      ASSERT_TRUE(regSetUserValue("General", "Use English language",
+                                  value || *pref == '0' ? intType : stringType, "1", &value,
+                                  nullptr));
     }
-    EXPECT_EQ(subdir(c.locale), std::string("subdir [") + c.expected + "]\n");
+    ScopedEnv lang("LANG", locale);
+    EXPECT_EQ(host(dir_.file("bin"), {"subdir"}),
+              std::string("subdir [\\lang\\") + language + "]\n");
   }
-}
-
-TEST_F(LangDir, SubdirectoryIsDecidedOncePerProcess) {
+  // Decided once per process: a later change of the preference is not seen.
   ScopedEnv lang("LANG", "ja_JP");
   EXPECT_EQ(host(dir_.file("bin"), {"subdir", "english=1", "subdir"}),
             "subdir [\\lang\\japanese]\nsubdir [\\lang\\japanese]\n");
@@ -86,29 +76,23 @@ TEST_F(LangDir, EnglishFallbackIsSilentAndKept) {
 }
 
 TEST_F(LangDir, MissingDirectoriesGiveOneMessagePerCallUntilOneExists) {
-  ScopedEnv lang("LANG", "de_DE");
   const std::string bin = dir_.file("opt/app/bin");
-  const std::string message = "message 0 [The " + bin +
-                              "\\lang\\german directory could not be found. \\nYou may need to "
-                              "reinstall.]\ndir []\n";
-  EXPECT_EQ(
-      host(bin, {"dir", "dir", "mkdir=" + bin + "/lang", "mkdir=" + bin + "/lang/german", "dir"}),
-      message + message + "dir [" + bin + "\\lang\\german]\n");
-}
-
-TEST_F(LangDir, EnglishUserIsToldOfTheEnglishDirectory) {
-  const std::string bin = dir_.file("bin");
-  EXPECT_EQ(host(bin, {"dir"}), "message 0 [The " + bin +
-                                    "\\lang\\english directory could not be found. \\nYou may "
-                                    "need to reinstall.]\ndir []\n");
+  {
+    ScopedEnv lang("LANG", "de_DE");
+    EXPECT_EQ(
+        host(bin, {"dir", "dir", "mkdir=" + bin + "/lang", "mkdir=" + bin + "/lang/german", "dir"}),
+        missing(bin + "\\lang\\german") + missing(bin + "\\lang\\german") + "dir [" + bin +
+            "\\lang\\german]\n");
+  }
+  // An English user: both tries are the same path, which the message names.
+  EXPECT_EQ(host(dir_.file("bin"), {"dir"}), missing(dir_.file("bin") + "\\lang\\english"));
 }
 
 TEST_F(LangDir, InstallationDirectoryEndsAtTheLastBackslashElseSlash) {
-  // A backslash is a separator of the executable's path before any slash, as on Windows; the
-  // directory below it then reaches the file system through the path mapping.
+  // A backslash in the executable's path separates before any slash, as on Windows; the
+  // directory then reaches the file system through the path mapping.
   ScopedEnv lang("LANG", "it_IT");
   const std::string top = dir_.file("top");
-  // top/a\lang\italian is top/a/lang/italian on the file system.
   fs::create_directories(top + "/a/lang/italian");
   EXPECT_EQ(host(top + "/a\\b", {"dir"}), "dir [" + top + "/a\\lang\\italian]\n");
 }
