@@ -1,18 +1,23 @@
-// C run-time calls of the Windows CRT: process id, number formatting, directories, environment.
+// C run-time calls of the Windows CRT: process id, number formatting, directories, environment,
+// 16-bit text.
 #pragma once
 
 #if defined(_WIN32)
 #include <direct.h>
+#include <mbstring.h>
 #include <process.h>
 #include <stdlib.h>
 
 namespace vlx {
 // The CRT's own lookup already ignores the case of the name.
 using ::getenv;
+using ::wcstombs;
 } // namespace vlx
 
 #else
 #include <velmora/export.h>
+
+#include <cstddef>
 
 extern "C" {
 VLX_WIN32_API int _getpid(void);
@@ -20,6 +25,8 @@ VLX_WIN32_API int _getpid(void);
 VLX_WIN32_API char *_itoa(int value, char *buffer, int radix);
 // Returns 0, or -1 with errno (EEXIST, ENOENT, ...). The directory is private to the user.
 VLX_WIN32_API int _mkdir(const char *dirname);
+// Compares without regard to the case of ASCII letters; INT_MAX for a null argument.
+VLX_WIN32_API int _mbsicmp(const unsigned char *string1, const unsigned char *string2);
 }
 
 namespace vlx {
@@ -27,5 +34,9 @@ namespace vlx {
 // whose name differs only in letter case. Library code calls it unqualified from namespace vlx
 // (or as vlx::getenv), so that one spelling reaches the CRT's own on Windows.
 VLX_WIN32_API char *getenv(const char *name);
+// The CRT's wcstombs for the 16-bit text of OLE (wchar_t is 32-bit here): UTF-16 to UTF-8,
+// at most `count` bytes and never a partial character, the zero only where it fits; the length
+// without it when `dest` is null; -1 for an unpaired surrogate.
+VLX_WIN32_API size_t wcstombs(char *dest, const char16_t *src, size_t count);
 } // namespace vlx
 #endif
