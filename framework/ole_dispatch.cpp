@@ -263,7 +263,16 @@ void COleDispatchDriver::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtR
 
 void COleDispatchDriver::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...) {
   va_list argList;
+  // The framework's signature ends its named parameters with a 16-bit type; every ABI this
+  // builds for passes it in a full register or stack slot, where va_start finds the rest.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
   va_start(argList, vtProp);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
   BYTE code = BYTE(vtProp & VT_TYPEMASK);
   if (code == VT_BSTR)
     code = kNarrowText; // this framework's text is narrow
