@@ -34,6 +34,7 @@ std::string readFile(const std::string &path);
 
 void checkLibrary();
 void checkWildcards();
+void checkVariants();
 
 } // namespace vlx::check
 

@@ -61,6 +61,7 @@ int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   vlx::check::checkLibrary();
   vlx::check::checkWildcards();
+  vlx::check::checkVariants();
   const int failures = vlx::check::failures;
   if (failures != 0)
     std::printf("%d failed\n", failures);
