@@ -11,37 +11,37 @@ struct KnownCode {
   const char *text;
 };
 
-// The codes a dispatch client meets, with the system's wording.
+// The codes a dispatch client meets, each with a short explanation.
 const KnownCode kKnownCodes[] = {
-    {E_UNEXPECTED, "Catastrophic failure."},
+    {E_UNEXPECTED, "Unexpected failure."},
     {E_NOTIMPL, "Not implemented."},
-    {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
-    {E_INVALIDARG, "The parameter is incorrect."},
-    {E_NOINTERFACE, "No such interface supported."},
-    {E_POINTER, "Invalid pointer."},
-    {E_FAIL, "Unspecified error."},
-    {E_ACCESSDENIED, "Access is denied."},
+    {E_OUTOFMEMORY, "Out of memory."},
+    {E_INVALIDARG, "An argument is not valid."},
+    {E_NOINTERFACE, "The object lacks the requested interface."},
+    {E_POINTER, "A pointer is not valid."},
+    {E_FAIL, "The call failed."},
+    {E_ACCESSDENIED, "Access denied."},
     {DISP_E_UNKNOWNINTERFACE, "Unknown interface."},
-    {DISP_E_MEMBERNOTFOUND, "Member not found."},
-    {DISP_E_PARAMNOTFOUND, "Parameter not found."},
+    {DISP_E_MEMBERNOTFOUND, "The object has no such member."},
+    {DISP_E_PARAMNOTFOUND, "A named parameter was not found."},
     {DISP_E_TYPEMISMATCH, "Type mismatch."},
     {DISP_E_UNKNOWNNAME, "Unknown name."},
-    {DISP_E_NONAMEDARGS, "No named arguments."},
-    {DISP_E_BADVARTYPE, "Bad variable type."},
-    {DISP_E_EXCEPTION, "Exception occurred."},
-    {DISP_E_OVERFLOW, "Out of present range."},
-    {DISP_E_BADINDEX, "Invalid index."},
-    {DISP_E_UNKNOWNLCID, "Unknown language."},
-    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters."},
-    {DISP_E_PARAMNOTOPTIONAL, "Parameter not optional."},
+    {DISP_E_NONAMEDARGS, "The member takes no named arguments."},
+    {DISP_E_BADVARTYPE, "Bad variant type."},
+    {DISP_E_EXCEPTION, "The server raised an exception."},
+    {DISP_E_OVERFLOW, "Value out of range."},
+    {DISP_E_BADINDEX, "Index out of range."},
+    {DISP_E_UNKNOWNLCID, "Unknown locale."},
+    {DISP_E_BADPARAMCOUNT, "Wrong number of parameters."},
+    {DISP_E_PARAMNOTOPTIONAL, "A required parameter is missing."},
     {DISP_E_BADCALLEE, "Invalid callee."},
     {DISP_E_DIVBYZERO, "Division by zero."},
     {REGDB_E_CLASSNOTREG, "Class not registered."},
-    {CO_E_NOTINITIALIZED, "CoInitialize has not been called."},
-    {CO_E_CLASSSTRING, "Invalid class string."},
+    {CO_E_NOTINITIALIZED, "COM is not initialised on this thread."},
+    {CO_E_CLASSSTRING, "Invalid class string or ProgID."},
     {CO_E_DLLNOTFOUND, "The server library could not be loaded."},
-    {CO_E_ERRORINDLL, "The server library has an error in its image."},
-    {CLASS_E_CLASSNOTAVAILABLE, "ClassFactory cannot supply requested class."},
+    {CO_E_ERRORINDLL, "The server library lacks DllGetClassObject."},
+    {CLASS_E_CLASSNOTAVAILABLE, "The server does not provide this class."},
 };
 
 // Copies as much of `text` as fits, always terminated.
@@ -94,7 +94,7 @@ SCODE COleException::Process(const CException *pAnyException) {
   return E_UNEXPECTED;
 }
 
-// The system's text for the code, and the code itself, which is what a user can look up.
+// What the code means, and the code itself, which is what a user can look up.
 BOOL COleException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError, PUINT pnHelpContext) const {
   if (pnHelpContext != nullptr)
     *pnHelpContext = 0;

@@ -212,7 +212,7 @@ TEST_F(WrapperTest, PlainFailureThrowsOleExceptionAndClearsTheResult) {
     EXPECT_EQ(e->m_sc, DISP_E_MEMBERNOTFOUND);
     TCHAR message[128];
     EXPECT_TRUE(e->GetErrorMessage(message, sizeof message));
-    EXPECT_STREQ(message, "Member not found. (0x80020003)");
+    EXPECT_STREQ(message, "The object has no such member. (0x80020003)");
     e->Delete();
   }
   EXPECT_EQ(child_.refs, 2) << "the failed call's result was cleared: one reference is ours";

@@ -139,3 +139,33 @@ TEST(OleVariant, ObjectValueIsReadOnceAndReleased) {
 }
 
 } // namespace
+
+namespace {
+
+// The narrow code page here is UTF-8; sizes and refusals follow the Windows calls.
+TEST(OleText, NarrowAndWideConvertWithWindowsSizes) {
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "x\xc3\xa9", -1, nullptr, 0), 3) << "the zero counts";
+  WCHAR wide[4];
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "x\xc3\xa9", -1, wide, 4), 3);
+  EXPECT_EQ(std::u16string(wide), u"x\u00e9");
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "x\xc3\xa9", -1, wide, 2), 0);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+
+  // Malformed input becomes U+FFFD, unless the caller asks for the refusal.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xff", 2, wide, 4), 2);
+  EXPECT_EQ(wide[1], 0xFFFD);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xff", 2, wide, 4), 0);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_UNICODE_TRANSLATION));
+
+  char narrow[8];
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"x\u00e9", 2, narrow, 8, nullptr, nullptr), 3)
+      << "no zero: only what was given";
+  EXPECT_EQ(std::string(narrow, 3), "x\xc3\xa9");
+  const WCHAR lone[] = {u'a', 0xD800, 0};
+  EXPECT_EQ(
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, narrow, 8, nullptr, nullptr), 0);
+  EXPECT_EQ(MultiByteToWideChar(1252, 0, "a", 1, wide, 4), 0) << "other code pages are refused";
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+}
+
+} // namespace
