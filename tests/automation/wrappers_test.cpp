@@ -7,10 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <type_traits>
 
 using namespace vlx::test;
 
 namespace {
+
+// The wrappers are the driver and nothing more: a host may treat one as the other.
+static_assert(sizeof(Application) == sizeof(COleDispatchDriver) &&
+                  sizeof(Range) == sizeof(COleDispatchDriver) &&
+                  sizeof(excelPanes_c) == sizeof(COleDispatchDriver) &&
+                  !std::is_polymorphic_v<Worksheet>,
+              "wrappers add no data and no virtual functions");
 
 std::string show(LPDISPATCH p) {
   if (p == nullptr)
