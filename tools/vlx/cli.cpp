@@ -155,6 +155,23 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
 
   auto runAddinCommand = addAddinCommands(app);
+  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
+  variantCmd->require_subcommand(1);
+  auto *convertCmd = variantCmd->add_subcommand(
+      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
+                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
+                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
+                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
+  std::string fromType, toType;
+  unsigned long lcid = 0;
+  convertCmd->add_option("VALUE", value, "The value as text")->required();
+  convertCmd->add_option("--from", fromType, "Source type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--to", toType, "Target type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
 
   try {
     app.parse(argc, argv);
@@ -202,6 +219,8 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       dateCodeStamp(out, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
+    } else if (*convertCmd) {
+      variantConvert(out, value, fromType, toType, lcid);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }
