@@ -8,10 +8,12 @@
 #include <velmora/win32/base.h>
 #include <velmora/win32/files.h>
 #include <velmora/win32/handles.h>
+#include <velmora/win32/locale.h>
 #include <velmora/win32/module.h>
 #include <velmora/win32/ole.h>
 #include <velmora/win32/oleauto.h>
 #include <velmora/win32/registry.h>
+#include <velmora/win32/text.h>
 #endif
 
 // The run-time library is not part of <windows.h>: declared here for both systems.

@@ -48,6 +48,20 @@ TEST_F(VlxTest, PrefSetGetRoundTrip) {
   fails({"pref", "get", "General", "Nothing"}, "General\\Nothing is not set");
 }
 
+// The conversion itself is the library's; here the tool's own reading, printing and errors.
+TEST_F(VlxTest, VariantConvertPrintsTheResultOrTheErrorName) {
+  EXPECT_EQ(ok({"variant", "convert", "2.5", "--from", "r8", "--to", "i4"}), "2\n");
+  EXPECT_EQ(ok({"variant", "convert", "-1", "--from", "bool", "--to", "bstr"}), "-1\n");
+  EXPECT_EQ(ok({"variant", "convert", "x\xc3\xa9", "--from", "bstr", "--to", "bstr"}),
+            "x\xc3\xa9\n");
+  EXPECT_EQ(ok({"variant", "convert", "1,5", "--from", "bstr", "--to", "r8", "--lcid", "0x0407"}),
+            "1.5\n");
+  fails({"variant", "convert", "1e20", "--from", "r8", "--to", "i4"}, "DISP_E_OVERFLOW");
+  fails({"variant", "convert", "", "--from", "null", "--to", "i4"}, "DISP_E_TYPEMISMATCH");
+  fails({"variant", "convert", "1.5", "--from", "i4", "--to", "r8"}, "not a valid i4 value", 2);
+  fails({"variant", "convert", "1", "--from", "i4", "--to", "dispatch"}, "dispatch", 2);
+}
+
 // The fall-back and the reset themselves are the library's; here each command reaches its hive.
 TEST_F(VlxTest, MachineValuesDeletionAndReset) {
   ok({"pref", "set", "General", "Backup Copies", "2", "--type", "int", "--machine"});

@@ -34,6 +34,9 @@ std::string readFile(const std::string &path);
 
 void checkLibrary();
 void checkWildcards();
+void checkAddins();
+void checkLanguage(const char *expectedId, const char *expectedSubdir);
+void checkVariants();
 
 } // namespace vlx::check
 

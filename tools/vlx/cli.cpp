@@ -1,6 +1,7 @@
 // Command-line parsing of vlx (CLI11) and the dispatch to its commands.
 #include "cli.h"
 
+#include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
 
@@ -133,10 +134,11 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto *tempCmd = app.add_subcommand(
       "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
-              "any letter case), creating it when missing, or with FILE the path of that file in "
+              "any letter case; neither set: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp), "
+              "creating it when missing, or with FILE the path of that file in "
               "it (no file is created). The directory is per process: <pid> is this vlx "
-              "process's id, so each run prints a new one, left in place. Exit 1 when neither "
-              "variable is set or the directory cannot be made.");
+              "process's id, so each run prints a new one, left in place. Exit 1 when the "
+              "directory cannot be made or is not private to you.");
   auto *tempFile = tempCmd->add_option("FILE", value, "A bare file name, e.g. gear.tmp");
 
   auto *backupCmd = app.add_subcommand(
@@ -151,6 +153,25 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto *resolveCmd = backupCmd->add_subcommand(
       "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
+
+  auto runAddinCommand = addAddinCommands(app);
+  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
+  variantCmd->require_subcommand(1);
+  auto *convertCmd = variantCmd->add_subcommand(
+      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
+                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
+                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
+                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
+  std::string fromType, toType;
+  unsigned long lcid = 0;
+  convertCmd->add_option("VALUE", value, "The value as text")->required();
+  convertCmd->add_option("--from", fromType, "Source type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--to", toType, "Target type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
 
   // sheet: a workbook through the spreadsheet wrappers and the registered server.
   auto *sheetCmd = app.add_subcommand(
@@ -189,6 +210,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
   try {
+    runAddinCommand(out);
     if (*get) {
       std::optional<PrefType> t;
       if (given(getType))
@@ -223,6 +245,8 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       dateCodeStamp(out, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
+    } else if (*convertCmd) {
+      variantConvert(out, value, fromType, toType, lcid);
     } else if (*sheetGetCmd) {
       sheetGet(out, file, range);
     } else if (*sheetSetCmd) {
