@@ -235,6 +235,7 @@ Reference<css::uno::XComponentContext> Office::context() {
     forget();
     soffice_ = xvfb_ = -1;
     scratch_.clear();
+    pipe_.clear();
     owner_ = -1;
   }
   if (!remote_.is())
