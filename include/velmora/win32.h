@@ -2,8 +2,8 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <windows.h>
 #include <ole2.h>
+#include <windows.h>
 #else
 #include <velmora/win32/base.h>
 #include <velmora/win32/files.h>
@@ -13,5 +13,7 @@
 #include <velmora/win32/registry.h>
 #endif
 
-// The run-time library is not part of <windows.h>: declared here for both systems.
+// Declared here for both systems: the run-time library, which is not part of <windows.h>, and
+// the grouping of a call's registry changes.
 #include <velmora/win32/crt.h>
+#include <velmora/win32/registry_group.h>

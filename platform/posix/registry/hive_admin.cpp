@@ -28,6 +28,35 @@ LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
   return result != ERROR_SUCCESS ? result : ended;
 }
 
+void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
+  if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) {
+    body(context);
+    return;
+  }
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  HiveDb &db = root == HKEY_CURRENT_USER ? s.user : s.machine;
+  if (!db.inBatch() && db.handles == 0)
+    db.refreshLocation();
+  const bool grouped = db.beginBatch() == ERROR_SUCCESS;
+  auto end = [&] {
+    if (--s.grouping == 0)
+      for (HiveDb *h : s.all)
+        if (!h->inBatch())
+          h->endSnapshot();
+    if (grouped)
+      db.endBatch(true);
+  };
+  ++s.grouping;
+  try {
+    body(context);
+  } catch (...) {
+    end();
+    throw;
+  }
+  end();
+}
+
 std::vector<HiveCheck> checkHives() {
   Store &s = Store::get();
   std::lock_guard<std::recursive_mutex> lock(s.mutex);

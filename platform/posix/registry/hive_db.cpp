@@ -267,7 +267,13 @@ void HiveDb::close() {
   snapshot_ = false;
   batchDepth_ = 0;
   batchError_ = ERROR_SUCCESS;
+  forgetKeys();
   ++generation_;
+}
+
+void HiveDb::forgetKeys() {
+  children_.clear();
+  existing_.clear();
 }
 
 void HiveDb::abandonAfterFork() {
@@ -309,6 +315,7 @@ LONG HiveDb::fail(int rc) {
     }
   }
   snapshot_ = false;
+  forgetKeys();
   ++generation_;
   return error;
 }
@@ -478,6 +485,7 @@ LONG HiveDb::beginRead() {
     return fail(rc);
   snapshot_ = true;
   snapshotStart_ = Clock::now();
+  forgetKeys();
   ++generation_;
   return ERROR_SUCCESS;
 }
@@ -496,6 +504,7 @@ LONG HiveDb::beginWrite() {
   int rc = exec(kBeginImmediate);
   if (rc != SQLITE_OK)
     return fail(rc);
+  forgetKeys();
   ++generation_;
   return ERROR_SUCCESS;
 }
@@ -526,6 +535,7 @@ LONG HiveDb::beginBatch() {
     return error;
   batchDepth_ = 1;
   batchError_ = ERROR_SUCCESS;
+  touched_.clear();
   return ERROR_SUCCESS;
 }
 
@@ -536,6 +546,8 @@ LONG HiveDb::endBatch(bool commit) {
     return commit ? batchError_ : ERROR_SUCCESS;
   LONG undone = batchError_;
   batchError_ = ERROR_SUCCESS;
+  std::unordered_set<KeyId> touched;
+  touched.swap(touched_);
   ++generation_;
   if (!db_ || sqlite3_get_autocommit(db_))
     return commit ? (undone != ERROR_SUCCESS ? undone : ERROR_REGISTRY_IO_FAILED) : ERROR_SUCCESS;
@@ -543,15 +555,23 @@ LONG HiveDb::endBatch(bool commit) {
     exec(kRollback);
     return commit ? undone : ERROR_SUCCESS;
   }
+  for (KeyId key : touched)
+    if (LONG error = touch(key); error != ERROR_SUCCESS)
+      return error;
   int rc = exec(kCommit);
   return rc == SQLITE_OK ? ERROR_SUCCESS : fail(rc);
 }
 
 LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
+  if (!written && existing_.count(id)) {
+    *exists = true;
+    return ERROR_SUCCESS;
+  }
   Query q(db_, stmt(kKeyExists), id);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *exists = true;
+    existing_.insert(id);
     if (written)
       *written = q.integer(0);
     return ERROR_SUCCESS;
@@ -564,11 +584,17 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 }
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::string folded = foldName(name);
-  Query q(db_, stmt(kFindChild), parent, folded);
+  std::pair<KeyId, std::string> key(parent, foldName(name));
+  if (auto known = children_.find(key); known != children_.end()) {
+    *child = known->second;
+    return ERROR_SUCCESS;
+  }
+  Query q(db_, stmt(kFindChild), parent, key.second);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *child = q.integer(0);
+    children_.emplace(std::move(key), *child);
+    existing_.insert(*child);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
@@ -660,6 +686,11 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
 }
 
 LONG HiveDb::touch(KeyId key) {
+  // A batch stamps each key once, when it commits.
+  if (batchDepth_ > 0) {
+    touched_.insert(key);
+    return ERROR_SUCCESS;
+  }
   Query q(db_, stmt(kTouch), key, nowFileTime());
   int rc = q.step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
@@ -674,6 +705,8 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
       return fail(rc);
   }
   *child = sqlite3_last_insert_rowid(db_);
+  children_.emplace(std::make_pair(parent, std::move(folded)), *child);
+  existing_.insert(*child);
   return touch(parent);
 }
 
@@ -713,6 +746,7 @@ LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
 }
 
 LONG HiveDb::deleteKey(KeyId key) {
+  forgetKeys();
   for (Stmt which : {kDeleteKeyValues, kDeleteKey}) {
     Query q(db_, stmt(which), key);
     int rc = q.step();

@@ -6,8 +6,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -145,6 +148,7 @@ private:
   sqlite3_stmt *stmt(Stmt which);
   void finalizeAll();
   LONG touch(KeyId key);
+  void forgetKeys();
 
   Hive hive_;
   std::string path_;
@@ -159,8 +163,15 @@ private:
   bool snapshot_ = false;
   Clock::time_point snapshotStart_;
   int batchDepth_ = 0;
-  LONG batchError_ = ERROR_SUCCESS; // a failure that already undid the batch
+  LONG batchError_ = ERROR_SUCCESS;   // a failure that already undid the batch
+  std::unordered_set<KeyId> touched_; // keys the batch changed, stamped at its commit
   uint64_t generation_ = 1;
+
+  // Keys found or made in the current read view (a snapshot, or the write transaction of a
+  // batch), so that opening the same keys again, as a reset does for every value, costs no
+  // query. Emptied whenever a new view starts and when a key is deleted.
+  std::map<std::pair<KeyId, std::string>, KeyId> children_;
+  std::unordered_set<KeyId> existing_;
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;
