@@ -1,4 +1,5 @@
-// Administration of the hives: where they live, batched changes, integrity checks.
+// Administration of the hives: where they live, batched changes, integrity checks, and the
+// hives found unusable.
 #include "platform/posix/registry/store.h"
 
 #include <velmora/hive.h>
@@ -64,6 +65,11 @@ std::vector<HiveCheck> checkHives() {
   for (HiveDb *h : s.all)
     out.push_back(h->check());
   return out;
+}
+
+std::vector<HiveCheck> unusableHives() {
+  std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+  return unusableHiveNotes();
 }
 
 } // namespace vlx

@@ -51,6 +51,20 @@ struct KeyCounts {
 // Where a hive's file lives, from VELMORA_REGISTRY_DIR, XDG_CONFIG_HOME and HOME.
 std::string resolveHivePath(Hive hive);
 
+// What a hive's location held when it was last looked at; a change is worth another look.
+struct FileId {
+  int error = 0; // errno of stat, 0 when the file is there
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modified = 0; // nanoseconds
+  bool operator==(const FileId &o) const {
+    return error == o.error && device == o.device && inode == o.inode && size == o.size &&
+           modified == o.modified;
+  }
+};
+
+// The hive files this process found unusable, each location once (the store's mutex held).
+std::vector<HiveCheck> &unusableHiveNotes();
+
 // All members are called with the store's mutex held. Reads run in the current read view
 // (a snapshot or the open write transaction), writes inside beginWrite()/finishWrite().
 class HiveDb {
@@ -68,7 +82,7 @@ public:
   // Open handles into this hive; while there are none the location may change.
   int handles = 0;
 
-  // With no handles open, follows a changed location and retries a damaged file.
+  // With no handles open, follows a changed location.
   void refreshLocation();
   // Ends the read snapshot so that the next read sees the latest committed state.
   void endSnapshot();
@@ -111,6 +125,11 @@ public:
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
+  // Why the hive's file cannot be used (damaged, unreadable, not a regular file), or
+  // ERROR_SUCCESS. Such a hive reads as its skeleton and refuses every write with this code;
+  // the file is left as it is until it changes.
+  LONG unusable() const { return unusable_; }
+
 private:
   enum Stmt {
     kBegin,
@@ -138,12 +157,15 @@ private:
   };
 
   LONG ensureOpen();
+  LONG openFromDisk();
   LONG openFile(bool create);
   LONG openSkeleton();
   LONG createFile();
   LONG createFileOnce();
+  LONG becomeUnusable(LONG error, const std::string &why);
+  LONG checkBeforeWriting();
+  LONG refused(LONG error);
   LONG fail(int rc);
-  void markDamaged(LONG error);
   int exec(Stmt which);
   sqlite3_stmt *stmt(Stmt which);
   void finalizeAll();
@@ -157,7 +179,10 @@ private:
   sqlite3 *db_ = nullptr;
   bool skeleton_ = false; // db_ is the in-memory stand-in for a missing file
   bool readOnly_ = false;
-  LONG damaged_ = ERROR_SUCCESS;
+  LONG unusable_ = ERROR_SUCCESS;
+  FileId behindSkeleton_;   // the location as it was when the skeleton stood in for it
+  bool checked_ = false;    // the open file passed the check before the first write
+  bool damageSeen_ = false; // a statement found the open file damaged
   sqlite3_stmt *stmts_[kStmtCount] = {};
 
   bool snapshot_ = false;
