@@ -122,6 +122,11 @@ TEST_F(FaultTest, HiveOfAnotherOwnerIsReadOnly) {
     // Reads still work, opening an existing key through create among them.
     if (createKey(HKLM, "Software\\Velmora", existing) != ERROR_SUCCESS)
       return 12;
+    // A library call that only returns 0 leaves the refusal's own code.
+    int one = 1;
+    if (regSetLocMachineValue("General", "v", intType, "", &one, nullptr) != 0 ||
+        vlx::takeRegistryWriteError() != ERROR_ACCESS_DENIED)
+      return 14;
     return getDword(k, "v") == 9 ? 0 : 13;
   };
   EXPECT_EQ(reap(spawn(reader)), 0);
