@@ -761,6 +761,12 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
 }
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
+  if (valueCursorGen_ == generation_ && valueCursorKey_ == key &&
+      sameName(name, valueCursorRow_.name)) {
+    *type = valueCursorRow_.type;
+    *data = valueCursorRow_.data;
+    return ERROR_SUCCESS;
+  }
   std::string folded = foldName(name);
   Query q(db_, stmt(kFindValue), key, folded);
   int rc = q.step();
@@ -790,6 +796,7 @@ LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
   valueCursorIndex_ = index;
   valueCursorId_ = row->id;
   valueCursorGen_ = generation_;
+  valueCursorRow_ = *row;
   return ERROR_SUCCESS;
 }
 

@@ -207,6 +207,9 @@ private:
   DWORD valueCursorIndex_ = 0;
   int64_t valueCursorId_ = 0;
   uint64_t valueCursorGen_ = 0;
+  // The value that step fetched, so that reading it by name next (as a reset does) costs no
+  // query.
+  ValueRow valueCursorRow_;
 };
 
 // Test hooks.

@@ -119,7 +119,7 @@ bool isPredefinedKey(HKEY key) {
 
 Call::Call(HKEY key) : lock_(Store::get().mutex) {
   Store &s = Store::get();
-  if (forkedChild.exchange(false))
+  if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
     for (HiveDb *h : s.all)
       h->abandonAfterFork();
   if (s.grouping == 0 &&
