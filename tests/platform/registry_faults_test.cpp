@@ -99,12 +99,18 @@ TEST_F(FaultTest, FullDiskLosesOnlyTheFailedChange) {
 }
 
 // As a user without write permission: a child that gives up root, since root may write anything.
+// The machine's hive may be read, the user's not even that.
 TEST_F(FaultTest, HiveOfAnotherOwnerIsReadOnly) {
   ASSERT_EQ(setIn(HKLM, "Software\\Velmora", "v", 9), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKLM, "Software\\Velmora\\General", "u", 5), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\General", "u", 1), ERROR_SUCCESS);
   vlx::detail::closeIdleHives();
   // Root hands the files to nobody, who may enter the directory; anyone else loses write rights.
   if (geteuid() != 0)
     fs::permissions(dir_.file("machine.db"), fs::perms::owner_read);
+  fs::permissions(dir_.file("user.db"), geteuid() == 0
+                                            ? fs::perms::owner_read | fs::perms::owner_write
+                                            : fs::perms::none);
   fs::permissions(dir_.path(), static_cast<fs::perms>(geteuid() == 0 ? 0755 : 0500));
   auto reader = [uid = geteuid() == 0 ? 65534 : geteuid()] {
     if (uid != geteuid() && (setgid(uid) != 0 || setuid(uid) != 0))
@@ -122,6 +128,12 @@ TEST_F(FaultTest, HiveOfAnotherOwnerIsReadOnly) {
     // Reads still work, opening an existing key through create among them.
     if (createKey(HKLM, "Software\\Velmora", existing) != ERROR_SUCCESS)
       return 12;
+    // The unreadable user hive reads as empty: the machine's value comes through.
+    int value = 0;
+    CString unused;
+    if (regGetUserValue("General", "u", intType, unused, &value, nullptr) != 1 || value != 5 ||
+        vlx::unusableHives().size() != 1)
+      return 15;
     // A library call that only returns 0 leaves the refusal's own code.
     int one = 1;
     if (regSetLocMachineValue("General", "v", intType, "", &one, nullptr) != 0 ||

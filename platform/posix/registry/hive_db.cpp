@@ -458,7 +458,9 @@ LONG HiveDb::openFile(bool create) {
     std::string why = sqlite3_errmsg(db_);
     close();
     LONG error = errorFromSqlite(rc);
-    return create ? error : becomeUnusable(error, why);
+    if (create || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_BUSY)
+      return error;
+    return becomeUnusable(error, why);
   }
   readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
