@@ -185,6 +185,10 @@ TEST_F(VlxTest, DamagedUserHiveFallsBackToTheMachine) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, warning + "vlx: cannot write HKEY_CURRENT_USER\\Software\\Velmora\\General: "
                                 "registry file damaged\n");
+  r = vlx({"pref", "reset"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, warning + "vlx: cannot reset HKEY_CURRENT_USER\\Software\\Velmora: "
+                                "registry file damaged\n");
 }
 
 } // namespace

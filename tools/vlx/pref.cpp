@@ -274,10 +274,14 @@ void prefDelete(const std::string &section, const std::optional<std::string> &na
 }
 
 void prefReset() {
+  takeRegistryWriteError();
   if (regResetUserPrefInfo())
     return;
+  LONG rc = takeRegistryWriteError();
   if (!keyExists({reg::Root::LocalMachine, "Software\\Velmora"}))
     throw Failure("nothing to reset from: HKEY_LOCAL_MACHINE\\Software\\Velmora does not exist");
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot reset HKEY_CURRENT_USER\\Software\\Velmora: " + errorText(rc));
   throw Failure("reset of HKEY_CURRENT_USER\\Software\\Velmora stopped part-way (a machine name "
                 "or value too long to copy, or the user's hive refused a write)");
 }
