@@ -46,6 +46,17 @@ int backupCount() {
   return count;
 }
 
+// The caller's buffer holds MAX_PATH characters. A longer text is given as the empty text, which
+// names no file: a cut one could name another.
+void writeResult(char *result, const char *text, size_t length) {
+  if (length >= MAX_PATH) {
+    result[0] = '\0';
+    return;
+  }
+  // memmove: the caller may hand the same buffer for both.
+  std::memmove(result, text, length + 1);
+}
+
 } // namespace
 
 int su_CreateBackupOfFile(CString path) {
@@ -78,9 +89,8 @@ void su_ResolveToBackupFile(const char *path, char *result) {
   // An empty prefix names the file itself, which is no backup.
   if (!prefix.IsEmpty() && listed(parts, backupName)) {
     const CString backupPath = parts.directory + "\\" + backupName;
-    std::memcpy(result, backupPath.GetString(), static_cast<size_t>(backupPath.GetLength()) + 1);
+    writeResult(result, backupPath.GetString(), static_cast<size_t>(backupPath.GetLength()));
     return;
   }
-  // memmove: the caller may hand the same buffer for both.
-  std::memmove(result, path, std::strlen(path) + 1);
+  writeResult(result, path, std::strlen(path));
 }

@@ -29,6 +29,10 @@ CString su_CreateTempDirectory() {
   char found[MAX_PATH];
   if (SearchPathA(base, name, nullptr, MAX_PATH, found, nullptr) == 0)
     _mkdir(directory);
+  // A shared base lets another user plant the name first: what is not verified private to the
+  // user is not handed out, as if there were no temporary location at all.
+  if (!vlx::isPrivateDirectory(directory))
+    return CString();
   return directory;
 }
 

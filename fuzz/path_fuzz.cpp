@@ -1,4 +1,5 @@
-// libFuzzer target: path splitting and the Windows-to-POSIX path mapping on any text.
+// libFuzzer target: path splitting and the Windows-to-POSIX path mapping on any text, which
+// never leaves a drive's tree.
 #include "platform/posix/files/path_map.h"
 
 #include <velmora/files.h>
@@ -19,7 +20,19 @@ bool endsWith(const std::string &text, const CString &part) {
   return n <= text.size() && text.compare(text.size() - n, n, part.GetString()) == 0;
 }
 
+// A `..` component: what would let a mapped path climb above its root.
+bool climbs(const std::string &posix) {
+  const std::string padded = "/" + posix + "/";
+  return padded.find("/../") != std::string::npos;
+}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  // Drive C: is a directory whose tree the mapped paths must not leave.
+  setenv("VELMORA_DRIVE_C", "/drive-c", 1);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);
@@ -33,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   path.getExtension(&extension);
   // Each part is cut from the text as it stands: no part is made up or normalised.
   if (!startsWith(text, drive) || !startsWith(text, directory) || !endsWith(text, extension) ||
-      text.find(name.GetString()) == std::string::npos ||
-      CString(path) != CString(text.c_str()))
+      text.find(name.GetString()) == std::string::npos || CString(path) != CString(text.c_str()))
     std::abort();
   // Delimiters never stay with their part.
   if (drive.Find(':') >= 0 || name.Find('\\') >= 0 ||
@@ -42,7 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::abort();
 
   std::string posix;
-  if (vlx::posix::mapPath(text.c_str(), posix) == 0 && posix.find('\\') != std::string::npos)
+  if (vlx::posix::mapPath(text.c_str(), posix) != 0)
+    return 0;
+  if (posix.find('\\') != std::string::npos)
+    std::abort();
+  // Drive and rooted paths are resolved in the text and stay below their root.
+  const bool driveC = text.size() >= 2 && (text[0] == 'C' || text[0] == 'c') && text[1] == ':';
+  if ((posix[0] == '/' && climbs(posix)) ||
+      (driveC && posix != "/drive-c" && posix.rfind("/drive-c/", 0) != 0))
     std::abort();
   return 0;
 }

@@ -61,7 +61,9 @@ VLX_API void su_FindFilesWithExt(const CString &directory, const CString &extens
                                  CStringList &names);
 
 // The process's scratch directory, %temp%\vlx<pid>\ (else %tmp%), created when nothing of that
-// name exists yet; empty when neither variable is set. Creation failures are not reported.
+// name exists yet; empty when neither variable is set. On POSIX also empty unless the directory
+// is verified private: a real directory of the user's, closed to group and others, which no
+// other user can swap (a shared base such as /tmp lets another user plant the name first).
 VLX_API CString su_CreateTempDirectory();
 // The scratch directory followed by `fileName`; empty when there is none. Creates no file.
 VLX_API CString su_CreateTempFilePath(const char *fileName);
@@ -73,5 +75,6 @@ VLX_API CString su_CreateTempFilePath(const char *fileName);
 // does a missing or empty prefix, which would name the file itself.
 VLX_API int su_CreateBackupOfFile(CString path);
 // Writes into `result` (room for MAX_PATH characters) the backup path of `path` when that
-// backup is listed beside it, else `path` itself.
+// backup is listed beside it, else `path` itself; a text that would not fit, terminator
+// included, is written as the empty text.
 VLX_API void su_ResolveToBackupFile(const char *path, char *result);

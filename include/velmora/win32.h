@@ -10,6 +10,7 @@
 #include <velmora/win32/handles.h>
 #include <velmora/win32/module.h>
 #include <velmora/win32/ole.h>
+#include <velmora/win32/oleauto.h>
 #include <velmora/win32/registry.h>
 #endif
 

@@ -1,4 +1,5 @@
-// The Windows C run-time calls the library uses: _getpid, _itoa, _mkdir and its getenv.
+// The Windows C run-time calls the library uses (_getpid, _itoa, _mkdir, getenv) and the check
+// that keeps a scratch directory private.
 #include "platform/posix/errno_map.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -78,11 +81,7 @@ bool sameNameIgnoringCase(const char *entry, const char *name, std::size_t lengt
   return entry[length] == '=';
 }
 
-} // namespace
-
-char *getenv(const char *name) {
-  if (!name)
-    return nullptr;
+char *lookup(const char *name) {
   if (char *value = std::getenv(name))
     return value;
   std::size_t length = std::strlen(name);
@@ -92,6 +91,75 @@ char *getenv(const char *name) {
     if (sameNameIgnoringCase(*entry, name, length))
       return *entry + length + 1;
   return nullptr;
+}
+
+// The library reads an empty variable as an unset one.
+bool isSet(const char *value) { return value != nullptr && *value != '\0'; }
+
+// Where a Linux session keeps its temporary files: the runtime directory is private by design.
+char *defaultTemp() {
+  static char tmp[] = "/tmp";
+  for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"})
+    if (char *value = std::getenv(name); isSet(value))
+      return value;
+  return tmp;
+}
+
+bool isTemp(const char *name) {
+  for (const char *letter = "temp"; *letter != '\0'; ++letter, ++name)
+    if (lower(*name) != *letter)
+      return false;
+  return *name == '\0';
+}
+
+// Another user may rename or replace what lies in `dir` unless it belongs to this user or to
+// root and nobody else may write to it, or its sticky bit keeps entries to their owners.
+bool keepsEntriesToTheirOwners(const struct stat &dir, uid_t user) {
+  if (dir.st_uid != user && dir.st_uid != 0)
+    return false;
+  return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir.st_mode & S_ISVTX) != 0;
+}
+
+} // namespace
+
+char *getenv(const char *name) {
+  if (!name)
+    return nullptr;
+  char *value = lookup(name);
+  if (!isSet(value) && isTemp(name) && !isSet(lookup("tmp")))
+    return defaultTemp();
+  return value;
+}
+
+int isPrivateDirectory(const char *path) {
+  using namespace vlx::posix;
+  std::string target;
+  if (mapPath(path, target) != ERROR_SUCCESS)
+    return 0;
+  // A final slash would make the look-up follow a link.
+  while (target.size() > 1 && target.back() == '/')
+    target.pop_back();
+  const std::string::size_type slash = target.rfind('/');
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty())
+    return 0;
+
+  // The entry is examined through its parent, held open, so both checks see the same directory.
+  const FileSyscalls &sys = fileSyscalls();
+  const int parent =
+      sys.open(parentDirectory(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (parent < 0)
+    return 0;
+  struct stat dir;
+  struct stat entry;
+  const bool examined = sys.fstat(parent, &dir) == 0 &&
+                        sys.fstatAt(parent, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+  sys.close(parent);
+  const uid_t user = geteuid();
+  return examined && keepsEntriesToTheirOwners(dir, user) && S_ISDIR(entry.st_mode) &&
+                 entry.st_uid == user && (entry.st_mode & (S_IRWXG | S_IRWXO)) == 0
+             ? 1
+             : 0;
 }
 
 } // namespace vlx

@@ -1,5 +1,5 @@
-// Backup copies: the count preference, the host's prefix, a missing or read-only file, and a
-// failed copy.
+// Backup copies: the count preference, the host's prefix, a missing or read-only file, a failed
+// copy, and paths longer than Windows allows.
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -10,7 +10,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
 
 using namespace vlx::test;
 using Names = std::set<std::string>;
@@ -104,6 +108,62 @@ TEST_F(BackupTest, PermissionDeniedKeepsTheOriginalAndTheEarlierBackup) {
   EXPECT_EQ(readFile(gear_), "version 1");
   EXPECT_EQ(readFile(backup_), "older");
   EXPECT_EQ(work(), (Names{"gear.txt", "Backup of gear.txt"}));
+}
+
+// Linux paths are not bounded by 260. The resolver writes at most MAX_PATH characters, the
+// terminator included; a text that would not fit is the empty text. Drive C: is the current
+// directory here, so that a directory whose text is near MAX_PATH can still be reached.
+TEST_F(BackupTest, LongPathsNeverOverrunTheBuffer) {
+  namespace fs = std::filesystem;
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_.path());
+  ScopedEnv drive("VELMORA_DRIVE_C", ".");
+  // A directory text of `length` characters below C:, of components the system allows.
+  const auto directoryOf = [](size_t length) {
+    std::string text = "C:";
+    while (text.size() < length)
+      text += "\\" + std::string(std::min<size_t>(length - text.size() - 1, 200), 'd');
+    return text;
+  };
+  // With "C:\\" in front: a path of MAX_PATH - 1 characters.
+  const std::string longest(MAX_PATH - 4, 'x');
+  // what, the directory (made on disk when a backup is planted), the file, a backup beside it,
+  // the result
+  const std::tuple<const char *, std::string, std::string, bool, std::string> cases[] = {
+      {"a backup longer than 260", directoryOf(300), "gear.txt", true, "backup"},
+      {"a backup that would not fit", directoryOf(MAX_PATH - 16), "gear.txt", true, ""},
+      {"a path that just fits", "C:", longest, false, "C:\\" + longest},
+      {"a path one longer", "C:", longest + "x", false, ""},
+  };
+  for (const auto &[what, directory, name, planted, expected] : cases) {
+    SCOPED_TRACE(what);
+    const std::string path = directory + "\\" + name;
+    std::string onDisk = "." + directory.substr(2);
+    std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
+    if (planted) {
+      fs::create_directories(onDisk);
+      // The backup's own path is too long for the system: it is written from inside.
+      fs::current_path(onDisk);
+      writeFile(name, "version 1");
+      writeFile("Backup of " + name, "older");
+      fs::current_path(dir_.path());
+    }
+    // Room for MAX_PATH characters and a guard behind them that must stay as it is.
+    std::vector<char> result(MAX_PATH + 64, '#');
+    su_ResolveToBackupFile(path.c_str(), result.data());
+    EXPECT_EQ(std::string(result.data()),
+              expected == "backup" ? directory + "\\Backup of " + name : expected);
+    EXPECT_EQ(std::string(result.begin() + MAX_PATH, result.end()), std::string(64, '#'));
+    if (planted) {
+      // Emptied from inside, as the test directory's own removal could not reach that deep.
+      fs::current_path(onDisk);
+      fs::remove(name);
+      fs::remove("Backup of " + name);
+      fs::current_path(dir_.path());
+      fs::remove_all("./" + onDisk.substr(2, onDisk.find('/', 2) - 2));
+    }
+  }
+  fs::current_path(cwd);
 }
 
 } // namespace

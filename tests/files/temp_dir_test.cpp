@@ -1,4 +1,5 @@
-// The scratch directory: which variable gives the base, the path's form, what gets created.
+// The scratch directory: which variable gives the base, the path's form, what gets created, and
+// what is refused because another user could reach it.
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -8,10 +9,13 @@
 
 #include "framework/print.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -22,13 +26,14 @@ using namespace vlx::test;
 
 namespace {
 
-// Every spelling of temp and tmp is removed for the test (the look-up ignores case); drives C:
-// and D: are directories of the test.
+// Every spelling of temp and tmp is removed for the test (the look-up ignores case), and so are
+// the session's variables that stand in for them; drives C: and D: are directories of the test.
 class TempDirTest : public TempEnvTest {
 protected:
   TempDirTest()
       : driveC_("VELMORA_DRIVE_C", dir_.path().c_str()),
-        driveD_("VELMORA_DRIVE_D", dir_.file("d").c_str()) {
+        driveD_("VELMORA_DRIVE_D", dir_.file("d").c_str()), runtime_("XDG_RUNTIME_DIR", nullptr),
+        tmpDir_("TMPDIR", nullptr) {
     std::vector<std::string> names;
     for (char **entry = environ; *entry != nullptr; ++entry)
       if (strncasecmp(*entry, "temp=", 5) == 0 || strncasecmp(*entry, "tmp=", 4) == 0)
@@ -40,6 +45,8 @@ protected:
   }
   ScopedEnv driveC_;
   ScopedEnv driveD_;
+  ScopedEnv runtime_;
+  ScopedEnv tmpDir_;
   std::vector<std::unique_ptr<ScopedEnv>> cleared_;
   const std::string pid_ = "vlx" + std::to_string(getpid());
 };
@@ -53,9 +60,8 @@ TEST_F(TempDirTest, TheBaseComesFromTempThenTmp) {
       // The separator is always put in, even after one.
       {"final backslash", "C:\\TEMP\\", nullptr, "C:\\TEMP\\\\" + pid_ + "\\", "TEMP/" + pid_},
       {"empty temp counts as unset", "", "D:\\scratch", d, "d/scratch/" + pid_},
-      {"neither", nullptr, nullptr, "", ""},
-      // Creation fails quietly; the path is given all the same.
-      {"missing base", "C:\\nowhere", nullptr, "C:\\nowhere\\" + pid_ + "\\", ""},
+      // No directory was made, so none is verified private: the library says there is none.
+      {"missing base", "C:\\nowhere", nullptr, "", ""},
   };
   for (const auto &[what, tempValue, tmpValue, expected, created] : cases) {
     SCOPED_TRACE(what);
@@ -71,6 +77,85 @@ TEST_F(TempDirTest, TheBaseComesFromTempThenTmp) {
     }
   }
   EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"TEMP", "d"}));
+}
+
+// A Linux shell sets neither temp nor tmp: the session's runtime directory, else TMPDIR, else
+// /tmp serves, through the library's look-up alone.
+TEST_F(TempDirTest, WithNeitherTheSessionsTemporaryDirectoryServes) {
+  const std::string run = dir_.file("run"), tmpDir = dir_.file("d");
+  mkdir(run.c_str(), 0700);
+  // what, XDG_RUNTIME_DIR, TMPDIR, temp and tmp (both empty or unset), the base
+  const std::tuple<const char *, const char *, const char *, const char *, std::string> cases[] = {
+      {"the runtime directory", run.c_str(), tmpDir.c_str(), nullptr, run},
+      {"TMPDIR without one", nullptr, tmpDir.c_str(), nullptr, tmpDir},
+      {"empty temp and tmp count as unset", run.c_str(), nullptr, "", run},
+  };
+  for (const auto &[what, runtime, tmpDirValue, empty, base] : cases) {
+    SCOPED_TRACE(what);
+    ScopedEnv runtimeValue("XDG_RUNTIME_DIR", runtime), tmpDirSet("TMPDIR", tmpDirValue);
+    ScopedEnv temp("Temp", empty), tmp("TMP", empty);
+    EXPECT_EQ(su_CreateTempDirectory(), (base + "\\" + pid_ + "\\").c_str());
+    EXPECT_TRUE(isDirectory(base + "/" + pid_));
+    rmdir((base + "/" + pid_).c_str());
+  }
+  EXPECT_STREQ(vlx::getenv("temp"), "/tmp");
+  // Only the library's look-up answers; tmp stays unset, and so does the process's TEMP.
+  EXPECT_EQ(vlx::getenv("tmp"), nullptr);
+  EXPECT_EQ(std::getenv("TEMP"), nullptr);
+}
+
+// With a shared base another user can plant the name before the process runs. Only a real
+// directory of this user's, closed to everyone else, in a base where no one else may rename
+// it, is handed out; anything else gives what no base gives.
+TEST_F(TempDirTest, AnythingAnotherUserCouldReachIsRefused) {
+  const std::string elsewhere = dir_.file("elsewhere");
+  mkdir(elsewhere.c_str(), 0700);
+  const mode_t oldMask = umask(0);
+  // what, how the base is prepared (the planted entry named `entry`), whether it is handed out
+  const std::tuple<const char *, std::function<void(const std::string &, const std::string &)>,
+                   bool>
+      cases[] = {
+          {"a link to a directory",
+           [&](auto &, auto &entry) { symlink(elsewhere.c_str(), entry.c_str()); }, false},
+          {"a dangling link",
+           [&](auto &base, auto &entry) { symlink((base + "/made").c_str(), entry.c_str()); },
+           false},
+          {"a directory open to everyone", [](auto &, auto &entry) { mkdir(entry.c_str(), 0777); },
+           false},
+          {"a directory the group may read",
+           [](auto &, auto &entry) { mkdir(entry.c_str(), 0750); }, false},
+          {"another user's directory",
+           [](auto &, auto &entry) {
+             mkdir(entry.c_str(), 0700);
+             chown(entry.c_str(), 65534, 65534);
+           },
+           false},
+          {"a file", [](auto &, auto &entry) { writeFile(entry, ""); }, false},
+          // Anyone may rename entries there, the directory made just now included.
+          {"a base open to everyone", [](auto &base, auto &) { chmod(base.c_str(), 0777); }, false},
+          // The sticky bit keeps entries to their owners, as in /tmp.
+          {"a shared sticky base", [](auto &base, auto &) { chmod(base.c_str(), 01777); }, true},
+          {"a directory of the user's from an earlier process of that number",
+           [](auto &, auto &entry) { mkdir(entry.c_str(), 0700); }, true},
+      };
+  int row = 0;
+  for (const auto &[what, plant, handedOut] : cases) {
+    SCOPED_TRACE(what);
+    // Only root can give a directory to another user (CI runs as root).
+    if (std::string(what) == "another user's directory" && geteuid() != 0)
+      continue;
+    const std::string base = dir_.file("base" + std::to_string(row++));
+    const std::string entry = base + "/" + pid_;
+    mkdir(base.c_str(), 0755);
+    plant(base, entry);
+    ScopedEnv temp("TEMP", base.c_str());
+    const std::string expected = handedOut ? base + "\\" + pid_ + "\\" : "";
+    EXPECT_EQ(su_CreateTempDirectory(), expected.c_str());
+    // Nothing is made through a link.
+    EXPECT_EQ(entries(elsewhere), std::set<std::string>{});
+    EXPECT_FALSE(exists(base + "/made"));
+  }
+  umask(oldMask);
 }
 
 } // namespace

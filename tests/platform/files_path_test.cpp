@@ -1,10 +1,16 @@
-// Windows paths to POSIX paths: separators, rooted paths and drive letters.
+// Windows paths to POSIX paths: separators, rooted paths, drive letters and `..` at a root.
 #include "platform/posix/files/path_map.h"
 #include "support/temp_env.h"
 
+#include <velmora/win32.h>
+
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
+#include <utility>
 
 using namespace vlx::test;
 using vlx::posix::mapPath;
@@ -32,12 +38,42 @@ TEST_F(PathMapping, SeparatorsRootsAndDrives) {
       {"", ERROR_PATH_NOT_FOUND, ""},
       // A colon elsewhere is no drive.
       {"ab:c", ERROR_SUCCESS, "ab:c"},
+      // `.` and `..` resolve in the text, and `..` stops at the drive's root or at `/`.
+      {"C:\\..\\..\\etc", ERROR_SUCCESS, t + "/etc"},
+      {"c:\\sub\\..\\..\\a.txt", ERROR_SUCCESS, t + "/a.txt"},
+      {"C:..\\x", ERROR_SUCCESS, t + "/x"},
+      {"C:\\sub\\.\\deep\\..\\", ERROR_SUCCESS, t + "/sub/"},
+      {"C:\\sub\\..", ERROR_SUCCESS, t},
+      {"z:\\..\\etc", ERROR_SUCCESS, "/etc"},
+      {"\\..\\..\\etc", ERROR_SUCCESS, "/etc"},
+      // Relative to the current directory, which `..` may leave on Windows too.
+      {"rel\\..\\..\\x", ERROR_SUCCESS, "rel/../../x"},
   };
   for (const auto &[windows, error, expected] : cases) {
     SCOPED_TRACE(windows);
     std::string posix = "stale";
     EXPECT_EQ(mapPath(windows, posix), error);
     EXPECT_EQ(posix, expected);
+  }
+}
+
+// Whatever links lie below the drive, `..` does not climb out of it.
+TEST_F(PathMapping, DotDotDoesNotLeaveTheDriveThroughALink) {
+  mkdir(dir_.file("drive").c_str(), 0755);
+  mkdir(dir_.file("outside").c_str(), 0755);
+  mkdir(dir_.file("outside/deep").c_str(), 0755);
+  ASSERT_EQ(symlink(dir_.file("outside/deep").c_str(), dir_.file("drive/link").c_str()), 0);
+  std::ofstream(dir_.file("outside/secret.txt")) << "x";
+  std::ofstream(dir_.file("drive/inside.txt")) << "x";
+  ScopedEnv drive("VELMORA_DRIVE_X", dir_.file("drive").c_str());
+  const std::pair<const char *, bool> cases[] = {
+      {"X:\\..\\outside\\secret.txt", false},
+      {"X:\\link\\..\\secret.txt", false},
+      {"X:\\link\\..\\inside.txt", true},
+  };
+  for (const auto &[path, found] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES, found);
   }
 }
 

@@ -37,6 +37,7 @@ TEST_F(VlxTest, BackupMakeThenResolve) {
   EXPECT_EQ(read(backup), "v1");
   // Backslashes reach the same file; output comes back with '/'.
   EXPECT_EQ(ok({"backup", "resolve", backslashed(gear)}), backup + "\n");
+  fails({"backup", "resolve", dir_.file(std::string(5000, 'x') + ".txt")}, "longer than");
 
   // What a read-only backup keeps is the library's; here the message.
   fs::permissions(backup, fs::perms::owner_write, fs::perm_options::remove);
@@ -56,13 +57,23 @@ TEST_F(VlxTest, BackupCountOtherThanOneMakesNoCopy) {
 }
 
 TEST_F(VlxTest, TempPrintsTheScratchDirectoryItMade) {
-  // The scratch base variables unset in every spelling; TMPDIR points into the test's directory.
+  // The scratch base variables unset in every spelling: TMPDIR, the test's directory, serves.
   test::ScopedEnv temp("temp", nullptr), upperTemp("TEMP", nullptr), tmp("tmp", nullptr),
-      upperTmp("TMP", nullptr), tmpDir("TMPDIR", dir_.path().c_str());
-  fails({"temp"}, "neither temp nor tmp is set");
+      upperTmp("TMP", nullptr), runtime("XDG_RUNTIME_DIR", nullptr),
+      tmpDir("TMPDIR", dir_.path().c_str());
+  const std::string made = ok({"temp"});
+  ASSERT_EQ(made.rfind(dir_.path(), 0), 0u) << made;
+  EXPECT_TRUE(std::regex_match(made.substr(dir_.path().size()), std::regex("/vlx[0-9]+/\n")))
+      << made;
+
   const std::string base = dir_.file("base");
   test::ScopedEnv setBase("temp", base.c_str());
+  fails({"temp"}, "cannot be created");
   fs::create_directory(base);
+  // Anyone may rename what lies in it: the directory made there is not handed out.
+  fs::permissions(base, fs::perms::all);
+  fails({"temp"}, "where other users may rename it");
+  fs::permissions(base, fs::perms::owner_all);
   // A run prints <base>/vlx<pid>/ and the name given, having made only the directory.
   const std::string named = ok({"temp", "gear.tmp"});
   ASSERT_EQ(named.rfind(base, 0), 0u) << named;

@@ -141,10 +141,11 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto *tempCmd = app.add_subcommand(
       "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
-              "any letter case), creating it when missing, or with FILE the path of that file in "
+              "any letter case; neither set: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp), "
+              "creating it when missing, or with FILE the path of that file in "
               "it (no file is created). The directory is per process: <pid> is this vlx "
-              "process's id, so each run prints a new one, left in place. Exit 1 when neither "
-              "variable is set or the directory cannot be made.");
+              "process's id, so each run prints a new one, left in place. Exit 1 when the "
+              "directory cannot be made or is not private to you.");
   auto *tempFile = tempCmd->add_option("FILE", value, "A bare file name, e.g. gear.tmp");
 
   auto *backupCmd = app.add_subcommand(

@@ -9,6 +9,8 @@
 #include <velmora/win32.h>
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vlx::cli {
@@ -154,20 +156,33 @@ void listFiles(std::ostream &out, const std::string &dir, const std::string &ext
     out << names.GetNext(pos).GetString() << '\n';
 }
 
+// Why the library handed out no scratch directory: what lies at its place, or its base.
+std::string refusedScratchDirectory() {
+  const char *temp = vlx::getenv("temp");
+  const std::string base = temp != nullptr && *temp != '\0' ? temp : vlx::getenv("tmp");
+  const std::string entry = toPosixPath(base + "\\vlx" + std::to_string(getpid()));
+  struct stat st;
+  std::string why = "lies where other users may rename it (make " + quoted(base) +
+                    " writable only by you, or sticky)";
+  if (lstat(entry.c_str(), &st) != 0)
+    why = "cannot be created (is its parent missing or read-only?)";
+  else if (S_ISLNK(st.st_mode))
+    why = "is a symbolic link";
+  else if (!S_ISDIR(st.st_mode))
+    why = "is not a directory";
+  else if (st.st_uid != geteuid())
+    why = "belongs to another user";
+  else if ((st.st_mode & 077) != 0)
+    why = "is open to other users";
+  return "no private scratch directory: " + quoted(entry) + " " + why;
+}
+
 void tempShow(std::ostream &out, const std::optional<std::string> &fileName) {
   const CString directory = su_CreateTempDirectory();
   if (directory.IsEmpty())
-    throw Failure("no temporary directory: neither temp nor tmp is set (try TEMP=/tmp)");
-  // The library does not report a failed creation, nor a file in the directory's place.
-  const std::string shown = toPosixPath(directory.GetString());
-  DWORD attributes = GetFileAttributesA(withoutFinalBackslash(directory.GetString()).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    throw Failure("cannot create the scratch directory " + quoted(shown) +
-                  " (is its parent missing or read-only?)");
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    throw Failure("the scratch directory " + quoted(shown) + " is taken by a file");
+    throw Failure(refusedScratchDirectory());
   if (!fileName) {
-    out << shown << '\n';
+    out << toPosixPath(directory.GetString()) << '\n';
     return;
   }
   out << toPosixPath(su_CreateTempFilePath(fileName->c_str()).GetString()) << '\n';
@@ -188,11 +203,11 @@ void backupMake(std::ostream &out, const std::string &file) {
 
 void backupResolve(std::ostream &out, const std::string &file) {
   const std::string path = toLibraryPath(file);
-  // The call writes without a limit: room for the longest text it can form from these parts.
-  const BackupParts parts(path);
-  std::vector<char> result(3 * path.size() + static_cast<size_t>(parts.prefix.GetLength()) +
-                           MAX_PATH);
+  std::vector<char> result(MAX_PATH);
   su_ResolveToBackupFile(path.c_str(), result.data());
+  if (result[0] == '\0')
+    throw Failure("cannot resolve " + quoted(file) + ": the result would be longer than " +
+                  std::to_string(MAX_PATH - 1) + " bytes");
   out << toPosixPath(result.data()) << '\n';
 }
 

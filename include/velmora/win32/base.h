@@ -3,6 +3,7 @@
 
 #include <velmora/export.h>
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -72,7 +73,13 @@ static_assert(sizeof(WORD) == 2 && sizeof(BYTE) == 1, "WORD is 16-bit");
 #ifndef FALSE
 #define FALSE 0
 #endif
-#define MAX_PATH 260
+// Windows bounds a path by 260 characters; here the system's own limit (terminator included), so
+// that a buffer sized as documented holds any path the system accepts.
+#ifdef PATH_MAX
+#define MAX_PATH PATH_MAX
+#else
+#define MAX_PATH 4096
+#endif
 
 typedef struct _FILETIME {
   DWORD dwLowDateTime;

@@ -30,7 +30,8 @@ typedef struct _WIN32_FIND_DATAA {
   DWORD nFileSizeLow;
   DWORD dwReserved0;
   DWORD dwReserved1;
-  CHAR cFileName[MAX_PATH];
+  // Windows's 260 (not MAX_PATH here): a name, at most NAME_MAX (255) bytes, always fits.
+  CHAR cFileName[260];
   CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 typedef WIN32_FIND_DATAA WIN32_FIND_DATA;

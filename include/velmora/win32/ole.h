@@ -30,8 +30,8 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeo
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 #define SEVERITY_SUCCESS 0
 #define SEVERITY_ERROR 1
 #define FACILITY_NULL 0
@@ -39,20 +39,22 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define FACILITY_ITF 4
 #define FACILITY_WIN32 7
 #define MAKE_HRESULT(sev, fac, code)                                                               \
-  ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
-#define MAKE_SCODE(sev, fac, code) ((SCODE)MAKE_HRESULT(sev, fac, code))
+  static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) | (static_cast<uint32_t>(fac) << 16) |   \
+                       static_cast<uint32_t>(code))
+#define MAKE_SCODE(sev, fac, code) static_cast<SCODE>(MAKE_HRESULT(sev, fac, code))
 #define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define SCODE_CODE(sc) ((sc)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1FFF)
 #define SCODE_FACILITY(sc) (((sc) >> 16) & 0x1FFF)
 #define HRESULT_SEVERITY(hr) (((hr) >> 31) & 0x1)
 #define HRESULT_FROM_WIN32(x)                                                                      \
-  ((HRESULT)(x) <= 0 ? ((HRESULT)(x))                                                              \
-                     : ((HRESULT)(((uint32_t)(x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+  (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                                          \
+                                : static_cast<HRESULT>((static_cast<uint32_t>(x) & 0x0000FFFF) |   \
+                                                       (FACILITY_WIN32 << 16) | 0x80000000))
 
-#define VLX_HR(x) ((HRESULT)(uint32_t)(x))
-#define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
+#define VLX_HR(x) static_cast<HRESULT>(static_cast<uint32_t>(x))
+#define S_OK static_cast<HRESULT>(0)
+#define S_FALSE static_cast<HRESULT>(1)
 #define E_NOTIMPL VLX_HR(0x80004001)
 #define E_NOINTERFACE VLX_HR(0x80004002)
 #define E_POINTER VLX_HR(0x80004003)

@@ -45,7 +45,7 @@ void fillFindData(const char *name, const struct stat &st, WIN32_FIND_DATAA &dat
     data.nFileSizeLow = static_cast<DWORD>(size);
   }
   // Names are at most NAME_MAX (255) bytes; the cut only guards the buffer.
-  std::size_t length = std::min<std::size_t>(std::strlen(name), MAX_PATH - 1);
+  std::size_t length = std::min<std::size_t>(std::strlen(name), sizeof data.cFileName - 1);
   std::memcpy(data.cFileName, name, length);
 }
 

@@ -1,6 +1,7 @@
 // Path mapping from Windows text to POSIX paths.
 #include "platform/posix/files/path_map.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -25,6 +26,33 @@ bool driveRoot(char letter, std::string &root) {
   return false;
 }
 
+// Appends the components of `text` below `path`, which holds a root. Windows resolves `.` and
+// `..` in the text before the file system sees it, and `..` stops at the root: a drive's
+// directory cannot be left that way, whatever links lie below it.
+void appendBelowRoot(std::string_view text, std::string &path) {
+  const std::string::size_type rootLength = path.size();
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    std::string::size_type end = start;
+    while (end < text.size() && !isSeparator(text[end]))
+      ++end;
+    std::string_view component = text.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".")
+      continue;
+    if (component == "..") {
+      if (path.size() > rootLength)
+        path.erase(std::max(path.rfind('/'), rootLength));
+      continue;
+    }
+    if (path.back() != '/')
+      path += '/';
+    path += component;
+  }
+  if (!text.empty() && isSeparator(text.back()) && path.back() != '/')
+    path += '/';
+}
+
 } // namespace
 
 DWORD mapPath(const char *winPath, std::string &posixPath) {
@@ -35,22 +63,22 @@ DWORD mapPath(const char *winPath, std::string &posixPath) {
   if (text.empty())
     return ERROR_PATH_NOT_FOUND;
 
+  std::string root = "/";
   if (text.size() >= 2 && text[1] == ':' && std::isalpha(static_cast<unsigned char>(text[0]))) {
-    std::string root;
     if (!driveRoot(text[0], root))
       return ERROR_PATH_NOT_FOUND;
+    // "X:name" is relative to the drive's root as well.
     text.remove_prefix(2);
-    // The drive's root stands before the rest; "X:name" is relative to it as well.
     while (root.size() > 1 && root.back() == '/')
       root.pop_back();
-    posixPath = root;
-    if (!text.empty() && !isSeparator(text.front()) && root != "/")
-      posixPath += '/';
-    else if (!text.empty() && isSeparator(text.front()) && root == "/")
-      text.remove_prefix(1);
+  } else if (!isSeparator(text.front())) {
+    // Relative to the current directory, which Windows too lets `..` leave.
+    for (char c : text)
+      posixPath += c == '\\' ? '/' : c;
+    return ERROR_SUCCESS;
   }
-  for (char c : text)
-    posixPath += c == '\\' ? '/' : c;
+  posixPath = root;
+  appendBelowRoot(text, posixPath);
   return ERROR_SUCCESS;
 }
 
