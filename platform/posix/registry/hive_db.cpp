@@ -34,6 +34,8 @@ namespace {
 constexpr int kApplicationId = 0x564c5852; // "VLXR"
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
+// Rows an enumeration step reads ahead (the LIMIT of the value queries).
+constexpr size_t kValuesAhead = 8;
 
 // Why the latest write on this thread was refused, for takeRegistryWriteError().
 thread_local LONG lastWriteError = ERROR_SUCCESS;
@@ -74,8 +76,8 @@ const char *const kStmtSql[] = {
     "SELECT name, folded, written FROM keys WHERE parent=?1 AND folded>?2 ORDER BY folded LIMIT 1",
     "SELECT name, folded, written FROM keys WHERE parent=?1 ORDER BY folded",
     "SELECT type, data FROM vals WHERE key=?1 AND folded=?2",
-    "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
-    "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 1",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 8 OFFSET ?2",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 8",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
     "FROM vals WHERE key=?1",
@@ -764,9 +766,9 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
   if (valueCursorGen_ == generation_ && valueCursorKey_ == key &&
-      sameName(name, valueCursorRow_.name)) {
-    *type = valueCursorRow_.type;
-    *data = valueCursorRow_.data;
+      valueLast_ < valuesAhead_.size() && sameName(name, valuesAhead_[valueLast_].name)) {
+    *type = valuesAhead_[valueLast_].type;
+    *data = valuesAhead_[valueLast_].data;
     return ERROR_SUCCESS;
   }
   std::string folded = foldName(name);
@@ -781,24 +783,32 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
 }
 
 LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
-  bool next = valueCursorGen_ == generation_ && valueCursorKey_ == key &&
-              index == valueCursorIndex_ + 1 && index > 0;
-  Query q(db_, stmt(next ? kValueAfter : kValueAt), key,
-          next ? valueCursorId_ : static_cast<int64_t>(index));
-  int rc = q.step();
-  if (rc == SQLITE_DONE)
-    return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW)
-    return fail(rc);
-  row->id = q.integer(0);
-  row->name = q.blob(1);
-  row->type = static_cast<DWORD>(q.integer(2));
-  row->data = q.blob(3);
-  valueCursorKey_ = key;
-  valueCursorIndex_ = index;
-  valueCursorId_ = row->id;
-  valueCursorGen_ = generation_;
-  valueCursorRow_ = *row;
+  const bool current = valueCursorGen_ == generation_ && valueCursorKey_ == key;
+  const size_t fetched = valuesAhead_.size();
+  if (!current || index < valueCursorFirst_ || index >= valueCursorFirst_ + fetched) {
+    // Fewer rows than asked for: the key has no more after them.
+    if (current && index >= valueCursorFirst_ + fetched && fetched < kValuesAhead)
+      return ERROR_NO_MORE_ITEMS;
+    // Past the rows read ahead: go on after the last of them, else count from the start.
+    bool next = current && fetched > 0 && index == valueCursorFirst_ + fetched;
+    Query q(db_, stmt(next ? kValueAfter : kValueAt), key,
+            next ? valuesAhead_.back().id : static_cast<int64_t>(index));
+    std::vector<ValueRow> rows;
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+      rows.push_back(
+          ValueRow{q.integer(0), q.blob(1), static_cast<DWORD>(q.integer(2)), q.blob(3)});
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+    valuesAhead_ = std::move(rows);
+    valueCursorFirst_ = index;
+    valueCursorKey_ = key;
+    valueCursorGen_ = generation_;
+    if (valuesAhead_.empty())
+      return ERROR_NO_MORE_ITEMS;
+  }
+  valueLast_ = index - valueCursorFirst_;
+  *row = valuesAhead_[valueLast_];
   return ERROR_SUCCESS;
 }
 

@@ -203,13 +203,13 @@ private:
   DWORD subkeyCursorIndex_ = 0;
   std::string subkeyCursorName_;
   uint64_t subkeyCursorGen_ = 0;
+  // Values are read a few rows ahead: those from index valueCursorFirst_ on; the one returned
+  // last is also what a read by its name right after (as a reset does) gets without a query.
   KeyId valueCursorKey_ = 0;
-  DWORD valueCursorIndex_ = 0;
-  int64_t valueCursorId_ = 0;
+  DWORD valueCursorFirst_ = 0;
+  std::vector<ValueRow> valuesAhead_;
+  size_t valueLast_ = 0;
   uint64_t valueCursorGen_ = 0;
-  // The value that step fetched, so that reading it by name next (as a reset does) costs no
-  // query.
-  ValueRow valueCursorRow_;
 };
 
 // Test hooks.
