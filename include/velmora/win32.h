@@ -2,8 +2,8 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <ole2.h>
 #include <windows.h>
+#include <ole2.h>
 #else
 #include <velmora/win32/base.h>
 #include <velmora/win32/files.h>
