@@ -94,7 +94,8 @@ public:
   void close();
   void abandonAfterFork();
 
-  // Changes whenever what reads may return can have changed (new snapshot, a write).
+  // Changes whenever what reads may return can have changed: a write, or a new snapshot that
+  // sees another connection's commit.
   uint64_t generation() const { return generation_; }
 
   LONG beginRead();
@@ -153,6 +154,7 @@ private:
     kDeleteKeyValues,
     kHasSubkeys,
     kTouch,
+    kDataVersion,
     kStmtCount
   };
 
@@ -191,6 +193,7 @@ private:
   LONG batchError_ = ERROR_SUCCESS;   // a failure that already undid the batch
   std::unordered_set<KeyId> touched_; // keys the batch changed, stamped at its commit
   uint64_t generation_ = 1;
+  int64_t dataVersion_ = -1; // PRAGMA data_version at the last snapshot's start
 
   // Keys found or made in the current read view (a snapshot, or the write transaction of a
   // batch), so that opening the same keys again, as a reset does for every value, costs no
