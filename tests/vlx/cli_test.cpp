@@ -5,6 +5,7 @@
 #include <vlx/errors.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace vlx::cli {
@@ -176,6 +177,32 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   RunResult r = vlx({"reg", "check"}); // every hive's line, then the count
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("vlx: 1 hive is damaged"), std::string::npos) << r.output;
+
+  // A FIFO in the hive's place is reported, not waited on.
+  std::filesystem::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  r = vlx({"reg", "check"});
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("DAMAGED: is not a regular file"), std::string::npos) << r.output;
+}
+
+// A damaged user hive: the machine's value is read, and a write says why it was refused; one
+// warning names the hive.
+TEST_F(VlxTest, DamagedUserHiveFallsBackToTheMachine) {
+  ok({"pref", "set", "--machine", "General", "Units", "mm"});
+  std::filesystem::create_directory(dir_.file("user.db"));
+  const std::string warning =
+      "vlx: warning: the HKEY_CURRENT_USER hive " + dir_.file("user.db") +
+      " is damaged (is a directory); it reads as empty and refuses writes\n";
+  EXPECT_EQ(ok({"pref", "get", "General", "Units"}), "mm\n" + warning);
+  RunResult r = vlx({"pref", "set", "General", "Units", "cm"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, warning + "vlx: cannot write HKEY_CURRENT_USER\\Software\\Velmora\\General: "
+                                "registry file damaged\n");
+  r = vlx({"pref", "reset"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, warning + "vlx: cannot reset HKEY_CURRENT_USER\\Software\\Velmora: "
+                                "registry file damaged\n");
 }
 
 } // namespace

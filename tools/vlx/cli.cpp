@@ -4,6 +4,7 @@
 #include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
+#include "reg_store.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,6 +36,13 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e) {
   if (current->get_require_subcommand_min() > 0 && !rest.empty())
     return "unknown command '" + rest.front() + "' for '" + path + "'";
   return oneLine(e.what());
+}
+
+// Once for each hive the command found damaged or unreadable, before any failure line.
+void noticeUnusableHives(std::ostream &err) {
+  for (const HiveCheck &hive : unusableHives())
+    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << oneLine(hive.path)
+        << " is damaged (" << oneLine(hive.what) << "); it reads as empty and refuses writes\n";
 }
 
 const char *const kTypeHelp = "Value type: int, double or string";
@@ -262,14 +270,17 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     }
   } catch (const Failure &f) {
     out << std::flush;
+    noticeUnusableHives(err);
     err << "vlx: " << oneLine(f.what()) << std::endl;
     return f.exitStatus;
   } catch (const std::exception &e) {
     out << std::flush;
+    noticeUnusableHives(err);
     err << "vlx: " << oneLine(e.what()) << std::endl;
     return 1;
   }
   out << std::flush;
+  noticeUnusableHives(err);
   return 0;
 }
 
