@@ -21,6 +21,11 @@
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
 #define FILE_ATTRIBUTE_ENCRYPTED 0x00004000
 
+// Errors of the file calls beyond the common ones, spelled as elsewhere so that both may be seen.
+#ifndef ERROR_BAD_NETPATH
+#define ERROR_BAD_NETPATH 53L
+#endif
+
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
