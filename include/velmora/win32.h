@@ -16,3 +16,4 @@
 
 // The run-time library is not part of <windows.h>: declared here for both systems.
 #include <velmora/win32/crt.h>
+#include <velmora/win32/names.h>
