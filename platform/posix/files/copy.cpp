@@ -152,12 +152,11 @@ using namespace vlx::posix;
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   std::string from;
   std::string to;
-  if (DWORD error = mapPath(lpExistingFileName, from))
+  PathFacts toFacts;
+  if (DWORD error = mapFilePath(lpExistingFileName, from))
     return fail(error, FALSE);
-  if (DWORD error = mapPath(lpNewFileName, to))
+  if (DWORD error = mapFilePath(lpNewFileName, to, &toFacts))
     return fail(error, FALSE);
-  if (hasWildcards(from) || hasWildcards(to))
-    return fail(ERROR_INVALID_NAME, FALSE);
 
   const FileSyscalls &sys = fileSyscalls();
   // Non-blocking so that a FIFO in the source's place cannot hang the call.
@@ -171,6 +170,9 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   if (!S_ISREG(source.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
 
+  // Copied into NUL is discarded; nothing may be renamed over the device.
+  if (toFacts.device)
+    return TRUE;
   struct stat target;
   if (sys.lstatPath(to.c_str(), &target) == 0) {
     if (bFailIfExists)

@@ -30,6 +30,8 @@ struct FileHandle {
   int fd;
   DWORD access; // kRead and kWrite bits
   std::vector<LockedRange> locks;
+  // A folder opened with backup semantics: times and information, no data.
+  bool directory = false;
 };
 
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
@@ -55,6 +57,14 @@ FileHandle *usable(HANDLE handle, DWORD access) {
     return fail(ERROR_INVALID_HANDLE, static_cast<FileHandle *>(nullptr));
   if ((file->access & access) != access)
     return fail(ERROR_ACCESS_DENIED, static_cast<FileHandle *>(nullptr));
+  return file;
+}
+
+// usable, for the calls on a file's data, which a folder handle does not have.
+FileHandle *usableFile(HANDLE handle, DWORD access) {
+  FileHandle *file = usable(handle, access);
+  if (file && file->directory)
+    return fail(ERROR_INVALID_FUNCTION, static_cast<FileHandle *>(nullptr));
   return file;
 }
 
@@ -84,6 +94,22 @@ bool overlaps(const LockedRange &a, const LockedRange &b) {
   if (bLast < b.offset)
     bLast = UINT64_MAX;
   return a.offset <= bLast && b.offset <= aLast;
+}
+
+// A handle to the folder at `path`, which exists.
+HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTES security,
+                     bool create) {
+  const bool inherit = security && security->bInheritHandle;
+  int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
+  if (fd < 0)
+    return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
+  auto *handle = new (std::nothrow) FileHandle{fd, access & (kRead | kWrite), {}, true};
+  if (!handle) {
+    fileSyscalls().close(fd);
+    return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
+  }
+  SetLastError(create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return remember(handle);
 }
 
 } // namespace
@@ -127,12 +153,21 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   const bool existed = sys.statPath(path.c_str(), &st) == 0;
+  const bool backup = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    // Only backup semantics open a folder, and only as it is.
+    if (!backup || truncate)
+      return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if (exclusive)
+      return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    return openDirectory(path, dwDesiredAccess, lpSecurityAttributes, create);
+  }
   if (existed) {
     if (exclusive)
       return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-    // Windows opens a directory only with backup semantics, which files never ask for here;
-    // pipes and sockets do not exist on its disks, and opening a pipe could wait for a writer.
-    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    // Pipes and sockets do not exist on Windows' disks, and opening a pipe could wait for a
+    // writer.
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     // Read-only means no write bit for the owner; checked here because root passes any mode.
     if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate))
@@ -148,6 +183,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     flags |= O_EXCL;
   if (truncate)
     flags |= O_TRUNC;
+  if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH)
+    flags |= O_DSYNC;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   int fd = sys.open(path.c_str(), flags, mode);
   if (fd < 0)
@@ -172,7 +209,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped) {
   if (lpNumberOfBytesRead)
     *lpNumberOfBytesRead = 0;
-  FileHandle *file = usable(hFile, kRead);
+  FileHandle *file = usableFile(hFile, kRead);
   if (!file)
     return FALSE;
   if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead != 0))
@@ -200,7 +237,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped) {
   if (lpNumberOfBytesWritten)
     *lpNumberOfBytesWritten = 0;
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite != 0))
@@ -223,7 +260,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return INVALID_SET_FILE_POINTER;
   // With a high part the two make one signed 64-bit distance; without, the low part is signed.
@@ -261,7 +298,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return INVALID_FILE_SIZE;
   struct stat st;
@@ -275,7 +312,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   if (fileSyscalls().fsync(file->fd) != 0)
@@ -284,7 +321,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   off_t position = fileSyscalls().lseek(file->fd, 0, SEEK_CUR);
@@ -295,7 +332,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 
 BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                      DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return FALSE;
   const LockedRange range{join(dwFileOffsetLow, dwFileOffsetHigh),
@@ -317,7 +354,7 @@ BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh
 
 BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                        DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return FALSE;
   const LockedRange range{join(dwFileOffsetLow, dwFileOffsetHigh),
@@ -369,7 +406,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
-    auto *copy = new (std::nothrow) FileHandle{fd, access, {}};
+    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory};
     if (!copy) {
       fileSyscalls().close(fd);
       return fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);

@@ -144,11 +144,10 @@ DWORD mapPath(const char *winPath, std::string &posixPath, PathFacts *factsOut) 
   PathFacts facts;
   if (factsOut)
     *factsOut = facts;
-  if (!winPath)
-    return ERROR_INVALID_PARAMETER;
-  std::string_view text(winPath);
-  if (text.empty())
+  // No text names no path, as the empty text does.
+  if (!winPath || !*winPath)
     return ERROR_PATH_NOT_FOUND;
+  std::string_view text(winPath);
 
   DWORD error = ERROR_SUCCESS;
   if (text.size() >= 4 && text.substr(0, 4) == "\\\\?\\") {
