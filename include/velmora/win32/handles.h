@@ -48,6 +48,11 @@
 // locked range exactly) and are open-file-description locks, which other handles and processes
 // see; a handle without write access takes a shared one.
 extern "C" {
+VLX_WIN32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess,
+                                        DWORD dwShareMode,
+                                        LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                        DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                        HANDLE hTemplateFile);
 VLX_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                         DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,

@@ -190,6 +190,38 @@ DWORD mapPath(const char *winPath, std::string &posixPath, PathFacts *factsOut) 
   return ERROR_SUCCESS;
 }
 
+std::string fullPathText(std::string_view text, const std::string &currentDirectory) {
+  if (text.substr(0, 4) == "\\\\?\\")
+    return std::string(text);
+  std::string prefix;
+  std::string rest;
+  char separator;
+  if (isDrive(text)) {
+    prefix = std::string(text.substr(0, 2)) + "\\";
+    separator = '\\';
+    rest = text.substr(2);
+  } else if (isSeparator(text.front())) {
+    separator = text.front();
+    prefix = separator;
+    rest = text.substr(1);
+  } else {
+    // The current directory is a POSIX path; `..` may climb out of it up to `/`.
+    separator = '/';
+    prefix = "/";
+    rest = currentDirectory + "/" + std::string(text);
+  }
+  const std::string_view last = text.substr(text.find_last_of("\\/") + 1);
+  if (!deviceName(last).empty())
+    return "\\\\.\\" + std::string(deviceName(last));
+  std::string path = "/";
+  PathFacts unused;
+  appendBelowRoot(rest, 1, path, unused);
+  for (char &c : path)
+    if (c == '/')
+      c = separator;
+  return prefix + path.substr(1);
+}
+
 bool hasWildcards(std::string_view text) {
   return text.find_first_of("*?<>\"") != std::string_view::npos;
 }

@@ -38,6 +38,12 @@ bool hasWildcards(std::string_view text);
 // mapPath for a path that names one file: ERROR_INVALID_NAME when it holds wildcards.
 DWORD mapFilePath(const char *winPath, std::string &posixPath, PathFacts *facts = nullptr);
 
+// The full form of a path as GetFullPathNameA gives it: `.` and `..` resolved and the last
+// component's trailing dots and spaces dropped, a drive path kept with its letter and `\`, a
+// rooted one with the separator it starts with, a relative one below the current directory
+// (a POSIX path, with `/`). After `\\?\` the text stands as it is.
+std::string fullPathText(std::string_view text, const std::string &currentDirectory);
+
 // The directory part of a POSIX path ("." for a bare name, "/" at the root).
 std::string parentDirectory(const std::string &posixPath);
 
