@@ -8,3 +8,4 @@
 #include <velmora/afx/module.h>
 #include <velmora/afx/file.h>
 #include <velmora/afx/resources.h>
+#include <velmora/afx/class_id.h>

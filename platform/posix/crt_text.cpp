@@ -1,10 +1,12 @@
-// The run-time library's text calls for 16-bit text: wcstombs to UTF-8 and _mbsicmp.
+// The run-time library's text calls for 16-bit text: wcstombs, mbstowcs (UTF-8) and _mbsicmp.
 #include <velmora/win32.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 namespace vlx {
 
@@ -45,6 +47,35 @@ size_t wcstombs(char *dest, const WCHAR *src, size_t count) {
   std::memcpy(dest, text.data(), n);
   if (n < count)
     dest[n] = '\0';
+  return n;
+}
+
+size_t mbstowcs(WCHAR *dest, const char *src, size_t count) {
+  if (!src)
+    return static_cast<size_t>(-1);
+  size_t bytes = std::strlen(src);
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  u_strFromUTF8(nullptr, 0, &length, src, static_cast<int32_t>(bytes), &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status))
+    return static_cast<size_t>(-1);
+  std::u16string text(static_cast<size_t>(length), u'\0');
+  status = U_ZERO_ERROR;
+  u_strFromUTF8(text.data(), length, nullptr, src, static_cast<int32_t>(bytes), &status);
+  if (U_FAILURE(status))
+    return static_cast<size_t>(-1);
+  if (!dest)
+    return text.size();
+  size_t n = text.size();
+  // Never half of a surrogate pair.
+  if (n >= count) {
+    n = count;
+    if (n > 0 && n < text.size() && U16_IS_TRAIL(text[n]))
+      --n;
+  }
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), dest);
+  if (n < count)
+    dest[n] = 0;
   return n;
 }
 

@@ -138,4 +138,19 @@ TEST_F(ProcessTest, ChangesOfOtherProcessesBecomeVisible) {
   EXPECT_EQ(queryDword(held, "v"), ERROR_KEY_DELETED);
 }
 
+TEST_F(ProcessTest, EnumerationSeesAnotherProcessesNewKey) {
+  // A walk index by index keeps its list between calls; another process's commit renews it.
+  ASSERT_EQ(setIn(HKLM, "Software\\Classes\\CLSID\\{1}", "v", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, "Software\\Classes\\CLSID\\{2}", "v", 1), ERROR_SUCCESS);
+  Key classes;
+  ASSERT_EQ(openKey(HKCR, "CLSID", classes), ERROR_SUCCESS);
+  char name[16];
+  ASSERT_EQ(RegEnumKeyA(classes, 0, name, sizeof name), ERROR_SUCCESS);
+  ASSERT_EQ(RegEnumKeyA(classes, 1, name, sizeof name), ERROR_SUCCESS);
+  ASSERT_EQ(reap(spawn([] { return setIn(HKLM, "Software\\Classes\\CLSID\\{3}", "v", 1); })), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(RegEnumKeyA(classes, 2, name, sizeof name), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "{3}");
+}
+
 } // namespace

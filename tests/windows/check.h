@@ -34,6 +34,8 @@ std::string readFile(const std::string &path);
 
 void checkLibrary();
 void checkWildcards();
+void checkAddins();
+void checkLanguage(const char *expectedId, const char *expectedSubdir);
 
 } // namespace vlx::check
 

@@ -1,6 +1,7 @@
 // Command-line parsing of vlx (CLI11) and the dispatch to its commands.
 #include "cli.h"
 
+#include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
 
@@ -153,6 +154,8 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
 
+  auto runAddinCommand = addAddinCommands(app);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -164,6 +167,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
   try {
+    runAddinCommand(out);
     if (*get) {
       std::optional<PrefType> t;
       if (given(getType))

@@ -11,6 +11,7 @@
 namespace vlx {
 // The CRT's own lookup already ignores the case of the name.
 using ::getenv;
+using ::mbstowcs;
 using ::wcstombs;
 // The scratch base is the user's own profile directory: what lies in it is the user's.
 inline int isPrivateDirectory(const char *) { return 1; }
@@ -42,6 +43,8 @@ VLX_WIN32_API char *getenv(const char *name);
 // at most `count` bytes and never a partial character, the zero only where it fits; the length
 // without it when `dest` is null; -1 for an unpaired surrogate.
 VLX_WIN32_API size_t wcstombs(char *dest, const char16_t *src, size_t count);
+// Its reverse, UTF-8 to UTF-16, counting 16-bit units; -1 for bytes that are not UTF-8.
+VLX_WIN32_API size_t mbstowcs(char16_t *dest, const char *src, size_t count);
 // 1 when `path` names a directory that only this user can reach and nobody else can swap: no
 // link, owned by the user, no access for group or others, in a directory where no other user
 // may rename entries. The library's check on a shared scratch base; not exported.

@@ -83,6 +83,7 @@ const char *const kStmtSql[] = {
     "DELETE FROM vals WHERE key=?1",
     "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
     "UPDATE keys SET written=?2 WHERE id=?1",
+    "PRAGMA data_version",
 };
 
 // Resets its statement however the caller leaves, so no read keeps a lock by accident.
@@ -455,7 +456,6 @@ void HiveDb::endSnapshot() {
   if (!snapshot_)
     return;
   snapshot_ = false;
-  ++generation_;
   if (db_ && !sqlite3_get_autocommit(db_) && exec(kCommit) != SQLITE_OK)
     exec(kRollback);
 }
@@ -478,7 +478,17 @@ LONG HiveDb::beginRead() {
     return fail(rc);
   snapshot_ = true;
   snapshotStart_ = Clock::now();
-  ++generation_;
+  // Reading the version starts the snapshot. Only another connection's commit moves it (ours
+  // move the generation themselves), so enumeration cursors and merged lists outlive snapshots
+  // that saw no change.
+  Query version(db_, stmt(kDataVersion));
+  rc = version.step();
+  if (rc != SQLITE_ROW)
+    return fail(rc);
+  if (version.integer(0) != dataVersion_) {
+    dataVersion_ = version.integer(0);
+    ++generation_;
+  }
   return ERROR_SUCCESS;
 }
 

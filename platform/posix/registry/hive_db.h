@@ -77,7 +77,8 @@ public:
   void close();
   void abandonAfterFork();
 
-  // Changes whenever what reads may return can have changed (new snapshot, a write).
+  // Changes whenever what reads may return can have changed: a write, or a new snapshot that
+  // sees another connection's commit.
   uint64_t generation() const { return generation_; }
 
   LONG beginRead();
@@ -131,6 +132,7 @@ private:
     kDeleteKeyValues,
     kHasSubkeys,
     kTouch,
+    kDataVersion,
     kStmtCount
   };
 
@@ -161,6 +163,7 @@ private:
   int batchDepth_ = 0;
   LONG batchError_ = ERROR_SUCCESS; // a failure that already undid the batch
   uint64_t generation_ = 1;
+  int64_t dataVersion_ = -1; // PRAGMA data_version at the last snapshot's start
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;
