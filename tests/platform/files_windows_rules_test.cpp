@@ -1,5 +1,6 @@
 // Where the file calls follow Windows rather than POSIX: the long-path prefix, folder handles,
 // DOS devices, trailing dots and spaces, and the errors of odd arguments.
+#include "support/file_call_cases.h"
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 using namespace vlx::test;
 
@@ -28,22 +30,21 @@ HANDLE open(const char *path, DWORD disposition, DWORD flags = 0) {
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, flags, nullptr);
 }
 
-TEST_F(WindowsRules, CreateFileOpensFoldersOnlyWithBackupSemantics) {
+TEST_F(WindowsRules, CreateFileReadsNamesAsWindowsDoes) {
   const DWORD backup = FILE_FLAG_BACKUP_SEMANTICS;
   // path, disposition, flags, the error (ERROR_SUCCESS: a handle)
-  const std::tuple<const char *, DWORD, DWORD, DWORD> cases[] = {
-      {"C:\\temp", OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
-      {"C:\\temp", CREATE_NEW, 0, ERROR_ACCESS_DENIED},
-      {"C:\\temp", CREATE_NEW, backup, ERROR_FILE_EXISTS},
-      {"C:\\temp", CREATE_ALWAYS, backup, ERROR_ACCESS_DENIED},
-      {"C:\\temp", OPEN_EXISTING, backup, ERROR_SUCCESS},
-      {"C:\\temp", OPEN_ALWAYS, backup, ERROR_ALREADY_EXISTS},
-      {"\\\\?\\C:\\temp\\", OPEN_EXISTING, backup, ERROR_SUCCESS},
-      {"C:\\gear.txt", OPEN_EXISTING, backup, ERROR_SUCCESS},
-  };
+  // The rows of the shared table (file_call_cases.h) first.
+  std::vector<std::tuple<std::string, DWORD, DWORD, DWORD>> cases;
+  for (const OpenCase &row : openCases())
+    cases.emplace_back((row.verbatim ? "\\\\?\\C:\\" : "C:\\") + std::string(row.name),
+                       row.disposition, row.flags, row.error);
+  cases.insert(cases.end(), {{"C:\\temp", CREATE_NEW, backup, ERROR_FILE_EXISTS},
+                             {"C:\\temp", CREATE_ALWAYS, backup, ERROR_ACCESS_DENIED},
+                             {"C:\\temp", OPEN_ALWAYS, backup, ERROR_ALREADY_EXISTS},
+                             {"C:\\gear.txt", OPEN_EXISTING, backup, ERROR_SUCCESS}});
   for (const auto &[path, disposition, flags, error] : cases) {
-    SCOPED_TRACE(std::string(path) + " " + std::to_string(disposition));
-    HANDLE handle = open(path, disposition, flags);
+    SCOPED_TRACE(path + " " + std::to_string(disposition));
+    HANDLE handle = open(path.c_str(), disposition, flags);
     EXPECT_EQ(GetLastError(), error);
     EXPECT_EQ(handle != INVALID_HANDLE_VALUE,
               error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS);
