@@ -356,6 +356,16 @@ TEST_F(FileCalls, TheWFormsTakeAndGiveUtf16) {
   WCHAR current[MAX_PATH];
   char narrow[MAX_PATH];
   EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, current), GetCurrentDirectoryA(MAX_PATH, narrow));
+  // Text the system gives back arrives whole, however many units it takes.
+  WCHAR found[MAX_PATH];
+  WCHAR *part = nullptr;
+  const std::u16string list = dir;
+  EXPECT_EQ(SearchPathW(list.c_str(), u"\u4e2d.txt", nullptr, MAX_PATH, found, &part),
+            moved.size());
+  EXPECT_EQ(std::u16string(found), moved);
+  EXPECT_EQ(std::u16string(part), u"\u4e2d.txt");
+  EXPECT_EQ(GetModuleFileNameW(nullptr, found, 2), 2u);
+  EXPECT_EQ(found[1], u'\0');
   EXPECT_TRUE(DeleteFileW(moved.c_str()));
 }
 

@@ -271,4 +271,14 @@ VLX_WIN32_API BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName);
 VLX_WIN32_API DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 VLX_WIN32_API DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength,
                                             LPWSTR lpBuffer, LPWSTR *lpFilePart);
+VLX_WIN32_API HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId,
+                                             LPVOID lpFindFileData, FINDEX_SEARCH_OPS fSearchOp,
+                                             LPVOID lpSearchFilter, DWORD dwAdditionalFlags);
+VLX_WIN32_API BOOL WINAPI CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                                      LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData,
+                                      LPBOOL pbCancel, DWORD dwCopyFlags);
+VLX_WIN32_API UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
+                                           LPWSTR lpTempFileName);
+VLX_WIN32_API DWORD WINAPI SearchPathW(LPCWSTR lpPath, LPCWSTR lpFileName, LPCWSTR lpExtension,
+                                       DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR *lpFilePart);
 }

@@ -231,3 +231,74 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lp
   }
   return result;
 }
+
+HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId,
+                               LPVOID lpFindFileData, FINDEX_SEARCH_OPS fSearchOp,
+                               LPVOID lpSearchFilter, DWORD) {
+  if ((fInfoLevelId != FindExInfoStandard && fInfoLevelId != FindExInfoBasic) ||
+      (fSearchOp != FindExSearchNameMatch && fSearchOp != FindExSearchLimitToDirectories) ||
+      lpSearchFilter)
+    return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  return FindFirstFileW(lpFileName, static_cast<LPWIN32_FIND_DATAW>(lpFindFileData));
+}
+
+BOOL WINAPI CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                        LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                        DWORD dwCopyFlags) {
+  Narrow from(lpExistingFileName);
+  Narrow to(lpNewFileName);
+  if (!from.valid() || !to.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return CopyFileExA(from.get(), to.get(), lpProgressRoutine, lpData, pbCancel, dwCopyFlags);
+}
+
+UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
+                             LPWSTR lpTempFileName) {
+  Narrow path(lpPathName);
+  Narrow prefix(lpPrefixString);
+  if (!path.valid() || !prefix.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, 0u);
+  if (!lpTempFileName)
+    return fail(ERROR_INVALID_PARAMETER, 0u);
+  char name[MAX_PATH];
+  const UINT unique = GetTempFileNameA(path.get(), prefix.get(), uUnique, name);
+  if (unique != 0)
+    answer(widen(name), MAX_PATH, lpTempFileName);
+  return unique;
+}
+
+DWORD WINAPI SearchPathW(LPCWSTR lpPath, LPCWSTR lpFileName, LPCWSTR lpExtension,
+                         DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR *lpFilePart) {
+  Narrow path(lpPath);
+  Narrow name(lpFileName);
+  Narrow extension(lpExtension);
+  if (!path.valid() || !name.valid() || !extension.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, 0u);
+  std::string found;
+  if (!narrowText(found, [&](DWORD size, LPSTR buffer) {
+        return SearchPathA(path.get(), name.get(), extension.get(), size, buffer, nullptr);
+      }))
+    return 0;
+  const std::u16string wide = widen(found.c_str());
+  const DWORD result = answer(wide, nBufferLength, lpBuffer);
+  if (lpFilePart && result == wide.size())
+    *lpFilePart = lpBuffer + wide.find_last_of(u"\\/") + 1;
+  return result;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  std::string path;
+  if (!narrowText(path, [&](DWORD size, LPSTR buffer) {
+        return GetModuleFileNameA(hModule, buffer, size);
+      }))
+    return 0;
+  if (nSize == 0)
+    return fail(ERROR_INSUFFICIENT_BUFFER, 0u);
+  const std::u16string wide = widen(path.c_str());
+  if (wide.size() < nSize)
+    return answer(wide, nSize, lpFilename);
+  // Cut and terminated, as the A form does.
+  std::copy_n(wide.begin(), nSize - 1, lpFilename);
+  lpFilename[nSize - 1] = u'\0';
+  return fail(ERROR_INSUFFICIENT_BUFFER, nSize);
+}
