@@ -37,6 +37,7 @@ void checkWildcards();
 void checkFiles();
 void checkAddins();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
+void checkVariants();
 
 } // namespace vlx::check
 
