@@ -224,7 +224,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*widen) {
       dateCodeWiden(out, value);
     } else if (*stamp) {
-      dateCodeStamp(out, file, value);
+      dateCodeStamp(out, err, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
     } else if (*convertCmd) {

@@ -46,7 +46,9 @@ void demo(std::ostream &out, const std::optional<std::string> &dir);
 // built library file in place.
 void dateCodeShow(std::ostream &out);
 void dateCodeWiden(std::ostream &out, const std::string &code);
-void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code);
+// A code the library cannot give back (over 32 bits) is stamped, with a warning on `err`.
+void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
+                   const std::string &code);
 
 // The tool's string table (the backup prefix); registered before any command runs.
 void registerToolStrings();

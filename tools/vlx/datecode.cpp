@@ -33,9 +33,13 @@ void dateCodeWiden(std::ostream &out, const std::string &code) {
   out << su_yyddd_to_yyyyddd(static_cast<unsigned int>(value)) << '\n';
 }
 
-void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code) {
+void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
+                   const std::string &code) {
   stampDateCode(library, code);
   out << "stamped " << library << " with date code " << code << '\n';
+  const std::string warning = dateCodeWarning(code);
+  if (!warning.empty())
+    err << "vlx: " << warning << std::endl;
 }
 
 } // namespace vlx::cli
