@@ -195,11 +195,11 @@ TEST_F(VlxTest, ImportChecksEveryLimitBeforeWriting) {
       {"[HKEY_USERS\\S-1-5-18\\Software]\n", 4, "only HKEY_USERS\\.DEFAULT can be imported"},
       {"[HKEY_USERS]\n@=\"v\"\n", 5, "HKEY_USERS itself holds no values"},
       {"[-HKEY_CURRENT_USER\\Software]\n", 4,
-       "cannot delete HKEY_CURRENT_USER\\Software: every hive keeps this key"},
+       "cannot delete HKEY_CURRENT_USER\\Software: the hive always keeps this key"},
       {"[-HKEY_CLASSES_ROOT\\.x]\n[-HKLM\\software\\classes]\n", 5,
-       "cannot delete HKEY_LOCAL_MACHINE\\software\\classes: every hive keeps this key"},
+       "cannot delete HKEY_LOCAL_MACHINE\\software\\classes: the hive always keeps this key"},
       {"[-HKEY_USERS\\.DEFAULT]\n", 4,
-       "cannot delete HKEY_USERS\\.DEFAULT: every hive keeps this key"},
+       "cannot delete HKEY_USERS\\.DEFAULT: the hive always keeps this key"},
   };
   for (const auto &[text, line, message] : cases) {
     SCOPED_TRACE(message);

@@ -118,7 +118,7 @@ struct Target {
 // row of a hive's database holds.
 constexpr size_t kMaxValueBytes = size_t{256} << 20;
 
-// The keys every hive keeps: its root, Software, and the machine's Software\\Classes.
+// The keys a hive always keeps: its root, Software, and the machine's Software\Classes.
 bool keptKey(Hive hive, const std::vector<std::string_view> &path) {
   return path.empty() ||
          (path.size() <= 2 && sameName(path[0], "Software") &&
@@ -170,7 +170,7 @@ Target checkedTarget(const reg::Operation &op) {
   if (inHive.size() > kMaxKeyDepth)
     throw Failure("key nested deeper than 512 levels");
   if (op.kind == Kind::DeleteKey && keptKey(t.hive, inHive))
-    throw Failure("cannot delete " + op.key.full() + ": every hive keeps this key");
+    throw Failure("cannot delete " + op.key.full() + ": the hive always keeps this key");
   return t;
 }
 
