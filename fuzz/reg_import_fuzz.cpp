@@ -21,7 +21,8 @@ namespace {
 const reg::KeyPath kRoots[] = {
     {reg::Root::LocalMachine, ""}, {reg::Root::Users, ""}, {reg::Root::CurrentUser, ""}};
 
-// A fresh, empty store for each use; the store reopens when the variable changes.
+// A fresh, empty store for each use, under a name never used before: the store reopens when the
+// variable changes, and a hive that an export did not reach may still be open on an old one.
 void useFreshStore() {
   static const fs::path base = [] {
     const char *tmp = std::getenv("TMPDIR");
@@ -30,9 +31,10 @@ void useFreshStore() {
       std::abort();
     return fs::path(pattern);
   }();
-  static int turn = 0;
-  const fs::path dir = base / std::to_string(turn++ % 3); // never the one open just now
-  fs::remove_all(dir);
+  static unsigned long turn = 0;
+  if (turn >= 3)
+    fs::remove_all(base / std::to_string(turn - 3));
+  const fs::path dir = base / std::to_string(turn++);
   fs::create_directory(dir);
   setenv("VELMORA_REGISTRY_DIR", dir.c_str(), 1);
 }
