@@ -4,6 +4,7 @@
 #include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -12,16 +13,6 @@
 
 namespace vlx::cli {
 namespace {
-
-// CLI11 messages may span lines; the tool reports every failure on one.
-std::string oneLine(std::string text) {
-  for (char &c : text)
-    if (c == '\n' || c == '\r')
-      c = ' ';
-  while (!text.empty() && text.back() == ' ')
-    text.pop_back();
-  return text;
-}
 
 // CLI11 reports an unknown command word as a missing subcommand; name the word instead.
 std::string usageError(CLI::App &app, const CLI::ParseError &e) {
@@ -41,8 +32,9 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e) {
 // Once for each hive the command found damaged or unreadable, before any failure line.
 void noticeUnusableHives(std::ostream &err) {
   for (const HiveCheck &hive : unusableHives())
-    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << oneLine(hive.path)
-        << " is damaged (" << oneLine(hive.what) << "); it reads as empty and refuses writes\n";
+    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << printable(hive.path)
+        << " is damaged (" << printable(oneLine(hive.what))
+        << "); it reads as empty and refuses writes\n";
 }
 
 const char *const kTypeHelp = "Value type: int, double or string";
@@ -139,6 +131,11 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
             "among them, as on Windows).");
   lsCmd->add_option("DIR", file, "The directory ('/' or '\\' separate)")->required();
   lsCmd->add_option("EXT", value, "The extension without its dot, e.g. txt")->required();
+  bool nullEnded = false;
+  lsCmd->add_flag("-0,--null", nullEnded,
+                  "Print each name raw, ended by a zero byte, for scripts (by default a name "
+                  "that holds blanks, quotes or control characters is shown quoted as a shell "
+                  "word, as ls does on a terminal)");
 
   auto *tempCmd = app.add_subcommand(
       "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
@@ -212,7 +209,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   } catch (const CLI::ParseError &e) {
     if (e.get_exit_code() == 0)
       return app.exit(e, out, err); // --help
-    err << "vlx: " << usageError(app, e) << " (see --help)" << std::endl;
+    err << "vlx: " << printable(usageError(app, e)) << " (see --help)" << std::endl;
     return 2;
   }
 
@@ -223,7 +220,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       std::optional<PrefType> t;
       if (given(getType))
         t = prefTypeNamed(type);
-      prefGet(out, section, name, t);
+      prefGet(out, err, section, name, t);
     } else if (*set) {
       prefSet(section, name, value, prefTypeNamed(type).value_or(PrefType::String), machine);
     } else if (*del) {
@@ -240,7 +237,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*pathCmd) {
       pathShow(out, file);
     } else if (*lsCmd) {
-      listFiles(out, file, value);
+      listFiles(out, file, value, nullEnded);
     } else if (*tempCmd) {
       tempShow(out, given(tempFile) ? std::optional<std::string>(value) : std::nullopt);
     } else if (*makeCmd) {
@@ -250,7 +247,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*widen) {
       dateCodeWiden(out, value);
     } else if (*stamp) {
-      dateCodeStamp(out, file, value);
+      dateCodeStamp(out, err, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
     } else if (*convertCmd) {
@@ -271,12 +268,12 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   } catch (const Failure &f) {
     out << std::flush;
     noticeUnusableHives(err);
-    err << "vlx: " << oneLine(f.what()) << std::endl;
+    err << "vlx: " << f.what() << std::endl;
     return f.exitStatus;
   } catch (const std::exception &e) {
     out << std::flush;
     noticeUnusableHives(err);
-    err << "vlx: " << oneLine(e.what()) << std::endl;
+    err << "vlx: " << printable(oneLine(e.what())) << std::endl;
     return 1;
   }
   out << std::flush;

@@ -26,8 +26,9 @@ double parseDoubleValue(const std::string &text);
 std::optional<std::string> prefSource(const std::string &section, const std::string &name,
                                       PrefType type);
 
-void prefGet(std::ostream &out, const std::string &section, const std::string &name,
-             std::optional<PrefType> type);
+// A text that an earlier hive holds but the library passes over as too long is noted on `err`.
+void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
+             const std::string &name, std::optional<PrefType> type);
 void prefSet(const std::string &section, const std::string &name, const std::string &value,
              PrefType type, bool machine);
 void prefDelete(const std::string &section, const std::optional<std::string> &name);
@@ -46,7 +47,9 @@ void demo(std::ostream &out, const std::optional<std::string> &dir);
 // built library file in place.
 void dateCodeShow(std::ostream &out);
 void dateCodeWiden(std::ostream &out, const std::string &code);
-void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code);
+// A code the library cannot give back (over 32 bits) is stamped, with a warning on `err`.
+void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
+                   const std::string &code);
 
 // The tool's string table (the backup prefix); registered before any command runs.
 void registerToolStrings();
@@ -54,7 +57,9 @@ void registerToolStrings();
 // `path` splits its text exactly as given. `ls` and `backup` take paths with `/` (or `\`), which
 // reach the library with `\`; they and `temp` print paths with `/`.
 void pathShow(std::ostream &out, const std::string &path);
-void listFiles(std::ostream &out, const std::string &dir, const std::string &extension);
+// `nullEnded`: raw names each ended by a zero byte; else one shell word (see shellWord) a line.
+void listFiles(std::ostream &out, const std::string &dir, const std::string &extension,
+               bool nullEnded);
 void tempShow(std::ostream &out, const std::optional<std::string> &fileName);
 void backupMake(std::ostream &out, const std::string &file);
 void backupResolve(std::ostream &out, const std::string &file);
