@@ -25,9 +25,10 @@ char swapAscii(char c) {
 class Reference {
 public:
   // Both as the matcher compares them: folded UTF-16 units.
+  // The parent entry ".." matches as the directory's own entry ".".
   Reference(std::u32string_view expr, std::u32string_view name)
-      : expr_(expr), name_(name), lastDot_(name.rfind('.')),
-        memo_((expr.size() + 1) * (name.size() + 1), -1) {}
+      : expr_(expr), name_(name == U".." ? name.substr(0, 1) : name), lastDot_(name_.rfind('.')),
+        memo_((expr.size() + 1) * (name_.size() + 1), -1) {}
 
   bool match(std::size_t e, std::size_t n) {
     signed char &known = memo_[e * (name_.size() + 1) + n];
@@ -37,6 +38,13 @@ public:
   }
 
 private:
+  bool finalQms(std::size_t e) const {
+    for (; e < expr_.size(); ++e)
+      if (expr_[e] != kDosQm)
+        return false;
+    return true;
+  }
+
   bool compute(std::size_t e, std::size_t n) {
     const bool end = n == name_.size();
     if (e == expr_.size())
@@ -46,9 +54,15 @@ private:
     case '*':
       return match(e + 1, n) || (!end && match(e, n + 1));
     case kDosStar:
-      return match(e + 1, n) || (!end && !(c == '.' && n == lastDot_) && match(e, n + 1));
+      // It may take the name's last dot, but nothing after it once it has.
+      return match(e + 1, n) || (!end && (n == lastDot_ ? match(e + 1, n + 1) : match(e, n + 1)));
     case kDosQm:
-      return end || c == '.' ? match(e + 1, n) : match(e + 1, n + 1);
+      if (end)
+        return match(e + 1, n);
+      // A run of them that ends the expression may take a dot that ends the name.
+      if (c == '.')
+        return match(e + 1, n) || (finalQms(e) && n + 1 == name_.size());
+      return match(e + 1, n + 1);
     case kDosDot:
       return end ? match(e + 1, n) : c == '.' && match(e + 1, n + 1);
     default:
