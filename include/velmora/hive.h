@@ -1,6 +1,7 @@
 // Administration of the registry store on POSIX: where the hives live, batches, integrity.
 #pragma once
 
+#include <velmora/export.h>
 #include <velmora/win32.h>
 
 #include <functional>
