@@ -1,8 +1,10 @@
 // Preference reads, writes and the reset on the real store, each beside an in-memory map
-// look-up of the same path as its baseline.
+// look-up of the same path as its baseline; the check of a hive before the first write, beside
+// opening it.
 #include <velmora/registry.h>
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -112,13 +114,65 @@ void BM_ResetUserPrefInfo(benchmark::State &state) {
       for (int v = 0; v < 20; ++v) {
         int value = s * 20 + v;
         regSetLocMachineValue(CString(("Section" + std::to_string(s)).c_str()),
-                              CString(("Value" + std::to_string(v)).c_str()), intType, "",
-                              &value, nullptr);
+                              CString(("Value" + std::to_string(v)).c_str()), intType, "", &value,
+                              nullptr);
       }
     filled = true;
   }
   for (auto _ : state)
     benchmark::DoNotOptimize(regResetUserPrefInfo());
+}
+
+// Two user hives of 100 sections of 20 values, used in turn: every switch makes the store open
+// the other file afresh, as a new process would.
+struct AlternatingHives {
+  AlternatingHives() {
+    for (std::string &dir : dirs) {
+      dir = store().dir + "/" + std::to_string(&dir - dirs);
+      std::filesystem::create_directory(dir);
+      setenv("VELMORA_REGISTRY_DIR", dir.c_str(), 1);
+      for (int i = 0; i < 2000; ++i) {
+        int value = i;
+        regSetUserValue(CString(("Section" + std::to_string(i / 20)).c_str()),
+                        CString(("Value" + std::to_string(i % 20)).c_str()), intType, "", &value,
+                        nullptr);
+      }
+    }
+    setenv("VELMORA_REGISTRY_DIR", store().dir.c_str(), 1);
+  }
+  void next() { setenv("VELMORA_REGISTRY_DIR", dirs[++turn % 2].c_str(), 1); }
+  ~AlternatingHives() { setenv("VELMORA_REGISTRY_DIR", store().dir.c_str(), 1); }
+  std::string dirs[2];
+  unsigned turn = 0;
+};
+
+// The check a process runs on a hive file before its first write to it, on a connection of its
+// own; its baseline is what opening the hive and a first read cost anyway.
+void BM_QuickCheckBeforeFirstWrite(benchmark::State &state) {
+  AlternatingHives hives;
+  sqlite3 *db = nullptr;
+  sqlite3_open_v2((hives.dirs[0] + "/user.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  for (auto _ : state) {
+    sqlite3_stmt *check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr);
+    if (sqlite3_step(check) != SQLITE_ROW ||
+        std::string(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))) != "ok")
+      state.SkipWithError("the hive did not pass the check");
+    sqlite3_finalize(check);
+  }
+  sqlite3_close(db);
+}
+
+void BM_Baseline_FirstReadAfterOpen(benchmark::State &state) {
+  AlternatingHives hives;
+  CString text;
+  int value = 0;
+  for (auto _ : state) {
+    hives.next();
+    benchmark::DoNotOptimize(regGetUserValue("Section1", "Value1", intType, text, &value, nullptr));
+  }
+  if (value != 21)
+    state.SkipWithError("the preference was not found");
 }
 
 void BM_Baseline_ResetMapCopy(benchmark::State &state) {
@@ -137,6 +191,8 @@ BENCHMARK(BM_GetUserValue_MachineFallback);
 BENCHMARK(BM_GetUserValue_DefaultUserFallback);
 BENCHMARK(BM_Baseline_MapWrite);
 BENCHMARK(BM_SetUserValue);
+BENCHMARK(BM_Baseline_FirstReadAfterOpen)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QuickCheckBeforeFirstWrite)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Baseline_ResetMapCopy);
 BENCHMARK(BM_ResetUserPrefInfo)->Unit(benchmark::kMillisecond);
 

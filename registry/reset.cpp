@@ -43,8 +43,8 @@ bool copySectionValues(HKEY machineSoftware, HKEY userSoftware, HKEY machineSect
     DWORD regType = REG_NONE;
     BYTE data[nameBufferSize];
     DWORD dataSize = nameBufferSize;
-    LONG status = RegEnumValueA(machineSection, index, name, &nameLength, nullptr, &regType, data,
-                                &dataSize);
+    LONG status =
+        RegEnumValueA(machineSection, index, name, &nameLength, nullptr, &regType, data, &dataSize);
     if (status == ERROR_NO_MORE_ITEMS)
       return true;
     if (status != ERROR_SUCCESS)
@@ -65,6 +65,25 @@ bool copySectionValues(HKEY machineSoftware, HKEY userSoftware, HKEY machineSect
   }
 }
 
+// Deletes each listed user section and fills it again from the machine's; false when the reset
+// stops part-way.
+bool resetSections(const CStringArray &sections, HKEY machineSoftware, HKEY machineProduct,
+                   HKEY userSoftware, HKEY userProduct) {
+  for (INT_PTR i = 0; i < sections.GetSize(); ++i) {
+    const CString section = sections[i];
+    // A missing user section is no obstacle; one with subkeys stays and is overwritten.
+    regDelSoftwareKey(HKEY_CURRENT_USER, section, CString());
+    Key machineSection, userSection;
+    if (!machineSection.open(machineProduct, section, KEY_READ))
+      return false;
+    // Created even for a machine section without values.
+    userSection.create(userProduct, section, KEY_ALL_ACCESS);
+    if (!copySectionValues(machineSoftware, userSoftware, machineSection, section))
+      return false;
+  }
+  return true;
+}
+
 } // namespace
 
 int regResetUserPrefInfo() {
@@ -80,18 +99,11 @@ int regResetUserPrefInfo() {
   if (!collectSections(machineProduct, sections))
     return 0;
 
-  for (INT_PTR i = 0; i < sections.GetSize(); ++i) {
-    const CString section = sections[i];
-    // A missing user section is no obstacle; one with subkeys stays and is overwritten.
-    regDelSoftwareKey(HKEY_CURRENT_USER, section, CString());
-    Key machineSection, userSection;
-    if (!machineSection.open(machineProduct, section, KEY_READ))
-      return 0;
-    // Created even for a machine section without values.
-    userSection.create(userProduct, section, KEY_ALL_ACCESS);
-    if (!copySectionValues(machineSoftware, userSoftware, machineSection, section))
-      return 0;
-  }
+  // The user's side lands as one change: a process killed part-way leaves it as it was.
+  bool done = false;
+  vlx::groupRegistryChanges(HKEY_CURRENT_USER, [&] {
+    done = resetSections(sections, machineSoftware, machineProduct, userSoftware, userProduct);
+  });
   sections.RemoveAll();
-  return 1;
+  return done ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <velmora/afx/collections.h>
 #include <velmora/afx/object.h>
 #include <velmora/afx/exception.h>
+#include <velmora/afx/ole.h>
 #include <velmora/afx/module.h>
 #include <velmora/afx/file.h>
 #include <velmora/afx/resources.h>

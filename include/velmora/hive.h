@@ -1,4 +1,5 @@
-// Administration of the registry store on POSIX: where the hives live, batches, integrity.
+// Administration of the registry store on POSIX: where the hives live, batches, integrity, the
+// hives found unusable and why a write was refused.
 #pragma once
 
 #include <velmora/export.h>
@@ -29,5 +30,14 @@ struct HiveCheck {
 
 // Checks every hive file through SQLite, changing nothing.
 VLX_API std::vector<HiveCheck> checkHives();
+
+// The hive files this process has found unusable (damaged, unreadable, not a regular file),
+// each location once, in the order found; `what` says why. Such a hive reads as an empty hive,
+// refuses every write with ERROR_BADDB or ERROR_ACCESS_DENIED, and its file is left as it is.
+VLX_API std::vector<HiveCheck> unusableHives();
+
+// The code with which the latest refused registry write on this thread failed, or
+// ERROR_SUCCESS; taking it forgets it. Tells why a library call that only returns 0 failed.
+VLX_API LONG takeRegistryWriteError();
 
 } // namespace vlx

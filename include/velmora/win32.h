@@ -13,7 +13,10 @@
 #include <velmora/win32/ole.h>
 #include <velmora/win32/oleauto.h>
 #include <velmora/win32/registry.h>
+#include <velmora/win32/text.h>
 #endif
 
-// The run-time library is not part of <windows.h>: declared here for both systems.
+// Declared here for both systems: the run-time library, which is not part of <windows.h>, and
+// the grouping of a call's registry changes.
 #include <velmora/win32/crt.h>
+#include <velmora/win32/registry_group.h>

@@ -2,9 +2,16 @@
 #include "registry_helpers.h"
 #include "support/temp_env.h"
 
+#include <velmora/hive.h>
 #include <velmora/registry.h>
 
+#include <chrono>
+#include <csignal>
+#include <random>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vlx::test;
 
@@ -94,6 +101,81 @@ TEST_F(Reset, OversizedMachineValueStopsTheReset) {
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Velmora\\B"));
   EXPECT_EQ(userValue("C", "v").data, dword(30));
   EXPECT_TRUE(userValue("C", "extra").found);
+}
+
+// A child killed at random points of a reset leaves the user's sections as they were or fully
+// reset, never a mix, and the hive whole.
+TEST_F(Reset, KilledResetLeavesTheSectionsAsTheyWereOrFullyReset) {
+  constexpr int kSections = 40, kValues = 20;
+  auto section = [](int s) { return "Section" + std::to_string(s); };
+  auto value = [](int v) { return "Value" + std::to_string(v); };
+  for (int s = 0; s < kSections; ++s)
+    for (int v = 0; v < kValues; ++v)
+      machine(section(s), value(v).c_str(), REG_DWORD, dword(s * 100 + v));
+  // The user's own values, and one per section that a reset removes.
+  auto prepareUser = [&] {
+    LONG rc = vlx::inHiveTransaction(vlx::Hive::User, [&]() -> LONG {
+      for (int s = 0; s < kSections; ++s) {
+        HKEY key;
+        std::string path = "Software\\Velmora\\" + section(s);
+        LONG e = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr);
+        if (e != ERROR_SUCCESS)
+          return e;
+        const std::string mine = dword(-1);
+        for (int v = 0; v <= kValues && e == ERROR_SUCCESS; ++v)
+          e = RegSetValueExA(key, v < kValues ? value(v).c_str() : "own", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE *>(mine.data()), 4);
+        RegCloseKey(key);
+        if (e != ERROR_SUCCESS)
+          return e;
+      }
+      return ERROR_SUCCESS;
+    });
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+  };
+  // "before", "after" or "mixed".
+  auto userState = [&] {
+    int before = 0, after = 0;
+    for (int s = 0; s < kSections; ++s) {
+      for (int v = 0; v < kValues; ++v) {
+        std::string data = userValue(section(s), value(v).c_str()).data;
+        before += data == dword(-1);
+        after += data == dword(s * 100 + v);
+      }
+      bool own = userValue(section(s), "own").found;
+      before += own;
+      after += !own;
+    }
+    const int all = kSections * (kValues + 1);
+    return before == all ? "before" : after == all ? "after" : "mixed";
+  };
+
+  prepareUser();
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(regResetUserPrefInfo(), 1);
+  auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_STREQ(userState(), "after");
+
+  std::mt19937 random(12345);
+  // Kills spread over the whole reset, with the child's start before it and its exit after.
+  std::uniform_int_distribution<long> delay(0, 3 * took.count() + 2000);
+  for (int round = 0; round < 30; ++round) {
+    prepareUser();
+    pid_t child = fork();
+    if (child == 0)
+      _exit(regResetUserPrefInfo() == 1 ? 0 : 1);
+    ASSERT_GT(child, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_STRNE(userState(), "mixed");
+    for (const vlx::HiveCheck &check : vlx::checkHives())
+      EXPECT_TRUE(check.ok) << check.path << ": " << check.what;
+  }
 }
 
 } // namespace

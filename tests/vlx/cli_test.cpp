@@ -5,6 +5,7 @@
 #include <vlx/errors.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace vlx::cli {
@@ -46,6 +47,20 @@ TEST_F(VlxTest, PrefSetGetRoundTrip) {
   }
   fails({"pref", "get", "General", "v0", "--type", "string"}, "REG_DWORD");
   fails({"pref", "get", "General", "Nothing"}, "General\\Nothing is not set");
+}
+
+// The conversion itself is the library's; here the tool's own reading, printing and errors.
+TEST_F(VlxTest, VariantConvertPrintsTheResultOrTheErrorName) {
+  EXPECT_EQ(ok({"variant", "convert", "2.5", "--from", "r8", "--to", "i4"}), "2\n");
+  EXPECT_EQ(ok({"variant", "convert", "-1", "--from", "bool", "--to", "bstr"}), "-1\n");
+  EXPECT_EQ(ok({"variant", "convert", "x\xc3\xa9", "--from", "bstr", "--to", "bstr"}),
+            "x\xc3\xa9\n");
+  EXPECT_EQ(ok({"variant", "convert", "1,5", "--from", "bstr", "--to", "r8", "--lcid", "0x0407"}),
+            "1.5\n");
+  fails({"variant", "convert", "1e20", "--from", "r8", "--to", "i4"}, "DISP_E_OVERFLOW");
+  fails({"variant", "convert", "", "--from", "null", "--to", "i4"}, "DISP_E_TYPEMISMATCH");
+  fails({"variant", "convert", "1.5", "--from", "i4", "--to", "r8"}, "not a valid i4 value", 2);
+  fails({"variant", "convert", "1", "--from", "i4", "--to", "dispatch"}, "dispatch", 2);
 }
 
 // The fall-back and the reset themselves are the library's; here each command reaches its hive.
@@ -162,6 +177,32 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   RunResult r = vlx({"reg", "check"}); // every hive's line, then the count
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("vlx: 1 hive is damaged"), std::string::npos) << r.output;
+
+  // A FIFO in the hive's place is reported, not waited on.
+  std::filesystem::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  r = vlx({"reg", "check"});
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("DAMAGED: is not a regular file"), std::string::npos) << r.output;
+}
+
+// A damaged user hive: the machine's value is read, and a write says why it was refused; one
+// warning names the hive.
+TEST_F(VlxTest, DamagedUserHiveFallsBackToTheMachine) {
+  ok({"pref", "set", "--machine", "General", "Units", "mm"});
+  std::filesystem::create_directory(dir_.file("user.db"));
+  const std::string warning =
+      "vlx: warning: the HKEY_CURRENT_USER hive " + dir_.file("user.db") +
+      " is damaged (is a directory); it reads as empty and refuses writes\n";
+  EXPECT_EQ(ok({"pref", "get", "General", "Units"}), "mm\n" + warning);
+  RunResult r = vlx({"pref", "set", "General", "Units", "cm"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, warning + "vlx: cannot write HKEY_CURRENT_USER\\Software\\Velmora\\General: "
+                                "registry file damaged\n");
+  r = vlx({"pref", "reset"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, warning + "vlx: cannot reset HKEY_CURRENT_USER\\Software\\Velmora: "
+                                "registry file damaged\n");
 }
 
 } // namespace

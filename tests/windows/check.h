@@ -36,6 +36,7 @@ void checkLibrary();
 void checkWildcards();
 void checkAddins();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
+void checkVariants();
 
 } // namespace vlx::check
 

@@ -67,6 +67,7 @@ int main(int argc, char **argv) {
     vlx::check::checkLibrary();
     vlx::check::checkWildcards();
     vlx::check::checkAddins();
+    vlx::check::checkVariants();
   }
   const int failures = vlx::check::failures;
   if (failures != 0)

@@ -4,6 +4,7 @@
 #include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
+#include "reg_store.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,6 +36,13 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e) {
   if (current->get_require_subcommand_min() > 0 && !rest.empty())
     return "unknown command '" + rest.front() + "' for '" + path + "'";
   return oneLine(e.what());
+}
+
+// Once for each hive the command found damaged or unreadable, before any failure line.
+void noticeUnusableHives(std::ostream &err) {
+  for (const HiveCheck &hive : unusableHives())
+    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << oneLine(hive.path)
+        << " is damaged (" << oneLine(hive.what) << "); it reads as empty and refuses writes\n";
 }
 
 const char *const kTypeHelp = "Value type: int, double or string";
@@ -155,6 +163,23 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
 
   auto runAddinCommand = addAddinCommands(app);
+  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
+  variantCmd->require_subcommand(1);
+  auto *convertCmd = variantCmd->add_subcommand(
+      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
+                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
+                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
+                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
+  std::string fromType, toType;
+  unsigned long lcid = 0;
+  convertCmd->add_option("VALUE", value, "The value as text")->required();
+  convertCmd->add_option("--from", fromType, "Source type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--to", toType, "Target type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
 
   try {
     app.parse(argc, argv);
@@ -202,19 +227,24 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       dateCodeStamp(out, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
+    } else if (*convertCmd) {
+      variantConvert(out, value, fromType, toType, lcid);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }
   } catch (const Failure &f) {
     out << std::flush;
+    noticeUnusableHives(err);
     err << "vlx: " << oneLine(f.what()) << std::endl;
     return f.exitStatus;
   } catch (const std::exception &e) {
     out << std::flush;
+    noticeUnusableHives(err);
     err << "vlx: " << oneLine(e.what()) << std::endl;
     return 1;
   }
   out << std::flush;
+  noticeUnusableHives(err);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vlx::cli {
 
@@ -57,5 +58,11 @@ void listFiles(std::ostream &out, const std::string &dir, const std::string &ext
 void tempShow(std::ostream &out, const std::optional<std::string> &fileName);
 void backupMake(std::ostream &out, const std::string &file);
 void backupResolve(std::ostream &out, const std::string &file);
+
+// `variant convert`: VALUE read as type `from` (one of variantTypeNames()), converted to `to`
+// with VariantChangeTypeEx under `lcid`; prints the result, or fails with the error's name.
+std::vector<std::string> variantTypeNames();
+void variantConvert(std::ostream &out, const std::string &value, const std::string &from,
+                    const std::string &to, unsigned long lcid);
 
 } // namespace vlx::cli

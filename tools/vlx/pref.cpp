@@ -116,17 +116,6 @@ std::string prefName(const std::string &section, const std::string &name) {
   return section + "\\" + name;
 }
 
-// Why a library write failed: repeats its first steps to learn the Win32 error.
-std::string writeFailure(HKEY root, const char *rootName, const std::string &section) {
-  std::string path = std::string(rootName) + "\\Software\\Velmora\\" + section;
-  Key software, key;
-  LONG rc = openKey(root, "Software", KEY_CREATE_SUB_KEY, software);
-  if (rc == ERROR_SUCCESS)
-    rc = RegCreateKeyExA(software.get(), ("Velmora\\" + section).c_str(), 0, nullptr,
-                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
-  return "cannot write " + path + ": " + (rc == ERROR_SUCCESS ? "write refused" : errorText(rc));
-}
-
 } // namespace
 
 std::optional<PrefType> prefTypeNamed(std::string_view name) {
@@ -241,11 +230,14 @@ void prefSet(const std::string &section, const std::string &name, const std::str
   else if (type == PrefType::Double)
     doubleValue = parseDoubleValue(value);
   CString s(section.c_str()), n(name.c_str()), v(value.c_str());
+  takeRegistryWriteError(); // an older refusal is not this write's
   int ok = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
                    : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue);
-  if (!ok)
-    throw Failure(machine ? writeFailure(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", section)
-                          : writeFailure(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", section));
+  if (!ok) {
+    LONG rc = takeRegistryWriteError();
+    throw Failure("cannot write " + sectionPath(prefHives()[machine ? 1 : 0], section) + ": " +
+                  (rc != ERROR_SUCCESS ? errorText(rc) : "write refused"));
+  }
 }
 
 void prefDelete(const std::string &section, const std::optional<std::string> &name) {
@@ -282,10 +274,14 @@ void prefDelete(const std::string &section, const std::optional<std::string> &na
 }
 
 void prefReset() {
+  takeRegistryWriteError();
   if (regResetUserPrefInfo())
     return;
+  LONG rc = takeRegistryWriteError();
   if (!keyExists({reg::Root::LocalMachine, "Software\\Velmora"}))
     throw Failure("nothing to reset from: HKEY_LOCAL_MACHINE\\Software\\Velmora does not exist");
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot reset HKEY_CURRENT_USER\\Software\\Velmora: " + errorText(rc));
   throw Failure("reset of HKEY_CURRENT_USER\\Software\\Velmora stopped part-way (a machine name "
                 "or value too long to copy, or the user's hive refused a write)");
 }

@@ -33,11 +33,10 @@ typedef BSTR *LPBSTR;
 #ifndef VLX_LCID_DEFINED
 #define VLX_LCID_DEFINED
 typedef DWORD LCID;
-typedef WORD LANGID;
 #endif
 
-#define VARIANT_TRUE ((VARIANT_BOOL)-1)
-#define VARIANT_FALSE ((VARIANT_BOOL)0)
+#define VARIANT_TRUE static_cast<VARIANT_BOOL>(-1)
+#define VARIANT_FALSE static_cast<VARIANT_BOOL>(0)
 
 // Currency: a 64-bit integer scaled by 10000.
 typedef union tagCY {

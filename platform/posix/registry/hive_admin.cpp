@@ -1,4 +1,5 @@
-// Administration of the hives: where they live, batched changes, integrity checks.
+// Administration of the hives: where they live, batched changes, integrity checks, and the
+// hives found unusable.
 #include "platform/posix/registry/store.h"
 
 #include <velmora/hive.h>
@@ -28,6 +29,35 @@ LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
   return result != ERROR_SUCCESS ? result : ended;
 }
 
+void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
+  if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) {
+    body(context);
+    return;
+  }
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  HiveDb &db = root == HKEY_CURRENT_USER ? s.user : s.machine;
+  if (!db.inBatch() && db.handles == 0)
+    db.refreshLocation();
+  const bool grouped = db.beginBatch() == ERROR_SUCCESS;
+  auto end = [&] {
+    if (--s.grouping == 0)
+      for (HiveDb *h : s.all)
+        if (!h->inBatch())
+          h->endSnapshot();
+    if (grouped)
+      db.endBatch(true);
+  };
+  ++s.grouping;
+  try {
+    body(context);
+  } catch (...) {
+    end();
+    throw;
+  }
+  end();
+}
+
 std::vector<HiveCheck> checkHives() {
   Store &s = Store::get();
   std::lock_guard<std::recursive_mutex> lock(s.mutex);
@@ -35,6 +65,11 @@ std::vector<HiveCheck> checkHives() {
   for (HiveDb *h : s.all)
     out.push_back(h->check());
   return out;
+}
+
+std::vector<HiveCheck> unusableHives() {
+  std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+  return unusableHiveNotes();
 }
 
 } // namespace vlx

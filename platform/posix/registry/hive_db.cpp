@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <initializer_list>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -33,6 +34,11 @@ namespace {
 constexpr int kApplicationId = 0x564c5852; // "VLXR"
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
+// Rows an enumeration step reads ahead (the LIMIT of the value queries).
+constexpr size_t kValuesAhead = 8;
+
+// Why the latest write on this thread was refused, for takeRegistryWriteError().
+thread_local LONG lastWriteError = ERROR_SUCCESS;
 
 const char *const kSchema = R"sql(
 CREATE TABLE keys(
@@ -70,8 +76,8 @@ const char *const kStmtSql[] = {
     "SELECT name, folded, written FROM keys WHERE parent=?1 AND folded>?2 ORDER BY folded LIMIT 1",
     "SELECT name, folded, written FROM keys WHERE parent=?1 ORDER BY folded",
     "SELECT type, data FROM vals WHERE key=?1 AND folded=?2",
-    "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
-    "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 1",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 8 OFFSET ?2",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 8",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
     "FROM vals WHERE key=?1",
@@ -156,9 +162,56 @@ std::string homeDirectory() {
   return "/";
 }
 
-bool fileExists(const std::string &path) {
+FileId fileId(const std::string &path) {
+  FileId id;
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  if (::stat(path.c_str(), &st) != 0) {
+    id.error = errno;
+    return id;
+  }
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
+bool missing(const FileId &id) { return id.error == ENOENT || id.error == ENOTDIR; }
+
+// A look at the hive's location that cannot block: SQLite's own read-only open of a FIFO
+// would wait for a writer forever.
+struct Probe {
+  FileId id;
+  LONG error = ERROR_SUCCESS; // why the file cannot be a hive
+  std::string why;
+};
+
+Probe probeFile(const std::string &path) {
+  Probe p;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    int openError = errno;
+    p.id = fileId(path);
+    if (openError == ENOENT || openError == ENOTDIR) {
+      p.id.error = openError;
+      return p;
+    }
+    p.error = openError == EACCES || openError == EPERM ? ERROR_ACCESS_DENIED : ERROR_BADDB;
+    p.why = std::string("cannot be opened: ") + std::strerror(openError);
+    return p;
+  }
+  struct stat st {};
+  int statted = ::fstat(fd, &st);
+  ::close(fd);
+  p.id = fileId(path);
+  if (statted != 0) {
+    p.error = ERROR_BADDB;
+    p.why = std::string("cannot be examined: ") + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    p.error = ERROR_BADDB;
+    p.why = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
+  }
+  return p;
 }
 
 // mkdir -p; the user's own hive directory is private to the user.
@@ -204,6 +257,17 @@ const char *const kShapeQuery =
 
 } // namespace
 
+std::vector<HiveCheck> &unusableHiveNotes() {
+  static auto *notes = new std::vector<HiveCheck>; // never destroyed: calls may come during exit
+  return *notes;
+}
+
+LONG takeRegistryWriteError() {
+  LONG error = lastWriteError;
+  lastWriteError = ERROR_SUCCESS;
+  return error;
+}
+
 std::string resolveHivePath(Hive hive) {
   const char *dir = std::getenv("VELMORA_REGISTRY_DIR");
   if (dir && *dir)
@@ -239,10 +303,10 @@ void HiveDb::refreshLocation() {
       changed = true;
     }
   }
-  if (!changed && damaged_ == ERROR_SUCCESS)
+  if (!changed)
     return;
   std::string now = resolveHivePath(hive_);
-  if (now != path_ || damaged_ != ERROR_SUCCESS) {
+  if (now != path_) {
     close();
     path_ = std::move(now);
   }
@@ -264,11 +328,20 @@ void HiveDb::close() {
   db_ = nullptr;
   skeleton_ = false;
   readOnly_ = false;
-  damaged_ = ERROR_SUCCESS;
+  unusable_ = ERROR_SUCCESS;
+  behindSkeleton_ = FileId{};
+  checked_ = false;
+  damageSeen_ = false;
   snapshot_ = false;
   batchDepth_ = 0;
   batchError_ = ERROR_SUCCESS;
+  forgetKeys();
   ++generation_;
+}
+
+void HiveDb::forgetKeys() {
+  children_.clear();
+  existing_.clear();
 }
 
 void HiveDb::abandonAfterFork() {
@@ -293,23 +366,32 @@ int HiveDb::exec(Stmt which) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
-void HiveDb::markDamaged(LONG error) { damaged_ = error; }
+LONG HiveDb::refused(LONG error) {
+  if (error != ERROR_SUCCESS)
+    lastWriteError = error;
+  return error;
+}
 
 // A failed statement: drop the read snapshot, note a batch SQLite already undid, and remember
-// a damaged file so that nothing writes to it again.
+// a damaged file: a batch on it is undone, and the next operation reads the skeleton instead.
 LONG HiveDb::fail(int rc) {
-  LONG error = errorFromSqlite(rc);
-  if (isDamageResult(rc))
-    markDamaged(error);
+  const bool damage = isDamageResult(rc);
+  LONG error = damage ? ERROR_BADDB : errorFromSqlite(rc);
+  if (damage && db_) {
+    damageSeen_ = true;
+    // Closing must not checkpoint the log into a damaged file.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  }
   if (db_) {
     if (batchDepth_ > 0) {
-      if (sqlite3_get_autocommit(db_))
+      if (sqlite3_get_autocommit(db_) || damage)
         batchError_ = error;
     } else if (!sqlite3_get_autocommit(db_)) {
       exec(kRollback);
     }
   }
   snapshot_ = false;
+  forgetKeys();
   ++generation_;
   return error;
 }
@@ -328,18 +410,60 @@ LONG HiveDb::openSkeleton() {
     return errorFromSqlite(rc);
   }
   skeleton_ = true;
+  behindSkeleton_ = fileId(path());
   return ERROR_SUCCESS;
 }
 
+// Puts the skeleton in place of a file that cannot be used, without touching the file.
+LONG HiveDb::becomeUnusable(LONG error, const std::string &why) {
+  if (db_)
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  close();
+  LONG opened = openSkeleton();
+  if (opened != ERROR_SUCCESS)
+    return opened;
+  unusable_ = error;
+  std::vector<HiveCheck> &notes = unusableHiveNotes();
+  if (std::none_of(notes.begin(), notes.end(),
+                   [&](const HiveCheck &c) { return c.hive == hive_ && c.path == path(); }))
+    notes.push_back(HiveCheck{hive_, path(), true, false, why});
+  return error;
+}
+
+// Damage that SQLite notices only on reaching the damaged pages: looked for before this
+// connection's first write, so that nothing is written on top of it.
+LONG HiveDb::checkBeforeWriting() {
+  sqlite3_stmt *s = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &s, nullptr);
+  std::string line;
+  if (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const unsigned char *text = sqlite3_column_text(s, 0);
+    line = text ? reinterpret_cast<const char *>(text) : "";
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(s);
+  if (rc == SQLITE_OK && line == "ok") {
+    checked_ = true;
+    return ERROR_SUCCESS;
+  }
+  if (rc != SQLITE_OK && !isDamageResult(rc))
+    return errorFromSqlite(rc); // busy or out of memory: the next write checks again
+  return becomeUnusable(ERROR_BADDB, rc == SQLITE_OK ? line : sqlite3_errmsg(db_));
+}
+
 // Opens an existing file. A file that is empty (or holds an unfinished creation) reads as the
-// skeleton; one that is not a hive is damaged and is never written.
+// skeleton; one that is not a hive is unusable and is never written.
 LONG HiveDb::openFile(bool create) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path().c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     // SQLite falls back to read-only by itself; this is the case where even that failed.
+    std::string why = sqlite3_errmsg(db_);
     close();
-    return errorFromSqlite(rc);
+    LONG error = errorFromSqlite(rc);
+    if (create || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_BUSY)
+      return error;
+    return becomeUnusable(error, why);
   }
   readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -349,20 +473,16 @@ LONG HiveDb::openFile(bool create) {
   rc = queryInts(db_, kShapeQuery, {&appId, &entries, &tables});
   if (rc != SQLITE_OK) {
     LONG error = errorFromSqlite(rc);
-    if (isDamageResult(rc)) {
-      finalizeAll();
-      markDamaged(error);
-      return error;
-    }
+    // Busy or out of memory passes; a file that cannot be read is unusable.
+    if (isDamageResult(rc) || error == ERROR_ACCESS_DENIED || error == ERROR_REGISTRY_IO_FAILED)
+      return becomeUnusable(isDamageResult(rc) ? ERROR_BADDB : error, sqlite3_errmsg(db_));
     close();
     return error;
   }
   // No schema objects at all: a creation that has not committed yet, or never will.
   bool empty = entries == 0;
-  if (!empty && (appId != kApplicationId || tables != 2)) {
-    markDamaged(ERROR_BADDB);
-    return ERROR_BADDB;
-  }
+  if (!empty && (appId != kApplicationId || tables != 2))
+    return becomeUnusable(ERROR_BADDB, "not a registry hive");
   if (!readOnly_) {
     // Keep the -wal and -shm files after the last close: readers that may not create them
     // (a read-only directory) can still open the hive.
@@ -381,20 +501,35 @@ LONG HiveDb::openFile(bool create) {
   return ERROR_SUCCESS;
 }
 
+// Looks at the location afresh: a missing file reads as the skeleton, and so does one that
+// cannot be used.
+LONG HiveDb::openFromDisk() {
+  Probe probe = probeFile(path());
+  if (missing(probe.id))
+    return openSkeleton();
+  LONG error =
+      probe.error != ERROR_SUCCESS ? becomeUnusable(probe.error, probe.why) : openFile(false);
+  return unusable_ != ERROR_SUCCESS && db_ ? ERROR_SUCCESS : error;
+}
+
 LONG HiveDb::ensureOpen() {
-  if (damaged_ != ERROR_SUCCESS)
-    return damaged_;
-  if (db_ && !skeleton_)
-    return ERROR_SUCCESS;
+  if (db_ && !skeleton_) {
+    if (!damageSeen_)
+      return ERROR_SUCCESS;
+    becomeUnusable(ERROR_BADDB, sqlite3_errstr(SQLITE_CORRUPT));
+    return db_ ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+  }
   if (db_ && skeleton_) {
-    // Another process may have created the hive since.
-    if (snapshot_ || !fileExists(path()))
+    // Stands in until the location changes: a missing file is created, an unusable one
+    // replaced, or an empty one filled (whose creation may land in its log only).
+    if (snapshot_)
+      return ERROR_SUCCESS;
+    FileId now = fileId(path());
+    if (unusable_ != ERROR_SUCCESS ? now == behindSkeleton_ : missing(now))
       return ERROR_SUCCESS;
     close();
   }
-  if (!fileExists(path()))
-    return openSkeleton();
-  return openFile(false);
+  return openFromDisk();
 }
 
 LONG HiveDb::createFile() {
@@ -478,6 +613,7 @@ LONG HiveDb::beginRead() {
     return fail(rc);
   snapshot_ = true;
   snapshotStart_ = Clock::now();
+  forgetKeys();
   // Reading the version starts the snapshot. Only another connection's commit moves it (ours
   // move the generation themselves), so enumeration cursors and merged lists outlive snapshots
   // that saw no change.
@@ -494,18 +630,23 @@ LONG HiveDb::beginRead() {
 
 LONG HiveDb::beginWrite() {
   if (batchDepth_ > 0)
-    return batchError_;
+    return refused(batchError_);
   endSnapshot();
   LONG error = ensureOpen();
-  if (error == ERROR_SUCCESS && skeleton_)
+  if (error == ERROR_SUCCESS && unusable_ != ERROR_SUCCESS)
+    error = unusable_;
+  else if (error == ERROR_SUCCESS && skeleton_)
     error = createFile();
+  if (error == ERROR_SUCCESS && readOnly_)
+    error = ERROR_ACCESS_DENIED;
+  if (error == ERROR_SUCCESS && !checked_)
+    error = checkBeforeWriting();
   if (error != ERROR_SUCCESS)
-    return error;
-  if (readOnly_)
-    return ERROR_ACCESS_DENIED;
+    return refused(error);
   int rc = exec(kBeginImmediate);
   if (rc != SQLITE_OK)
-    return fail(rc);
+    return refused(fail(rc));
+  forgetKeys();
   ++generation_;
   return ERROR_SUCCESS;
 }
@@ -513,17 +654,17 @@ LONG HiveDb::beginWrite() {
 LONG HiveDb::finishWrite(LONG result) {
   ++generation_;
   if (batchDepth_ > 0)
-    return result;
+    return refused(result);
   if (!db_ || sqlite3_get_autocommit(db_))
-    return result; // fail() already undid it
+    return refused(result); // fail() already undid it
   if (result == ERROR_SUCCESS) {
     int rc = exec(kCommit);
     if (rc == SQLITE_OK)
       return ERROR_SUCCESS;
-    return fail(rc);
+    return refused(fail(rc));
   }
   exec(kRollback);
-  return result;
+  return refused(result);
 }
 
 LONG HiveDb::beginBatch() {
@@ -536,6 +677,7 @@ LONG HiveDb::beginBatch() {
     return error;
   batchDepth_ = 1;
   batchError_ = ERROR_SUCCESS;
+  touched_.clear();
   return ERROR_SUCCESS;
 }
 
@@ -546,22 +688,32 @@ LONG HiveDb::endBatch(bool commit) {
     return commit ? batchError_ : ERROR_SUCCESS;
   LONG undone = batchError_;
   batchError_ = ERROR_SUCCESS;
+  std::unordered_set<KeyId> touched;
+  touched.swap(touched_);
   ++generation_;
   if (!db_ || sqlite3_get_autocommit(db_))
     return commit ? (undone != ERROR_SUCCESS ? undone : ERROR_REGISTRY_IO_FAILED) : ERROR_SUCCESS;
   if (!commit || undone != ERROR_SUCCESS) {
     exec(kRollback);
-    return commit ? undone : ERROR_SUCCESS;
+    return commit ? refused(undone) : ERROR_SUCCESS;
   }
+  for (KeyId key : touched)
+    if (LONG error = touch(key); error != ERROR_SUCCESS)
+      return error;
   int rc = exec(kCommit);
-  return rc == SQLITE_OK ? ERROR_SUCCESS : fail(rc);
+  return rc == SQLITE_OK ? ERROR_SUCCESS : refused(fail(rc));
 }
 
 LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
+  if (!written && existing_.count(id)) {
+    *exists = true;
+    return ERROR_SUCCESS;
+  }
   Query q(db_, stmt(kKeyExists), id);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *exists = true;
+    existing_.insert(id);
     if (written)
       *written = q.integer(0);
     return ERROR_SUCCESS;
@@ -574,11 +726,17 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 }
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::string folded = foldName(name);
-  Query q(db_, stmt(kFindChild), parent, folded);
+  std::pair<KeyId, std::string> key(parent, foldName(name));
+  if (auto known = children_.find(key); known != children_.end()) {
+    *child = known->second;
+    return ERROR_SUCCESS;
+  }
+  Query q(db_, stmt(kFindChild), parent, key.second);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
     *child = q.integer(0);
+    children_.emplace(std::move(key), *child);
+    existing_.insert(*child);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
@@ -617,6 +775,12 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
 }
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
+  if (valueCursorGen_ == generation_ && valueCursorKey_ == key &&
+      valueLast_ < valuesAhead_.size() && sameName(name, valuesAhead_[valueLast_].name)) {
+    *type = valuesAhead_[valueLast_].type;
+    *data = valuesAhead_[valueLast_].data;
+    return ERROR_SUCCESS;
+  }
   std::string folded = foldName(name);
   Query q(db_, stmt(kFindValue), key, folded);
   int rc = q.step();
@@ -629,23 +793,32 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
 }
 
 LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
-  bool next = valueCursorGen_ == generation_ && valueCursorKey_ == key &&
-              index == valueCursorIndex_ + 1 && index > 0;
-  Query q(db_, stmt(next ? kValueAfter : kValueAt), key,
-          next ? valueCursorId_ : static_cast<int64_t>(index));
-  int rc = q.step();
-  if (rc == SQLITE_DONE)
-    return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW)
-    return fail(rc);
-  row->id = q.integer(0);
-  row->name = q.blob(1);
-  row->type = static_cast<DWORD>(q.integer(2));
-  row->data = q.blob(3);
-  valueCursorKey_ = key;
-  valueCursorIndex_ = index;
-  valueCursorId_ = row->id;
-  valueCursorGen_ = generation_;
+  const bool current = valueCursorGen_ == generation_ && valueCursorKey_ == key;
+  const size_t fetched = valuesAhead_.size();
+  if (!current || index < valueCursorFirst_ || index >= valueCursorFirst_ + fetched) {
+    // Fewer rows than asked for: the key has no more after them.
+    if (current && index >= valueCursorFirst_ + fetched && fetched < kValuesAhead)
+      return ERROR_NO_MORE_ITEMS;
+    // Past the rows read ahead: go on after the last of them, else count from the start.
+    bool next = current && fetched > 0 && index == valueCursorFirst_ + fetched;
+    Query q(db_, stmt(next ? kValueAfter : kValueAt), key,
+            next ? valuesAhead_.back().id : static_cast<int64_t>(index));
+    std::vector<ValueRow> rows;
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+      rows.push_back(
+          ValueRow{q.integer(0), q.blob(1), static_cast<DWORD>(q.integer(2)), q.blob(3)});
+    if (rc != SQLITE_DONE)
+      return fail(rc);
+    valuesAhead_ = std::move(rows);
+    valueCursorFirst_ = index;
+    valueCursorKey_ = key;
+    valueCursorGen_ = generation_;
+    if (valuesAhead_.empty())
+      return ERROR_NO_MORE_ITEMS;
+  }
+  valueLast_ = index - valueCursorFirst_;
+  *row = valuesAhead_[valueLast_];
   return ERROR_SUCCESS;
 }
 
@@ -670,6 +843,11 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
 }
 
 LONG HiveDb::touch(KeyId key) {
+  // A batch stamps each key once, when it commits.
+  if (batchDepth_ > 0) {
+    touched_.insert(key);
+    return ERROR_SUCCESS;
+  }
   Query q(db_, stmt(kTouch), key, nowFileTime());
   int rc = q.step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
@@ -684,6 +862,8 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
       return fail(rc);
   }
   *child = sqlite3_last_insert_rowid(db_);
+  children_.emplace(std::make_pair(parent, std::move(folded)), *child);
+  existing_.insert(*child);
   return touch(parent);
 }
 
@@ -723,6 +903,7 @@ LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
 }
 
 LONG HiveDb::deleteKey(KeyId key) {
+  forgetKeys();
   for (Stmt which : {kDeleteKeyValues, kDeleteKey}) {
     Query q(db_, stmt(which), key);
     int rc = q.step();
@@ -759,9 +940,15 @@ LONG HiveDb::flush() {
 
 HiveCheck HiveDb::check() {
   HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}};
-  result.exists = fileExists(result.path);
+  Probe probe = probeFile(result.path);
+  result.exists = !missing(probe.id);
   if (!result.exists)
     return result;
+  if (probe.error != ERROR_SUCCESS) {
+    result.ok = false;
+    result.what = probe.why;
+    return result;
+  }
   sqlite3 *db = nullptr;
   int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                            nullptr);

@@ -6,8 +6,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -48,6 +51,20 @@ struct KeyCounts {
 // Where a hive's file lives, from VELMORA_REGISTRY_DIR, XDG_CONFIG_HOME and HOME.
 std::string resolveHivePath(Hive hive);
 
+// What a hive's location held when it was last looked at; a change is worth another look.
+struct FileId {
+  int error = 0; // errno of stat, 0 when the file is there
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modified = 0; // nanoseconds
+  bool operator==(const FileId &o) const {
+    return error == o.error && device == o.device && inode == o.inode && size == o.size &&
+           modified == o.modified;
+  }
+};
+
+// The hive files this process found unusable, each location once (the store's mutex held).
+std::vector<HiveCheck> &unusableHiveNotes();
+
 // All members are called with the store's mutex held. Reads run in the current read view
 // (a snapshot or the open write transaction), writes inside beginWrite()/finishWrite().
 class HiveDb {
@@ -65,7 +82,7 @@ public:
   // Open handles into this hive; while there are none the location may change.
   int handles = 0;
 
-  // With no handles open, follows a changed location and retries a damaged file.
+  // With no handles open, follows a changed location.
   void refreshLocation();
   // Ends the read snapshot so that the next read sees the latest committed state.
   void endSnapshot();
@@ -109,6 +126,11 @@ public:
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
+  // Why the hive's file cannot be used (damaged, unreadable, not a regular file), or
+  // ERROR_SUCCESS. Such a hive reads as its skeleton and refuses every write with this code;
+  // the file is left as it is until it changes.
+  LONG unusable() const { return unusable_; }
+
 private:
   enum Stmt {
     kBegin,
@@ -137,16 +159,20 @@ private:
   };
 
   LONG ensureOpen();
+  LONG openFromDisk();
   LONG openFile(bool create);
   LONG openSkeleton();
   LONG createFile();
   LONG createFileOnce();
+  LONG becomeUnusable(LONG error, const std::string &why);
+  LONG checkBeforeWriting();
+  LONG refused(LONG error);
   LONG fail(int rc);
-  void markDamaged(LONG error);
   int exec(Stmt which);
   sqlite3_stmt *stmt(Stmt which);
   void finalizeAll();
   LONG touch(KeyId key);
+  void forgetKeys();
 
   Hive hive_;
   std::string path_;
@@ -155,24 +181,37 @@ private:
   sqlite3 *db_ = nullptr;
   bool skeleton_ = false; // db_ is the in-memory stand-in for a missing file
   bool readOnly_ = false;
-  LONG damaged_ = ERROR_SUCCESS;
+  LONG unusable_ = ERROR_SUCCESS;
+  FileId behindSkeleton_;   // the location as it was when the skeleton stood in for it
+  bool checked_ = false;    // the open file passed the check before the first write
+  bool damageSeen_ = false; // a statement found the open file damaged
   sqlite3_stmt *stmts_[kStmtCount] = {};
 
   bool snapshot_ = false;
   Clock::time_point snapshotStart_;
   int batchDepth_ = 0;
-  LONG batchError_ = ERROR_SUCCESS; // a failure that already undid the batch
+  LONG batchError_ = ERROR_SUCCESS;   // a failure that already undid the batch
+  std::unordered_set<KeyId> touched_; // keys the batch changed, stamped at its commit
   uint64_t generation_ = 1;
   int64_t dataVersion_ = -1; // PRAGMA data_version at the last snapshot's start
+
+  // Keys found or made in the current read view (a snapshot, or the write transaction of a
+  // batch), so that opening the same keys again, as a reset does for every value, costs no
+  // query. Emptied whenever a new view starts and when a key is deleted.
+  std::map<std::pair<KeyId, std::string>, KeyId> children_;
+  std::unordered_set<KeyId> existing_;
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;
   DWORD subkeyCursorIndex_ = 0;
   std::string subkeyCursorName_;
   uint64_t subkeyCursorGen_ = 0;
+  // Values are read a few rows ahead: those from index valueCursorFirst_ on; the one returned
+  // last is also what a read by its name right after (as a reset does) gets without a query.
   KeyId valueCursorKey_ = 0;
-  DWORD valueCursorIndex_ = 0;
-  int64_t valueCursorId_ = 0;
+  DWORD valueCursorFirst_ = 0;
+  std::vector<ValueRow> valuesAhead_;
+  size_t valueLast_ = 0;
   uint64_t valueCursorGen_ = 0;
 };
 

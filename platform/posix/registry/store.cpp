@@ -119,10 +119,11 @@ bool isPredefinedKey(HKEY key) {
 
 Call::Call(HKEY key) : lock_(Store::get().mutex) {
   Store &s = Store::get();
-  if (forkedChild.exchange(false))
+  if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
     for (HiveDb *h : s.all)
       h->abandonAfterFork();
-  if (s.user.hasSnapshot() || s.machine.hasSnapshot() || s.defaultUser.hasSnapshot()) {
+  if (s.grouping == 0 &&
+      (s.user.hasSnapshot() || s.machine.hasSnapshot() || s.defaultUser.hasSnapshot())) {
     auto now = HiveDb::Clock::now();
     for (HiveDb *h : s.all)
       if (!h->inBatch())
@@ -139,9 +140,9 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
   handle_ = &root_;
   root_.access = KEY_ALL_ACCESS;
   // A call from a root starts a library operation: it sees the latest committed state.
-  auto fresh = [](HiveDb &h) {
+  auto fresh = [&s](HiveDb &h) {
     h.refreshLocation();
-    if (!h.inBatch())
+    if (!h.inBatch() && s.grouping == 0)
       h.endSnapshot();
   };
   if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
@@ -164,7 +165,10 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
 // Only an opening call that leaves handles keeps its snapshot, for the calls that follow it on
 // those handles; any other call ends it, so an idle process never holds back a checkpoint.
 Call::~Call() {
-  for (HiveDb *h : Store::get().all)
+  Store &s = Store::get();
+  if (s.grouping > 0)
+    return;
+  for (HiveDb *h : s.all)
     if ((h->handles == 0 || !keep_) && !h->inBatch())
       h->endSnapshot();
 }

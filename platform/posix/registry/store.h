@@ -48,6 +48,10 @@ public:
   HiveDb machine{Hive::Machine};
   HiveDb defaultUser{Hive::DefaultUser};
 
+  // Inside groupRegistryChanges: read snapshots last until the group ends, so the group reads
+  // one state of every hive and pays for one snapshot per hive.
+  int grouping = 0;
+
   HiveDb &hive(Hive which);
   HiveDb *all[3] = {&user, &machine, &defaultUser};
 

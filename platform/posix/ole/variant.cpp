@@ -1,0 +1,59 @@
+// VARIANT life cycle: VariantInit, VariantClear, VariantCopy; the interface identifiers.
+#include "platform/posix/ole/variant_types.h"
+
+extern "C" {
+
+const IID IID_NULL = {0x00000000, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0}};
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+void WINAPI VariantInit(VARIANTARG *pvarg) { pvarg->vt = VT_EMPTY; }
+
+HRESULT WINAPI VariantClear(VARIANTARG *pvarg) {
+  if (pvarg == nullptr)
+    return E_INVALIDARG;
+  if (!vlx::ole::isKnownVariantType(pvarg->vt))
+    return DISP_E_BADVARTYPE;
+  if (!(pvarg->vt & VT_BYREF)) {
+    switch (pvarg->vt) {
+    case VT_BSTR:
+      SysFreeString(pvarg->bstrVal);
+      break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      if (pvarg->punkVal != nullptr)
+        pvarg->punkVal->Release();
+      break;
+    default:
+      break;
+    }
+  }
+  pvarg->vt = VT_EMPTY;
+  return S_OK;
+}
+
+HRESULT WINAPI VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc) {
+  if (pvargDest == nullptr || pvargSrc == nullptr)
+    return E_INVALIDARG;
+  if (pvargDest == pvargSrc)
+    return S_OK;
+  if (!vlx::ole::isKnownVariantType(pvargSrc->vt))
+    return DISP_E_BADVARTYPE;
+  HRESULT hr = VariantClear(pvargDest);
+  if (FAILED(hr))
+    return hr;
+  VARIANT copy = *pvargSrc;
+  if (copy.vt == VT_BSTR && copy.bstrVal != nullptr) {
+    copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
+                                         SysStringByteLen(pvargSrc->bstrVal));
+    if (copy.bstrVal == nullptr)
+      return E_OUTOFMEMORY;
+  } else if ((copy.vt == VT_DISPATCH || copy.vt == VT_UNKNOWN) && copy.punkVal != nullptr) {
+    copy.punkVal->AddRef();
+  }
+  *pvargDest = copy;
+  return S_OK;
+}
+
+} // extern "C"

@@ -1,0 +1,43 @@
+// Which VARTYPEs a VARIANT may carry here, and the conversion's internal entry points.
+#pragma once
+
+#include <velmora/win32.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vlx::ole {
+
+// The base types this personality stores, alone or by reference; arrays and records are not.
+bool isKnownVariantType(VARTYPE vt);
+
+// A number read from text the way VarParseNumFromStr reads it with NUMPRS_STD: decimal digits
+// with an exponent, or an &H/&O integer.
+struct ParsedNumber {
+  bool negative = false;
+  bool isInteger = false; // &H or &O: `integer` holds the value, already sign-extended
+  int64_t integer = 0;
+  std::string digits;   // significant decimal digits, no leading zeros; empty for zero
+  int exponent = 0;     // value = digits * 10^exponent
+  bool inexact = false; // non-zero digits were dropped beyond the kept ones
+};
+
+// The separators and currency symbol of a locale's number text.
+struct NumberSymbols {
+  char16_t decimal = u'.';
+  char16_t group = u',';
+  std::u16string currency = u"$";
+};
+NumberSymbols numberSymbols(LCID lcid);
+
+// False when the text is not a number (DISP_E_TYPEMISMATCH); an &H/&O value that does not fit
+// 64 bits sets `overflow`.
+bool parseNumber(const char16_t *text, size_t length, const NumberSymbols &symbols,
+                 ParsedNumber &out, bool &overflow);
+
+// Days since 30 December 1899 and the fraction of the day, from US-style date and time text.
+bool parseDate(const char16_t *text, size_t length, double &date);
+// "m/d/yyyy h:mm:ss AM": the date alone at midnight, the time alone on day 0.
+std::u16string formatDate(double date);
+
+} // namespace vlx::ole

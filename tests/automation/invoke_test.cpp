@@ -1,0 +1,247 @@
+// The named-argument invoke and the framework's dispatch driver, below the wrappers.
+#include "automation/invoke_named.h"
+#include "support/recording_dispatch.h"
+
+#include <gtest/gtest.h>
+
+using namespace vlx::test;
+
+namespace {
+
+class InvokeTest : public ::testing::Test {
+protected:
+  void SetUp() override { driver_.AttachDispatch(&target_, FALSE); }
+  void TearDown() override {
+    driver_.DetachDispatch();
+    EXPECT_EQ(target_.refs, 1);
+    EXPECT_EQ(target_.overReleases, 0);
+  }
+  const RecordedCall &onlyCall() {
+    EXPECT_EQ(target_.calls.size(), 1u);
+    return target_.calls.back();
+  }
+  RecordingDispatch target_;
+  COleDispatchDriver driver_;
+};
+
+TEST_F(InvokeTest, NamedArgumentsAreBuiltFromTheLastElement) {
+  static const DISPID named[] = {10, 20, 30, 40, 50, 60};
+  static const BYTE params[] = {VT_I2, VT_R4, VT_BOOL, VT_BSTR, VT_ERROR, VT_CY, 0};
+  CY money;
+  money.int64 = 25000;
+  vlx::InvokeNamedHelper(driver_, 0x55, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, named, params,
+                         0x12345, 1.5f, 5, u"text", DISP_E_PARAMNOTFOUND, &money);
+  const RecordedCall &call = onlyCall();
+  EXPECT_EQ(call.flags, DISPATCH_PROPERTYPUT) << "flags pass through untouched";
+  EXPECT_EQ(call.named, std::vector<DISPID>(named, named + 6)) << "no DISPID_PROPERTYPUT added";
+  EXPECT_FALSE(call.wantsResult);
+  std::vector<std::pair<VARTYPE, std::string>> args;
+  for (const RecordedArg &a : call.args)
+    args.emplace_back(a.vt, a.value);
+  const std::vector<std::pair<VARTYPE, std::string>> expected = {
+      {VT_CY, "2.5"},  {VT_ERROR, "0x80020004"}, {VT_BSTR, "\"text\""},
+      {VT_BOOL, "-1"}, {VT_R8, "1.5"},           {VT_I2, "9029"}}; // the low 16 bits
+  EXPECT_EQ(args, expected);
+}
+
+TEST_F(InvokeTest, BooleanByReferenceIsRewrittenInTheCallersInteger) {
+  static const DISPID named[] = {0, 1};
+  static const BYTE params[] = {VT_BOOL | 0x40, VT_I4 | 0x40, 0};
+  for (int given : {7, 0}) {
+    SCOPED_TRACE(given);
+    target_.calls.clear();
+    int flag = given;
+    LONG number = 3;
+    vlx::InvokeNamedHelper(driver_, 1, 3, VT_EMPTY, nullptr, named, params, &flag, &number);
+    EXPECT_EQ(flag, given ? -1 : 0);
+    const RecordedCall &call = onlyCall();
+    EXPECT_EQ(call.args[1].vt, VT_BOOL | VT_BYREF);
+    EXPECT_EQ(call.args[1].ref, &flag) << "the caller's integer itself";
+    EXPECT_EQ(call.args[0].vt, VT_I4 | VT_BYREF);
+    EXPECT_EQ(call.args[0].ref, &number);
+  }
+}
+
+TEST_F(InvokeTest, NoParameterStringMeansNoArguments) {
+  static const BYTE empty[] = {0};
+  for (const BYTE *params : {static_cast<const BYTE *>(nullptr), empty}) {
+    target_.calls.clear();
+    LONG result = 0;
+    target_.answer.result.vt = VT_I4;
+    target_.answer.result.lVal = 8;
+    vlx::InvokeNamedHelper(driver_, 2, 3, VT_I4, &result, nullptr, params);
+    EXPECT_EQ(result, 8);
+    EXPECT_TRUE(onlyCall().args.empty());
+    EXPECT_TRUE(onlyCall().named.empty());
+  }
+}
+
+TEST_F(InvokeTest, NullWideStringIsANullBstr) {
+  static const DISPID named[] = {0};
+  static const BYTE params[] = {VT_BSTR, 0};
+  vlx::InvokeNamedHelper(driver_, 3, 3, VT_EMPTY, nullptr, named, params,
+                         static_cast<LPCOLESTR>(nullptr));
+  EXPECT_EQ(onlyCall().args[0].vt, VT_BSTR);
+  EXPECT_EQ(onlyCall().args[0].bstr, nullptr);
+}
+
+TEST_F(InvokeTest, ResultKindsAreStoredAsTheCallerAsked) {
+  static const BYTE none[] = {0};
+  struct Kind {
+    VARTYPE vtRet;
+    VARIANT answer;
+    std::function<std::string()> read;
+  };
+  SHORT i2 = 0;
+  FLOAT r4 = 0;
+  DATE date = 0;
+  CY cy{};
+  BOOL b = 7;
+  SCODE sc = 0;
+  VARIANT v;
+  VariantInit(&v);
+  auto variantOf = [](VARTYPE vt, double d) {
+    VARIANT x;
+    x.vt = vt;
+    x.dblVal = d;
+    return x;
+  };
+  const Kind kinds[] = {
+      {VT_I2, variantOf(VT_R8, 2.5), [&] { return std::to_string(i2); }},
+      {VT_R4, variantOf(VT_R8, 0.25), [&] { return std::to_string(r4); }},
+      {VT_DATE, variantOf(VT_R8, 36526.5), [&] { return shortestDouble(date); }},
+      {VT_CY, variantOf(VT_R8, 1.25), [&] { return std::to_string(cy.int64); }},
+      {VT_BOOL, variantOf(VT_R8, 3), [&] { return std::to_string(b); }},
+      {VT_ERROR,
+       [] {
+         VARIANT x;
+         x.vt = VT_ERROR;
+         x.scode = E_FAIL;
+         return x;
+       }(),
+       [&] { return std::to_string(sc); }},
+      {VT_VARIANT, variantOf(VT_DATE, 2),
+       [&] { return std::to_string(v.vt) + " " + renderVariant(v); }},
+  };
+  const char *expected[] = {"2", "0.250000", "36526.5", "12500", "1", "-2147467259", "7 2"};
+  void *targets[] = {&i2, &r4, &date, &cy, &b, &sc, &v};
+  for (size_t k = 0; k < std::size(kinds); ++k) {
+    SCOPED_TRACE(kinds[k].vtRet);
+    target_.answer.result = kinds[k].answer;
+    vlx::InvokeNamedHelper(driver_, 4, 3, kinds[k].vtRet, targets[k], nullptr, none);
+    EXPECT_EQ(kinds[k].read(), expected[k]);
+  }
+  target_.answer.result = VARIANT();
+}
+
+TEST_F(InvokeTest, FaultsLeaveTheResultUntouched) {
+  static const DISPID named[] = {0};
+  static const BYTE params[] = {VT_BSTR, 0};
+  LONG result = 55;
+  target_.answer.hr = E_ACCESSDENIED;
+  try {
+    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, u"made");
+    ADD_FAILURE() << "no exception";
+  } catch (COleException *e) {
+    EXPECT_EQ(e->m_sc, E_ACCESSDENIED);
+    e->Delete();
+  }
+  EXPECT_EQ(result, 55);
+  target_.answer.hr = S_OK;
+  target_.answer.result.vt = VT_NULL;
+  try {
+    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, u"made");
+  } catch (COleException *e) {
+    EXPECT_EQ(e->m_sc, DISP_E_TYPEMISMATCH) << "null does not become an integer";
+    e->Delete();
+  }
+  EXPECT_EQ(result, 55);
+}
+
+// The framework's own rules: the put's named value, PUTREF for an interface, narrow text.
+TEST_F(InvokeTest, DriverPutsNameTheirValue) {
+  RecordingDispatch other;
+  driver_.SetProperty(0x10, VT_DISPATCH, static_cast<IDispatch *>(&other));
+  driver_.SetProperty(0x11, VT_BSTR, "narrow");
+  VARIANT value;
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = 6;
+  driver_.SetProperty(0x12, VT_VARIANT, &value);
+  ASSERT_EQ(target_.calls.size(), 3u);
+  EXPECT_EQ(target_.calls[0].flags, DISPATCH_PROPERTYPUTREF);
+  EXPECT_EQ(target_.calls[0].args[0].vt, VT_DISPATCH);
+  EXPECT_EQ(target_.calls[1].flags, DISPATCH_PROPERTYPUT);
+  EXPECT_EQ(target_.calls[1].args[0].value, "\"narrow\"");
+  EXPECT_EQ(target_.calls[2].args[0].value, "6");
+  for (const RecordedCall &call : target_.calls)
+    EXPECT_EQ(call.named, std::vector<DISPID>{DISPID_PROPERTYPUT});
+  EXPECT_EQ(other.refs, 1) << "an argument is lent, not given";
+}
+
+TEST_F(InvokeTest, DriverSharesAndReleasesItsReference) {
+  RecordingDispatch object;
+  {
+    COleDispatchDriver owner(&object); // takes over the reference the caller had
+    object.AddRef();
+    COleDispatchDriver copy(owner);
+    EXPECT_EQ(object.refs, 3);
+    COleDispatchDriver assigned;
+    assigned = copy;
+    EXPECT_EQ(object.refs, 4);
+    const COleDispatchDriver &same = assigned;
+    assigned = same; // to itself: no change
+    EXPECT_EQ(object.refs, 4);
+    LPDISPATCH detached = assigned.DetachDispatch();
+    EXPECT_EQ(detached, &object);
+    detached->Release();
+    COleDispatchDriver borrowed;
+    borrowed.AttachDispatch(&object, FALSE);
+    borrowed.ReleaseDispatch();
+    EXPECT_EQ(borrowed.m_lpDispatch, nullptr);
+    EXPECT_EQ(object.refs, 3) << "a borrowed pointer is not released";
+  }
+  EXPECT_EQ(object.refs, 1);
+  EXPECT_EQ(object.overReleases, 0);
+}
+
+TEST(OleExceptions, ProcessNamesTheCodeOfAnyException) {
+  COleException ole;
+  ole.m_sc = DISP_E_OVERFLOW;
+  CMemoryException memory;
+  CNotSupportedException unsupported;
+  COleDispatchException dispatch("x", 0, 1);
+  EXPECT_EQ(COleException::Process(&ole), DISP_E_OVERFLOW);
+  EXPECT_EQ(COleException::Process(&memory), E_OUTOFMEMORY);
+  EXPECT_EQ(COleException::Process(&unsupported), E_NOTIMPL);
+  EXPECT_EQ(COleException::Process(&dispatch), DISP_E_EXCEPTION);
+
+  TCHAR message[64];
+  ole.m_sc = VLX_HR(0x8004FFFF);
+  ole.GetErrorMessage(message, sizeof message);
+  EXPECT_STREQ(message, "OLE error. (0x8004FFFF)");
+  ole.GetErrorMessage(message, 8);
+  EXPECT_STREQ(message, "OLE err") << "cut to the buffer, terminated";
+  COleDispatchException bare(nullptr, 0, 12);
+  bare.GetErrorMessage(message, sizeof message);
+  EXPECT_STREQ(message, "The server raised exception 12.");
+}
+
+TEST(OleExceptions, ThrowHelpersThrowNewObjectsByPointer) {
+  try {
+    AfxThrowOleDispatchException(3, "Busy", 9);
+  } catch (COleDispatchException *e) {
+    EXPECT_EQ(e->m_wCode, 3);
+    EXPECT_EQ(e->m_strDescription, "Busy");
+    EXPECT_EQ(e->m_dwHelpContext, 9u);
+    EXPECT_TRUE(e->m_bAutoDelete);
+    e->Delete();
+  }
+  try {
+    AfxThrowOleException(E_ABORT);
+  } catch (CException *e) {
+    EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(COleException)));
+    e->Delete();
+  }
+}
+
+} // namespace

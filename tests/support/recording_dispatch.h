@@ -1,0 +1,126 @@
+// A recording IDispatch test double: it keeps every Invoke it gets and answers with a given
+// result, a failure code, or DISP_E_EXCEPTION with an EXCEPINFO; its reference count makes
+// leaks and double releases visible.
+#pragma once
+
+#include "support/variant_cases.h"
+
+#include <velmora/win32.h>
+
+#include <string>
+#include <vector>
+
+namespace vlx::test {
+
+struct RecordedArg {
+  VARTYPE vt;
+  std::string value; // renderVariant of the element; "&" for a reference
+  const void *ref;   // the address a by-reference element carries
+  BSTR bstr;         // the string pointer a VT_BSTR element carries
+};
+
+struct RecordedCall {
+  DISPID dispid;
+  bool nullIid;
+  LCID lcid;
+  WORD flags;
+  std::vector<RecordedArg> args; // in array order: the last argument first
+  std::vector<DISPID> named;
+  bool wantsResult;
+};
+
+// What the double answers with; texts are made into fresh BSTRs for each call.
+struct DispatchAnswer {
+  HRESULT hr = S_OK;
+  VARIANT result = {};          // copied into the caller's result when one is asked for
+  bool resultOnFailure = false; // also write the result when failing, as careless servers do
+  WORD wCode = 0;
+  const char16_t *source = nullptr;
+  const char16_t *description = nullptr;
+  const char16_t *helpFile = nullptr;
+  DWORD helpContext = 0;
+  SCODE scode = 0;
+  bool deferred = false; // leave the texts to the deferred fill-in
+};
+
+class RecordingDispatch final : public IDispatch {
+public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+      *out = static_cast<IDispatch *>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (refs <= 0)
+      ++overReleases;
+    return ULONG(--refs);
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
+    return E_NOTIMPL;
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags,
+                                   DISPPARAMS *params, VARIANT *result, EXCEPINFO *info,
+                                   UINT *) override {
+    if (record) {
+      RecordedCall call{dispid, IsEqualIID(riid, IID_NULL), lcid, flags, {}, {}, result != nullptr};
+      for (UINT i = 0; i < params->cArgs; ++i) {
+        const VARIANT &arg = params->rgvarg[i];
+        bool byRef = (arg.vt & VT_BYREF) != 0;
+        call.args.push_back({arg.vt, byRef ? "&" : renderVariant(arg), byRef ? arg.byref : nullptr,
+                             arg.vt == VT_BSTR ? arg.bstrVal : nullptr});
+      }
+      for (UINT i = 0; i < params->cNamedArgs; ++i)
+        call.named.push_back(params->rgdispidNamedArgs[i]);
+      calls.push_back(call);
+    }
+    if (result != nullptr && (SUCCEEDED(answer.hr) || answer.resultOnFailure))
+      VariantCopy(result, &answer.result);
+    if (answer.hr == DISP_E_EXCEPTION && info != nullptr) {
+      info->wCode = answer.wCode;
+      info->dwHelpContext = answer.helpContext;
+      info->scode = answer.scode;
+      if (answer.deferred) {
+        deferredAnswer() = &answer;
+        info->pfnDeferredFillIn = &fillIn;
+      } else
+        fillTexts(*info, answer);
+    }
+    return answer.hr;
+  }
+
+  long refs = 1;
+  int overReleases = 0;
+  bool record = true;
+  DispatchAnswer answer;
+  std::vector<RecordedCall> calls;
+
+private:
+  // The answer whose texts the next deferred fill-in supplies.
+  static const DispatchAnswer *&deferredAnswer() {
+    static const DispatchAnswer *pending = nullptr;
+    return pending;
+  }
+  static void fillTexts(EXCEPINFO &info, const DispatchAnswer &a) {
+    info.bstrSource = SysAllocString(a.source);
+    info.bstrDescription = SysAllocString(a.description);
+    info.bstrHelpFile = SysAllocString(a.helpFile);
+  }
+  static HRESULT WINAPI fillIn(EXCEPINFO *info) {
+    if (deferredAnswer() != nullptr)
+      fillTexts(*info, *deferredAnswer());
+    return S_OK;
+  }
+};
+
+} // namespace vlx::test
