@@ -20,7 +20,8 @@ namespace {
 
 void setVariable(const std::string &name, const char *value) {
 #ifdef _WIN32
-  // The C run-time's copy and the process environment, which child processes inherit.
+  // The C run-time's copy and the process environment, which child processes inherit. Windows
+  // keeps no empty variable: an empty value removes it, which the library reads the same way.
   _putenv_s(name.c_str(), value ? value : "");
 #else
   if (value)
