@@ -1,9 +1,13 @@
-// Export macros: the library is built with hidden visibility, so only what carries these is exported.
+// Export macros: the library is built with hidden visibility, so only what carries these is
+// exported.
 #pragma once
 
 #if defined(_WIN32)
 #if defined(VLX_BUILDING_LIBRARY)
 #define VLX_API __declspec(dllexport)
+#elif defined(VLX_STATIC)
+// Linked from the static archive (the tests): nothing to import.
+#define VLX_API
 #else
 #define VLX_API __declspec(dllimport)
 #endif

@@ -2,6 +2,7 @@
 // hives found unusable and why a write was refused.
 #pragma once
 
+#include <velmora/export.h>
 #include <velmora/win32.h>
 
 #include <functional>

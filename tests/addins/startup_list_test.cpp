@@ -28,12 +28,14 @@ TEST_F(AddInLists, InstalledListReadsByPositionAnUnreadableEntryAsTheEnd) {
   };
   for (const auto &[index, name, last] : cases) {
     SCOPED_TRACE(index);
+    if (!vlx::test::kProgIdsFollowHives && std::string(name) == "Beta")
+      continue; // a ProgID
     CString got = "kept";
     EXPECT_EQ(regEnumApplications(index, clsid, &got), last != 0);
     EXPECT_EQ(std::string(got), name);
     EXPECT_TRUE(last == 0 || clsid == sampleClass(last));
   }
-  EXPECT_EQ(regEnumApplications(1, clsid, nullptr), 1);
+  EXPECT_EQ(regEnumApplications(1, clsid, nullptr), vlx::test::kProgIdsFollowHives);
 }
 
 TEST_F(AddInLists, StartupListAddFindDelete) {

@@ -1,5 +1,7 @@
 // The scratch directory: which variable gives the base, the path's form, what gets created, and
 // what is refused because another user could reach it.
+// POSIX only: the variables, modes and owners checked are the POSIX personality's.
+#ifndef _WIN32
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -159,3 +161,5 @@ TEST_F(TempDirTest, AnythingAnotherUserCouldReachIsRefused) {
 }
 
 } // namespace
+
+#endif

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+#endif
+
 namespace {
 
 int chainLength() {
@@ -19,6 +23,10 @@ TEST(LibraryEntry, LoadJoinedTheChainAndAFailedAllocationIsIgnored) {
   HMODULE self = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&chainLength),
                      &self);
+#ifdef _WIN32
+  // Linked into an executable, the entry is not called by the loader: call it as it calls a DLL's.
+  DllMain(self, DLL_PROCESS_ATTACH, nullptr);
+#endif
   CDynLinkLibrary *head = AfxGetModuleState()->m_libraryList;
   ASSERT_NE(head, nullptr);
   EXPECT_EQ(head->m_hModule, self);

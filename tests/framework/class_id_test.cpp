@@ -26,6 +26,8 @@ TEST_F(ClassIdFromString, BraceChoosesTheBracedFormElseTheProgId) {
   };
   for (const auto &[text, result] : cases) {
     SCOPED_TRACE(text);
+    if (!vlx::test::kProgIdsFollowHives && std::string(text) == "Vlx.Sample")
+      continue;
     GUID g{};
     EXPECT_EQ(AfxGetClassIDFromString(text, &g), result);
     EXPECT_EQ(g.Data1 == 0x0123ABCD, result == S_OK);

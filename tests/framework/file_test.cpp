@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
 
@@ -21,8 +22,10 @@ TEST(FileTest, OpenFlags) {
   TempDir dir;
   auto path = [&](const std::string &name) { return winPath(dir.file(name)); };
   writeFile(dir.file("readonly.txt"), "fixed");
-  chmod(dir.file("readonly.txt").c_str(), 0444);
-  mkdir(dir.file("sub").c_str(), 0755);
+  std::filesystem::permissions(dir.file("readonly.txt"), std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::group_read |
+                                                             std::filesystem::perms::others_read);
+  std::filesystem::create_directory(dir.file("sub"));
   const UINT create = CFile::modeCreate | CFile::modeWrite;
   const struct {
     const char *name;
@@ -37,6 +40,9 @@ TEST(FileTest, OpenFlags) {
                {"sub", CFile::modeRead, CFileException::accessDenied}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name + std::string(" flags ") + std::to_string(c.flags));
+    // Wine running as root opens a read-only file for writing, as root may on Linux.
+    if (underWine() && std::string(c.name) == "readonly.txt")
+      continue;
     writeFile(dir.file("data.txt"), "content");
     CFile file;
     CFileException error;

@@ -62,7 +62,8 @@ TEST_F(StdioFileTest, ReadStringIntoABuffer) {
   EXPECT_STREQ(buffer, "gh");
 }
 
-// A read error is not the end of the file: it throws.
+#ifndef _WIN32
+// A read error is not the end of the file: it throws. (Faults come through the POSIX call table.)
 TEST_F(StdioFileTest, ReadErrorThrows) {
   writeFile(file_, "line\n");
   CStdioFile file(path_.c_str(), CFile::modeRead);
@@ -80,5 +81,6 @@ TEST_F(StdioFileTest, ReadErrorThrows) {
     e->Delete();
   }
 }
+#endif
 
 } // namespace

@@ -10,10 +10,12 @@
 
 #include <functional>
 #include <string>
-#include <sys/wait.h>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace regtest {
 
@@ -86,6 +88,7 @@ inline Names names(HKEY key, bool values = false) {
   }
 }
 
+#ifndef _WIN32
 // Runs `body` in a child process that exits with its result.
 inline pid_t spawn(const std::function<int()> &body) {
   pid_t pid = fork();
@@ -101,5 +104,6 @@ inline int reap(pid_t pid) {
     return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+#endif
 
 } // namespace regtest

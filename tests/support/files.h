@@ -4,15 +4,17 @@
 
 #include <velmora/afx.h>
 
+#ifndef _WIN32
 #include "platform/posix/files/syscalls.h"
+#endif
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 namespace vlx::test {
@@ -28,26 +30,22 @@ inline std::string readFile(const std::string &path) {
 }
 
 inline bool exists(const std::string &path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 inline bool isDirectory(const std::string &path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::symlink_status(path, ec));
 }
 
 // Names in `directory`, without "." and "..".
 inline std::set<std::string> entries(const std::string &directory) {
   std::set<std::string> names;
-  if (DIR *dir = opendir(directory.c_str())) {
-    while (const dirent *entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..")
-        names.insert(name);
-    }
-    closedir(dir);
-  }
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(directory, ec);
+       it != std::filesystem::directory_iterator(); it.increment(ec))
+    names.insert(it->path().filename().string());
   return names;
 }
 
@@ -64,6 +62,7 @@ inline std::vector<std::string> toVector(const CStringList &list) {
   return out;
 }
 
+#ifndef _WIN32
 // Tests replace members of the file call table; this puts the old ones back.
 class SyscallGuard {
 public:
@@ -75,5 +74,6 @@ public:
 private:
   posix::FileSyscalls saved_;
 };
+#endif
 
 } // namespace vlx::test

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
     } else if (arg == "dir") {
       std::printf("dir [%s]\n", static_cast<LPCTSTR>(su_GetLangDirForDLL()));
     } else if (arg.rfind("mkdir=", 0) == 0) {
-      mkdir(arg.c_str() + 6, 0700);
+      std::filesystem::create_directory(arg.substr(6));
     } else if (arg.rfind("english=", 0) == 0) {
       int value = std::atoi(arg.c_str() + 8);
       regSetUserValue("General", "Use English language", intType, "", &value, nullptr);

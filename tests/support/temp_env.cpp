@@ -1,29 +1,69 @@
-// Temporary directories, scoped environment variables and child processes for tests.
+// Temporary directories, scoped environment variables, registry hives and child processes for
+// tests, on POSIX and on Windows.
 #include "support/temp_env.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace vlx::test {
 
-ScopedEnv::ScopedEnv(const std::string &name, const char *value) : name_(name) {
-  if (const char *old = std::getenv(name.c_str()))
-    old_ = old;
+namespace {
+
+void setVariable(const std::string &name, const char *value) {
+#ifdef _WIN32
+  // The C run-time's copy and the process environment, which child processes inherit. Windows
+  // keeps no empty variable: an empty value removes it, which the library reads the same way.
+  _putenv_s(name.c_str(), value ? value : "");
+#else
   if (value)
     setenv(name.c_str(), value, 1);
   else
     unsetenv(name.c_str());
+#endif
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (old_)
-    setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+} // namespace
+
+ScopedEnv::ScopedEnv(const std::string &name, const char *value) : name_(name) {
+  if (const char *old = std::getenv(name.c_str()))
+    old_ = old;
+  setVariable(name_, value);
 }
+
+ScopedEnv::~ScopedEnv() { setVariable(name_, old_ ? old_->c_str() : nullptr); }
+
+#ifdef _WIN32
+
+TempDir::TempDir() {
+  char base[MAX_PATH + 1];
+  DWORD length = GetTempPathA(sizeof base, base);
+  if (length == 0 || length > MAX_PATH)
+    throw std::runtime_error("no temporary directory");
+  // The path GetTempPathA gives ends in a backslash.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = std::string(base) + "vlx-test-" +
+                            std::to_string(GetCurrentProcessId()) + "-" +
+                            std::to_string(GetTickCount() + attempt);
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      path_ = candidate;
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  throw std::runtime_error("cannot create a temporary directory");
+}
+
+#else
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");
@@ -32,6 +72,8 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary directory");
   path_ = pattern;
 }
+
+#endif
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -45,7 +87,73 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-TempEnvTest::TempEnvTest() : registry_("VELMORA_REGISTRY_DIR", dir_.path().c_str()) {}
+#ifdef _WIN32
+
+namespace {
+
+const char kHivesKey[] = "Software\\Velmora test hives";
+
+// A fresh key below the test hives, holding `skeleton` (NUL-separated, double-NUL-terminated).
+HKEY freshRoot(const std::string &path, const char *skeleton) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot create the test hive " + path);
+  for (const char *sub = skeleton; *sub; sub += std::strlen(sub) + 1) {
+    HKEY child;
+    if (RegCreateKeyExA(key, sub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr) ==
+        ERROR_SUCCESS)
+      RegCloseKey(child);
+  }
+  return key;
+}
+
+} // namespace
+
+ScopedHives::ScopedHives(const std::string &directory) {
+  base_ = std::string(kHivesKey) + "\\" + std::filesystem::path(directory).filename().string();
+  // The roots are opened before any is redirected: the user root itself is redirected below.
+  HKEY user = freshRoot(base_ + "\\user", "Software\0");
+  HKEY machine = freshRoot(base_ + "\\machine", "Software\0Software\\Classes\0");
+  HKEY users = freshRoot(base_ + "\\users", ".DEFAULT\0.DEFAULT\\Software\0");
+  // The classes root merges the user's classes over the machine's; one key can only be the
+  // user's half, which takes precedence.
+  HKEY classes = freshRoot(base_ + "\\user\\Software\\Classes", "\0");
+  RegOverridePredefKey(HKEY_CURRENT_USER, user);
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
+  RegOverridePredefKey(HKEY_USERS, users);
+  RegOverridePredefKey(HKEY_CLASSES_ROOT, classes);
+  for (HKEY key : {user, machine, users, classes})
+    RegCloseKey(key);
+}
+
+ScopedHives::~ScopedHives() {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CLASSES_ROOT})
+    RegOverridePredefKey(root, nullptr);
+  RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str());
+}
+
+#else
+
+ScopedHives::ScopedHives(const std::string &directory)
+    : env_("VELMORA_REGISTRY_DIR", directory.c_str()) {}
+
+ScopedHives::~ScopedHives() = default;
+
+#endif
+
+TempEnvTest::TempEnvTest() : registry_(dir_.path()) {}
+
+bool underWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+#ifndef _WIN32
 
 RunResult runCommand(const std::vector<std::string> &argv) {
   int fds[2];
@@ -76,5 +184,7 @@ RunResult runCommand(const std::vector<std::string> &argv) {
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
+
+#endif
 
 } // namespace vlx::test
