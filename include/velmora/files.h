@@ -78,3 +78,20 @@ VLX_API int su_CreateBackupOfFile(CString path);
 // backup is listed beside it, else `path` itself; a text that would not fit, terminator
 // included, is written as the empty text.
 VLX_API void su_ResolveToBackupFile(const char *path, char *result);
+
+namespace vlx {
+
+// A path of the host's file system in the form the library's calls take and split: on POSIX,
+// `/` becomes `\`, an absolute path below a directory set in VELMORA_DRIVE_X becomes `X:\...`
+// (the deepest wins) and any other the rooted `\...`, and a bare name gets `.\` in front so
+// that its directory is the current one. A `\` inside a POSIX name cannot be spelled: the file
+// calls read it as a separator. On Windows only `/` turns and bare names get `.\`. Empty for
+// no or empty text.
+VLX_API CString toLibraryPath(const char *systemPath);
+// The host's path for a path the library takes or hands out, by the mapping its file calls use
+// (drives, `.` and `..`, the trailing dots and spaces Windows drops, NUL as /dev/null). Empty,
+// with the reason in GetLastError, when the path names nothing here (an unmapped drive, a colon
+// inside a directory name). On Windows the text comes back unchanged.
+VLX_API CString toSystemPath(const char *libraryPath);
+
+} // namespace vlx

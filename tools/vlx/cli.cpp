@@ -93,9 +93,13 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto *expKey = exp->add_option(
       "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
   auto *expFile = exp->add_option("-o,--output", file, "Write to FILE (atomically) instead");
+  bool unicode = false;
+  exp->add_flag("--unicode", unicode,
+                "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
 
   auto *imp = regCmd->add_subcommand(
-      "import", "Apply a .reg file (REGEDIT4 or version 5.00 header). The whole file is checked "
+      "import", "Apply a .reg file (REGEDIT4 or version 5.00; UTF-8, UTF-16LE or Windows-1252). "
+                "The whole file is checked "
                 "first; each hive's changes land together or not at all.");
   imp->add_option("FILE", file, "The .reg file")->required();
 
@@ -229,7 +233,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       prefReset();
     } else if (*exp) {
       regExport(out, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
-                given(expFile) ? std::optional<std::string>(file) : std::nullopt);
+                given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
       regImport(out, file);
     } else if (*check) {

@@ -35,8 +35,9 @@ void prefDelete(const std::string &section, const std::optional<std::string> &na
 void prefReset();
 
 // `key`: one key; none: the product key of every hive that has one. `file`: written atomically.
+// `unicode`: regedit's version 5 form (UTF-16LE, byte-order mark, CRLF) instead of REGEDIT4 UTF-8.
 void regExport(std::ostream &out, const std::optional<std::string> &key,
-               const std::optional<std::string> &file);
+               const std::optional<std::string> &file, bool unicode = false);
 void regImport(std::ostream &out, const std::string &file);
 void regCheck(std::ostream &out);
 

@@ -9,7 +9,6 @@
 #include <velmora/registry.h>
 #include <velmora/win32.h>
 
-#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -22,21 +21,15 @@ constexpr UINT kBackupPrefixId = 10122;
 // The library carries no strings; the host supplies the backup prefix.
 const StringResource kToolStrings[] = {{kBackupPrefixId, "Backup of "}};
 
-// The library splits paths at `\` only. A bare name gets `.\` in front, since the library would
-// otherwise take its empty directory for the root.
 std::string toLibraryPath(const std::string &path) {
   if (path.empty())
     throw Failure("empty path", 2);
-  std::string converted = path;
-  std::replace(converted.begin(), converted.end(), '/', '\\');
-  if (converted.find('\\') == std::string::npos)
-    converted.insert(0, ".\\");
-  return converted;
+  return vlx::toLibraryPath(path.c_str()).GetString();
 }
 
-std::string toPosixPath(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
+// Paths the library hands back name what its file calls reached, so they map.
+std::string toPosixPath(const std::string &path) {
+  return vlx::toSystemPath(path.c_str()).GetString();
 }
 
 std::string quoted(const std::string &text) { return "'" + text + "'"; }

@@ -4,6 +4,7 @@
 #include "escape.h"
 #include "file_io.h"
 #include "reg_store.h"
+#include "reg_text.h"
 
 #include <velmora/hive.h>
 
@@ -22,20 +23,23 @@ const reg::KeyPath kProductKeys[] = {
 } // namespace
 
 void regExport(std::ostream &out, const std::optional<std::string> &key,
-               const std::optional<std::string> &file) {
+               const std::optional<std::string> &file, bool unicode) {
+  const reg::Format format = unicode ? reg::Format::Version5 : reg::Format::Regedit4;
   std::string text;
-  reg::writeHeader(text);
+  reg::writeHeader(text, format);
   if (key) {
     reg::KeyPath path;
     std::string why;
     if (!reg::parseKeyPath(*key, path, why))
       throw Failure("bad key '" + *key + "': " + why, 2);
-    exportKey(text, path);
+    exportKey(text, path, format);
   } else {
     for (const auto &path : kProductKeys)
       if (keyExists(path))
-        exportKey(text, path);
+        exportKey(text, path, format);
   }
+  if (unicode)
+    text = unicodeRegFile(text);
   if (file)
     writeFileAtomically(*file, text);
   else
@@ -43,7 +47,12 @@ void regExport(std::ostream &out, const std::optional<std::string> &key,
 }
 
 void regImport(std::ostream &out, const std::string &file) {
-  reg::ParseResult parsed = reg::parse(readFile(file));
+  std::string text;
+  int errorLine = 0;
+  std::string error;
+  if (!decodeRegFile(readFile(file), text, errorLine, error))
+    throw Failure(file + ":" + std::to_string(errorLine) + ": " + error);
+  reg::ParseResult parsed = reg::parse(text, readHexText);
   if (!parsed.ok())
     throw Failure(file + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error);
   size_t count = importOperations(parsed.operations, file);

@@ -1,4 +1,4 @@
-// REGEDIT4 .reg text: a strict line parser that validates the whole file, and the writer.
+// .reg text: a strict line parser that validates the whole file, and the writer.
 #include "reg_file.h"
 
 #include <array>
@@ -88,13 +88,10 @@ std::string excerpt(std::string_view s) {
 
 class Parser {
 public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  Parser(std::string_view text, HexTextReader readText) : text_(text), readText_(readText) {}
 
   ParseResult run() {
     static constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (text_.size() >= 2 &&
-        ((text_[0] == '\xFF' && text_[1] == '\xFE') || (text_[0] == '\xFE' && text_[1] == '\xFF')))
-      return fail(1, "UTF-16 text is not supported; save the file as UTF-8");
     if (text_.substr(0, kBom.size()) == kBom)
       text_.remove_prefix(kBom.size());
 
@@ -104,6 +101,7 @@ public:
     first = trimRight(first);
     if (first != "REGEDIT4" && first != "Windows Registry Editor Version 5.00")
       return fail(1, "bad header " + excerpt(first) + "; expected REGEDIT4");
+    result_.format = first == "REGEDIT4" ? Format::Regedit4 : Format::Version5;
 
     std::string_view line;
     while (nextLine(line)) {
@@ -221,12 +219,20 @@ private:
       op.kind = Operation::Kind::SetValue;
       if (!valueData(rest, op.value))
         return false;
+      if (hexText_ && readText_ && !readText_(result_.format, op.value.data)) {
+        errorLine_ = op.line;
+        error_ = "the hex data of this text value is not " +
+                 std::string(result_.format == Format::Version5 ? "UTF-16LE text"
+                                                                : "text in UTF-8 or Windows-1252");
+        return false;
+      }
     }
     result_.operations.push_back(std::move(op));
     return true;
   }
 
   bool valueData(std::string_view rest, Value &value) {
+    hexText_ = false;
     if (!rest.empty() && rest[0] == '"') {
       size_t pos = 0;
       if (!quoted(rest, pos, value.data))
@@ -263,6 +269,7 @@ private:
       if (!parseHex32(rest, pos, type, overflow) || rest.substr(pos, 2) != "):")
         return error("bad value type; expected hex(N): with N in hex");
       value.type = type;
+      hexText_ = isTextType(type);
       return hexBytes(rest.substr(pos + 2), value.data);
     }
     return error("unknown value form " + excerpt(rest) +
@@ -308,6 +315,8 @@ private:
   }
 
   std::string_view text_;
+  HexTextReader readText_;
+  bool hexText_ = false; // the latest data was a text type's, given in hex
   size_t pos_ = 0;
   int lineNo_ = 0;
   ParseResult result_;
@@ -398,20 +407,29 @@ bool parseKeyPath(std::string_view text, KeyPath &path, std::string &error) {
   return true;
 }
 
-ParseResult parse(std::string_view text) { return Parser(text).run(); }
+bool isTextType(uint32_t type) {
+  return type == kTypeSz || type == kTypeExpandSz || type == kTypeMultiSz;
+}
 
-void writeHeader(std::string &out) { out += "REGEDIT4\n\n"; }
+ParseResult parse(std::string_view text, HexTextReader readText) {
+  return Parser(text, readText).run();
+}
 
-void writeKey(std::string &out, const std::string &path, const std::vector<Value> &values) {
+void writeHeader(std::string &out, Format format) {
+  out += format == Format::Regedit4 ? "REGEDIT4\n\n" : "Windows Registry Editor Version 5.00\n\n";
+}
+
+void writeKey(std::string &out, const std::string &path, const std::vector<Value> &values,
+              HexTextWriter writeText) {
   out += '[';
   out += path;
   out += "]\n";
   for (const auto &v : values)
-    writeValue(out, v);
+    writeValue(out, v, writeText);
   out += '\n';
 }
 
-void writeValue(std::string &out, const Value &value) {
+void writeValue(std::string &out, const Value &value, HexTextWriter writeText) {
   static constexpr char kDigits[] = "0123456789abcdef";
   size_t lineStart = out.size();
   if (value.name.empty())
@@ -442,13 +460,14 @@ void writeValue(std::string &out, const Value &value) {
       n.insert(n.begin(), kDigits[t & 15]);
     out += "hex(" + n + "):";
   }
+  const std::string data = writeText && isTextType(value.type) ? writeText(value.data) : value.data;
   // Lines wrap before 80 columns, continued by a trailing '\' and indented by two spaces.
   constexpr size_t kWrapAt = 76;
-  for (size_t i = 0; i < value.data.size(); ++i) {
-    auto b = static_cast<unsigned char>(value.data[i]);
+  for (size_t i = 0; i < data.size(); ++i) {
+    auto b = static_cast<unsigned char>(data[i]);
     out += kDigits[b >> 4];
     out += kDigits[b & 15];
-    if (i + 1 < value.data.size()) {
+    if (i + 1 < data.size()) {
       out += ',';
       if (out.size() - lineStart >= kWrapAt) {
         out += "\\\n  ";

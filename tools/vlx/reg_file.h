@@ -1,4 +1,5 @@
-// Reading and writing REGEDIT4 .reg text; standard library only, so that it can be fuzzed alone.
+// Reading and writing .reg text (REGEDIT4 and version 5 headers) held as UTF-8; standard library
+// only, so that it can be fuzzed alone.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,12 @@ enum : uint32_t {
   kTypeMultiSz = 7,
   kTypeQword = 11,
 };
+
+// The header: REGEDIT4 files hold narrow text, version 5 files UTF-16LE text.
+enum class Format { Regedit4, Version5 };
+
+// Whether data of `type` is text, which hex data holds in the file's own text form.
+bool isTextType(uint32_t type);
 
 enum class Root { ClassesRoot, CurrentUser, LocalMachine, Users };
 
@@ -51,24 +58,33 @@ struct Operation {
 };
 
 struct ParseResult {
+  Format format = Format::Regedit4;
   std::vector<Operation> operations;
   int errorLine = 0; // 0: no error
   std::string error;
   bool ok() const { return errorLine == 0; }
 };
 
+// Turns the hex data of a text type from the file's form into the store's, in place; false when
+// it is no text in that form.
+using HexTextReader = bool (*)(Format format, std::string &data);
+// The file's form of store text given as hex data.
+using HexTextWriter = std::string (*)(std::string_view text);
+
 // Parses a whole .reg file. On a malformed file the result carries no operations, the line
-// number (1-based) and a short description.
-ParseResult parse(std::string_view text);
+// number (1-based) and a short description. Without `readText` hex text data stays as it is.
+ParseResult parse(std::string_view text, HexTextReader readText = nullptr);
 
 // Appends the header line and the blank line after it.
-void writeHeader(std::string &out);
+void writeHeader(std::string &out, Format format = Format::Regedit4);
 
-// Appends one key section: "[path]", its values, and a blank line.
-void writeKey(std::string &out, const std::string &path, const std::vector<Value> &values);
+// Appends one key section: "[path]", its values, and a blank line. Without `writeText` hex text
+// data is written as the store holds it.
+void writeKey(std::string &out, const std::string &path, const std::vector<Value> &values,
+              HexTextWriter writeText = nullptr);
 
 // Appends one value line (with wrapped continuation lines for long hex data).
-void writeValue(std::string &out, const Value &value);
+void writeValue(std::string &out, const Value &value, HexTextWriter writeText = nullptr);
 
 // Names and key paths that cannot be written because the text form would lose them (line
 // breaks); returns false and says why.

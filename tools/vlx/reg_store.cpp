@@ -3,6 +3,7 @@
 #include "reg_store.h"
 
 #include "errors.h"
+#include "reg_text.h"
 
 #include "platform/posix/registry/key_names.h"
 
@@ -78,16 +79,27 @@ LONG readValues(HKEY key, std::vector<reg::Value> &values) {
   }
 }
 
-void exportTree(std::string &out, HKEY key, const std::string &fullPath) {
+// Both file forms are read back as text, so every name and text a file holds must be UTF-8.
+void checkText(const std::string &fullPath, const std::string &what, std::string_view text) {
+  if (!isUtf8(text))
+    throw Failure("cannot export " + fullPath + ": " + what + " is not UTF-8 text");
+}
+
+void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Format format) {
   std::string why;
   std::vector<reg::Value> values;
   LONG rc = readValues(key, values);
   if (rc != ERROR_SUCCESS)
     throw Failure("cannot read " + fullPath + ": " + errorText(rc));
-  for (const auto &v : values)
+  checkText(fullPath, "the key name", fullPath);
+  for (const auto &v : values) {
     if (!reg::writable(v.name, why))
       throw Failure("cannot export " + fullPath + ": value " + why);
-  reg::writeKey(out, fullPath, values);
+    checkText(fullPath, "a value name", v.name);
+    if (reg::isTextType(v.type))
+      checkText(fullPath, "the data of value '" + v.name + "'", v.data);
+  }
+  reg::writeKey(out, fullPath, values, format == reg::Format::Version5 ? utf16Hex : nullptr);
 
   std::vector<std::string> names;
   rc = subKeyNames(key, names);
@@ -103,7 +115,7 @@ void exportTree(std::string &out, HKEY key, const std::string &fullPath) {
       continue; // deleted since it was listed
     if (rc != ERROR_SUCCESS)
       throw Failure("cannot open " + childPath + ": " + errorText(rc));
-    exportTree(out, child.get(), childPath);
+    exportTree(out, child.get(), childPath, format);
   }
 }
 
@@ -279,7 +291,7 @@ bool keyExists(const reg::KeyPath &path) {
   return true;
 }
 
-void exportKey(std::string &out, const reg::KeyPath &path) {
+void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
   Key key;
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc != ERROR_SUCCESS)
@@ -287,7 +299,7 @@ void exportKey(std::string &out, const reg::KeyPath &path) {
   std::string why;
   if (!reg::writable(path.subKey, why))
     throw Failure("cannot export " + path.full() + ": key " + why);
-  exportTree(out, key.get(), path.full());
+  exportTree(out, key.get(), path.full(), format);
 }
 
 size_t importOperations(const std::vector<reg::Operation> &operations,

@@ -42,8 +42,10 @@ LONG openKey(HKEY root, const std::string &subKey, REGSAM access, Key &key);
 // Whether the key exists; throws Failure when it cannot be told.
 bool keyExists(const reg::KeyPath &path);
 
-// Appends the key and its whole subtree as .reg sections, depth-first; throws Failure.
-void exportKey(std::string &out, const reg::KeyPath &path);
+// Appends the key and its whole subtree as .reg sections, depth-first, hex text data in the
+// form `format` holds it; throws Failure, also for names and text that are not UTF-8.
+void exportKey(std::string &out, const reg::KeyPath &path,
+               reg::Format format = reg::Format::Regedit4);
 
 // Applies parsed operations: refuses, changing nothing, any that breaks a registry limit (name
 // lengths, nesting, value size, roots and the keys a hive keeps); then makes every change with a

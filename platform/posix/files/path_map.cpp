@@ -137,6 +137,15 @@ DWORD mapVerbatim(std::string_view text, std::string &path, PathFacts &facts) {
   return ERROR_SUCCESS;
 }
 
+// `/` turned into `\`, a run of them into one.
+std::string backslashed(std::string_view posixPath) {
+  std::string text;
+  for (char c : posixPath)
+    if (!(c == '/' && !text.empty() && text.back() == '\\'))
+      text += c == '/' ? '\\' : c;
+  return text;
+}
+
 } // namespace
 
 DWORD mapPath(const char *winPath, std::string &posixPath, PathFacts *factsOut) {
@@ -220,6 +229,35 @@ std::string fullPathText(std::string_view text, const std::string &currentDirect
     if (c == '/')
       c = separator;
   return prefix + path.substr(1);
+}
+
+std::string libraryPathText(std::string_view posixPath) {
+  const std::string text = backslashed(posixPath);
+  if (text.empty() || isDrive(text))
+    return text;
+  if (posixPath.front() != '/')
+    return text.find('\\') == std::string::npos ? ".\\" + text : text;
+  std::string drive;
+  std::string::size_type deepest = 0;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::string root;
+    const std::string name = std::string("VELMORA_DRIVE_") + letter;
+    if (std::getenv(name.c_str()) == nullptr || !driveRoot(letter, root))
+      continue;
+    root = backslashed(root);
+    if (root == "\\")
+      root.clear();
+    const bool below = text.compare(0, root.size(), root) == 0 &&
+                       (text.size() == root.size() || text[root.size()] == '\\');
+    if (below && (drive.empty() || root.size() > deepest)) {
+      drive = std::string(1, letter) + ":";
+      deepest = root.size();
+    }
+  }
+  if (drive.empty())
+    return text;
+  const std::string rest = text.substr(deepest);
+  return drive + (rest.empty() ? "\\" : rest);
 }
 
 bool hasWildcards(std::string_view text) {

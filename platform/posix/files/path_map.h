@@ -44,6 +44,14 @@ DWORD mapFilePath(const char *winPath, std::string &posixPath, PathFacts *facts 
 // (a POSIX path, with `/`). After `\\?\` the text stands as it is.
 std::string fullPathText(std::string_view text, const std::string &currentDirectory);
 
+// The Windows text that mapPath takes back to `posixPath`: an absolute path below a directory
+// set in VELMORA_DRIVE_X becomes `X:\...` (the deepest such directory wins), any other absolute
+// path the rooted `\...`; a relative one keeps its place, and a bare name gets `.\` in front,
+// since the library's path splitting would otherwise take its empty directory for the root.
+// Runs of `/` become one `\`; a text that already starts with a drive only has its `/` turned.
+// A `\` in a POSIX name cannot be spelled: the file calls read it as a separator.
+std::string libraryPathText(std::string_view posixPath);
+
 // The directory part of a POSIX path ("." for a bare name, "/" at the root).
 std::string parentDirectory(const std::string &posixPath);
 

@@ -1,0 +1,30 @@
+// The encodings .reg files come in, and the text form of their hex text data, through ICU.
+#pragma once
+
+#include "reg_file.h"
+
+#include <string>
+#include <string_view>
+
+namespace vlx::cli {
+
+// The UTF-8 text of a .reg file: UTF-16LE after its byte-order mark, UTF-8 with or without one,
+// or, for a REGEDIT4 file whose bytes are not UTF-8, Windows-1252. Lines keep their numbers.
+// False with the line and the reason when the bytes are not text in the form found.
+bool decodeRegFile(std::string_view bytes, std::string &text, int &errorLine, std::string &error);
+
+// UTF-8 .reg text as regedit writes version 5 files: byte-order mark, UTF-16LE, CRLF line ends.
+std::string unicodeRegFile(std::string_view text);
+
+// Hex data of a text type as a file holds it, turned into the store's UTF-8 in place: UTF-16LE
+// in version 5 files; in REGEDIT4 files UTF-8 as it stands, else the ANSI code page
+// (Windows-1252). False when it is no text in that form.
+bool readHexText(reg::Format format, std::string &data);
+
+// Store text as a version 5 file's hex data holds it (UTF-16LE); the text must be UTF-8.
+std::string utf16Hex(std::string_view text);
+
+// Whether `text` is valid UTF-8, which every text an exported file holds must be to read back.
+bool isUtf8(std::string_view text);
+
+} // namespace vlx::cli
