@@ -79,8 +79,11 @@ const char *const kStmtSql[] = {
     "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 8 OFFSET ?2",
     "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 8",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
+    "SELECT count(*), coalesce(max(length(name)), 0), "
+    "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN 0 ELSE length(data) END), 0), "
+    "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN length(data) ELSE 0 END), 0) "
     "FROM vals WHERE key=?1",
+    "SELECT id, name, type, data FROM vals WHERE key=?1 AND type IN (1, 2, 7) ORDER BY id",
     "INSERT INTO keys(parent, name, folded, written) VALUES(?1, ?2, ?3, ?4)",
     "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data",
@@ -839,7 +842,17 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
   out->values = static_cast<DWORD>(q.integer(0));
   out->maxValueName = static_cast<DWORD>(q.integer(1));
   out->maxValueData = static_cast<DWORD>(q.integer(2));
+  out->maxStringData = static_cast<DWORD>(q.integer(3));
   return ERROR_SUCCESS;
+}
+
+LONG HiveDb::stringValues(KeyId key, std::vector<ValueRow> *rows) {
+  rows->clear();
+  Query q(db_, stmt(kStringValues), key);
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW)
+    rows->push_back(ValueRow{q.integer(0), q.blob(1), static_cast<DWORD>(q.integer(2)), q.blob(3)});
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
 }
 
 LONG HiveDb::touch(KeyId key) {

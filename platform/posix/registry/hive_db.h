@@ -44,7 +44,8 @@ struct KeyCounts {
   DWORD maxSubkeyName = 0;
   DWORD values = 0;
   DWORD maxValueName = 0;
-  DWORD maxValueData = 0;
+  DWORD maxValueData = 0;  // of the values that are not strings
+  DWORD maxStringData = 0; // narrow bytes; 0 when there are no strings
   int64_t written = 0;
 };
 
@@ -112,6 +113,8 @@ public:
   LONG findValue(KeyId key, std::string_view name, DWORD *type, std::string *data);
   LONG valueAt(KeyId key, DWORD index, ValueRow *row);
   LONG counts(KeyId key, KeyCounts *out);
+  // The key's REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values, in order.
+  LONG stringValues(KeyId key, std::vector<ValueRow> *rows);
 
   // Writes (inside beginWrite).
   LONG createChild(KeyId parent, std::string_view name, KeyId *child);
@@ -147,6 +150,7 @@ private:
     kValueAfter,
     kSubkeyCounts,
     kValueCounts,
+    kStringValues,
     kInsertKey,
     kSetValue,
     kDeleteValue,
