@@ -92,6 +92,8 @@ const char *const kStmtSql[] = {
     "DELETE FROM vals WHERE key=?1",
     "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
     "UPDATE keys SET written=?2 WHERE id=?1",
+    "SELECT parent FROM keys WHERE id=?1",
+    "UPDATE keys SET name=?2, folded=?3 WHERE id=?1",
     "PRAGMA data_version",
 };
 
@@ -924,6 +926,29 @@ LONG HiveDb::deleteKey(KeyId key) {
       return fail(rc);
   }
   return ERROR_SUCCESS;
+}
+
+LONG HiveDb::renameKey(KeyId key, std::string_view name) {
+  KeyId parent = 0;
+  {
+    Query q(db_, stmt(kParentOf), key);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+      return rc == SQLITE_DONE ? ERROR_KEY_DELETED : fail(rc);
+    parent = q.integer(0);
+  }
+  KeyId existing = 0;
+  LONG error = findChild(parent, name, &existing);
+  if (error == ERROR_SUCCESS && existing != key)
+    return ERROR_ACCESS_DENIED; // a sibling has the name
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+    return error;
+  forgetKeys();
+  Query q(db_, stmt(kRenameKey), key, name, foldName(name));
+  int rc = q.step();
+  if (rc != SQLITE_DONE)
+    return fail(rc);
+  return touch(parent);
 }
 
 LONG HiveDb::flush() {

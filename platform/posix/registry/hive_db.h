@@ -121,6 +121,8 @@ public:
   LONG setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size);
   LONG deleteValue(KeyId key, std::string_view name);
   LONG deleteKey(KeyId key);
+  // ERROR_ACCESS_DENIED when a sibling already has the name.
+  LONG renameKey(KeyId key, std::string_view name);
   LONG hasSubkeys(KeyId key, bool *any);
 
   // Makes every committed change durable against power loss.
@@ -158,6 +160,8 @@ private:
     kDeleteKeyValues,
     kHasSubkeys,
     kTouch,
+    kParentOf,
+    kRenameKey,
     kDataVersion,
     kStmtCount
   };

@@ -1,5 +1,6 @@
 // The Win32 registry calls (Reg*A) on top of the SQLite hives.
 #include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/reg_shared.h"
 #include "platform/posix/registry/store.h"
 
 #include <algorithm>
@@ -189,10 +190,6 @@ template <typename Change> LONG writeTo(const Target &t, Change change) {
 void copyName(const std::string &name, LPSTR out) {
   std::memcpy(out, name.data(), name.size());
   out[name.size()] = '\0';
-}
-
-bool isStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // A value's data into the caller's buffer of `room` bytes: the size always, the bytes when
@@ -905,6 +902,31 @@ VLX_WIN32_API LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwTy
   if (opened)
     RegCloseKey(key);
   return error;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
+  if (!lpNewKeyName)
+    return ERROR_INVALID_PARAMETER;
+  const std::string name = Utf8Arg(lpNewKeyName).get();
+  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
+    return ERROR_INVALID_PARAMETER;
+  SubKey sub(hKey, Utf8Arg(lpSubKeyName).get(), KEY_WRITE);
+  if (sub.status() != ERROR_SUCCESS)
+    return sub.status();
+  Call call(sub.get());
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (call.predefined() || h.key.kind == KeyKind::Users)
+    return ERROR_ACCESS_DENIED;
+  // A Classes key is renamed where its values live: the user's side, else the machine's.
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (isSkeleton(*t.db, t.id))
+    return ERROR_ACCESS_DENIED;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG { return db.renameKey(id, name); });
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegFlushKey(HKEY hKey) {
