@@ -90,6 +90,12 @@ typedef DWORD ACCESS_MASK;
 #define RRF_NOEXPAND 0x10000000
 #define RRF_ZEROONFAILURE 0x20000000
 
+#define REG_NOTIFY_CHANGE_NAME 0x00000001L
+#define REG_NOTIFY_CHANGE_ATTRIBUTES 0x00000002L
+#define REG_NOTIFY_CHANGE_LAST_SET 0x00000004L
+#define REG_NOTIFY_CHANGE_SECURITY 0x00000008L
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000L
+
 #ifndef ERROR_DATATYPE_MISMATCH
 #define ERROR_DATATYPE_MISMATCH 1629L
 #endif
@@ -194,6 +200,13 @@ VLX_WIN32_API LSTATUS WINAPI RegCopyTreeA(HKEY hKeySrc, LPCSTR lpSubKey, HKEY hK
 VLX_WIN32_API LSTATUS WINAPI RegCopyTreeW(HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest);
 VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName);
 VLX_WIN32_API LSTATUS WINAPI RegOpenCurrentUser(REGSAM samDesired, PHKEY phkResult);
+// Changes by any process are seen: the key is looked at every 50 ms, so a change is reported
+// within about that long. Only subkey names (REG_NOTIFY_CHANGE_NAME) and values
+// (REG_NOTIFY_CHANGE_LAST_SET) are watched; keys have no attributes or security to change.
+// Deleting the key or closing its handle reports a change too.
+VLX_WIN32_API LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
+                                                     DWORD dwNotifyFilter, HANDLE hEvent,
+                                                     BOOL fAsynchronous);
 
 // %NAME% replaced by the variable's value (through vlx::getenv); an unknown name stays as it is.
 // The result's length in characters with the zero; 0 on failure.

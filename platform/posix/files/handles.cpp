@@ -2,6 +2,7 @@
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
+#include "platform/posix/sync.h"
 
 #include <velmora/win32.h>
 
@@ -334,6 +335,8 @@ BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHi
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
+  if (vlx::closeEvent(hObject))
+    return TRUE;
   auto *file = static_cast<FileHandle *>(hObject);
   {
     std::lock_guard<std::mutex> lock(handlesMutex);

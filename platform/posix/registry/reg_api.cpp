@@ -496,6 +496,14 @@ LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
 }
 
 } // namespace
+
+LONG keyAccess(HKEY key, REGSAM *access) {
+  Call call(key);
+  if (call.status() == ERROR_SUCCESS)
+    *access = call.handle().access;
+  return call.status();
+}
+
 } // namespace vlx
 
 using namespace vlx;

@@ -37,6 +37,9 @@ private:
 
 bool isStringType(DWORD type);
 
+// The rights a handle was opened with.
+LONG keyAccess(HKEY key, REGSAM *access);
+
 // UTF-16 to the store's UTF-8 and back, through the code page calls; bad units become U+FFFD.
 std::string toUtf8(const WCHAR *text, size_t units);
 std::u16string toUtf16(std::string_view text);
