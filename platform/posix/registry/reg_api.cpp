@@ -3,6 +3,8 @@
 #include "platform/posix/registry/reg_shared.h"
 #include "platform/posix/registry/store.h"
 
+#include <velmora/hive.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -497,6 +499,30 @@ LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
 
 } // namespace
 
+LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
+  if (!data && size > 0)
+    return ERROR_NOACCESS;
+  Call call(key);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_SET_VALUE))
+    return ERROR_ACCESS_DENIED;
+  if (h.key.kind == KeyKind::Users)
+    return ERROR_ACCESS_DENIED;
+  std::string_view valueName = name ? name : "";
+  if (nameChars(valueName) > kMaxValueNameChars)
+    return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  static const BYTE kNothing = 0;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG {
+    return db.setValue(id, valueName, type, data ? data : &kNothing, size);
+  });
+}
+
 LONG keyAccess(HKEY key, REGSAM *access) {
   Call call(key);
   if (call.status() == ERROR_SUCCESS)
@@ -605,35 +631,15 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  if (!lpData && cbData > 0)
-    return ERROR_NOACCESS;
-  Call call(hKey);
-  if (call.status() != ERROR_SUCCESS)
-    return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
-  if (h.key.kind == KeyKind::Users)
-    return ERROR_ACCESS_DENIED;
-  std::string_view name = lpValueName ? lpValueName : "";
-  if (nameChars(name) > kMaxValueNameChars)
-    return ERROR_INVALID_PARAMETER;
-  Target t;
-  LONG error = valueTarget(h, &t);
-  if (error != ERROR_SUCCESS)
-    return error;
-  static const BYTE kNothing = 0;
-  const BYTE *data = lpData ? lpData : &kNothing;
-  // Strings are stored with their terminating zero, appended when the caller left it out.
+  // The narrow call stores strings with their terminating zero, appended when left out.
   std::string terminated;
-  if (isStringType(dwType) && (cbData == 0 || lpData[cbData - 1] != 0)) {
-    terminated.assign(reinterpret_cast<const char *>(data), cbData);
+  if (lpData && isStringType(dwType) && (cbData == 0 || lpData[cbData - 1] != 0)) {
+    terminated.assign(reinterpret_cast<const char *>(lpData), cbData);
     terminated += '\0';
-    data = reinterpret_cast<const BYTE *>(terminated.data());
+    lpData = reinterpret_cast<const BYTE *>(terminated.data());
     cbData = static_cast<DWORD>(terminated.size());
   }
-  return writeTo(
-      t, [&](HiveDb &db, KeyId id) -> LONG { return db.setValue(id, name, dwType, data, cbData); });
+  return setValueAsGiven(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {

@@ -2,6 +2,8 @@
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
 
+#include <velmora/hive.h>
+
 #include <cstring>
 
 namespace vlx {
@@ -117,16 +119,17 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LP
   return putData(type, wideData(type, data), lpData, room, lpcbData);
 }
 
-VLX_WIN32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
+VLX_WIN32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
+  // Unlike the narrow call, this one stores strings as given, with or without their zero.
   if (!lpData || !isStringType(dwType))
-    return RegSetValueExA(hKey, Utf8Arg(lpValueName).get(), Reserved, dwType, lpData, cbData);
+    return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType, lpData, cbData);
   std::u16string text(cbData / sizeof(WCHAR), u'\0');
   std::memcpy(&text[0], lpData, text.size() * sizeof(WCHAR)); // the data need not be aligned
   std::string narrow = toUtf8(text.data(), text.size());
-  return RegSetValueExA(hKey, Utf8Arg(lpValueName).get(), Reserved, dwType,
-                        reinterpret_cast<const BYTE *>(narrow.data()),
-                        static_cast<DWORD>(narrow.size()));
+  return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType,
+                         reinterpret_cast<const BYTE *>(narrow.data()),
+                         static_cast<DWORD>(narrow.size()));
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegQueryValueW(HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData,
