@@ -1,6 +1,7 @@
 // The registry calls answering as Windows does where host code relies on the detail: string
 // terminators, short buffers, the merged classes view, widened roots, key information.
 #include "platform/registry_support.h"
+#include "support/registry_cases.h"
 
 #include <cstring>
 
@@ -35,18 +36,7 @@ TEST_F(RegistryWindowsTest, CreateKeyIgnoresTheParentHandlesRights) {
 TEST_F(RegistryWindowsTest, SetValueExAppendsTheTerminator) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Strings", k), ERROR_SUCCESS);
-  struct Case {
-    DWORD type;
-    std::string given, stored;
-  } cases[] = {
-      {REG_SZ, "abc", std::string("abc\0", 4)},
-      {REG_SZ, std::string("abc\0", 4), std::string("abc\0", 4)},
-      {REG_SZ, "", std::string("\0", 1)},
-      {REG_EXPAND_SZ, "%HOME%", std::string("%HOME%\0", 7)},
-      {REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
-      {REG_BINARY, "abc", "abc"}, // other types are kept as given
-  };
-  for (const Case &c : cases) {
+  for (const vlx::test::TerminatorCase &c : vlx::test::terminatorCases()) {
     SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.given.size()) + " bytes");
     ASSERT_EQ(setRaw(k, "v", c.type, c.given), ERROR_SUCCESS);
     char buf[16];
@@ -67,6 +57,19 @@ TEST_F(RegistryWindowsTest, QueryValueExSizesAndTypes) {
   EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(size, 0u);
 
+  // A string stored without its zero gets one on reading when there is room, not counted.
+  ASSERT_EQ(vlx::setValueAsGiven(k, "bare", REG_SZ, reinterpret_cast<const BYTE *>("ab"), 2),
+            ERROR_SUCCESS);
+  for (DWORD room : {2u, 3u}) {
+    SCOPED_TRACE(room);
+    char text[4] = {'x', 'x', 'x', 'x'};
+    size = room;
+    ASSERT_EQ(RegQueryValueExA(k, "bare", nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(text[2], room > 2 ? '\0' : 'x');
+  }
+
   // One variable for both the type and the size: the size is read before the type lands.
   BYTE buf[16];
   DWORD both = sizeof buf;
@@ -78,19 +81,7 @@ TEST_F(RegistryWindowsTest, EnumValueWithShortBuffers) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Enum", k), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k, "Name", REG_SZ, "value"), ERROR_SUCCESS); // 6 bytes stored
-  struct Case {
-    const char *what;
-    DWORD nameRoom, dataRoom;
-    LONG result;
-    DWORD nameLen, type, dataSize;
-    const char *name; // what the name buffer holds afterwards
-  } cases[] = {
-      {"both fit", 8, 8, ERROR_SUCCESS, 4, REG_SZ, 6, "Name"},
-      {"name short", 4, 8, ERROR_MORE_DATA, 4, REG_SZ, 6, "####"},
-      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####"},
-      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####"},
-  };
-  for (const Case &c : cases) {
+  for (const vlx::test::EnumValueCase &c : vlx::test::enumValueCases()) {
     SCOPED_TRACE(c.what);
     char name[16];
     std::memset(name, '#', sizeof name);
@@ -98,10 +89,12 @@ TEST_F(RegistryWindowsTest, EnumValueWithShortBuffers) {
     BYTE data[16];
     DWORD nameLen = c.nameRoom, type = 77, dataSize = c.dataRoom;
     EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLen, nullptr, &type, data, &dataSize), c.result);
-    EXPECT_EQ(nameLen, c.nameLen);
+    EXPECT_EQ(nameLen, c.nameLength);
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(dataSize, c.dataSize);
-    EXPECT_STREQ(name, c.name);
+    if (c.name) {
+      EXPECT_STREQ(name, c.name);
+    }
   }
 }
 

@@ -37,6 +37,7 @@ void checkWildcards();
 void checkAddins();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
 void checkVariants();
+void checkRegistry();
 
 } // namespace vlx::check
 

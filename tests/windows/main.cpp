@@ -68,6 +68,7 @@ int main(int argc, char **argv) {
     vlx::check::checkWildcards();
     vlx::check::checkAddins();
     vlx::check::checkVariants();
+    vlx::check::checkRegistry();
   }
   const int failures = vlx::check::failures;
   if (failures != 0)

@@ -631,9 +631,10 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  // The narrow call stores strings with their terminating zero, appended when left out.
+  // The narrow call stores strings with their terminating zero, appended when left out; no
+  // data at all stays none.
   std::string terminated;
-  if (lpData && isStringType(dwType) && (cbData == 0 || lpData[cbData - 1] != 0)) {
+  if (lpData && isStringType(dwType) && cbData > 0 && lpData[cbData - 1] != 0) {
     terminated.assign(reinterpret_cast<const char *>(lpData), cbData);
     terminated += '\0';
     lpData = reinterpret_cast<const BYTE *>(terminated.data());

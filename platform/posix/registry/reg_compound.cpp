@@ -22,13 +22,9 @@ LONG typeAllowed(DWORD flags, DWORD type, size_t size) {
   case REG_MULTI_SZ:
     return (flags & RRF_RT_REG_MULTI_SZ) ? ERROR_SUCCESS : ERROR_UNSUPPORTED_TYPE;
   case REG_DWORD:
-    if (!(flags & RRF_RT_REG_DWORD))
-      return ERROR_UNSUPPORTED_TYPE;
-    return size == sizeof(DWORD) ? ERROR_SUCCESS : ERROR_DATATYPE_MISMATCH;
+    return (flags & RRF_RT_REG_DWORD) ? ERROR_SUCCESS : ERROR_UNSUPPORTED_TYPE;
   case REG_QWORD:
-    if (!(flags & RRF_RT_REG_QWORD))
-      return ERROR_UNSUPPORTED_TYPE;
-    return size == sizeof(uint64_t) ? ERROR_SUCCESS : ERROR_DATATYPE_MISMATCH;
+    return (flags & RRF_RT_REG_QWORD) ? ERROR_SUCCESS : ERROR_UNSUPPORTED_TYPE;
   case REG_BINARY:
     // Asked for as a DWORD or QWORD, binary data must have that size.
     if ((flags & RRF_RT_ANY) == RRF_RT_ANY || (flags & RRF_RT_REG_BINARY) == 0)
@@ -188,7 +184,7 @@ std::string expandVariables(std::string_view text) {
 
 LONG getValue(HKEY key, const char *subKey, const char *name, DWORD flags, LPDWORD type,
               LPVOID data, LPDWORD size, bool wide) {
-  if ((data && !size) || !(flags & RRF_RT_ANY))
+  if (data && !size)
     return ERROR_INVALID_PARAMETER;
   // Asking for unexpanded strings by type needs RRF_NOEXPAND, which keeps them so.
   if ((flags & RRF_RT_ANY) != RRF_RT_ANY && (flags & RRF_RT_REG_EXPAND_SZ) &&
@@ -198,11 +194,9 @@ LONG getValue(HKEY key, const char *subKey, const char *name, DWORD flags, LPDWO
   DWORD found = REG_NONE;
   std::string bytes;
   LONG error = getValueData(key, subKey, name, flags, &found, &bytes, wide);
-  if (error == ERROR_SUCCESS || error == ERROR_DATATYPE_MISMATCH ||
-      error == ERROR_UNSUPPORTED_TYPE) {
-    if (type)
-      *type = found;
-  }
+  // The type is reported whatever the outcome, REG_NONE when there is no such value.
+  if (type)
+    *type = found;
   if (error == ERROR_SUCCESS) {
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data && needed > room)
