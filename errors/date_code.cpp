@@ -1,6 +1,8 @@
 // The build date code: a tagged slot in writable data that a release can stamp in place.
 #include <velmora/errors.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 // The tag marks where the digits begin and the blanks give a longer code room; the whole slot
@@ -26,6 +28,13 @@ const char *slotText() {
   return text;
 }
 
+// atol as on Windows, where long has 32 bits and a number out of its range gives the nearest
+// end of it; the same on every system, whatever the width of its long.
+int32_t atol32(const char *text) {
+  const long long value = std::strtoll(text, nullptr, 10);
+  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
 } // namespace
 
 unsigned int su_getTaggedDateCode() {
@@ -33,7 +42,7 @@ unsigned int su_getTaggedDateCode() {
     return cachedCode;
   CString text(slotText());
   text.TrimRight();
-  cachedCode = static_cast<unsigned int>(std::atol(text.Mid(tagLength)));
+  cachedCode = static_cast<unsigned int>(atol32(text.Mid(tagLength)));
   return cachedCode;
 }
 

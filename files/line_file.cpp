@@ -66,11 +66,9 @@ int su_DirectoryExists(const char *path) {
 
 void su_FindFilesWithExt(const CString &directory, const CString &extension, CStringList &names) {
   CString pattern = withoutFinalBackslash(directory) + "\\*." + extension;
-  WIN32_FIND_DATAA data;
-  Search search(pattern, data);
-  if (!search.found())
-    return;
-  do {
-    names.AddTail(data.cFileName);
-  } while (search.next(data));
+  // Names are all the list takes: the listing makes no status call per entry.
+  vlx::findNames(
+      pattern,
+      [](void *list, const char *name) { static_cast<CStringList *>(list)->AddTail(name); },
+      &names);
 }

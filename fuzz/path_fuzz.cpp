@@ -54,8 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::abort();
 
   std::string posix;
-  if (vlx::posix::mapPath(text.c_str(), posix) != 0)
+  vlx::posix::PathFacts facts;
+  if (vlx::posix::mapPath(text.c_str(), posix, &facts) != 0)
     return 0;
+  // NUL is the null device in any folder.
+  if (facts.device) {
+    if (posix != "/dev/null")
+      std::abort();
+    return 0;
+  }
   if (posix.find('\\') != std::string::npos)
     std::abort();
   // Drive and rooted paths are resolved in the text and stay below their root.

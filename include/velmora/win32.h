@@ -17,7 +17,8 @@
 #include <velmora/win32/text.h>
 #endif
 
-// Declared here for both systems: the run-time library, which is not part of <windows.h>, and
-// the grouping of a call's registry changes.
+// Declared here for both systems: the run-time library, which is not part of <windows.h>, the
+// library's names-only listing and the grouping of a call's registry changes.
 #include <velmora/win32/crt.h>
+#include <velmora/win32/names.h>
 #include <velmora/win32/registry_group.h>

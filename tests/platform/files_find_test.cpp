@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <unistd.h>
+#include <vector>
 
 using namespace vlx::test;
 
@@ -86,6 +88,59 @@ TEST_F(FindFiles, FailuresTellAMissingDirectoryFromNoMatch) {
     WIN32_FIND_DATAA data;
     EXPECT_EQ(FindFirstFileA(pattern.c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), error);
+  }
+}
+
+TEST_F(FindFiles, TheNamesOnlyListingYieldsWhatTheSearchFinds) {
+  const char *patterns[] = {"*", "*.txt", "NOTES", "?", "<<", "missing", "nope\\*", "s*\\x"};
+  for (const char *pattern : patterns) {
+    SCOPED_TRACE(pattern);
+    std::vector<std::string> searched;
+    for (const auto &entry : find(pattern))
+      searched.push_back(entry.first);
+    const DWORD searchError = searched.empty() ? GetLastError() : ERROR_SUCCESS;
+    std::vector<std::string> listed;
+    const int found = vlx::findNames(
+        win(pattern).c_str(),
+        [](void *names, const char *name) {
+          static_cast<std::vector<std::string> *>(names)->push_back(name);
+        },
+        &listed);
+    EXPECT_EQ(listed, searched);
+    EXPECT_EQ(found, searched.empty() ? 0 : 1);
+    if (searched.empty()) {
+      EXPECT_EQ(GetLastError(), searchError);
+    }
+  }
+}
+
+TEST_F(FindFiles, ADriveRootListsNoDotEntries) {
+  ScopedEnv drive("VELMORA_DRIVE_C", dir_.path().c_str());
+  auto names = [](const char *pattern) {
+    std::set<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirstFileA(pattern, &data);
+    if (handle == INVALID_HANDLE_VALUE)
+      return found;
+    do
+      found.insert(data.cFileName);
+    while (FindNextFileA(handle, &data));
+    FindClose(handle);
+    return found;
+  };
+  EXPECT_EQ(names("C:\\*"), (std::set<std::string>{"a.txt", "B.TXT", "notes", "sub"}));
+  EXPECT_EQ(names("C:\\sub\\*"), (std::set<std::string>{".", ".."}));
+  EXPECT_EQ(names("C:\\sub\\..\\?"), std::set<std::string>{});
+}
+
+TEST_F(FindFiles, ADeviceNameIsOneEntryInAnyFolder) {
+  for (const char *name : {"nul", "NUL.txt", "sub\\nul"}) {
+    SCOPED_TRACE(name);
+    auto found = find(name);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].first, std::string(name).substr(std::string(name).rfind('\\') + 1));
+    EXPECT_EQ(found[0].second.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(found[0].second.nFileSizeLow, 0u);
   }
 }
 

@@ -32,6 +32,18 @@ inline const std::vector<WildcardCase> &wildcardCases() {
       {"a*b*c", {"aXbYc"}, {"aXbY"}},
       {"Gear.TXT", {"gear.txt"}, {"gear.txt2"}},
       {"", {}, {"a"}},
+      // ".." matches as "." does; "?" at a dot takes it when nothing else follows.
+      {"?", {".", "..", "a"}, {"ab", "a.b"}},
+      {"?.", {".", "..", "a"}, {"ab"}},
+      {">", {".", ".."}, {"ab"}},
+      {">.", {".", ".."}, {"ab"}},
+      {"<.<.<", {"a.b.c"}, {".", ".."}},
+      {"..<", {"..a"}, {".."}},
+      // DOS_STAR takes the name's last dot too, and a second one the rest.
+      {"<<", {"a.a", "..", "ea.tmp.tmp", "ea"}, {}},
+      {"<<.", {"a.a", "..", "ea"}, {}},
+      {"<a", {".a.a", "ea"}, {"ea.tmp"}},
+      {"<", {"ea"}, {"ea.tmp", ".a.a"}},
       // Every letter folds; "?" takes one UTF-16 unit, however many bytes it is in UTF-8.
       {"\xc3\xa9.txt", {"\xc3\x89.txt"}, {"e.txt"}},
       {"\xd0\xb0*", {"\xd0\x90\xd0\x91"}, {"a"}},

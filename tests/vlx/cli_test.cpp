@@ -11,6 +11,8 @@
 namespace vlx::cli {
 namespace {
 
+using namespace std::string_literals;
+
 TEST(VlxNumbers, ParsingIsStrict) {
   EXPECT_EQ(parseIntValue("-2147483648"), INT32_MIN);
   EXPECT_EQ(parseIntValue("+2147483647"), INT32_MAX);
@@ -63,6 +65,30 @@ TEST_F(VlxTest, VariantConvertPrintsTheResultOrTheErrorName) {
   fails({"variant", "convert", "1", "--from", "i4", "--to", "dispatch"}, "dispatch", 2);
 }
 
+// The library reads back texts of up to 255 bytes; a longer one stored elsewhere is named.
+TEST_F(VlxTest, TextsTooLongToReadBack) {
+  ok({"pref", "set", "General", "Most", std::string(255, 'm')});
+  EXPECT_EQ(ok({"pref", "get", "General", "Most"}), std::string(255, 'm') + "\n");
+  fails({"pref", "set", "General", "Long", std::string(256, 'l'), "--machine"},
+        "text of 256 bytes is longer than the 255 the library reads back", 2);
+  fails({"pref", "get", "General", "Long"}, "not set");
+
+  ok({"reg", "import",
+      write("long.reg", "REGEDIT4\n[HKCU\\Software\\Velmora\\General]\n"
+                        "\"Long\"=\"" +
+                            std::string(300, 'l') + "\"\n")});
+  const std::string says = "HKEY_CURRENT_USER\\Software\\Velmora\\General holds 'Long' as a text "
+                           "of 300 bytes, longer than the 255 the library reads";
+  fails({"pref", "get", "General", "Long"}, "General\\Long is not set: " + says);
+  ok({"pref", "set", "General", "Long", "2.5", "--machine"});
+  for (const char *type : {"string", "double"}) {
+    SCOPED_TRACE(type);
+    RunResult r = vlx({"pref", "get", "General", "Long", "--type", type});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "vlx: note: " + says + "; shown is the value of HKEY_LOCAL_MACHINE\n2.5\n");
+  }
+}
+
 // The fall-back and the reset themselves are the library's; here each command reaches its hive.
 TEST_F(VlxTest, MachineValuesDeletionAndReset) {
   ok({"pref", "set", "General", "Backup Copies", "2", "--type", "int", "--machine"});
@@ -78,6 +104,7 @@ TEST_F(VlxTest, MachineValuesDeletionAndReset) {
 
 TEST_F(VlxTest, UsageErrorsAndHelp) {
   fails({"reg", "export", "HKEY_NOWHERE\\X"}, "unknown root", 2);
+  fails({"\x1b[2J"}, "unknown command '\\x1b[2J'", 2);
   EXPECT_NE(ok({"pref", "get", "--help"}).find("Usage"), std::string::npos);
 }
 
@@ -137,29 +164,123 @@ TEST_F(VlxTest, MalformedImportChangesNothing) {
   fails({"reg", "import", file}, file + ":3: ");
   EXPECT_EQ(ok({"reg", "export"}), before);
   fails({"reg", "import", dir_.file("missing.reg")}, "cannot read");
+
+  // Hostile text reaches the terminal escaped, and a zero byte does not cut the message short.
+  const std::pair<std::string, std::string> hostile[] = {
+      {"\"a\"=\"\\\x1b]0;title\x07\"", "unknown escape '\\\\x1b'"},
+      {"\"a\"=str\x1b[2J", "unknown value form 'str\\x1b[2J'"},
+      {"\"a\"=s\0t\"r\""s, "unknown value form 's\\x00t\"r\"'"},
+  };
+  for (const auto &[line, shown] : hostile) {
+    SCOPED_TRACE(shown);
+    fails({"reg", "import", write("hostile.reg", "REGEDIT4\n[HKCU\\X]\n" + line + "\n")}, shown);
+  }
 }
 
-TEST_F(VlxTest, ImportIsAllOrNothingPerHive) {
-  std::string file = write("t.reg", "REGEDIT4\n[HKLM\\Software\\Velmora\\General]\n\"m\"=\"1\"\n"
-                                    "[HKCU\\Software\\Velmora\\General]\n\"u\"=\"1\"\n"
-                                    "[HKCU\\Software\\Velmora\\" +
-                                        std::string(300, 'k') + "]\n");
-  RunResult r = fails({"reg", "import", file},
-                      file + ":6: cannot create HKEY_CURRENT_USER\\Software\\Velmora\\kkk");
-  const char *note = "(nothing imported into HKEY_CURRENT_USER; imported into HKEY_LOCAL_MACHINE)";
-  EXPECT_NE(r.output.find(note), std::string::npos) << r.output;
-  EXPECT_EQ(ok({"pref", "get", "General", "m"}), "1\n");
-  fails({"pref", "get", "General", "u"}, "not set");
+// What the registry would refuse part-way is refused before anything is written: a file whose
+// second hive breaks a limit changes neither hive.
+TEST_F(VlxTest, ImportChecksEveryLimitBeforeWriting) {
+  ok({"pref", "set", "General", "Keep", "1", "--type", "int"});
+  const std::string before = ok({"reg", "export"});
+  std::string deep = "HKCU\\Software"; // 512 keys below the hive's root
+  for (int i = 0; i < 511; ++i)
+    deep += "\\k";
+  const std::string head = "REGEDIT4\n[HKLM\\Software\\Velmora\\General]\n\"m\"=\"1\"\n";
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"[HKCU\\Software\\" + std::string(256, 'k') + "]\n", 4,
+       "key name longer than 255 characters"},
+      {"[HKCU\\Software]\n\"" + std::string(16384, 'n') + "\"=\"v\"\n", 5,
+       "value name longer than 16,383 characters"},
+      {"[" + deep + "\\k]\n", 4, "key nested deeper than 512 levels"},
+      {"[HKEY_USERS\\S-1-5-18\\Software]\n", 4, "only HKEY_USERS\\.DEFAULT can be imported"},
+      {"[HKEY_USERS]\n@=\"v\"\n", 5, "HKEY_USERS itself holds no values"},
+      {"[-HKEY_CURRENT_USER\\Software]\n", 4,
+       "cannot delete HKEY_CURRENT_USER\\Software: the hive always keeps this key"},
+      {"[-HKEY_CLASSES_ROOT\\.x]\n[-HKLM\\software\\classes]\n", 5,
+       "cannot delete HKEY_LOCAL_MACHINE\\software\\classes: the hive always keeps this key"},
+      {"[-HKEY_USERS\\.DEFAULT]\n", 4,
+       "cannot delete HKEY_USERS\\.DEFAULT: the hive always keeps this key"},
+  };
+  for (const auto &[text, line, message] : cases) {
+    SCOPED_TRACE(message);
+    const std::string file = write("limit.reg", head + text);
+    RunResult r =
+        fails({"reg", "import", file}, file + ":" + std::to_string(line) + ": " + message);
+    EXPECT_NE(r.output.find("(nothing imported)"), std::string::npos) << r.output;
+    EXPECT_EQ(ok({"reg", "export"}), before);
+  }
+
+  // Up to each limit, in characters rather than bytes: 16,383 three-byte characters.
+  std::string most;
+  for (int i = 0; i < 16383; ++i)
+    most += "\xe2\x82\xac";
+  ok({"reg", "import",
+      write("most.reg", head + "[" + deep + "]\n[HKCU\\Software\\" + std::string(255, 'k') +
+                            "]\n\"" + most + "\"=\"v\"\n[HKEY_USERS]\n")});
 }
 
-TEST_F(VlxTest, ExportToFileReplacesItAndMissingKeysFail) {
+TEST_F(VlxTest, ImportIntoAHiveThatRefusesChangesNoHive) {
+  std::string file = write("t.reg", "REGEDIT4\n[HKCU\\Software\\Velmora\\General]\n\"u\"=\"1\"\n"
+                                    "[HKLM\\Software\\Velmora\\General]\n\"m\"=\"1\"\n");
+  write("machine.db", std::string(8192, 'x')); // damaged
+  RunResult r = vlx({"reg", "import", file});  // the damaged-hive notice, then the failure
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("vlx: " + file +
+                          ": cannot apply the changes to HKEY_LOCAL_MACHINE: registry file damaged "
+                          "(nothing imported)\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(ok({"reg", "export", "HKCU\\Software"}),
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n");
+}
+
+// Whatever a root's export holds, an import of it puts back.
+TEST_F(VlxTest, EveryRootExportedImportsBack) {
+  ok({"reg", "import", write("forms.reg", kAllForms)});
+  int i = 0;
+  for (const char *root :
+       {"HKEY_USERS", "HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
+    SCOPED_TRACE(root);
+    const std::string text = ok({"reg", "export", root});
+    const std::string file = write("root.reg", text);
+    const std::string store = dir_.file("store" + std::to_string(i++));
+    std::filesystem::create_directory(store);
+    test::ScopedEnv other("VELMORA_REGISTRY_DIR", store.c_str());
+    ok({"reg", "import", file});
+    EXPECT_EQ(ok({"reg", "export", root}), text);
+  }
+}
+
+TEST_F(VlxTest, ExportToFileWritesNewAndExistingFiles) {
+  namespace fs = std::filesystem;
   ok({"pref", "set", "General", "Units", "mm"});
-  std::string out = write("out.reg", "old content");
-  EXPECT_EQ(ok({"reg", "export", "-o", out}), "");
-  EXPECT_EQ(read(out), ok({"reg", "export"}));
+  const std::string expected = ok({"reg", "export"});
+  const std::string fresh = dir_.file("new.reg");
+  EXPECT_EQ(ok({"reg", "export", "-o", fresh}), "");
+  EXPECT_EQ(read(fresh), expected);
+  const std::string old = write("old.reg", "old content");
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
+  fs::permissions(old, mode);
+  EXPECT_EQ(ok({"reg", "export", "-o", old}), "");
+  EXPECT_EQ(read(old), expected);
+  EXPECT_EQ(fs::status(old).permissions(), mode);
+
+  // Places no one can write to, root included; each failure says why and leaves nothing behind.
+  const std::string notDir = write("plain", "");
+  fs::create_directory(dir_.file("taken.reg"));
+  const std::pair<std::string, std::string> refused[] = {
+      {notDir + "/x.reg", "Not a directory"},
+      {dir_.file("no/such/dir.reg"), "No such file or directory"},
+      {dir_.file("taken.reg"), "Is a directory"},
+  };
+  for (const auto &[file, why] : refused) {
+    SCOPED_TRACE(file);
+    fails({"reg", "export", "-o", file}, "cannot write " + file + ": " + why);
+  }
+  for (const auto &entry : fs::directory_iterator(dir_.path()))
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
   fails({"reg", "export", "HKCU\\Software\\Nowhere"},
         "cannot open HKEY_CURRENT_USER\\Software\\Nowhere: not found");
-  fails({"reg", "export", "-o", dir_.file("no/such/dir.reg")}, "cannot write");
 }
 
 TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {

@@ -26,6 +26,16 @@ TEST_F(VlxTest, LsListsMatchesWhateverTheSeparators) {
   write("plan.dat", "");
   EXPECT_EQ(ok({"ls", backslashed(dir_.path()), "txt"}), "gear.txt\n");
   fails({"ls", dir_.file("missing"), "txt"}, "no such directory");
+  // One name a line however it is spelled; -0 gives the names raw.
+  fs::create_directory(dir_.file("odd"));
+  const std::string odd = dir_.file("odd/");
+  write("odd/two\nlines.txt", "");
+  write("odd/\x1b[31mred.txt", "");
+  EXPECT_EQ(ok({"ls", odd, "txt"}), "$'\\033''[31mred.txt'\n'two'$'\\n''lines.txt'\n");
+  std::string raw = ok({"ls", odd, "txt", "--null"});
+  EXPECT_TRUE(raw == "two\nlines.txt" + std::string(1, '\0') + "\x1b[31mred.txt" + '\0' ||
+              raw == "\x1b[31mred.txt" + std::string(1, '\0') + "two\nlines.txt" + '\0')
+      << raw;
   fails({"ls", write("notes", ""), "txt"}, "not a directory");
 }
 

@@ -66,6 +66,7 @@ int main(int argc, char **argv) {
   } else {
     vlx::check::checkLibrary();
     vlx::check::checkWildcards();
+    vlx::check::checkFiles();
     vlx::check::checkAddins();
     vlx::check::checkVariants();
     vlx::check::checkRegistry();

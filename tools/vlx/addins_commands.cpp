@@ -3,6 +3,7 @@
 #include "addins_commands.h"
 
 #include "errors.h"
+#include "escape.h"
 #include "reg_store.h"
 
 #include <velmora/addins.h>
@@ -226,7 +227,7 @@ void showLang(std::ostream &out) {
   const CString &dir = su_GetLangDirForDLL();
   setMessageBoxHandler(previous);
   if (dir.IsEmpty())
-    throw Failure(message);
+    throw Failure(oneLine(message));
   out << "directory: " << dir.GetString() << '\n';
 }
 

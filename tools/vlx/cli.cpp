@@ -4,6 +4,7 @@
 #include "addins_commands.h"
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -12,16 +13,6 @@
 
 namespace vlx::cli {
 namespace {
-
-// CLI11 messages may span lines; the tool reports every failure on one.
-std::string oneLine(std::string text) {
-  for (char &c : text)
-    if (c == '\n' || c == '\r')
-      c = ' ';
-  while (!text.empty() && text.back() == ' ')
-    text.pop_back();
-  return text;
-}
 
 // CLI11 reports an unknown command word as a missing subcommand; name the word instead.
 std::string usageError(CLI::App &app, const CLI::ParseError &e) {
@@ -41,8 +32,9 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e) {
 // Once for each hive the command found damaged or unreadable, before any failure line.
 void noticeUnusableHives(std::ostream &err) {
   for (const HiveCheck &hive : unusableHives())
-    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << oneLine(hive.path)
-        << " is damaged (" << oneLine(hive.what) << "); it reads as empty and refuses writes\n";
+    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << printable(hive.path)
+        << " is damaged (" << printable(oneLine(hive.what))
+        << "); it reads as empty and refuses writes\n";
 }
 
 const char *const kTypeHelp = "Value type: int, double or string";
@@ -139,6 +131,11 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
             "among them, as on Windows).");
   lsCmd->add_option("DIR", file, "The directory ('/' or '\\' separate)")->required();
   lsCmd->add_option("EXT", value, "The extension without its dot, e.g. txt")->required();
+  bool nullEnded = false;
+  lsCmd->add_flag("-0,--null", nullEnded,
+                  "Print each name raw, ended by a zero byte, for scripts (by default a name "
+                  "that holds blanks, quotes or control characters is shown quoted as a shell "
+                  "word, as ls does on a terminal)");
 
   auto *tempCmd = app.add_subcommand(
       "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
@@ -181,12 +178,38 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       ->check(CLI::IsMember(variantTypeNames()));
   convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
 
+  // sheet: a workbook through the spreadsheet wrappers and the registered server.
+  auto *sheetCmd = app.add_subcommand(
+      "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
+               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3.");
+  sheetCmd->require_subcommand(1);
+  std::string range;
+  auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
+  sheetGetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetGetCmd->add_option("RANGE", range, "The cell")->required();
+  auto *sheetSetCmd =
+      sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
+  sheetSetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSetCmd->add_option("RANGE", range, "The cell")->required();
+  sheetSetCmd->add_option("VALUE", value, "The value")->required();
+  auto *sheetNamesCmd =
+      sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
+  sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
+  auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
+  sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
+  std::string server = installedCalcServer();
+  auto *sheetRegCmd = sheetCmd->add_subcommand(
+      "register", "Register the server library for all users (the machine hive), as regsvr32.");
+  sheetRegCmd->add_option("SERVER", server, "The server library")->required(server.empty());
+  bool unregister = false;
+  sheetRegCmd->add_flag("--unregister,-u", unregister, "Remove the registration instead");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
     if (e.get_exit_code() == 0)
       return app.exit(e, out, err); // --help
-    err << "vlx: " << usageError(app, e) << " (see --help)" << std::endl;
+    err << "vlx: " << printable(usageError(app, e)) << " (see --help)" << std::endl;
     return 2;
   }
 
@@ -197,7 +220,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       std::optional<PrefType> t;
       if (given(getType))
         t = prefTypeNamed(type);
-      prefGet(out, section, name, t);
+      prefGet(out, err, section, name, t);
     } else if (*set) {
       prefSet(section, name, value, prefTypeNamed(type).value_or(PrefType::String), machine);
     } else if (*del) {
@@ -214,7 +237,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*pathCmd) {
       pathShow(out, file);
     } else if (*lsCmd) {
-      listFiles(out, file, value);
+      listFiles(out, file, value, nullEnded);
     } else if (*tempCmd) {
       tempShow(out, given(tempFile) ? std::optional<std::string>(value) : std::nullopt);
     } else if (*makeCmd) {
@@ -224,23 +247,33 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*widen) {
       dateCodeWiden(out, value);
     } else if (*stamp) {
-      dateCodeStamp(out, file, value);
+      dateCodeStamp(out, err, file, value);
     } else if (*dateCmd) {
       dateCodeShow(out);
     } else if (*convertCmd) {
       variantConvert(out, value, fromType, toType, lcid);
+    } else if (*sheetGetCmd) {
+      sheetGet(out, file, range);
+    } else if (*sheetSetCmd) {
+      sheetSet(file, range, value);
+    } else if (*sheetNamesCmd) {
+      sheetNames(out, file);
+    } else if (*sheetSheetsCmd) {
+      sheetSheets(out, file);
+    } else if (*sheetRegCmd) {
+      sheetRegister(out, server, unregister);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }
   } catch (const Failure &f) {
     out << std::flush;
     noticeUnusableHives(err);
-    err << "vlx: " << oneLine(f.what()) << std::endl;
+    err << "vlx: " << f.what() << std::endl;
     return f.exitStatus;
   } catch (const std::exception &e) {
     out << std::flush;
     noticeUnusableHives(err);
-    err << "vlx: " << oneLine(e.what()) << std::endl;
+    err << "vlx: " << printable(oneLine(e.what())) << std::endl;
     return 1;
   }
   out << std::flush;

@@ -26,8 +26,9 @@ double parseDoubleValue(const std::string &text);
 std::optional<std::string> prefSource(const std::string &section, const std::string &name,
                                       PrefType type);
 
-void prefGet(std::ostream &out, const std::string &section, const std::string &name,
-             std::optional<PrefType> type);
+// A text that an earlier hive holds but the library passes over as too long is noted on `err`.
+void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
+             const std::string &name, std::optional<PrefType> type);
 void prefSet(const std::string &section, const std::string &name, const std::string &value,
              PrefType type, bool machine);
 void prefDelete(const std::string &section, const std::optional<std::string> &name);
@@ -46,7 +47,9 @@ void demo(std::ostream &out, const std::optional<std::string> &dir);
 // built library file in place.
 void dateCodeShow(std::ostream &out);
 void dateCodeWiden(std::ostream &out, const std::string &code);
-void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code);
+// A code the library cannot give back (over 32 bits) is stamped, with a warning on `err`.
+void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
+                   const std::string &code);
 
 // The tool's string table (the backup prefix); registered before any command runs.
 void registerToolStrings();
@@ -54,7 +57,9 @@ void registerToolStrings();
 // `path` splits its text exactly as given. `ls` and `backup` take paths with `/` (or `\`), which
 // reach the library with `\`; they and `temp` print paths with `/`.
 void pathShow(std::ostream &out, const std::string &path);
-void listFiles(std::ostream &out, const std::string &dir, const std::string &extension);
+// `nullEnded`: raw names each ended by a zero byte; else one shell word (see shellWord) a line.
+void listFiles(std::ostream &out, const std::string &dir, const std::string &extension,
+               bool nullEnded);
 void tempShow(std::ostream &out, const std::optional<std::string> &fileName);
 void backupMake(std::ostream &out, const std::string &file);
 void backupResolve(std::ostream &out, const std::string &file);
@@ -64,5 +69,15 @@ void backupResolve(std::ostream &out, const std::string &file);
 std::vector<std::string> variantTypeNames();
 void variantConvert(std::ostream &out, const std::string &value, const std::string &from,
                     const std::string &to, unsigned long lcid);
+// `sheet`: a workbook through the spreadsheet wrappers and the server registered for
+// Excel.Application. RANGE is "B3" (first sheet) or "Sheet2!B3"; `set` saves the file.
+void sheetGet(std::ostream &out, const std::string &file, const std::string &reference);
+void sheetSet(const std::string &file, const std::string &reference, const std::string &value);
+void sheetNames(std::ostream &out, const std::string &file);
+void sheetSheets(std::ostream &out, const std::string &file);
+// The server library installed beside the tool, or "" when there is none.
+std::string installedCalcServer();
+// Calls the server library's DllRegisterServer (or DllUnregisterServer), as regsvr32 does.
+void sheetRegister(std::ostream &out, const std::string &server, bool unregister);
 
 } // namespace vlx::cli

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace vlx::cli {
 namespace {
@@ -43,6 +44,17 @@ void stampDateCode(const std::string &library, const std::string &code) {
   std::string stamped = code + std::string(digitRoom - code.size(), ' ');
   image.replace(digits, digitRoom, stamped);
   writeFileAtomically(library, image);
+}
+
+std::string dateCodeWarning(const std::string &code) {
+  const size_t first = std::min(code.find_first_not_of('0'), code.size());
+  const std::string_view significant = std::string_view(code).substr(first);
+  constexpr std::string_view kLargest = "2147483647";
+  if (significant.size() < kLargest.size() ||
+      (significant.size() == kLargest.size() && significant <= kLargest))
+    return {};
+  return "warning: date code " + code + " does not fit in 32 bits; the library reads it as " +
+         std::string(kLargest);
 }
 
 } // namespace vlx::cli

@@ -10,4 +10,8 @@ namespace vlx::cli {
 // file that holds the tag not exactly once, or one it cannot write. Throws Failure.
 void stampDateCode(const std::string &library, const std::string &code);
 
+// For a code that the library, reading it as a 32-bit long, cannot give back (above
+// 2147483647): the warning to show; else empty.
+std::string dateCodeWarning(const std::string &code);
+
 } // namespace vlx::cli

@@ -18,7 +18,7 @@ void dateCodeShow(std::ostream &out) {
                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          reinterpret_cast<LPCSTR>(&su_getTaggedDateCode), &library))
     GetModuleFileNameA(library, path, sizeof path);
-  out << "library: " << path << '\n'
+  out << "library: " << printable(path) << '\n'
       << "short:   " << su_getTaggedDateCode() << '\n'
       << "full:    " << su_getFullDateCode() << '\n';
 }
@@ -33,9 +33,13 @@ void dateCodeWiden(std::ostream &out, const std::string &code) {
   out << su_yyddd_to_yyyyddd(static_cast<unsigned int>(value)) << '\n';
 }
 
-void dateCodeStamp(std::ostream &out, const std::string &library, const std::string &code) {
+void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
+                   const std::string &code) {
   stampDateCode(library, code);
-  out << "stamped " << library << " with date code " << code << '\n';
+  out << "stamped " << printable(library) << " with date code " << code << '\n';
+  const std::string warning = dateCodeWarning(code);
+  if (!warning.empty())
+    err << "vlx: " << warning << std::endl;
 }
 
 } // namespace vlx::cli

@@ -1,6 +1,8 @@
 // Failures of vlx commands, and the short texts of Win32 error codes they report.
 #pragma once
 
+#include "escape.h"
+
 #include <velmora/win32.h>
 
 #include <stdexcept>
@@ -8,10 +10,11 @@
 
 namespace vlx::cli {
 
-// Thrown by a command; the message becomes the one "vlx: ..." line on stderr.
+// Thrown by a command; the message becomes the one "vlx: ..." line on stderr. It quotes input
+// (file text, names, paths), so its control bytes are escaped here, once for every message.
 struct Failure : std::runtime_error {
   explicit Failure(const std::string &what, int status = 1)
-      : std::runtime_error(what), exitStatus(status) {}
+      : std::runtime_error(printable(what)), exitStatus(status) {}
   int exitStatus;
 };
 

@@ -28,31 +28,51 @@ std::string readFile(const std::string &file) {
   return text;
 }
 
+namespace {
+
+#if defined(_WIN32)
+constexpr const char *kCreateNew = "wb"; // msvcrt's fopen knows no "x"; the name is random
+#else
+constexpr const char *kCreateNew = "wbx"; // never through a name someone else planted
+#endif
+
+} // namespace
+
 void writeFileAtomically(const std::string &file, const std::string &text) {
   namespace fs = std::filesystem;
+  auto fail = [&file](const std::string &why) {
+    throw Failure("cannot write " + file + ": " + why);
+  };
+  // A missing target is no error (status reports it through `ec` too); others are.
+  std::error_code ec;
+  const fs::file_status old = fs::status(file, ec);
+  const bool replacing = fs::exists(old);
+  if (ec && old.type() != fs::file_type::not_found)
+    fail(ec.message());
+
   std::random_device random;
-  std::string temp = file + ".vlx-" + std::to_string(random()) + ".tmp";
-  std::FILE *f = std::fopen(temp.c_str(), "wb");
+  const std::string temp = file + ".vlx-" + std::to_string(random()) + ".tmp";
+  std::FILE *f = std::fopen(temp.c_str(), kCreateNew);
   if (!f)
-    throw Failure("cannot write " + file + ": " + std::strerror(errno));
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    fail(std::strerror(errno));
+  bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   int err = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
+  if (std::fclose(f) != 0 && written) {
+    written = false;
     err = errno;
   }
-  std::error_code ec;
-  if (ok) {
-    fs::file_status old = fs::status(file, ec);
-    if (!ec && fs::exists(old))
-      fs::permissions(temp, old.permissions(), ec);
-    if (!ec)
-      fs::rename(temp, file, ec);
-    if (!ec)
-      return;
-  }
+  ec.clear();
+  if (!written)
+    ec.assign(err, std::generic_category());
+  if (!ec && replacing)
+    fs::permissions(temp, old.permissions(), ec);
+  if (!ec)
+    fs::rename(temp, file, ec);
+  if (!ec)
+    return;
+  const std::string why = ec.message(); // before the clean-up, which would clear it
   fs::remove(temp, ec);
-  throw Failure("cannot write " + file + ": " + (ok ? ec.message() : std::strerror(err)));
+  fail(why);
 }
 
 } // namespace vlx::cli

@@ -2,6 +2,7 @@
 // backup calls, with POSIX paths on the command line.
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 
 #include <velmora/afx.h>
 #include <velmora/files.h>
@@ -127,7 +128,8 @@ void pathShow(std::ostream &out, const std::string &path) {
   printPart(out, "extension:", part);
 }
 
-void listFiles(std::ostream &out, const std::string &dir, const std::string &extension) {
+void listFiles(std::ostream &out, const std::string &dir, const std::string &extension,
+               bool nullEnded) {
   const std::string directory = toLibraryPath(dir);
   DWORD attributes = GetFileAttributesA(directory.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -152,8 +154,13 @@ void listFiles(std::ostream &out, const std::string &dir, const std::string &ext
       throw Failure("cannot list " + quoted(dir) + ": " +
                     errorText(static_cast<LONG>(GetLastError())));
   }
-  for (POSITION pos = names.GetHeadPosition(); pos != nullptr;)
-    out << names.GetNext(pos).GetString() << '\n';
+  for (POSITION pos = names.GetHeadPosition(); pos != nullptr;) {
+    const CString &name = names.GetNext(pos);
+    if (nullEnded)
+      out << name.GetString() << '\0';
+    else
+      out << shellWord(name.GetString()) << '\n';
+  }
 }
 
 // Why the library handed out no scratch directory: what lies at its place, or its base.

@@ -41,30 +41,52 @@ struct Found {
   DWORD size;
 };
 
-// The first hive whose section holds `name` (of a type `type` reads, when given).
+// The value `name` in `hive`'s section, when there is one.
+std::optional<Found> valueIn(const PrefHive &hive, const std::string &section,
+                             const std::string &name) {
+  Key key;
+  std::string sub = std::string(hive.prefix) + "\\" + section;
+  LONG rc = openKey(hive.root, sub, KEY_QUERY_VALUE, key);
+  if (rc == ERROR_FILE_NOT_FOUND)
+    return std::nullopt;
+  if (rc != ERROR_SUCCESS)
+    throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
+  DWORD valueType = 0, size = 0;
+  rc = RegQueryValueExA(key.get(), name.c_str(), nullptr, &valueType, nullptr, &size);
+  if (rc == ERROR_FILE_NOT_FOUND)
+    return std::nullopt;
+  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
+    throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
+  return Found{&hive, valueType, size};
+}
+
+bool tooLongToRead(const Found &found) {
+  return found.type == REG_SZ && found.size > kMaxReadableString;
+}
+
+// The first hive whose section holds `name` (of a type `type` reads, when given), and in
+// `skipped` the first text before it that the library passes over as too long.
 std::optional<Found> locate(const std::string &section, const std::string &name,
-                            std::optional<PrefType> type) {
+                            std::optional<PrefType> type, std::optional<Found> *skipped = nullptr) {
   for (const auto &hive : prefHives()) {
-    Key key;
-    std::string sub = std::string(hive.prefix) + "\\" + section;
-    LONG rc = openKey(hive.root, sub, KEY_QUERY_VALUE, key);
-    if (rc == ERROR_FILE_NOT_FOUND)
+    auto found = valueIn(hive, section, name);
+    if (!found)
       continue;
-    if (rc != ERROR_SUCCESS)
-      throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
-    DWORD valueType = 0, size = 0;
-    rc = RegQueryValueExA(key.get(), name.c_str(), nullptr, &valueType, nullptr, &size);
-    if (rc == ERROR_FILE_NOT_FOUND)
-      continue;
-    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
-      throw Failure("cannot read " + sectionPath(hive, section) + ": " + errorText(rc));
-    bool fits =
-        !type || (*type == PrefType::Int ? valueType == REG_DWORD
-                                         : valueType == REG_SZ && size <= kMaxReadableString);
+    bool fits = !type || (*type == PrefType::Int ? found->type == REG_DWORD
+                                                 : found->type == REG_SZ && !tooLongToRead(*found));
     if (fits)
-      return Found{&hive, valueType, size};
+      return found;
+    if (skipped && !*skipped && tooLongToRead(*found))
+      *skipped = found;
   }
   return std::nullopt;
+}
+
+// Why the library passes over a stored text.
+std::string tooLongText(const Found &found, const std::string &section, const std::string &name) {
+  return sectionPath(*found.hive, section) + " holds '" + name + "' as a text of " +
+         std::to_string(found.size - 1) + " bytes, longer than the " +
+         std::to_string(kMaxReadableString - 1) + " the library reads";
 }
 
 const char *typeName(DWORD type) {
@@ -186,8 +208,8 @@ std::string asStoredDouble(const std::string &text) {
   return formatDouble(value);
 }
 
-void prefGet(std::ostream &out, const std::string &section, const std::string &name,
-             std::optional<PrefType> type) {
+void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
+             const std::string &name, std::optional<PrefType> type) {
   const bool typeGiven = type.has_value();
   if (!type) {
     // Without --type the first value of the fall-back decides: a DWORD reads as int.
@@ -199,14 +221,25 @@ void prefGet(std::ostream &out, const std::string &section, const std::string &n
   CString text;
   int intValue = 0;
   double doubleValue = 0;
+  std::optional<Found> skipped;
   if (!regGetUserValue(CString(section.c_str()), CString(name.c_str()), libraryType(*type), text,
                        &intValue, &doubleValue)) {
     auto found = locate(section, name, std::nullopt);
     if (!found)
       throw Failure(prefName(section, name) + " is not set");
+    locate(section, name, type, &skipped);
+    if (skipped)
+      throw Failure(prefName(section, name) +
+                    " is not set: " + tooLongText(*skipped, section, name));
     throw Failure(prefName(section, name) + " is not set as " + prefTypeName(*type) + " (" +
                   found->hive->name + " holds " + typeName(found->type) + " of " +
                   std::to_string(found->size) + " bytes)");
+  }
+  if (*type != PrefType::Int) {
+    auto source = locate(section, name, type, &skipped);
+    if (skipped && source)
+      err << "vlx: note: " << printable(tooLongText(*skipped, section, name)) << "; shown is the "
+          << "value of " << source->hive->name << std::endl;
   }
   switch (*type) {
   case PrefType::Int:
@@ -229,6 +262,12 @@ void prefSet(const std::string &section, const std::string &name, const std::str
     intValue = parseIntValue(value);
   else if (type == PrefType::Double)
     doubleValue = parseDoubleValue(value);
+  // The library would store it, but read it as not set and fall back to another hive.
+  else if (value.size() >= kMaxReadableString)
+    throw Failure("text of " + std::to_string(value.size()) + " bytes is longer than the " +
+                      std::to_string(kMaxReadableString - 1) +
+                      " the library reads back; nothing written",
+                  2);
   CString s(section.c_str()), n(name.c_str()), v(value.c_str());
   takeRegistryWriteError(); // an older refusal is not this write's
   int ok = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)

@@ -1,6 +1,7 @@
 // `vlx reg`: .reg export and import, and the integrity check of the hive files.
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 #include "file_io.h"
 #include "reg_store.h"
 
@@ -17,7 +18,6 @@ const reg::KeyPath kProductKeys[] = {
     {reg::Root::Users, ".DEFAULT\\Software\\Velmora"},
     {reg::Root::CurrentUser, "Software\\Velmora"},
 };
-
 
 } // namespace
 
@@ -47,7 +47,8 @@ void regImport(std::ostream &out, const std::string &file) {
   if (!parsed.ok())
     throw Failure(file + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error);
   size_t count = importOperations(parsed.operations, file);
-  out << "imported " << count << (count == 1 ? " change" : " changes") << " from " << file << '\n';
+  out << "imported " << count << (count == 1 ? " change" : " changes") << " from "
+      << printable(file) << '\n';
 }
 
 void regCheck(std::ostream &out) {
@@ -55,7 +56,7 @@ void regCheck(std::ostream &out) {
   for (const auto &check : checkHives()) {
     std::string label = hiveName(check.hive);
     label.resize(std::max<size_t>(label.size(), 20), ' ');
-    out << label << ' ' << check.path << ": ";
+    out << label << ' ' << printable(check.path) << ": ";
     if (!check.exists)
       out << "missing (reads as skeleton)\n";
     else if (check.ok)

@@ -77,13 +77,10 @@ bool parseHex32(std::string_view s, size_t &pos, uint32_t &value, bool &overflow
   return pos > start && !overflow;
 }
 
-// Short excerpt of offending text for error messages.
+// Short excerpt of offending text for error messages (which escape control bytes when shown).
 std::string excerpt(std::string_view s) {
   constexpr size_t kMax = 24;
   std::string out(s.substr(0, kMax));
-  for (char &c : out)
-    if (static_cast<unsigned char>(c) < 0x20)
-      c = '?';
   if (s.size() > kMax)
     out += "...";
   return "'" + out + "'";

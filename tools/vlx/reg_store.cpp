@@ -1,14 +1,16 @@
-// Export of registry keys as .reg text, and import of parsed .reg operations hive by hive.
+// Export of registry keys as .reg text, and import of parsed .reg operations: checked whole, then
+// applied to every hive at once.
 #include "reg_store.h"
 
 #include "errors.h"
 
+#include "platform/posix/registry/key_names.h"
+
 #include <velmora/hive.h>
 
 #include <algorithm>
-#include <cctype>
-#include <iterator>
-#include <utility>
+#include <functional>
+#include <optional>
 
 namespace vlx::cli {
 namespace {
@@ -112,30 +114,64 @@ struct Target {
   std::string subKey;
 };
 
-bool isDefaultUser(const std::string &subKey) {
-  std::string first = subKey.substr(0, subKey.find('\\'));
-  if (first.size() != 8)
-    return false;
-  for (size_t i = 0; i < first.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(first[i])) != ".DEFAULT"[i])
-      return false;
-  return true;
+// Largest value data an import writes: far beyond what a preference needs, well inside what one
+// row of a hive's database holds.
+constexpr size_t kMaxValueBytes = size_t{256} << 20;
+
+// The keys a hive always keeps: its root, Software, and the machine's Software\Classes.
+bool keptKey(Hive hive, const std::vector<std::string_view> &path) {
+  return path.empty() ||
+         (path.size() <= 2 && sameName(path[0], "Software") &&
+          (path.size() == 1 || (hive == Hive::Machine && sameName(path[1], "Classes"))));
 }
 
-Target targetOf(const reg::Operation &op, const std::string &where) {
+// Where an operation lands, with every refusal the registry would give while applying found
+// here, before anything is written: a file that the registry would stop half-way is refused
+// whole. The limits are the registry's own.
+Target checkedTarget(const reg::Operation &op) {
+  using Kind = reg::Operation::Kind;
+  std::vector<std::string_view> parts;
+  splitKeyPath(op.key.subKey.c_str(), &parts);
+  for (std::string_view part : parts)
+    if (nameChars(part) > kMaxKeyNameChars)
+      throw Failure("key name longer than 255 characters");
+  if (op.kind == Kind::SetValue || op.kind == Kind::DeleteValue) {
+    if (nameChars(op.value.name) > kMaxValueNameChars)
+      throw Failure("value name longer than 16,383 characters");
+    if (op.value.data.size() > kMaxValueBytes)
+      throw Failure("value data longer than " + std::to_string(kMaxValueBytes) + " bytes");
+  }
+
+  Target t{Hive::User, HKEY_CURRENT_USER, op.key.subKey};
+  std::vector<std::string_view> inHive = parts; // the path from the hive's root
   switch (op.key.root) {
   case reg::Root::CurrentUser:
-    return {Hive::User, HKEY_CURRENT_USER, op.key.subKey};
+    break;
   case reg::Root::LocalMachine:
-    return {Hive::Machine, HKEY_LOCAL_MACHINE, op.key.subKey};
+    t = {Hive::Machine, HKEY_LOCAL_MACHINE, op.key.subKey};
+    break;
   case reg::Root::ClassesRoot: // merged view; writes go to the machine's classes
-    return {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", op.key.subKey)};
+    t = {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", op.key.subKey)};
+    inHive.insert(inHive.begin(), {"Software", "Classes"});
+    break;
   case reg::Root::Users:
-    if (!isDefaultUser(op.key.subKey))
-      throw Failure(where + ": only HKEY_USERS\\.DEFAULT can be imported, not " + op.key.full());
-    return {Hive::DefaultUser, HKEY_USERS, op.key.subKey};
+    if (parts.empty()) {
+      // What an export of HKEY_USERS writes first: the key line alone, which changes nothing.
+      if (op.kind != Kind::CreateKey)
+        throw Failure("HKEY_USERS itself holds no values");
+      return {Hive::DefaultUser, HKEY_USERS, ""};
+    }
+    if (!sameName(parts[0], ".DEFAULT"))
+      throw Failure("only HKEY_USERS\\.DEFAULT can be imported, not " + op.key.full());
+    t = {Hive::DefaultUser, HKEY_USERS, op.key.subKey};
+    inHive.erase(inHive.begin());
+    break;
   }
-  throw Failure(where + ": unknown root");
+  if (inHive.size() > kMaxKeyDepth)
+    throw Failure("key nested deeper than 512 levels");
+  if (op.kind == Kind::DeleteKey && keptKey(t.hive, inHive))
+    throw Failure("cannot delete " + op.key.full() + ": the hive always keeps this key");
+  return t;
 }
 
 LONG deleteTree(HKEY parent, const std::string &name) {
@@ -256,50 +292,61 @@ void exportKey(std::string &out, const reg::KeyPath &path) {
 
 size_t importOperations(const std::vector<reg::Operation> &operations,
                         const std::string &fileName) {
-  // Check every target before anything changes, then group by hive in file order.
-  std::vector<std::pair<Hive, std::vector<std::pair<const reg::Operation *, Target>>>> groups;
+  std::vector<Target> targets;
+  std::vector<Hive> hives;
   for (const auto &op : operations) {
-    Target t = targetOf(op, fileName + ":" + std::to_string(op.line));
-    auto it = groups.begin();
-    while (it != groups.end() && it->first != t.hive)
-      ++it;
-    if (it == groups.end()) {
-      groups.emplace_back();
-      it = std::prev(groups.end());
-      it->first = t.hive;
+    try {
+      targets.push_back(checkedTarget(op));
+    } catch (const Failure &f) {
+      throw Failure(fileName + ":" + std::to_string(op.line) + ": " + f.what() +
+                    " (nothing imported)");
     }
-    it->second.emplace_back(&op, std::move(t));
+    if (std::find(hives.begin(), hives.end(), targets.back().hive) == hives.end())
+      hives.push_back(targets.back().hive);
   }
+  // Every importer takes the hives' write locks in one order, so two never wait on each other.
+  std::sort(hives.begin(), hives.end());
 
-  std::string imported;
-  for (const auto &group : groups) {
-    const Hive hive = group.first;
-    const auto &ops = group.second;
-    std::string what;
-    int line = 0;
-    LONG failed = ERROR_SUCCESS;
-    LONG rc = inHiveTransaction(hive, [&]() -> LONG {
-      for (const auto &[op, target] : ops) {
-        failed = apply(*op, target, what);
-        if (failed != ERROR_SUCCESS) {
-          line = op->line;
-          return failed;
-        }
+  // All changes are made with a transaction open on every hive concerned, so a failing change
+  // undoes them all; only a commit that fails after another hive's has landed splits the file.
+  std::string what;
+  int line = 0;
+  LONG failed = ERROR_SUCCESS;
+  auto applyAll = [&]() -> LONG {
+    for (size_t i = 0; i < operations.size(); ++i) {
+      failed = apply(operations[i], targets[i], what);
+      if (failed != ERROR_SUCCESS) {
+        line = operations[i].line;
+        return failed;
       }
-      return ERROR_SUCCESS;
-    });
-    if (rc != ERROR_SUCCESS) {
-      std::string note = std::string(" (nothing imported into ") + hiveName(hive) +
-                         (imported.empty() ? "" : "; imported into " + imported) + ")";
-      if (failed != ERROR_SUCCESS)
-        throw Failure(fileName + ":" + std::to_string(line) + ": " + what + ": " +
-                      errorText(failed) + note);
-      throw Failure(fileName + ": cannot apply the changes to " + hiveName(hive) + ": " +
-                    errorText(rc) + note);
     }
-    imported += (imported.empty() ? "" : ", ") + std::string(hiveName(hive));
-  }
-  return operations.size();
+    return ERROR_SUCCESS;
+  };
+  std::vector<Hive> landed;
+  std::optional<Hive> refused; // the hive whose transaction could not begin or commit
+  std::function<LONG(size_t)> nest = [&](size_t i) -> LONG {
+    if (i == hives.size())
+      return applyAll();
+    LONG rc = inHiveTransaction(hives[i], [&] { return nest(i + 1); });
+    if (rc == ERROR_SUCCESS)
+      landed.push_back(hives[i]);
+    else if (failed == ERROR_SUCCESS && !refused)
+      refused = hives[i];
+    return rc;
+  };
+  LONG rc = nest(0);
+  if (rc == ERROR_SUCCESS)
+    return operations.size();
+
+  std::string note = landed.empty() ? " (nothing imported)" : " (imported into ";
+  for (size_t i = 0; i < landed.size(); ++i)
+    note += std::string(i == 0 ? "" : ", ") + hiveName(landed[i]) +
+            (i + 1 == landed.size() ? " only)" : "");
+  if (failed != ERROR_SUCCESS)
+    throw Failure(fileName + ":" + std::to_string(line) + ": " + what + ": " + errorText(failed) +
+                  note);
+  throw Failure(fileName + ": cannot apply the changes to " +
+                (refused ? hiveName(*refused) : "the registry") + ": " + errorText(rc) + note);
 }
 
 const char *hiveName(Hive hive) {

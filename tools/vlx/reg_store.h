@@ -45,7 +45,9 @@ bool keyExists(const reg::KeyPath &path);
 // Appends the key and its whole subtree as .reg sections, depth-first; throws Failure.
 void exportKey(std::string &out, const reg::KeyPath &path);
 
-// Applies parsed operations, each hive's share in one transaction. `fileName` prefixes the
+// Applies parsed operations: refuses, changing nothing, any that breaks a registry limit (name
+// lengths, nesting, value size, roots and the keys a hive keeps); then makes every change with a
+// transaction open on each hive concerned, so they land together. `fileName` prefixes the
 // messages of failures. Returns the number of operations applied.
 size_t importOperations(const std::vector<reg::Operation> &operations, const std::string &fileName);
 

@@ -11,6 +11,9 @@ int main(int argc, char **argv) {
   }
   try {
     vlx::cli::stampDateCode(argv[1], argv[2]);
+    const std::string warning = vlx::cli::dateCodeWarning(argv[2]);
+    if (!warning.empty())
+      std::cerr << "vlx_stamp: " << warning << std::endl;
   } catch (const vlx::cli::Failure &f) {
     std::cerr << "vlx_stamp: " << f.what() << std::endl;
     return f.exitStatus;

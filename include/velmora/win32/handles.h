@@ -20,6 +20,9 @@
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 
+#define FILE_FLAG_WRITE_THROUGH 0x80000000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -45,6 +48,11 @@
 // locked range exactly) and are open-file-description locks, which other handles and processes
 // see; a handle without write access takes a shared one.
 extern "C" {
+VLX_WIN32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess,
+                                        DWORD dwShareMode,
+                                        LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                        DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                        HANDLE hTemplateFile);
 VLX_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                         DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,

@@ -12,8 +12,12 @@ using namespace vlx::posix;
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
   std::string path;
-  if (DWORD error = mapFilePath(lpFileName, path))
+  PathFacts facts;
+  if (DWORD error = mapFilePath(lpFileName, path, &facts))
     return fail(error, INVALID_FILE_ATTRIBUTES);
+  // As a directory search reports the device.
+  if (facts.device)
+    return FILE_ATTRIBUTE_ARCHIVE;
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   if (sys.statPath(path.c_str(), &st) != 0) {
@@ -27,8 +31,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   std::string path;
-  if (DWORD error = mapFilePath(lpFileName, path))
+  PathFacts facts;
+  if (DWORD error = mapFilePath(lpFileName, path, &facts))
     return fail(error, FALSE);
+  // A device is no file to delete; /dev/null least of all.
+  if (facts.device)
+    return fail(ERROR_ACCESS_DENIED, FALSE);
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   if (sys.lstatPath(path.c_str(), &st) != 0)

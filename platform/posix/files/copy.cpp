@@ -1,4 +1,6 @@
-// CopyFileA: a copy beside the target renamed into place, so the target is whole or untouched.
+// CopyFileA and CopyFileExA: a copy beside the target renamed into place, so the target is whole
+// or untouched.
+#include "platform/posix/files/copy.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
@@ -89,15 +91,59 @@ bool writeAll(int fd, const char *data, std::size_t size) {
   return true;
 }
 
+// The progress routine of CopyFileExA, told of the stream and of each chunk.
+class Progress {
+public:
+  Progress(LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel, uint64_t total)
+      : routine_(routine), data_(data), cancel_(cancel), total_(total) {}
+  // Chunks small enough that the routine is heard often; one large one without it.
+  std::size_t chunk() const { return routine_ || cancel_ ? kBufferSize : kRangeChunk; }
+  // Reports `bytes` more copied; false when the copy is to stop (ERROR_REQUEST_ABORTED).
+  bool report(uint64_t bytes, DWORD reason = CALLBACK_CHUNK_FINISHED) {
+    done_ += bytes;
+    if (cancel_ && *cancel_)
+      return false;
+    if (!routine_ || quiet_)
+      return true;
+    LARGE_INTEGER total;
+    LARGE_INTEGER done;
+    total.QuadPart = static_cast<LONGLONG>(total_);
+    done.QuadPart = static_cast<LONGLONG>(done_);
+    // No Win32 handles stand for the descriptors: the routine gets none.
+    switch (routine_(total, done, total, done, 1, reason, nullptr, nullptr, data_)) {
+    case PROGRESS_CONTINUE:
+      return true;
+    case PROGRESS_QUIET:
+      quiet_ = true;
+      return true;
+    default: // PROGRESS_CANCEL, and PROGRESS_STOP, as no copy is resumed here
+      return false;
+    }
+  }
+
+private:
+  LPPROGRESS_ROUTINE routine_;
+  LPVOID data_;
+  LPBOOL cancel_;
+  uint64_t total_;
+  uint64_t done_ = 0;
+  bool quiet_ = false;
+};
+
 // Copies all data of `in` to `out`, in the kernel (reflinks where the file system has them)
-// when it can. On failure errno holds the cause and `site` where it arose.
-bool copyData(int in, int out, ErrnoSite &site) {
+// when it can. On failure errno holds the cause and `site` where it arose; a stop asked for by
+// `progress` is ECANCELED.
+bool copyData(int in, int out, ErrnoSite &site, Progress &progress) {
   const FileSyscalls &sys = fileSyscalls();
   bool copiedAny = false;
   for (;;) {
-    ssize_t n = sys.copyFileRange(in, out, kRangeChunk);
+    ssize_t n = sys.copyFileRange(in, out, progress.chunk());
     if (n > 0) {
       copiedAny = true;
+      if (!progress.report(static_cast<uint64_t>(n))) {
+        errno = ECANCELED;
+        return false;
+      }
       continue;
     }
     if (n == 0 && copiedAny)
@@ -120,6 +166,10 @@ bool copyData(int in, int out, ErrnoSite &site) {
     }
     if (!writeAll(out, buffer.get(), static_cast<std::size_t>(n))) {
       site = ErrnoSite::Write;
+      return false;
+    }
+    if (!progress.report(static_cast<uint64_t>(n))) {
+      errno = ECANCELED;
       return false;
     }
   }
@@ -145,19 +195,16 @@ int moveIntoPlace(const std::string &from, const std::string &to, bool noReplace
 }
 
 } // namespace
-} // namespace vlx::posix
 
-using namespace vlx::posix;
-
-BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists,
+              LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel) {
   std::string from;
   std::string to;
-  if (DWORD error = mapPath(lpExistingFileName, from))
+  PathFacts toFacts;
+  if (DWORD error = mapFilePath(lpExistingFileName, from))
     return fail(error, FALSE);
-  if (DWORD error = mapPath(lpNewFileName, to))
+  if (DWORD error = mapFilePath(lpNewFileName, to, &toFacts))
     return fail(error, FALSE);
-  if (hasWildcards(from) || hasWildcards(to))
-    return fail(ERROR_INVALID_NAME, FALSE);
 
   const FileSyscalls &sys = fileSyscalls();
   // Non-blocking so that a FIFO in the source's place cannot hang the call.
@@ -171,6 +218,9 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   if (!S_ISREG(source.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
 
+  // Copied into NUL is discarded; nothing may be renamed over the device.
+  if (toFacts.device)
+    return TRUE;
   struct stat target;
   if (sys.lstatPath(to.c_str(), &target) == 0) {
     if (bFailIfExists)
@@ -189,8 +239,11 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   if (out.get() < 0)
     return fail(win32Error(errno, ErrnoSite::Directory), FALSE);
   ErrnoSite site = ErrnoSite::Write;
-  if (!copyData(in.get(), out.get(), site))
-    return fail(win32Error(errno, site), FALSE);
+  Progress progress(routine, data, cancel, static_cast<uint64_t>(source.st_size));
+  if (!progress.report(0, CALLBACK_STREAM_SWITCH))
+    return fail(ERROR_REQUEST_ABORTED, FALSE);
+  if (!copyData(in.get(), out.get(), site, progress))
+    return fail(errno == ECANCELED ? ERROR_REQUEST_ABORTED : win32Error(errno, site), FALSE);
   if (sys.fchmod(out.get(), source.st_mode & 0777) != 0 && !tolerable(errno))
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
@@ -205,4 +258,19 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     return fail(win32Error(errno, ErrnoSite::File), FALSE);
   temp.keep();
   return TRUE;
+}
+
+} // namespace vlx::posix
+
+using namespace vlx::posix;
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+  return copyFile(lpExistingFileName, lpNewFileName, bFailIfExists, nullptr, nullptr, nullptr);
+}
+
+BOOL WINAPI CopyFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                        LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                        DWORD dwCopyFlags) {
+  return copyFile(lpExistingFileName, lpNewFileName, (dwCopyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0,
+                  lpProgressRoutine, lpData, pbCancel);
 }

@@ -1,5 +1,7 @@
-// File handles: CreateFileA and the calls on the handle it returns, with Windows errors.
+// File handles: CreateFileA and the calls on the handle it returns (data, locks, times,
+// information), with Windows errors.
 #include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/find_data.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 #include "platform/posix/sync.h"
@@ -31,6 +33,8 @@ struct FileHandle {
   int fd;
   DWORD access; // kRead and kWrite bits
   std::vector<LockedRange> locks;
+  // A folder opened with backup semantics: times and information, no data.
+  bool directory = false;
 };
 
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
@@ -59,12 +63,20 @@ FileHandle *usable(HANDLE handle, DWORD access) {
   return file;
 }
 
+// usable, for the calls on a file's data, which a folder handle does not have.
+FileHandle *usableFile(HANDLE handle, DWORD access) {
+  FileHandle *file = usable(handle, access);
+  if (file && file->directory)
+    return fail(ERROR_INVALID_FUNCTION, static_cast<FileHandle *>(nullptr));
+  return file;
+}
+
 uint64_t join(DWORD low, DWORD high) { return static_cast<uint64_t>(high) << 32 | low; }
 
 constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 
 // The system lock for a range; ranges past what off_t holds reach to the end of all files.
-bool setSystemLock(int fd, short type, const LockedRange &range) {
+bool setSystemLock(int fd, short type, const LockedRange &range, bool wait = false) {
   if (range.length == 0 || range.offset > kMaxOffset)
     return true; // nothing the system can hold; the handle's own list still guards it
   struct flock lock = {};
@@ -72,7 +84,7 @@ bool setSystemLock(int fd, short type, const LockedRange &range) {
   lock.l_whence = SEEK_SET;
   lock.l_start = static_cast<off_t>(range.offset);
   lock.l_len = range.length > kMaxOffset - range.offset ? 0 : static_cast<off_t>(range.length);
-  return fileSyscalls().setLock(fd, &lock) == 0;
+  return (wait ? fileSyscalls().setLockWait(fd, &lock) : fileSyscalls().setLock(fd, &lock)) == 0;
 }
 
 bool overlaps(const LockedRange &a, const LockedRange &b) {
@@ -85,6 +97,68 @@ bool overlaps(const LockedRange &a, const LockedRange &b) {
   if (bLast < b.offset)
     bLast = UINT64_MAX;
   return a.offset <= bLast && b.offset <= aLast;
+}
+
+// Takes a byte-range lock for the handle, waiting for it when `wait`.
+BOOL lockRange(FileHandle &file, const LockedRange &range, short type, bool wait) {
+  // Windows locks do not merge: a range that touches one already held fails, even here.
+  for (const LockedRange &held : file.locks)
+    if (overlaps(held, range))
+      return fail(ERROR_LOCK_VIOLATION, FALSE);
+  if (!setSystemLock(file.fd, type, range, wait)) {
+    int err = errno;
+    return fail(err == EAGAIN || err == EACCES ? ERROR_LOCK_VIOLATION
+                                               : win32Error(err, ErrnoSite::Read),
+                FALSE);
+  }
+  file.locks.push_back(range);
+  return TRUE;
+}
+
+// Releases a range exactly as it was locked.
+BOOL unlockRange(FileHandle &file, const LockedRange &range) {
+  auto held = std::find_if(file.locks.begin(), file.locks.end(), [&](const LockedRange &r) {
+    return r.offset == range.offset && r.length == range.length;
+  });
+  if (held == file.locks.end())
+    return fail(ERROR_NOT_LOCKED, FALSE);
+  if (!setSystemLock(file.fd, F_UNLCK, range))
+    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  file.locks.erase(held);
+  return TRUE;
+}
+
+// A time to set: null, zero and all ones leave the time as it is, as on Windows.
+struct timespec timespecFrom(const FILETIME *time) {
+  constexpr int64_t kEpochTicks = 116444736000000000LL;
+  if (!time || (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) ||
+      (time->dwLowDateTime == 0xFFFFFFFFu && time->dwHighDateTime == 0xFFFFFFFFu))
+    return {0, UTIME_OMIT};
+  const int64_t ticks =
+      static_cast<int64_t>(join(time->dwLowDateTime, time->dwHighDateTime)) - kEpochTicks;
+  int64_t seconds = ticks / 10000000;
+  int64_t rest = ticks % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --seconds;
+  }
+  return {static_cast<time_t>(seconds), static_cast<long>(rest * 100)};
+}
+
+// A handle to the folder at `path`, which exists.
+HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTES security,
+                     bool create) {
+  const bool inherit = security && security->bInheritHandle;
+  int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
+  if (fd < 0)
+    return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
+  auto *handle = new (std::nothrow) FileHandle{fd, access & (kRead | kWrite), {}, true};
+  if (!handle) {
+    fileSyscalls().close(fd);
+    return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
+  }
+  SetLastError(create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return remember(handle);
 }
 
 } // namespace
@@ -128,12 +202,21 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
   const bool existed = sys.statPath(path.c_str(), &st) == 0;
+  const bool backup = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    // Only backup semantics open a folder, and only as it is.
+    if (!backup || truncate)
+      return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if (exclusive)
+      return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    return openDirectory(path, dwDesiredAccess, lpSecurityAttributes, create);
+  }
   if (existed) {
     if (exclusive)
       return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-    // Windows opens a directory only with backup semantics, which files never ask for here;
-    // pipes and sockets do not exist on its disks, and opening a pipe could wait for a writer.
-    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    // Pipes and sockets do not exist on Windows' disks, and opening a pipe could wait for a
+    // writer.
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     // Read-only means no write bit for the owner; checked here because root passes any mode.
     if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate))
@@ -149,6 +232,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     flags |= O_EXCL;
   if (truncate)
     flags |= O_TRUNC;
+  if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH)
+    flags |= O_DSYNC;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   int fd = sys.open(path.c_str(), flags, mode);
   if (fd < 0)
@@ -173,7 +258,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped) {
   if (lpNumberOfBytesRead)
     *lpNumberOfBytesRead = 0;
-  FileHandle *file = usable(hFile, kRead);
+  FileHandle *file = usableFile(hFile, kRead);
   if (!file)
     return FALSE;
   if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead != 0))
@@ -201,7 +286,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped) {
   if (lpNumberOfBytesWritten)
     *lpNumberOfBytesWritten = 0;
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite != 0))
@@ -224,7 +309,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return INVALID_SET_FILE_POINTER;
   // With a high part the two make one signed 64-bit distance; without, the low part is signed.
@@ -262,7 +347,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return INVALID_FILE_SIZE;
   struct stat st;
@@ -276,7 +361,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   if (fileSyscalls().fsync(file->fd) != 0)
@@ -285,7 +370,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-  FileHandle *file = usable(hFile, kWrite);
+  FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
   off_t position = fileSyscalls().lseek(file->fd, 0, SEEK_CUR);
@@ -296,41 +381,126 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 
 BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                      DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh) {
-  FileHandle *file = usable(hFile, 0);
+  FileHandle *file = usableFile(hFile, 0);
   if (!file)
     return FALSE;
-  const LockedRange range{join(dwFileOffsetLow, dwFileOffsetHigh),
-                          join(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh)};
-  // Windows locks do not merge: a range that touches one already held fails, even here.
-  for (const LockedRange &held : file->locks)
-    if (overlaps(held, range))
-      return fail(ERROR_LOCK_VIOLATION, FALSE);
   const short type = (file->access & kWrite) ? F_WRLCK : F_RDLCK;
-  if (!setSystemLock(file->fd, type, range)) {
-    int err = errno;
-    return fail(err == EAGAIN || err == EACCES ? ERROR_LOCK_VIOLATION
-                                               : win32Error(err, ErrnoSite::Read),
-                FALSE);
-  }
-  file->locks.push_back(range);
-  return TRUE;
+  return lockRange(*file,
+                   {join(dwFileOffsetLow, dwFileOffsetHigh),
+                    join(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh)},
+                   type, false);
+}
+
+BOOL WINAPI LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD, DWORD nNumberOfBytesToLockLow,
+                       DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
+  FileHandle *file = usableFile(hFile, 0);
+  if (!file)
+    return FALSE;
+  if (!lpOverlapped)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  // The system takes an exclusive lock only on a descriptor open for writing: a handle without
+  // write access holds a shared one, which still keeps writers' locks out.
+  const short type =
+      (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) && (file->access & kWrite) ? F_WRLCK : F_RDLCK;
+  return lockRange(*file,
+                   {join(lpOverlapped->Offset, lpOverlapped->OffsetHigh),
+                    join(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh)},
+                   type, !(dwFlags & LOCKFILE_FAIL_IMMEDIATELY));
 }
 
 BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                        DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh) {
+  FileHandle *file = usableFile(hFile, 0);
+  if (!file)
+    return FALSE;
+  return unlockRange(*file, {join(dwFileOffsetLow, dwFileOffsetHigh),
+                             join(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh)});
+}
+
+BOOL WINAPI UnlockFileEx(HANDLE hFile, DWORD, DWORD nNumberOfBytesToUnlockLow,
+                         DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped) {
+  FileHandle *file = usableFile(hFile, 0);
+  if (!file)
+    return FALSE;
+  if (!lpOverlapped)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  return unlockRange(*file, {join(lpOverlapped->Offset, lpOverlapped->OffsetHigh),
+                             join(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh)});
+}
+
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime) {
   FileHandle *file = usable(hFile, 0);
   if (!file)
     return FALSE;
-  const LockedRange range{join(dwFileOffsetLow, dwFileOffsetHigh),
-                          join(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh)};
-  auto held = std::find_if(file->locks.begin(), file->locks.end(), [&](const LockedRange &r) {
-    return r.offset == range.offset && r.length == range.length;
-  });
-  if (held == file->locks.end())
-    return fail(ERROR_NOT_LOCKED, FALSE);
-  if (!setSystemLock(file->fd, F_UNLCK, range))
+  struct stat st;
+  if (fileSyscalls().fstat(file->fd, &st) != 0)
     return fail(win32Error(errno, ErrnoSite::Read), FALSE);
-  file->locks.erase(held);
+  WIN32_FIND_DATAA data;
+  fillFindData("", st, data);
+  if (lpCreationTime)
+    *lpCreationTime = data.ftCreationTime;
+  if (lpLastAccessTime)
+    *lpLastAccessTime = data.ftLastAccessTime;
+  if (lpLastWriteTime)
+    *lpLastWriteTime = data.ftLastWriteTime;
+  return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *, const FILETIME *lpLastAccessTime,
+                        const FILETIME *lpLastWriteTime) {
+  FileHandle *file = usable(hFile, kWrite);
+  if (!file)
+    return FALSE;
+  const struct timespec times[2] = {timespecFrom(lpLastAccessTime), timespecFrom(lpLastWriteTime)};
+  if (fileSyscalls().futimens(file->fd, times) != 0)
+    return fail(win32Error(errno, ErrnoSite::Write), FALSE);
+  return TRUE;
+}
+
+LONG WINAPI CompareFileTime(const FILETIME *lpFileTime1, const FILETIME *lpFileTime2) {
+  const uint64_t a = join(lpFileTime1->dwLowDateTime, lpFileTime1->dwHighDateTime);
+  const uint64_t b = join(lpFileTime2->dwLowDateTime, lpFileTime2->dwHighDateTime);
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+DWORD WINAPI GetFileType(HANDLE hFile) {
+  FileHandle *file = usable(hFile, 0);
+  struct stat st;
+  if (!file || fileSyscalls().fstat(file->fd, &st) != 0)
+    return FILE_TYPE_UNKNOWN;
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISCHR(st.st_mode))
+    return FILE_TYPE_CHAR;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    return FILE_TYPE_PIPE;
+  return FILE_TYPE_DISK;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+  FileHandle *file = usable(hFile, 0);
+  if (!file)
+    return FALSE;
+  if (!lpFileInformation)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  struct stat st;
+  if (fileSyscalls().fstat(file->fd, &st) != 0)
+    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  WIN32_FIND_DATAA data;
+  fillFindData("", st, data);
+  BY_HANDLE_FILE_INFORMATION &info = *lpFileInformation;
+  info.dwFileAttributes = data.dwFileAttributes;
+  info.ftCreationTime = data.ftCreationTime;
+  info.ftLastAccessTime = data.ftLastAccessTime;
+  info.ftLastWriteTime = data.ftLastWriteTime;
+  // The device and inode tell files apart as the volume serial number and file index do.
+  info.dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+  info.nFileSizeHigh = data.nFileSizeHigh;
+  info.nFileSizeLow = data.nFileSizeLow;
+  info.nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  info.nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+  info.nFileIndexLow = static_cast<DWORD>(st.st_ino);
   return TRUE;
 }
 
@@ -372,7 +542,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
-    auto *copy = new (std::nothrow) FileHandle{fd, access, {}};
+    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory};
     if (!copy) {
       fileSyscalls().close(fd);
       return fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);

@@ -57,6 +57,12 @@ constexpr FileSyscalls kSystem = {
       return retryIntr([&] { return ::fcntl(fd, F_OFD_SETLK, lock); });
     },
     [](int fd, bool inherit) { return ::fcntl(fd, inherit ? F_DUPFD : F_DUPFD_CLOEXEC, 0); },
+    [](int fd, struct flock *lock) {
+      return retryIntr([&] { return ::fcntl(fd, F_OFD_SETLKW, lock); });
+    },
+    [](const char *path, mode_t mode) { return ::chmod(path, mode); },
+    [](const char *path) { return ::rmdir(path); },
+    [](const char *path) { return ::chdir(path); },
 };
 
 FileSyscalls live = kSystem;

@@ -40,6 +40,11 @@ struct FileSyscalls {
   int (*setLock)(int fd, struct flock *lock);
   // A new descriptor for the same open file; close-on-exec unless `inherit`.
   int (*duplicate)(int fd, bool inherit);
+  // fcntl F_OFD_SETLKW: as setLock, waiting until the range is free.
+  int (*setLockWait)(int fd, struct flock *lock);
+  int (*chmod)(const char *path, mode_t mode);
+  int (*rmdir)(const char *path);
+  int (*chdir)(const char *path);
 };
 
 // The live table; tests swap members and put them back.

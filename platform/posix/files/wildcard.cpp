@@ -64,6 +64,9 @@ template <typename Char, typename Fold>
 bool runExpression(std::basic_string_view<Char> expr, std::basic_string_view<Char> name,
                    Fold fold) {
   const std::size_t m = expr.size();
+  // A parent entry matches as the entry of the directory itself.
+  if (name.size() == 2 && name[0] == Char('.') && name[1] == Char('.'))
+    name.remove_suffix(1);
   const std::size_t lastDot = name.rfind(Char('.'));
   unsigned char small[2][64];
   std::vector<unsigned char> large;
@@ -74,8 +77,19 @@ bool runExpression(std::basic_string_view<Char> expr, std::basic_string_view<Cha
     live = large.data();
     next = live + m + 1;
   }
+  // A live DOS_STAR that has taken the name's last dot may take nothing more: kSpent.
+  constexpr unsigned char kLive = 1;
+  constexpr unsigned char kSpent = 2;
+  const auto enter = [](unsigned char &state, unsigned char how) {
+    if (state != kLive)
+      state = how;
+  };
+  // A run of DOS_QMs that ends the expression takes a dot as a whole, and ends the match there.
+  std::size_t finalQms = m;
+  while (finalQms > 0 && expr[finalQms - 1] == kDosQm)
+    --finalQms;
   std::fill(live, live + m + 1, 0);
-  live[0] = 1;
+  live[0] = kLive;
 
   for (std::size_t i = 0;; ++i) {
     const bool atEnd = i == name.size();
@@ -87,7 +101,7 @@ bool runExpression(std::basic_string_view<Char> expr, std::basic_string_view<Cha
       const Char e = expr[p];
       if (e == '*' || e == kDosStar || (e == kDosDot && atEnd) ||
           (e == kDosQm && (atEnd || c == '.')))
-        live[p + 1] = 1;
+        enter(live[p + 1], kLive);
     }
     if (atEnd)
       return live[m] != 0;
@@ -100,23 +114,29 @@ bool runExpression(std::basic_string_view<Char> expr, std::basic_string_view<Cha
         continue;
       const Char e = expr[p];
       std::size_t to = p + 1;
+      unsigned char how = kLive;
       bool takes;
       if (e == '*') {
         takes = true;
         to = p;
       } else if (e == kDosStar) {
-        // Any character but the name's last dot.
-        takes = c != '.' || i != lastDot;
+        // Any run up to the name's last dot, that dot included; one that begins past it, the
+        // rest of the name.
+        takes = live[p] == kLive;
         to = p;
+        if (i == lastDot)
+          how = kSpent;
       } else if (e == kDosQm) {
-        takes = c != '.';
+        takes = c != '.' || p >= finalQms;
+        if (c == '.')
+          to = m;
       } else if (e == kDosDot) {
         takes = c == '.';
       } else {
         takes = e == u;
       }
       if (takes) {
-        next[to] = 1;
+        enter(next[to], how);
         any = true;
       }
     }

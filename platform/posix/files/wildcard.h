@@ -10,9 +10,11 @@
 namespace vlx::posix {
 
 // The DOS forms of the wildcards, as the file system reads them in an expression.
-constexpr char kDosStar = '<'; // `*` before a dot: any run that does not take the last dot
-constexpr char kDosQm = '>';   // `?`: one character, or none at a dot or at the end
-constexpr char kDosDot = '"';  // `.` before `?`/`*` or at the end: a dot, or none at the end
+// `*` before a dot: any run up to the last dot and that dot, or the rest when it starts past it.
+constexpr char kDosStar = '<';
+// `?`: one character, or none at a dot or at the end; the dot itself when only wildcards follow.
+constexpr char kDosQm = '>';
+constexpr char kDosDot = '"'; // `.` before `?`/`*` or at the end: a dot, or none at the end
 
 // The expression the file system matches for a search pattern, rewritten as a directory search
 // does: `*.*` becomes `*`, `?` is DOS_QM, `*` before a dot is DOS_STAR, a dot before `?`/`*` or
@@ -42,7 +44,8 @@ private:
   Kind kind_;
 };
 
-// Whether `name` matches the search pattern `pattern`; the pure form of WildcardPattern.
+// Whether `name` matches the search pattern `pattern`; the pure form of WildcardPattern. The
+// entry ".." matches wherever "." does, as the file system lists them.
 bool wildcardMatch(std::string_view pattern, std::string_view name);
 
 } // namespace vlx::posix

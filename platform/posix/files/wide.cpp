@@ -1,0 +1,304 @@
+// The W forms of the file calls: 16-bit names converted to the UTF-8 of the A forms and back.
+#include "platform/posix/files/file_errors.h"
+
+#include <velmora/win32.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unicode/ustring.h>
+#include <vector>
+
+namespace vlx::posix {
+namespace {
+
+// A 16-bit name as the A forms take it; null stays null.
+class Narrow {
+public:
+  explicit Narrow(LPCWSTR text) : null_(text == nullptr) {
+    if (null_)
+      return;
+    const size_t length = vlx::wcstombs(nullptr, text, 0);
+    if (length == static_cast<size_t>(-1)) {
+      valid_ = false;
+      return;
+    }
+    text_.resize(length + 1);
+    vlx::wcstombs(text_.data(), text, length + 1);
+  }
+  // False for an unpaired surrogate, which has no UTF-8 form.
+  bool valid() const { return valid_; }
+  const char *get() const { return null_ ? nullptr : text_.data(); }
+
+private:
+  std::vector<char> text_;
+  bool null_;
+  bool valid_ = true;
+};
+
+// UTF-8 text (a name the system gave) as 16-bit text; bytes that are not UTF-8 become U+FFFD.
+std::u16string widen(const char *text) {
+  std::u16string wide(std::strlen(text), u'\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(wide.data(), static_cast<int32_t>(wide.size()), &length, text, -1, 0xFFFD,
+                       nullptr, &status);
+  wide.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+  return wide;
+}
+
+// As the A forms answer: the length when it fits with its terminator, else the size needed.
+DWORD answer(const std::u16string &text, DWORD size, LPWSTR buffer) {
+  if (text.size() >= size || !buffer)
+    return static_cast<DWORD>(text.size() + 1);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = u'\0';
+  return static_cast<DWORD>(text.size());
+}
+
+void widenFindData(const WIN32_FIND_DATAA &in, WIN32_FIND_DATAW &out) {
+  std::memset(&out, 0, sizeof out);
+  out.dwFileAttributes = in.dwFileAttributes;
+  out.ftCreationTime = in.ftCreationTime;
+  out.ftLastAccessTime = in.ftLastAccessTime;
+  out.ftLastWriteTime = in.ftLastWriteTime;
+  out.nFileSizeHigh = in.nFileSizeHigh;
+  out.nFileSizeLow = in.nFileSizeLow;
+  // A name of at most 255 bytes is at most 255 units.
+  const std::u16string name = widen(in.cFileName);
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), 259), out.cFileName);
+}
+
+// Runs the A form of a call returning text of `capacity` characters into `text`.
+template <typename Call> bool narrowText(std::string &text, Call call) {
+  std::vector<char> buffer(MAX_PATH);
+  const DWORD length = call(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length >= buffer.size())
+    return false;
+  text.assign(buffer.data(), length);
+  return true;
+}
+
+} // namespace
+} // namespace vlx::posix
+
+using namespace vlx::posix;
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, INVALID_HANDLE_VALUE);
+  return CreateFileA(name.get(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                     dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, INVALID_HANDLE_VALUE);
+  if (!lpFindFileData)
+    return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(name.get(), &data);
+  if (search != INVALID_HANDLE_VALUE)
+    widenFindData(data, *lpFindFileData);
+  return search;
+}
+
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+  if (!lpFindFileData)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(hFindFile, &data))
+    return FALSE;
+  widenFindData(data, *lpFindFileData);
+  return TRUE;
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+  Narrow from(lpExistingFileName);
+  Narrow to(lpNewFileName);
+  if (!from.valid() || !to.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return CopyFileA(from.get(), to.get(), bFailIfExists);
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return DeleteFileA(name.get());
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, INVALID_FILE_ATTRIBUTES);
+  return GetFileAttributesA(name.get());
+}
+
+BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                 LPVOID lpFileInformation) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return GetFileAttributesExA(name.get(), fInfoLevelId, lpFileInformation);
+}
+
+BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return SetFileAttributesA(name.get(), dwFileAttributes);
+}
+
+BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+  return MoveFileExW(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  Narrow from(lpExistingFileName);
+  Narrow to(lpNewFileName);
+  if (!from.valid() || !to.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return MoveFileExA(from.get(), to.get(), dwFlags);
+}
+
+BOOL WINAPI ReplaceFileW(LPCWSTR lpReplacedFileName, LPCWSTR lpReplacementFileName,
+                         LPCWSTR lpBackupFileName, DWORD dwReplaceFlags, LPVOID lpExclude,
+                         LPVOID lpReserved) {
+  Narrow replaced(lpReplacedFileName);
+  Narrow replacement(lpReplacementFileName);
+  Narrow backup(lpBackupFileName);
+  if (!replaced.valid() || !replacement.valid() || !backup.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return ReplaceFileA(replaced.get(), replacement.get(), backup.get(), dwReplaceFlags, lpExclude,
+                      lpReserved);
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+  Narrow name(lpPathName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return CreateDirectoryA(name.get(), lpSecurityAttributes);
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
+  Narrow name(lpPathName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return RemoveDirectoryA(name.get());
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
+  Narrow name(lpPathName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return SetCurrentDirectoryA(name.get());
+}
+
+DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  std::string text;
+  if (!narrowText(text, GetCurrentDirectoryA))
+    return 0;
+  return answer(widen(text.c_str()), nBufferLength, lpBuffer);
+}
+
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  std::string text;
+  if (!narrowText(text, GetTempPathA))
+    return 0;
+  return answer(widen(text.c_str()), nBufferLength, lpBuffer);
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
+                              LPWSTR *lpFilePart) {
+  Narrow name(lpFileName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, 0u);
+  std::string text;
+  if (!narrowText(text, [&](DWORD size, LPSTR buffer) {
+        return GetFullPathNameA(name.get(), size, buffer, nullptr);
+      }))
+    return 0;
+  const std::u16string full = widen(text.c_str());
+  const DWORD result = answer(full, nBufferLength, lpBuffer);
+  if (lpFilePart && result == full.size()) {
+    const std::u16string::size_type cut = full.find_last_of(u"\\/");
+    *lpFilePart = cut + 1 < full.size() ? lpBuffer + cut + 1 : nullptr;
+  }
+  return result;
+}
+
+HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId,
+                               LPVOID lpFindFileData, FINDEX_SEARCH_OPS fSearchOp,
+                               LPVOID lpSearchFilter, DWORD) {
+  if ((fInfoLevelId != FindExInfoStandard && fInfoLevelId != FindExInfoBasic) ||
+      (fSearchOp != FindExSearchNameMatch && fSearchOp != FindExSearchLimitToDirectories) ||
+      lpSearchFilter)
+    return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  return FindFirstFileW(lpFileName, static_cast<LPWIN32_FIND_DATAW>(lpFindFileData));
+}
+
+BOOL WINAPI CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                        LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                        DWORD dwCopyFlags) {
+  Narrow from(lpExistingFileName);
+  Narrow to(lpNewFileName);
+  if (!from.valid() || !to.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return CopyFileExA(from.get(), to.get(), lpProgressRoutine, lpData, pbCancel, dwCopyFlags);
+}
+
+UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
+                             LPWSTR lpTempFileName) {
+  Narrow path(lpPathName);
+  Narrow prefix(lpPrefixString);
+  if (!path.valid() || !prefix.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, 0u);
+  if (!lpTempFileName)
+    return fail(ERROR_INVALID_PARAMETER, 0u);
+  char name[MAX_PATH];
+  const UINT unique = GetTempFileNameA(path.get(), prefix.get(), uUnique, name);
+  if (unique != 0)
+    answer(widen(name), MAX_PATH, lpTempFileName);
+  return unique;
+}
+
+DWORD WINAPI SearchPathW(LPCWSTR lpPath, LPCWSTR lpFileName, LPCWSTR lpExtension,
+                         DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR *lpFilePart) {
+  Narrow path(lpPath);
+  Narrow name(lpFileName);
+  Narrow extension(lpExtension);
+  if (!path.valid() || !name.valid() || !extension.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, 0u);
+  std::string found;
+  if (!narrowText(found, [&](DWORD size, LPSTR buffer) {
+        return SearchPathA(path.get(), name.get(), extension.get(), size, buffer, nullptr);
+      }))
+    return 0;
+  const std::u16string wide = widen(found.c_str());
+  const DWORD result = answer(wide, nBufferLength, lpBuffer);
+  if (lpFilePart && result == wide.size())
+    *lpFilePart = lpBuffer + wide.find_last_of(u"\\/") + 1;
+  return result;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  std::string path;
+  if (!narrowText(path, [&](DWORD size, LPSTR buffer) {
+        return GetModuleFileNameA(hModule, buffer, size);
+      }))
+    return 0;
+  if (nSize == 0)
+    return fail(ERROR_INSUFFICIENT_BUFFER, 0u);
+  const std::u16string wide = widen(path.c_str());
+  if (wide.size() < nSize)
+    return answer(wide, nSize, lpFilename);
+  // Cut and terminated, as the A form does.
+  std::copy_n(wide.begin(), nSize - 1, lpFilename);
+  lpFilename[nSize - 1] = u'\0';
+  return fail(ERROR_INSUFFICIENT_BUFFER, nSize);
+}

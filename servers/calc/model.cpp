@@ -1,0 +1,730 @@
+// The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
+// interfaces, and the one place where UNO failures become CalcErrors.
+#include "model.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/container/NoSuchElementException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
+#include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/IllegalArgumentException.hpp>
+#include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/script/BasicErrorException.hpp>
+#include <ooo/vba/XApplicationBase.hpp>
+#include <ooo/vba/XCollection.hpp>
+#include <ooo/vba/XDocumentBase.hpp>
+#include <ooo/vba/excel/XName.hpp>
+#include <ooo/vba/excel/XNames.hpp>
+#include <ooo/vba/excel/XPane.hpp>
+#include <ooo/vba/excel/XRange.hpp>
+#include <ooo/vba/excel/XWindow.hpp>
+#include <ooo/vba/excel/XWindows.hpp>
+#include <ooo/vba/excel/XWorkbook.hpp>
+#include <ooo/vba/excel/XWorkbooks.hpp>
+#include <ooo/vba/excel/XWorksheet.hpp>
+#include <ooo/vba/excel/XWorksheets.hpp>
+#include <osl/file.hxx>
+#include <osl/process.h>
+
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <strings.h>
+
+namespace vlx::calc {
+
+namespace {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+namespace vba = ooo::vba;
+namespace xl = ooo::vba::excel;
+
+const Any &arg(const Args &args, size_t i) {
+  static const Any none;
+  return i < args.size() ? args[i] : none;
+}
+
+// The object's UNO interface T; LibreOffice's objects do not all implement every base.
+template <class T> Reference<T> as(const Object &self) {
+  Reference<T> ref(self.ref, UNO_QUERY);
+  if (!ref.is())
+    throw CalcError(Fault::NoMember, std::string("LibreOffice's ") + kindName(self.kind) +
+                                         " object lacks this member");
+  return ref;
+}
+
+Reference<xl::XApplication> app() { return Office::instance().application(); }
+
+void needView(const char *what);
+
+// The application's members that act on the active workbook: a headless office has no active
+// document, and LibreOffice fails on them, or ends.
+Reference<xl::XApplication> activeApp(const char *what) {
+  needView(what);
+  return app();
+}
+
+void needView(const char *what) {
+  if (!Office::instance().hasView())
+    throw CalcError(Fault::NoView, std::string(what) +
+                                       " needs a window: LibreOffice runs headless here (no "
+                                       "DISPLAY and no Xvfb; apt-get install xvfb)");
+}
+
+template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
+
+// The documents closed through a workbook here: LibreOffice's objects of a closed document may
+// still answer, with nothing.
+std::set<Reference<css::uno::XInterface>> &closedDocuments() {
+  static std::set<Reference<css::uno::XInterface>> closed;
+  return closed;
+}
+
+// The documents of the workbooks opened or added here, by workbook object.
+std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> &documents() {
+  static std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> opened;
+  return opened;
+}
+
+// The workbook object of a document. (The document's own VBAGlobals answers the first
+// document as its ThisWorkbook.)
+Any workbookFor(const Reference<css::uno::XInterface> &model) {
+  Office &office = Office::instance();
+  auto context = office.context();
+  css::uno::Sequence<Any> args(2);
+  args.getArray()[0] <<= office.application();
+  args.getArray()[1] <<= model;
+  Reference<xl::XWorkbook> book(context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                                    "ooo.vba.excel.Workbook", args, context),
+                                UNO_QUERY);
+  if (!book.is())
+    throw CalcError(Fault::NoMember, "LibreOffice has no Excel-compatible object model");
+  return Any(book);
+}
+
+// Loads a document as the office's Workbooks.Open and Workbooks.Add would, but hidden when
+// the office has no display (a visible document aborts a headless soffice).
+Any loadWorkbook(const OUString &url) {
+  Office &office = Office::instance();
+  Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY);
+  // No macros run and no links update: nothing that could wait for an answer.
+  css::uno::Sequence<css::beans::PropertyValue> props(3);
+  props.getArray()[0].Name = "Hidden";
+  props.getArray()[0].Value <<= !office.hasView();
+  props.getArray()[1].Name = "MacroExecutionMode";
+  props.getArray()[1].Value <<= sal_Int16(0); // NEVER_EXECUTE
+  props.getArray()[2].Name = "UpdateDocMode";
+  props.getArray()[2].Value <<= sal_Int16(0); // NO_UPDATE
+  Reference<css::lang::XComponent> doc;
+  try {
+    doc = loader->loadComponentFromURL(url, "_blank", 0, props);
+  } catch (const css::lang::IllegalArgumentException &) {
+  } catch (const css::io::IOException &) {
+  }
+  Reference<css::frame::XModel> model(doc, UNO_QUERY);
+  if (!model.is())
+    throw CalcError(Fault::Failed, "'" + toString(url) + "' could not be opened");
+  Any book = workbookFor(model);
+  documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
+  return book;
+}
+
+// The document of a workbook that LibreOffice answered: the open document whose file or,
+// before it has one, whose title is the workbook's.
+Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase> &book) {
+  OUString fullName = book->getFullName();
+  OUString url;
+  if (osl::FileBase::getFileURLFromSystemPath(fullName, url) != osl::FileBase::E_None)
+    url.clear();
+  auto components = Office::instance().desktop()->getComponents()->createEnumeration();
+  while (components->hasMoreElements()) {
+    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
+    Reference<css::frame::XTitle> title(model, UNO_QUERY);
+    if (model.is() && (model->getURL().isEmpty() ? title.is() && title->getTitle() == fullName
+                                                 : model->getURL() == url))
+      return model;
+  }
+  return nullptr;
+}
+
+// Whether a document was closed: its model then refuses every call as disposed.
+bool isClosed(const Reference<css::uno::XInterface> &document) {
+  try {
+    Reference<css::frame::XModel>(document, UNO_QUERY_THROW)->getURL();
+    return false;
+  } catch (const css::lang::DisposedException &) {
+    return true;
+  } catch (const css::uno::RuntimeException &) {
+    return false;
+  }
+}
+
+OUString fileUrl(const Any &name) {
+  OUString path;
+  if (!(name >>= path) || path.isEmpty())
+    throw CalcError(Fault::BadArgument, "a file name is required");
+  if (path.startsWith("file:") || path.startsWith("private:"))
+    return path;
+  OUString url, cwd, absolute;
+  if (osl::FileBase::getFileURLFromSystemPath(path, url) != osl::FileBase::E_None ||
+      osl_getProcessWorkingDir(&cwd.pData) != osl_Process_E_None ||
+      osl::FileBase::getAbsoluteFileURL(cwd, url, absolute) != osl::FileBase::E_None)
+    throw CalcError(Fault::BadArgument, "'" + toString(path) + "' is not a file name");
+  return absolute;
+}
+
+// The names of the workbook a range lives in. (A range's worksheet has no parent workbook in
+// LibreOffice, and its Names are the sheet's own.) A range reached from the application is
+// the active workbook's.
+Reference<vba::XCollection> workbookNames(const Object &range) {
+  Reference<xl::XWorkbook> book =
+      range.document.is() ? Reference<xl::XWorkbook>(workbookFor(range.document), UNO_QUERY)
+                          : activeApp("Range.Name")->getActiveWorkbook();
+  return Reference<vba::XCollection>(book->Names(Any()), UNO_QUERY_THROW);
+}
+
+// Compares a name's reference text ("=Sheet1!$C$3", "='My sheet'!$C$3") with a range:
+// LibreOffice's Name.RefersToRange fails for names it reads back from a file.
+bool refersTo(const OUString &reference, const OUString &sheet, const OUString &address) {
+  OUString plain = reference.replaceAll("'", "");
+  if (plain.startsWith("="))
+    plain = plain.copy(1);
+  return plain.equalsIgnoreAsciiCase(sheet.replaceAll("'", "") + "!" + address);
+}
+
+// The defined name whose reference is exactly this range; LibreOffice's Range.Name reads null.
+Any rangeName(const Object &self, const Args &) {
+  auto range = as<xl::XRange>(self);
+  auto names = workbookNames(self);
+  OUString sheet = range->getWorksheet()->getName();
+  OUString address = range->Address(Any(true), Any(true), Any(), Any(), Any());
+  for (sal_Int32 i = 1, count = names->getCount(); i <= count; ++i) {
+    Reference<xl::XName> name(names->Item(Any(i), Any()), UNO_QUERY);
+    if (name.is() && refersTo(name->getRefersTo(), sheet, address))
+      return Any(name);
+  }
+  throw CalcError(Fault::Failed, "no defined name refers to this range");
+}
+
+void setRangeName(const Object &self, const Args &, const Any &value) {
+  auto range = as<xl::XRange>(self);
+  Reference<xl::XNames> names(workbookNames(self), UNO_QUERY_THROW);
+  // LibreOffice answers a name for a range given as an object but does not keep it.
+  OUString refersTo = "='" + range->getWorksheet()->getName().replaceAll("'", "''") + "'!" +
+                      range->Address(Any(true), Any(true), Any(), Any(), Any());
+  Any none;
+  names->Add(value, Any(refersTo), none, none, none, none, none, none, none, none, none);
+}
+
+Reference<css::frame::XStorable> storable(const Object &self) {
+  Reference<css::frame::XStorable> doc(self.document, UNO_QUERY);
+  if (!doc.is())
+    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
+  return doc;
+}
+
+// LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
+// format whatever the name: both go to the document itself here.
+Any saveWorkbook(const Object &self, const Args &) {
+  auto doc = storable(self);
+  if (!doc->hasLocation())
+    throw CalcError(Fault::Failed, "the workbook has no file yet: use SaveAs");
+  doc->store();
+  return Any();
+}
+
+// The export filter for a file name's extension, as Excel picks the format from it.
+OUString filterFor(const OUString &url) {
+  static const std::pair<const char *, const char *> filters[] = {
+      {".xlsx", "Calc MS Excel 2007 XML"},
+      {".xlsm", "Calc MS Excel 2007 VBA XML"},
+      {".xls", "MS Excel 97"},
+      {".ods", "calc8"},
+      {".csv", "Text - txt - csv (StarCalc)"},
+  };
+  for (const auto &[extension, filter] : filters)
+    if (url.endsWithIgnoreAsciiCase(OUString::createFromAscii(extension)))
+      return OUString::createFromAscii(filter);
+  throw CalcError(Fault::BadArgument, "cannot tell the file format from '" + toString(url) +
+                                          "': name it .xlsx, .xlsm, .xls, .ods or .csv");
+}
+
+Any saveWorkbookAs(const Object &self, const Args &args) {
+  auto doc = storable(self);
+  OUString url = fileUrl(arg(args, 0));
+  css::uno::Sequence<css::beans::PropertyValue> props(2);
+  props.getArray()[0].Name = "FilterName";
+  props.getArray()[0].Value <<= filterFor(url);
+  props.getArray()[1].Name = "Overwrite";
+  props.getArray()[1].Value <<= true;
+  doc->storeAsURL(url, props);
+  return Any();
+}
+
+Any count(const Object &self, const Args &) { return Any(as<vba::XCollection>(self)->getCount()); }
+
+// The name of a collection's item, whatever its kind.
+OUString itemName(const Reference<css::uno::XInterface> &item) {
+  if (Reference<xl::XWorksheet> sheet{item, UNO_QUERY}; sheet.is())
+    return sheet->getName();
+  if (Reference<xl::XName> name{item, UNO_QUERY}; name.is())
+    return name->getName();
+  if (Reference<vba::XDocumentBase> doc{item, UNO_QUERY}; doc.is())
+    return doc->getName();
+  return OUString();
+}
+
+// A collection's item by position or name. LibreOffice's own look-up of a missing sheet ends
+// soffice, so the index is checked here first.
+Any guardedItem(const Reference<vba::XCollection> &items, const Any &index) {
+  sal_Int32 count = items->getCount();
+  OUString name;
+  if (index >>= name) {
+    for (sal_Int32 i = 1; i <= count; ++i) {
+      Any found = items->Item(Any(i), Any());
+      Reference<css::uno::XInterface> item(found, UNO_QUERY);
+      if (itemName(item).equalsIgnoreAsciiCase(name))
+        return found;
+    }
+    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
+  }
+  double position = 0;
+  if (!(index >>= position))
+    throw CalcError(Fault::BadArgument, "an index is a number or a name");
+  if (position < 1 || position > count)
+    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
+                                         std::to_string(count));
+  return items->Item(Any(static_cast<sal_Int32>(position)), Any());
+}
+
+// A collection member: the collection without an index, else one of its items.
+Any indexed(const Any &collection, const Any &index) {
+  if (!index.hasValue())
+    return collection;
+  return guardedItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW), index);
+}
+
+Any item(const Object &self, const Args &args) {
+  return guardedItem(as<vba::XCollection>(self), arg(args, 0));
+}
+
+// The sheet `step` places away, or nothing (Excel's Nothing) past either end: LibreOffice's own
+// Next of the last sheet ends soffice.
+Any neighbour(const Object &self, int step) {
+  auto sheet = as<xl::XWorksheet>(self);
+  Reference<xl::XWorkbook> book;
+  if (self.document.is())
+    book.set(workbookFor(self.document), UNO_QUERY);
+  else
+    book.set(sheet->getParent(), UNO_QUERY);
+  if (!book.is())
+    throw CalcError(Fault::NoMember, "the sheet's workbook is unknown");
+  Reference<vba::XCollection> sheets(book->Worksheets(Any()), UNO_QUERY_THROW);
+  sal_Int32 index = sheet->getIndex() + step;
+  if (index < 1 || index > sheets->getCount())
+    return Any(Reference<xl::XWorksheet>());
+  return sheets->Item(Any(index), Any());
+}
+
+// The emulated Panes collection stands on its window: one pane, the active one.
+Any paneItem(const Object &self, const Args &args) {
+  sal_Int32 index = 0;
+  if (!(arg(args, 0) >>= index) || index != 1)
+    throw CalcError(Fault::NotFound, "a window has one pane here: Panes(1)");
+  needView("Panes");
+  return Any(as<xl::XWindow>(self)->ActivePane());
+}
+
+// clang-format off
+const Member applicationMembers[] = {
+  {"ActiveCell", 0x131, Kind::Range, 0, 0,
+   [](const Object &, const Args &) { needView("ActiveCell"); return wrap(app()->getActiveCell()); }, nullptr},
+  {"ActiveSheet", 0x133, Kind::Worksheet, 0, 0,
+   [](const Object &, const Args &) { return wrap(activeApp("ActiveSheet")->getActiveSheet()); }, nullptr},
+  {"ActiveWindow", 0x2F7, Kind::Window, 0, 0,
+   [](const Object &, const Args &) { needView("ActiveWindow"); return wrap(app()->getActiveWindow()); }, nullptr},
+  {"ActiveWorkbook", 0x134, Kind::Workbook, 0, 0,
+   [](const Object &, const Args &) { return wrap(activeApp("ActiveWorkbook")->getActiveWorkbook()); }, nullptr},
+  {"Name", 0x6E, std::nullopt, 0, 0,
+   [](const Object &, const Args &) { return Any(app()->getName()); }, nullptr},
+  {"Visible", 0x22E, std::nullopt, 0, 0,
+   [](const Object &, const Args &) {
+     return Any(Reference<vba::XApplicationBase>(app(), UNO_QUERY_THROW)->getVisible());
+   },
+   [](const Object &, const Args &, const Any &value) {
+     bool visible = false;
+     if (!(value >>= visible))
+       throw CalcError(Fault::BadArgument, "Visible takes a Boolean");
+     if (visible)
+       needView("Visible");
+     Reference<vba::XApplicationBase>(app(), UNO_QUERY_THROW)->setVisible(visible);
+   }},
+  {"Goto", 0x1DB, std::nullopt, 0, 2,
+   [](const Object &, const Args &args) {
+     needView("Goto");
+     app()->GoTo(arg(args, 0), arg(args, 1));
+     return Any();
+   }, nullptr},
+  {"Names", 0x1BA, std::nullopt, 0, 1,
+   [](const Object &, const Args &args) { return indexed(activeApp("Names")->Names(Any()), arg(args, 0)); }, nullptr},
+  {"Quit", 0x12E, std::nullopt, 0, 0,
+   [](const Object &, const Args &) { Office::instance().stop(); return Any(); }, nullptr},
+  {"Range", 0xC5, Kind::Range, 1, 2,
+   [](const Object &, const Args &args) { return activeApp("Range")->Range(arg(args, 0), arg(args, 1)); }, nullptr},
+  {"Windows", 0x1AE, std::nullopt, 0, 1,
+   [](const Object &, const Args &args) { return indexed(app()->Windows(Any()), arg(args, 0)); }, nullptr},
+  {"Workbooks", 0x23C, std::nullopt, 0, 1,
+   [](const Object &, const Args &args) { return indexed(app()->Workbooks(Any()), arg(args, 0)); }, nullptr},
+  {"Worksheets", 0x1EE, std::nullopt, 0, 1,
+   [](const Object &, const Args &args) { return indexed(activeApp("Worksheets")->Worksheets(Any()), arg(args, 0)); }, nullptr},
+};
+
+const Member workbooksMembers[] = {
+  {"Add", 0xB5, Kind::Workbook, 0, 1,
+   [](const Object &, const Args &) { return loadWorkbook("private:factory/scalc"); }, nullptr},
+  {"Close", 0x115, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { as<xl::XWorkbooks>(self)->Close(); return Any(); }, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
+  {"Item", 0xAA, Kind::Workbook, 1, 1, item, nullptr},
+  {"Open", 0x2AA, Kind::Workbook, 1, 13,
+   [](const Object &, const Args &args) { return loadWorkbook(fileUrl(arg(args, 0))); }, nullptr},
+};
+
+const Member workbookMembers[] = {
+  {"Activate", 0x130, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) {
+     needView("Workbook.Activate");
+     as<vba::XDocumentBase>(self)->Activate();
+     return Any();
+   }, nullptr},
+  {"ActiveSheet", 0x133, Kind::Worksheet, 0, 0,
+   [](const Object &self, const Args &) { return wrap(as<xl::XWorkbook>(self)->getActiveSheet()); }, nullptr},
+  {"Close", 0x115, std::nullopt, 0, 3,
+   [](const Object &self, const Args &args) {
+     as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
+     documents().erase(self.ref);
+     if (self.document.is())
+       closedDocuments().insert(self.document);
+     return Any();
+   }, nullptr},
+  {"FullName", 0x121, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getFullName()); }, nullptr},
+  {"Name", 0x6E, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getName()); }, nullptr},
+  {"Names", 0x1BA, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Names(Any()), arg(args, 0)); }, nullptr},
+  {"Save", 0x11B, std::nullopt, 0, 0, saveWorkbook, nullptr},
+  {"SaveAs", 0x11C, std::nullopt, 1, 12, saveWorkbookAs, nullptr},
+  {"Saved", 0x12A, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getSaved()); },
+   [](const Object &self, const Args &, const Any &value) {
+     bool saved = false;
+     if (!(value >>= saved))
+       throw CalcError(Fault::BadArgument, "Saved takes a Boolean");
+     as<vba::XDocumentBase>(self)->setSaved(saved);
+   }},
+  {"Windows", 0x1AE, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Windows(Any()), arg(args, 0)); }, nullptr},
+  {"Worksheets", 0x1EE, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
+};
+
+const Member worksheetsMembers[] = {
+  {"Add", 0xB5, Kind::Worksheet, 0, 4,
+   [](const Object &self, const Args &args) {
+     return as<xl::XWorksheets>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3));
+   }, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
+  {"Item", 0xAA, Kind::Worksheet, 1, 1, item, nullptr},
+};
+
+const Member worksheetMembers[] = {
+  {"Activate", 0x130, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) {
+     needView("Worksheet.Activate");
+     as<xl::XWorksheet>(self)->Activate();
+     return Any(true);
+   }, nullptr},
+  {"Application", 0x94, Kind::Application, 0, 0,
+   [](const Object &, const Args &) { return wrap(app()); }, nullptr},
+  {"Cells", 0xEE, Kind::Range, 0, 2,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Cells(arg(args, 0), arg(args, 1))); }, nullptr},
+  {"Columns", 0xF1, Kind::Range, 0, 1,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Columns(arg(args, 0))); }, nullptr},
+  {"Index", 0x1E6, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(sal_Int32(as<xl::XWorksheet>(self)->getIndex())); }, nullptr},
+  {"Name", 0x6E, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XWorksheet>(self)->getName()); },
+   [](const Object &self, const Args &, const Any &value) {
+     OUString name;
+     if (!(value >>= name))
+       throw CalcError(Fault::BadArgument, "Name takes a text");
+     as<xl::XWorksheet>(self)->setName(name);
+   }},
+  {"Names", 0x1BA, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorksheet>(self)->Names(Any()), arg(args, 0)); }, nullptr},
+  {"Next", 0x1F6, Kind::Worksheet, 0, 0, [](const Object &self, const Args &) { return neighbour(self, 1); }, nullptr},
+  {"Previous", 0x1F7, Kind::Worksheet, 0, 0, [](const Object &self, const Args &) { return neighbour(self, -1); }, nullptr},
+  {"Range", 0xC5, Kind::Range, 1, 2,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Range(arg(args, 0), arg(args, 1))); }, nullptr},
+  {"Rows", 0x102, Kind::Range, 0, 1,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Rows(arg(args, 0))); }, nullptr},
+};
+
+Any rangeValue(const Object &self, const Args &) { return as<xl::XRange>(self)->getValue(); }
+
+const Member rangeMembers[] = {
+  {"Activate", 0x130, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) {
+     needView("Range.Activate");
+     as<xl::XRange>(self)->Activate();
+     return Any(true);
+   }, nullptr},
+  {"Address", 0xEC, std::nullopt, 0, 5,
+   [](const Object &self, const Args &args) {
+     return Any(as<xl::XRange>(self)->Address(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3), arg(args, 4)));
+   }, nullptr},
+  {"Cells", 0xEE, Kind::Range, 0, 2,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Cells(arg(args, 0), arg(args, 1))); }, nullptr},
+  {"Column", 0xF0, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getColumn()); }, nullptr},
+  {"ColumnWidth", 0xF2, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getColumnWidth(); },
+   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setColumnWidth(value); }},
+  {"Columns", 0xF1, Kind::Range, 0, 1,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Columns(arg(args, 0))); }, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getCount()); }, nullptr},
+  {"Delete", 0x75, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { as<xl::XRange>(self)->Delete(arg(args, 0)); return Any(true); }, nullptr},
+  {"Formula", 0x105, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getFormula(); },
+   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setFormula(value); }},
+  {"Height", 0x7B, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getHeight(); }, nullptr},
+  {"Name", 0x6E, Kind::Name, 0, 0, rangeName, setRangeName},
+  {"Offset", 0xFE, Kind::Range, 0, 2,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Offset(arg(args, 0), arg(args, 1))); }, nullptr},
+  {"Row", 0x101, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getRow()); }, nullptr},
+  {"RowHeight", 0x110, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getRowHeight(); },
+   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setRowHeight(value); }},
+  {"Rows", 0x102, Kind::Range, 0, 1,
+   [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Rows(arg(args, 0))); }, nullptr},
+  {"Text", 0x8A, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getText()); }, nullptr},
+  {"Value", 0x6, std::nullopt, 0, 0, rangeValue,
+   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setValue(value); }},
+  {"Width", 0x7A, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getWidth(); }, nullptr},
+  {"Worksheet", 0x15C, Kind::Worksheet, 0, 0,
+   [](const Object &self, const Args &) { return wrap(as<xl::XRange>(self)->getWorksheet()); }, nullptr},
+};
+
+const Member namesMembers[] = {
+  {"Add", 0xB5, Kind::Name, 1, 11,
+   [](const Object &self, const Args &args) {
+     return as<xl::XNames>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3), arg(args, 4),
+                                      arg(args, 5), arg(args, 6), arg(args, 7), arg(args, 8), arg(args, 9),
+                                      arg(args, 10));
+   }, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
+  {"Item", 0xAA, Kind::Name, 1, 3, item, nullptr},
+};
+
+const Member nameMembers[] = {
+  {"Delete", 0x75, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { as<xl::XName>(self)->Delete(); return Any(); }, nullptr},
+  {"Name", 0x6E, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XName>(self)->getName()); }, nullptr},
+  {"RefersTo", 0x3AA, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(as<xl::XName>(self)->getRefersTo()); }, nullptr},
+  {"RefersToRange", 0x488, Kind::Range, 0, 0,
+   [](const Object &self, const Args &) { return wrap(as<xl::XName>(self)->getRefersToRange()); }, nullptr},
+};
+
+const Member windowsMembers[] = {
+  {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
+  {"Item", 0xAA, Kind::Window, 1, 1, item, nullptr},
+};
+
+const Member windowMembers[] = {
+  {"ActiveCell", 0x131, Kind::Range, 0, 0,
+   [](const Object &self, const Args &) { needView("ActiveCell"); return wrap(as<xl::XWindow>(self)->ActiveCell()); }, nullptr},
+  {"ActivePane", 0x282, Kind::Pane, 0, 0,
+   [](const Object &self, const Args &) { needView("ActivePane"); return wrap(as<xl::XWindow>(self)->ActivePane()); }, nullptr},
+  {"Panes", 0x28D, Kind::Panes, 0, 0,
+   [](const Object &self, const Args &) { return Any(self.ref); }, nullptr},
+  // Not in LibreOffice's model: the height of the cells the window shows, in points.
+  {"UsableHeight", 0x185, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) {
+     needView("UsableHeight");
+     return as<xl::XWindow>(self)->getVisibleRange()->getHeight();
+   }, nullptr},
+  {"VisibleRange", 0x45E, Kind::Range, 0, 0,
+   [](const Object &self, const Args &) { needView("VisibleRange"); return wrap(as<xl::XWindow>(self)->getVisibleRange()); }, nullptr},
+};
+
+const Member panesMembers[] = {
+  {"Count", 0x76, std::nullopt, 0, 0, [](const Object &, const Args &) { return Any(sal_Int32(1)); }, nullptr},
+  {"Item", 0xAA, Kind::Pane, 1, 1, paneItem, nullptr},
+};
+
+const Member paneMembers[] = {
+  {"VisibleRange", 0x45E, Kind::Range, 0, 0,
+   [](const Object &self, const Args &) { needView("VisibleRange"); return wrap(as<xl::XPane>(self)->getVisibleRange()); }, nullptr},
+};
+// clang-format on
+
+struct KindInfo {
+  const char *name;
+  const Member *begin;
+  const Member *end;
+};
+
+template <size_t N> KindInfo info(const char *name, const Member (&members)[N]) {
+  return {name, members, members + N};
+}
+
+const KindInfo &kindInfo(Kind kind) {
+  static const KindInfo kinds[] = {
+      info("Application", applicationMembers),
+      info("Workbooks", workbooksMembers),
+      info("Workbook", workbookMembers),
+      info("Worksheets", worksheetsMembers),
+      info("Worksheet", worksheetMembers),
+      info("Range", rangeMembers),
+      info("Names", namesMembers),
+      info("Name", nameMembers),
+      info("Window", windowMembers),
+      info("Windows", windowsMembers),
+      info("Pane", paneMembers),
+      info("Panes", panesMembers),
+  };
+  return kinds[static_cast<int>(kind)];
+}
+
+std::string describe(const Member &member, const Object &self, const OUString &message) {
+  std::string text = std::string(kindName(self.kind)) + "." + member.name;
+  // LibreOffice appends where it threw ("at ./sc/source/...:1244"); that says nothing to a host.
+  sal_Int32 at = message.startsWith("at ./") ? 0 : message.indexOf(" at ./");
+  OUString reason = (at >= 0 ? message.copy(0, at) : message).trim();
+  return reason.isEmpty() ? "LibreOffice refused " + text : text + ": " + toString(reason);
+}
+
+} // namespace
+
+const char *kindName(Kind kind) { return kindInfo(kind).name; }
+
+const Member *findMember(Kind kind, int32_t dispid) {
+  const KindInfo &k = kindInfo(kind);
+  for (const Member *m = k.begin; m != k.end; ++m)
+    if (m->dispid == dispid)
+      return m;
+  return nullptr;
+}
+
+const Member *findMember(Kind kind, std::string_view name) {
+  const KindInfo &k = kindInfo(kind);
+  for (const Member *m = k.begin; m != k.end; ++m)
+    if (std::strlen(m->name) == name.size() &&
+        ::strncasecmp(m->name, name.data(), name.size()) == 0)
+      return m;
+  return nullptr;
+}
+
+Any invoke(const Member &member, const Object &self, const Args &args, const Any *value) {
+  std::string what = std::string(kindName(self.kind)) + "." + member.name;
+  if (value ? !member.put : !member.get)
+    throw CalcError(Fault::NoMember, what + (value ? " cannot be written" : " cannot be read"));
+  if (args.size() < static_cast<size_t>(member.minArgs) ||
+      args.size() > static_cast<size_t>(member.maxArgs))
+    throw CalcError(Fault::BadArgument,
+                    what + " takes " + std::to_string(member.minArgs) +
+                        (member.maxArgs > member.minArgs ? " to " + std::to_string(member.maxArgs)
+                                                         : std::string()) +
+                        " arguments");
+  if (self.document.is() && closedDocuments().count(self.document))
+    throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
+  try {
+    if (value) {
+      member.put(self, args, *value);
+      return Any();
+    }
+    return member.get(self, args);
+  } catch (const CalcError &e) {
+    throw CalcError(e.fault(), what + ": " + e.what());
+  } catch (const css::lang::DisposedException &) {
+    if (Office::instance().checkLost())
+      throw CalcError(Fault::OfficeLost,
+                      what +
+                          ": LibreOffice stopped during the call; the next call starts it again");
+    throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
+  } catch (const css::lang::IndexOutOfBoundsException &e) {
+    throw CalcError(Fault::NotFound, describe(member, self, e.Message));
+  } catch (const css::container::NoSuchElementException &e) {
+    throw CalcError(Fault::NotFound, describe(member, self, e.Message));
+  } catch (const css::lang::IllegalArgumentException &e) {
+    throw CalcError(Fault::BadArgument, describe(member, self, e.Message));
+  } catch (const css::uno::Exception &e) {
+    if (self.document.is() && isClosed(self.document))
+      throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
+    throw CalcError(Fault::Failed, describe(member, self, e.Message));
+  }
+}
+
+// The kind of an answered object: collections answer themselves without an index and an item
+// with one, so it is asked for where the member does not fix it.
+Kind answerKind(const Member &member, const Reference<css::uno::XInterface> &ref) {
+  if (member.answers || !ref.is())
+    return member.answers.value_or(Kind::Application);
+  static const std::pair<css::uno::Type, Kind> kinds[] = {
+      {cppu::UnoType<xl::XRange>::get(), Kind::Range},
+      {cppu::UnoType<xl::XWorksheet>::get(), Kind::Worksheet},
+      {cppu::UnoType<xl::XWorkbook>::get(), Kind::Workbook},
+      {cppu::UnoType<xl::XName>::get(), Kind::Name},
+      {cppu::UnoType<xl::XWindow>::get(), Kind::Window},
+      {cppu::UnoType<xl::XNames>::get(), Kind::Names},
+      {cppu::UnoType<xl::XWorksheets>::get(), Kind::Worksheets},
+      {cppu::UnoType<xl::XWindows>::get(), Kind::Windows},
+      {cppu::UnoType<xl::XWorkbooks>::get(), Kind::Workbooks},
+      {cppu::UnoType<xl::XPane>::get(), Kind::Pane},
+  };
+  for (const auto &[type, kind] : kinds)
+    if (ref->queryInterface(type).hasValue())
+      return kind;
+  return Kind::Application;
+}
+
+Object answerObject(const Member &member, const Object &self, const Any &answer) {
+  Reference<css::uno::XInterface> ref;
+  answer >>= ref;
+  Kind kind = answerKind(member, ref);
+  Reference<css::uno::XInterface> document = self.document;
+  if (kind == Kind::Workbook) {
+    auto opened = documents().find(ref);
+    document = opened != documents().end()
+                   ? opened->second
+                   : findDocument(Reference<vba::XDocumentBase>(ref, UNO_QUERY_THROW));
+  } else if (kind == Kind::Application || kind == Kind::Workbooks || kind == Kind::Windows) {
+    document.clear();
+  } else if (self.kind == Kind::Application && ref.is()) {
+    // The application's ranges, sheets and windows are the active document's.
+    document = Office::instance().desktop()->getCurrentComponent();
+  }
+  return {kind, ref, document};
+}
+
+} // namespace vlx::calc

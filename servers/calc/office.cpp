@@ -1,0 +1,447 @@
+// Starting, reaching and ending the office: soffice under a private profile, Xvfb when there is
+// no display, a UNO pipe named for this process.
+#include "office.h"
+
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XMultiComponentFactory.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <rtl/bootstrap.hxx>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <random>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace vlx::calc {
+
+namespace {
+
+using namespace std::chrono_literals;
+using css::uno::Reference;
+
+const char kProgramDir[] = VLX_LIBREOFFICE_PROGRAM;
+// soffice asks its launcher for a restart with this status after it set up a new profile.
+const int kRestartStatus = 81;
+
+OUString toOUString(const std::string &text) {
+  return OUString(text.data(), static_cast<sal_Int32>(text.size()), RTL_TEXTENCODING_UTF8);
+}
+
+std::string scratchBase() {
+  for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+    const char *dir = std::getenv(name);
+    struct stat st;
+    if (dir && *dir && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir, W_OK) == 0)
+      return dir;
+  }
+  return "/tmp";
+}
+
+// Runs argv in its own process group, killed with its parent; its output goes to logPath and
+// childFd (when not -1) is handed over as descriptor 3.
+pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+            const std::string &logPath, int childFd) {
+  std::vector<char *> args;
+  for (const auto &arg : argv)
+    args.push_back(const_cast<char *>(arg.c_str()));
+  args.push_back(nullptr);
+  std::vector<char *> envp;
+  for (const auto &entry : env)
+    envp.push_back(const_cast<char *>(entry.c_str()));
+  envp.push_back(nullptr);
+  int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+      ::_exit(127);
+    if (null >= 0)
+      ::dup2(null, 0);
+    if (log >= 0) {
+      ::dup2(log, 1);
+      ::dup2(log, 2);
+    }
+    if (childFd >= 0)
+      ::dup2(childFd, 3);
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  if (log >= 0)
+    ::close(log);
+  if (null >= 0)
+    ::close(null);
+  return pid;
+}
+
+// Ends a process group started by spawn(): politely, then by force.
+void endGroup(pid_t &pid, std::chrono::milliseconds grace) {
+  if (pid <= 0)
+    return;
+  ::kill(-pid, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + grace;
+  while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      break;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  ::kill(-pid, SIGKILL); // stragglers of the group
+  pid = -1;
+}
+
+std::vector<std::string> currentEnvironment() {
+  std::vector<std::string> env;
+  for (char **entry = environ; *entry; ++entry)
+    env.emplace_back(*entry);
+  return env;
+}
+
+void setEnv(std::vector<std::string> &env, const std::string &name, const std::string &value) {
+  std::string prefix = name + "=";
+  for (auto &entry : env)
+    if (entry.compare(0, prefix.size(), prefix) == 0) {
+      entry = prefix + value;
+      return;
+    }
+  env.push_back(prefix + value);
+}
+
+std::string findXvfb() {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos)
+      end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/Xvfb";
+    if (end > start && ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+// Drops a reference without a call through the bridge, which may be dead or, in a forked
+// child, not ours: the proxy is kept, reachable, for the rest of the process.
+template <class T> void leak(Reference<T> &ref) {
+  static auto *kept = new std::vector<Reference<css::uno::XInterface>>;
+  if (ref.is())
+    kept->emplace_back(ref);
+  ref.clear();
+}
+
+// Settings of the private profile: no lock files beside the host's documents (a lock left by a
+// killed office makes the next one ask, and wait, whether to open the file), no recovery data,
+// no first-start dialogs.
+const char kProfileSettings[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+    "oor:name=\"UseDocumentOOoLockFile\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+    "oor:name=\"UseDocumentSystemFileLocking\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"ShowTipOfTheDay\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop "
+    "oor:name=\"Enabled\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "</oor:items>\n";
+
+void writeProfileSettings(const std::string &profile) {
+  std::error_code ec;
+  std::filesystem::create_directories(profile + "/user", ec);
+  std::string path = profile + "/user/registrymodifications.xcu";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (ec || fd < 0 ||
+      ::write(fd, kProfileSettings, sizeof kProfileSettings - 1) !=
+          static_cast<ssize_t>(sizeof kProfileSettings - 1)) {
+    if (fd >= 0)
+      ::close(fd);
+    throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile);
+  }
+  ::close(fd);
+}
+
+} // namespace
+
+Office &Office::instance() {
+  // Never destroyed by static destruction: UNO may already be gone then; atExit ends children.
+  static Office *office = new Office;
+  return *office;
+}
+
+void Office::atExit() {
+  // Only what is safe while the process ends: no UNO calls; the children and files go.
+  Office &office = instance();
+  if (office.owner_ == ::getpid())
+    office.endChildren();
+}
+
+void Office::forget() {
+  leak(remote_);
+  leak(desktop_);
+  leak(application_);
+}
+
+void Office::endChildren() {
+  endGroup(soffice_, 2s);
+  endGroup(xvfb_, 1s);
+  if (!pipe_.empty()) {
+    // A killed soffice leaves its pipe's socket where the UNO run-time puts it.
+    ::unlink(("/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe_).c_str());
+    pipe_.clear();
+  }
+  if (!scratch_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch_, ec);
+    scratch_.clear();
+  }
+  owner_ = -1;
+}
+
+Reference<css::uno::XComponentContext> Office::context() {
+  if (owner_ != -1 && owner_ != ::getpid()) {
+    // A forked child: the office belongs to the parent; forget it without touching it.
+    forget();
+    soffice_ = xvfb_ = -1;
+    scratch_.clear();
+    pipe_.clear();
+    owner_ = -1;
+  }
+  if (!remote_.is())
+    start();
+  return remote_;
+}
+
+Reference<css::frame::XDesktop2> Office::desktop() {
+  context();
+  return desktop_;
+}
+
+Reference<ooo::vba::excel::XApplication> Office::application() {
+  context();
+  if (!application_.is()) {
+    application_.set(remote_->getServiceManager()->createInstanceWithContext(
+                         "ooo.vba.excel.Application", remote_),
+                     css::uno::UNO_QUERY);
+    if (!application_.is())
+      throw CalcError(Fault::NoOffice, "LibreOffice has no Excel-compatible object model");
+  }
+  return application_;
+}
+
+bool Office::hasView() {
+  context();
+  return view_;
+}
+
+void Office::start() {
+  if (!local_.is()) {
+    try {
+      // As URE_BOOTSTRAP in the environment would, without changing the host's environment.
+      rtl::Bootstrap::set("URE_BOOTSTRAP", toOUString(std::string("vnd.sun.star.pathname:") +
+                                                      kProgramDir + "/fundamentalrc"));
+      local_ = cppu::defaultBootstrap_InitialComponentContext();
+    } catch (const css::uno::Exception &e) {
+      throw CalcError(Fault::NoOffice, "cannot load the UNO run-time: " + toString(e.Message));
+    }
+  }
+  if (const char *target = std::getenv("VELMORA_CALC_CONNECT"); target && *target) {
+    view_ = true;
+    connect(target, false);
+    return;
+  }
+  static bool registered = ::atexit(atExit) == 0;
+  if (!registered)
+    throw CalcError(Fault::NoOffice, "cannot register the office's clean-up");
+  owner_ = ::getpid();
+  std::string dir = scratchBase() + "/velmora-calc-XXXXXX";
+  if (!::mkdtemp(dir.data()))
+    throw CalcError(Fault::NoOffice, "cannot create a scratch directory in " + scratchBase() +
+                                         ": " + std::strerror(errno));
+  scratch_ = dir;
+  if (::access((std::string(kProgramDir) + "/soffice.bin").c_str(), X_OK) != 0) {
+    endChildren();
+    throw CalcError(Fault::NoOffice, std::string("LibreOffice Calc is not installed in ") +
+                                         kProgramDir +
+                                         " (sudo apt-get install -y libreoffice-calc xvfb)");
+  }
+  try {
+    writeProfileSettings(scratch_ + "/profile");
+  } catch (...) {
+    endChildren();
+    throw;
+  }
+  startDisplay();
+  std::random_device random;
+  pipe_ = "velmora-calc-" + std::to_string(owner_) + "-" + std::to_string(random()) +
+          std::to_string(random());
+  soffice_ = spawnOffice(pipe_);
+  try {
+    connect("pipe,name=" + pipe_, true);
+  } catch (...) {
+    endChildren();
+    throw;
+  }
+}
+
+void Office::startDisplay() {
+  const char *display = std::getenv("DISPLAY");
+  if (display && *display) {
+    display_ = display;
+    view_ = true;
+    return;
+  }
+  std::string xvfb = findXvfb();
+  int fds[2];
+  if (xvfb.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
+    view_ = false;
+    return;
+  }
+  xvfb_ = spawn({xvfb, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"},
+                currentEnvironment(), scratch_ + "/xvfb.log", fds[1]);
+  ::close(fds[1]);
+  // Xvfb writes the display number it found free once it accepts connections.
+  std::string number;
+  pollfd pfd{fds[0], POLLIN, 0};
+  auto deadline = std::chrono::steady_clock::now() + 15s;
+  while (std::chrono::steady_clock::now() < deadline && ::poll(&pfd, 1, 200) >= 0) {
+    char c;
+    ssize_t got = (pfd.revents & (POLLIN | POLLHUP)) ? ::read(fds[0], &c, 1) : 0;
+    if (got == 1 && c != '\n')
+      number += c;
+    else if (got == 1 || (pfd.revents & POLLHUP))
+      break;
+  }
+  ::close(fds[0]);
+  if (number.empty()) {
+    endGroup(xvfb_, 1s);
+    view_ = false;
+    return;
+  }
+  display_ = ":" + number;
+  view_ = true;
+}
+
+pid_t Office::spawnOffice(const std::string &pipeName) {
+  std::vector<std::string> argv = {std::string(kProgramDir) + "/soffice.bin",
+                                   "-env:UserInstallation=file://" + scratch_ + "/profile",
+                                   "--accept=pipe,name=" + pipeName +
+                                       ";urp;StarOffice.ComponentContext",
+                                   "--norestore",
+                                   "--nologo",
+                                   "--nodefault",
+                                   "--nolockcheck"};
+  // Under --headless a visible document aborts soffice: without a display, documents are
+  // loaded hidden and members that need a window refuse.
+  if (!view_)
+    argv.push_back("--headless");
+  std::vector<std::string> env = currentEnvironment();
+  if (view_) {
+    setEnv(env, "DISPLAY", display_);
+    if (xvfb_ > 0)
+      setEnv(env, "SAL_USE_VCLPLUGIN", "gen");
+  }
+  return spawn(argv, env, scratch_ + "/soffice.log", -1);
+}
+
+void Office::connect(const std::string &description, bool owned) {
+  auto resolver = css::bridge::UnoUrlResolver::create(local_);
+  OUString url = toOUString("uno:" + description + ";urp;StarOffice.ComponentContext");
+  auto deadline = std::chrono::steady_clock::now() + 90s;
+  int restarts = 0;
+  for (;;) {
+    try {
+      remote_.set(resolver->resolve(url), css::uno::UNO_QUERY_THROW);
+      desktop_ = css::frame::Desktop::create(remote_);
+      return;
+    } catch (const css::connection::NoConnectException &) {
+    } catch (const css::uno::Exception &e) {
+      throw CalcError(Fault::NoOffice,
+                      "cannot reach LibreOffice at " + description + ": " + toString(e.Message));
+    }
+    if (!owned)
+      throw CalcError(Fault::NoOffice,
+                      "no LibreOffice listens at " + description + " (VELMORA_CALC_CONNECT)");
+    int status = 0;
+    if (::waitpid(soffice_, &status, WNOHANG) == soffice_) {
+      soffice_ = -1;
+      if (WIFEXITED(status) && WEXITSTATUS(status) == kRestartStatus && restarts++ < 2) {
+        soffice_ = spawnOffice(pipe_);
+        continue;
+      }
+      throw CalcError(Fault::NoOffice, "LibreOffice ended while starting (status " +
+                                           std::to_string(status) + "); see " + scratch_ +
+                                           "/soffice.log");
+    }
+    if (std::chrono::steady_clock::now() > deadline)
+      throw CalcError(Fault::NoOffice, "LibreOffice did not answer within 90 seconds");
+    std::this_thread::sleep_for(100ms);
+  }
+}
+
+void Office::stop() {
+  if (owner_ == ::getpid()) {
+    // Not Desktop.terminate: with a window it asks about unsaved documents and waits for an
+    // answer nobody gives.
+    forget();
+    endChildren();
+  } else {
+    remote_.clear();
+    desktop_.clear();
+    application_.clear();
+  }
+}
+
+bool Office::checkLost() {
+  if (!remote_.is())
+    return true;
+  bool gone = soffice_ > 0 && ::waitpid(soffice_, nullptr, WNOHANG) == soffice_;
+  if (gone)
+    soffice_ = -1;
+  else {
+    try {
+      desktop_->getCurrentComponent();
+    } catch (const css::lang::DisposedException &) {
+      gone = true;
+    }
+  }
+  if (gone) {
+    forget();
+    if (owner_ == ::getpid())
+      endChildren();
+  }
+  return gone;
+}
+
+} // namespace vlx::calc

@@ -1,0 +1,29 @@
+// VARIANT <-> UNO Any: the one place where values cross between the host and LibreOffice.
+#pragma once
+
+#include <velmora/win32.h>
+
+#include <com/sun/star/uno/Any.hxx>
+#include <rtl/ustring.hxx>
+
+namespace vlx::calc {
+
+// 16-bit text both sides: OLECHAR is char16_t, LibreOffice's sal_Unicode an unsigned short.
+rtl::OUString fromOle(const OLECHAR *text, UINT length);
+// A new BSTR of the text, or null when memory ran out.
+BSTR toBstr(const rtl::OUString &text);
+
+// A host's argument as LibreOffice's Basic would pass it: integers in the smallest of 16, 32
+// and 64 bits that holds them (its Excel objects misread a 32-bit integer where Basic sends a
+// 16-bit one), dates and currency as numbers, texts as strings, a missing optional argument
+// (VT_ERROR DISP_E_PARAMNOTFOUND) as nothing; by-reference values are read through. Interfaces
+// are left to the caller: DISP_E_TYPEMISMATCH. Arrays and other types: DISP_E_BADVARTYPE.
+HRESULT variantToAny(const VARIANT &value, css::uno::Any &out);
+
+// LibreOffice's answer as the host gets it from Excel: numbers as VT_R8 (integers as VT_I4 or
+// VT_I2 as LibreOffice typed them), texts as VT_BSTR, nothing as VT_EMPTY. Interfaces are left
+// to the caller: DISP_E_TYPEMISMATCH. Sequences: DISP_E_BADVARTYPE. out is written only on
+// success and needs no clearing before.
+HRESULT anyToVariant(const css::uno::Any &value, VARIANT &out);
+
+} // namespace vlx::calc

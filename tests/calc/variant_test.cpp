@@ -1,0 +1,282 @@
+// The VARIANT <-> Any conversion table, and the dispatch layer's argument and error handling on
+// an object that needs no office.
+#include "dispatch.h"
+#include "variant.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace vlx::calc {
+namespace {
+
+using css::uno::Any;
+
+BSTR bstr(const char16_t *text) { return SysAllocString(text); }
+
+struct Owned {
+  VARIANT v;
+  Owned() { VariantInit(&v); }
+  ~Owned() { VariantClear(&v); }
+};
+
+TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
+  LONG byRefLong = 12;
+  VARIANT inner;
+  VariantInit(&inner);
+  V_VT(&inner) = VT_R8;
+  V_R8(&inner) = 0.5;
+  struct Row {
+    const char *what;
+    std::function<void(VARIANT &)> fill;
+    HRESULT hr;
+    Any expected;
+  } rows[] = {
+      {"I4 that fits 16 bits",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_I4;
+         V_I4(&v) = -32768;
+       },
+       S_OK, Any(sal_Int16(-32768))},
+      {"I4 beyond 16 bits",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_I4;
+         V_I4(&v) = 40000;
+       },
+       S_OK, Any(sal_Int32(40000))},
+      {"I8 beyond 32 bits",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_I8;
+         V_I8(&v) = 1LL << 40;
+       },
+       S_OK, Any(sal_Int64(1LL << 40))},
+      {"UI8 beyond 63 bits",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_UI8;
+         V_UI8(&v) = std::numeric_limits<ULONGLONG>::max();
+       },
+       DISP_E_OVERFLOW, Any()},
+      {"R4",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_R4;
+         V_R4(&v) = 1.5f;
+       },
+       S_OK, Any(1.5f)},
+      {"R8",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_R8;
+         V_R8(&v) = 2.25;
+       },
+       S_OK, Any(2.25)},
+      {"CY in ten-thousandths",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_CY;
+         V_CY(&v).int64 = 12345;
+       },
+       S_OK, Any(1.2345)},
+      {"DATE as its serial",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_DATE;
+         V_DATE(&v) = 45000.5;
+       },
+       S_OK, Any(45000.5)},
+      {"BOOL true",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_BOOL;
+         V_BOOL(&v) = -1;
+       },
+       S_OK, Any(true)},
+      {"BSTR",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_BSTR;
+         V_BSTR(&v) = bstr(u"h\u00e9llo");
+       },
+       S_OK, Any(fromOle(u"h\u00e9llo", 5))},
+      {"null BSTR",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_BSTR;
+         V_BSTR(&v) = nullptr;
+       },
+       S_OK, Any(rtl::OUString())},
+      {"EMPTY", [](VARIANT &v) { V_VT(&v) = VT_EMPTY; }, S_OK, Any()},
+      {"omitted argument",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_ERROR;
+         V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+       },
+       S_OK, Any()},
+      {"other ERROR",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_ERROR;
+         V_ERROR(&v) = E_FAIL;
+       },
+       DISP_E_TYPEMISMATCH, Any()},
+      {"I4 by reference",
+       [&](VARIANT &v) {
+         V_VT(&v) = VT_I4 | VT_BYREF;
+         V_I4REF(&v) = &byRefLong;
+       },
+       S_OK, Any(sal_Int16(12))},
+      {"VARIANT by reference",
+       [&](VARIANT &v) {
+         V_VT(&v) = VT_VARIANT | VT_BYREF;
+         V_VARIANTREF(&v) = &inner;
+       },
+       S_OK, Any(0.5)},
+      {"null reference",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_I4 | VT_BYREF;
+         V_I4REF(&v) = nullptr;
+       },
+       E_POINTER, Any()},
+      {"VARIANT by value", [](VARIANT &v) { V_VT(&v) = VT_VARIANT; }, DISP_E_BADVARTYPE, Any()},
+      {"array", [](VARIANT &v) { V_VT(&v) = VT_ARRAY | VT_I4; }, DISP_E_BADVARTYPE, Any()},
+      {"foreign interface",
+       [](VARIANT &v) {
+         V_VT(&v) = VT_DISPATCH;
+         V_DISPATCH(&v) = nullptr;
+       },
+       DISP_E_TYPEMISMATCH, Any()},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    Owned in;
+    row.fill(in.v);
+    Any out(sal_Int32(99));
+    EXPECT_EQ(variantToAny(in.v, out), row.hr);
+    if (row.hr == S_OK) {
+      EXPECT_EQ(out.getValueType(), row.expected.getValueType());
+      EXPECT_EQ(out, row.expected);
+    }
+    if ((V_VT(&in.v) & VT_BYREF) || V_VT(&in.v) == VT_VARIANT)
+      V_VT(&in.v) = VT_EMPTY; // not ours to clear
+  }
+}
+
+TEST(CalcVariant, LibreOfficeAnswersReachTheHostAsExcelGivesThem) {
+  struct Row {
+    const char *what;
+    Any value;
+    HRESULT hr;
+    VARTYPE vt;
+    std::function<void(const VARIANT &)> check;
+  } rows[] = {
+      {"nothing", Any(), S_OK, VT_EMPTY, nullptr},
+      {"Boolean", Any(true), S_OK, VT_BOOL, [](const VARIANT &v) { EXPECT_EQ(V_BOOL(&v), -1); }},
+      {"short", Any(sal_Int16(-5)), S_OK, VT_I2, [](const VARIANT &v) { EXPECT_EQ(V_I2(&v), -5); }},
+      {"long", Any(sal_Int32(70000)), S_OK, VT_I4,
+       [](const VARIANT &v) { EXPECT_EQ(V_I4(&v), 70000); }},
+      {"hyper that fits 32 bits", Any(sal_Int64(5)), S_OK, VT_I4,
+       [](const VARIANT &v) { EXPECT_EQ(V_I4(&v), 5); }},
+      {"hyper beyond 32 bits", Any(sal_Int64(1LL << 40)), S_OK, VT_I8,
+       [](const VARIANT &v) { EXPECT_EQ(V_I8(&v), 1LL << 40); }},
+      {"double", Any(42.5), S_OK, VT_R8, [](const VARIANT &v) { EXPECT_EQ(V_R8(&v), 42.5); }},
+      {"string", Any(fromOle(u"Gr\u00fc\u00dfe", 5)), S_OK, VT_BSTR,
+       [](const VARIANT &v) {
+         EXPECT_EQ(SysStringLen(V_BSTR(&v)), 5u);
+         EXPECT_EQ(std::u16string(V_BSTR(&v)), u"Gr\u00fc\u00dfe");
+       }},
+      {"interface", Any(css::uno::Reference<css::uno::XInterface>()), DISP_E_TYPEMISMATCH, VT_EMPTY,
+       nullptr},
+      {"sequence", Any(css::uno::Sequence<double>(2)), DISP_E_BADVARTYPE, VT_EMPTY, nullptr},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    Owned out;
+    EXPECT_EQ(anyToVariant(row.value, out.v), row.hr);
+    EXPECT_EQ(V_VT(&out.v), row.vt) << "written only on success";
+    if (row.check)
+      row.check(out.v);
+  }
+}
+
+// The emulated Panes collection answers without an office: the dispatch layer's own work.
+class CalcDispatchTest : public ::testing::Test {
+protected:
+  ~CalcDispatchTest() override { panes_->Release(); }
+
+  HRESULT invoke(DISPID dispid, WORD flags, std::vector<VARIANT> args,
+                 std::vector<DISPID> named = {}) {
+    DISPPARAMS params = {args.data(), named.data(), UINT(args.size()), UINT(named.size())};
+    VariantClear(&result_);
+    std::memset(&error_, 0, sizeof error_);
+    argError_ = 77;
+    return panes_->Invoke(dispid, IID_NULL, 0, flags, &params, &result_, &error_, &argError_);
+  }
+  static VARIANT i4(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+  }
+  void TearDown() override {
+    VariantClear(&result_);
+    SysFreeString(error_.bstrSource);
+    SysFreeString(error_.bstrDescription);
+  }
+
+  IDispatch *panes_ = newDispatch({Kind::Panes, nullptr, nullptr});
+  VARIANT result_{};
+  EXCEPINFO error_{};
+  UINT argError_ = 0;
+};
+
+TEST_F(CalcDispatchTest, NamesAreLookedUpWithoutRegardToCase) {
+  std::u16string count = u"cOUNT", item = u"Item", param = u"Index", unknown = u"Nope";
+  LPOLESTR names[] = {count.data(), item.data(), param.data(), unknown.data()};
+  DISPID ids[2] = {};
+  EXPECT_EQ(panes_->GetIDsOfNames(IID_NULL, names, 1, 0, ids), S_OK);
+  EXPECT_EQ(ids[0], 0x76);
+  EXPECT_EQ(panes_->GetIDsOfNames(IID_NULL, names + 1, 2, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], 0xAA) << "the member is still named";
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  EXPECT_EQ(panes_->GetIDsOfNames(IID_NULL, names + 3, 1, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(panes_->GetIDsOfNames(IID_IDispatch, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST_F(CalcDispatchTest, InvokeMapsArgumentsResultsAndFaults) {
+  ASSERT_EQ(invoke(0x76, DISPATCH_PROPERTYGET, {}), S_OK);
+  EXPECT_EQ(V_VT(&result_), VT_I4);
+  EXPECT_EQ(V_I4(&result_), 1);
+
+  struct Row {
+    const char *what;
+    std::vector<VARIANT> args;
+    std::vector<DISPID> named;
+    HRESULT hr;
+    SCODE scode;
+    UINT argError;
+  } rows[] = {
+      {"positional index out of range", {i4(2)}, {}, DISP_E_EXCEPTION, DISP_E_BADINDEX, 77},
+      {"named index 0 is the first parameter", {i4(2)}, {0}, DISP_E_EXCEPTION, DISP_E_BADINDEX, 77},
+      {"unknown parameter", {i4(1)}, {5}, DISP_E_PARAMNOTFOUND, 0, 0},
+      {"too many arguments", {i4(1), i4(1)}, {}, DISP_E_BADPARAMCOUNT, 0, 77},
+      {"an argument that cannot cross", {i4(0)}, {}, DISP_E_BADVARTYPE, 0, 0},
+  };
+  V_VT(&rows[4].args[0]) = VT_ARRAY | VT_I4;
+  for (auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(invoke(0xAA, DISPATCH_METHOD | DISPATCH_PROPERTYGET, row.args, row.named), row.hr);
+    EXPECT_EQ(argError_, row.argError);
+    if (row.hr != DISP_E_EXCEPTION)
+      continue;
+    EXPECT_EQ(error_.scode, row.scode);
+    EXPECT_EQ(std::u16string(error_.bstrSource), kErrorSource);
+    EXPECT_NE(std::u16string(error_.bstrDescription).find(u"Panes.Item"), std::u16string::npos);
+    SysFreeString(error_.bstrSource);
+    SysFreeString(error_.bstrDescription);
+    error_.bstrSource = error_.bstrDescription = nullptr;
+  }
+
+  VARIANT value = i4(3);
+  DISPID putId = DISPID_PROPERTYPUT;
+  EXPECT_EQ(invoke(0x76, DISPATCH_PROPERTYPUT, {value}, {putId}), DISP_E_MEMBERNOTFOUND)
+      << "Count cannot be written";
+  EXPECT_EQ(invoke(0x12345, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);
+}
+
+} // namespace
+} // namespace vlx::calc

@@ -1,0 +1,372 @@
+// The file calls a ported host reaches for: moves, the safe replacement, copies with progress,
+// folders, times, handle information, locks, temporary and full paths, and the W forms.
+#include "support/files.h"
+#include "support/temp_env.h"
+
+#include <velmora/win32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+
+using namespace vlx::test;
+
+namespace {
+
+class FileCalls : public TempEnvTest {
+protected:
+  FileCalls() {
+    writeFile(dir_.file("doc.txt"), "old");
+    writeFile(dir_.file("other.txt"), "other");
+    mkdir(dir_.file("sub").c_str(), 0755);
+  }
+  std::string win(const std::string &name) const { return winPath(dir_.file(name)); }
+  HANDLE open(const std::string &name, DWORD flags = 0) const {
+    return CreateFileA(win(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       flags, nullptr);
+  }
+};
+
+TEST_F(FileCalls, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
+  chmod(dir_.file("other.txt").c_str(), 0444);
+  writeFile(dir_.file("free.txt"), "free");
+  // from, to, flags, the error (ERROR_SUCCESS: moved)
+  const std::tuple<const char *, const char *, DWORD, DWORD> cases[] = {
+      {"doc.txt", "other.txt", 0, ERROR_ALREADY_EXISTS},
+      {"doc.txt", "other.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+      {"sub", "doc.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+      {"doc.txt", "sub", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+      {"missing", "new.txt", 0, ERROR_FILE_NOT_FOUND},
+      {"doc.txt", "nul", 0, ERROR_ACCESS_DENIED},
+      {"doc.txt", "moved.txt", MOVEFILE_WRITE_THROUGH, ERROR_SUCCESS},
+      {"free.txt", "moved.txt", MOVEFILE_REPLACE_EXISTING, ERROR_SUCCESS},
+      {"sub", "folder", 0, ERROR_SUCCESS},
+  };
+  for (const auto &[from, to, flags, error] : cases) {
+    SCOPED_TRACE(std::string(from) + " -> " + to);
+    EXPECT_EQ(MoveFileExA(win(from).c_str(), win(to).c_str(), flags), error == ERROR_SUCCESS);
+    if (error != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), error);
+    }
+  }
+  EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"folder", "moved.txt", "other.txt"}));
+  EXPECT_EQ(readFile(dir_.file("moved.txt")), "free");
+}
+
+// Only the source's rename fails as across file systems.
+std::string crossDeviceSource;
+int renameAcross(const char *from, const char *to) {
+  if (from == crossDeviceSource) {
+    errno = EXDEV;
+    return -1;
+  }
+  return vlx::posix::systemFileSyscalls().rename(from, to);
+}
+
+TEST_F(FileCalls, MoveFileCopiesAcrossFileSystemsOnlyWhenAllowed) {
+  SyscallGuard guard;
+  crossDeviceSource = dir_.file("doc.txt");
+  vlx::posix::fileSyscalls().rename = renameAcross;
+  vlx::posix::fileSyscalls().renameNoReplace = renameAcross;
+  EXPECT_FALSE(MoveFileExA(win("doc.txt").c_str(), win("new.txt").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+  EXPECT_TRUE(MoveFileA(win("doc.txt").c_str(), win("new.txt").c_str()));
+  EXPECT_EQ(readFile(dir_.file("new.txt")), "old");
+  EXPECT_FALSE(exists(dir_.file("doc.txt")));
+}
+
+TEST_F(FileCalls, ReplaceFileSwapsInTheNewDocumentAndKeepsTheOldAsBackup) {
+  chmod(dir_.file("doc.txt").c_str(), 0640);
+  writeFile(dir_.file("doc.tmp"), "new");
+  chmod(dir_.file("doc.tmp").c_str(), 0600);
+  writeFile(dir_.file("doc.bak"), "older");
+  ASSERT_TRUE(ReplaceFileA(win("doc.txt").c_str(), win("doc.tmp").c_str(), win("doc.bak").c_str(),
+                           REPLACEFILE_WRITE_THROUGH, nullptr, nullptr));
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "new");
+  EXPECT_EQ(readFile(dir_.file("doc.bak")), "old");
+  EXPECT_FALSE(exists(dir_.file("doc.tmp")));
+  struct stat st;
+  ASSERT_EQ(stat(dir_.file("doc.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  // Refusals leave both files as they were.
+  writeFile(dir_.file("doc.tmp"), "newer");
+  chmod(dir_.file("other.txt").c_str(), 0444);
+  const std::tuple<const char *, const char *, DWORD> refusals[] = {
+      {"doc.txt", "missing.tmp", ERROR_FILE_NOT_FOUND},
+      {"missing.txt", "doc.tmp", ERROR_FILE_NOT_FOUND},
+      {"other.txt", "doc.tmp", ERROR_UNABLE_TO_REMOVE_REPLACED},
+  };
+  for (const auto &[replaced, replacement, error] : refusals) {
+    SCOPED_TRACE(replaced);
+    EXPECT_FALSE(ReplaceFileA(win(replaced).c_str(), win(replacement).c_str(), nullptr, 0, nullptr,
+                              nullptr));
+    EXPECT_EQ(GetLastError(), error);
+  }
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "new");
+  EXPECT_EQ(readFile(dir_.file("doc.tmp")), "newer");
+  EXPECT_TRUE(
+      ReplaceFileA(win("doc.txt").c_str(), win("doc.tmp").c_str(), nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "newer");
+}
+
+struct ProgressLog {
+  int calls = 0;
+  DWORD firstReason = 99;
+  LONGLONG total = 0;
+  LONGLONG last = 0;
+  DWORD answer = PROGRESS_CONTINUE;
+  int answerAt = 0; // the call that gets `answer`; the others continue
+};
+
+DWORD WINAPI logProgress(LARGE_INTEGER total, LARGE_INTEGER done, LARGE_INTEGER, LARGE_INTEGER,
+                         DWORD, DWORD reason, HANDLE, HANDLE, LPVOID data) {
+  auto &log = *static_cast<ProgressLog *>(data);
+  if (log.calls++ == 0)
+    log.firstReason = reason;
+  log.total = total.QuadPart;
+  log.last = done.QuadPart;
+  return log.calls == log.answerAt ? log.answer : PROGRESS_CONTINUE;
+}
+
+TEST_F(FileCalls, CopyFileExReportsEachChunkAndCancelsCleanly) {
+  const std::string big(3 << 20, 'x');
+  writeFile(dir_.file("big.bin"), big);
+  ProgressLog log;
+  ASSERT_TRUE(
+      CopyFileExA(win("big.bin").c_str(), win("copy.bin").c_str(), logProgress, &log, nullptr, 0));
+  EXPECT_EQ(log.firstReason, static_cast<DWORD>(CALLBACK_STREAM_SWITCH));
+  EXPECT_GE(log.calls, 3);
+  EXPECT_EQ(log.total, static_cast<LONGLONG>(big.size()));
+  EXPECT_EQ(log.last, log.total);
+  EXPECT_EQ(readFile(dir_.file("copy.bin")), big);
+
+  // The answer of the second report, and what becomes of a target that held "old".
+  const std::tuple<DWORD, bool> answers[] = {
+      {PROGRESS_CANCEL, false}, {PROGRESS_STOP, false}, {PROGRESS_QUIET, true}};
+  for (const auto &[answer, copied] : answers) {
+    SCOPED_TRACE(answer);
+    ProgressLog stop;
+    stop.answer = answer;
+    stop.answerAt = 2;
+    EXPECT_EQ(
+        CopyFileExA(win("big.bin").c_str(), win("doc.txt").c_str(), logProgress, &stop, nullptr, 0),
+        copied);
+    EXPECT_EQ(stop.calls, 2);
+    EXPECT_EQ(readFile(dir_.file("doc.txt")), copied ? big : "old");
+    if (!copied) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUEST_ABORTED));
+    }
+    writeFile(dir_.file("doc.txt"), "old");
+  }
+  BOOL cancel = TRUE;
+  EXPECT_FALSE(
+      CopyFileExA(win("big.bin").c_str(), win("new.bin").c_str(), nullptr, nullptr, &cancel, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUEST_ABORTED));
+  EXPECT_FALSE(CopyFileExA(win("big.bin").c_str(), win("doc.txt").c_str(), nullptr, nullptr,
+                           nullptr, COPY_FILE_FAIL_IF_EXISTS));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  // No half copy is left behind.
+  EXPECT_EQ(entries(dir_.path()),
+            (std::set<std::string>{"big.bin", "copy.bin", "doc.txt", "other.txt", "sub"}));
+}
+
+TEST_F(FileCalls, AttributesAreSetAndReadByName) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExA(win("doc.txt").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(data.nFileSizeLow, 3u);
+  EXPECT_TRUE(SetFileAttributesA(win("doc.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesA(win("doc.txt").c_str()),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(DeleteFileA(win("doc.txt").c_str()));
+  EXPECT_TRUE(SetFileAttributesA(win("doc.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(DeleteFileA(win("doc.txt").c_str()));
+  EXPECT_FALSE(GetFileAttributesExA(win("doc.txt").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FileCalls, FoldersAreMadeAndRemovedWithWindowsErrors) {
+  // call (true: create), name, the error
+  const std::tuple<bool, const char *, DWORD> cases[] = {
+      {true, "new", ERROR_SUCCESS},
+      {true, "new", ERROR_ALREADY_EXISTS},
+      {true, "no\\new", ERROR_PATH_NOT_FOUND},
+      {false, "sub", ERROR_SUCCESS},
+      {false, "missing", ERROR_FILE_NOT_FOUND},
+      {false, "doc.txt", ERROR_DIRECTORY},
+  };
+  writeFile(dir_.file("full"), "");
+  for (const auto &[create, name, error] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = win(name);
+    EXPECT_EQ(create ? CreateDirectoryA(path.c_str(), nullptr) : RemoveDirectoryA(path.c_str()),
+              error == ERROR_SUCCESS);
+    if (error != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), error);
+    }
+  }
+  writeFile(dir_.file("new/file"), "");
+  EXPECT_FALSE(RemoveDirectoryA(win("new").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(isDirectory(dir_.file("new")));
+  EXPECT_FALSE(exists(dir_.file("sub")));
+}
+
+TEST_F(FileCalls, HandlesTellTimesTypesAndIdentity) {
+  HANDLE file = open("doc.txt");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // 2001-09-09 01:46:40 UTC and a tenth of a second, in 100 ns steps since 1601.
+  const uint64_t ticks = (1000000000ull + 11644473600ull) * 10000000ull + 1000000ull;
+  const FILETIME written = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  FILETIME accessed;
+  ASSERT_TRUE(GetFileTime(file, nullptr, &accessed, nullptr));
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+  FILETIME created, accessedAfter, writtenAfter;
+  ASSERT_TRUE(GetFileTime(file, &created, &accessedAfter, &writtenAfter));
+  EXPECT_EQ(CompareFileTime(&writtenAfter, &written), 0);
+  EXPECT_EQ(CompareFileTime(&accessedAfter, &accessed), 0);
+  EXPECT_EQ(CompareFileTime(&written, &accessed), -1);
+  EXPECT_EQ(CompareFileTime(&accessed, &written), 1);
+  EXPECT_EQ(GetFileType(file), static_cast<DWORD>(FILE_TYPE_DISK));
+
+  ASSERT_EQ(link(dir_.file("doc.txt").c_str(), dir_.file("alias.txt").c_str()), 0);
+  HANDLE alias = open("alias.txt");
+  BY_HANDLE_FILE_INFORMATION a, b;
+  ASSERT_TRUE(GetFileInformationByHandle(file, &a));
+  ASSERT_TRUE(GetFileInformationByHandle(alias, &b));
+  EXPECT_EQ(a.nNumberOfLinks, 2u);
+  EXPECT_EQ(a.nFileSizeLow, 3u);
+  EXPECT_EQ(std::tie(a.dwVolumeSerialNumber, a.nFileIndexHigh, a.nFileIndexLow),
+            std::tie(b.dwVolumeSerialNumber, b.nFileIndexHigh, b.nFileIndexLow));
+  CloseHandle(alias);
+  CloseHandle(file);
+
+  HANDLE folder = open("sub", FILE_FLAG_BACKUP_SEMANTICS);
+  ASSERT_TRUE(GetFileInformationByHandle(folder, &a));
+  EXPECT_EQ(a.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  CloseHandle(folder);
+  HANDLE nul = CreateFileA("nul", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(GetFileType(nul), static_cast<DWORD>(FILE_TYPE_CHAR));
+  CloseHandle(nul);
+}
+
+TEST_F(FileCalls, LockFileExSharesReadersAndMakesWaitersWait) {
+  HANDLE first = open("doc.txt");
+  HANDLE second = open("doc.txt");
+  OVERLAPPED at = {};
+  at.Offset = 10;
+  const DWORD now = LOCKFILE_FAIL_IMMEDIATELY;
+  const DWORD exclusive = LOCKFILE_EXCLUSIVE_LOCK;
+  EXPECT_TRUE(LockFileEx(first, now, 0, 5, 0, &at));
+  EXPECT_TRUE(LockFileEx(second, now, 0, 5, 0, &at));
+  EXPECT_FALSE(LockFileEx(second, now | exclusive, 0, 1, 0, &at));
+  EXPECT_TRUE(UnlockFileEx(second, 0, 5, 0, &at));
+  EXPECT_TRUE(UnlockFileEx(first, 0, 5, 0, &at));
+  EXPECT_FALSE(UnlockFileEx(first, 0, 5, 0, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+
+  ASSERT_TRUE(LockFileEx(first, now | exclusive, 0, 5, 0, &at));
+  EXPECT_FALSE(LockFileEx(second, now, 0, 5, 0, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+  std::atomic<bool> taken{false};
+  std::thread waiter([&] {
+    OVERLAPPED mine = at;
+    taken = LockFileEx(second, exclusive, 0, 5, 0, &mine) != FALSE;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(taken);
+  EXPECT_TRUE(UnlockFileEx(first, 0, 5, 0, &at));
+  waiter.join();
+  EXPECT_TRUE(taken);
+  CloseHandle(second);
+  CloseHandle(first);
+}
+
+TEST_F(FileCalls, CurrentTemporaryAndFullPaths) {
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_TRUE(SetCurrentDirectoryA(win("sub").c_str()));
+  char buffer[MAX_PATH];
+  char real[PATH_MAX];
+  ASSERT_NE(realpath(dir_.file("sub").c_str(), real), nullptr);
+  EXPECT_EQ(GetCurrentDirectoryA(MAX_PATH, buffer), std::string(real).size());
+  EXPECT_STREQ(buffer, real);
+  EXPECT_EQ(GetCurrentDirectoryA(3, buffer), std::string(real).size() + 1);
+  EXPECT_FALSE(SetCurrentDirectoryA(win("doc.txt").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+
+  // name, full path, name part
+  ScopedEnv drive("VELMORA_DRIVE_C", dir_.path().c_str());
+  const std::tuple<const char *, std::string, const char *> cases[] = {
+      {"C:\\a\\..\\b.txt. ", "C:\\b.txt", "b.txt"},
+      {"c:x\\.\\y\\", "c:\\x\\y\\", nullptr},
+      {"\\x\\..\\..\\y", "\\y", "y"},
+      {"..\\f.txt", dir_.path() + "/f.txt", "f.txt"},
+      {"nul.txt", "\\\\.\\nul", "nul"},
+  };
+  for (const auto &[name, full, part] : cases) {
+    SCOPED_TRACE(name);
+    char *filePart = buffer;
+    EXPECT_EQ(GetFullPathNameA(name, MAX_PATH, buffer, &filePart), full.size());
+    EXPECT_EQ(buffer, full);
+    EXPECT_STREQ(filePart, part);
+  }
+  EXPECT_EQ(GetFullPathNameA("C:\\abc", 4, buffer, nullptr), 7u);
+  ASSERT_TRUE(SetCurrentDirectoryA(saved));
+
+  ScopedEnv temp("TEMP", dir_.path().c_str());
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), dir_.path().size() + 1);
+  EXPECT_EQ(buffer, dir_.path() + "/");
+  const UINT unique = GetTempFileNameA(win("sub").c_str(), "vlxtest", 0, buffer);
+  ASSERT_NE(unique, 0u);
+  EXPECT_EQ(entries(dir_.file("sub")).size(), 1u);
+  EXPECT_EQ(GetFileAttributesA(buffer), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetTempFileNameA("C:\\", "ab", 0x1A2B, buffer), 0x1A2Bu);
+  EXPECT_STREQ(buffer, "C:\\ab1A2B.TMP");
+  EXPECT_FALSE(exists(dir_.file("ab1A2B.TMP")));
+}
+
+TEST_F(FileCalls, TheWFormsTakeAndGiveUtf16) {
+  const std::u16string dir = u"" + std::u16string(dir_.path().begin(), dir_.path().end());
+  const std::u16string name = dir + u"/\u00e9t\u00e9.txt";
+  HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(exists(dir_.file("\xc3\xa9t\xc3\xa9.txt")));
+  WIN32_FIND_DATAW data;
+  const std::u16string pattern = dir + u"/\u00c9T*";
+  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::u16string(data.cFileName), u"\u00e9t\u00e9.txt");
+  FindClose(search);
+  const std::u16string moved = dir + u"/\u4e2d.txt";
+  EXPECT_TRUE(MoveFileW(name.c_str(), moved.c_str()));
+  EXPECT_TRUE(exists(dir_.file("\xe4\xb8\xad.txt")));
+  const char16_t lone[] = {u'a', 0xD800, u'\0'};
+  EXPECT_EQ(GetFileAttributesW(lone), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  WCHAR current[MAX_PATH];
+  char narrow[MAX_PATH];
+  EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, current), GetCurrentDirectoryA(MAX_PATH, narrow));
+  // Text the system gives back arrives whole, however many units it takes.
+  WCHAR found[MAX_PATH];
+  WCHAR *part = nullptr;
+  const std::u16string list = dir;
+  EXPECT_EQ(SearchPathW(list.c_str(), u"\u4e2d.txt", nullptr, MAX_PATH, found, &part),
+            moved.size());
+  EXPECT_EQ(std::u16string(found), moved);
+  EXPECT_EQ(std::u16string(part), u"\u4e2d.txt");
+  EXPECT_EQ(GetModuleFileNameW(nullptr, found, 2), 2u);
+  EXPECT_EQ(found[1], u'\0');
+  EXPECT_TRUE(DeleteFileW(moved.c_str()));
+}
+
+} // namespace

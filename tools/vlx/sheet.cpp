@@ -1,0 +1,245 @@
+// `vlx sheet`: a workbook read and written through the spreadsheet wrapper classes and whatever
+// server is registered for Excel.Application (on Linux, the LibreOffice Calc server).
+#include "commands.h"
+#include "errors.h"
+
+#include <velmora/automation.h>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace vlx::cli {
+namespace {
+
+// DISPIDs of the members the wrappers do not export, called through their driver.
+const DISPID kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kWorksheets = 0x1EE, kRange = 0xC5,
+             kNames = 0x1BA, kRefersTo = 0x3AA, kQuit = 0x12E;
+const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+const BYTE kText[] = {0x0E, 0}; // narrow text, made a BSTR by the driver
+const BYTE kBool[] = {VT_BOOL, 0};
+const BYTE kInt[] = {VT_I4, 0};
+
+const char kInstall[] = "sudo apt-get install -y libreoffice-calc libreoffice-dev xvfb";
+
+std::string codeText(HRESULT hr) {
+  char text[32];
+  std::snprintf(text, sizeof text, "error 0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+std::string narrow(const OLECHAR *text, int length) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+// The framework's exception as one line; the exception object is deleted.
+std::string describe(CException *e) {
+  char text[1024] = "";
+  e->GetErrorMessage(text, sizeof text);
+  std::string line = text;
+  SCODE code = COleException::Process(e);
+  e->Delete();
+  return line.empty() ? codeText(code) : line;
+}
+
+// The workbook FILE open in the spreadsheet, closed (without saving) and the spreadsheet ended
+// when done.
+class Session {
+public:
+  explicit Session(const std::string &file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0)
+      throw Failure("cannot read " + file + ": no such file");
+    if (!S_ISREG(st.st_mode) || ::access(file.c_str(), R_OK) != 0)
+      throw Failure("cannot read " + file +
+                    (S_ISREG(st.st_mode) ? ": permission denied" : ": not a file"));
+    CoInitialize(nullptr);
+    COleException error;
+    if (!app_.CreateDispatch("Excel.Application", &error)) {
+      CoUninitialize();
+      if (error.m_sc == REGDB_E_CLASSNOTREG || error.m_sc == REGDB_E_KEYMISSING ||
+          error.m_sc == CO_E_CLASSSTRING)
+        throw Failure("no spreadsheet server is registered for Excel.Application: install "
+                      "LibreOffice (" +
+                      std::string(kInstall) + ") and register the server (vlx sheet register)");
+      if (error.m_sc == CO_E_DLLNOTFOUND || error.m_sc == CO_E_ERRORINDLL)
+        throw Failure("the spreadsheet server cannot be loaded; is LibreOffice installed? (" +
+                      std::string(kInstall) + ")");
+      throw Failure("cannot start the spreadsheet: " + codeText(error.m_sc));
+    }
+    try {
+      Workbooks books(app_.Workbooks(0));
+      LPDISPATCH book = nullptr;
+      books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kText, file.c_str());
+      book_.AttachDispatch(book);
+    } catch (CException *e) {
+      fail("cannot open " + file + ": ", e);
+    }
+  }
+  ~Session() {
+    try {
+      if (book_.m_lpDispatch)
+        book_.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
+      book_.ReleaseDispatch();
+      app_.InvokeHelper(kQuit, kCall, VT_EMPTY, nullptr, nullptr);
+    } catch (CException *e) {
+      e->Delete(); // ending anyway
+    }
+    app_.ReleaseDispatch();
+    CoUninitialize();
+  }
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  // "Sheet2!B3" (quotes around the sheet allowed) or "B3" on the first sheet.
+  Range range(const std::string &reference) {
+    size_t bang = reference.rfind('!');
+    std::string sheet = bang == std::string::npos ? "" : reference.substr(0, bang);
+    if (sheet.size() >= 2 && sheet.front() == '\'' && sheet.back() == '\'')
+      sheet = sheet.substr(1, sheet.size() - 2);
+    std::string cells = bang == std::string::npos ? reference : reference.substr(bang + 1);
+    try {
+      Worksheet ws(worksheet(sheet));
+      LPDISPATCH found = nullptr;
+      ws.InvokeHelper(kRange, kCall, VT_DISPATCH, &found, kText, cells.c_str());
+      return Range(found);
+    } catch (CException *e) {
+      fail(reference + ": ", e);
+    }
+  }
+
+  LPDISPATCH worksheet(const std::string &name) {
+    LPDISPATCH sheet = nullptr;
+    if (name.empty()) {
+      book_.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &sheet, kInt, 1);
+    } else {
+      book_.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &sheet, kText, name.c_str());
+    }
+    return sheet;
+  }
+
+  COleDispatchDriver &book() { return book_; }
+
+  [[noreturn]] static void fail(const std::string &context, CException *e) {
+    throw Failure(context + describe(e));
+  }
+
+private:
+  Application app_;
+  COleDispatchDriver book_;
+};
+
+// A cell's value as text: numbers in their shortest form, texts as they are, nothing as "".
+std::string valueText(VARIANT &value) {
+  if (V_VT(&value) == VT_R8)
+    return formatDouble(V_R8(&value));
+  if (V_VT(&value) == VT_EMPTY)
+    return "";
+  VARIANT text;
+  VariantInit(&text);
+  HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
+  if (FAILED(hr))
+    throw Failure("the cell holds a value of type " + std::to_string(V_VT(&value)) +
+                  ", which has no text: " + codeText(hr));
+  std::string out = narrow(V_BSTR(&text), int(SysStringLen(V_BSTR(&text))));
+  VariantClear(&text);
+  return out;
+}
+
+} // namespace
+
+void sheetGet(std::ostream &out, const std::string &file, const std::string &reference) {
+  Session session(file);
+  Range cells = session.range(reference);
+  try {
+    VARIANT value = cells.GetValue();
+    std::string text = valueText(value);
+    VariantClear(&value);
+    out << text << '\n';
+  } catch (CException *e) {
+    Session::fail(reference + ": ", e);
+  }
+}
+
+void sheetSet(const std::string &file, const std::string &reference, const std::string &value) {
+  Session session(file);
+  Range cells = session.range(reference);
+  try {
+    cells.SetValue(const_cast<char *>(value.c_str()));
+    session.book().InvokeHelper(kSave, kCall, VT_EMPTY, nullptr, nullptr);
+  } catch (CException *e) {
+    Session::fail(reference + ": ", e);
+  }
+}
+
+void sheetNames(std::ostream &out, const std::string &file) {
+  Session session(file);
+  try {
+    LPDISPATCH collection = nullptr;
+    session.book().InvokeHelper(kNames, kCall, VT_DISPATCH, &collection, nullptr);
+    Names names(collection);
+    for (int i = 1, count = names.GetCount(); i <= count; ++i) {
+      VARIANT index;
+      VariantInit(&index);
+      V_VT(&index) = VT_I4;
+      V_I4(&index) = i;
+      Name name(names.Item(index));
+      CString refersTo;
+      name.GetProperty(kRefersTo, VT_BSTR, &refersTo);
+      out << static_cast<const char *>(name.GetName()) << '\t'
+          << static_cast<const char *>(refersTo) << '\n';
+    }
+  } catch (CException *e) {
+    Session::fail("names: ", e);
+  }
+}
+
+void sheetSheets(std::ostream &out, const std::string &file) {
+  Session session(file);
+  try {
+    for (Worksheet sheet(session.worksheet("")); sheet.m_lpDispatch;
+         sheet.AttachDispatch(sheet.GetNext()))
+      out << static_cast<const char *>(sheet.GetName()) << '\n';
+  } catch (CException *e) {
+    Session::fail("sheets: ", e);
+  }
+}
+
+std::string installedCalcServer() {
+#ifdef VLX_CALC_SERVER
+  std::error_code ec;
+  auto tool = std::filesystem::read_symlink("/proc/self/exe", ec);
+  auto server = (tool.parent_path() / VLX_CALC_SERVER).lexically_normal();
+  if (!ec && std::filesystem::is_regular_file(server, ec))
+    return server.string();
+#endif
+  return "";
+}
+
+void sheetRegister(std::ostream &out, const std::string &server, bool unregister) {
+  void *library = ::dlopen(server.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char *why = ::dlerror();
+    throw Failure("cannot load the spreadsheet server " + server + ": " +
+                  (why ? why : "unknown error") + " (is LibreOffice installed? " + kInstall + ")");
+  }
+  using Entry = HRESULT (*)();
+  auto entry = reinterpret_cast<Entry>(
+      ::dlsym(library, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
+  HRESULT hr = entry ? entry() : E_NOTIMPL;
+  // The server stays loaded: its UNO run-time cannot be unloaded safely.
+  if (FAILED(hr))
+    throw Failure(std::string(unregister ? "unregistering " : "registering ") + server +
+                  " failed: " + codeText(hr));
+  out << (unregister ? "unregistered " : "registered ") << server << " for Excel.Application\n";
+}
+
+} // namespace vlx::cli
