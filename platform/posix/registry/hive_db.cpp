@@ -79,14 +79,14 @@ const char *const kStmtSql[] = {
     "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 8 OFFSET ?2",
     "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 8",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
-    "SELECT count(*), coalesce(max(length(name)), 0), "
-    "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN 0 ELSE length(data) END), 0), "
-    "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN length(data) ELSE 0 END), 0) "
-    "FROM vals WHERE key=?1",
+    ("SELECT count(*), coalesce(max(length(name)), 0), "
+     "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN 0 ELSE length(data) END), 0), "
+     "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN length(data) ELSE 0 END), 0) "
+     "FROM vals WHERE key=?1"),
     "SELECT id, name, type, data FROM vals WHERE key=?1 AND type IN (1, 2, 7) ORDER BY id",
     "INSERT INTO keys(parent, name, folded, written) VALUES(?1, ?2, ?3, ?4)",
-    "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data",
+    ("INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+     "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data"),
     "DELETE FROM vals WHERE key=?1 AND folded=?2",
     "DELETE FROM keys WHERE id=?1",
     "DELETE FROM vals WHERE key=?1",
