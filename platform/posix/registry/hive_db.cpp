@@ -944,7 +944,8 @@ LONG HiveDb::renameKey(KeyId key, std::string_view name) {
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
     return error;
   forgetKeys();
-  Query q(db_, stmt(kRenameKey), key, name, foldName(name));
+  const std::string folded = foldName(name); // bound by reference: it must outlive the query
+  Query q(db_, stmt(kRenameKey), key, name, folded);
   int rc = q.step();
   if (rc != SQLITE_DONE)
     return fail(rc);

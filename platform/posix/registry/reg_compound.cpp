@@ -53,6 +53,9 @@ LONG getValueData(HKEY key, const char *subKey, const char *name, DWORD flags, D
     *type = REG_SZ;
   }
   error = typeAllowed(flags, *type, data->size());
+  // Strings come back terminated, whatever was stored.
+  if (error == ERROR_SUCCESS && isStringType(*type) && (data->empty() || data->back() != '\0'))
+    *data += '\0';
   if (error == ERROR_SUCCESS && wide && isStringType(*type)) {
     std::u16string text = toUtf16(*data);
     data->assign(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t));
