@@ -40,4 +40,8 @@ VLX_API std::vector<HiveCheck> unusableHives();
 // ERROR_SUCCESS; taking it forgets it. Tells why a library call that only returns 0 failed.
 VLX_API LONG takeRegistryWriteError();
 
+// RegSetValueExA without the terminating zero it adds to strings: the data is stored exactly as
+// given, as the 16-bit call does. For tools that restore what was exported.
+VLX_API LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+
 } // namespace vlx

@@ -38,6 +38,7 @@ void checkFiles();
 void checkAddins();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
 void checkVariants();
+void checkRegistry();
 
 } // namespace vlx::check
 

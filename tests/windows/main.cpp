@@ -69,6 +69,7 @@ int main(int argc, char **argv) {
     vlx::check::checkFiles();
     vlx::check::checkAddins();
     vlx::check::checkVariants();
+    vlx::check::checkRegistry();
   }
   const int failures = vlx::check::failures;
   if (failures != 0)

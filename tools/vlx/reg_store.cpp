@@ -237,9 +237,9 @@ LONG apply(const reg::Operation &op, const Target &t, std::string &what) {
     what = "cannot write " + op.key.full();
     rc = createKey(t.root, t.subKey, KEY_WRITE, key);
     if (rc == ERROR_SUCCESS)
-      rc = RegSetValueExA(key.get(), op.value.name.c_str(), 0, op.value.type,
-                          reinterpret_cast<const BYTE *>(op.value.data.data()),
-                          static_cast<DWORD>(op.value.data.size()));
+      rc = vlx::setValueAsGiven(key.get(), op.value.name.c_str(), op.value.type,
+                                reinterpret_cast<const BYTE *>(op.value.data.data()),
+                                static_cast<DWORD>(op.value.data.size()));
     return rc;
   case Kind::DeleteValue:
     what = "cannot delete a value of " + op.key.full();

@@ -1,4 +1,4 @@
-// Win32 registry: predefined roots, value types, access rights and the Reg*A calls.
+// Win32 registry: predefined roots, value types, access rights and the Reg* calls.
 #pragma once
 
 #include <velmora/win32/base.h>
@@ -60,7 +60,7 @@ typedef DWORD ACCESS_MASK;
 #define KEY_WRITE ((STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY) & (~SYNCHRONIZE))
 #define KEY_EXECUTE ((KEY_READ) & (~SYNCHRONIZE))
 #define KEY_ALL_ACCESS                                                                             \
-  ((STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY |                  \
+  ((STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY |                   \
     KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | KEY_CREATE_LINK) &                                       \
    (~SYNCHRONIZE))
 
@@ -73,6 +73,38 @@ typedef DWORD ACCESS_MASK;
 
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
+
+// RegGetValue's type filters and flags.
+#define RRF_RT_REG_NONE 0x00000001
+#define RRF_RT_REG_SZ 0x00000002
+#define RRF_RT_REG_EXPAND_SZ 0x00000004
+#define RRF_RT_REG_BINARY 0x00000008
+#define RRF_RT_REG_DWORD 0x00000010
+#define RRF_RT_REG_MULTI_SZ 0x00000020
+#define RRF_RT_REG_QWORD 0x00000040
+#define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
+#define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
+#define RRF_RT_ANY 0x0000ffff
+#define RRF_SUBKEY_WOW6464KEY 0x00010000
+#define RRF_SUBKEY_WOW6432KEY 0x00020000
+#define RRF_NOEXPAND 0x10000000
+#define RRF_ZEROONFAILURE 0x20000000
+
+#define REG_NOTIFY_CHANGE_NAME 0x00000001L
+#define REG_NOTIFY_CHANGE_ATTRIBUTES 0x00000002L
+#define REG_NOTIFY_CHANGE_LAST_SET 0x00000004L
+#define REG_NOTIFY_CHANGE_SECURITY 0x00000008L
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000L
+
+#ifndef ERROR_DATATYPE_MISMATCH
+#define ERROR_DATATYPE_MISMATCH 1629L
+#endif
+#ifndef ERROR_UNSUPPORTED_TYPE
+#define ERROR_UNSUPPORTED_TYPE 1630L
+#endif
+#ifndef ERROR_CHILD_MUST_BE_VOLATILE
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#endif
 
 extern "C" {
 VLX_WIN32_API LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
@@ -109,4 +141,75 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD 
                                               LPDWORD lpcbSecurityDescriptor,
                                               PFILETIME lpftLastWriteTime);
 VLX_WIN32_API LSTATUS WINAPI RegFlushKey(HKEY hKey);
+
+// The 16-bit forms: names and string data in UTF-16, kept in the store as UTF-8. Sizes of names
+// count UTF-16 units; RegQueryInfoKeyW's longest names are counted in UTF-8 bytes, never fewer.
+VLX_WIN32_API LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult);
+VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
+                                           REGSAM samDesired, PHKEY phkResult);
+VLX_WIN32_API LSTATUS WINAPI RegCreateKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult);
+VLX_WIN32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved,
+                                             LPWSTR lpClass, DWORD dwOptions, REGSAM samDesired,
+                                             const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                             PHKEY phkResult, LPDWORD lpdwDisposition);
+VLX_WIN32_API LSTATUS WINAPI RegQueryValueW(HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData,
+                                            PLONG lpcbData);
+VLX_WIN32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+VLX_WIN32_API LSTATUS WINAPI RegSetValueW(HKEY hKey, LPCWSTR lpSubKey, DWORD dwType, LPCWSTR lpData,
+                                          DWORD cbData);
+VLX_WIN32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
+                                            DWORD dwType, const BYTE *lpData, DWORD cbData);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+VLX_WIN32_API LSTATUS WINAPI RegEnumKeyW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD cchName);
+VLX_WIN32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName,
+                                           LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
+                                           LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+VLX_WIN32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
+                                           LPDWORD lpcchValueName, LPDWORD lpReserved,
+                                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass,
+                                              LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                              LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                              LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                              LPDWORD lpcbMaxValueLen,
+                                              LPDWORD lpcbSecurityDescriptor,
+                                              PFILETIME lpftLastWriteTime);
+
+// The later calls. KEY_WOW64_32KEY/64KEY and RRF_SUBKEY_WOW64* are accepted and ignored: there is
+// one view of the registry.
+VLX_WIN32_API LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags,
+                                          LPDWORD pdwType, LPVOID pvData, LPDWORD pcbData);
+VLX_WIN32_API LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
+                                          DWORD dwFlags, LPDWORD pdwType, LPVOID pvData,
+                                          LPDWORD pcbData);
+VLX_WIN32_API LSTATUS WINAPI RegSetKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName,
+                                             DWORD dwType, LPCVOID lpData, DWORD cbData);
+VLX_WIN32_API LSTATUS WINAPI RegSetKeyValueW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName,
+                                             DWORD dwType, LPCVOID lpData, DWORD cbData);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyValueW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired,
+                                             DWORD Reserved);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired,
+                                             DWORD Reserved);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
+VLX_WIN32_API LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+VLX_WIN32_API LSTATUS WINAPI RegCopyTreeA(HKEY hKeySrc, LPCSTR lpSubKey, HKEY hKeyDest);
+VLX_WIN32_API LSTATUS WINAPI RegCopyTreeW(HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest);
+VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName);
+VLX_WIN32_API LSTATUS WINAPI RegOpenCurrentUser(REGSAM samDesired, PHKEY phkResult);
+// Changes by any process are seen: the key is looked at every 50 ms, so a change is reported
+// within about that long. Only subkey names (REG_NOTIFY_CHANGE_NAME) and values
+// (REG_NOTIFY_CHANGE_LAST_SET) are watched; keys have no attributes or security to change.
+// Deleting the key or closing its handle reports a change too.
+VLX_WIN32_API LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
+                                                     DWORD dwNotifyFilter, HANDLE hEvent,
+                                                     BOOL fAsynchronous);
+
+// %NAME% replaced by the variable's value (through vlx::getenv); an unknown name stays as it is.
+// The result's length in characters with the zero; 0 on failure.
+VLX_WIN32_API DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+VLX_WIN32_API DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
 }

@@ -4,6 +4,7 @@
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
+#include "platform/posix/sync.h"
 
 #include <velmora/win32.h>
 
@@ -504,6 +505,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
+  if (vlx::closeEvent(hObject))
+    return TRUE;
   auto *file = static_cast<FileHandle *>(hObject);
   {
     std::lock_guard<std::mutex> lock(handlesMutex);

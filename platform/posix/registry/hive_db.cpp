@@ -79,16 +79,21 @@ const char *const kStmtSql[] = {
     "SELECT id, name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 8 OFFSET ?2",
     "SELECT id, name, type, data FROM vals WHERE key=?1 AND id>?2 ORDER BY id LIMIT 8",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent=?1",
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
-    "FROM vals WHERE key=?1",
+    ("SELECT count(*), coalesce(max(length(name)), 0), "
+     "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN 0 ELSE length(data) END), 0), "
+     "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN length(data) ELSE 0 END), 0) "
+     "FROM vals WHERE key=?1"),
+    "SELECT id, name, type, data FROM vals WHERE key=?1 AND type IN (1, 2, 7) ORDER BY id",
     "INSERT INTO keys(parent, name, folded, written) VALUES(?1, ?2, ?3, ?4)",
-    "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data",
+    ("INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+     "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data"),
     "DELETE FROM vals WHERE key=?1 AND folded=?2",
     "DELETE FROM keys WHERE id=?1",
     "DELETE FROM vals WHERE key=?1",
     "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
     "UPDATE keys SET written=?2 WHERE id=?1",
+    "SELECT parent FROM keys WHERE id=?1",
+    "UPDATE keys SET name=?2, folded=?3 WHERE id=?1",
     "PRAGMA data_version",
 };
 
@@ -839,7 +844,17 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
   out->values = static_cast<DWORD>(q.integer(0));
   out->maxValueName = static_cast<DWORD>(q.integer(1));
   out->maxValueData = static_cast<DWORD>(q.integer(2));
+  out->maxStringData = static_cast<DWORD>(q.integer(3));
   return ERROR_SUCCESS;
+}
+
+LONG HiveDb::stringValues(KeyId key, std::vector<ValueRow> *rows) {
+  rows->clear();
+  Query q(db_, stmt(kStringValues), key);
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW)
+    rows->push_back(ValueRow{q.integer(0), q.blob(1), static_cast<DWORD>(q.integer(2)), q.blob(3)});
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
 }
 
 LONG HiveDb::touch(KeyId key) {
@@ -911,6 +926,30 @@ LONG HiveDb::deleteKey(KeyId key) {
       return fail(rc);
   }
   return ERROR_SUCCESS;
+}
+
+LONG HiveDb::renameKey(KeyId key, std::string_view name) {
+  KeyId parent = 0;
+  {
+    Query q(db_, stmt(kParentOf), key);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+      return rc == SQLITE_DONE ? ERROR_KEY_DELETED : fail(rc);
+    parent = q.integer(0);
+  }
+  KeyId existing = 0;
+  LONG error = findChild(parent, name, &existing);
+  if (error == ERROR_SUCCESS && existing != key)
+    return ERROR_ACCESS_DENIED; // a sibling has the name
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+    return error;
+  forgetKeys();
+  const std::string folded = foldName(name); // bound by reference: it must outlive the query
+  Query q(db_, stmt(kRenameKey), key, name, folded);
+  int rc = q.step();
+  if (rc != SQLITE_DONE)
+    return fail(rc);
+  return touch(parent);
 }
 
 LONG HiveDb::flush() {

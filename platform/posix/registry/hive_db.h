@@ -44,7 +44,8 @@ struct KeyCounts {
   DWORD maxSubkeyName = 0;
   DWORD values = 0;
   DWORD maxValueName = 0;
-  DWORD maxValueData = 0;
+  DWORD maxValueData = 0;  // of the values that are not strings
+  DWORD maxStringData = 0; // narrow bytes; 0 when there are no strings
   int64_t written = 0;
 };
 
@@ -112,12 +113,16 @@ public:
   LONG findValue(KeyId key, std::string_view name, DWORD *type, std::string *data);
   LONG valueAt(KeyId key, DWORD index, ValueRow *row);
   LONG counts(KeyId key, KeyCounts *out);
+  // The key's REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values, in order.
+  LONG stringValues(KeyId key, std::vector<ValueRow> *rows);
 
   // Writes (inside beginWrite).
   LONG createChild(KeyId parent, std::string_view name, KeyId *child);
   LONG setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size);
   LONG deleteValue(KeyId key, std::string_view name);
   LONG deleteKey(KeyId key);
+  // ERROR_ACCESS_DENIED when a sibling already has the name.
+  LONG renameKey(KeyId key, std::string_view name);
   LONG hasSubkeys(KeyId key, bool *any);
 
   // Makes every committed change durable against power loss.
@@ -147,6 +152,7 @@ private:
     kValueAfter,
     kSubkeyCounts,
     kValueCounts,
+    kStringValues,
     kInsertKey,
     kSetValue,
     kDeleteValue,
@@ -154,6 +160,8 @@ private:
     kDeleteKeyValues,
     kHasSubkeys,
     kTouch,
+    kParentOf,
+    kRenameKey,
     kDataVersion,
     kStmtCount
   };

@@ -1,6 +1,9 @@
 // The Win32 registry calls (Reg*A) on top of the SQLite hives.
 #include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/reg_shared.h"
 #include "platform/posix/registry/store.h"
+
+#include <velmora/hive.h>
 
 #include <algorithm>
 #include <cstring>
@@ -123,6 +126,14 @@ LONG classesSides(KeyRef &key, const Parts &more, Sides *sides) {
   Parts below = splitStored(key.classPath);
   bool same = more.empty();
   below.insert(below.end(), more.begin(), more.end());
+  if (key.userBound) {
+    bool exists = false;
+    LONG error = s.user.beginRead();
+    if (error == ERROR_SUCCESS)
+      error = s.user.keyExists(key.userId, &exists);
+    if (error != ERROR_SUCCESS || !exists)
+      return error != ERROR_SUCCESS ? error : ERROR_KEY_DELETED;
+  }
   LONG error = classesSide(s.user, same ? key.userId : 0, below, &sides->user);
   if (error == ERROR_SUCCESS)
     error = classesSide(s.machine, same ? key.machineId : 0, below, &sides->machine);
@@ -183,20 +194,27 @@ void copyName(const std::string &name, LPSTR out) {
   out[name.size()] = '\0';
 }
 
-// A value's data into the caller's buffer: the size always, the bytes when they fit.
-LONG copyData(const std::string &data, LPBYTE out, LPDWORD size) {
+// A value's data into the caller's buffer of `room` bytes: the size always, the bytes when
+// they fit. A string stored without its zero gets one when there is room, as on Windows.
+LONG copyData(const std::string &data, DWORD type, LPBYTE out, DWORD room, LPDWORD size) {
   const auto needed = static_cast<DWORD>(data.size());
   if (out) {
-    if (needed > *size) {
+    if (needed > room) {
       *size = needed;
       return ERROR_MORE_DATA;
     }
     std::memcpy(out, data.data(), needed);
+    if (isStringType(type) && room > needed && (data.empty() || data.back() != '\0'))
+      out[needed] = 0;
   }
   if (size)
     *size = needed;
   return ERROR_SUCCESS;
 }
+
+// What RegQueryInfoKey reports as a key's security descriptor: the size of a self-relative one
+// naming the owner and group, though the store keeps none (POSIX file modes guard the hives).
+constexpr DWORD kSecurityDescriptorSize = 20 + 2 * 28;
 
 // The old calls hand a root back for an empty sub-key path.
 bool rootForEmptyPath(HKEY key, LPCSTR subKey, PHKEY result) {
@@ -221,8 +239,9 @@ struct OpenResult {
   bool created = false;
 };
 
+// The parent handle's rights do not matter when creating: Windows checks the new key's.
 LONG openPlain(HiveDb &db, KeyId base, size_t depth, const Parts &parts, bool create,
-               REGSAM baseAccess, OpenResult *out) {
+               OpenResult *out) {
   LONG error = db.beginRead();
   if (error != ERROR_SUCCESS)
     return error;
@@ -230,11 +249,9 @@ LONG openPlain(HiveDb &db, KeyId base, size_t depth, const Parts &parts, bool cr
   error = walk(db, base, parts, &id);
   if (error == ERROR_SUCCESS || !create || error != ERROR_FILE_NOT_FOUND) {
     if (error == ERROR_SUCCESS)
-      out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0};
+      out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0, false};
     return error;
   }
-  if (!(baseAccess & KEY_CREATE_SUB_KEY))
-    return ERROR_ACCESS_DENIED;
   if (depth + parts.size() > kMaxKeyDepth)
     return ERROR_INVALID_PARAMETER;
   bool created = false;
@@ -256,7 +273,7 @@ LONG openPlain(HiveDb &db, KeyId base, size_t depth, const Parts &parts, bool cr
   });
   if (error != ERROR_SUCCESS)
     return error;
-  out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0};
+  out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0, false};
   out->created = created;
   return ERROR_SUCCESS;
 }
@@ -278,26 +295,27 @@ LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *o
   if (!sides.user && !sides.machine) {
     if (!create)
       return ERROR_FILE_NOT_FOUND;
-    if (!(base.access & KEY_CREATE_SUB_KEY))
-      return ERROR_ACCESS_DENIED;
     if (depth > kMaxKeyDepth)
       return ERROR_INVALID_PARAMETER;
     // New keys under HKEY_CLASSES_ROOT go to the machine's classes.
     OpenResult made;
-    error =
-        openPlain(s.machine, kMachineClassesKey, 2, splitStored(path), true, KEY_ALL_ACCESS, &made);
+    error = openPlain(s.machine, kMachineClassesKey, 2, splitStored(path), true, &made);
     if (error != ERROR_SUCCESS)
       return error;
     sides.machine = made.key.id;
     out->created = made.created;
   }
-  out->key = KeyRef{KeyKind::Classes, nullptr, 0, depth, path, sides.user, sides.machine};
+  out->key =
+      KeyRef{KeyKind::Classes, nullptr, 0, depth, path, sides.user, sides.machine, sides.user != 0};
   return ERROR_SUCCESS;
 }
 
 LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out) {
   static Parts parts; // reused under the store's mutex: opening is the hot path
   parts.clear();
+  // HKEY_CLASSES_ROOT takes one leading backslash, as Windows does.
+  if (base.key.kind == KeyKind::Classes && base.key.classPath.empty() && subKey && *subKey == '\\')
+    ++subKey;
   LONG error = splitKeyPath(subKey, &parts);
   if (error != ERROR_SUCCESS)
     return error;
@@ -305,7 +323,7 @@ LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out)
     return create ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
   switch (base.key.kind) {
   case KeyKind::Plain:
-    return openPlain(*base.key.db, base.key.id, base.key.depth, parts, create, base.access, out);
+    return openPlain(*base.key.db, base.key.id, base.key.depth, parts, create, out);
   case KeyKind::Classes:
     return openClasses(base, parts, create, out);
   case KeyKind::Users:
@@ -318,7 +336,7 @@ LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out)
   if (!sameName(parts.front(), ".DEFAULT"))
     return create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   Parts rest(parts.begin() + 1, parts.end());
-  return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, base.access, out);
+  return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, out);
 }
 
 LONG openOrCreate(HKEY hKey, const char *subKey, REGSAM sam, bool create, PHKEY result,
@@ -369,6 +387,41 @@ LONG mergedSubkeys(KeyHandle &h, const std::vector<SubkeyRow> **rows) {
   }
   *rows = &h.merged;
   return ERROR_SUCCESS;
+}
+
+// The values of a Classes key: the user's, then the machine's that the user has not set.
+LONG mergedValues(KeyHandle &h, std::vector<ValueRow> *rows) {
+  Store &s = Store::get();
+  Sides sides;
+  LONG error = classesSides(h.key, {}, &sides);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (!sides.user && !sides.machine)
+    return ERROR_KEY_DELETED;
+  rows->clear();
+  ValueRow row;
+  for (DWORD i = 0; sides.user && (error = s.user.valueAt(sides.user, i, &row)) == ERROR_SUCCESS;
+       ++i)
+    rows->push_back(row);
+  if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_ITEMS)
+    return error;
+  const size_t mine = rows->size();
+  error = ERROR_SUCCESS;
+  for (DWORD i = 0;
+       sides.machine && (error = s.machine.valueAt(sides.machine, i, &row)) == ERROR_SUCCESS; ++i)
+    if (std::none_of(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(mine),
+                     [&](const ValueRow &r) { return sameName(r.name, row.name); }))
+      rows->push_back(row);
+  return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
+}
+
+// The size a value's data has where Windows keeps it: strings in UTF-16.
+DWORD storedSize(const ValueRow &row) {
+  if (!isStringType(row.type) || row.data.empty())
+    return static_cast<DWORD>(row.data.size());
+  int units = MultiByteToWideChar(CP_UTF8, 0, row.data.data(), static_cast<int>(row.data.size()),
+                                  nullptr, 0);
+  return static_cast<DWORD>(units) * sizeof(WCHAR);
 }
 
 LONG subkeyAt(KeyHandle &h, DWORD index, SubkeyRow *row) {
@@ -445,6 +498,38 @@ LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
 }
 
 } // namespace
+
+LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
+  if (!data && size > 0)
+    return ERROR_NOACCESS;
+  Call call(key);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (!(h.access & KEY_SET_VALUE))
+    return ERROR_ACCESS_DENIED;
+  if (h.key.kind == KeyKind::Users)
+    return ERROR_ACCESS_DENIED;
+  std::string_view valueName = name ? name : "";
+  if (nameChars(valueName) > kMaxValueNameChars)
+    return ERROR_INVALID_PARAMETER;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  static const BYTE kNothing = 0;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG {
+    return db.setValue(id, valueName, type, data ? data : &kNothing, size);
+  });
+}
+
+LONG keyAccess(HKEY key, REGSAM *access) {
+  Call call(key);
+  if (call.status() == ERROR_SUCCESS)
+    *access = call.handle().access;
+  return call.status();
+}
+
 } // namespace vlx
 
 using namespace vlx;
@@ -458,14 +543,22 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulO
   *phkResult = nullptr;
   if (ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK))
     return ERROR_INVALID_PARAMETER;
+  // HKEY_CLASSES_ROOT itself is handed back rather than a new handle to it.
+  if (predefinedKey(hKey) == HKEY_CLASSES_ROOT && (!lpSubKey || !*lpSubKey)) {
+    *phkResult = HKEY_CLASSES_ROOT;
+    return ERROR_SUCCESS;
+  }
   return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
-  if (rootForEmptyPath(hKey, lpSubKey, phkResult))
+  // An empty path hands back the very handle passed in, unchecked, as Windows does.
+  if (!lpSubKey || !*lpSubKey) {
+    *phkResult = hKey;
     return ERROR_SUCCESS;
+  }
   return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
 }
 
@@ -525,36 +618,29 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
     error = t.db->findValue(t.id, name, &type, &data);
   if (error == ERROR_FILE_NOT_FOUND && t.db)
     error = missOrDeleted(*t.db, t.id, error);
+  if (error == ERROR_FILE_NOT_FOUND && !lpData && lpcbData)
+    *lpcbData = 0;
   if (error != ERROR_SUCCESS)
     return error;
+  // Read the room first: a caller may pass one variable for both type and size.
+  const DWORD room = lpcbData ? *lpcbData : 0;
   if (lpType)
     *lpType = type;
-  return copyData(data, lpData, lpcbData);
+  return copyData(data, type, lpData, room, lpcbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  if (!lpData && cbData > 0)
-    return ERROR_NOACCESS;
-  Call call(hKey);
-  if (call.status() != ERROR_SUCCESS)
-    return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
-  if (h.key.kind == KeyKind::Users)
-    return ERROR_ACCESS_DENIED;
-  std::string_view name = lpValueName ? lpValueName : "";
-  if (nameChars(name) > kMaxValueNameChars)
-    return ERROR_INVALID_PARAMETER;
-  Target t;
-  LONG error = valueTarget(h, &t);
-  if (error != ERROR_SUCCESS)
-    return error;
-  static const BYTE kNothing = 0;
-  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG {
-    return db.setValue(id, name, dwType, lpData ? lpData : &kNothing, cbData);
-  });
+  // The narrow call stores strings with their terminating zero, appended when left out; no
+  // data at all stays none.
+  std::string terminated;
+  if (lpData && isStringType(dwType) && cbData > 0 && lpData[cbData - 1] != 0) {
+    terminated.assign(reinterpret_cast<const char *>(lpData), cbData);
+    terminated += '\0';
+    lpData = reinterpret_cast<const BYTE *>(terminated.data());
+    cbData = static_cast<DWORD>(terminated.size());
+  }
+  return setValueAsGiven(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
@@ -658,22 +744,42 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpVal
     return ERROR_ACCESS_DENIED;
   if (h.key.kind == KeyKind::Users)
     return ERROR_NO_MORE_ITEMS;
-  Target t;
-  LONG error = valueTarget(h, &t);
   ValueRow row;
-  if (error == ERROR_SUCCESS)
-    error = t.db->valueAt(t.id, dwIndex, &row);
-  if (error == ERROR_NO_MORE_ITEMS)
-    error = missOrDeleted(*t.db, t.id, error);
+  LONG error = ERROR_SUCCESS;
+  if (h.key.kind == KeyKind::Classes) {
+    std::vector<ValueRow> rows;
+    error = mergedValues(h, &rows);
+    if (error == ERROR_SUCCESS && dwIndex >= rows.size())
+      error = ERROR_NO_MORE_ITEMS;
+    if (error == ERROR_SUCCESS)
+      row = std::move(rows[dwIndex]);
+  } else {
+    Target t;
+    error = valueTarget(h, &t);
+    if (error == ERROR_SUCCESS)
+      error = t.db->valueAt(t.id, dwIndex, &row);
+    if (error == ERROR_NO_MORE_ITEMS)
+      error = missOrDeleted(*t.db, t.id, error);
+  }
   if (error != ERROR_SUCCESS)
     return error;
-  if (row.name.size() + 1 > *lpcchValueName)
+  // Too small a name buffer still reports the type and the data size; too small a data buffer
+  // leaves the name alone.
+  const DWORD room = lpcbData ? *lpcbData : 0;
+  const auto needed = static_cast<DWORD>(row.data.size());
+  const bool nameFits = row.name.size() + 1 <= *lpcchValueName;
+  if (!nameFits || (lpData && needed > room)) {
+    if (lpType)
+      *lpType = row.type;
+    if (lpcbData)
+      *lpcbData = needed;
     return ERROR_MORE_DATA;
+  }
   copyName(row.name, lpValueName);
   *lpcchValueName = static_cast<DWORD>(row.name.size());
   if (lpType)
     *lpType = row.type;
-  return copyData(row.data, lpData, lpcbData);
+  return copyData(row.data, row.type, lpData, room, lpcbData);
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
@@ -706,6 +812,20 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD 
       error = ERROR_KEY_DELETED;
     if (error == ERROR_SUCCESS)
       error = t.db->counts(t.id, &counts);
+    // Strings count at their UTF-16 size; a Classes key counts the merged values.
+    std::vector<ValueRow> values;
+    if (error == ERROR_SUCCESS && h.key.kind == KeyKind::Classes) {
+      error = mergedValues(h, &values);
+      counts.values = static_cast<DWORD>(values.size());
+      counts.maxValueName = 0;
+      counts.maxValueData = 0;
+    } else if (error == ERROR_SUCCESS && counts.maxStringData > 0) {
+      error = t.db->stringValues(t.id, &values);
+    }
+    for (const ValueRow &r : values) {
+      counts.maxValueName = std::max(counts.maxValueName, static_cast<DWORD>(r.name.size()));
+      counts.maxValueData = std::max(counts.maxValueData, storedSize(r));
+    }
     if (error == ERROR_SUCCESS && h.key.kind == KeyKind::Classes) {
       const std::vector<SubkeyRow> *rows = nullptr;
       error = mergedSubkeys(h, &rows);
@@ -719,11 +839,9 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD 
   }
   if (error != ERROR_SUCCESS)
     return error;
-  if (lpClass) {
-    if (*lpcchClass == 0)
-      return ERROR_MORE_DATA;
+  // Keys carry no class name: an empty one fits any buffer, even one of no characters.
+  if (lpClass && *lpcchClass > 0)
     lpClass[0] = '\0';
-  }
   if (lpcchClass)
     *lpcchClass = 0;
   if (lpcSubKeys)
@@ -739,7 +857,7 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD 
   if (lpcbMaxValueLen)
     *lpcbMaxValueLen = counts.maxValueData;
   if (lpcbSecurityDescriptor)
-    *lpcbSecurityDescriptor = 0;
+    *lpcbSecurityDescriptor = kSecurityDescriptorSize;
   setFileTime(lpftLastWriteTime, counts.written);
   return ERROR_SUCCESS;
 }
@@ -799,6 +917,31 @@ VLX_WIN32_API LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwTy
   if (opened)
     RegCloseKey(key);
   return error;
+}
+
+VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
+  if (!lpNewKeyName)
+    return ERROR_INVALID_PARAMETER;
+  const std::string name = Utf8Arg(lpNewKeyName).get();
+  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
+    return ERROR_INVALID_PARAMETER;
+  SubKey sub(hKey, Utf8Arg(lpSubKeyName).get(), KEY_WRITE);
+  if (sub.status() != ERROR_SUCCESS)
+    return sub.status();
+  Call call(sub.get());
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  KeyHandle &h = call.handle();
+  if (call.predefined() || h.key.kind == KeyKind::Users)
+    return ERROR_ACCESS_DENIED;
+  // A Classes key is renamed where its values live: the user's side, else the machine's.
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error != ERROR_SUCCESS)
+    return error;
+  if (isSkeleton(*t.db, t.id))
+    return ERROR_ACCESS_DENIED;
+  return writeTo(t, [&](HiveDb &db, KeyId id) -> LONG { return db.renameKey(id, name); });
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegFlushKey(HKEY hKey) {

@@ -112,10 +112,16 @@ bool Store::remove(HKEY key) {
   return true;
 }
 
-bool isPredefinedKey(HKEY key) {
-  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
-         key == HKEY_USERS;
+HKEY predefinedKey(HKEY key) {
+  // Only the low 32 bits count: hosts that kept a root in a DWORD hand it back widened.
+  auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key));
+  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS})
+    if (low == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)))
+      return root;
+  return nullptr;
 }
+
+bool isPredefinedKey(HKEY key) { return predefinedKey(key) != nullptr; }
 
 Call::Call(HKEY key) : lock_(Store::get().mutex) {
   Store &s = Store::get();
@@ -130,6 +136,8 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
         h->expireSnapshot(now, kSnapshotMaxAge);
   }
 
+  if (HKEY root = predefinedKey(key))
+    key = root;
   if (!isPredefinedKey(key)) {
     handle_ = s.find(key);
     if (!handle_)

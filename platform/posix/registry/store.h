@@ -28,6 +28,8 @@ struct KeyRef {
   std::string classPath;
   KeyId userId = 0;
   KeyId machineId = 0;
+  // Classes: the user's key existed at open; its deletion ends the handle, as on Windows.
+  bool userBound = false;
 };
 
 struct KeyHandle {
@@ -72,6 +74,8 @@ private:
   std::vector<uint32_t> free_;
 };
 
+// The root a handle value names, compared on its low 32 bits, or null.
+HKEY predefinedKey(HKEY key);
 bool isPredefinedKey(HKEY key);
 
 // Every Reg* call runs inside one: it holds the store's mutex, lets stale snapshots go,

@@ -1,0 +1,140 @@
+// Change notification on registry keys, for changes made here and by other processes; the
+// events it signals.
+#include "platform/registry_support.h"
+
+#include <thread>
+
+namespace {
+
+using namespace regtest;
+using RegistryNotifyTest = vlx::test::TempEnvTest;
+
+// Long enough for any change to be seen (the key is looked at every 50 ms), short enough for a
+// test that expects no signal.
+constexpr DWORD kSeen = 5000, kQuiet = 300;
+
+struct Event {
+  HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ~Event() { CloseHandle(h); }
+  Event() = default;
+  Event(const Event &) = delete;
+  Event &operator=(const Event &) = delete;
+};
+
+TEST(Events, SignalWaitAndReset) {
+  HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  Event automatic;
+  ASSERT_NE(manual, nullptr);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0)); // stays set
+  EXPECT_TRUE(ResetEvent(manual));
+  EXPECT_EQ(WaitForSingleObject(manual, 10), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(SetEvent(automatic.h));
+  EXPECT_EQ(WaitForSingleObject(automatic.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(automatic.h, 0), static_cast<DWORD>(WAIT_TIMEOUT)); // consumed
+  std::thread later([&] { SetEvent(automatic.h); });
+  EXPECT_EQ(WaitForSingleObject(automatic.h, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  later.join();
+  EXPECT_TRUE(CloseHandle(manual));
+  EXPECT_FALSE(SetEvent(manual));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_FAILED);
+  EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "Global\\shared"), nullptr);
+}
+
+TEST_F(RegistryNotifyTest, ArgumentsAndAccess) {
+  Key k, readOnly;
+  ASSERT_EQ(createKey(HKCU, "Software\\Watched", k), ERROR_SUCCESS);
+  ASSERT_EQ(openKey(HKCU, "Software\\Watched", readOnly, KEY_QUERY_VALUE), ERROR_SUCCESS);
+  Event e;
+  const std::tuple<HKEY, DWORD, HANDLE, BOOL, LONG> cases[] = {
+      {k, REG_NOTIFY_CHANGE_LAST_SET, nullptr, TRUE, ERROR_INVALID_PARAMETER},
+      {k, 0x40, e.h, TRUE, ERROR_INVALID_PARAMETER},
+      {readOnly, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE, ERROR_ACCESS_DENIED},
+      {reinterpret_cast<HKEY>(uintptr_t{0x1234}), REG_NOTIFY_CHANGE_NAME, e.h, TRUE,
+       ERROR_INVALID_HANDLE},
+  };
+  for (auto [key, filter, event, async, result] : cases) {
+    SCOPED_TRACE(filter);
+    EXPECT_EQ(RegNotifyChangeKeyValue(key, FALSE, filter, event, async), result);
+  }
+}
+
+TEST_F(RegistryNotifyTest, EventSignalsWhatTheFilterWatches) {
+  struct Case {
+    const char *what;
+    DWORD filter;
+    BOOL subtree;
+    std::function<LONG(HKEY)> change;
+    bool signaled;
+  } cases[] = {
+      {"value set", REG_NOTIFY_CHANGE_LAST_SET, FALSE, [](HKEY k) { return setDword(k, "v", 2); },
+       true},
+      {"value deleted", REG_NOTIFY_CHANGE_LAST_SET, FALSE,
+       [](HKEY k) { return RegDeleteValueA(k, "old"); }, true},
+      {"subkey made", REG_NOTIFY_CHANGE_NAME, FALSE, [](HKEY k) { return setIn(k, "New", "v", 1); },
+       true},
+      {"subkey made, values watched", REG_NOTIFY_CHANGE_LAST_SET, FALSE,
+       [](HKEY k) { return setIn(k, "New", "v", 1); }, false},
+      {"value below, subtree", REG_NOTIFY_CHANGE_LAST_SET, TRUE,
+       [](HKEY k) { return setIn(k, "Inner", "w", 5); }, true},
+      {"value below, key only", REG_NOTIFY_CHANGE_LAST_SET, FALSE,
+       [](HKEY k) { return setIn(k, "Inner", "w", 5); }, false},
+      {"another key", REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, TRUE,
+       [](HKEY) { return setIn(HKCU, "Software\\Elsewhere", "v", 1); }, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Key k;
+    ASSERT_EQ(createKey(HKCU, "Software\\Watched", k), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTreeA(k, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(k, "old", 1), ERROR_SUCCESS);
+    ASSERT_EQ(setIn(k, "Inner", "w", 1), ERROR_SUCCESS);
+    Event e;
+    ASSERT_EQ(RegNotifyChangeKeyValue(k, c.subtree, c.filter, e.h, TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(c.change(k), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(e.h, c.signaled ? kSeen : kQuiet),
+              static_cast<DWORD>(c.signaled ? WAIT_OBJECT_0 : WAIT_TIMEOUT));
+  }
+}
+
+TEST_F(RegistryNotifyTest, ClosingOrDeletingTheKeySignals) {
+  Event closed, deleted;
+  {
+    Key k;
+    ASSERT_EQ(createKey(HKCU, "Software\\Short", k), ERROR_SUCCESS);
+    ASSERT_EQ(RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_NAME, closed.h, TRUE),
+              ERROR_SUCCESS);
+  }
+  EXPECT_EQ(WaitForSingleObject(closed.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Short", k), ERROR_SUCCESS);
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, deleted.h, TRUE),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteKeyA(HKCU, "Software\\Short"), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(deleted.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+TEST_F(RegistryNotifyTest, ChangesByAnotherProcessAreSeen) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Shared", k), ERROR_SUCCESS);
+  Event e;
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  pid_t child =
+      spawn([] { return setIn(HKCU, "Software\\Shared", "admin", 1) == ERROR_SUCCESS ? 0 : 1; });
+  EXPECT_EQ(reap(child), 0);
+  EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
+
+  // Synchronous: the call returns once the other process has changed the key.
+  child = spawn([] {
+    usleep(200 * 1000);
+    return setIn(HKCU, "Software\\Shared", "later", 2) == ERROR_SUCCESS ? 0 : 1;
+  });
+  EXPECT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(getDword(k, "later"), 2u);
+  EXPECT_EQ(reap(child), 0);
+}
+
+} // namespace

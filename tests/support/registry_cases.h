@@ -1,0 +1,99 @@
+// Registry cases whose answers Windows defines, as tables: the POSIX personality's tests and the
+// check run on Windows (tests/windows/) both read them.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <velmora/win32.h>
+#endif
+
+#include <string>
+#include <vector>
+
+namespace vlx::test {
+
+// Values the RegGetValue table reads, each written with RegSetValueExA.
+struct StoredValue {
+  const char *name;
+  DWORD type;
+  std::string bytes;
+};
+
+inline const std::vector<StoredValue> &getValueStore() {
+  static const std::vector<StoredValue> values = {
+      {"dword", REG_DWORD, std::string("\7\0\0\0", 4)},
+      {"bin4", REG_BINARY, "abcd"},
+      {"bin3", REG_BINARY, "abc"},
+      {"short", REG_DWORD, "ab"},
+      {"text", REG_SZ, std::string("hello\0", 6)},
+      {"qword", REG_QWORD, std::string(8, '\1')},
+  };
+  return values;
+}
+
+struct GetValueCase {
+  const char *name;
+  DWORD flags;
+  LONG result;
+  DWORD type; // 99: left as it was
+};
+
+inline const std::vector<GetValueCase> &getValueCases() {
+  static const std::vector<GetValueCase> cases = {
+      {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD},
+      {"dword", RRF_RT_DWORD, ERROR_SUCCESS, REG_DWORD},
+      {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD},
+      {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY},
+      {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY},
+      {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY},
+      {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD}, // only binary data is sized
+      {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ},
+      {"text", RRF_RT_REG_BINARY, ERROR_UNSUPPORTED_TYPE, REG_SZ},
+      {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD},
+      {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE},
+      {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ},
+      {"text", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 99}, // needs RRF_NOEXPAND
+  };
+  return cases;
+}
+
+// RegSetValueExA's data and what RegQueryValueExA then returns: strings gain their zero.
+struct TerminatorCase {
+  DWORD type;
+  std::string given, stored;
+};
+
+inline const std::vector<TerminatorCase> &terminatorCases() {
+  static const std::vector<TerminatorCase> cases = {
+      {REG_SZ, "abc", std::string("abc\0", 4)},
+      {REG_SZ, std::string("abc\0", 4), std::string("abc\0", 4)},
+      {REG_SZ, "", ""}, // nothing given, nothing stored
+      {REG_EXPAND_SZ, "%HOME%", std::string("%HOME%\0", 7)},
+      {REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
+      {REG_BINARY, "abc", "abc"}, // other types are kept as given
+  };
+  return cases;
+}
+
+// RegEnumValueA on a key holding only "Name" = REG_SZ "value" (6 bytes), with buffers of the
+// given sizes; the name buffer starts as "####".
+struct EnumValueCase {
+  const char *what;
+  DWORD nameRoom, dataRoom;
+  LONG result;
+  DWORD nameLength, type, dataSize;
+  const char *name; // what the name buffer holds afterwards; null: not defined
+};
+
+inline const std::vector<EnumValueCase> &enumValueCases() {
+  static const std::vector<EnumValueCase> cases = {
+      {"both fit", 8, 8, ERROR_SUCCESS, 4, REG_SZ, 6, "Name"},
+      {"name short", 4, 8, ERROR_MORE_DATA, 4, REG_SZ, 6, nullptr},
+      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####"},
+      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####"},
+  };
+  return cases;
+}
+
+} // namespace vlx::test

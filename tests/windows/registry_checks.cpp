@@ -1,0 +1,121 @@
+// The shared registry tables against the system's own registry calls, in a scratch key of the
+// current user that is removed afterwards.
+#include "check.h"
+#include "support/registry_cases.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace vlx::check {
+
+namespace {
+
+LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
+  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()));
+}
+
+void checkTerminators(HKEY scratch) {
+  for (const test::TerminatorCase &c : test::terminatorCases()) {
+    const std::string what =
+        "type " + std::to_string(c.type) + " of " + std::to_string(c.given.size()) + " bytes";
+    EXPECT_EQ(setRaw(scratch, "v", c.type, c.given), ERROR_SUCCESS, what);
+    char buf[16];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(
+        RegQueryValueExA(scratch, "v", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size),
+        ERROR_SUCCESS, what);
+    EXPECT(std::string(buf, size) == c.stored, what + ": stored data");
+  }
+}
+
+void checkEnumValue(HKEY scratch) {
+  HKEY k = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(scratch, "Enum", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS, "create Enum");
+  EXPECT_EQ(setRaw(k, "Name", REG_SZ, "value"), ERROR_SUCCESS, "set Name");
+  for (const test::EnumValueCase &c : test::enumValueCases()) {
+    char name[16];
+    std::memset(name, '#', sizeof name);
+    name[4] = '\0';
+    BYTE data[16];
+    DWORD nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, data, &dataSize), c.result,
+              c.what);
+    EXPECT_EQ(nameLength, c.nameLength, std::string(c.what) + ": name length");
+    EXPECT_EQ(type, c.type, std::string(c.what) + ": type");
+    EXPECT_EQ(dataSize, c.dataSize, std::string(c.what) + ": data size");
+    if (c.name)
+      EXPECT_EQ(std::string(name), std::string(c.name), std::string(c.what) + ": name");
+  }
+  RegCloseKey(k);
+}
+
+void checkGetValue(HKEY scratch) {
+  for (const test::StoredValue &v : test::getValueStore())
+    EXPECT_EQ(setRaw(scratch, v.name, v.type, v.bytes), ERROR_SUCCESS, v.name);
+  for (const test::GetValueCase &c : test::getValueCases()) {
+    const std::string what =
+        std::string("RegGetValueA ") + c.name + " with " + std::to_string(c.flags);
+    BYTE buf[16];
+    DWORD type = 99, size = sizeof buf;
+    EXPECT_EQ(RegGetValueA(scratch, nullptr, c.name, c.flags, &type, buf, &size), c.result, what);
+    EXPECT_EQ(type, c.type, what + ": type");
+  }
+}
+
+// The single cases of the POSIX tests that Windows defines.
+void checkSingles(HKEY scratch) {
+  HKEY readOnly = nullptr, child = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(scratch, nullptr, 0, KEY_READ, &readOnly), ERROR_SUCCESS, "reopen");
+  EXPECT_EQ(
+      RegCreateKeyExA(readOnly, "Section", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+      ERROR_SUCCESS, "create under a read-only parent");
+  RegCloseKey(child);
+  RegCloseKey(readOnly);
+
+  DWORD size = 99;
+  EXPECT_EQ(RegQueryValueExA(scratch, "missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND, "missing value");
+  EXPECT_EQ(size, 0u, "missing value's size");
+  EXPECT_EQ(setRaw(scratch, "s", REG_SZ, "abcd"), ERROR_SUCCESS, "set s");
+  BYTE buf[16];
+  DWORD both = sizeof buf;
+  EXPECT_EQ(RegQueryValueExA(scratch, "s", nullptr, &both, buf, &both), ERROR_SUCCESS,
+            "one variable for type and size");
+
+  HKEY out = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &out), ERROR_SUCCESS, "RegOpenKeyA(NULL, NULL)");
+  EXPECT(out == nullptr, "RegOpenKeyA(NULL, NULL) result");
+  HKEY root = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &root), ERROR_SUCCESS,
+            "HKEY_CLASSES_ROOT with an empty path");
+  EXPECT(root == HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT itself");
+
+  char expanded[64];
+  SetEnvironmentVariableA("VLX_CHECK_A", "alpha");
+  EXPECT_EQ(ExpandEnvironmentStringsA("x%VLX_CHECK_A%y%VLX_CHECK_UNSET%", expanded, 64), 25u,
+            "expanded length");
+  EXPECT_EQ(std::string(expanded), std::string("xalphay%VLX_CHECK_UNSET%"), "expanded");
+}
+
+} // namespace
+
+void checkRegistry() {
+  const std::string path = "Software\\vlxcheck" + std::to_string(GetCurrentProcessId());
+  HKEY scratch = nullptr;
+  if (!EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &scratch, nullptr),
+                 ERROR_SUCCESS, "create the scratch key"))
+    return;
+  checkTerminators(scratch);
+  checkEnumValue(scratch);
+  checkGetValue(scratch);
+  checkSingles(scratch);
+  RegCloseKey(scratch);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str()), ERROR_SUCCESS,
+            "remove the scratch key");
+}
+
+} // namespace vlx::check
