@@ -66,6 +66,21 @@ DWORD mapTwo(LPCSTR first, LPCSTR second, std::string &from, std::string &to) {
   return a.device || b.device ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
+// A call on one directory by name: a device or a file in its place is no directory.
+BOOL onDirectory(LPCSTR name, int (*call)(const char *)) {
+  std::string path;
+  PathFacts facts;
+  if (DWORD error = mapFilePath(name, path, &facts))
+    return fail(error, FALSE);
+  if (facts.device)
+    return fail(ERROR_DIRECTORY, FALSE);
+  if (call(path.c_str()) != 0) {
+    const int err = errno;
+    return fail(err == ENOTDIR ? static_cast<DWORD>(ERROR_DIRECTORY) : fileError(err, path), FALSE);
+  }
+  return TRUE;
+}
+
 } // namespace
 } // namespace vlx::posix
 
@@ -249,17 +264,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-  std::string path;
-  PathFacts facts;
-  if (DWORD error = mapFilePath(lpPathName, path, &facts))
-    return fail(error, FALSE);
-  if (facts.device)
-    return fail(ERROR_DIRECTORY, FALSE);
-  if (fileSyscalls().rmdir(path.c_str()) != 0) {
-    const int err = errno;
-    return fail(err == ENOTDIR ? static_cast<DWORD>(ERROR_DIRECTORY) : fileError(err, path), FALSE);
-  }
-  return TRUE;
+  return onDirectory(lpPathName, fileSyscalls().rmdir);
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
@@ -270,17 +275,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
-  std::string path;
-  PathFacts facts;
-  if (DWORD error = mapFilePath(lpPathName, path, &facts))
-    return fail(error, FALSE);
-  if (facts.device)
-    return fail(ERROR_DIRECTORY, FALSE);
-  if (fileSyscalls().chdir(path.c_str()) != 0) {
-    const int err = errno;
-    return fail(err == ENOTDIR ? static_cast<DWORD>(ERROR_DIRECTORY) : fileError(err, path), FALSE);
-  }
-  return TRUE;
+  return onDirectory(lpPathName, fileSyscalls().chdir);
 }
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
