@@ -1,0 +1,10 @@
+# The MinGW-w64 cross-build for the CMAKE_SYSTEM_PROCESSOR that the including toolchain file sets.
+set(CMAKE_SYSTEM_NAME Windows)
+set(vlx_mingw ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
+set(CMAKE_C_COMPILER ${vlx_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${vlx_mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${vlx_mingw}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${vlx_mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
