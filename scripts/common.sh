@@ -21,5 +21,5 @@ ensure_packages() {
   fi
 }
 
-build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev)
+build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev)

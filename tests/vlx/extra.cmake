@@ -3,3 +3,9 @@
 set(vlx_test_library vlx_cli)
 target_compile_definitions(${target} PRIVATE VLX_BINARY="$<TARGET_FILE:vlx>")
 add_dependencies(${target} vlx)
+# Hive files for `reg import-hive` are made with hivex's writing calls, where it is installed.
+if(TARGET PkgConfig::HIVEX)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/windows_hive_file.cpp)
+  target_link_libraries(${target} PRIVATE PkgConfig::HIVEX)
+  target_compile_definitions(${target} PRIVATE VLX_HAVE_HIVEX)
+endif()

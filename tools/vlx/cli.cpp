@@ -103,6 +103,20 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
                 "first; each hive's changes land together or not at all.");
   imp->add_option("FILE", file, "The .reg file")->required();
 
+  auto *impHive = regCmd->add_subcommand(
+      "import-hive",
+      "Import the product key of a Windows registry hive file (a user's NTUSER.DAT, or a "
+      "SOFTWARE hive) with everything below it into the user's Software\\Velmora (the machine's "
+      "with --machine), keeping value types, data and order. Keys already there are merged: a "
+      "value of the same name is replaced, others are kept. Checked whole first, as reg import "
+      "does; lands all at once or not at all.");
+  impHive->add_option("FILE", file, "The hive file")->required();
+  auto *hiveKey = impHive->add_option(
+      "--key,-k", key,
+      "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
+      "same path (below Software for a SOFTWARE hive)");
+  impHive->add_flag("--machine,-m", machine, "Import into the machine's hive instead");
+
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
 
@@ -236,6 +250,9 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
                 given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
       regImport(out, file);
+    } else if (*impHive) {
+      regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
+                    machine);
     } else if (*check) {
       regCheck(out);
     } else if (*pathCmd) {

@@ -40,6 +40,10 @@ void regExport(std::ostream &out, const std::optional<std::string> &key,
                const std::optional<std::string> &file, bool unicode = false);
 void regImport(std::ostream &out, const std::string &file);
 void regCheck(std::ostream &out);
+// `key`: a path inside the hive file; none: its product key. A file not closed cleanly is noted
+// on `err`.
+void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
+                   const std::optional<std::string> &key, bool machine);
 
 // `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
 void demo(std::ostream &out, const std::optional<std::string> &dir);

@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "reg_store.h"
 #include "reg_text.h"
+#include "windows_hive.h"
 
 #include <velmora/hive.h>
 
@@ -58,6 +59,19 @@ void regImport(std::ostream &out, const std::string &file) {
   size_t count = importOperations(parsed.operations, file);
   out << "imported " << count << (count == 1 ? " change" : " changes") << " from "
       << printable(file) << '\n';
+}
+
+void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
+                   const std::optional<std::string> &key, bool machine) {
+  const HiveRead read =
+      readWindowsHive(file, key, machine ? reg::Root::LocalMachine : reg::Root::CurrentUser);
+  if (read.dirty)
+    err << "vlx: warning: " << printable(file)
+        << " was not closed cleanly; changes still in its .LOG1/.LOG2 files are not imported\n";
+  size_t count = importOperations(read.operations, file);
+  out << "imported " << count << (count == 1 ? " change" : " changes") << " from "
+      << printable(file) << ": " << printable(read.key) << " into "
+      << printable(read.destination.full()) << '\n';
 }
 
 void regCheck(std::ostream &out) {

@@ -186,6 +186,12 @@ Target checkedTarget(const reg::Operation &op) {
   return t;
 }
 
+// What a message points at: the line of a .reg file; the key names itself for sources without
+// lines.
+std::string where(const std::string &fileName, const reg::Operation &op) {
+  return op.line ? fileName + ":" + std::to_string(op.line) : fileName;
+}
+
 LONG deleteTree(HKEY parent, const std::string &name) {
   Key key;
   LONG rc = openKey(parent, name, KEY_ALL_ACCESS, key);
@@ -310,7 +316,7 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
     try {
       targets.push_back(checkedTarget(op));
     } catch (const Failure &f) {
-      throw Failure(fileName + ":" + std::to_string(op.line) + ": " + f.what() +
+      throw Failure(where(fileName, op) + ": " + (op.line ? "" : op.key.full() + ": ") + f.what() +
                     " (nothing imported)");
     }
     if (std::find(hives.begin(), hives.end(), targets.back().hive) == hives.end())
@@ -322,13 +328,13 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
   // All changes are made with a transaction open on every hive concerned, so a failing change
   // undoes them all; only a commit that fails after another hive's has landed splits the file.
   std::string what;
-  int line = 0;
+  size_t failedAt = 0;
   LONG failed = ERROR_SUCCESS;
   auto applyAll = [&]() -> LONG {
     for (size_t i = 0; i < operations.size(); ++i) {
       failed = apply(operations[i], targets[i], what);
       if (failed != ERROR_SUCCESS) {
-        line = operations[i].line;
+        failedAt = i;
         return failed;
       }
     }
@@ -355,7 +361,7 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
     note += std::string(i == 0 ? "" : ", ") + hiveName(landed[i]) +
             (i + 1 == landed.size() ? " only)" : "");
   if (failed != ERROR_SUCCESS)
-    throw Failure(fileName + ":" + std::to_string(line) + ": " + what + ": " + errorText(failed) +
+    throw Failure(where(fileName, operations[failedAt]) + ": " + what + ": " + errorText(failed) +
                   note);
   throw Failure(fileName + ": cannot apply the changes to " +
                 (refused ? hiveName(*refused) : "the registry") + ": " + errorText(rc) + note);
