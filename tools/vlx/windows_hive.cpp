@@ -197,13 +197,6 @@ private:
   std::set<hive_node_h> seen_;
 };
 
-std::string joined(const std::vector<std::string_view> &parts) {
-  std::string out;
-  for (std::string_view part : parts)
-    out += (out.empty() ? "" : "\\") + std::string(part);
-  return out;
-}
-
 } // namespace
 
 HiveRead readWindowsHive(const std::string &file, const std::optional<std::string> &key,
@@ -222,13 +215,14 @@ HiveRead readWindowsHive(const std::string &file, const std::optional<std::strin
 
   Walker walker(hive.get(), file, root, read.operations);
   // A user's hive holds Software; a SOFTWARE hive is the machine's Software key itself.
-  const bool userHive = walker.find({"Software"}, read.key) != 0;
+  std::string spelled;
+  const bool userHive = walker.find({"Software"}, spelled) != 0;
   hive_node_h start = 0;
   std::string dest;
   if (key) {
     start = walker.find(keyParts, read.key);
     if (start == 0)
-      throw Failure(file + ": the hive has no key " + joined(keyParts));
+      throw Failure(file + ": the hive has no key " + *key);
     dest = (userHive ? "" : "Software\\") + read.key;
   } else {
     const std::vector<std::vector<std::string_view>> productKeys =
