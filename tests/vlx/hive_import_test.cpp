@@ -167,6 +167,19 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
   std::vector<HiveKey> oddText = userHive();
   oddText[2].values.push_back({"Odd", kExpandSz, "\x41\x00\x42"s});
 
+  // A subkey list that points back at the product key: the walk would never end.
+  std::string loop = read(hive("loop.dat", {{"Software\\Velmora\\Loop\\Leaf", {}}}));
+  // Where the key of that name lies, as cells point at each other: counted from the first bin,
+  // little-endian. A key's name follows its cell's 0x50 bytes of header.
+  auto cellOf = [&loop](const std::string &name) {
+    const auto at = static_cast<uint32_t>(loop.find(name, 4096) - 0x50 - 4096);
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+      bytes += static_cast<char>(at >> (8 * i) & 0xFF);
+    return bytes;
+  };
+  loop.replace(loop.find(cellOf("Leaf"), 4096), 4, cellOf("Velmora"));
+
   struct Case {
     std::string name;
     std::string bytes;
@@ -177,8 +190,7 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
   const Case cases[] = {
       {"cut in the bins", good.substr(0, good.size() - 4096), {}, "the file is cut short"},
       {"cut in the base block", good.substr(0, 300), {}, "is not a Windows registry hive file"},
-      {"empty", "", {}, "is not a Windows registry hive file"},
-      {"text", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n", {}, "is not a Windows registry"},
+      {"text", "REGEDIT4\n\n" + std::string(8192, ';'), {}, "is not a Windows registry hive file"},
       {"header bit flipped",
        patched([](std::string &b) { b[0x24] ^= 0x10; }),
        {},
@@ -195,6 +207,7 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
        patched(spoil("vk")),
        {},
        "cannot read a value name of Software\\Velmora: the file is damaged"},
+      {"loop", loop, {}, "the file is damaged (key Software\\Velmora\\Loop\\Velmora appears twice"},
       {"no product key",
        read(hive("other.dat", {{"Software\\Other", {}}})),
        {},
