@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <functional>
-#include <limits>
 
 namespace vlx::calc {
 namespace {
@@ -16,142 +15,58 @@ using css::uno::Any;
 
 BSTR bstr(const char16_t *text) { return SysAllocString(text); }
 
-struct Owned {
+// A VARIANT of type `vt` holding `value`: every member of its union starts at the same byte.
+template <class T = LONG> VARIANT var(VARTYPE vt, T value = T()) {
+  static_assert(sizeof(T) <= sizeof(LONGLONG), "a scalar or a pointer");
   VARIANT v;
-  Owned() { VariantInit(&v); }
-  ~Owned() { VariantClear(&v); }
-};
+  VariantInit(&v);
+  V_VT(&v) = vt;
+  V_I8(&v) = 0;
+  std::memcpy(&V_I8(&v), &value, sizeof value);
+  return v;
+}
 
 TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
   LONG byRefLong = 12;
-  VARIANT inner;
-  VariantInit(&inner);
-  V_VT(&inner) = VT_R8;
-  V_R8(&inner) = 0.5;
-  struct Row {
+  VARIANT inner = var(VT_R8, 0.5);
+  const struct Row {
     const char *what;
-    std::function<void(VARIANT &)> fill;
+    VARIANT in;
     HRESULT hr;
     Any expected;
   } rows[] = {
-      {"I4 that fits 16 bits",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_I4;
-         V_I4(&v) = -32768;
-       },
-       S_OK, Any(sal_Int16(-32768))},
-      {"I4 beyond 16 bits",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_I4;
-         V_I4(&v) = 40000;
-       },
-       S_OK, Any(sal_Int32(40000))},
-      {"I8 beyond 32 bits",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_I8;
-         V_I8(&v) = 1LL << 40;
-       },
-       S_OK, Any(sal_Int64(1LL << 40))},
-      {"UI8 beyond 63 bits",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_UI8;
-         V_UI8(&v) = std::numeric_limits<ULONGLONG>::max();
-       },
-       DISP_E_OVERFLOW, Any()},
-      {"R4",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_R4;
-         V_R4(&v) = 1.5f;
-       },
-       S_OK, Any(1.5f)},
-      {"R8",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_R8;
-         V_R8(&v) = 2.25;
-       },
-       S_OK, Any(2.25)},
-      {"CY in ten-thousandths",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_CY;
-         V_CY(&v).int64 = 12345;
-       },
-       S_OK, Any(1.2345)},
-      {"DATE as its serial",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_DATE;
-         V_DATE(&v) = 45000.5;
-       },
-       S_OK, Any(45000.5)},
-      {"BOOL true",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_BOOL;
-         V_BOOL(&v) = -1;
-       },
-       S_OK, Any(true)},
-      {"BSTR",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_BSTR;
-         V_BSTR(&v) = bstr(u"h\u00e9llo");
-       },
-       S_OK, Any(fromOle(u"h\u00e9llo", 5))},
-      {"null BSTR",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_BSTR;
-         V_BSTR(&v) = nullptr;
-       },
-       S_OK, Any(rtl::OUString())},
-      {"EMPTY", [](VARIANT &v) { V_VT(&v) = VT_EMPTY; }, S_OK, Any()},
-      {"omitted argument",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_ERROR;
-         V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-       },
-       S_OK, Any()},
-      {"other ERROR",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_ERROR;
-         V_ERROR(&v) = E_FAIL;
-       },
-       DISP_E_TYPEMISMATCH, Any()},
-      {"I4 by reference",
-       [&](VARIANT &v) {
-         V_VT(&v) = VT_I4 | VT_BYREF;
-         V_I4REF(&v) = &byRefLong;
-       },
-       S_OK, Any(sal_Int16(12))},
-      {"VARIANT by reference",
-       [&](VARIANT &v) {
-         V_VT(&v) = VT_VARIANT | VT_BYREF;
-         V_VARIANTREF(&v) = &inner;
-       },
-       S_OK, Any(0.5)},
-      {"null reference",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_I4 | VT_BYREF;
-         V_I4REF(&v) = nullptr;
-       },
-       E_POINTER, Any()},
-      {"VARIANT by value", [](VARIANT &v) { V_VT(&v) = VT_VARIANT; }, DISP_E_BADVARTYPE, Any()},
-      {"array", [](VARIANT &v) { V_VT(&v) = VT_ARRAY | VT_I4; }, DISP_E_BADVARTYPE, Any()},
-      {"foreign interface",
-       [](VARIANT &v) {
-         V_VT(&v) = VT_DISPATCH;
-         V_DISPATCH(&v) = nullptr;
-       },
+      {"I4 that fits 16 bits", var(VT_I4, LONG(-32768)), S_OK, Any(sal_Int16(-32768))},
+      {"I4 beyond 16 bits", var(VT_I4, LONG(40000)), S_OK, Any(sal_Int32(40000))},
+      {"I8 beyond 32 bits", var(VT_I8, 1LL << 40), S_OK, Any(sal_Int64(1LL << 40))},
+      {"UI8 beyond 63 bits", var(VT_UI8, ~0ULL), DISP_E_OVERFLOW, Any()},
+      {"R4", var(VT_R4, 1.5f), S_OK, Any(1.5f)},
+      {"R8", var(VT_R8, 2.25), S_OK, Any(2.25)},
+      {"CY in ten-thousandths", var(VT_CY, LONGLONG(12345)), S_OK, Any(1.2345)},
+      {"DATE as its serial", var(VT_DATE, 45000.5), S_OK, Any(45000.5)},
+      {"BOOL true", var(VT_BOOL, VARIANT_BOOL(-1)), S_OK, Any(true)},
+      {"BSTR", var(VT_BSTR, bstr(u"h\u00e9llo")), S_OK, Any(fromOle(u"h\u00e9llo", 5))},
+      {"null BSTR", var(VT_BSTR, BSTR()), S_OK, Any(rtl::OUString())},
+      {"EMPTY", var(VT_EMPTY), S_OK, Any()},
+      {"omitted argument", var(VT_ERROR, SCODE(DISP_E_PARAMNOTFOUND)), S_OK, Any()},
+      {"other ERROR", var(VT_ERROR, SCODE(E_FAIL)), DISP_E_TYPEMISMATCH, Any()},
+      {"I4 by reference", var(VT_I4 | VT_BYREF, &byRefLong), S_OK, Any(sal_Int16(12))},
+      {"VARIANT by reference", var(VT_VARIANT | VT_BYREF, &inner), S_OK, Any(0.5)},
+      {"null reference", var(VT_I4 | VT_BYREF, static_cast<LONG *>(nullptr)), E_POINTER, Any()},
+      {"VARIANT by value", var(VT_VARIANT), DISP_E_BADVARTYPE, Any()},
+      {"array", var(VT_ARRAY | VT_I4), DISP_E_BADVARTYPE, Any()},
+      {"foreign interface", var(VT_DISPATCH, static_cast<IDispatch *>(nullptr)),
        DISP_E_TYPEMISMATCH, Any()},
   };
-  for (const auto &row : rows) {
+  for (Row row : rows) {
     SCOPED_TRACE(row.what);
-    Owned in;
-    row.fill(in.v);
     Any out(sal_Int32(99));
-    EXPECT_EQ(variantToAny(in.v, out), row.hr);
+    EXPECT_EQ(variantToAny(row.in, out), row.hr);
     if (row.hr == S_OK) {
       EXPECT_EQ(out.getValueType(), row.expected.getValueType());
       EXPECT_EQ(out, row.expected);
     }
-    if ((V_VT(&in.v) & VT_BYREF) || V_VT(&in.v) == VT_VARIANT)
-      V_VT(&in.v) = VT_EMPTY; // not ours to clear
+    if (V_VT(&row.in) == VT_BSTR)
+      VariantClear(&row.in); // the only rows that own what they hold
   }
 }
 
@@ -184,11 +99,12 @@ TEST(CalcVariant, LibreOfficeAnswersReachTheHostAsExcelGivesThem) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    Owned out;
-    EXPECT_EQ(anyToVariant(row.value, out.v), row.hr);
-    EXPECT_EQ(V_VT(&out.v), row.vt) << "written only on success";
+    VARIANT out = var(VT_EMPTY);
+    EXPECT_EQ(anyToVariant(row.value, out), row.hr);
+    EXPECT_EQ(V_VT(&out), row.vt) << "written only on success";
     if (row.check)
-      row.check(out.v);
+      row.check(out);
+    VariantClear(&out);
   }
 }
 

@@ -180,6 +180,9 @@ TEST_F(CalcWrappersTest, EveryExportedMemberAgainstARealSpreadsheet) {
   int scroll = 2;
   app_.Goto(const_cast<char *>("R5C3"), scroll);
   EXPECT_EQ(addressOf(Range(app_.GetActiveCell())), "$C$5");
+  // Goto reads its text as R1C1: "C5" is the fifth column, whose first cell becomes active.
+  app_.Goto(const_cast<char *>("C5"), scroll);
+  EXPECT_EQ(addressOf(Range(app_.GetActiveCell())), "$E$1");
 
   excelWindow_c window(app_.GetActiveWindow());
   EXPECT_NE(Range(window.GetVisibleRange()).m_lpDispatch, nullptr);
@@ -205,6 +208,11 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
               book.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &sheet, kText, "Nope");
             }),
             DISP_E_BADINDEX);
+  VARIANT missing;
+  V_VT(&missing) = VT_BSTR;
+  V_BSTR(&missing) = SysAllocString(u"Nope");
+  EXPECT_EQ(faultOf([&] { Name(Names(app_.Names()).Item(missing)); }), DISP_E_BADINDEX);
+  VariantClear(&missing);
 
   Range a1(app_.Range(const_cast<char *>("A1")));
   book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
@@ -227,6 +235,7 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
                 &description),
             HRESULT_FROM_WIN32(1722)); // RPC_S_SERVER_UNAVAILABLE
   EXPECT_NE(description.find("stopped"), std::string::npos) << description;
+  EXPECT_EQ(::kill(offices[0], 0), -1) << "the dead office was reaped";
   COleDispatchDriver fresh(addWorkbook());
   Range(app_.Range(const_cast<char *>("A1"))).SetValue(const_cast<char *>("1"));
   EXPECT_EQ(officeChildren().size(), 1u) << "the next call started a new office";

@@ -1,5 +1,6 @@
-// The file calls a ported host reaches for: moves, the safe replacement, copies with progress,
-// folders, times, handle information, locks, temporary and full paths, and the W forms.
+// The file calls on names and handles: attributes, deletion and path search, and what a ported
+// host reaches for: moves, the safe replacement, copies with progress, folders, times, handle
+// information, locks, temporary and full paths, and the W forms.
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -186,10 +187,64 @@ TEST_F(FileCalls, AttributesAreSetAndReadByName) {
   EXPECT_EQ(GetFileAttributesA(win("doc.txt").c_str()),
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(DeleteFileA(win("doc.txt").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(SetFileAttributesA(win("doc.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_TRUE(DeleteFileA(win("doc.txt").c_str()));
   EXPECT_FALSE(GetFileAttributesExA(win("doc.txt").c_str(), GetFileExInfoStandard, &data));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FileCalls, AttributesAndDeletionOfEachKindOfPath) {
+  const DWORD invalid = INVALID_FILE_ATTRIBUTES;
+  // name, its attributes, the error of both calls
+  const std::tuple<const char *, DWORD, DWORD> cases[] = {
+      {"sub\\", FILE_ATTRIBUTE_DIRECTORY, ERROR_ACCESS_DENIED},
+      {"missing", invalid, ERROR_FILE_NOT_FOUND},
+      {"nope\\missing", invalid, ERROR_PATH_NOT_FOUND},
+      // A read-only file is the attribute test's; a file as a directory FindFirstFileA's.
+      // Last, as it is deleted.
+      {"doc.txt", FILE_ATTRIBUTE_NORMAL, ERROR_SUCCESS},
+  };
+  for (const auto &[name, attributes, error] : cases) {
+    SCOPED_TRACE(name);
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA(win(name).c_str()), attributes);
+    EXPECT_EQ(GetLastError(), attributes == invalid ? error : ERROR_SUCCESS);
+    EXPECT_EQ(DeleteFileA(win(name).c_str()), error == ERROR_SUCCESS);
+    if (error != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), error);
+    }
+  }
+  // A link goes even when its target is read-only.
+  chmod(dir_.file("other.txt").c_str(), 0444);
+  ASSERT_EQ(symlink("other.txt", dir_.file("link").c_str()), 0);
+  EXPECT_TRUE(DeleteFileA(win("link").c_str()));
+  EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"other.txt", "sub"}));
+}
+
+TEST_F(FileCalls, SearchPathLooksInEachListedDirectory) {
+  writeFile(dir_.file("sub/part.dat"), "p");
+  ScopedEnv drive("VELMORA_DRIVE_C", dir_.path().c_str());
+  // list, name, extension, what is found (empty: nothing)
+  const std::tuple<std::string, const char *, const char *, std::string> cases[] = {
+      {"C:\\nope;C:\\sub", "part.dat", nullptr, "C:\\sub\\part.dat"},
+      // Directories count as well.
+      {"C:", "sub", nullptr, "C:\\sub"},
+      // The extension goes only on a name without one.
+      {dir_.path(), "doc", ".txt", dir_.path() + "/doc.txt"},
+      {dir_.file("sub"), "doc.txt", nullptr, ""},
+  };
+  for (const auto &[list, name, extension, found] : cases) {
+    SCOPED_TRACE(list + " : " + name);
+    char buffer[MAX_PATH] = "";
+    char *part = nullptr;
+    EXPECT_EQ(SearchPathA(list.c_str(), name, extension, MAX_PATH, buffer, &part), found.size());
+    EXPECT_EQ(std::string(buffer), found);
+    if (!found.empty())
+      EXPECT_STREQ(part, found.substr(found.find_last_of("\\/") + 1).c_str());
+    else
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
 }
 
 TEST_F(FileCalls, FoldersAreMadeAndRemovedWithWindowsErrors) {

@@ -1,5 +1,6 @@
-// The C run-time calls: _mkdir and the case-blind getenv. _itoa is reached through the scratch
-// directory's name (files/temp_dir_test).
+// The C run-time calls (_mkdir and the case-blind getenv; _itoa is reached through the scratch
+// directory's name in files/temp_dir_test) and the errno -> Win32 error table.
+#include "platform/posix/errno_map.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>
@@ -7,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <tuple>
 #include <utility>
 
 using namespace vlx::test;
+using vlx::posix::ErrnoSite;
 
 namespace {
 
@@ -43,6 +47,22 @@ TEST(CrtGetenv, NamesMatchWithoutRegardToCaseExactSpellingFirst) {
   for (const auto &[name, value] : cases) {
     SCOPED_TRACE(name);
     EXPECT_STREQ(vlx::getenv(name), value);
+  }
+}
+
+TEST(ErrnoMap, TheSiteOfTheCallPicksTheCode) {
+  // Only the rows no file call's test reaches: ENOENT by site shows through CopyFileA and
+  // FindFirstFileA, EEXIST through _mkdir.
+  const std::tuple<int, ErrnoSite, DWORD> cases[] = {
+      {EEXIST, ErrnoSite::File, ERROR_FILE_EXISTS},
+      {EIO, ErrnoSite::Read, ERROR_READ_FAULT},
+      {EIO, ErrnoSite::Write, ERROR_WRITE_FAULT},
+      // Anything without a Windows counterpart is a general failure, never success.
+      {0, ErrnoSite::File, ERROR_GEN_FAILURE},
+  };
+  for (const auto &[err, site, code] : cases) {
+    SCOPED_TRACE(std::strerror(err));
+    EXPECT_EQ(vlx::posix::win32Error(err, site), code);
   }
 }
 

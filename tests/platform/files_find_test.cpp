@@ -1,6 +1,9 @@
-// FindFirstFileA/FindNextFileA/FindClose over a temporary directory.
+// Wildcard matching by the Windows rules, and FindFirstFileA/FindNextFileA/FindClose over a
+// temporary directory.
+#include "platform/posix/files/wildcard.h"
 #include "support/files.h"
 #include "support/temp_env.h"
+#include "support/wildcard_cases.h"
 
 #include <velmora/win32.h>
 
@@ -13,8 +16,36 @@
 #include <vector>
 
 using namespace vlx::test;
+using vlx::posix::wildcardMatch;
 
 namespace {
+
+TEST(Wildcard, NamesMatchByTheWindowsRulesWithoutRegardToCase) {
+  for (const auto &[pattern, matches, misses] : vlx::test::wildcardCases())
+    for (bool expected : {true, false})
+      for (const char *name : expected ? matches : misses) {
+        SCOPED_TRACE(std::string(pattern) + " ~ " + name);
+        EXPECT_EQ(wildcardMatch(pattern, name), expected);
+      }
+}
+
+TEST(Wildcard, BytesThatAreNotUtf8StandForThemselves) {
+  // Latin-1 e acute: one character for "?", and no folding against its upper case.
+  EXPECT_TRUE(wildcardMatch("?.txt", "\xe9.txt"));
+  EXPECT_FALSE(wildcardMatch("\xe9.txt", "\xc9.txt"));
+  // A cut-off sequence and an encoded surrogate are bytes, not characters.
+  EXPECT_TRUE(wildcardMatch("a??", "a\xc3"));
+  EXPECT_FALSE(wildcardMatch("?", "\xed\xa0\x80"));
+}
+
+TEST(Wildcard, ManyStarsMatchWithoutBacktracking) {
+  // Exponential for a naive backtracker; long enough for the large state buffer.
+  std::string stars;
+  for (int i = 0; i < 40; ++i)
+    stars += "*a";
+  EXPECT_TRUE(wildcardMatch(stars, std::string(200, 'a')));
+  EXPECT_FALSE(wildcardMatch(stars + "b", std::string(200, 'a')));
+}
 
 uint64_t ticks(const FILETIME &time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -66,7 +97,7 @@ TEST_F(FindFiles, DotEntriesComeFirstAndAttributesSizesAndTimesAreFilled) {
   ASSERT_EQ(found.size(), 6u);
   EXPECT_EQ(found[0].first + found[1].first, "...");
   std::map<std::string, WIN32_FIND_DATAA> byName(found.begin(), found.end());
-  // The attribute rules are GetFileAttributesA's (files_ops_test); here they only have to arrive.
+  // The attribute rules are GetFileAttributesA's (files_calls_test); here they only have to arrive.
   EXPECT_EQ(byName.at("..").dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   const WIN32_FIND_DATAA &a = byName.at("a.txt");
   EXPECT_EQ(a.nFileSizeLow, 5u);

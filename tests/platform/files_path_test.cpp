@@ -36,39 +36,25 @@ TEST_F(PathMapping, SeparatorsRootsAndDrives) {
       {"z:", ERROR_SUCCESS, "/"},
       {"Q:\\x", ERROR_PATH_NOT_FOUND, ""},
       {"", ERROR_PATH_NOT_FOUND, ""},
-      // A colon elsewhere is no drive; in a folder's name it is no name at all.
+      // A colon elsewhere is no drive. (In a folder's name it is no name at all: the CreateFile
+      // table's row, as are the devices and the long-path prefix's refusals.)
       {"ab:c", ERROR_SUCCESS, "ab:c"},
-      {"C:c:\\windows", ERROR_INVALID_NAME, ""},
-      {"sub\\a:b\\c", ERROR_INVALID_NAME, ""},
       // The last component loses trailing dots and spaces; a pattern keeps one dot.
-      {"C:\\gear.txt.", ERROR_SUCCESS, t + "/gear.txt"},
-      {"C:\\gear.txt . ", ERROR_SUCCESS, t + "/gear.txt"},
       {"gear.txt..", ERROR_SUCCESS, "gear.txt"},
       {"C:\\sub\\...", ERROR_SUCCESS, t + "/sub"},
       {"C:\\*. ", ERROR_SUCCESS, t + "/*."},
       {"C:\\?..", ERROR_SUCCESS, t + "/?."},
       {"C:\\*", ERROR_SUCCESS, t + "/*"},
-      // Devices, in any folder and with any extension: NUL is the null device, the others
-      // do not exist here.
-      {"nul", ERROR_SUCCESS, "/dev/null"},
-      {"C:\\sub\\NuL.txt", ERROR_SUCCESS, "/dev/null"},
+      // Devices in any folder and with any extension, but only as the whole name.
       {"C:\\nul .txt", ERROR_SUCCESS, "/dev/null"},
-      {"\\tmp\\com1", ERROR_FILE_NOT_FOUND, ""},
-      {"LPT9.log", ERROR_FILE_NOT_FOUND, ""},
-      {"C:\\con", ERROR_FILE_NOT_FOUND, ""},
       {"C:\\nula", ERROR_SUCCESS, t + "/nula"},
       {"C:\\com0", ERROR_SUCCESS, t + "/com0"},
       {"C:\\nul\\x", ERROR_SUCCESS, t + "/nul/x"},
       // After the long-path prefix the text stands as it is, and only `\` separates.
-      {"\\\\?\\C:\\temp\\", ERROR_SUCCESS, t + "/temp/"},
-      {"\\\\?\\C:\\gear.txt. ", ERROR_SUCCESS, t + "/gear.txt. "},
       {"\\\\?\\C:\\nul", ERROR_SUCCESS, t + "/nul"},
       {"\\\\?\\C:\\*.txt", ERROR_SUCCESS, t + "/*.txt"},
       {"\\\\?\\c:", ERROR_SUCCESS, t},
-      {"\\\\?\\C:\\a/b", ERROR_INVALID_NAME, ""},
-      {"\\\\?\\C:\\sub\\..\\x", ERROR_INVALID_NAME, ""},
       {"\\\\?\\C:\\a\\\\b", ERROR_INVALID_NAME, ""},
-      {"\\\\?\\UNC\\server\\share\\x", ERROR_BAD_NETPATH, ""},
       {"\\\\?\\Q:\\x", ERROR_PATH_NOT_FOUND, ""},
       {"\\\\?\\relative", ERROR_PATH_NOT_FOUND, ""},
       // `.` and `..` resolve in the text, and `..` stops at the drive's root or at `/`.

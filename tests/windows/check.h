@@ -35,7 +35,7 @@ std::string readFile(const std::string &path);
 void checkLibrary();
 void checkWildcards();
 void checkFiles();
-void checkAddins();
+void checkClassIdentifiers();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
 void checkVariants();
 void checkRegistry();

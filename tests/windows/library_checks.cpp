@@ -5,7 +5,6 @@
 #include <velmora/afx.h>
 #include <velmora/errors.h>
 #include <velmora/files.h>
-#include <velmora/registry.h>
 
 #include <windows.h>
 
@@ -91,52 +90,6 @@ void backups() {
   removeTree(dir);
 }
 
-// The value as the registry holds it, when it is text.
-std::string storedText(const char *name) {
-  char data[64] = {};
-  DWORD size = sizeof data - 1;
-  return RegGetValueA(HKEY_CURRENT_USER, "Software\\Velmora\\General", name, RRF_RT_REG_SZ, nullptr,
-                      data, &size) == ERROR_SUCCESS
-             ? data
-             : "(missing or not text)";
-}
-
-void registry() {
-  CString unused;
-  // The stored text comes from the C run-time's formatting, which differs between run-times.
-  const std::pair<double, const char *> doubles[] = {{0.1, "0.100000000000000006"},
-                                                     {1.5e-7, "1.49999999999999993e-07"}};
-  for (const auto &[value, stored] : doubles) {
-    double in = value, back = 0;
-    regSetUserValue("General", "d", doubleType, "", nullptr, &in);
-    EXPECT_EQ(storedText("d"), stored, "stored double");
-    EXPECT(regGetUserValue("General", "d", doubleType, unused, nullptr, &back) == 1 &&
-               back == value,
-           std::string("double read back: ") + stored);
-  }
-
-  CString longText(std::string(256, 'x').c_str()), back;
-  regSetUserValue("General", "s", stringType, "text", nullptr, nullptr);
-  EXPECT(regGetUserValue("General", "s", stringType, back, nullptr, nullptr) == 1 && back == "text",
-         "string read back");
-  regSetUserValue("General", "s", stringType, longText, nullptr, nullptr);
-  back = "kept";
-  EXPECT(regGetUserValue("General", "s", stringType, back, nullptr, nullptr) == 0 && back == "kept",
-         "a 256-character string reads as missing");
-
-  // The fall-back: the machine's value, then the default user's.
-  int number = 5;
-  regSetLocMachineValue("General", "m", intType, "", &number, nullptr);
-  number = 0;
-  EXPECT(regGetUserValue("General", "m", intType, unused, &number, nullptr) == 1 && number == 5,
-         "fall-back to the machine");
-  const DWORD six = 6;
-  RegSetKeyValueA(HKEY_USERS, ".DEFAULT\\Software\\Velmora\\General", "u", REG_DWORD, &six,
-                  sizeof six);
-  EXPECT(regGetUserValue("General", "u", intType, unused, &number, nullptr) == 1 && number == 6,
-         "fall-back to the default user");
-}
-
 // A release stamps the DLL file in place: the tag must be there exactly once.
 void dateCodes() {
   char file[MAX_PATH];
@@ -172,8 +125,7 @@ void checkLibrary() {
     RegDeleteTreeA(HKEY_USERS, ".DEFAULT\\Software\\Velmora");
   };
   clear();
-  for (void (*group)() :
-       {entry, resources, paths, scratchPaths, backups, registry, dateCodes, exceptions})
+  for (void (*group)() : {entry, resources, paths, scratchPaths, backups, dateCodes, exceptions})
     group();
   clear();
 }

@@ -67,7 +67,7 @@ int main(int argc, char **argv) {
     vlx::check::checkLibrary();
     vlx::check::checkWildcards();
     vlx::check::checkFiles();
-    vlx::check::checkAddins();
+    vlx::check::checkClassIdentifiers();
     vlx::check::checkVariants();
     vlx::check::checkRegistry();
   }
