@@ -12,11 +12,13 @@
 // inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
 
+#include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/sqlite_errors.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +34,9 @@ namespace vlx {
 namespace {
 
 constexpr int kApplicationId = 0x564c5852; // "VLXR"
-constexpr int kSchemaVersion = 1;
+// 2: `folded` is foldName's form. Files of version 1 hold foldNameAsciiOnly's.
+constexpr int kSchemaVersion = 2;
+constexpr int kAsciiFoldingVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
 // Rows an enumeration step reads ahead (the LIMIT of the value queries).
 constexpr size_t kValuesAhead = 8;
@@ -58,12 +62,13 @@ CREATE TABLE vals(
 CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
 CREATE INDEX vals_in_order ON vals(key, id);
 INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, x'', x'');
-INSERT INTO keys(id, parent, name, folded) VALUES(2, 1, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB));
+INSERT INTO keys(id, parent, name, folded)
+  VALUES(2, 1, CAST('Software' AS BLOB), x'0053004F004600540057004100520045');
 )sql";
 
 const char *const kMachineSkeleton =
     "INSERT INTO keys(id, parent, name, folded) "
-    "VALUES(3, 2, CAST('Classes' AS BLOB), CAST('CLASSES' AS BLOB));";
+    "VALUES(3, 2, CAST('Classes' AS BLOB), x'0043004C00410053005300450053');";
 
 const char *const kStmtSql[] = {
     "BEGIN",
@@ -257,6 +262,7 @@ int queryInts(sqlite3 *db, const char *sql, std::initializer_list<int *> values)
 // process is seen either before or after its creation commits.
 const char *const kShapeQuery =
     "SELECT (SELECT application_id FROM pragma_application_id),"
+    " (SELECT user_version FROM pragma_user_version),"
     " (SELECT count(*) FROM sqlite_master),"
     " (SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals'))";
 
@@ -337,6 +343,7 @@ void HiveDb::close() {
   behindSkeleton_ = FileId{};
   checked_ = false;
   damageSeen_ = false;
+  asciiFolding_ = false;
   snapshot_ = false;
   batchDepth_ = 0;
   batchError_ = ERROR_SUCCESS;
@@ -347,6 +354,36 @@ void HiveDb::close() {
 void HiveDb::forgetKeys() {
   children_.clear();
   existing_.clear();
+}
+
+namespace {
+
+// The rows of a file of version 1 in the current form and order, as those of other hives that
+// they are merged with.
+void refoldSubkeys(std::vector<SubkeyRow> *rows) {
+  for (SubkeyRow &row : *rows)
+    row.folded = foldName(row.name);
+  std::sort(rows->begin(), rows->end(),
+            [](const SubkeyRow &a, const SubkeyRow &b) { return a.folded < b.folded; });
+}
+
+} // namespace
+
+std::string HiveDb::fold(std::string_view name) const {
+  return asciiFolding_ ? foldNameAsciiOnly(name) : foldName(name);
+}
+
+bool HiveDb::sameName(std::string_view a, std::string_view b) const {
+  return asciiFolding_ ? foldNameAsciiOnly(a) == foldNameAsciiOnly(b) : sameFolded(a, b);
+}
+
+LONG HiveDb::followFolding() {
+  int version = 0;
+  int rc = queryInts(db_, "PRAGMA user_version", {&version});
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  asciiFolding_ = version == kAsciiFoldingVersion;
+  return ERROR_SUCCESS;
 }
 
 void HiveDb::abandonAfterFork() {
@@ -474,8 +511,8 @@ LONG HiveDb::openFile(bool create) {
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
 
-  int appId = 0, entries = 0, tables = 0;
-  rc = queryInts(db_, kShapeQuery, {&appId, &entries, &tables});
+  int appId = 0, version = 0, entries = 0, tables = 0;
+  rc = queryInts(db_, kShapeQuery, {&appId, &version, &entries, &tables});
   if (rc != SQLITE_OK) {
     LONG error = errorFromSqlite(rc);
     // Busy or out of memory passes; a file that cannot be read is unusable.
@@ -488,6 +525,7 @@ LONG HiveDb::openFile(bool create) {
   bool empty = entries == 0;
   if (!empty && (appId != kApplicationId || tables != 2))
     return becomeUnusable(ERROR_BADDB, "not a registry hive");
+  asciiFolding_ = !empty && version == kAsciiFoldingVersion;
   if (!readOnly_) {
     // Keep the -wal and -shm files after the last close: readers that may not create them
     // (a read-only directory) can still open the hive.
@@ -629,6 +667,8 @@ LONG HiveDb::beginRead() {
   if (version.integer(0) != dataVersion_) {
     dataVersion_ = version.integer(0);
     ++generation_;
+    if (asciiFolding_)
+      return followFolding();
   }
   return ERROR_SUCCESS;
 }
@@ -731,7 +771,7 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 }
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::pair<KeyId, std::string> key(parent, foldName(name));
+  std::pair<KeyId, std::string> key(parent, fold(name));
   if (auto known = children_.find(key); known != children_.end()) {
     *child = known->second;
     return ERROR_SUCCESS;
@@ -776,7 +816,11 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
   int rc;
   while ((rc = q.step()) == SQLITE_ROW)
     rows->push_back(SubkeyRow{q.blob(0), q.blob(1), q.integer(2)});
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
+  if (rc != SQLITE_DONE)
+    return fail(rc);
+  if (asciiFolding_)
+    refoldSubkeys(rows);
+  return ERROR_SUCCESS;
 }
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
@@ -786,7 +830,7 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
     *data = valuesAhead_[valueLast_].data;
     return ERROR_SUCCESS;
   }
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   Query q(db_, stmt(kFindValue), key, folded);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
@@ -869,7 +913,7 @@ LONG HiveDb::touch(KeyId key) {
 }
 
 LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kInsertKey), parent, name, folded, nowFileTime());
     int rc = q.step();
@@ -883,7 +927,7 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
 }
 
 LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kSetValue), key, name, folded, static_cast<int64_t>(type),
             std::string_view(reinterpret_cast<const char *>(data), size));
@@ -895,7 +939,7 @@ LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *
 }
 
 LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kDeleteValue), key, folded);
     int rc = q.step();
@@ -944,7 +988,7 @@ LONG HiveDb::renameKey(KeyId key, std::string_view name) {
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
     return error;
   forgetKeys();
-  const std::string folded = foldName(name); // bound by reference: it must outlive the query
+  const std::string folded = fold(name); // bound by reference: it must outlive the query
   Query q(db_, stmt(kRenameKey), key, name, folded);
   int rc = q.step();
   if (rc != SQLITE_DONE)
@@ -994,8 +1038,8 @@ HiveCheck HiveDb::check() {
   if (rc == SQLITE_OK) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    int appId = 0, entries = 0, tables = 0;
-    rc = queryInts(db, kShapeQuery, {&appId, &entries, &tables});
+    int appId = 0, version = 0, entries = 0, tables = 0;
+    rc = queryInts(db, kShapeQuery, {&appId, &version, &entries, &tables});
     if (rc == SQLITE_OK && entries > 0 && (appId != kApplicationId || tables != 2)) {
       result.ok = false;
       result.what = "not a registry hive";
