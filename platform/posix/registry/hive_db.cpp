@@ -14,6 +14,7 @@
 
 #include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/name_migration.h"
 #include "platform/posix/registry/sqlite_errors.h"
 
 #include <sqlite3.h>
@@ -377,6 +378,24 @@ bool HiveDb::sameName(std::string_view a, std::string_view b) const {
   return asciiFolding_ ? foldNameAsciiOnly(a) == foldNameAsciiOnly(b) : sameFolded(a, b);
 }
 
+// In a transaction of its own, so that it stands whatever becomes of the write that asked for it.
+LONG HiveDb::moveToCurrentFolding() {
+  int rc = exec(kBeginImmediate);
+  int version = 0;
+  if (rc == SQLITE_OK)
+    rc = queryInts(db_, "PRAGMA user_version", {&version});
+  if (rc == SQLITE_OK && version == kAsciiFoldingVersion)
+    rc = migrateNames(db_, kSchemaVersion);
+  if (rc == SQLITE_OK)
+    rc = exec(kCommit);
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  asciiFolding_ = false;
+  forgetKeys();
+  ++generation_;
+  return ERROR_SUCCESS;
+}
+
 LONG HiveDb::followFolding() {
   int version = 0;
   int rc = queryInts(db_, "PRAGMA user_version", {&version});
@@ -468,7 +487,7 @@ LONG HiveDb::becomeUnusable(LONG error, const std::string &why) {
   std::vector<HiveCheck> &notes = unusableHiveNotes();
   if (std::none_of(notes.begin(), notes.end(),
                    [&](const HiveCheck &c) { return c.hive == hive_ && c.path == path(); }))
-    notes.push_back(HiveCheck{hive_, path(), true, false, why});
+    notes.push_back(HiveCheck{hive_, path(), true, false, why, false, {}});
   return error;
 }
 
@@ -686,6 +705,8 @@ LONG HiveDb::beginWrite() {
     error = ERROR_ACCESS_DENIED;
   if (error == ERROR_SUCCESS && !checked_)
     error = checkBeforeWriting();
+  if (error == ERROR_SUCCESS && asciiFolding_)
+    error = moveToCurrentFolding();
   if (error != ERROR_SUCCESS)
     return refused(error);
   int rc = exec(kBeginImmediate);
@@ -1022,7 +1043,7 @@ LONG HiveDb::flush() {
 }
 
 HiveCheck HiveDb::check() {
-  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}};
+  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}, false, {}};
   Probe probe = probeFile(result.path);
   result.exists = !missing(probe.id);
   if (!result.exists)
@@ -1035,10 +1056,11 @@ HiveCheck HiveDb::check() {
   sqlite3 *db = nullptr;
   int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                            nullptr);
+  int version = 0, entries = 0, tables = 0;
   if (rc == SQLITE_OK) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    int appId = 0, version = 0, entries = 0, tables = 0;
+    int appId = 0;
     rc = queryInts(db, kShapeQuery, {&appId, &version, &entries, &tables});
     if (rc == SQLITE_OK && entries > 0 && (appId != kApplicationId || tables != 2)) {
       result.ok = false;
@@ -1061,6 +1083,12 @@ HiveCheck HiveDb::check() {
       }
     }
     sqlite3_finalize(s);
+  }
+  if (rc == SQLITE_OK && result.ok && entries > 0 && version == kAsciiFoldingVersion) {
+    result.oldNames = true;
+    rc = plannedMerges(db, &result.merges);
+  } else if (rc == SQLITE_OK && result.ok && entries > 0) {
+    rc = recordedMerges(db, &result.merges);
   }
   if (rc != SQLITE_OK) {
     result.ok = false;

@@ -184,6 +184,8 @@ private:
   // A name's comparison form, and equality of names, by the rule the file was written with.
   std::string fold(std::string_view name) const;
   bool sameName(std::string_view a, std::string_view b) const;
+  // Moves a file of version 1 to the current folding of names, merging what it makes equal.
+  LONG moveToCurrentFolding();
   // Follows a file that another connection moved to the current rule.
   LONG followFolding();
 
