@@ -9,6 +9,13 @@
 namespace vlx {
 
 std::string foldName(std::string_view name) {
+  // Most names: no detour through the units.
+  if (isAscii(name)) {
+    std::string out(2 * name.size(), '\0');
+    for (size_t i = 0; i < name.size(); ++i)
+      out[2 * i + 1] = upperAscii(name[i]);
+    return out;
+  }
   std::string out;
   out.reserve(2 * name.size());
   for (char32_t unit : foldedUnits(name)) {
