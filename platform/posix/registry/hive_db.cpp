@@ -687,7 +687,8 @@ LONG HiveDb::beginRead() {
     dataVersion_ = version.integer(0);
     ++generation_;
     if (asciiFolding_)
-      return followFolding();
+      if (LONG followed = followFolding(); followed != ERROR_SUCCESS)
+        return followed;
   }
   return ERROR_SUCCESS;
 }
