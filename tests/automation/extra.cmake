@@ -1,8 +1,18 @@
-# The in-process server the end-to-end test registers and loads; it uses the shared library's
-# OLE calls, as a real server does.
+# The in-process server the end-to-end test registers and loads; it makes its OLE calls through
+# velmora/win32.h, as a real server does.
 add_library(vlx_test_server MODULE ${PROJECT_SOURCE_DIR}/tests/support/sheet_server.cpp)
 target_link_libraries(vlx_test_server PRIVATE velmora_util)
 vlx_warnings(vlx_test_server)
 add_dependencies(${target} vlx_test_server)
-target_compile_definitions(${target} PRIVATE VLX_TEST_SERVER="$<TARGET_FILE:vlx_test_server>")
-target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+if(WIN32)
+  # Windows declares the COM interfaces with a public, non-virtual destructor: objects die through
+  # Release, never through an interface pointer.
+  target_compile_options(${target} PRIVATE -Wno-non-virtual-dtor)
+  target_compile_options(vlx_test_server PRIVATE -Wno-non-virtual-dtor)
+  # Beside the test program, where the loader finds a server registered by its bare name.
+  set_target_properties(vlx_test_server PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  target_compile_definitions(${target} PRIVATE VLX_TEST_SERVER="$<TARGET_FILE_NAME:vlx_test_server>")
+else()
+  target_compile_definitions(${target} PRIVATE VLX_TEST_SERVER="$<TARGET_FILE:vlx_test_server>")
+  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+endif()

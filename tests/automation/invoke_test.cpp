@@ -30,7 +30,7 @@ TEST_F(InvokeTest, NamedArgumentsAreBuiltFromTheLastElement) {
   CY money;
   money.int64 = 25000;
   vlx::InvokeNamedHelper(driver_, 0x55, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, named, params,
-                         0x12345, 1.5f, 5, u"text", DISP_E_PARAMNOTFOUND, &money);
+                         0x12345, 1.5f, 5, OLESTR("text"), DISP_E_PARAMNOTFOUND, &money);
   const RecordedCall &call = onlyCall();
   EXPECT_EQ(call.flags, DISPATCH_PROPERTYPUT) << "flags pass through untouched";
   EXPECT_EQ(call.named, std::vector<DISPID>(named, named + 6)) << "no DISPID_PROPERTYPUT added";
@@ -140,7 +140,7 @@ TEST_F(InvokeTest, FaultsLeaveTheResultUntouched) {
   LONG result = 55;
   target_.answer.hr = E_ACCESSDENIED;
   try {
-    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, u"made");
+    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, OLESTR("made"));
     ADD_FAILURE() << "no exception";
   } catch (COleException *e) {
     EXPECT_EQ(e->m_sc, E_ACCESSDENIED);
@@ -150,7 +150,7 @@ TEST_F(InvokeTest, FaultsLeaveTheResultUntouched) {
   target_.answer.hr = S_OK;
   target_.answer.result.vt = VT_NULL;
   try {
-    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, u"made");
+    vlx::InvokeNamedHelper(driver_, 5, 3, VT_I4, &result, named, params, OLESTR("made"));
   } catch (COleException *e) {
     EXPECT_EQ(e->m_sc, DISP_E_TYPEMISMATCH) << "null does not become an integer";
     e->Delete();
@@ -216,7 +216,7 @@ TEST(OleExceptions, ProcessNamesTheCodeOfAnyException) {
   EXPECT_EQ(COleException::Process(&dispatch), DISP_E_EXCEPTION);
 
   TCHAR message[64];
-  ole.m_sc = VLX_HR(0x8004FFFF);
+  ole.m_sc = static_cast<SCODE>(0x8004FFFF);
   ole.GetErrorMessage(message, sizeof message);
   EXPECT_STREQ(message, "OLE error. (0x8004FFFF)");
   ole.GetErrorMessage(message, 8);

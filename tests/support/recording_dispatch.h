@@ -35,9 +35,9 @@ struct DispatchAnswer {
   VARIANT result = {};          // copied into the caller's result when one is asked for
   bool resultOnFailure = false; // also write the result when failing, as careless servers do
   WORD wCode = 0;
-  const char16_t *source = nullptr;
-  const char16_t *description = nullptr;
-  const char16_t *helpFile = nullptr;
+  LPCOLESTR source = nullptr;
+  LPCOLESTR description = nullptr;
+  LPCOLESTR helpFile = nullptr;
   DWORD helpContext = 0;
   SCODE scode = 0;
   bool deferred = false; // leave the texts to the deferred fill-in

@@ -110,8 +110,14 @@ SheetFactory factory;
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) HRESULT
-DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
+// The two entry points the loader looks up by name.
+#ifdef _WIN32
+#define VLX_SERVER_ENTRY extern "C" __declspec(dllexport) HRESULT WINAPI
+#else
+#define VLX_SERVER_ENTRY extern "C" __attribute__((visibility("default"))) HRESULT WINAPI
+#endif
+
+VLX_SERVER_ENTRY DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
   if (!IsEqualCLSID(rclsid, kSheetClsid)) {
     *ppv = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;
@@ -119,6 +125,4 @@ DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
   return factory.QueryInterface(riid, ppv);
 }
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
-  return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE;
-}
+VLX_SERVER_ENTRY DllCanUnloadNow() { return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE; }

@@ -8,6 +8,8 @@
 typedef WCHAR OLECHAR;
 typedef OLECHAR *LPOLESTR;
 typedef const OLECHAR *LPCOLESTR;
+// OLE text literals, written the same way on both systems (L"..." on Windows).
+#define OLESTR(str) u##str
 typedef LONG SCODE;
 
 // The Windows field layout: a 32-bit first field on LP64 too.

@@ -1,15 +1,15 @@
-// One hive's SQLite connection: location, schema, read snapshots, write transactions.
+// One hive's SQLite connection: location, schema, read views, write transactions.
 //
-// Read views. Opening a BEGIN..COMMIT per Reg* call costs more than the lookups themselves,
-// so reads share one snapshot across a chain of opens: it starts lazily at the first read, and
-// the store ends it at the end of every call but an open that leaves a handle, when a call
-// starts from a predefined root (every library operation does, so each sees other processes'
-// latest commits), before any write, and once it is older than about a millisecond. A look-up
-// "open, open, open, query" so pays for one snapshot, no process keeps one while it is idle
-// after a query, and a process that holds handles open still sees others' changes. Handles hold key
-// row ids, which are never reused (AUTOINCREMENT), so they outlive snapshots and a deleted key is
-// found by its id. Writes run in their own BEGIN IMMEDIATE transaction, or join the batch of
-// inHiveTransaction.
+// Read views. Keys and values read are kept in memory and serve later calls while no process
+// has committed to the hive since: every commit moves SQLite's wal-index header, which all
+// processes share, and checking it costs no lock. A read that memory cannot answer starts a
+// snapshot lazily. The store ends a snapshot at the end of every call but an open that leaves a
+// handle, when a call starts from a predefined root, before any write, once another commit has
+// moved the header and once it is older than about a millisecond; so a look-up "open, open,
+// open, query" pays for at most one snapshot, and no process keeps one while it is idle.
+// Handles hold key row ids, which are never reused (AUTOINCREMENT), so they outlive views and a
+// deleted key is found by its id. Writes run in their own BEGIN IMMEDIATE transaction, or join
+// the batch of inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
 
 #include "platform/posix/name_fold.h"
@@ -345,6 +345,7 @@ void HiveDb::close() {
   checked_ = false;
   damageSeen_ = false;
   asciiFolding_ = false;
+  commitHeader_ = nullptr;
   snapshot_ = false;
   batchDepth_ = 0;
   batchError_ = ERROR_SUCCESS;
@@ -355,6 +356,23 @@ void HiveDb::close() {
 void HiveDb::forgetKeys() {
   children_.clear();
   existing_.clear();
+  values_.clear();
+  valueBytes_ = 0;
+  stamp_ = CommitStamp{};
+}
+
+void HiveDb::rememberValue(KeyId key, std::string folded, bool found, DWORD type,
+                           const std::string &data) {
+  // Bounded, and large data is read again each time rather than held.
+  constexpr size_t kMaxEntry = 64 * 1024, kMaxTotal = 1024 * 1024;
+  if (data.size() > kMaxEntry)
+    return;
+  if (valueBytes_ + data.size() + folded.size() > kMaxTotal) {
+    values_.clear();
+    valueBytes_ = 0;
+  }
+  valueBytes_ += data.size() + folded.size();
+  values_.insert_or_assign(std::make_pair(key, std::move(folded)), KnownValue{found, type, data});
 }
 
 namespace {
@@ -658,7 +676,8 @@ void HiveDb::endSnapshot() {
 }
 
 void HiveDb::expireSnapshot(Clock::time_point now, Clock::duration maxAge) {
-  if (snapshot_ && now - snapshotStart_ > maxAge)
+  if (snapshot_ && (now - snapshotStart_ > maxAge ||
+                    (commitHeader_ && !(stamp_ == readCommitStamp(commitHeader_)))))
     endSnapshot();
 }
 
@@ -667,15 +686,35 @@ LONG HiveDb::beginRead() {
     return batchError_ != ERROR_SUCCESS ? batchError_ : ERROR_SUCCESS;
   if (snapshot_)
     return ERROR_SUCCESS;
+  if (commitHeader_ && stamp_ == readCommitStamp(commitHeader_))
+    return ERROR_SUCCESS; // nothing committed since: memory answers, or a miss starts a snapshot
+  return startSnapshot();
+}
+
+LONG HiveDb::needSnapshot() {
+  if (batchDepth_ > 0)
+    return batchError_;
+  if (snapshot_ || (db_ && !sqlite3_get_autocommit(db_)))
+    return ERROR_SUCCESS; // a snapshot or this connection's write transaction
+  return startSnapshot();
+}
+
+LONG HiveDb::startSnapshot() {
   LONG error = ensureOpen();
   if (error != ERROR_SUCCESS)
     return error;
+  // Taken before the snapshot starts: a commit after it moves the header on, so what this
+  // snapshot reads is kept only until then.
+  CommitStamp before = commitHeader_ ? readCommitStamp(commitHeader_) : CommitStamp{};
   int rc = exec(kBegin);
   if (rc != SQLITE_OK)
     return fail(rc);
   snapshot_ = true;
   snapshotStart_ = Clock::now();
-  forgetKeys();
+  if (!(before == stamp_)) {
+    forgetKeys();
+    stamp_ = before;
+  }
   // Reading the version starts the snapshot. Only another connection's commit moves it (ours
   // move the generation themselves), so enumeration cursors and merged lists outlive snapshots
   // that saw no change.
@@ -690,6 +729,10 @@ LONG HiveDb::beginRead() {
       if (LONG followed = followFolding(); followed != ERROR_SUCCESS)
         return followed;
   }
+  // The shared header exists once a snapshot has started; a read-only connection may only
+  // have a private copy of it, which no other process updates.
+  if (!commitHeader_ && !skeleton_ && !readOnly_)
+    commitHeader_ = sharedCommitHeader(db_);
   return ERROR_SUCCESS;
 }
 
@@ -776,6 +819,8 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
     *exists = true;
     return ERROR_SUCCESS;
   }
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   Query q(db_, stmt(kKeyExists), id);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
@@ -795,9 +840,13 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
   std::pair<KeyId, std::string> key(parent, fold(name));
   if (auto known = children_.find(key); known != children_.end()) {
+    if (known->second == 0)
+      return ERROR_FILE_NOT_FOUND; // *child untouched, as after a query that found nothing
     *child = known->second;
     return ERROR_SUCCESS;
   }
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   Query q(db_, stmt(kFindChild), parent, key.second);
   int rc = q.step();
   if (rc == SQLITE_ROW) {
@@ -806,10 +855,15 @@ LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
     existing_.insert(*child);
     return ERROR_SUCCESS;
   }
-  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
+  if (rc != SQLITE_DONE)
+    return fail(rc);
+  children_.emplace(std::move(key), 0);
+  return ERROR_FILE_NOT_FOUND;
 }
 
 LONG HiveDb::subkeyAt(KeyId parent, DWORD index, SubkeyRow *row) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   bool next = subkeyCursorGen_ == generation_ && subkeyCursorKey_ == parent &&
               index == subkeyCursorIndex_ + 1 && index > 0;
   Query q(db_, stmt(next ? kSubkeyAfter : kSubkeyAt), parent);
@@ -833,6 +887,8 @@ LONG HiveDb::subkeyAt(KeyId parent, DWORD index, SubkeyRow *row) {
 }
 
 LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   rows->clear();
   Query q(db_, stmt(kSubkeys), parent);
   int rc;
@@ -853,17 +909,27 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
     return ERROR_SUCCESS;
   }
   std::string folded = fold(name);
+  if (auto known = values_.find(std::make_pair(key, folded)); known != values_.end()) {
+    *type = known->second.type;
+    *data = known->second.data;
+    return known->second.found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   Query q(db_, stmt(kFindValue), key, folded);
   int rc = q.step();
-  if (rc == SQLITE_ROW) {
-    *type = static_cast<DWORD>(q.integer(0));
-    *data = q.blob(1);
-    return ERROR_SUCCESS;
-  }
-  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : fail(rc);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    return fail(rc);
+  const bool found = rc == SQLITE_ROW;
+  *type = found ? static_cast<DWORD>(q.integer(0)) : REG_NONE;
+  *data = found ? q.blob(1) : std::string();
+  rememberValue(key, std::move(folded), found, *type, *data);
+  return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   const bool current = valueCursorGen_ == generation_ && valueCursorKey_ == key;
   const size_t fetched = valuesAhead_.size();
   if (!current || index < valueCursorFirst_ || index >= valueCursorFirst_ + fetched) {
@@ -894,6 +960,8 @@ LONG HiveDb::valueAt(KeyId key, DWORD index, ValueRow *row) {
 }
 
 LONG HiveDb::counts(KeyId key, KeyCounts *out) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   {
     Query q(db_, stmt(kSubkeyCounts), key);
     int rc = q.step();
@@ -915,6 +983,8 @@ LONG HiveDb::counts(KeyId key, KeyCounts *out) {
 }
 
 LONG HiveDb::stringValues(KeyId key, std::vector<ValueRow> *rows) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   rows->clear();
   Query q(db_, stmt(kStringValues), key);
   int rc;
@@ -943,7 +1013,7 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
       return fail(rc);
   }
   *child = sqlite3_last_insert_rowid(db_);
-  children_.emplace(std::make_pair(parent, std::move(folded)), *child);
+  children_.insert_or_assign(std::make_pair(parent, std::move(folded)), *child);
   existing_.insert(*child);
   return touch(parent);
 }
@@ -957,6 +1027,7 @@ LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *
     if (rc != SQLITE_DONE)
       return fail(rc);
   }
+  values_.erase(std::make_pair(key, std::move(folded)));
   return touch(key);
 }
 
@@ -968,12 +1039,15 @@ LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
     if (rc != SQLITE_DONE)
       return fail(rc);
   }
+  values_.erase(std::make_pair(key, std::move(folded)));
   if (sqlite3_changes(db_) == 0)
     return ERROR_FILE_NOT_FOUND;
   return touch(key);
 }
 
 LONG HiveDb::hasSubkeys(KeyId key, bool *any) {
+  if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
+    return error;
   Query q(db_, stmt(kHasSubkeys), key);
   int rc = q.step();
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {

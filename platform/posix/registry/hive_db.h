@@ -1,6 +1,8 @@
 // One hive's SQLite connection: location, schema, read snapshots, write transactions.
 #pragma once
 
+#include "platform/posix/registry/commit_stamp.h"
+
 #include <velmora/hive.h>
 #include <velmora/win32.h>
 
@@ -87,7 +89,7 @@ public:
   void refreshLocation();
   // Ends the read snapshot so that the next read sees the latest committed state.
   void endSnapshot();
-  // Ends a snapshot older than `maxAge`.
+  // Ends a snapshot older than `maxAge`, or one that a commit since has overtaken.
   void expireSnapshot(Clock::time_point now, Clock::duration maxAge);
   bool hasSnapshot() const { return snapshot_; }
   bool inBatch() const { return batchDepth_ > 0; }
@@ -99,6 +101,8 @@ public:
   // sees another connection's commit.
   uint64_t generation() const { return generation_; }
 
+  // Starts a read view: the answers kept in memory while no commit has landed since they were
+  // read (checked in the shared header, without SQLite), else a snapshot.
   LONG beginRead();
   LONG beginWrite();
   LONG finishWrite(LONG result);
@@ -167,6 +171,11 @@ private:
   };
 
   LONG ensureOpen();
+  LONG startSnapshot();
+  // Called by a read that memory cannot answer: the query needs a snapshot.
+  LONG needSnapshot();
+  void rememberValue(KeyId key, std::string folded, bool found, DWORD type,
+                     const std::string &data);
   LONG openFromDisk();
   LONG openFile(bool create);
   LONG openSkeleton();
@@ -211,11 +220,21 @@ private:
   uint64_t generation_ = 1;
   int64_t dataVersion_ = -1; // PRAGMA data_version at the last snapshot's start
 
-  // Keys found or made in the current read view (a snapshot, or the write transaction of a
-  // batch), so that opening the same keys again, as a reset does for every value, costs no
-  // query. Emptied whenever a new view starts and when a key is deleted.
+  // Keys found (0: found missing) or made in the current read view, and values read in it, so
+  // that opening the same keys again, as every preference read does, costs no query. The view
+  // lasts while `stamp_` matches the shared header: until any process commits. Emptied too
+  // when a write starts and when a key is deleted.
   std::map<std::pair<KeyId, std::string>, KeyId> children_;
   std::unordered_set<KeyId> existing_;
+  struct KnownValue {
+    bool found = false;
+    DWORD type = REG_NONE;
+    std::string data;
+  };
+  std::map<std::pair<KeyId, std::string>, KnownValue> values_;
+  size_t valueBytes_ = 0;
+  const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
+  CommitStamp stamp_;
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;

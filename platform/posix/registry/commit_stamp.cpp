@@ -1,0 +1,45 @@
+// Reads SQLite's wal-index header (the "WAL-index format" of SQLite's file-format notes): two
+// copies of 48 bytes at the start of the -shm mapping. A committing writer rewrites the second
+// copy, then the first; a reader that finds both equal has a header no writer was changing.
+// Readers learn of a commit only through this header, so no commit is visible before it moves.
+#include "platform/posix/registry/commit_stamp.h"
+
+#include <sqlite3.h>
+
+namespace vlx {
+namespace {
+
+constexpr uint32_t kIndexVersion = 3007000;
+constexpr int kIndexPageSize = 32768;
+constexpr size_t kWords = 12; // one copy
+constexpr size_t kIsInitByte = 12;
+
+} // namespace
+
+const volatile uint32_t *sharedCommitHeader(sqlite3 *db) {
+  sqlite3_file *file = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+      !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
+    return nullptr;
+  // Not extending: this only finds the region the connection already maps.
+  void volatile *region = nullptr;
+  if (file->pMethods->xShmMap(file, 0, kIndexPageSize, 0, &region) != SQLITE_OK || !region)
+    return nullptr;
+  auto *header = static_cast<const volatile uint32_t *>(region);
+  return readCommitStamp(header).valid && header[0] == kIndexVersion ? header : nullptr;
+}
+
+CommitStamp readCommitStamp(const volatile uint32_t *header) {
+  CommitStamp first, second;
+  for (size_t i = 0; i < kWords; ++i)
+    first.words[i] = header[i];
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
+  for (size_t i = 0; i < kWords; ++i)
+    second.words[i] = header[kWords + i];
+  const auto *bytes = reinterpret_cast<const unsigned char *>(first.words);
+  first.valid = std::memcmp(first.words, second.words, sizeof first.words) == 0 &&
+                bytes[kIsInitByte] != 0 && first.words[0] == kIndexVersion;
+  return first;
+}
+
+} // namespace vlx
