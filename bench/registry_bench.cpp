@@ -1,6 +1,7 @@
 // Preference reads, writes and the reset on the real store, each beside an in-memory map
 // look-up of the same path as its baseline; the check of a hive before the first write, beside
-// opening it.
+// opening it; the move of a hive in the former name format, beside a first write.
+#include <velmora/hive.h>
 #include <velmora/registry.h>
 
 #include <benchmark/benchmark.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -175,6 +177,78 @@ void BM_Baseline_FirstReadAfterOpen(benchmark::State &state) {
     state.SkipWithError("the preference was not found");
 }
 
+// A user hive of 3,000 keys of one value each, and a copy of it as the store wrote hives when
+// names folded ASCII letters only, where each key has a twin that differs in the case of its "é".
+struct HivesToMove {
+  HivesToMove() {
+    const std::string base = store().dir + "/move";
+    std::filesystem::create_directories(base + "/current");
+    setenv("VELMORA_REGISTRY_DIR", (base + "/current").c_str(), 1);
+    vlx::inHiveTransaction(vlx::Hive::User, [] {
+      for (int i = 0; i < 3000; ++i) {
+        int value = i;
+        regSetUserValue(CString(("K\xc3\xa9y" + std::to_string(i)).c_str()), "v", intType, "",
+                        &value, nullptr);
+      }
+      return ERROR_SUCCESS;
+    });
+    setenv("VELMORA_REGISTRY_DIR", store().dir.c_str(), 1);
+    // Copies of the file and its log, each made whole by a connection of its own.
+    current = base + "/current.db";
+    old = base + "/old.db";
+    for (const std::string &copy : {current, old})
+      for (const char *part : {"", "-wal"})
+        std::filesystem::copy_file(base + "/current/user.db" + part, copy + part);
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(current.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_close(db);
+    sqlite3_open_v2(old.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // SQLite's upper() folds ASCII letters only, as that rule did.
+    const char *sql =
+        "BEGIN;"
+        "UPDATE keys SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
+        "UPDATE vals SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
+        "INSERT INTO keys(parent, name, folded, written) SELECT parent,"
+        " CAST(replace(CAST(name AS TEXT), '\xc3\xa9', '\xc3\x89') AS BLOB),"
+        " CAST(upper(replace(CAST(name AS TEXT), '\xc3\xa9', '\xc3\x89')) AS BLOB), written + 1"
+        " FROM keys WHERE CAST(name AS TEXT) GLOB 'K\xc3\xa9y*';"
+        "INSERT INTO vals(key, name, folded, type, data) SELECT id, CAST('v' AS BLOB),"
+        " CAST('V' AS BLOB), 4, x'01000000' FROM keys WHERE CAST(name AS TEXT) GLOB 'K\xc3\x89Y*';"
+        "PRAGMA user_version=1; COMMIT;";
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+      std::abort();
+    }
+    sqlite3_close(db);
+  }
+  std::string current, old;
+};
+
+// The first write to a hive in the former format moves it, merging the 3,000 twins; its
+// baseline is the same write to a hive of the current format, as a new process makes it.
+void firstWrite(benchmark::State &state, bool moving) {
+  static HivesToMove hives;
+  // A new location each time, so that the store opens the file afresh.
+  const std::string base = store().dir + "/first";
+  unsigned turn = 0;
+  int value = 7;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string dir = base + std::to_string(turn++ % 2);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directory(dir);
+    std::filesystem::copy_file(moving ? hives.old : hives.current, dir + "/user.db");
+    setenv("VELMORA_REGISTRY_DIR", dir.c_str(), 1);
+    state.ResumeTiming();
+    if (!regSetUserValue("General", "Written", intType, "", &value, nullptr))
+      state.SkipWithError("the write failed");
+  }
+  setenv("VELMORA_REGISTRY_DIR", store().dir.c_str(), 1);
+}
+
+void BM_Baseline_FirstWriteToHive(benchmark::State &state) { firstWrite(state, false); }
+void BM_FirstWriteMovingOldHive(benchmark::State &state) { firstWrite(state, true); }
+
 void BM_Baseline_ResetMapCopy(benchmark::State &state) {
   auto &machine = memoryStore();
   for (auto _ : state) {
@@ -193,6 +267,8 @@ BENCHMARK(BM_Baseline_MapWrite);
 BENCHMARK(BM_SetUserValue);
 BENCHMARK(BM_Baseline_FirstReadAfterOpen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QuickCheckBeforeFirstWrite)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Baseline_FirstWriteToHive)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstWriteMovingOldHive)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_ResetMapCopy);
 BENCHMARK(BM_ResetUserPrefInfo)->Unit(benchmark::kMillisecond);
 

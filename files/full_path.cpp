@@ -2,8 +2,6 @@
 // extension.
 #include <velmora/files.h>
 
-#include <string>
-
 namespace {
 
 // UTF-16 to the narrow code page: the system's ANSI page on Windows, UTF-8 on POSIX, where an
@@ -11,7 +9,6 @@ namespace {
 CString narrowFromWide(const unsigned short *text) {
   if (text == nullptr)
     return CString();
-#if defined(_WIN32)
   const auto *wide = reinterpret_cast<LPCWSTR>(text);
   int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1)
@@ -20,34 +17,6 @@ CString narrowFromWide(const unsigned short *text) {
   WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow.GetBuffer(size - 1), size, nullptr, nullptr);
   narrow.ReleaseBuffer(size - 1);
   return narrow;
-#else
-  std::string narrow;
-  for (const unsigned short *p = text; *p != 0; ++p) {
-    char32_t code = *p;
-    if (code >= 0xD800 && code <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (p[1] - 0xDC00u);
-      ++p;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
-    }
-    if (code < 0x80) {
-      narrow += static_cast<char>(code);
-    } else if (code < 0x800) {
-      narrow += static_cast<char>(0xC0 | (code >> 6));
-      narrow += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      narrow += static_cast<char>(0xE0 | (code >> 12));
-      narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      narrow += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      narrow += static_cast<char>(0xF0 | (code >> 18));
-      narrow += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      narrow += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return CString(narrow.data(), static_cast<int>(narrow.size()));
-#endif
 }
 
 int present(const CString *out) { return out->IsEmpty() ? 0 : 1; }

@@ -1,6 +1,7 @@
 // libFuzzer target: the wildcard matcher against a plain recursive reading of the DOS rules,
 // and the case of a name never changing the answer.
 #include "platform/posix/files/wildcard.h"
+#include "platform/posix/name_fold.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -88,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   std::string_view name = input.substr(split + 1);
 
   bool fast = wildcardMatch(pattern, name);
-  const std::u32string expr = foldedCharacters(dosExpression(pattern));
-  const std::u32string folded = foldedCharacters(name);
+  const std::u32string expr = vlx::foldedUnits(dosExpression(pattern));
+  const std::u32string folded = vlx::foldedUnits(name);
   if (fast != Reference(expr, folded).match(0, 0))
     std::abort();
 

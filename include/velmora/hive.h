@@ -20,12 +20,26 @@ VLX_API std::string hivePath(Hive hive);
 // together when it returns ERROR_SUCCESS, and none lands otherwise (or when it throws).
 VLX_API LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body);
 
+// A key or value that the move of a hive's names to the current folding (every letter, not
+// ASCII only) merged with another of the same name.
+struct NameMerge {
+  std::string from;    // the key merged away, or the key the value was in
+  std::string into;    // the key that took it over
+  bool value = false;  // a value whose name was taken: it was kept under `renamed`
+  std::string name;    // the value's name
+  std::string renamed; // its name now
+};
+
 struct HiveCheck {
   Hive hive;
   std::string path;
   bool exists;      // false: the hive reads as its skeleton
   bool ok;          // the file passed SQLite's integrity check
   std::string what; // the first problem found, when !ok
+  // The file's names are folded by the earlier rule (ASCII letters only): the first write moves
+  // them to the current one, and `merges` is what that will merge.
+  bool oldNames = false;
+  std::vector<NameMerge> merges; // what the move merged, or will merge
 };
 
 // Checks every hive file through SQLite, changing nothing.

@@ -78,6 +78,57 @@ TEST_F(RegistryTest, EnumerationOrderAndInfo) {
             (std::vector<DWORD>{4, 6, 3, 5, 18})); // data sized as UTF-16, as Windows keeps it
 }
 
+// Every letter of the basic plane folds, one UTF-16 unit at a time, and subkeys enumerate in
+// upper-cased UTF-16 order; names that are not UTF-8 are names of their own.
+TEST_F(RegistryTest, NamesFoldEveryLetterAndEnumerateInUpperCasedUtf16Order) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Unicode", k), ERROR_SUCCESS);
+  const std::vector<std::string> created = {
+      "\xef\xbc\xa1",     // fullwidth A, U+FF21
+      "\xf0\x9f\x98\x80", // U+1F600: a surrogate pair, before U+FF21
+      "_",
+      "Z",
+      "a",
+      "\xc3\xa9",
+      "Ma\xc3\x9f",
+      "\xe9",
+      "\xc9"};
+  for (const std::string &name : created)
+    ASSERT_EQ(setIn(k, name.c_str(), "v", 1), ERROR_SUCCESS);
+  // Bytes that are not UTF-8 sort as U+DC80 + the byte.
+  EXPECT_EQ(names(k), (Names{"a", "Ma\xc3\x9f", "Z", "_", "\xc3\xa9", "\xf0\x9f\x98\x80", "\xc9",
+                             "\xe9", "\xef\xbc\xa1"}));
+  for (auto [other, found] : {std::pair{"\xc3\x89", true},
+                              {"MA\xc3\x9f", true},
+                              {"MASS", false},
+                              {"\xef\xbd\x81", true}}) {
+    SCOPED_TRACE(other);
+    Key opened;
+    EXPECT_EQ(openKey(k, other, opened), found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+  }
+  // Values by the same rule: each case sets `name` and reads `other`.
+  const std::tuple<const char *, const char *, bool> cases[] = {
+      {"\xc3\xa9", "\xc3\x89", true},     // é É
+      {"Ma\xc3\x9f", "MA\xc3\x9f", true}, // ß has no one-unit capital
+      {"Ma\xc3\x9f", "MASS", false},
+      {"\xef\xbc\xa1", "\xef\xbd\x81", true},         // fullwidth A a
+      {"\xe9", "\xc3\xa9", false},                    // a Latin-1 byte is no letter
+      {"\xce\xb1\xcf\x82", "\xce\x91\xce\xa3", true}, // ας ΑΣ
+      {"\xd0\xb6\xd1\x91", "\xd0\x96\xd0\x81", true}, // жё ЖЁ
+  };
+  DWORD data = 100;
+  for (auto [name, other, same] : cases) {
+    SCOPED_TRACE(std::string(name) + " / " + other);
+    ASSERT_EQ(setDword(k, name, ++data), ERROR_SUCCESS);
+    EXPECT_EQ(getDword(k, other) == data, same);
+  }
+  // RegRenameKey checks its siblings by the same rule.
+  EXPECT_EQ(RegRenameKey(k, u"a", u"\u00c9"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegRenameKey(k, u"a", u"\u00e0"), ERROR_SUCCESS);
+  Key renamed;
+  EXPECT_EQ(openKey(k, "\xc3\x80", renamed), ERROR_SUCCESS);
+}
+
 TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
   Key k, child;
   ASSERT_EQ(createKey(HKCU, "Software\\Sizes", k), ERROR_SUCCESS);

@@ -1,4 +1,5 @@
 // Tests of the vlx binary on a temporary store, and of its number handling in-process.
+#include "support/old_hive.h"
 #include "vlx_fixture.h"
 
 #include <vlx/commands.h>
@@ -299,6 +300,41 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   r = vlx({"reg", "check"});
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("DAMAGED: is not a regular file"), std::string::npos) << r.output;
+}
+
+// A hive whose names ignore ASCII case only: check tells what its first write will merge, and
+// after that write what it merged.
+TEST_F(VlxTest, CheckReportsTheMergesOfTheMoveToTheCurrentCaseRule) {
+  ok({"pref", "set", "General", "Units", "mm"});
+  const std::string upper = "Software\\Velmora\\\xc3\x84rger",
+                    lower = "Software\\Velmora\\\xc3\xa4rger";
+  {
+    test::OldHive old(dir_.file("user.db"));
+    old.key(upper, 1);
+    old.value(upper, "Farbe", 1);
+    old.key(lower, 2);
+    old.value(lower, "farbe", 2);
+  }
+  const std::string merges = "  KEY key \"" + upper + "\" into \"" + lower +
+                             "\"\n  VALUE value \"Farbe\" of \"" + upper +
+                             "\" as \"Farbe (merged)\" in \"" + lower + "\"\n";
+  auto expected = [&](const std::string &first, const std::string &key, const std::string &value) {
+    std::string text = ": " + first + "\n" + merges;
+    text.replace(text.find("KEY"), 3, key);
+    text.replace(text.find("VALUE"), 5, value);
+    return text;
+  };
+  std::string before = ok({"reg", "check"});
+  EXPECT_NE(before.find(expected("ok; names ignore ASCII case only until the first write",
+                                 "will merge", "will keep")),
+            std::string::npos)
+      << before;
+  ok({"pref", "set", "General", "Units", "cm"});
+  std::string after = ok({"reg", "check"});
+  EXPECT_NE(after.find(expected("ok", "merged", "kept")), std::string::npos) << after;
+  EXPECT_EQ(ok({"reg", "export", "HKCU\\" + upper}),
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\" + upper +
+                "]\n\"Farbe (merged)\"=dword:00000001\n\"farbe\"=dword:00000002\n\n");
 }
 
 // A damaged user hive: the machine's value is read, and a write says why it was refused; one

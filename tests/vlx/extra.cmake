@@ -9,3 +9,5 @@ if(TARGET PkgConfig::HIVEX)
   target_link_libraries(${target} PRIVATE PkgConfig::HIVEX)
   target_compile_definitions(${target} PRIVATE VLX_HAVE_HIVEX)
 endif()
+# Hive files in the former name format are made through SQLite (support/old_hive.h).
+target_link_libraries(${target} PRIVATE PkgConfig::SQLITE3)

@@ -21,6 +21,21 @@ const reg::KeyPath kProductKeys[] = {
     {reg::Root::CurrentUser, "Software\\Velmora"},
 };
 
+// What moving the hive's names to the current case rule merged, or will merge, one line each.
+void printMerges(std::ostream &out, const HiveCheck &check) {
+  const char *keyVerb = check.oldNames ? "will merge" : "merged";
+  const char *valueVerb = check.oldNames ? "will keep" : "kept";
+  auto quoted = [](const std::string &name) { return '"' + printable(name) + '"'; };
+  for (const NameMerge &m : check.merges) {
+    out << "  ";
+    if (m.value)
+      out << valueVerb << " value " << quoted(m.name) << " of " << quoted(m.from) << " as "
+          << quoted(m.renamed) << " in " << quoted(m.into) << '\n';
+    else
+      out << keyVerb << " key " << quoted(m.from) << " into " << quoted(m.into) << '\n';
+  }
+}
+
 } // namespace
 
 void regExport(std::ostream &out, const std::optional<std::string> &key,
@@ -82,9 +97,10 @@ void regCheck(std::ostream &out) {
     out << label << ' ' << printable(check.path) << ": ";
     if (!check.exists)
       out << "missing (reads as skeleton)\n";
-    else if (check.ok)
-      out << "ok\n";
-    else {
+    else if (check.ok) {
+      out << (check.oldNames ? "ok; names ignore ASCII case only until the first write\n" : "ok\n");
+      printMerges(out, check);
+    } else {
       out << "DAMAGED: " << check.what << '\n';
       ++damaged;
     }

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "reg_text.h"
 
+#include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
 
 #include <velmora/hive.h>
@@ -133,8 +134,8 @@ constexpr size_t kMaxValueBytes = size_t{256} << 20;
 // The keys a hive always keeps: its root, Software, and the machine's Software\Classes.
 bool keptKey(Hive hive, const std::vector<std::string_view> &path) {
   return path.empty() ||
-         (path.size() <= 2 && sameName(path[0], "Software") &&
-          (path.size() == 1 || (hive == Hive::Machine && sameName(path[1], "Classes"))));
+         (path.size() <= 2 && sameFolded(path[0], "Software") &&
+          (path.size() == 1 || (hive == Hive::Machine && sameFolded(path[1], "Classes"))));
 }
 
 // Where an operation lands, with every refusal the registry would give while applying found
@@ -173,7 +174,7 @@ Target checkedTarget(const reg::Operation &op) {
         throw Failure("HKEY_USERS itself holds no values");
       return {Hive::DefaultUser, HKEY_USERS, ""};
     }
-    if (!sameName(parts[0], ".DEFAULT"))
+    if (!sameFolded(parts[0], ".DEFAULT"))
       throw Failure("only HKEY_USERS\\.DEFAULT can be imported, not " + op.key.full());
     t = {Hive::DefaultUser, HKEY_USERS, op.key.subKey};
     inHive.erase(inHive.begin());

@@ -1,59 +1,17 @@
 // The file-system wildcard algorithm (with DOS_STAR, DOS_QM, DOS_DOT), on bytes for ASCII names and
-// on folded code points for the rest.
+// on folded UTF-16 units for the rest.
 #include "platform/posix/files/wildcard.h"
 
+#include "platform/posix/name_fold.h"
+
 #include <algorithm>
-#include <locale.h>
 #include <vector>
-#include <wctype.h>
 
 namespace vlx::posix {
 namespace {
 
-inline char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 template <typename Char> bool isSpecial(Char e) {
   return e == '*' || e == kDosStar || e == kDosQm || e == kDosDot;
-}
-
-bool isAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// The case mapping of Unicode itself, whatever locale the host has set. Never freed; null where
-// the system has no such locale, and then only ASCII folds.
-locale_t unicodeLocale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return locale;
-}
-
-// The code point starting at text[i] and its length; 0 when the bytes there are not UTF-8.
-std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t &point) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length;
-  char32_t min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, point = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, point = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, point = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size())
-    return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80)
-      return 0;
-    point = (point << 6) | (byte(i + k) & 0x3F);
-  }
-  // Over-long forms, surrogates and values past the last code point are not UTF-8.
-  if (point < min || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
-    return 0;
-  return length;
 }
 
 // Runs an expression (specials as in dosExpression) over a name of the same character type whose
@@ -150,39 +108,12 @@ bool equalsUpper(std::string_view name, std::string_view upperText) {
   if (name.size() != upperText.size())
     return false;
   for (std::size_t i = 0; i < name.size(); ++i)
-    if (upper(name[i]) != upperText[i])
+    if (upperAscii(name[i]) != upperText[i])
       return false;
   return true;
 }
 
 } // namespace
-
-std::u32string foldedCharacters(std::string_view text) {
-  std::u32string folded;
-  folded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    char32_t point = byte;
-    const std::size_t length = byte < 0x80 ? 1 : decodeUtf8(text, i, point);
-    i += length ? length : 1;
-    if (length == 0) {
-      folded += static_cast<char32_t>(0x110000 + byte);
-    } else if (point > 0xFFFF) {
-      // A surrogate pair, as Windows holds the name; the up-case table has no entries there.
-      point -= 0x10000;
-      folded += static_cast<char32_t>(0xD800 + (point >> 10));
-      folded += static_cast<char32_t>(0xDC00 + (point & 0x3FF));
-    } else if (byte < 0x80) {
-      folded += static_cast<unsigned char>(upper(static_cast<char>(byte)));
-    } else {
-      const locale_t locale = unicodeLocale();
-      const auto mapped = locale ? towupper_l(static_cast<wint_t>(point), locale) : point;
-      // A mapping that left the basic plane would not fit the table either.
-      folded += mapped <= 0xFFFF ? static_cast<char32_t>(mapped) : point;
-    }
-  }
-  return folded;
-}
 
 std::string dosExpression(std::string_view pattern) {
   if (pattern == "*.*")
@@ -200,14 +131,13 @@ std::string dosExpression(std::string_view pattern) {
     else if (c == '.')
       expr += last || next == '?' || next == '*' ? kDosDot : '.';
     else
-      expr += upper(c);
+      expr += upperAscii(c);
   }
   return expr;
 }
 
 WildcardPattern::WildcardPattern(std::string_view pattern)
-    : expr_(dosExpression(pattern)), folded_(foldedCharacters(expr_)),
-      asciiPattern_(isAscii(expr_)) {
+    : expr_(dosExpression(pattern)), folded_(foldedUnits(expr_)), asciiPattern_(isAscii(expr_)) {
   auto specials = std::count_if(expr_.begin(), expr_.end(), isSpecial<char>);
   if (specials == 0)
     kind_ = Kind::Literal;
@@ -222,7 +152,7 @@ WildcardPattern::WildcardPattern(std::string_view pattern)
 
 bool WildcardPattern::matches(std::string_view name) const {
   if (!asciiPattern_ || !isAscii(name))
-    return runExpression<char32_t>(folded_, foldedCharacters(name), [](char32_t c) { return c; });
+    return runExpression<char32_t>(folded_, foldedUnits(name), [](char32_t c) { return c; });
   switch (kind_) {
   case Kind::Literal:
     return equalsUpper(name, expr_);
@@ -234,7 +164,7 @@ bool WildcardPattern::matches(std::string_view name) const {
   case Kind::General:
     break;
   }
-  return runExpression<char>(expr_, name, upper);
+  return runExpression<char>(expr_, name, upperAscii);
 }
 
 bool wildcardMatch(std::string_view pattern, std::string_view name) {

@@ -21,10 +21,6 @@ constexpr char kDosDot = '"'; // `.` before `?`/`*` or at the end: a dot, or non
 // at the end is DOS_DOT. Letters are upper-cased.
 std::string dosExpression(std::string_view pattern);
 
-// `text` as the matcher compares it: UTF-16 units, upper-cased. A byte that is not part of valid
-// UTF-8 stands for itself, as 0x110000 plus the byte, which no unit can be.
-std::u32string foldedCharacters(std::string_view text);
-
 // One pattern prepared for many names (a directory listing).
 class WildcardPattern {
 public:

@@ -12,11 +12,14 @@
 // the batch of inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
 
+#include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
+#include "platform/posix/registry/name_migration.h"
 #include "platform/posix/registry/sqlite_errors.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +35,9 @@ namespace vlx {
 namespace {
 
 constexpr int kApplicationId = 0x564c5852; // "VLXR"
-constexpr int kSchemaVersion = 1;
+// 2: `folded` is foldName's form. Files of version 1 hold foldNameAsciiOnly's.
+constexpr int kSchemaVersion = 2;
+constexpr int kAsciiFoldingVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
 // Rows an enumeration step reads ahead (the LIMIT of the value queries).
 constexpr size_t kValuesAhead = 8;
@@ -58,12 +63,13 @@ CREATE TABLE vals(
 CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
 CREATE INDEX vals_in_order ON vals(key, id);
 INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, x'', x'');
-INSERT INTO keys(id, parent, name, folded) VALUES(2, 1, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB));
+INSERT INTO keys(id, parent, name, folded)
+  VALUES(2, 1, CAST('Software' AS BLOB), x'0053004F004600540057004100520045');
 )sql";
 
 const char *const kMachineSkeleton =
     "INSERT INTO keys(id, parent, name, folded) "
-    "VALUES(3, 2, CAST('Classes' AS BLOB), CAST('CLASSES' AS BLOB));";
+    "VALUES(3, 2, CAST('Classes' AS BLOB), x'0043004C00410053005300450053');";
 
 const char *const kStmtSql[] = {
     "BEGIN",
@@ -257,6 +263,7 @@ int queryInts(sqlite3 *db, const char *sql, std::initializer_list<int *> values)
 // process is seen either before or after its creation commits.
 const char *const kShapeQuery =
     "SELECT (SELECT application_id FROM pragma_application_id),"
+    " (SELECT user_version FROM pragma_user_version),"
     " (SELECT count(*) FROM sqlite_master),"
     " (SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals'))";
 
@@ -337,6 +344,7 @@ void HiveDb::close() {
   behindSkeleton_ = FileId{};
   checked_ = false;
   damageSeen_ = false;
+  asciiFolding_ = false;
   commitHeader_ = nullptr;
   snapshot_ = false;
   batchDepth_ = 0;
@@ -365,6 +373,54 @@ void HiveDb::rememberValue(KeyId key, std::string folded, bool found, DWORD type
   }
   valueBytes_ += data.size() + folded.size();
   values_.insert_or_assign(std::make_pair(key, std::move(folded)), KnownValue{found, type, data});
+}
+
+namespace {
+
+// The rows of a file of version 1 in the current form and order, as those of other hives that
+// they are merged with.
+void refoldSubkeys(std::vector<SubkeyRow> *rows) {
+  for (SubkeyRow &row : *rows)
+    row.folded = foldName(row.name);
+  std::sort(rows->begin(), rows->end(),
+            [](const SubkeyRow &a, const SubkeyRow &b) { return a.folded < b.folded; });
+}
+
+} // namespace
+
+std::string HiveDb::fold(std::string_view name) const {
+  return asciiFolding_ ? foldNameAsciiOnly(name) : foldName(name);
+}
+
+bool HiveDb::sameName(std::string_view a, std::string_view b) const {
+  return asciiFolding_ ? foldNameAsciiOnly(a) == foldNameAsciiOnly(b) : sameFolded(a, b);
+}
+
+// In a transaction of its own, so that it stands whatever becomes of the write that asked for it.
+LONG HiveDb::moveToCurrentFolding() {
+  int rc = exec(kBeginImmediate);
+  int version = 0;
+  if (rc == SQLITE_OK)
+    rc = queryInts(db_, "PRAGMA user_version", {&version});
+  if (rc == SQLITE_OK && version == kAsciiFoldingVersion)
+    rc = migrateNames(db_, kSchemaVersion);
+  if (rc == SQLITE_OK)
+    rc = exec(kCommit);
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  asciiFolding_ = false;
+  forgetKeys();
+  ++generation_;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveDb::followFolding() {
+  int version = 0;
+  int rc = queryInts(db_, "PRAGMA user_version", {&version});
+  if (rc != SQLITE_OK)
+    return fail(rc);
+  asciiFolding_ = version == kAsciiFoldingVersion;
+  return ERROR_SUCCESS;
 }
 
 void HiveDb::abandonAfterFork() {
@@ -449,7 +505,7 @@ LONG HiveDb::becomeUnusable(LONG error, const std::string &why) {
   std::vector<HiveCheck> &notes = unusableHiveNotes();
   if (std::none_of(notes.begin(), notes.end(),
                    [&](const HiveCheck &c) { return c.hive == hive_ && c.path == path(); }))
-    notes.push_back(HiveCheck{hive_, path(), true, false, why});
+    notes.push_back(HiveCheck{hive_, path(), true, false, why, false, {}});
   return error;
 }
 
@@ -492,8 +548,8 @@ LONG HiveDb::openFile(bool create) {
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
 
-  int appId = 0, entries = 0, tables = 0;
-  rc = queryInts(db_, kShapeQuery, {&appId, &entries, &tables});
+  int appId = 0, version = 0, entries = 0, tables = 0;
+  rc = queryInts(db_, kShapeQuery, {&appId, &version, &entries, &tables});
   if (rc != SQLITE_OK) {
     LONG error = errorFromSqlite(rc);
     // Busy or out of memory passes; a file that cannot be read is unusable.
@@ -506,6 +562,7 @@ LONG HiveDb::openFile(bool create) {
   bool empty = entries == 0;
   if (!empty && (appId != kApplicationId || tables != 2))
     return becomeUnusable(ERROR_BADDB, "not a registry hive");
+  asciiFolding_ = !empty && version == kAsciiFoldingVersion;
   if (!readOnly_) {
     // Keep the -wal and -shm files after the last close: readers that may not create them
     // (a read-only directory) can still open the hive.
@@ -668,6 +725,9 @@ LONG HiveDb::startSnapshot() {
   if (version.integer(0) != dataVersion_) {
     dataVersion_ = version.integer(0);
     ++generation_;
+    if (asciiFolding_)
+      if (LONG followed = followFolding(); followed != ERROR_SUCCESS)
+        return followed;
   }
   // The shared header exists once a snapshot has started; a read-only connection may only
   // have a private copy of it, which no other process updates.
@@ -689,6 +749,8 @@ LONG HiveDb::beginWrite() {
     error = ERROR_ACCESS_DENIED;
   if (error == ERROR_SUCCESS && !checked_)
     error = checkBeforeWriting();
+  if (error == ERROR_SUCCESS && asciiFolding_)
+    error = moveToCurrentFolding();
   if (error != ERROR_SUCCESS)
     return refused(error);
   int rc = exec(kBeginImmediate);
@@ -776,7 +838,7 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 }
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::pair<KeyId, std::string> key(parent, foldName(name));
+  std::pair<KeyId, std::string> key(parent, fold(name));
   if (auto known = children_.find(key); known != children_.end()) {
     if (known->second == 0)
       return ERROR_FILE_NOT_FOUND; // *child untouched, as after a query that found nothing
@@ -832,7 +894,11 @@ LONG HiveDb::subkeys(KeyId parent, std::vector<SubkeyRow> *rows) {
   int rc;
   while ((rc = q.step()) == SQLITE_ROW)
     rows->push_back(SubkeyRow{q.blob(0), q.blob(1), q.integer(2)});
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : fail(rc);
+  if (rc != SQLITE_DONE)
+    return fail(rc);
+  if (asciiFolding_)
+    refoldSubkeys(rows);
+  return ERROR_SUCCESS;
 }
 
 LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::string *data) {
@@ -842,7 +908,7 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
     *data = valuesAhead_[valueLast_].data;
     return ERROR_SUCCESS;
   }
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   if (auto known = values_.find(std::make_pair(key, folded)); known != values_.end()) {
     *type = known->second.type;
     *data = known->second.data;
@@ -939,7 +1005,7 @@ LONG HiveDb::touch(KeyId key) {
 }
 
 LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kInsertKey), parent, name, folded, nowFileTime());
     int rc = q.step();
@@ -953,7 +1019,7 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
 }
 
 LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kSetValue), key, name, folded, static_cast<int64_t>(type),
             std::string_view(reinterpret_cast<const char *>(data), size));
@@ -966,7 +1032,7 @@ LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *
 }
 
 LONG HiveDb::deleteValue(KeyId key, std::string_view name) {
-  std::string folded = foldName(name);
+  std::string folded = fold(name);
   {
     Query q(db_, stmt(kDeleteValue), key, folded);
     int rc = q.step();
@@ -1018,7 +1084,7 @@ LONG HiveDb::renameKey(KeyId key, std::string_view name) {
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
     return error;
   forgetKeys();
-  const std::string folded = foldName(name); // bound by reference: it must outlive the query
+  const std::string folded = fold(name); // bound by reference: it must outlive the query
   Query q(db_, stmt(kRenameKey), key, name, folded);
   int rc = q.step();
   if (rc != SQLITE_DONE)
@@ -1052,7 +1118,7 @@ LONG HiveDb::flush() {
 }
 
 HiveCheck HiveDb::check() {
-  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}};
+  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}, false, {}};
   Probe probe = probeFile(result.path);
   result.exists = !missing(probe.id);
   if (!result.exists)
@@ -1065,11 +1131,12 @@ HiveCheck HiveDb::check() {
   sqlite3 *db = nullptr;
   int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                            nullptr);
+  int version = 0, entries = 0, tables = 0;
   if (rc == SQLITE_OK) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    int appId = 0, entries = 0, tables = 0;
-    rc = queryInts(db, kShapeQuery, {&appId, &entries, &tables});
+    int appId = 0;
+    rc = queryInts(db, kShapeQuery, {&appId, &version, &entries, &tables});
     if (rc == SQLITE_OK && entries > 0 && (appId != kApplicationId || tables != 2)) {
       result.ok = false;
       result.what = "not a registry hive";
@@ -1091,6 +1158,12 @@ HiveCheck HiveDb::check() {
       }
     }
     sqlite3_finalize(s);
+  }
+  if (rc == SQLITE_OK && result.ok && entries > 0 && version == kAsciiFoldingVersion) {
+    result.oldNames = true;
+    rc = plannedMerges(db, &result.merges);
+  } else if (rc == SQLITE_OK && result.ok && entries > 0) {
+    rc = recordedMerges(db, &result.merges);
   }
   if (rc != SQLITE_OK) {
     result.ok = false;

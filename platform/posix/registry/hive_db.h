@@ -190,6 +190,13 @@ private:
   void finalizeAll();
   LONG touch(KeyId key);
   void forgetKeys();
+  // A name's comparison form, and equality of names, by the rule the file was written with.
+  std::string fold(std::string_view name) const;
+  bool sameName(std::string_view a, std::string_view b) const;
+  // Moves a file of version 1 to the current folding of names, merging what it makes equal.
+  LONG moveToCurrentFolding();
+  // Follows a file that another connection moved to the current rule.
+  LONG followFolding();
 
   Hive hive_;
   std::string path_;
@@ -199,9 +206,10 @@ private:
   bool skeleton_ = false; // db_ is the in-memory stand-in for a missing file
   bool readOnly_ = false;
   LONG unusable_ = ERROR_SUCCESS;
-  FileId behindSkeleton_;   // the location as it was when the skeleton stood in for it
-  bool checked_ = false;    // the open file passed the check before the first write
-  bool damageSeen_ = false; // a statement found the open file damaged
+  FileId behindSkeleton_;     // the location as it was when the skeleton stood in for it
+  bool checked_ = false;      // the open file passed the check before the first write
+  bool damageSeen_ = false;   // a statement found the open file damaged
+  bool asciiFolding_ = false; // the file's names are folded by the rule of schema version 1
   sqlite3_stmt *stmts_[kStmtCount] = {};
 
   bool snapshot_ = false;

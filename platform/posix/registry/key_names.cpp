@@ -1,50 +1,46 @@
 // Registry names: case folding, lengths in characters, and splitting of key paths.
 #include "platform/posix/registry/key_names.h"
 
+#include "platform/posix/name_fold.h"
+
+#include <climits>
+#include <unicode/ustring.h>
+
 namespace vlx {
 
 std::string foldName(std::string_view name) {
+  // Most names: no detour through the units.
+  if (isAscii(name)) {
+    std::string out(2 * name.size(), '\0');
+    for (size_t i = 0; i < name.size(); ++i)
+      out[2 * i + 1] = upperAscii(name[i]);
+    return out;
+  }
+  std::string out;
+  out.reserve(2 * name.size());
+  for (char32_t unit : foldedUnits(name)) {
+    const char32_t stored = unit >= kRawByte ? 0xDC00 + (unit - kRawByte) : unit;
+    out += static_cast<char>(stored >> 8);
+    out += static_cast<char>(stored & 0xFF);
+  }
+  return out;
+}
+
+std::string foldNameAsciiOnly(std::string_view name) {
   std::string out(name);
   for (char &c : out)
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
+    c = upperAscii(c);
   return out;
 }
 
 size_t nameChars(std::string_view name) {
-  size_t units = 0;
-  size_t i = 0;
-  while (i < name.size()) {
-    auto b = static_cast<unsigned char>(name[i]);
-    size_t len = b < 0x80           ? 1
-                 : (b >> 5) == 0x6  ? 2
-                 : (b >> 4) == 0xe  ? 3
-                 : (b >> 3) == 0x1e ? 4
-                                    : 0;
-    if (len == 0 || i + len > name.size())
-      return name.size();
-    for (size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(name[i + k]) & 0xc0) != 0x80)
-        return name.size();
-    units += len == 4 ? 2 : 1;
-    i += len;
-  }
-  return units;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z')
-      x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z')
-      y = static_cast<char>(y - 'a' + 'A');
-    if (x != y)
-      return false;
-  }
-  return true;
+  if (name.size() > INT32_MAX)
+    return name.size();
+  int32_t units = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8(nullptr, 0, &units, name.data(), static_cast<int32_t>(name.size()), &status);
+  const bool valid = U_SUCCESS(status) || status == U_BUFFER_OVERFLOW_ERROR;
+  return valid ? static_cast<size_t>(units) : name.size();
 }
 
 LONG splitKeyPath(const char *path, std::vector<std::string_view> *parts) {

@@ -1,4 +1,5 @@
 // The Win32 registry calls (Reg*A) on top of the SQLite hives.
+#include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
 #include "platform/posix/registry/store.h"
@@ -333,7 +334,7 @@ LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out)
     out->key = base.key;
     return ERROR_SUCCESS;
   }
-  if (!sameName(parts.front(), ".DEFAULT"))
+  if (!sameFolded(parts.front(), ".DEFAULT"))
     return create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   Parts rest(parts.begin() + 1, parts.end());
   return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, out);
@@ -410,7 +411,7 @@ LONG mergedValues(KeyHandle &h, std::vector<ValueRow> *rows) {
   for (DWORD i = 0;
        sides.machine && (error = s.machine.valueAt(sides.machine, i, &row)) == ERROR_SUCCESS; ++i)
     if (std::none_of(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(mine),
-                     [&](const ValueRow &r) { return sameName(r.name, row.name); }))
+                     [&](const ValueRow &r) { return sameFolded(r.name, row.name); }))
       rows->push_back(row);
   return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
 }
@@ -684,7 +685,7 @@ VLX_WIN32_API LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   case KeyKind::Plain:
     return deleteKeyIn(*h.key.db, h.key.id, parts);
   case KeyKind::Users: {
-    if (parts.empty() || !sameName(parts.front(), ".DEFAULT"))
+    if (parts.empty() || !sameFolded(parts.front(), ".DEFAULT"))
       return parts.empty() ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     Parts rest(parts.begin() + 1, parts.end());
     if (rest.empty())

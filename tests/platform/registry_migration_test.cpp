@@ -1,0 +1,209 @@
+// Hive files written when names folded ASCII letters only: read by that rule while only read,
+// moved to the current one by the first write, with the merges it needs, and never half moved.
+#include "platform/posix/registry/hive_db.h"
+#include "platform/registry_support.h"
+#include "support/old_hive.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <signal.h>
+#include <thread>
+
+namespace {
+
+using namespace regtest;
+using vlx::Hive;
+using vlx::NameMerge;
+using vlx::test::hiveVersion;
+using vlx::test::OldHive;
+
+namespace fs = std::filesystem;
+using MigrationTest = vlx::test::TempEnvTest;
+
+const std::string kUpperA = "\xc3\x84rger", kLowerA = "\xc3\xa4rger"; // Ärger, ärger
+const std::string kVelmora = "Software\\Velmora\\";
+
+// A user hive with keys and values that differ beyond ASCII case, as the former rule let them be.
+void writeOldHive() {
+  ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\Plain", "Units", 1), ERROR_SUCCESS);
+  vlx::detail::closeIdleHives();
+  OldHive old(vlx::hivePath(Hive::User));
+  old.key(kVelmora + kUpperA, 100);
+  old.value(kVelmora + kUpperA, "Farbe", 1);
+  old.value(kVelmora + kUpperA, "Nur", 2);
+  old.value(kVelmora + kUpperA + "\\Sub", "v", 10);
+  old.value(kVelmora + kUpperA + "\\Sub", "a", 11);
+  old.key(kVelmora + kLowerA, 200);
+  old.value(kVelmora + kLowerA, "Farbe", 3);
+  old.key(kVelmora + kLowerA + "\\SUB", 50);
+  old.value(kVelmora + kLowerA + "\\SUB", "v", 20);
+  old.value(kVelmora + "Same", "\xc3\xa9", 5);          // é
+  old.value(kVelmora + "Same", "\xc3\x89", 6);          // É, made later
+  old.value(kVelmora + "Same", "\xc3\x89 (MERGED)", 7); // takes the first new name
+}
+
+std::vector<NameMerge> userMerges(bool *oldNames) {
+  for (const vlx::HiveCheck &check : vlx::checkHives())
+    if (check.hive == Hive::User) {
+      EXPECT_TRUE(check.ok) << check.what;
+      *oldNames = check.oldNames;
+      return check.merges;
+    }
+  ADD_FAILURE() << "no user hive";
+  return {};
+}
+
+std::string describe(const NameMerge &m) {
+  return m.value ? "value " + m.name + " of " + m.from + " as " + m.renamed + " in " + m.into
+                 : "key " + m.from + " into " + m.into;
+}
+
+const std::vector<std::string> kMerges = {
+    "key " + kVelmora + kUpperA + " into " + kVelmora + kLowerA,
+    "value \xc3\xa9 of " + kVelmora + "Same as \xc3\xa9 (merged 2) in " + kVelmora + "Same",
+    "key " + kVelmora + kUpperA + "\\Sub into " + kVelmora + kLowerA + "\\SUB",
+    "value Farbe of " + kVelmora + kUpperA + " as Farbe (merged) in " + kVelmora + kLowerA,
+    "value v of " + kVelmora + kUpperA + "\\Sub as v (merged) in " + kVelmora + kLowerA + "\\SUB",
+};
+
+std::vector<std::string> described(const std::vector<NameMerge> &merges) {
+  std::vector<std::string> out;
+  for (const NameMerge &m : merges)
+    out.push_back(describe(m));
+  return out;
+}
+
+TEST_F(MigrationTest, ReadByItsOwnRuleUntilTheFirstWriteMergesWithoutLoss) {
+  writeOldHive();
+  const std::string file = vlx::hivePath(Hive::User);
+  Key velmora;
+  ASSERT_EQ(openKey(HKCU, "SOFTWARE\\velmora", velmora), ERROR_SUCCESS);
+  // Only ASCII letters fold: the two spellings are two keys, each read by its own name.
+  EXPECT_EQ(names(velmora), (Names{"Plain", "Same", kUpperA, kLowerA}));
+  EXPECT_EQ(getIn(HKCU, (kVelmora + "\xc3\x84RGER").c_str(), "nur"), 2u);
+  EXPECT_EQ(getIn(HKCU, (kVelmora + kLowerA).c_str(), "Farbe"), 3u);
+  EXPECT_EQ(getIn(HKCU, (kVelmora + kLowerA).c_str(), "Nur"), 0xdeadbeef);
+  EXPECT_EQ(hiveVersion(file), 1);
+  bool oldNames = false;
+  EXPECT_EQ(described(userMerges(&oldNames)), kMerges);
+  EXPECT_TRUE(oldNames);
+  EXPECT_EQ(hiveVersion(file), 1);
+
+  ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\Plain", "Units", 2), ERROR_SUCCESS);
+  EXPECT_EQ(hiveVersion(file), 2);
+  EXPECT_EQ(names(velmora), (Names{"Plain", "Same", kLowerA}));
+  struct Case {
+    std::string key;
+    Names values;
+    std::vector<DWORD> data;
+  } cases[] = {
+      {kVelmora + "\xc3\x84RGER", {"Farbe", "Nur", "Farbe (merged)"}, {3, 2, 1}},
+      {kVelmora + kUpperA + "\\sub", {"a", "v", "v (merged)"}, {11, 20, 10}},
+      {kVelmora + "same", {"\xc3\xa9 (merged 2)", "\xc3\x89", "\xc3\x89 (MERGED)"}, {5, 6, 7}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.key);
+    Key k;
+    ASSERT_EQ(openKey(HKCU, c.key.c_str(), k), ERROR_SUCCESS);
+    Names sorted = names(k, true);
+    std::sort(sorted.begin(), sorted.end());
+    Names expected = c.values;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);
+    for (size_t i = 0; i < c.values.size(); ++i)
+      EXPECT_EQ(getDword(k, c.values[i]), c.data[i]) << c.values[i];
+  }
+  Key sub;
+  ASSERT_EQ(openKey(HKCU, (kVelmora + kLowerA).c_str(), sub), ERROR_SUCCESS);
+  EXPECT_EQ(names(sub), Names{"SUB"});
+  EXPECT_EQ(described(userMerges(&oldNames)), kMerges);
+  EXPECT_FALSE(oldNames);
+}
+
+TEST_F(MigrationTest, AReaderFollowsTheMoveAnotherProcessMade) {
+  writeOldHive();
+  EXPECT_EQ(getIn(HKCU, (kVelmora + "\xc3\x84RGER").c_str(), "Nur"), 2u);
+  EXPECT_EQ(reap(spawn([] { return setIn(HKCU, "Software\\Velmora", "x", 1) == 0 ? 0 : 1; })), 0);
+  // Now one key under the current rule, whichever spelling.
+  EXPECT_EQ(getIn(HKCU, (kVelmora + kUpperA).c_str(), "Farbe"), 3u);
+  EXPECT_EQ(getIn(HKCU, (kVelmora + "\xc3\x84RGER").c_str(), "Farbe (merged)"), 1u);
+}
+
+// Every row of the hive file but the keys' times of writing, to compare it whole.
+std::string dump(const std::string &file) {
+  sqlite3 *db = nullptr;
+  std::string out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt *s = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT id, parent, hex(name), hex(folded), '' FROM keys UNION ALL "
+                       "SELECT id, key, hex(name), hex(folded), hex(data) FROM vals",
+                       -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+      for (int col = 0; col < 5; ++col)
+        out += std::string(reinterpret_cast<const char *>(sqlite3_column_text(s, col))) + ' ';
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+TEST_F(MigrationTest, AMoveKilledHalfWayLeavesTheHiveAsItWas) {
+  const std::string seeded = dir_.file("seeded");
+  fs::create_directory(seeded);
+  {
+    vlx::test::ScopedEnv store("VELMORA_REGISTRY_DIR", seeded.c_str());
+    ASSERT_EQ(setIn(HKCU, "Software\\Velmora", "x", 1), ERROR_SUCCESS);
+    vlx::detail::closeIdleHives();
+    OldHive old(vlx::hivePath(Hive::User));
+    for (int i = 0; i < 1500; ++i) {
+      const std::string name = kVelmora + "K\xc3\xa9y" + std::to_string(i);
+      old.value(name, "v", 1);
+      old.value(kVelmora + "K\xc3\x89Y" + std::to_string(i), "V", 2);
+    }
+  }
+  const std::string file = "/user.db";
+  const std::string before = dump(seeded + file);
+  // The write that moves the hive changes nothing itself.
+  auto migrate = [] { return setIn(HKCU, "Software\\Velmora", "x", 1) == 0 ? 0 : 1; };
+
+  const std::string whole = dir_.file("whole");
+  fs::copy(seeded, whole, fs::copy_options::recursive);
+  auto start = std::chrono::steady_clock::now();
+  {
+    vlx::test::ScopedEnv store("VELMORA_REGISTRY_DIR", whole.c_str());
+    ASSERT_EQ(reap(spawn(migrate)), 0);
+  }
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  const std::string after = dump(whole + file);
+  ASSERT_EQ(hiveVersion(whole + file), 2);
+
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<long> moment(0, took.count());
+  int unchanged = 0, moved = 0;
+  for (int round = 0; round < 12; ++round) {
+    const std::string dir = dir_.file("round" + std::to_string(round));
+    fs::copy(seeded, dir, fs::copy_options::recursive);
+    const long delay = moment(random);
+    SCOPED_TRACE("killed after " + std::to_string(delay) + " us");
+    {
+      vlx::test::ScopedEnv store("VELMORA_REGISTRY_DIR", dir.c_str());
+      pid_t child = spawn(migrate);
+      std::this_thread::sleep_for(std::chrono::microseconds(delay));
+      kill(child, SIGKILL);
+      reap(child);
+    }
+    const int version = hiveVersion(dir + file);
+    EXPECT_EQ(dump(dir + file), version == 1 ? before : after);
+    unchanged += version == 1;
+    moved += version == 2;
+  }
+  RecordProperty("hives unchanged", unchanged);
+  RecordProperty("hives moved", moved);
+  RecordProperty("microseconds to move", static_cast<int>(took.count()));
+}
+
+} // namespace
