@@ -117,7 +117,7 @@ public:
       const std::string parent = spelled.empty() ? std::string("the root") : spelled;
       bool found = false;
       for (const auto &[childNode, childName] : children(node, parent))
-        if ((found = sameName(childName, part))) {
+        if ((found = foldName(childName) == foldName(part))) {
           node = childNode;
           spelled += (spelled.empty() ? "" : "\\") + childName;
           break;
