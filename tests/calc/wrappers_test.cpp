@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <filesystem>
@@ -250,6 +251,11 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
     book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kText, path.c_str());
     book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
   }
+  // The sanitizer's leak check at exit stops every thread, and can crash on the office bridge's
+  // threads still ending after a failed call; vlx's own leaks are checked by the vlx tests.
+  const char *asan = std::getenv("ASAN_OPTIONS");
+  vlx::test::ScopedEnv noLeakCheck(
+      "ASAN_OPTIONS", ((asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0").c_str());
   struct Row {
     std::vector<std::string> args;
     int status;
