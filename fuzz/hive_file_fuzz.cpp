@@ -1,5 +1,6 @@
 // libFuzzer target: the registry store fed damaged hive files. Whatever the file holds, no call
 // crashes, and a file the store refuses to write is left byte for byte as it was.
+#include "fuzz/patched_file.h"
 #include "platform/posix/registry/hive_db.h"
 
 #include <velmora/hive.h>
@@ -92,22 +93,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   return 0;
 }
 
-// An input whose first byte is even patches the real hive: then come (offset, byte) pairs of
-// three bytes, and a last byte that may cut the file short. Any other input is the whole file.
+// Inputs patch the real hive (see patched_file.h).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::string file;
-  if (size > 0 && data[0] % 2 == 0) {
-    file = validHive;
-    size_t i = 1;
-    for (; i + 3 <= size; i += 3) {
-      size_t offset = (static_cast<size_t>(data[i]) << 8 | data[i + 1]) * 7 % file.size();
-      file[offset] = static_cast<char>(data[i + 2]);
-    }
-    if (i < size && data[i] < 32)
-      file.resize(file.size() - file.size() * data[i] / 64);
-  } else {
-    file.assign(reinterpret_cast<const char *>(data), size);
-  }
+  const std::string file = vlx::fuzz::patchedFile(validHive, data, size);
   vlx::detail::closeIdleHives();
   removeLogs();
   const std::string path = dir + "/user.db";

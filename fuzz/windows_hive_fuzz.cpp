@@ -1,5 +1,6 @@
 // libFuzzer target: the Windows hive reader fed cut and bit-flipped hive files. Whatever the file
 // holds, the reader returns operations or a Failure, and what it returns is fit to import.
+#include "fuzz/patched_file.h"
 #include "support/windows_hive_file.h"
 #include "vlx/errors.h"
 #include "vlx/reg_text.h"
@@ -93,25 +94,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   return 0;
 }
 
-// An input whose first byte is even patches the valid hive: (offset, byte) pairs of three bytes
-// that flip bits, then a last byte that may cut the file short; the checksum is put right unless
-// the first byte says otherwise. Any other input is the whole file.
+// Inputs patch the valid hive (see patched_file.h); its checksum is put right when the first
+// byte is a multiple of four, so that hivex itself gets to read the damage.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::string file;
-  if (size > 0 && data[0] % 2 == 0) {
-    file = validHive;
-    size_t i = 1;
-    for (; i + 3 <= size; i += 3) {
-      const size_t offset = (static_cast<size_t>(data[i]) << 8 | data[i + 1]) * 5 % file.size();
-      file[offset] = static_cast<char>(file[offset] ^ data[i + 2]);
-    }
-    if (i < size && data[i] < 64)
-      file.resize(file.size() - file.size() * data[i] / 64);
-    if (data[0] % 4 == 0)
-      fixChecksum(file);
-  } else {
-    file.assign(reinterpret_cast<const char *>(data), size);
-  }
+  std::string file = vlx::fuzz::patchedFile(validHive, data, size);
+  if (size > 0 && data[0] % 4 == 0)
+    fixChecksum(file);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
   read(std::nullopt);
   read("Software"s);
