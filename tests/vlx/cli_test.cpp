@@ -252,12 +252,12 @@ TEST_F(VlxTest, ExportToFileWritesNewAndExistingFiles) {
   const std::string expected = ok({"reg", "export"});
   const std::string fresh = dir_.file("new.reg");
   EXPECT_EQ(ok({"reg", "export", "-o", fresh}), "");
-  EXPECT_EQ(read(fresh), expected);
+  EXPECT_EQ(readFile(fresh), expected);
   const std::string old = write("old.reg", "old content");
   const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
   fs::permissions(old, mode);
   EXPECT_EQ(ok({"reg", "export", "-o", old}), "");
-  EXPECT_EQ(read(old), expected);
+  EXPECT_EQ(readFile(old), expected);
   EXPECT_EQ(fs::status(old).permissions(), mode);
 
   // Places no one can write to, root included; each failure says why and leaves nothing behind.

@@ -3,6 +3,8 @@
 set(vlx_test_library vlx_cli)
 target_compile_definitions(${target} PRIVATE VLX_BINARY="$<TARGET_FILE:vlx>")
 add_dependencies(${target} vlx)
+# support/files.h, shared with the file tests, names the library's own file call table.
+target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
 # Hive files for `reg import-hive` are made with hivex's writing calls, where it is installed.
 if(TARGET PkgConfig::HIVEX)
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/windows_hive_file.cpp)

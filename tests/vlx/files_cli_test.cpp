@@ -44,7 +44,7 @@ TEST_F(VlxTest, BackupMakeThenResolve) {
   const std::string backup = dir_.file("Backup of gear.txt");
   EXPECT_EQ(ok({"backup", "resolve", gear}), gear + "\n");
   EXPECT_EQ(ok({"backup", "make", gear}), backup + "\n");
-  EXPECT_EQ(read(backup), "v1");
+  EXPECT_EQ(readFile(backup), "v1");
   // Backslashes reach the same file; output comes back with '/'.
   EXPECT_EQ(ok({"backup", "resolve", backslashed(gear)}), backup + "\n");
   fails({"backup", "resolve", dir_.file(std::string(5000, 'x') + ".txt")}, "longer than");

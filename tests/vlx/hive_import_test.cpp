@@ -146,7 +146,7 @@ TEST_F(HiveImport, KeyAndMachineChooseWhatAndWhere) {
 }
 
 TEST_F(HiveImport, RefusedFilesChangeNothing) {
-  const std::string good = read(hive("good.dat", userHive()));
+  const std::string good = readFile(hive("good.dat", userHive()));
   auto patched = [&good](const std::function<void(std::string &)> &patch) {
     std::string bytes = good;
     patch(bytes);
@@ -168,7 +168,7 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
   oddText[2].values.push_back({"Odd", kExpandSz, "\x41\x00\x42"s});
 
   // A subkey list that points back at the product key: the walk would never end.
-  std::string loop = read(hive("loop.dat", {{"Software\\Velmora\\Loop\\Leaf", {}}}));
+  std::string loop = readFile(hive("loop.dat", {{"Software\\Velmora\\Loop\\Leaf", {}}}));
   // Where the key of that name lies, as cells point at each other: counted from the first bin,
   // little-endian. A key's name follows its cell's 0x50 bytes of header.
   auto cellOf = [&loop](const std::string &name) {
@@ -209,7 +209,7 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
        "cannot read a value name of Software\\Velmora: the file is damaged"},
       {"loop", loop, {}, "the file is damaged (key Software\\Velmora\\Loop\\Velmora appears twice"},
       {"no product key",
-       read(hive("other.dat", {{"Software\\Other", {}}})),
+       readFile(hive("other.dat", {{"Software\\Other", {}}})),
        {},
        "the hive has no key Software\\Velmora (name the key to import with --key)"},
       {"no such key",
@@ -219,16 +219,16 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
       {"bad key", good, {"--key", "Software\\\\Velmora"}, "bad key 'Software\\\\Velmora'", 2},
       {"empty key", good, {"--key", ""}, "bad key ''", 2},
       {"value name too long",
-       read(hive("long.dat", longName)),
+       readFile(hive("long.dat", longName)),
        {},
        "HKEY_CURRENT_USER\\Software\\Velmora\\General: value name longer than 16,383 characters "
        "(nothing imported)"},
       {"lone surrogate",
-       read(hive("bad.dat", badText)),
+       readFile(hive("bad.dat", badText)),
        {},
        "value 'Bad' of Software\\Velmora\\General is not UTF-16 text"},
       {"odd byte count",
-       read(hive("odd.dat", oddText)),
+       readFile(hive("odd.dat", oddText)),
        {},
        "value 'Odd' of Software\\Velmora\\Startup\\Applications is not UTF-16 text"},
   };
@@ -246,7 +246,7 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
 }
 
 TEST_F(HiveImport, FileNotClosedCleanlyIsImportedWithAWarning) {
-  std::string bytes = read(hive("NTUSER.DAT", userHive()));
+  std::string bytes = readFile(hive("NTUSER.DAT", userHive()));
   // A later primary sequence number than the secondary one: written, not yet flushed.
   bytes[0x04] ^= 0x01;
   bytes[0x1FC] ^= 0x01; // the checksum follows

@@ -24,7 +24,7 @@ protected:
         {"/bin/sh", "-c",
          "iconv -f UTF-8 -t " + encoding + " < '" + source + "' > '" + target + "'"});
     EXPECT_EQ(r.status, 0) << r.output;
-    return read(target);
+    return readFile(target);
   }
 
   // A version 5 file as regedit writes it: byte-order mark, UTF-16LE, CRLF.
@@ -81,7 +81,7 @@ TEST_F(RegeditFiles, Version5FileInUtf16) {
 
   // Written back as regedit writes it, the text data is UTF-16LE again.
   ok({"reg", "export", "--unicode", "HKCU\\Software\\Velmora\\Grüße", "-o", dir_.file("out.reg")});
-  const std::string out = read(dir_.file("out.reg"));
+  const std::string out = readFile(dir_.file("out.reg"));
   ASSERT_EQ(out.rfind("\xFF\xFE", 0), 0u);
   const RunResult decoded = test::runCommand(
       {"/bin/sh", "-c", "tail -c +3 '" + dir_.file("out.reg") + "' | iconv -f UTF-16LE -t UTF-8"});
@@ -147,7 +147,7 @@ TEST_F(RegeditFiles, BothFormsRoundTripEveryType) {
   const std::string narrow = ok({"reg", "export"});
   const std::string wide = dir_.file("wide.reg");
   ok({"reg", "export", "--unicode", "-o", wide});
-  const std::string wideBytes = read(wide);
+  const std::string wideBytes = readFile(wide);
   ok({"reg", "export", "-o", dir_.file("narrow.reg")});
 
   std::filesystem::create_directory(dir_.file("a"));
@@ -156,7 +156,7 @@ TEST_F(RegeditFiles, BothFormsRoundTripEveryType) {
     test::ScopedEnv store("VELMORA_REGISTRY_DIR", dir_.file("a").c_str());
     ok({"reg", "import", wide});
     ok({"reg", "export", "--unicode", "-o", dir_.file("wide2.reg")});
-    EXPECT_EQ(read(dir_.file("wide2.reg")), wideBytes);
+    EXPECT_EQ(readFile(dir_.file("wide2.reg")), wideBytes);
     EXPECT_EQ(ok({"reg", "export"}), narrow);
   }
   test::ScopedEnv store("VELMORA_REGISTRY_DIR", dir_.file("b").c_str());

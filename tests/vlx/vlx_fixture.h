@@ -1,15 +1,15 @@
 // Fixture of the vlx process tests: runs the built binary on the test's own directory and store.
 #pragma once
 
+#include "support/files.h"
 #include "support/temp_env.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace vlx::cli {
 
+using test::readFile;
 using test::RunResult;
 
 class VlxTest : public test::TempEnvTest {
@@ -36,15 +36,10 @@ protected:
     return r;
   }
 
+  // Writes `text` to `name` in the test's directory and gives its path.
   std::string write(const std::string &name, const std::string &text) {
-    std::string path = dir_.file(name);
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  static std::string read(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    test::writeFile(dir_.file(name), text);
+    return dir_.file(name);
   }
 };
 
