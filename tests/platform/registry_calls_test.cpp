@@ -11,11 +11,6 @@ using namespace regtest;
 using RegistryCallsTest = vlx::test::TempEnvTest;
 using vlx::test::ScopedEnv;
 
-LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
-  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
-                        static_cast<DWORD>(bytes.size()));
-}
-
 std::u16string wideBytes(const BYTE *data, DWORD size) {
   std::u16string out(size / 2, u'\0');
   std::memcpy(&out[0], data, out.size() * 2);

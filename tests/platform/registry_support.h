@@ -61,6 +61,12 @@ inline DWORD getDword(HKEY key, const std::string &name) {
   return queryDword(key, name, &value) == ERROR_SUCCESS ? value : 0xdeadbeef;
 }
 
+// Stores `bytes` as given.
+inline LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
+  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()));
+}
+
 // Sets or reads `name` in root\path through a handle of its own, as one library operation does.
 inline LONG setIn(HKEY root, const char *path, const std::string &name, DWORD value) {
   Key k;

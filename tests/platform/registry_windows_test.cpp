@@ -10,11 +10,6 @@ namespace {
 using namespace regtest;
 using RegistryWindowsTest = vlx::test::TempEnvTest;
 
-LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
-  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
-                        static_cast<DWORD>(bytes.size()));
-}
-
 TEST_F(RegistryWindowsTest, CreateKeyIgnoresTheParentHandlesRights) {
   Key product;
   ASSERT_EQ(setIn(HKCU, "Software\\Product", "v", 1), ERROR_SUCCESS);
