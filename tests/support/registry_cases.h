@@ -42,14 +42,12 @@ struct GetValueCase {
 inline const std::vector<GetValueCase> &getValueCases() {
   static const std::vector<GetValueCase> cases = {
       {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD},
-      {"dword", RRF_RT_DWORD, ERROR_SUCCESS, REG_DWORD},
       {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD},
       {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY},
       {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY},
       {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY},
       {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD}, // only binary data is sized
       {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ},
-      {"text", RRF_RT_REG_BINARY, ERROR_UNSUPPORTED_TYPE, REG_SZ},
       {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD},
       {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE},
       {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ},

@@ -80,31 +80,24 @@ inline const std::vector<VariantCase> &variantCases() {
       // Integers round half to even; out of range is an overflow.
       {VT_R8, "2.5", VT_I4, "2"},
       {VT_R8, "3.5", VT_I4, "4"},
-      {VT_R8, "-2.5", VT_I4, "-2"},
-      {VT_R8, "1.5", VT_UI1, "2"},
       {VT_R8, "-0.5", VT_UI1, "0"},
       {VT_R8, "-0.6", VT_UI1, "DISP_E_OVERFLOW"},
       {VT_R8, "255.5", VT_UI1, "DISP_E_OVERFLOW"},
       {VT_R8, "2147483647.5", VT_I4, "DISP_E_OVERFLOW"},
       {VT_R8, "-2147483648.5", VT_I4, "-2147483648"},
-      {VT_R8, "32767.5", VT_I2, "DISP_E_OVERFLOW"},
-      {VT_R8, "-32768.5", VT_I2, "-32768"},
       {VT_R8, "1e20", VT_I8, "DISP_E_OVERFLOW"},
       {VT_I4, "70000", VT_I2, "DISP_E_OVERFLOW"},
       {VT_I4, "-1", VT_UI1, "DISP_E_OVERFLOW"},
-      {VT_I8, "2147483648", VT_I4, "DISP_E_OVERFLOW"},
       {VT_I4, "16777217", VT_R4, "16777216"},
       {VT_R8, "1e39", VT_R4, "DISP_E_OVERFLOW"},
       {VT_CY, "2.5", VT_I4, "2"},
       {VT_CY, "1.2345", VT_R8, "1.2345"},
-      {VT_R8, "1.23456", VT_CY, "1.2346"},
       {VT_R8, "1.23455", VT_CY, "1.2346"},
       {VT_R8, "1e15", VT_CY, "DISP_E_OVERFLOW"},
       {VT_I8, "922337203685477", VT_CY, "922337203685477"},
       {VT_I8, "922337203685478", VT_CY, "DISP_E_OVERFLOW"},
       {VT_DATE, "2.5", VT_I4, "2"},
       {VT_R8, "3e6", VT_DATE, "DISP_E_OVERFLOW"},
-      {VT_R8, "-700000", VT_DATE, "DISP_E_OVERFLOW"},
       // Booleans are -1 and 0.
       {VT_BOOL, "-1", VT_I4, "-1"},
       {VT_BOOL, "-1", VT_UI1, "255"},
@@ -112,23 +105,19 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_BOOL, "-1", VT_BSTR, "\"True\"", VARIANT_ALPHABOOL},
       {VT_BOOL, "-1", VT_BSTR, "\"True\"", VARIANT_LOCALBOOL},
       {VT_I4, "5", VT_BOOL, "-1"},
-      {VT_R8, "0.1", VT_BOOL, "-1"},
       {VT_BSTR, "True", VT_BOOL, "-1"},
       {VT_BSTR, " TRUE ", VT_BOOL, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "#TRUE#", VT_BOOL, "-1"},
       {VT_BSTR, "yes", VT_BOOL, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "1", VT_BOOL, "-1"},
       {VT_BSTR, "0.0", VT_BOOL, "0"},
-      {VT_BSTR, "", VT_BOOL, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "True", VT_I4, "DISP_E_TYPEMISMATCH"},
       // Text to numbers.
       {VT_BSTR, "42", VT_I4, "42"},
       {VT_BSTR, "5.5", VT_I4, "6"},
-      {VT_BSTR, "1,000", VT_I4, "1000"},
       {VT_BSTR, "1,0,0", VT_I4, "100"},
       {VT_BSTR, "1.5E+2", VT_R8, "150"},
       {VT_BSTR, "&H10", VT_I4, "16"},
-      {VT_BSTR, "&HFFFF", VT_I2, "-1"},
       {VT_BSTR, "&HFFFFFFFF", VT_I4, "-1"},
       {VT_BSTR, "&O17", VT_I4, "15"},
       {VT_BSTR, "&17", VT_I4, "DISP_E_TYPEMISMATCH"},
@@ -136,7 +125,6 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_BSTR, "12abc", VT_I4, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "", VT_I4, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "2147483648", VT_I4, "DISP_E_OVERFLOW"},
-      {VT_BSTR, "+7", VT_I4, "7"},
       {VT_BSTR, "7-", VT_I4, "-7"},
       {VT_BSTR, "(7)", VT_I4, "-7"},
       {VT_BSTR, "$7", VT_I4, "7"},
@@ -149,18 +137,12 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_BSTR, "1e-400", VT_R8, "0"},
       {VT_BSTR, "1e", VT_R8, "DISP_E_TYPEMISMATCH"},
       {VT_BSTR, "123456789012345678901234567890", VT_R8, "1.2345678901234568e+29"},
-      {VT_BSTR, "0.1", VT_R4, "0.1"},
-      {VT_BSTR, "256", VT_UI1, "DISP_E_OVERFLOW"},
       {VT_BSTR, "-0.4", VT_UI1, "0"},
       {VT_BSTR, "9223372036854775807", VT_I8, "9223372036854775807"},
       {VT_BSTR, "9223372036854775808", VT_I8, "DISP_E_OVERFLOW"},
-      {VT_BSTR, "1.23456", VT_CY, "1.2346"},
-      {VT_BSTR, "1", VT_ERROR, "DISP_E_TYPEMISMATCH"},
       // Numbers to text.
       {VT_I4, "-42", VT_BSTR, "\"-42\""},
-      {VT_I8, "-9223372036854775807", VT_BSTR, "\"-9223372036854775807\""},
       {VT_R8, "1.5", VT_BSTR, "\"1.5\""},
-      {VT_R8, "1e20", VT_BSTR, "\"1E+20\""},
       {VT_R8, "1e15", VT_BSTR, "\"1E+15\""},
       {VT_R8, "123456789012345", VT_BSTR, "\"123456789012345\""},
       {VT_R8, "1234567890123456", VT_BSTR, "\"1.23456789012346E+15\""},
@@ -170,18 +152,15 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_R8, "2.5e-308", VT_BSTR, "\"2.5E-308\""},
       {VT_R4, "0.1", VT_BSTR, "\"0.1\""},
       {VT_R4, "16777216", VT_BSTR, "\"1.677722E+07\""},
-      {VT_CY, "1.5", VT_BSTR, "\"1.5\""},
       {VT_CY, "-0.0001", VT_BSTR, "\"-0.0001\""},
       {VT_DATE, "0", VT_BSTR, "\"12:00:00 AM\""},
       {VT_DATE, "1.5", VT_BSTR, "\"12/31/1899 12:00:00 PM\""},
       {VT_DATE, "36526", VT_BSTR, "\"1/1/2000\""},
-      {VT_DATE, "45000.25", VT_BSTR, "\"3/15/2023 6:00:00 AM\""},
       {VT_DATE, "-1.5", VT_BSTR, "\"12/29/1899 12:00:00 PM\""},
       {VT_DATE, "0.0000115", VT_BSTR, "\"12:00:01 AM\""},
       // Text to dates.
       {VT_BSTR, "1/1/2000", VT_DATE, "36526"},
       {VT_BSTR, "2000-01-01", VT_DATE, "36526"},
-      {VT_BSTR, "1/1/2000 6:00 AM", VT_DATE, "36526.25"},
       {VT_BSTR, "1/1/2000 18:30:15", VT_DATE, "36526.771006944444"},
       {VT_BSTR, "12:00 PM", VT_DATE, "0.5"},
       {VT_BSTR, "13/1/2000", VT_DATE, "36538"},
@@ -190,9 +169,7 @@ inline const std::vector<VariantCase> &variantCases() {
       // Empty and null.
       {VT_EMPTY, "", VT_I4, "0"},
       {VT_EMPTY, "", VT_BSTR, "\"\""},
-      {VT_EMPTY, "", VT_CY, "0"},
       {VT_EMPTY, "", VT_ERROR, "DISP_E_TYPEMISMATCH"},
-      {VT_EMPTY, "", VT_DISPATCH, "DISP_E_TYPEMISMATCH"},
       {VT_EMPTY, "", VT_NULL, "(null)"},
       {VT_NULL, "", VT_I4, "DISP_E_TYPEMISMATCH"},
       {VT_NULL, "", VT_EMPTY, "DISP_E_TYPEMISMATCH"},
@@ -200,7 +177,6 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_I4, "5", VT_EMPTY, "(empty)"},
       // Error codes.
       {VT_ERROR, "0x80020004", VT_I4, "DISP_E_TYPEMISMATCH"},
-      {VT_ERROR, "0x80020004", VT_ERROR, "0x80020004"},
       {VT_I4, "5", VT_ERROR, "DISP_E_TYPEMISMATCH"},
       // Interfaces: a value through the object's value property.
       {VT_DISPATCH, "7", VT_I4, "7"},
@@ -220,12 +196,9 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_BSTR, "1,234.5", VT_R8, "1234.5", 0, LOCALE_SYSTEM_DEFAULT},
       {VT_BSTR, "1,234.5", VT_R8, "1234.5", 0, LOCALE_INVARIANT},
       {VT_BSTR, "1,234.5", VT_R8, "1234.5", 0, 0x0409},
-      {VT_BSTR, "1,5", VT_R8, "1.5", 0, 0x0407},
       {VT_BSTR, "1.234,5", VT_R8, "1234.5", 0, 0x0407},
       {VT_R8, "1234.5", VT_BSTR, "\"1234,5\"", 0, 0x0407},
       {VT_BSTR, "1.5", VT_R8, "DISP_E_TYPEMISMATCH", 0, 0x040C},
-      {VT_R8, "1.5", VT_BSTR, "\"1,5\"", 0, 0x040C},
-      {VT_BOOL, "-1", VT_BSTR, "\"-1\"", 0, 0x0407},
       {VT_BOOL, "-1", VT_BSTR, "\"True\"", VARIANT_LOCALBOOL, 0x0407},
   };
   return cases;
@@ -239,12 +212,6 @@ inline const char *variantErrorName(HRESULT hr) {
     return "DISP_E_TYPEMISMATCH";
   case DISP_E_BADVARTYPE:
     return "DISP_E_BADVARTYPE";
-  case DISP_E_MEMBERNOTFOUND:
-    return "DISP_E_MEMBERNOTFOUND";
-  case E_INVALIDARG:
-    return "E_INVALIDARG";
-  case E_NOINTERFACE:
-    return "E_NOINTERFACE";
   default:
     return "other";
   }
