@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
+
 using namespace vlx::test;
 
 namespace {
@@ -87,11 +90,6 @@ TEST_F(InvokeTest, NullWideStringIsANullBstr) {
 
 TEST_F(InvokeTest, ResultKindsAreStoredAsTheCallerAsked) {
   static const BYTE none[] = {0};
-  struct Kind {
-    VARTYPE vtRet;
-    VARIANT answer;
-    std::function<std::string()> read;
-  };
   SHORT i2 = 0;
   FLOAT r4 = 0;
   DATE date = 0;
@@ -100,36 +98,26 @@ TEST_F(InvokeTest, ResultKindsAreStoredAsTheCallerAsked) {
   SCODE sc = 0;
   VARIANT v;
   VariantInit(&v);
-  auto variantOf = [](VARTYPE vt, double d) {
-    VARIANT x;
-    x.vt = vt;
-    x.dblVal = d;
-    return x;
-  };
-  const Kind kinds[] = {
-      {VT_I2, variantOf(VT_R8, 2.5), [&] { return std::to_string(i2); }},
-      {VT_R4, variantOf(VT_R8, 0.25), [&] { return std::to_string(r4); }},
-      {VT_DATE, variantOf(VT_R8, 36526.5), [&] { return shortestDouble(date); }},
-      {VT_CY, variantOf(VT_R8, 1.25), [&] { return std::to_string(cy.int64); }},
-      {VT_BOOL, variantOf(VT_R8, 3), [&] { return std::to_string(b); }},
-      {VT_ERROR,
-       [] {
-         VARIANT x;
-         x.vt = VT_ERROR;
-         x.scode = E_FAIL;
-         return x;
-       }(),
-       [&] { return std::to_string(sc); }},
-      {VT_VARIANT, variantOf(VT_DATE, 2),
-       [&] { return std::to_string(v.vt) + " " + renderVariant(v); }},
-  };
-  const char *expected[] = {"2", "0.250000", "36526.5", "12500", "1", "-2147467259", "7 2"};
-  void *targets[] = {&i2, &r4, &date, &cy, &b, &sc, &v};
-  for (size_t k = 0; k < std::size(kinds); ++k) {
-    SCOPED_TRACE(kinds[k].vtRet);
-    target_.answer.result = kinds[k].answer;
-    vlx::InvokeNamedHelper(driver_, 4, 3, kinds[k].vtRet, targets[k], nullptr, none);
-    EXPECT_EQ(kinds[k].read(), expected[k]);
+  const std::tuple<VARTYPE, VARTYPE, double, void *, std::function<std::string()>, const char *>
+      kinds[] = {
+          {VT_I2, VT_R8, 2.5, &i2, [&] { return std::to_string(i2); }, "2"},
+          {VT_R4, VT_R8, 0.25, &r4, [&] { return std::to_string(r4); }, "0.250000"},
+          {VT_DATE, VT_R8, 36526.5, &date, [&] { return shortestDouble(date); }, "36526.5"},
+          {VT_CY, VT_R8, 1.25, &cy, [&] { return std::to_string(cy.int64); }, "12500"},
+          {VT_BOOL, VT_R8, 3, &b, [&] { return std::to_string(b); }, "1"},
+          {VT_ERROR, VT_ERROR, 0, &sc, [&] { return std::to_string(sc); }, "-2147467259"},
+          {VT_VARIANT, VT_DATE, 2, &v,
+           [&] { return std::to_string(v.vt) + " " + renderVariant(v); }, "7 2"},
+      };
+  for (const auto &[vtRet, answerType, answer, target, read, expected] : kinds) {
+    SCOPED_TRACE(vtRet);
+    VARIANT &result = target_.answer.result;
+    result.vt = answerType;
+    result.dblVal = answer;
+    if (answerType == VT_ERROR)
+      result.scode = E_FAIL;
+    vlx::InvokeNamedHelper(driver_, 4, 3, vtRet, target, nullptr, none);
+    EXPECT_EQ(read(), expected);
   }
   target_.answer.result = VARIANT();
 }

@@ -71,21 +71,12 @@ const char kAccentedText[] = "\"x?\"";
 const WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kMethod = 3;
 const DISPID kPutId = DISPID_PROPERTYPUT;
 
-VARIANT rowVariant() {
-  VARIANT v;
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = 4;
-  return v;
-}
-VARIANT columnVariant() {
-  VARIANT v;
-  V_VT(&v) = VT_R8;
-  V_R8(&v) = 2.5;
-  return v;
-}
-
 const std::vector<MemberCase> &memberCases() {
-  static const VARIANT row = rowVariant(), column = columnVariant();
+  static VARIANT row, column;
+  V_VT(&row) = VT_I4;
+  V_I4(&row) = 4;
+  V_VT(&column) = VT_R8;
+  V_R8(&column) = 2.5;
   // clang-format off
   static const std::vector<MemberCase> cases = {
     {"Application::GetActiveCell", on<Application>([](Application &a) { return show(a.GetActiveCell()); }), 0x131, kGet, {}, {}, Object, "object", "null"},
