@@ -35,27 +35,19 @@ TEST_F(RegistryCallsTest, WideCallsKeepTextAcrossTheNarrowStore) {
             ERROR_SUCCESS);
   EXPECT_STREQ(narrow, "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80");
 
-  struct Case {
-    const char *what;
-    DWORD room;
-    LONG result;
-  } cases[] = {
-      {"room", 64, ERROR_SUCCESS},
-      {"exact", 12, ERROR_SUCCESS},
-      {"short", 11, ERROR_MORE_DATA},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
+  for (auto [room, result] :
+       {std::pair{64u, ERROR_SUCCESS}, {12u, ERROR_SUCCESS}, {11u, ERROR_MORE_DATA}}) {
+    SCOPED_TRACE(room);
     BYTE buf[64];
     std::memset(buf, 0xff, sizeof buf);
-    DWORD size = c.room, type = 0;
-    EXPECT_EQ(RegQueryValueExW(k, u"n\u00e4ME", nullptr, &type, buf, &size), c.result);
+    DWORD size = room, type = 0;
+    EXPECT_EQ(RegQueryValueExW(k, u"n\u00e4ME", nullptr, &type, buf, &size), result);
     EXPECT_EQ(size, 12u); // stored as given: 6 units, no terminator
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    if (c.result == ERROR_SUCCESS) {
+    if (result == ERROR_SUCCESS) {
       EXPECT_EQ(wideBytes(buf, size), text);
       // The zero is added where it fits.
-      EXPECT_EQ(wideBytes(buf + size, 2), std::u16string(1, c.room > size ? u'\0' : u'\xffff'));
+      EXPECT_EQ(wideBytes(buf + size, 2), std::u16string(1, room > size ? u'\0' : u'\xffff'));
     }
   }
 
@@ -218,17 +210,14 @@ TEST_F(RegistryCallsTest, RenameKey) {
   ASSERT_EQ(setIn(HKCU, "Software\\Ren\\Taken", "v", 4), ERROR_SUCCESS);
   Key parent;
   ASSERT_EQ(openKey(HKCU, "Software\\Ren", parent, KEY_ALL_ACCESS), ERROR_SUCCESS);
-  struct Case {
-    const char16_t *from, *to;
-    LONG result;
-  } cases[] = {
+  const std::tuple<const char16_t *, const char16_t *, LONG> cases[] = {
       {u"Old", u"taken", ERROR_ACCESS_DENIED}, {u"Old", u"a\\b", ERROR_INVALID_PARAMETER},
       {u"Old", u"", ERROR_INVALID_PARAMETER},  {u"Missing", u"X", ERROR_FILE_NOT_FOUND},
       {u"Old", u"New", ERROR_SUCCESS},
   };
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases));
-    EXPECT_EQ(RegRenameKey(parent, c.from, c.to), c.result);
+    EXPECT_EQ(RegRenameKey(parent, std::get<0>(c), std::get<1>(c)), std::get<2>(c));
   }
   EXPECT_EQ(names(parent), (Names{"New", "Taken"}));
   EXPECT_EQ(getIn(HKCU, "Software\\Ren\\New\\Child", "v"), 3u);
