@@ -43,32 +43,8 @@ struct DispatchAnswer {
   bool deferred = false; // leave the texts to the deferred fill-in
 };
 
-class RecordingDispatch final : public IDispatch {
+class RecordingDispatch final : public TestDispatch {
 public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-      *out = static_cast<IDispatch *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (refs <= 0)
-      ++overReleases;
-    return ULONG(--refs);
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
-    return E_NOTIMPL;
-  }
-
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags,
                                    DISPPARAMS *params, VARIANT *result, EXCEPINFO *info,
                                    UINT *) override {
@@ -99,8 +75,6 @@ public:
     return answer.hr;
   }
 
-  long refs = 1;
-  int overReleases = 0;
   bool record = true;
   DispatchAnswer answer;
   std::vector<RecordedCall> calls;

@@ -29,10 +29,10 @@ struct VariantCase {
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
-// A dispatch object whose value property answers one string; VT_DISPATCH sources use it.
-class ValueObject final : public IDispatch {
+// The IUnknown and type-information part of a test's IDispatch; its count makes leaks and
+// releases of a reference never held visible.
+class TestDispatch : public IDispatch {
 public:
-  explicit ValueObject(const char *text) : text_(text) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
       *out = static_cast<IDispatch *>(this);
@@ -43,7 +43,11 @@ public:
     return E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return ULONG(--refs); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (refs <= 0)
+      ++overReleases;
+    return ULONG(--refs);
+  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
     *count = 0;
     return S_OK;
@@ -52,6 +56,17 @@ public:
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
     return E_NOTIMPL;
   }
+  long refs = 1;
+  int overReleases = 0;
+
+protected:
+  ~TestDispatch() = default;
+};
+
+// A dispatch object whose value property answers one string; VT_DISPATCH sources use it.
+class ValueObject final : public TestDispatch {
+public:
+  explicit ValueObject(const char *text) : text_(text) {}
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS *params,
                                    VARIANT *result, EXCEPINFO *, UINT *) override {
     ++invokes;
@@ -64,7 +79,6 @@ public:
     }
     return S_OK;
   }
-  long refs = 1;
   int invokes = 0;
 
 private:
