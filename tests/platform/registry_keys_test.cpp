@@ -107,7 +107,7 @@ TEST_F(RegistryTest, NamesFoldEveryLetterAndEnumerateInUpperCasedUtf16Order) {
 TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
   Key k, child;
   ASSERT_EQ(createKey(HKCU, "Software\\Sizes", k), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k, "Path", REG_SZ, "C:\\data"), ERROR_SUCCESS); // 8 bytes with the NUL
+  ASSERT_EQ(setRaw(k, "Path", REG_SZ, "C:\\data"), ERROR_SUCCESS); // stored with its zero: 8 bytes
   for (auto [room, result] : {std::pair{8u, ERROR_SUCCESS}, {7u, ERROR_MORE_DATA}}) {
     SCOPED_TRACE(room);
     BYTE buf[16] = {};
