@@ -122,6 +122,36 @@ TEST_F(MigrationTest, ReadByItsOwnRuleUntilTheFirstWriteMergesWithoutLoss) {
   EXPECT_FALSE(oldNames);
 }
 
+TEST_F(MigrationTest, AMergedValueAtTheNameLimitKeepsANameCallsCanUse) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\Plain", "Units", 1), ERROR_SUCCESS);
+  vlx::detail::closeIdleHives();
+  const std::string base(16382, 'n'); // one character short of the limit
+  {
+    OldHive old(vlx::hivePath(Hive::User));
+    old.value(kVelmora + "Long", base + "\xc3\xa9", 1);
+    old.value(kVelmora + "Long", base + "\xc3\x89", 2);
+  }
+  ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\Plain", "Units", 2), ERROR_SUCCESS);
+  Key key;
+  ASSERT_EQ(openKey(HKCU, "Software\\Velmora\\Long", key), ERROR_SUCCESS);
+  std::vector<char> name(70000);
+  std::vector<DWORD> found;
+  for (DWORD i = 0;; ++i) {
+    DWORD length = static_cast<DWORD>(name.size());
+    if (RegEnumValueA(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    EXPECT_LE(std::count_if(name.begin(), name.begin() + length,
+                            [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }),
+              16383);
+    DWORD data = 0;
+    EXPECT_EQ(queryDword(key, std::string(name.data(), length), &data), ERROR_SUCCESS);
+    found.push_back(data);
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<DWORD>{1, 2}));
+}
+
 TEST_F(MigrationTest, AReaderFollowsTheMoveAnotherProcessMade) {
   writeOldHive();
   EXPECT_EQ(getIn(HKCU, (kVelmora + "\xc3\x84RGER").c_str(), "Nur"), 2u);

@@ -53,6 +53,19 @@ private:
   int rc_;
 };
 
+// `name` followed by `suffix`, the name cut at a character boundary where the whole would pass
+// the value-name limit: a renamed value must stay one that calls can name.
+std::string withSuffix(std::string name, const std::string &suffix) {
+  while (!name.empty() && nameChars(name + suffix) > kMaxValueNameChars)
+    while (!name.empty()) {
+      const auto last = static_cast<unsigned char>(name.back());
+      name.pop_back();
+      if ((last & 0xc0) != 0x80)
+        break; // a whole character is gone
+    }
+  return name + suffix;
+}
+
 struct Key {
   int64_t parent;
   std::string name;
@@ -187,9 +200,9 @@ void mergeInside(Plan &plan, KeyId id, std::deque<KeyId> &next) {
       if (v == kept)
         continue;
       Value &value = plan.values[v];
-      std::string renamed = value.name + " (merged)";
+      std::string renamed = withSuffix(value.name, " (merged)");
       for (int n = 2; !taken.insert(foldName(renamed)).second; ++n)
-        renamed = value.name + " (merged " + std::to_string(n) + ")";
+        renamed = withSuffix(value.name, " (merged " + std::to_string(n) + ")");
       plan.merges.push_back(
           NameMerge{pathOf(plan, value.from), pathOf(plan, id), true, value.name, renamed});
       value.name = std::move(renamed);
