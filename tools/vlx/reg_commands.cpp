@@ -96,7 +96,7 @@ void regCheck(std::ostream &out) {
     label.resize(std::max<size_t>(label.size(), 20), ' ');
     out << label << ' ' << printable(check.path) << ": ";
     if (!check.exists)
-      out << "missing (reads as skeleton)\n";
+      out << "missing (reads as empty)\n";
     else if (check.ok) {
       out << (check.oldNames ? "ok; names ignore ASCII case only until the first write\n" : "ok\n");
       printMerges(out, check);
