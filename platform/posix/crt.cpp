@@ -3,6 +3,7 @@
 #include "platform/posix/errno_map.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
+#include "platform/posix/files/trusted_path.h"
 
 #include <velmora/win32.h>
 
@@ -110,14 +111,6 @@ bool isTemp(const char *name) {
     if (lower(*name) != *letter)
       return false;
   return *name == '\0';
-}
-
-// Another user may rename or replace what lies in `dir` unless it belongs to this user or to
-// root and nobody else may write to it, or its sticky bit keeps entries to their owners.
-bool keepsEntriesToTheirOwners(const struct stat &dir, uid_t user) {
-  if (dir.st_uid != user && dir.st_uid != 0)
-    return false;
-  return (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir.st_mode & S_ISVTX) != 0;
 }
 
 } // namespace

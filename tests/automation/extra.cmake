@@ -14,5 +14,11 @@ if(WIN32)
   target_compile_definitions(${target} PRIVATE VLX_TEST_SERVER="$<TARGET_FILE_NAME:vlx_test_server>")
 else()
   target_compile_definitions(${target} PRIVATE VLX_TEST_SERVER="$<TARGET_FILE:vlx_test_server>")
+  # A library that is no server, which must be refused before any of its code runs.
+  add_library(vlx_test_no_entry MODULE ${PROJECT_SOURCE_DIR}/tests/support/no_entry_library.cpp)
+  vlx_warnings(vlx_test_no_entry)
+  add_dependencies(${target} vlx_test_no_entry)
+  target_compile_definitions(${target} PRIVATE
+    VLX_TEST_NO_ENTRY="$<TARGET_FILE:vlx_test_no_entry>")
   target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
 endif()

@@ -9,6 +9,14 @@
 
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #endif
 
 using namespace vlx::test;
@@ -115,6 +123,91 @@ TEST_F(ServerTest, LookUpFailsAsOnWindows) {
             CO_E_NOTINITIALIZED);
   EXPECT_EQ(object, nullptr);
 }
+
+#ifndef _WIN32
+// A library that another user could change is never loaded, and the refusal says why; a library
+// that is no server is refused from its symbol table, before its constructors run.
+TEST_F(ServerTest, LibrariesOthersCouldChangeAreRefusedWithTheReason) {
+  const std::string lib = dir_.file("lib");
+  ASSERT_EQ(mkdir(lib.c_str(), 0755), 0);
+  const std::string server = lib + "/server.so";
+  std::filesystem::copy_file(VLX_TEST_SERVER, server);
+  const std::string text = lib + "/text.so";
+  std::ofstream(text) << "not a library\n";
+  const std::string mark = dir_.file("constructor-ran");
+  ScopedEnv markEnv("VLX_TEST_MARK", mark.c_str());
+  const bool root = geteuid() == 0;
+
+  struct Case {
+    const char *name;
+    std::function<void()> arrange;
+    std::string registered;
+    HRESULT expect;
+    std::string why; // a part of takeServerLoadError()
+  };
+  auto mode = [](const std::string &path, mode_t m) {
+    return [path, m] { ASSERT_EQ(chmod(path.c_str(), m), 0); };
+  };
+  const Case cases[] = {
+      {"file writable by all", mode(server, 0666), server, E_ACCESSDENIED,
+       "server library " + server + " not loaded: " + server + " is writable by group and others"},
+      {"directory writable by all", mode(lib, 0777), server, E_ACCESSDENIED,
+       "directory " + lib + " is writable by group and others"},
+      {"relative to the current directory", [] {}, "lib/server.so", E_ACCESSDENIED,
+       "lib/server.so is not an absolute path"},
+      {"bare name beside the current directory", [] {}, "server.so", CO_E_DLLNOTFOUND,
+       "server.so not loaded: not found in the system's library directories"},
+      {"bare name of a system library that is no server", [] {}, "libm.so.6", CO_E_ERRORINDLL,
+       "it does not export DllGetClassObject"},
+      {"no server, with a constructor", [] {}, VLX_TEST_NO_ENTRY, CO_E_ERRORINDLL,
+       "it does not export DllGetClassObject"},
+      {"not a library", [] {}, text, CO_E_DLLNOTFOUND, "it is not an ELF file"},
+      {"owned by nobody",
+       [&] {
+         if (root) {
+           ASSERT_EQ(chown(server.c_str(), 65534, 65534), 0);
+         }
+       },
+       server, E_ACCESSDENIED, server + " belongs to user 65534"},
+  };
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  char oldDir[PATH_MAX];
+  ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
+  ASSERT_EQ(chdir(lib.c_str()), 0) << "where a look-up from the current directory would find it";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    if (std::string(c.name) == "owned by nobody" && !root) {
+      std::printf("skipped: owned by nobody: giving a file to another user needs root\n");
+      continue;
+    }
+    registerServer(c.registered);
+    c.arrange();
+    IUnknown *object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kSheetClsid, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void **>(&object)),
+              c.expect);
+    EXPECT_EQ(object, nullptr);
+    const std::string why = vlx::takeServerLoadError();
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    EXPECT_EQ(vlx::takeServerLoadError(), "") << "taken once";
+    EXPECT_FALSE(std::filesystem::exists(mark)) << "the library's code ran";
+    // Put right again, the same file loads.
+    chmod(server.c_str(), 0644);
+    chmod(lib.c_str(), 0755);
+    if (root) {
+      ASSERT_EQ(chown(server.c_str(), 0, 0), 0);
+    }
+  }
+  ASSERT_EQ(chdir(oldDir), 0);
+  registerServer(server);
+  {
+    Range sheet;
+    EXPECT_TRUE(sheet.CreateDispatch("Test.Sheet")) << vlx::takeServerLoadError();
+  }
+  EXPECT_EQ(vlx::takeServerLoadError(), "");
+  CoUninitialize();
+}
+#endif
 
 // A host's own class object answers before the registry is asked.
 class RecordingFactory final : public IClassFactory {

@@ -64,15 +64,19 @@ public:
     CoInitialize(nullptr);
     COleException error;
     if (!app_.CreateDispatch("Excel.Application", &error)) {
+      const std::string refused = takeServerLoadError();
       CoUninitialize();
+      if (!refused.empty() && error.m_sc != CO_E_DLLNOTFOUND)
+        throw Failure("cannot start the spreadsheet: " + refused);
       if (error.m_sc == REGDB_E_CLASSNOTREG || error.m_sc == REGDB_E_KEYMISSING ||
           error.m_sc == CO_E_CLASSSTRING)
         throw Failure("no spreadsheet server is registered for Excel.Application: install "
                       "LibreOffice (" +
                       std::string(kInstall) + ") and register the server (vlx sheet register)");
       if (error.m_sc == CO_E_DLLNOTFOUND || error.m_sc == CO_E_ERRORINDLL)
-        throw Failure("the spreadsheet server cannot be loaded; is LibreOffice installed? (" +
-                      std::string(kInstall) + ")");
+        throw Failure("the spreadsheet server cannot be loaded" +
+                      (refused.empty() ? std::string() : " (" + refused + ")") +
+                      "; is LibreOffice installed? (" + std::string(kInstall) + ")");
       throw Failure("cannot start the spreadsheet: " + codeText(error.m_sc));
     }
     try {

@@ -5,6 +5,8 @@
 #include <velmora/win32/base.h>
 #include <velmora/win32/ole.h>
 
+#include <string>
+
 typedef short SHORT;
 typedef unsigned short USHORT;
 typedef float FLOAT;
@@ -415,3 +417,14 @@ VLX_WIN32_API void WINAPI CoFreeUnusedLibraries(void);
 HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv);
 HRESULT WINAPI DllCanUnloadNow(void);
 }
+
+namespace vlx {
+// Why the latest CoGetClassObject or CoCreateInstance on this thread did not load the server
+// library, naming it and what is wrong with it ("" when no library was refused); taking it
+// forgets it. A library is loaded only when no user but this one and root can change it: an
+// absolute path (a bare name is looked for in the system's library directories only) whose
+// file, links and directories belong to them, no directory writable by others unless sticky, the
+// file writable by neither group nor others (else E_ACCESSDENIED), and that exports
+// DllGetClassObject (else CO_E_ERRORINDLL, found without running any of its code).
+VLX_API std::string takeServerLoadError();
+} // namespace vlx

@@ -1,12 +1,17 @@
 // COM start-up and server look-up: class objects registered by the host, and in-process servers
 // named under HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32 and loaded with dlopen.
+#include "platform/posix/files/trusted_path.h"
+#include "platform/posix/ole/elf_symbols.h"
+
 #include <velmora/win32.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -67,8 +72,60 @@ HRESULT serverPath(REFCLSID rclsid, std::string &path) {
   return path.empty() ? REGDB_E_READREGDB : S_OK;
 }
 
-// Loads the server once and keeps it until CoFreeUnusedLibraries finds it idle.
-HRESULT serverEntry(const std::string &path, LPFNGETCLASSOBJECT &entry) {
+// Where a library registered by its bare name is looked for: the system's own directories, never
+// the current directory or a path from the environment.
+const char *const kSystemLibraryDirectories[] = {
+#ifdef VLX_LIBRARY_ARCH
+    "/lib/" VLX_LIBRARY_ARCH,
+    "/usr/lib/" VLX_LIBRARY_ARCH,
+#endif
+    "/lib64",
+    "/usr/lib64",
+    "/lib",
+    "/usr/lib"};
+
+// Why the latest server this thread asked for was not loaded.
+thread_local std::string loadError;
+
+HRESULT refuse(HRESULT hr, const std::string &library, const std::string &why) {
+  loadError = "server library " + library + " not loaded: " + why;
+  return hr;
+}
+
+// The registered library, opened when neither it nor anything above it can be changed by a user
+// other than this one and root: loading it runs its code in this process.
+HRESULT openServer(const std::string &registered, vlx::posix::TrustedFile &file) {
+  using vlx::posix::Trust;
+  const uid_t user = geteuid();
+  if (registered.find('/') != std::string::npos) {
+    file = vlx::posix::openTrustedFile(registered, user);
+  } else {
+    for (const char *directory : kSystemLibraryDirectories) {
+      file = vlx::posix::openTrustedFile(std::string(directory) + "/" + registered, user);
+      if (file.trust != Trust::Missing)
+        break;
+    }
+    if (file.trust == Trust::Missing)
+      file.why = "not found in the system's library directories";
+  }
+  if (file.trust == Trust::Trusted)
+    return S_OK;
+  return refuse(file.trust == Trust::Refused ? E_ACCESSDENIED : CO_E_DLLNOTFOUND, registered,
+                file.why);
+}
+
+// Loads the server once and keeps it until CoFreeUnusedLibraries finds it idle. A library that
+// is no server is refused from its symbol table, before its constructors could run.
+HRESULT serverEntry(const std::string &registered, LPFNGETCLASSOBJECT &entry) {
+  vlx::posix::TrustedFile file;
+  HRESULT hr = openServer(registered, file);
+  if (FAILED(hr))
+    return hr;
+  const std::string path = file.resolved;
+  std::string why;
+  const vlx::posix::ElfExport exported = vlx::posix::elfExports(file.fd, "DllGetClassObject", why);
+  close(file.fd);
+
   ComState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   void *handle = nullptr;
@@ -76,12 +133,18 @@ HRESULT serverEntry(const std::string &path, LPFNGETCLASSOBJECT &entry) {
     if (server.path == path)
       handle = server.handle;
   if (handle == nullptr) {
+    if (exported == vlx::posix::ElfExport::Unreadable)
+      return refuse(CO_E_DLLNOTFOUND, registered, why);
+    if (exported == vlx::posix::ElfExport::Absent)
+      return refuse(CO_E_ERRORINDLL, registered, "it does not export DllGetClassObject");
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr)
-      return CO_E_DLLNOTFOUND;
+    if (handle == nullptr) {
+      const char *text = dlerror();
+      return refuse(CO_E_DLLNOTFOUND, registered, text ? text : "dlopen failed");
+    }
     if (dlsym(handle, "DllGetClassObject") == nullptr) {
       dlclose(handle);
-      return CO_E_ERRORINDLL;
+      return refuse(CO_E_ERRORINDLL, registered, "it does not export DllGetClassObject");
     }
     s.servers.push_back({path, handle});
   }
@@ -117,6 +180,7 @@ HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REF
   *ppv = nullptr;
   if (initCount == 0)
     return CO_E_NOTINITIALIZED;
+  loadError.clear();
   {
     ComState &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -199,3 +263,9 @@ void WINAPI CoFreeUnusedLibraries(void) {
 }
 
 } // extern "C"
+
+namespace vlx {
+
+std::string takeServerLoadError() { return std::exchange(loadError, std::string()); }
+
+} // namespace vlx
