@@ -6,6 +6,10 @@
 
 #ifdef VLX_HAVE_HIVEX
 #include "support/windows_hive_file.h"
+#include "vlx/errors.h"
+#include "vlx/windows_hive.h"
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -243,6 +247,89 @@ TEST_F(HiveImport, RefusedFilesChangeNothing) {
   }
   fails({"reg", "import-hive", dir_.file("missing.dat")}, "No such file or directory");
   fails({"reg", "import-hive", dir_.path()}, "not a regular file");
+}
+
+// Names the store could not keep as they are, or its export could not write, refuse the file:
+// hivex hands names over as C text, so two names that differ only after a zero byte would merge.
+TEST_F(HiveImport, NamesTheStoreCannotKeepAreRefused) {
+  // Names are Latin-1 bytes in the file: the marker '~' becomes the zero byte.
+  auto zeroed = [this](const std::string &name, const std::vector<HiveKey> &keys,
+                       const std::string &marked) {
+    std::string bytes = readFile(hive(name, keys));
+    for (size_t at = bytes.find(marked, 4096); at != std::string::npos;
+         at = bytes.find(marked, at + 1))
+      bytes[at + marked.find('~')] = '\0';
+    return bytes;
+  };
+  const std::string bigValue(8000001, 'b');
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"keys cut alike",
+       zeroed("keys.dat",
+              {{"Software\\Velmora\\A~B", {{"First", kDword, "\x01\0\0\0"s}}},
+               {"Software\\Velmora\\A~C", {{"Second", kDword, "\x02\0\0\0"s}}}},
+              "A~"),
+       "key Software\\Velmora\\A...: its name goes on past a zero byte"},
+      {"value cut",
+       zeroed("values.dat", {{"Software\\Velmora", {{"V~W", kDword, "\x01\0\0\0"s}}}}, "V~W"),
+       "value 'V...' of Software\\Velmora: its name goes on past a zero byte"},
+      {"line break in a key name",
+       readFile(hive("line.dat", {{"Software\\Velmora\\Two\nLines", {}}})),
+       "key Software\\Velmora\\Two"},
+      {"carriage return in a value name",
+       readFile(hive("cr.dat", {{"Software\\Velmora", {{"Ret\rurn", kDword, "\0\0\0\0"s}}}})),
+       "value of Software\\Velmora: name"},
+      {"value beyond what hivex reads",
+       readFile(hive("big.dat", {{"Software\\Velmora", {{"Big", kBinary, bigValue}}}})),
+       "value 'Big' of Software\\Velmora holds 8,000,001 bytes, more than the 8,000,000 that "
+       "libhivex reads"},
+  };
+  seed();
+  const std::string before = exported("HKCU\\Software");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = fails({"reg", "import-hive", write("case.dat", c.bytes)}, c.message);
+    if (c.name.find("line") != std::string::npos || c.name.find("return") != std::string::npos)
+      EXPECT_NE(r.output.find("holds a line break or zero byte"), std::string::npos) << r.output;
+    EXPECT_EQ(exported("HKCU\\Software"), before);
+  }
+  // Outside the key imported, such a name is no concern.
+  EXPECT_EQ(
+      ok({"reg", "import-hive",
+          write("beside.dat",
+                zeroed("beside.dat", {{"Software\\Velmora", {}}, {"Software\\O~ther", {}}}, "O~"))})
+          .find("imported 1 changes"),
+      0u);
+}
+
+// The file read is the one whose header was checked, whatever is put under its name meanwhile:
+// another hive, or a FIFO that would leave hivex waiting.
+TEST_F(HiveImport, WhatIsReadIsWhatWasChecked) {
+  const std::string file = hive("NTUSER.DAT", {{"Software\\Velmora\\Checked", {}}});
+  const std::string other = hive("other.dat", {{"Software\\Velmora\\Swapped", {}}});
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string &swapIn : {other, fifo}) {
+    SCOPED_TRACE(swapIn);
+    const std::string copy = dir_.file("copy.dat");
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    static std::string replacement;
+    replacement = swapIn;
+    hiveChecked = [](const std::string &name) { std::filesystem::rename(replacement, name); };
+    HiveRead read;
+    try {
+      read = readWindowsHive(copy, std::nullopt, reg::Root::CurrentUser);
+    } catch (const Failure &f) {
+      ADD_FAILURE() << f.what();
+    }
+    hiveChecked = nullptr;
+    ASSERT_EQ(read.operations.size(), 2u);
+    EXPECT_EQ(read.operations[1].key.subKey, "Software\\Velmora\\Checked");
+  }
 }
 
 TEST_F(HiveImport, FileNotClosedCleanlyIsImportedWithAWarning) {

@@ -62,19 +62,30 @@ private:
   int fd_;
 };
 
+// The file, opened once: the header is checked and hivex reads through this descriptor, so that
+// nothing swapped in under the name meanwhile (a FIFO, another file) is read instead.
+int openHive(const std::string &file, struct stat &st) {
+  // Non-blocking, so that a FIFO given by mistake is refused rather than waited on.
+  const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    const int err = errno;
+    if (fd >= 0)
+      close(fd);
+    throw Failure("cannot read " + file + ": " + std::strerror(err));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    throw Failure("cannot read " + file + ": not a regular file");
+  }
+  return fd;
+}
+
 // The base block, checked before hivex reads the file: hivex takes a file cut at a bin boundary for
 // a smaller hive, and names neither a file that is no hive nor a damaged header. Returns whether
 // the file was closed cleanly (its two sequence numbers agree).
-bool checkBaseBlock(const std::string &file) {
-  // Non-blocking, so that a FIFO given by mistake is refused rather than waited on.
-  Descriptor fd(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (fd.get() < 0 || fstat(fd.get(), &st) != 0)
-    throw Failure("cannot read " + file + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode))
-    throw Failure("cannot read " + file + ": not a regular file");
+bool checkBaseBlock(int fd, const struct stat &st, const std::string &file) {
   unsigned char block[512];
-  const ssize_t got = pread(fd.get(), block, sizeof block, 0);
+  const ssize_t got = pread(fd, block, sizeof block, 0);
   if (got < 0)
     throw Failure("cannot read " + file + ": " + std::strerror(errno));
   if (static_cast<size_t>(got) < sizeof block || std::memcmp(block, "regf", 4) != 0)
@@ -91,6 +102,45 @@ bool checkBaseBlock(const std::string &file) {
     throw Failure(file + ": the file is cut short (" + std::to_string(st.st_size) + " of the " +
                   std::to_string(length) + " bytes its header counts)");
   return le32(block + 4) == le32(block + 8);
+}
+
+// hivex opens by name: the name of the open file in /proc, or where there is no /proc, a private
+// copy of it (removed once hivex has read it into memory).
+std::string nameForHivex(int fd, const struct stat &st, const std::string &file, bool &copied) {
+  copied = false;
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  struct stat seen;
+  if (stat(proc.c_str(), &seen) == 0 && seen.st_dev == st.st_dev && seen.st_ino == st.st_ino)
+    return proc;
+  const char *tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vlx-hive-XXXXXX";
+  Descriptor copy(mkstemp(name.data()));
+  if (copy.get() < 0)
+    throw Failure("cannot copy " + file + " to read it: " + std::strerror(errno));
+  copied = true;
+  char buffer[65536];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd, buffer, sizeof buffer, at);
+    if (got == 0)
+      break;
+    if (got < 0 || write(copy.get(), buffer, static_cast<size_t>(got)) != got) {
+      const int err = errno;
+      unlink(name.c_str());
+      throw Failure("cannot copy " + file + " to read it: " + std::strerror(err));
+    }
+    at += got;
+  }
+  return name;
+}
+
+// What hivex reads at most of one value.
+constexpr size_t kHivexMaxValueBytes = 8000000;
+
+std::string withSeparators(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
 }
 
 // Turns a hive's keys into operations below one destination.
@@ -116,8 +166,8 @@ public:
     for (std::string_view part : path) {
       const std::string parent = spelled.empty() ? std::string("the root") : spelled;
       bool found = false;
-      for (const auto &[childNode, childName] : children(node, parent))
-        if ((found = foldName(childName) == foldName(part))) {
+      for (const auto &[childNode, childName, cut] : children(node, parent))
+        if ((found = !cut && foldName(childName) == foldName(part))) {
           node = childNode;
           spelled += (spelled.empty() ? "" : "\\") + childName;
           break;
@@ -143,28 +193,47 @@ public:
     for (const hive_value_h *v = values.get(); *v; ++v)
       operations_.push_back({reg::Operation::Kind::SetValue, {root_, dest}, value(*v, source), 0});
 
-    for (const auto &[childNode, name] : children(node, source)) {
+    std::string unwritable;
+    for (const auto &[childNode, name, cut] : children(node, source)) {
+      if (cut)
+        throw Failure(file_ + ": key " + below(source, name) +
+                      "...: its name goes on past a zero byte, which no registry name can hold");
       if (name.empty() || name.find('\\') != std::string::npos)
         throw Failure(file_ + ": the file is damaged (a key below " + source + " is named '" +
                       name + "')");
+      // The store holds nothing that its own export could not write.
+      if (!reg::writable(name, unwritable))
+        throw Failure(file_ + ": key " + below(source, name) + ": " + unwritable);
       walk(childNode, source + "\\" + name, dest + "\\" + name, depth + 1);
     }
   }
 
 private:
-  std::vector<std::pair<hive_node_h, std::string>> children(hive_node_h node,
-                                                            const std::string &source) {
+  static std::string below(const std::string &source, const std::string &name) {
+    return source.empty() ? name : source + "\\" + name;
+  }
+
+  struct Child {
+    hive_node_h node;
+    std::string name;
+    bool cut; // the name went on past a zero byte
+  };
+
+  std::vector<Child> children(hive_node_h node, const std::string &source) {
     errno = 0;
     Allocated<hive_node_h> nodes(hivex_node_children(hive_, node));
     if (!nodes)
       throw Failure(file_ + ": cannot read the subkeys of " + source + ": " + why(errno));
-    std::vector<std::pair<hive_node_h, std::string>> out;
+    std::vector<Child> out;
     for (const hive_node_h *n = nodes.get(); *n; ++n) {
       errno = 0;
       Allocated<char> name(hivex_node_name(hive_, *n));
       if (!name)
         throw Failure(file_ + ": cannot read a subkey name of " + source + ": " + why(errno));
-      out.emplace_back(*n, name.get());
+      // hivex gives names as C text: one that goes on past a zero byte comes cut, and two keys
+      // cut alike would be merged.
+      const bool cut = hivex_node_name_len(hive_, *n) > std::strlen(name.get());
+      out.push_back({*n, name.get(), cut});
     }
     return out;
   }
@@ -174,8 +243,20 @@ private:
     Allocated<char> name(hivex_value_key(hive_, handle));
     if (!name)
       throw Failure(file_ + ": cannot read a value name of " + source + ": " + why(errno));
+    std::string unwritable;
+    if (hivex_value_key_len(hive_, handle) > std::strlen(name.get()))
+      throw Failure(file_ + ": value '" + name.get() + "...' of " + source +
+                    ": its name goes on past a zero byte, which no registry name can hold");
+    if (!reg::writable(name.get(), unwritable))
+      throw Failure(file_ + ": value of " + source + ": " + unwritable);
     uint32_t type = 0;
     size_t length = 0;
+    if (hivex_value_type(hive_, handle, reinterpret_cast<hive_type *>(&type), &length) == 0 &&
+        length > kHivexMaxValueBytes)
+      throw Failure(file_ + ": value '" + name.get() + "' of " + source + " holds " +
+                    withSeparators(length) + " bytes, more than the " +
+                    withSeparators(kHivexMaxValueBytes) + " that libhivex reads");
+    length = 0;
     errno = 0;
     Allocated<char> data(
         hivex_value_value(hive_, handle, reinterpret_cast<hive_type *>(&type), &length));
@@ -199,6 +280,8 @@ private:
 
 } // namespace
 
+void (*hiveChecked)(const std::string &file) = nullptr;
+
 HiveRead readWindowsHive(const std::string &file, const std::optional<std::string> &key,
                          reg::Root root) {
   std::vector<std::string_view> keyParts;
@@ -206,12 +289,21 @@ HiveRead readWindowsHive(const std::string &file, const std::optional<std::strin
     throw Failure("bad key '" + *key + "': expected a path such as Software\\Velmora", 2);
 
   HiveRead read;
-  read.dirty = !checkBaseBlock(file);
+  struct stat st {};
+  const Descriptor fd(openHive(file, st));
+  read.dirty = !checkBaseBlock(fd.get(), st, file);
+  if (hiveChecked)
+    hiveChecked(file);
+  bool copied = false;
+  const std::string name = nameForHivex(fd.get(), st, file, copied);
   // Read into memory rather than mapped: a file cut short meanwhile cannot fault the reads.
   errno = 0;
-  std::unique_ptr<hive_h, HiveCloser> hive(hivex_open(file.c_str(), HIVEX_OPEN_WRITE));
+  std::unique_ptr<hive_h, HiveCloser> hive(hivex_open(name.c_str(), HIVEX_OPEN_WRITE));
+  const int openError = errno;
+  if (copied)
+    unlink(name.c_str());
   if (!hive)
-    throw Failure(file + ": cannot read the hive: " + why(errno));
+    throw Failure(file + ": cannot read the hive: " + why(openError));
 
   Walker walker(hive.get(), file, root, read.operations);
   // A user's hive holds Software; a SOFTWARE hive is the machine's Software key itself.

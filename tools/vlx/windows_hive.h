@@ -24,6 +24,11 @@ struct HiveRead {
 // Software\Velmora. Text data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is turned from UTF-16LE into
 // the store's UTF-8; other data keeps its bytes. Throws Failure naming the file for a file that is
 // not a hive, is damaged or cut short, lacks the key, or holds text that is not UTF-16.
+// Called once the file's header has passed, before hivex reads it; for tests that change what the
+// name points at meanwhile. What is read is the file opened for the check, whatever the name
+// names by then.
+extern void (*hiveChecked)(const std::string &file);
+
 HiveRead readWindowsHive(const std::string &file, const std::optional<std::string> &key,
                          reg::Root root);
 
