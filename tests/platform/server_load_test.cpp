@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
@@ -129,7 +130,9 @@ const TrustCase kTrustCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TrustedPath, ::testing::ValuesIn(kTrustCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<TrustCase> &c) {
+                           return std::string(c.param.name);
+                         });
 
 TEST(TrustedPathResolve, NamesTheFileWithEveryLinkFollowed) {
   TempDir dir;
@@ -180,8 +183,9 @@ std::string mathLibrary() {
 ElfExport lookUp(const std::string &image, const char *name) {
   std::string why;
   const ElfExport result = elfExports(std::string_view(image), name, why);
-  if (result == ElfExport::Unreadable)
+  if (result == ElfExport::Unreadable) {
     EXPECT_FALSE(why.empty());
+  }
   return result;
 }
 
@@ -196,7 +200,7 @@ TEST(ElfSymbols, FindsDefinitionsNotReferences) {
   header.e_shoff = 0;
   header.e_shnum = 0;
   std::memcpy(noSections.data(), &header, sizeof header);
-  for (const std::string *image : {&libm, &noSections}) {
+  for (const std::string *image : {&libm, static_cast<const std::string *>(&noSections)}) {
     SCOPED_TRACE(image == &libm ? "sections" : "dynamic segment");
     EXPECT_EQ(lookUp(*image, "cos"), ElfExport::Found);
     EXPECT_EQ(lookUp(*image, "sqrt"), ElfExport::Found);
@@ -233,7 +237,7 @@ TEST(ElfSymbols, ReadsAnOpenFile) {
   TempDir dir;
   const std::string path = dir.file("libm.so");
   std::ofstream(path, std::ios::binary) << mathLibrary();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   std::string why;
   EXPECT_EQ(elfExports(fd, "cos", why), ElfExport::Found) << why;
