@@ -122,9 +122,10 @@ HRESULT serverEntry(const std::string &registered, LPFNGETCLASSOBJECT &entry) {
   if (FAILED(hr))
     return hr;
   const std::string path = file.resolved;
-  std::string why;
-  const vlx::posix::ElfExport exported = vlx::posix::elfExports(file.fd, "DllGetClassObject", why);
-  close(file.fd);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{file.fd};
 
   ComState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -133,6 +134,9 @@ HRESULT serverEntry(const std::string &registered, LPFNGETCLASSOBJECT &entry) {
     if (server.path == path)
       handle = server.handle;
   if (handle == nullptr) {
+    std::string why;
+    const vlx::posix::ElfExport exported =
+        vlx::posix::elfExports(file.fd, "DllGetClassObject", why);
     if (exported == vlx::posix::ElfExport::Unreadable)
       return refuse(CO_E_DLLNOTFOUND, registered, why);
     if (exported == vlx::posix::ElfExport::Absent)
