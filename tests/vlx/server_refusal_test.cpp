@@ -1,4 +1,4 @@
-// `vlx sheet` names why the registered spreadsheet server was not loaded.
+// `vlx sheet` names why a spreadsheet server was not loaded.
 #include "vlx_fixture.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +23,17 @@ TEST_F(VlxTest, SheetNamesWhyTheServerWasRefused) {
   fails({"sheet", "get", write("book.xlsx", "x"), "A1"},
         "cannot start the spreadsheet: server library " + server + " not loaded: " + server +
             " is writable by group and others");
+}
+
+// Registering runs the library's code, as root for the machine: the same rule holds.
+TEST_F(VlxTest, RegisterLoadsOnlyALibraryNoOtherUserCanChange) {
+  const std::string server = write("server.so", "not looked at\n");
+  ASSERT_EQ(chmod(server.c_str(), 0666), 0);
+  fails({"sheet", "register", server},
+        "cannot load the spreadsheet server " + server + ": " + server +
+            " is writable by group and others");
+  fails({"sheet", "register", server + ".missing"},
+        "cannot load the spreadsheet server " + server + ".missing: no such library");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // server is registered for Excel.Application (on Linux, the LibreOffice Calc server).
 #include "commands.h"
 #include "errors.h"
+#include "platform/posix/files/trusted_path.h"
 
 #include <velmora/automation.h>
 
@@ -229,7 +230,17 @@ std::string installedCalcServer() {
 }
 
 void sheetRegister(std::ostream &out, const std::string &server, bool unregister) {
-  void *library = ::dlopen(server.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Loading runs the library's code, as root for a machine registration: only a file no other
+  // user can change is loaded, as the library itself loads servers.
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(server, ec).string();
+  const posix::TrustedFile trusted = posix::openTrustedFile(ec ? server : absolute, ::geteuid());
+  if (trusted.fd >= 0)
+    ::close(trusted.fd);
+  if (trusted.trust != posix::Trust::Trusted)
+    throw Failure("cannot load the spreadsheet server " + server + ": " +
+                  (trusted.trust == posix::Trust::Missing ? "no such library" : trusted.why));
+  void *library = ::dlopen(trusted.resolved.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     const char *why = ::dlerror();
     throw Failure("cannot load the spreadsheet server " + server + ": " +
