@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "escape.h"
+#include "generate.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -222,6 +223,8 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   bool unregister = false;
   sheetRegCmd->add_flag("--unregister,-u", unregister, "Remove the registration instead");
 
+  if (std::optional<int> status = runGenerator(app, argc, argv, out))
+    return *status;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
