@@ -28,10 +28,10 @@ check_runpath() {
 
 # The tool answers --version where it has one, else --help.
 run_tool() {
-  if "$1" --help | grep -q -- '--version'; then
+  local help
+  help=$("$1" --help)
+  if [[ $help == *--version* ]]; then
     "$1" --version
-  else
-    "$1" --help >/dev/null
   fi
 }
 
