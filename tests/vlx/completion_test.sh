@@ -34,12 +34,20 @@ check() {
   fi
 }
 
-commands=$("$vlx" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z][a-z0-9-]*\) .*/\1/p' |
-  sort | paste -sd' ')
-[[ -n $commands ]] || { echo "vlx --help lists no commands" >&2; exit 1; }
-check "$commands" ''
+# The commands the help of the command words given lists.
+commands() {
+  "$vlx" "$@" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z][a-z0-9-]*\) .*/\1/p' |
+    sort | paste -sd' '
+}
+[[ -n $(commands) ]] || { echo "vlx --help lists no commands" >&2; exit 1; }
+check "$(commands)" ''
 check 'pref' pr
-check 'delete get reset set' pref ''
+check "$(commands pref)" pref ''
+check "$(commands reg)" reg ''
+# A command that takes command words completes them.
+if [[ " $(commands) " == *" help "* ]]; then
+  check "$(commands reg)" help reg ''
+fi
 check '--type' pref get --ty
 check 'double int string' pref get --type ''
 check 'int' pref get -t i

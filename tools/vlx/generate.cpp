@@ -201,6 +201,7 @@ std::string argumentKind(const CLI::Option &arg) {
                      : name == "DIR"                                         ? "dir"
                      : name == "KEY"                                         ? "key"
                      : name == "SECTION"                                     ? "section"
+                     : name == "COMMAND"                                     ? "command"
                                                                              : "-";
   return takesMany(arg) ? kind + "*" : kind;
 }
@@ -274,7 +275,7 @@ _vlx_store() {
 
 _vlx() {
   local cur=${COMP_WORDS[COMP_CWORD]} path='' npos=0 expect='' word i
-  local subs opts valued args words='' kind=-
+  local subs opts valued args words='' kind=- named=
   _vlx_node ''
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
@@ -287,6 +288,7 @@ _vlx() {
       _vlx_node "$path"
     else
       npos=$((npos + 1))
+      named=${named:+$named }$word
     fi
   done
   COMPREPLY=()
@@ -314,6 +316,12 @@ _vlx() {
     mapfile -t -O ${#COMPREPLY[@]} COMPREPLY < <(compgen "$flag" -- "$cur")
     ;;
   key | section) _vlx_store "${1:-vlx}" "$kind" "$cur" ;;
+  command)
+    # The words of a command path (`help reg import`): what follows those given so far.
+    local subs
+    _vlx_node "$named"
+    mapfile -t COMPREPLY < <(compgen -W "$subs" -- "$cur")
+    ;;
   esac
   return 0
 }
