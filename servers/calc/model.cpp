@@ -2,11 +2,17 @@
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
 
+#include "cells.h"
+#include "variant.h"
+
+#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/container/NoSuchElementException.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
@@ -113,15 +119,16 @@ Any workbookFor(const Reference<css::uno::XInterface> &model) {
   return Any(book);
 }
 
-// Loads a document as the office's Workbooks.Open and Workbooks.Add would, but hidden when
-// the office has no display (a visible document aborts a headless soffice).
+// Loads a document as the office's Workbooks.Open and Workbooks.Add would, hidden: shown only
+// once its calculation is held (a window computes the formulas it shows) and only when the office
+// has a display (a visible document aborts a headless soffice).
 Any loadWorkbook(const OUString &url) {
   Office &office = Office::instance();
   Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY);
   // No macros run and no links update: nothing that could wait for an answer.
   css::uno::Sequence<css::beans::PropertyValue> props(3);
   props.getArray()[0].Name = "Hidden";
-  props.getArray()[0].Value <<= !office.hasView();
+  props.getArray()[0].Value <<= true;
   props.getArray()[1].Name = "MacroExecutionMode";
   props.getArray()[1].Value <<= sal_Int16(0); // NEVER_EXECUTE
   props.getArray()[2].Name = "UpdateDocMode";
@@ -135,6 +142,15 @@ Any loadWorkbook(const OUString &url) {
   Reference<css::frame::XModel> model(doc, UNO_QUERY);
   if (!model.is())
     throw CalcError(Fault::Failed, "'" + toString(url) + "' could not be opened");
+  if (!url.startsWith("private:"))
+    holdCalculation(model);
+  if (office.hasView())
+    if (auto controller = model->getCurrentController(); controller.is()) {
+      auto frame = controller->getFrame();
+      frame->getContainerWindow()->setVisible(true);
+      // The active document of the application's own members.
+      frame->activate();
+    }
   Any book = workbookFor(model);
   documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
   return book;
@@ -482,7 +498,35 @@ const Member worksheetMembers[] = {
    [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Rows(arg(args, 0))); }, nullptr},
 };
 
-Any rangeValue(const Object &self, const Args &) { return as<xl::XRange>(self)->getValue(); }
+// The document of a range: its own, or for the application's ranges the active one.
+Reference<css::uno::XInterface> rangeDocument(const Object &self) {
+  if (self.document.is())
+    return self.document;
+  return Office::instance().desktop()->getCurrentComponent();
+}
+
+// One cell's value as the spreadsheet types it; LibreOffice's own answer for larger ranges.
+Any readValue(const Object &self, bool value2) {
+  auto range = as<xl::XRange>(self);
+  if (auto value = cellValue(rangeDocument(self), range, value2))
+    return *value;
+  return range->getValue();
+}
+
+void writeValue(const Object &self, const Any &value, bool value2) {
+  auto range = as<xl::XRange>(self);
+  if (!putCellValue(rangeDocument(self), range, value, value2))
+    range->setValue(value);
+}
+
+Any rangeValue(const Object &self, const Args &) { return readValue(self, false); }
+void setRangeValue(const Object &self, const Args &, const Any &value) {
+  writeValue(self, value, false);
+}
+Any rangeValue2(const Object &self, const Args &) { return readValue(self, true); }
+void setRangeValue2(const Object &self, const Args &, const Any &value) {
+  writeValue(self, value, true);
+}
 
 const Member rangeMembers[] = {
   {"Activate", 0x130, std::nullopt, 0, 0,
@@ -525,8 +569,8 @@ const Member rangeMembers[] = {
    [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Rows(arg(args, 0))); }, nullptr},
   {"Text", 0x8A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getText()); }, nullptr},
-  {"Value", 0x6, std::nullopt, 0, 0, rangeValue,
-   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setValue(value); }},
+  {"Value", 0x6, std::nullopt, 0, 0, rangeValue, setRangeValue},
+  {"Value2", 0x56C, std::nullopt, 0, 0, rangeValue2, setRangeValue2},
   {"Width", 0x7A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return as<xl::XRange>(self)->getWidth(); }, nullptr},
   {"Worksheet", 0x15C, Kind::Worksheet, 0, 0,
@@ -658,12 +702,19 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
                         " arguments");
   if (self.document.is() && closedDocuments().count(self.document))
     throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
+  // Dates and currency keep their kind only for the cell values.
+  bool typed = member.put == setRangeValue || member.put == setRangeValue2;
+  Args plain;
+  for (const Any &a : args)
+    plain.push_back(plainValue(a));
   try {
+    if (value || std::strcmp(member.name, "Delete") == 0 || std::strcmp(member.name, "Add") == 0)
+      resumeCalculation(self.kind == Kind::Range ? rangeDocument(self) : self.document);
     if (value) {
-      member.put(self, args, *value);
+      member.put(self, plain, typed ? *value : plainValue(*value));
       return Any();
     }
-    return member.get(self, args);
+    return member.get(self, plain);
   } catch (const CalcError &e) {
     throw CalcError(e.fault(), what + ": " + e.what());
   } catch (const css::lang::DisposedException &) {
