@@ -282,4 +282,102 @@ TEST_F(CalcValuesTest, FileValuesAndASavedCopyReadAsTheFileHasThem) {
   std::printf("cells compared: %d\n", compared);
 }
 
+// What a host writes reads back as it wrote it, and so does a saved copy: the seven errors
+// typed in, errors and Booleans its own formulas compute, dates and currency.
+TEST_F(CalcValuesTest, HostWrittenValuesAndFormulasKeepTheirKind) {
+  int compared = 0;
+  reporting([&] {
+    struct Written {
+      const char *ref;
+      VARIANT in;     // written to Value, or a formula's text (VT_BSTR) to Formula
+      Expected value; // Value read back
+      const char16_t *shows;
+    };
+    auto errorIn = [](int number) {
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VT_ERROR;
+      V_ERROR(&v) = static_cast<SCODE>(0x800A0000u + unsigned(number));
+      return v;
+    };
+    auto formula = [](const char16_t *f) {
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VT_BSTR;
+      V_BSTR(&v) = SysAllocString(f);
+      return v;
+    };
+    VARIANT when, money, yes;
+    VariantInit(&when);
+    V_VT(&when) = VT_DATE;
+    V_DATE(&when) = 45000.5;
+    VariantInit(&money);
+    V_VT(&money) = VT_CY;
+    V_CY(&money).int64 = 125000;
+    VariantInit(&yes);
+    V_VT(&yes) = VT_BOOL;
+    V_BOOL(&yes) = VARIANT_TRUE;
+    std::vector<Written> rows = {
+        {"A1", errorIn(2000), error(2000), u"#NULL!"},
+        {"A2", errorIn(2007), error(2007), u"#DIV/0!"},
+        {"A3", errorIn(2015), error(2015), u"#VALUE!"},
+        {"A4", errorIn(2023), error(2023), u"#REF!"},
+        {"A5", errorIn(2029), error(2029), u"#NAME?"},
+        {"A6", errorIn(2036), error(2036), u"#NUM!"},
+        {"A7", errorIn(2042), error(2042), u"#N/A"},
+        {"B1", formula(u"=1/0"), error(2007), u"#DIV/0!"},
+        {"B2", formula(u"=SQRT(-1)"), error(2036), nullptr},
+        {"B3", formula(u"=NA()"), error(2042), u"#N/A"},
+        {"B4", formula(u"=\"a\"+1"), error(2015), u"#VALUE!"},
+        {"B5", formula(u"=1>0"), boolean(true), u"TRUE"},
+        {"B6", formula(u"=AND(1,0)"), boolean(false), u"FALSE"},
+        {"C1", when, date(45000.5), nullptr},
+        {"C2", money, {VT_CY, 12.5}, nullptr},
+        {"C3", yes, boolean(true), u"TRUE"},
+    };
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH added = nullptr;
+    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
+    COleDispatchDriver book(added);
+    COleDispatchDriver values(sheet(book, 1));
+    for (auto &row : rows) {
+      SCOPED_TRACE(row.ref);
+      Range cell(range(values, row.ref));
+      bool isFormula = V_VT(&row.in) == VT_BSTR;
+      cell.SetProperty(isFormula ? kFormula : kValue, VT_VARIANT, &row.in);
+      VariantClear(&row.in);
+    }
+    std::string copy = dir_->file("written.xlsx");
+    auto check = [&](COleDispatchDriver &sheet) {
+      for (const auto &row : rows) {
+        SCOPED_TRACE(row.ref);
+        Range cell(range(sheet, row.ref));
+        expectVariant(cell.GetValue(), row.value);
+        ++compared;
+        if (row.shows) {
+          EXPECT_EQ(shown(cell), row.shows);
+          ++compared;
+        }
+      }
+    };
+    check(values);
+    // Written dates and currency get the format that shows them as such.
+    Range c1(range(values, "C1")), c2(range(values, "C2"));
+    std::u16string whenShown = shown(c1);
+    EXPECT_NE(whenShown.find(u"/15/"), std::u16string::npos)
+        << std::string(whenShown.begin(), whenShown.end());
+    EXPECT_NE(shown(c2).find(u"12.50"), std::u16string::npos);
+    expectVariant(get(c1, kValue2), r8(45000.5));
+    book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+    close(book);
+    COleDispatchDriver reopened(open(copy));
+    COleDispatchDriver saved(sheet(reopened, 1));
+    SCOPED_TRACE("saved copy");
+    check(saved);
+    close(reopened);
+  });
+  RecordProperty("cells_compared", compared);
+  std::printf("cells compared: %d\n", compared);
+}
+
 } // namespace
