@@ -7,9 +7,11 @@
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/NoSuchElementException.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
@@ -22,6 +24,10 @@
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/script/BasicErrorException.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <ooo/vba/XApplicationBase.hpp>
 #include <ooo/vba/XCollection.hpp>
 #include <ooo/vba/XDocumentBase.hpp>
@@ -335,6 +341,85 @@ Any item(const Object &self, const Args &args) {
   return guardedItem(as<vba::XCollection>(self), arg(args, 0));
 }
 
+// The positions (from 1) of a workbook's worksheets, or of its chart sheets. LibreOffice keeps a
+// file's chart sheet as a sheet without cells that holds one chart, and that is what a chart
+// sheet is taken to be here.
+std::vector<sal_Int32> sheetPositions(const Reference<css::uno::XInterface> &document,
+                                      bool charts) {
+  static const OUString chartClass("12dcae26-281f-416f-a234-c3086127382e");
+  std::vector<sal_Int32> positions;
+  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
+  if (!doc.is())
+    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
+  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
+    Any sheet = sheets->getByIndex(i);
+    bool chart = false;
+    Reference<css::drawing::XDrawPageSupplier> page(sheet, UNO_QUERY);
+    // A sheet's drawing objects have no other way in than this deprecated one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Reference<css::container::XIndexAccess> shapes(page.is() ? page->getDrawPage() : nullptr,
+                                                   UNO_QUERY);
+#pragma GCC diagnostic pop
+    if (shapes.is() && shapes->getCount() == 1) {
+      Reference<css::beans::XPropertySet> shape(shapes->getByIndex(0), UNO_QUERY);
+      OUString kind;
+      if (shape.is() && shape->getPropertySetInfo()->hasPropertyByName("CLSID") &&
+          (shape->getPropertyValue("CLSID") >>= kind) && kind.equalsIgnoreAsciiCase(chartClass)) {
+        namespace flags = css::sheet::CellFlags;
+        Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
+        chart =
+            query
+                ->queryContentCells(flags::VALUE | flags::DATETIME | flags::STRING | flags::FORMULA)
+                ->getCount() == 0;
+      }
+    }
+    if (chart == charts)
+      positions.push_back(i + 1);
+  }
+  return positions;
+}
+
+// An item of a workbook's worksheets or chart sheets, by position among them or by name.
+Any sheetItem(const Reference<vba::XCollection> &items, const std::vector<sal_Int32> &positions,
+              const Any &index) {
+  OUString name;
+  if (index >>= name) {
+    for (sal_Int32 position : positions) {
+      Any found = items->Item(Any(position), Any());
+      if (itemName(Reference<css::uno::XInterface>(found, UNO_QUERY)).equalsIgnoreAsciiCase(name))
+        return found;
+    }
+    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
+  }
+  double position = 0;
+  if (!(index >>= position))
+    throw CalcError(Fault::BadArgument, "an index is a number or a name");
+  if (position < 1 || position > static_cast<double>(positions.size()))
+    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
+                                         std::to_string(positions.size()));
+  return items->Item(Any(positions[static_cast<size_t>(position) - 1]), Any());
+}
+
+// Worksheets or Charts of a workbook: the collection without an index, else one of its items.
+Any sheetsOfKind(const Reference<css::uno::XInterface> &document, const Any &collection,
+                 const Any &index, bool charts) {
+  if (!index.hasValue())
+    return collection;
+  return sheetItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW),
+                   sheetPositions(document, charts), index);
+}
+
+Any filteredCount(const Object &self, bool charts) {
+  as<vba::XCollection>(self);
+  return Any(static_cast<sal_Int32>(sheetPositions(self.document, charts).size()));
+}
+
+Any filteredItem(const Object &self, const Args &args, bool charts) {
+  return sheetItem(as<vba::XCollection>(self), sheetPositions(self.document, charts), arg(args, 0));
+}
+
 // The sheet `step` places away, or nothing (Excel's Nothing) past either end: LibreOffice's own
 // Next of the last sheet ends soffice.
 Any neighbour(const Object &self, int step) {
@@ -403,7 +488,10 @@ const Member applicationMembers[] = {
   {"Workbooks", 0x23C, std::nullopt, 0, 1,
    [](const Object &, const Args &args) { return indexed(app()->Workbooks(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return indexed(activeApp("Worksheets")->Worksheets(Any()), arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) {
+     Any sheets = activeApp("Worksheets")->Worksheets(Any());
+     return sheetsOfKind(Office::instance().desktop()->getCurrentComponent(), sheets, arg(args, 0), false);
+   }, nullptr},
 };
 
 const Member workbooksMembers[] = {
@@ -426,6 +514,12 @@ const Member workbookMembers[] = {
    }, nullptr},
   {"ActiveSheet", 0x133, Kind::Worksheet, 0, 0,
    [](const Object &self, const Args &) { return wrap(as<xl::XWorkbook>(self)->getActiveSheet()); }, nullptr},
+  {"Charts", 0x79, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) {
+     return sheetsOfKind(self.document, as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0), true);
+   }, nullptr},
+  {"Sheets", 0x1E5, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 3,
    [](const Object &self, const Args &args) {
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
@@ -453,16 +547,35 @@ const Member workbookMembers[] = {
   {"Windows", 0x1AE, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Windows(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
+   [](const Object &self, const Args &args) {
+     return sheetsOfKind(self.document, as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0), false);
+   }, nullptr},
 };
 
+Any addSheet(const Object &self, const Args &args) {
+  return as<xl::XWorksheets>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3));
+}
+
+// Worksheets leaves out chart sheets (where the document is known), Sheets holds every sheet.
 const Member worksheetsMembers[] = {
-  {"Add", 0xB5, Kind::Worksheet, 0, 4,
-   [](const Object &self, const Args &args) {
-     return as<xl::XWorksheets>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3));
-   }, nullptr},
+  {"Add", 0xB5, Kind::Worksheet, 0, 4, addSheet, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0,
+   [](const Object &self, const Args &args) { return self.document.is() ? filteredCount(self, false) : count(self, args); }, nullptr},
+  {"Item", 0xAA, Kind::Worksheet, 1, 1,
+   [](const Object &self, const Args &args) { return self.document.is() ? filteredItem(self, args, false) : item(self, args); }, nullptr},
+};
+
+const Member sheetsMembers[] = {
+  {"Add", 0xB5, Kind::Worksheet, 0, 4, addSheet, nullptr},
   {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
   {"Item", 0xAA, Kind::Worksheet, 1, 1, item, nullptr},
+};
+
+// A chart sheet answers as the sheet LibreOffice made of it.
+const Member chartsMembers[] = {
+  {"Count", 0x76, std::nullopt, 0, 0, [](const Object &self, const Args &) { return filteredCount(self, true); }, nullptr},
+  {"Item", 0xAA, Kind::Worksheet, 1, 1,
+   [](const Object &self, const Args &args) { return filteredItem(self, args, true); }, nullptr},
 };
 
 const Member worksheetMembers[] = {
@@ -656,6 +769,8 @@ const KindInfo &kindInfo(Kind kind) {
       info("Windows", windowsMembers),
       info("Pane", paneMembers),
       info("Panes", panesMembers),
+      info("Sheets", sheetsMembers),
+      info("Charts", chartsMembers),
   };
   return kinds[static_cast<int>(kind)];
 }
@@ -741,6 +856,13 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
 Kind answerKind(const Member &member, const Reference<css::uno::XInterface> &ref) {
   if (member.answers || !ref.is())
     return member.answers.value_or(Kind::Application);
+  // LibreOffice has one collection for every sheet, chart sheets and worksheets alike.
+  if (ref->queryInterface(cppu::UnoType<xl::XWorksheets>::get()).hasValue()) {
+    if (std::strcmp(member.name, "Sheets") == 0)
+      return Kind::Sheets;
+    if (std::strcmp(member.name, "Charts") == 0)
+      return Kind::Charts;
+  }
   static const std::pair<css::uno::Type, Kind> kinds[] = {
       {cppu::UnoType<xl::XRange>::get(), Kind::Range},
       {cppu::UnoType<xl::XWorksheet>::get(), Kind::Worksheet},

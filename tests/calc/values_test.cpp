@@ -244,6 +244,45 @@ protected:
     return compared;
   }
 
+  static LPDISPATCH member(COleDispatchDriver &object, DISPID id) {
+    LPDISPATCH found = nullptr;
+    object.InvokeHelper(id, kCall, VT_DISPATCH, &found, nullptr);
+    return found;
+  }
+  static int countOf(COleDispatchDriver collection) {
+    int n = -1;
+    collection.GetProperty(kCount, VT_I4, &n);
+    return n;
+  }
+  static std::string nameOf(COleDispatchDriver &collection, int index) {
+    LPDISPATCH found = nullptr;
+    collection.InvokeHelper(kItem, kCall, VT_DISPATCH, &found, kInt, index);
+    Worksheet item(found);
+    return static_cast<const char *>(item.GetName());
+  }
+  // The fixture's Values, Chart (a chart sheet) and More: Worksheets leaves the chart out.
+  static int expectSheets(COleDispatchDriver &book) {
+    COleDispatchDriver worksheets(member(book, kWorksheets)), sheets(member(book, kSheets)),
+        charts(member(book, kCharts));
+    EXPECT_EQ(countOf(worksheets), 2);
+    EXPECT_EQ(nameOf(worksheets, 2), "More");
+    EXPECT_EQ(countOf(sheets), 3);
+    EXPECT_EQ(nameOf(sheets, 2), "Chart");
+    EXPECT_EQ(countOf(charts), 1);
+    EXPECT_EQ(nameOf(charts, 1), "Chart");
+    SCODE missing = 0;
+    try {
+      LPDISPATCH found = nullptr;
+      book.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &found, kString, "Chart");
+      COleDispatchDriver release(found);
+    } catch (COleDispatchException *e) {
+      missing = e->m_scError;
+      e->Delete();
+    }
+    EXPECT_EQ(missing, DISP_E_BADINDEX) << "a chart sheet is no worksheet";
+    return 7;
+  }
+
   static std::unique_ptr<vlx::test::TempDir> dir_;
   static std::unique_ptr<vlx::test::ScopedHives> hives_;
   static Application *app_;
@@ -254,7 +293,8 @@ std::unique_ptr<vlx::test::ScopedHives> CalcValuesTest::hives_;
 Application *CalcValuesTest::app_;
 
 // Both date systems: the same dates, the same VT_DATE; Value2 gives each workbook's serial. A
-// copy saved as .xlsx reads the same, though its office never recalculated.
+// copy saved as .xlsx reads the same, though its office never recalculated. The chart sheet is
+// among Sheets and Charts, not Worksheets.
 TEST_F(CalcValuesTest, FileValuesAndASavedCopyReadAsTheFileHasThem) {
   int compared = 0;
   for (bool date1904 : {false, true}) {
@@ -267,14 +307,14 @@ TEST_F(CalcValuesTest, FileValuesAndASavedCopyReadAsTheFileHasThem) {
       {
         COleDispatchDriver book(open(path));
         COleDispatchDriver values(sheet(book, 1));
-        compared += expectRows(values, rows);
+        compared += expectRows(values, rows) + expectSheets(book);
         book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
         close(book);
       }
       COleDispatchDriver book(open(copy));
       COleDispatchDriver values(sheet(book, 1));
       SCOPED_TRACE("saved copy");
-      compared += expectRows(values, rows);
+      compared += expectRows(values, rows) + expectSheets(book);
       close(book);
     });
   }
