@@ -333,8 +333,4 @@ void resumeCalculation(const Reference<css::uno::XInterface> &document) {
     calculation->enableAutomaticCalculation(true);
 }
 
-bool calculationHeld(const Reference<css::uno::XInterface> &document) {
-  return heldDocuments().count(Reference<css::uno::XInterface>(document, UNO_QUERY)) != 0;
-}
-
 } // namespace vlx::calc

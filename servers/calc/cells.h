@@ -35,7 +35,5 @@ void holdCalculation(const css::uno::Reference<css::uno::XInterface> &document);
 // Turns calculation back on before the first change the host makes, as the spreadsheet
 // recalculates on a change; a no-op for a document not held.
 void resumeCalculation(const css::uno::Reference<css::uno::XInterface> &document);
-// Whether the document's calculation is held (for saving: the file keeps automatic calculation).
-bool calculationHeld(const css::uno::Reference<css::uno::XInterface> &document);
 
 } // namespace vlx::calc

@@ -258,10 +258,18 @@ Reference<css::frame::XStorable> storable(const Object &self) {
 
 // LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
 // format whatever the name: both go to the document itself here.
+// A held calculation (see holdCalculation) is saved as it is only in OOXML files, which do not
+// record it; ODF and Excel 97 files would open with calculation off, so it resumes before.
+void beforeSaving(const Object &self, const OUString &url) {
+  if (!url.endsWithIgnoreAsciiCase(".xlsx") && !url.endsWithIgnoreAsciiCase(".xlsm"))
+    resumeCalculation(self.document);
+}
+
 Any saveWorkbook(const Object &self, const Args &) {
   auto doc = storable(self);
   if (!doc->hasLocation())
     throw CalcError(Fault::Failed, "the workbook has no file yet: use SaveAs");
+  beforeSaving(self, doc->getLocation());
   doc->store();
   return Any();
 }
@@ -290,6 +298,7 @@ Any saveWorkbookAs(const Object &self, const Args &args) {
   props.getArray()[0].Value <<= filterFor(url);
   props.getArray()[1].Name = "Overwrite";
   props.getArray()[1].Value <<= true;
+  beforeSaving(self, url);
   doc->storeAsURL(url, props);
   return Any();
 }
