@@ -10,6 +10,7 @@
 #include <com/sun/star/bridge/oleautomation/Date.hpp>
 #include <com/sun/star/bridge/oleautomation/SCode.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
@@ -172,6 +173,8 @@ Reference<css::table::XCellRange> unoCells(const Reference<css::uno::XInterface>
   return sheet->getCellRangeByName(address);
 }
 
+const int kMostCells = 4096;
+
 std::set<Reference<css::uno::XInterface>> &heldDocuments() {
   static std::set<Reference<css::uno::XInterface>> held;
   return held;
@@ -185,6 +188,50 @@ bool isVolatile(const OUString &formula) {
     if (upper.indexOfAsciiL(name, std::strlen(name)) >= 0)
       return true;
   return false;
+}
+
+void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
+  Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
+  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
+  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
+  if (!calculation.is() || !doc.is() || !calculation->isAutomaticCalculationEnabled())
+    return;
+  bool modified = modifiable.is() && modifiable->isModified();
+  // Reading a result computes it (and what it needs) and nothing else; calculation is turned off
+  // after, as turning it on again would compute the volatile formulas. Blocks without a volatile
+  // formula are read at once, the other cells one by one.
+  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
+    Reference<css::sheet::XCellRangesQuery> query(sheets->getByIndex(i), UNO_QUERY);
+    Reference<css::table::XCellRange> sheet(query, UNO_QUERY);
+    if (!query.is() || !sheet.is())
+      continue;
+    auto formulas = query->queryContentCells(css::sheet::CellFlags::FORMULA);
+    for (const auto &area : formulas->getRangeAddresses()) {
+      auto block = sheet->getCellRangeByPosition(area.StartColumn, area.StartRow, area.EndColumn,
+                                                 area.EndRow);
+      auto texts =
+          Reference<css::sheet::XCellRangeFormula>(block, UNO_QUERY_THROW)->getFormulaArray();
+      std::vector<std::pair<sal_Int32, sal_Int32>> steady;
+      bool anyVolatile = false;
+      for (sal_Int32 row = 0; row < texts.getLength(); ++row)
+        for (sal_Int32 column = 0; column < texts[row].getLength(); ++column) {
+          if (isVolatile(texts[row][column]))
+            anyVolatile = true;
+          else
+            steady.emplace_back(column, row);
+        }
+      if (!anyVolatile)
+        Reference<css::sheet::XCellRangeData>(block, UNO_QUERY_THROW)->getDataArray();
+      else
+        for (const auto &[column, row] : steady)
+          block->getCellByPosition(column, row)->getValue();
+    }
+  }
+  calculation->enableAutomaticCalculation(false);
+  if (modifiable.is() && !modified)
+    modifiable->setModified(false);
+  heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));
 }
 
 } // namespace
@@ -244,6 +291,14 @@ bool putCellValue(const Reference<css::uno::XInterface> &document,
     throw CalcError(Fault::BadArgument, "a date, currency or error value goes to one area");
   auto area =
       Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress();
+  // One call a cell: a large area takes dates and currency as plain numbers.
+  double size = (area.EndRow - area.StartRow + 1.0) * (area.EndColumn - area.StartColumn + 1.0);
+  if (size > kMostCells) {
+    if (isError)
+      throw CalcError(Fault::BadArgument, "an error value goes to at most " +
+                                              std::to_string(kMostCells) + " cells here");
+    return false;
+  }
   OUString formula;
   double number = 0;
   if (isError) {
@@ -279,47 +334,13 @@ bool putCellValue(const Reference<css::uno::XInterface> &document,
 }
 
 void holdCalculation(const Reference<css::uno::XInterface> &document) {
-  Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
-  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
-  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
-  if (!calculation.is() || !doc.is() || !calculation->isAutomaticCalculationEnabled())
-    return;
-  bool modified = modifiable.is() && modifiable->isModified();
-  // Reading a result computes it (and what it needs) and nothing else; calculation is turned off
-  // after, as turning it on again would compute the volatile formulas. Blocks without a volatile
-  // formula are read at once, the other cells one by one.
-  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
-  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
-    Reference<css::sheet::XCellRangesQuery> query(sheets->getByIndex(i), UNO_QUERY);
-    Reference<css::table::XCellRange> sheet(query, UNO_QUERY);
-    if (!query.is() || !sheet.is())
-      continue;
-    auto formulas = query->queryContentCells(css::sheet::CellFlags::FORMULA);
-    for (const auto &area : formulas->getRangeAddresses()) {
-      auto block = sheet->getCellRangeByPosition(area.StartColumn, area.StartRow, area.EndColumn,
-                                                 area.EndRow);
-      auto texts =
-          Reference<css::sheet::XCellRangeFormula>(block, UNO_QUERY_THROW)->getFormulaArray();
-      std::vector<std::pair<sal_Int32, sal_Int32>> steady;
-      bool anyVolatile = false;
-      for (sal_Int32 row = 0; row < texts.getLength(); ++row)
-        for (sal_Int32 column = 0; column < texts[row].getLength(); ++column) {
-          if (isVolatile(texts[row][column]))
-            anyVolatile = true;
-          else
-            steady.emplace_back(column, row);
-        }
-      if (!anyVolatile)
-        Reference<css::sheet::XCellRangeData>(block, UNO_QUERY_THROW)->getDataArray();
-      else
-        for (const auto &[column, row] : steady)
-          block->getCellByPosition(column, row)->getValue();
-    }
+  try {
+    holdCalculationOf(document);
+  } catch (const css::lang::DisposedException &) {
+    throw;
+  } catch (const css::uno::Exception &) {
+    // The workbook still opens, calculated as LibreOffice calculates it.
   }
-  calculation->enableAutomaticCalculation(false);
-  if (modifiable.is() && !modified)
-    modifiable->setModified(false);
-  heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));
 }
 
 void resumeCalculation(const Reference<css::uno::XInterface> &document) {

@@ -638,7 +638,7 @@ Any readValue(const Object &self, bool value2) {
 void writeValue(const Object &self, const Any &value, bool value2) {
   auto range = as<xl::XRange>(self);
   if (!putCellValue(rangeDocument(self), range, value, value2))
-    range->setValue(value);
+    range->setValue(plainValue(value));
 }
 
 Any rangeValue(const Object &self, const Args &) { return readValue(self, false); }
