@@ -262,7 +262,15 @@ std::optional<Any> cellValue(const Reference<css::uno::XInterface> &document,
     break;
   }
   double number = cell->getValue();
-  switch (formatOf(document, props).shape) {
+  Shape shape = formatOf(document, props).shape;
+  // LibreOffice reads a file's typed Boolean as this formula, keeping the cell's format, which
+  // may be a date's.
+  if (shape != Shape::Boolean && cell->getType() == css::table::CellContentType_FORMULA) {
+    OUString formula = cell->getFormula();
+    if (formula.equalsIgnoreAsciiCase("=TRUE()") || formula.equalsIgnoreAsciiCase("=FALSE()"))
+      shape = Shape::Boolean;
+  }
+  switch (shape) {
   case Shape::Boolean:
     return Any(number != 0);
   case Shape::Date:

@@ -93,6 +93,8 @@ std::vector<Row> valueRows(bool date1904) {
       {{"B25", "str", "cached", "\"cac\"&\"hed\"", 0}, text(u"cached"), text(u"cached")},
       {{"B26", "", "7", "B3*0+7", 0}, r8(7), r8(7), u"7"},
       {{"B27", "b", "1", "TRUE()", 0}, boolean(true), boolean(true)},
+      // A Boolean keeps its kind whatever the cell's format.
+      {{"B29", "b", "0", "", 14}, boolean(false), boolean(false)},
       {{"B28", "", "", "", 0}, {VT_EMPTY}, {VT_EMPTY}, u""},
   };
   return rows;
