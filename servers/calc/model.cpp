@@ -2,11 +2,19 @@
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
 
+#include "cells.h"
+#include "variant.h"
+
+#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/NoSuchElementException.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
@@ -16,6 +24,10 @@
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/script/BasicErrorException.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <ooo/vba/XApplicationBase.hpp>
 #include <ooo/vba/XCollection.hpp>
 #include <ooo/vba/XDocumentBase.hpp>
@@ -113,15 +125,16 @@ Any workbookFor(const Reference<css::uno::XInterface> &model) {
   return Any(book);
 }
 
-// Loads a document as the office's Workbooks.Open and Workbooks.Add would, but hidden when
-// the office has no display (a visible document aborts a headless soffice).
+// Loads a document as the office's Workbooks.Open and Workbooks.Add would, hidden: shown only
+// once its calculation is held (a window computes the formulas it shows) and only when the office
+// has a display (a visible document aborts a headless soffice).
 Any loadWorkbook(const OUString &url) {
   Office &office = Office::instance();
   Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY);
   // No macros run and no links update: nothing that could wait for an answer.
   css::uno::Sequence<css::beans::PropertyValue> props(3);
   props.getArray()[0].Name = "Hidden";
-  props.getArray()[0].Value <<= !office.hasView();
+  props.getArray()[0].Value <<= true;
   props.getArray()[1].Name = "MacroExecutionMode";
   props.getArray()[1].Value <<= sal_Int16(0); // NEVER_EXECUTE
   props.getArray()[2].Name = "UpdateDocMode";
@@ -135,6 +148,15 @@ Any loadWorkbook(const OUString &url) {
   Reference<css::frame::XModel> model(doc, UNO_QUERY);
   if (!model.is())
     throw CalcError(Fault::Failed, "'" + toString(url) + "' could not be opened");
+  if (!url.startsWith("private:"))
+    holdCalculation(model);
+  if (office.hasView())
+    if (auto controller = model->getCurrentController(); controller.is()) {
+      auto frame = controller->getFrame();
+      frame->getContainerWindow()->setVisible(true);
+      // The active document of the application's own members.
+      frame->activate();
+    }
   Any book = workbookFor(model);
   documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
   return book;
@@ -236,10 +258,18 @@ Reference<css::frame::XStorable> storable(const Object &self) {
 
 // LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
 // format whatever the name: both go to the document itself here.
+// A held calculation (see holdCalculation) is saved as it is only in OOXML files, which do not
+// record it; ODF and Excel 97 files would open with calculation off, so it resumes before.
+void beforeSaving(const Object &self, const OUString &url) {
+  if (!url.endsWithIgnoreAsciiCase(".xlsx") && !url.endsWithIgnoreAsciiCase(".xlsm"))
+    resumeCalculation(self.document);
+}
+
 Any saveWorkbook(const Object &self, const Args &) {
   auto doc = storable(self);
   if (!doc->hasLocation())
     throw CalcError(Fault::Failed, "the workbook has no file yet: use SaveAs");
+  beforeSaving(self, doc->getLocation());
   doc->store();
   return Any();
 }
@@ -268,6 +298,7 @@ Any saveWorkbookAs(const Object &self, const Args &args) {
   props.getArray()[0].Value <<= filterFor(url);
   props.getArray()[1].Name = "Overwrite";
   props.getArray()[1].Value <<= true;
+  beforeSaving(self, url);
   doc->storeAsURL(url, props);
   return Any();
 }
@@ -317,6 +348,85 @@ Any indexed(const Any &collection, const Any &index) {
 
 Any item(const Object &self, const Args &args) {
   return guardedItem(as<vba::XCollection>(self), arg(args, 0));
+}
+
+// The positions (from 1) of a workbook's worksheets, or of its chart sheets. LibreOffice keeps a
+// file's chart sheet as a sheet without cells that holds one chart, and that is what a chart
+// sheet is taken to be here.
+std::vector<sal_Int32> sheetPositions(const Reference<css::uno::XInterface> &document,
+                                      bool charts) {
+  static const OUString chartClass("12dcae26-281f-416f-a234-c3086127382e");
+  std::vector<sal_Int32> positions;
+  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
+  if (!doc.is())
+    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
+  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
+    Any sheet = sheets->getByIndex(i);
+    bool chart = false;
+    Reference<css::drawing::XDrawPageSupplier> page(sheet, UNO_QUERY);
+    // A sheet's drawing objects have no other way in than this deprecated one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Reference<css::container::XIndexAccess> shapes(page.is() ? page->getDrawPage() : nullptr,
+                                                   UNO_QUERY);
+#pragma GCC diagnostic pop
+    if (shapes.is() && shapes->getCount() == 1) {
+      Reference<css::beans::XPropertySet> shape(shapes->getByIndex(0), UNO_QUERY);
+      OUString kind;
+      if (shape.is() && shape->getPropertySetInfo()->hasPropertyByName("CLSID") &&
+          (shape->getPropertyValue("CLSID") >>= kind) && kind.equalsIgnoreAsciiCase(chartClass)) {
+        namespace flags = css::sheet::CellFlags;
+        Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
+        chart =
+            query
+                ->queryContentCells(flags::VALUE | flags::DATETIME | flags::STRING | flags::FORMULA)
+                ->getCount() == 0;
+      }
+    }
+    if (chart == charts)
+      positions.push_back(i + 1);
+  }
+  return positions;
+}
+
+// An item of a workbook's worksheets or chart sheets, by position among them or by name.
+Any sheetItem(const Reference<vba::XCollection> &items, const std::vector<sal_Int32> &positions,
+              const Any &index) {
+  OUString name;
+  if (index >>= name) {
+    for (sal_Int32 position : positions) {
+      Any found = items->Item(Any(position), Any());
+      if (itemName(Reference<css::uno::XInterface>(found, UNO_QUERY)).equalsIgnoreAsciiCase(name))
+        return found;
+    }
+    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
+  }
+  double position = 0;
+  if (!(index >>= position))
+    throw CalcError(Fault::BadArgument, "an index is a number or a name");
+  if (position < 1 || position > static_cast<double>(positions.size()))
+    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
+                                         std::to_string(positions.size()));
+  return items->Item(Any(positions[static_cast<size_t>(position) - 1]), Any());
+}
+
+// Worksheets or Charts of a workbook: the collection without an index, else one of its items.
+Any sheetsOfKind(const Reference<css::uno::XInterface> &document, const Any &collection,
+                 const Any &index, bool charts) {
+  if (!index.hasValue())
+    return collection;
+  return sheetItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW),
+                   sheetPositions(document, charts), index);
+}
+
+Any filteredCount(const Object &self, bool charts) {
+  as<vba::XCollection>(self);
+  return Any(static_cast<sal_Int32>(sheetPositions(self.document, charts).size()));
+}
+
+Any filteredItem(const Object &self, const Args &args, bool charts) {
+  return sheetItem(as<vba::XCollection>(self), sheetPositions(self.document, charts), arg(args, 0));
 }
 
 // The sheet `step` places away, or nothing (Excel's Nothing) past either end: LibreOffice's own
@@ -387,7 +497,10 @@ const Member applicationMembers[] = {
   {"Workbooks", 0x23C, std::nullopt, 0, 1,
    [](const Object &, const Args &args) { return indexed(app()->Workbooks(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return indexed(activeApp("Worksheets")->Worksheets(Any()), arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) {
+     Any sheets = activeApp("Worksheets")->Worksheets(Any());
+     return sheetsOfKind(Office::instance().desktop()->getCurrentComponent(), sheets, arg(args, 0), false);
+   }, nullptr},
 };
 
 const Member workbooksMembers[] = {
@@ -410,6 +523,12 @@ const Member workbookMembers[] = {
    }, nullptr},
   {"ActiveSheet", 0x133, Kind::Worksheet, 0, 0,
    [](const Object &self, const Args &) { return wrap(as<xl::XWorkbook>(self)->getActiveSheet()); }, nullptr},
+  {"Charts", 0x79, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) {
+     return sheetsOfKind(self.document, as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0), true);
+   }, nullptr},
+  {"Sheets", 0x1E5, std::nullopt, 0, 1,
+   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 3,
    [](const Object &self, const Args &args) {
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
@@ -437,16 +556,35 @@ const Member workbookMembers[] = {
   {"Windows", 0x1AE, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Windows(Any()), arg(args, 0)); }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
-   [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
+   [](const Object &self, const Args &args) {
+     return sheetsOfKind(self.document, as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0), false);
+   }, nullptr},
 };
 
+Any addSheet(const Object &self, const Args &args) {
+  return as<xl::XWorksheets>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3));
+}
+
+// Worksheets leaves out chart sheets (where the document is known), Sheets holds every sheet.
 const Member worksheetsMembers[] = {
-  {"Add", 0xB5, Kind::Worksheet, 0, 4,
-   [](const Object &self, const Args &args) {
-     return as<xl::XWorksheets>(self)->Add(arg(args, 0), arg(args, 1), arg(args, 2), arg(args, 3));
-   }, nullptr},
+  {"Add", 0xB5, Kind::Worksheet, 0, 4, addSheet, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0,
+   [](const Object &self, const Args &args) { return self.document.is() ? filteredCount(self, false) : count(self, args); }, nullptr},
+  {"Item", 0xAA, Kind::Worksheet, 1, 1,
+   [](const Object &self, const Args &args) { return self.document.is() ? filteredItem(self, args, false) : item(self, args); }, nullptr},
+};
+
+const Member sheetsMembers[] = {
+  {"Add", 0xB5, Kind::Worksheet, 0, 4, addSheet, nullptr},
   {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
   {"Item", 0xAA, Kind::Worksheet, 1, 1, item, nullptr},
+};
+
+// A chart sheet answers as the sheet LibreOffice made of it.
+const Member chartsMembers[] = {
+  {"Count", 0x76, std::nullopt, 0, 0, [](const Object &self, const Args &) { return filteredCount(self, true); }, nullptr},
+  {"Item", 0xAA, Kind::Worksheet, 1, 1,
+   [](const Object &self, const Args &args) { return filteredItem(self, args, true); }, nullptr},
 };
 
 const Member worksheetMembers[] = {
@@ -482,7 +620,35 @@ const Member worksheetMembers[] = {
    [](const Object &self, const Args &args) { return wrap(as<xl::XWorksheet>(self)->Rows(arg(args, 0))); }, nullptr},
 };
 
-Any rangeValue(const Object &self, const Args &) { return as<xl::XRange>(self)->getValue(); }
+// The document of a range: its own, or for the application's ranges the active one.
+Reference<css::uno::XInterface> rangeDocument(const Object &self) {
+  if (self.document.is())
+    return self.document;
+  return Office::instance().desktop()->getCurrentComponent();
+}
+
+// One cell's value as the spreadsheet types it; LibreOffice's own answer for larger ranges.
+Any readValue(const Object &self, bool value2) {
+  auto range = as<xl::XRange>(self);
+  if (auto value = cellValue(rangeDocument(self), range, value2))
+    return *value;
+  return range->getValue();
+}
+
+void writeValue(const Object &self, const Any &value, bool value2) {
+  auto range = as<xl::XRange>(self);
+  if (!putCellValue(rangeDocument(self), range, value, value2))
+    range->setValue(plainValue(value));
+}
+
+Any rangeValue(const Object &self, const Args &) { return readValue(self, false); }
+void setRangeValue(const Object &self, const Args &, const Any &value) {
+  writeValue(self, value, false);
+}
+Any rangeValue2(const Object &self, const Args &) { return readValue(self, true); }
+void setRangeValue2(const Object &self, const Args &, const Any &value) {
+  writeValue(self, value, true);
+}
 
 const Member rangeMembers[] = {
   {"Activate", 0x130, std::nullopt, 0, 0,
@@ -525,8 +691,8 @@ const Member rangeMembers[] = {
    [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Rows(arg(args, 0))); }, nullptr},
   {"Text", 0x8A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getText()); }, nullptr},
-  {"Value", 0x6, std::nullopt, 0, 0, rangeValue,
-   [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setValue(value); }},
+  {"Value", 0x6, std::nullopt, 0, 0, rangeValue, setRangeValue},
+  {"Value2", 0x56C, std::nullopt, 0, 0, rangeValue2, setRangeValue2},
   {"Width", 0x7A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return as<xl::XRange>(self)->getWidth(); }, nullptr},
   {"Worksheet", 0x15C, Kind::Worksheet, 0, 0,
@@ -612,6 +778,8 @@ const KindInfo &kindInfo(Kind kind) {
       info("Windows", windowsMembers),
       info("Pane", paneMembers),
       info("Panes", panesMembers),
+      info("Sheets", sheetsMembers),
+      info("Charts", chartsMembers),
   };
   return kinds[static_cast<int>(kind)];
 }
@@ -658,12 +826,19 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
                         " arguments");
   if (self.document.is() && closedDocuments().count(self.document))
     throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
+  // Dates and currency keep their kind only for the cell values.
+  bool typed = member.put == setRangeValue || member.put == setRangeValue2;
+  Args plain;
+  for (const Any &a : args)
+    plain.push_back(plainValue(a));
   try {
+    if (value || std::strcmp(member.name, "Delete") == 0 || std::strcmp(member.name, "Add") == 0)
+      resumeCalculation(self.kind == Kind::Range ? rangeDocument(self) : self.document);
     if (value) {
-      member.put(self, args, *value);
+      member.put(self, plain, typed ? *value : plainValue(*value));
       return Any();
     }
-    return member.get(self, args);
+    return member.get(self, plain);
   } catch (const CalcError &e) {
     throw CalcError(e.fault(), what + ": " + e.what());
   } catch (const css::lang::DisposedException &) {
@@ -690,6 +865,13 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
 Kind answerKind(const Member &member, const Reference<css::uno::XInterface> &ref) {
   if (member.answers || !ref.is())
     return member.answers.value_or(Kind::Application);
+  // LibreOffice has one collection for every sheet, chart sheets and worksheets alike.
+  if (ref->queryInterface(cppu::UnoType<xl::XWorksheets>::get()).hasValue()) {
+    if (std::strcmp(member.name, "Sheets") == 0)
+      return Kind::Sheets;
+    if (std::strcmp(member.name, "Charts") == 0)
+      return Kind::Charts;
+  }
   static const std::pair<css::uno::Type, Kind> kinds[] = {
       {cppu::UnoType<xl::XRange>::get(), Kind::Range},
       {cppu::UnoType<xl::XWorksheet>::get(), Kind::Worksheet},

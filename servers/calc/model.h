@@ -27,6 +27,8 @@ enum class Kind {
   Windows,
   Pane,
   Panes,
+  Sheets, // every sheet of a workbook, chart sheets too
+  Charts, // a workbook's chart sheets
 };
 
 const char *kindName(Kind kind);

@@ -155,7 +155,8 @@ template <class T> void leak(Reference<T> &ref) {
 
 // Settings of the private profile: no lock files beside the host's documents (a lock left by a
 // killed office makes the next one ask, and wait, whether to open the file), no recovery data,
-// no first-start dialogs.
+// no first-start dialogs, and files never recalculated on load (1: never), whatever the
+// installation's default.
 const char kProfileSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -171,6 +172,10 @@ const char kProfileSettings[] =
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop "
+    "oor:name=\"OOXMLRecalcMode\" oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop "
+    "oor:name=\"ODFRecalcMode\" oor:op=\"fuse\"><value>1</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop "

@@ -1,6 +1,10 @@
 // Value conversions between the host's VARIANTs and LibreOffice's Anys.
 #include "variant.h"
 
+#include <com/sun/star/bridge/oleautomation/Currency.hpp>
+#include <com/sun/star/bridge/oleautomation/Date.hpp>
+#include <com/sun/star/bridge/oleautomation/SCode.hpp>
+
 #include <cstdint>
 #include <limits>
 
@@ -24,7 +28,24 @@ Any integer(int64_t value) {
 
 const double kCurrencyScale = 10000.0;
 
+namespace ole = css::bridge::oleautomation;
+
 } // namespace
+
+bool isCellError(SCODE code) {
+  for (int number : {2000, 2007, 2015, 2023, 2029, 2036, 2042})
+    if (code == static_cast<SCODE>(kCellErrorBase + static_cast<unsigned>(number)))
+      return true;
+  return false;
+}
+
+Any plainValue(const Any &value) {
+  if (ole::Date date; value >>= date)
+    return Any(date.Value);
+  if (ole::Currency money; value >>= money)
+    return Any(static_cast<double>(money.Value) / kCurrencyScale);
+  return value;
+}
 
 static_assert(sizeof(OLECHAR) == sizeof(sal_Unicode), "both texts are UTF-16");
 
@@ -51,12 +72,17 @@ HRESULT variantToAny(const VARIANT &value, Any &out) {
   case VT_NULL:
     out.clear();
     return S_OK;
-  case VT_ERROR:
+  case VT_ERROR: {
+    SCODE code = VLX_READ(scode, pscode);
     // The host's way of leaving out an optional argument.
-    if (VLX_READ(scode, pscode) != DISP_E_PARAMNOTFOUND)
+    if (code == DISP_E_PARAMNOTFOUND)
+      out.clear();
+    else if (isCellError(code))
+      out <<= ole::SCode(code);
+    else
       return DISP_E_TYPEMISMATCH;
-    out.clear();
     return S_OK;
+  }
   case VT_VARIANT:
     if (!byRef)
       return DISP_E_BADVARTYPE;
@@ -105,11 +131,10 @@ HRESULT variantToAny(const VARIANT &value, Any &out) {
     out <<= VLX_READ(dblVal, pdblVal);
     return S_OK;
   case VT_DATE:
-    // Both count days from 30 December 1899, which is the office's default null date.
-    out <<= VLX_READ(date, pdate);
+    out <<= ole::Date(VLX_READ(date, pdate));
     return S_OK;
   case VT_CY:
-    out <<= static_cast<double>(VLX_READ(cyVal, pcyVal).int64) / kCurrencyScale;
+    out <<= ole::Currency(VLX_READ(cyVal, pcyVal).int64);
     return S_OK;
   case VT_BSTR: {
     BSTR text = VLX_READ(bstrVal, pbstrVal);
@@ -188,6 +213,20 @@ HRESULT anyToVariant(const Any &value, VARIANT &out) {
     V_BSTR(&result) = bstr;
     break;
   }
+  case css::uno::TypeClass_STRUCT:
+    if (ole::Date date; value >>= date) {
+      V_VT(&result) = VT_DATE;
+      V_DATE(&result) = date.Value;
+    } else if (ole::Currency money; value >>= money) {
+      V_VT(&result) = VT_CY;
+      V_CY(&result).int64 = money.Value;
+    } else if (ole::SCode code; value >>= code) {
+      V_VT(&result) = VT_ERROR;
+      V_ERROR(&result) = code.Value;
+    } else {
+      return DISP_E_BADVARTYPE;
+    }
+    break;
   case css::uno::TypeClass_INTERFACE:
     return DISP_E_TYPEMISMATCH;
   default:

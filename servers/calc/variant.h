@@ -13,17 +13,28 @@ rtl::OUString fromOle(const OLECHAR *text, UINT length);
 // A new BSTR of the text, or null when memory ran out.
 BSTR toBstr(const rtl::OUString &text);
 
+// A cell error's VARIANT code: this base plus the spreadsheet's error number (2007 #DIV/0!).
+const SCODE kCellErrorBase = static_cast<SCODE>(0x800A0000u);
+// Whether a VT_ERROR code is one of the seven cell errors (#NULL! 2000 to #N/A 2042).
+bool isCellError(SCODE code);
+
 // A host's argument as LibreOffice's Basic would pass it: integers in the smallest of 16, 32
 // and 64 bits that holds them (its Excel objects misread a 32-bit integer where Basic sends a
-// 16-bit one), dates and currency as numbers, texts as strings, a missing optional argument
-// (VT_ERROR DISP_E_PARAMNOTFOUND) as nothing; by-reference values are read through. Interfaces
-// are left to the caller: DISP_E_TYPEMISMATCH. Arrays and other types: DISP_E_BADVARTYPE.
+// 16-bit one), texts as strings, a missing optional argument (VT_ERROR DISP_E_PARAMNOTFOUND) as
+// nothing; by-reference values are read through. Dates, currency and cell errors keep their
+// kind as the OLE bridge's structs (oleautomation Date, Currency, SCode), for the cell values
+// that need it; plainValue() makes numbers of the first two. Interfaces are left to the caller:
+// DISP_E_TYPEMISMATCH. Arrays and other types: DISP_E_BADVARTYPE.
 HRESULT variantToAny(const VARIANT &value, css::uno::Any &out);
 
+// A date or currency from variantToAny as the number Basic passes; anything else unchanged.
+css::uno::Any plainValue(const css::uno::Any &value);
+
 // LibreOffice's answer as the host gets it from Excel: numbers as VT_R8 (integers as VT_I4 or
-// VT_I2 as LibreOffice typed them), texts as VT_BSTR, nothing as VT_EMPTY. Interfaces are left
-// to the caller: DISP_E_TYPEMISMATCH. Sequences: DISP_E_BADVARTYPE. out is written only on
-// success and needs no clearing before.
+// VT_I2 as LibreOffice typed them), texts as VT_BSTR, nothing as VT_EMPTY, the OLE bridge's
+// Date, Currency and SCode as VT_DATE, VT_CY and VT_ERROR. Interfaces are left to the caller:
+// DISP_E_TYPEMISMATCH. Sequences: DISP_E_BADVARTYPE. out is written only on success and needs
+// no clearing before.
 HRESULT anyToVariant(const css::uno::Any &value, VARIANT &out);
 
 } // namespace vlx::calc

@@ -3,6 +3,10 @@
 #include "dispatch.h"
 #include "variant.h"
 
+#include <com/sun/star/bridge/oleautomation/Currency.hpp>
+#include <com/sun/star/bridge/oleautomation/Date.hpp>
+#include <com/sun/star/bridge/oleautomation/SCode.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +16,7 @@ namespace vlx::calc {
 namespace {
 
 using css::uno::Any;
+namespace ole = css::bridge::oleautomation;
 
 BSTR bstr(const char16_t *text) { return SysAllocString(text); }
 
@@ -28,6 +33,7 @@ template <class T = LONG> VARIANT var(VARTYPE vt, T value = T()) {
 
 TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
   LONG byRefLong = 12;
+  SCODE na = SCODE(0x800A07FA);
   VARIANT inner = var(VT_R8, 0.5);
   const struct Row {
     const char *what;
@@ -41,8 +47,11 @@ TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
       {"UI8 beyond 63 bits", var(VT_UI8, ~0ULL), DISP_E_OVERFLOW, Any()},
       {"R4", var(VT_R4, 1.5f), S_OK, Any(1.5f)},
       {"R8", var(VT_R8, 2.25), S_OK, Any(2.25)},
-      {"CY in ten-thousandths", var(VT_CY, LONGLONG(12345)), S_OK, Any(1.2345)},
-      {"DATE as its serial", var(VT_DATE, 45000.5), S_OK, Any(45000.5)},
+      {"CY keeps its kind", var(VT_CY, LONGLONG(12345)), S_OK, Any(ole::Currency(12345))},
+      {"DATE keeps its kind", var(VT_DATE, 45000.5), S_OK, Any(ole::Date(45000.5))},
+      {"#NULL!", var(VT_ERROR, SCODE(0x800A07D0)), S_OK, Any(ole::SCode(SCODE(0x800A07D0)))},
+      {"#N/A by reference", var(VT_ERROR | VT_BYREF, &na), S_OK, Any(ole::SCode(na))},
+      {"not a cell error", var(VT_ERROR, SCODE(0x800A07D1)), DISP_E_TYPEMISMATCH, Any()},
       {"BOOL true", var(VT_BOOL, VARIANT_BOOL(-1)), S_OK, Any(true)},
       {"BSTR", var(VT_BSTR, bstr(u"h\u00e9llo")), S_OK, Any(fromOle(u"h\u00e9llo", 5))},
       {"null BSTR", var(VT_BSTR, BSTR()), S_OK, Any(rtl::OUString())},
@@ -68,6 +77,10 @@ TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
     if (V_VT(&row.in) == VT_BSTR)
       VariantClear(&row.in); // the only rows that own what they hold
   }
+  // Other arguments than cell values take dates and currency as Basic passes them.
+  EXPECT_EQ(plainValue(Any(ole::Date(45000.5))), Any(45000.5));
+  EXPECT_EQ(plainValue(Any(ole::Currency(12345))), Any(1.2345));
+  EXPECT_EQ(plainValue(Any(sal_Int16(3))), Any(sal_Int16(3)));
 }
 
 TEST(CalcVariant, LibreOfficeAnswersReachTheHostAsExcelGivesThem) {
@@ -88,6 +101,13 @@ TEST(CalcVariant, LibreOfficeAnswersReachTheHostAsExcelGivesThem) {
       {"hyper beyond 32 bits", Any(sal_Int64(1LL << 40)), S_OK, VT_I8,
        [](const VARIANT &v) { EXPECT_EQ(V_I8(&v), 1LL << 40); }},
       {"double", Any(42.5), S_OK, VT_R8, [](const VARIANT &v) { EXPECT_EQ(V_R8(&v), 42.5); }},
+      {"date", Any(ole::Date(45000.25)), S_OK, VT_DATE,
+       [](const VARIANT &v) { EXPECT_EQ(V_DATE(&v), 45000.25); }},
+      {"currency", Any(ole::Currency(-123456)), S_OK, VT_CY,
+       [](const VARIANT &v) { EXPECT_EQ(V_CY(&v).int64, -123456); }},
+      {"cell error", Any(ole::SCode(SCODE(0x800A07D7))), S_OK, VT_ERROR,
+       [](const VARIANT &v) { EXPECT_EQ(V_ERROR(&v), SCODE(0x800A07D7)); }},
+      {"type", Any(css::uno::Type()), DISP_E_BADVARTYPE, VT_EMPTY, nullptr},
       {"string", Any(fromOle(u"Gr\u00fc\u00dfe", 5)), S_OK, VT_BSTR,
        [](const VARIANT &v) {
          EXPECT_EQ(SysStringLen(V_BSTR(&v)), 5u);

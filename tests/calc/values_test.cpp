@@ -1,0 +1,431 @@
+// Cell values as a host reads them through the wrappers, from workbooks written here with what
+// files hold (typed Booleans and errors, cached results of volatile formulas, both date
+// systems, chart sheets), and what a saved copy keeps.
+#include "support/temp_env.h"
+#include "xlsx_writer.h"
+
+#include <velmora/automation.h>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using vlx::calc::test::XlsxBook;
+using vlx::calc::test::XlsxCell;
+using vlx::calc::test::XlsxSheet;
+
+const DISPID kOpen = 0x2AA, kClose = 0x115, kSaveAs = 0x11C, kWorksheets = 0x1EE, kSheets = 0x1E5,
+             kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6, kValue2 = 0x56C,
+             kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kName = 0x6E, kQuit = 0x12E;
+const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+const BYTE kString[] = {0x0E, 0};
+const BYTE kBool[] = {VT_BOOL, 0};
+const BYTE kInt[] = {VT_I4, 0};
+const double k1904 = 1462; // days from the 1900 system's day 0 to the 1904 system's
+
+// What a host receives: the type, and the number (VT_BOOL: 0 or 1; VT_ERROR: the error's
+// number, 2007 for #DIV/0!; VT_CY: the amount) or the text.
+struct Expected {
+  VARTYPE vt;
+  double number = 0;
+  const char16_t *text = u"";
+};
+
+struct Row {
+  XlsxCell cell;
+  Expected value;
+  Expected value2;
+  const char16_t *shows = nullptr; // Range.Text, where the row checks it
+};
+
+Expected date(double d) { return {VT_DATE, d}; }
+Expected r8(double d) { return {VT_R8, d}; }
+Expected error(int number) { return {VT_ERROR, double(number)}; }
+Expected boolean(bool b) { return {VT_BOOL, b ? 1.0 : 0.0}; }
+Expected text(const char16_t *t) { return {VT_BSTR, 0, t}; }
+
+// A date cell's serial as the workbook stores it.
+std::string serial(double oleDate, bool date1904) {
+  std::ostringstream out;
+  out.precision(17);
+  out << (date1904 ? oleDate - k1904 : oleDate);
+  return out.str();
+}
+
+// The cells of the values fixture with what Value and Value2 give for each.
+std::vector<Row> valueRows(bool date1904) {
+  double shift = date1904 ? k1904 : 0;
+  std::vector<Row> rows = {
+      {{"B1", "", serial(45000, date1904), "", 14}, date(45000), r8(45000 - shift), u"3/15/2023"},
+      {{"B2", "", serial(45000.75, date1904), "", 22}, date(45000.75), r8(45000.75 - shift)},
+      // A time of day alone is a number, as the spreadsheet has it.
+      {{"B3", "", "0.5", "", 21}, r8(0.5), r8(0.5)},
+      {{"B4", "", "12.3456", "", 164}, {VT_CY, 12.3456}, r8(12.3456), u"$12.35"},
+      {{"B5", "b", "1", "", 0}, boolean(true), boolean(true), u"TRUE"},
+      {{"B6", "b", "0", "B3>1", 0}, boolean(false), boolean(false), u"FALSE"},
+      {{"B7", "e", "#NULL!", "", 0}, error(2000), error(2000), u"#NULL!"},
+      {{"B8", "e", "#DIV/0!", "", 0}, error(2007), error(2007), u"#DIV/0!"},
+      {{"B9", "e", "#VALUE!", "", 0}, error(2015), error(2015)},
+      {{"B10", "e", "#REF!", "", 0}, error(2023), error(2023)},
+      {{"B11", "e", "#NAME?", "", 0}, error(2029), error(2029)},
+      {{"B12", "e", "#NUM!", "", 0}, error(2036), error(2036)},
+      {{"B13", "e", "#N/A", "", 0}, error(2042), error(2042), u"#N/A"},
+      {{"B14", "e", "#NULL!", "#NULL!+1", 0}, error(2000), error(2000)},
+      {{"B15", "e", "#DIV/0!", "1/0", 0}, error(2007), error(2007)},
+      {{"B16", "e", "#VALUE!", "\"a\"+1", 0}, error(2015), error(2015)},
+      {{"B17", "e", "#REF!", "#REF!+1", 0}, error(2023), error(2023)},
+      {{"B18", "e", "#NAME?", "nosuchname", 0}, error(2029), error(2029)},
+      {{"B19", "e", "#NUM!", "SQRT(-1)", 0}, error(2036), error(2036)},
+      {{"B20", "e", "#N/A", "NA()", 0}, error(2042), error(2042)},
+      // Volatile formulas read as the file has them.
+      {{"B21", "", serial(40000.5, date1904), "NOW()", 166}, date(40000.5), r8(40000.5 - shift)},
+      {{"B22", "", serial(40000, date1904), "TODAY()", 14}, date(40000), r8(40000 - shift)},
+      {{"B23", "", "0.25", "RAND()", 0}, r8(0.25), r8(0.25)},
+      // A text format's padding is shown, not part of the value.
+      {{"B24", "inlineStr", "Accounting", "", 165},
+       text(u"Accounting"),
+       text(u"Accounting"),
+       u" Accounting "},
+      {{"B25", "str", "cached", "\"cac\"&\"hed\"", 0}, text(u"cached"), text(u"cached")},
+      {{"B26", "", "7", "B3*0+7", 0}, r8(7), r8(7), u"7"},
+      {{"B27", "b", "1", "TRUE()", 0}, boolean(true), boolean(true)},
+      // A Boolean keeps its kind whatever the cell's format.
+      {{"B29", "b", "0", "", 14}, boolean(false), boolean(false)},
+      {{"B28", "", "", "", 0}, {VT_EMPTY}, {VT_EMPTY}, u""},
+  };
+  return rows;
+}
+
+XlsxBook valuesBook(bool date1904) {
+  XlsxBook book;
+  book.date1904 = date1904;
+  book.formats = {"\"$\"#,##0.00", "_-* #,##0.00_-;-* #,##0.00_-;_-* \"-\"??_-;_-@_-",
+                  "yyyy-mm-dd hh:mm"};
+  XlsxSheet sheet{"Values", {}, false};
+  for (const auto &row : valueRows(date1904))
+    if (!row.cell.value.empty())
+      sheet.cells.push_back(row.cell);
+  book.sheets = {sheet, {"Chart", {}, true}, {"More", {{"A1", "", "1", "", 0}}, false}};
+  return book;
+}
+
+std::string describe(const VARIANT &v) {
+  std::ostringstream out;
+  out << "vt " << V_VT(&v);
+  VARIANT copy;
+  VariantInit(&copy);
+  if (VariantChangeType(&copy, &v, 0, VT_BSTR) == S_OK) {
+    for (const OLECHAR *c = V_BSTR(&copy); c && *c; ++c)
+      out << (*c < 0x80 ? static_cast<char>(*c) : '?');
+    VariantClear(&copy);
+  }
+  return out.str();
+}
+
+// Compares what the host received with what it should; consumes v.
+void expectVariant(VARIANT v, const Expected &expected) {
+  EXPECT_EQ(V_VT(&v), expected.vt) << describe(v);
+  if (V_VT(&v) == expected.vt) {
+    switch (expected.vt) {
+    case VT_R8:
+      EXPECT_DOUBLE_EQ(V_R8(&v), expected.number);
+      break;
+    case VT_DATE:
+      EXPECT_DOUBLE_EQ(V_DATE(&v), expected.number);
+      break;
+    case VT_CY:
+      EXPECT_EQ(V_CY(&v).int64, static_cast<LONGLONG>(expected.number * 10000 + 0.5));
+      break;
+    case VT_BOOL:
+      EXPECT_EQ(V_BOOL(&v), expected.number ? VARIANT_TRUE : VARIANT_FALSE);
+      break;
+    case VT_ERROR:
+      EXPECT_EQ(V_ERROR(&v), static_cast<SCODE>(0x800A0000u + unsigned(expected.number)));
+      break;
+    case VT_BSTR:
+      EXPECT_EQ(std::u16string(V_BSTR(&v)), expected.text);
+      break;
+    default:
+      break;
+    }
+  }
+  VariantClear(&v);
+}
+
+// One office for the suite: a host's Excel.Application through the registered server.
+class CalcValuesTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<vlx::test::TempDir>();
+    hives_ = std::make_unique<vlx::test::ScopedHives>(dir_->path());
+    void *server = ::dlopen(VLX_CALC_SERVER, RTLD_NOW);
+    ASSERT_NE(server, nullptr) << ::dlerror();
+    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(server, "DllRegisterServer"));
+    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    app_ = new Application;
+    ASSERT_TRUE(app_->CreateDispatch("Excel.Application"));
+  }
+  static void TearDownTestSuite() {
+    if (app_ && app_->m_lpDispatch) {
+      try {
+        app_->InvokeHelper(kQuit, kCall, VT_EMPTY, nullptr, nullptr);
+      } catch (CException *e) {
+        e->Delete();
+      }
+      app_->ReleaseDispatch();
+    }
+    delete app_;
+    app_ = nullptr;
+    CoUninitialize();
+    hives_.reset();
+    dir_.reset();
+  }
+
+  // A framework exception fails the test with its text.
+  template <class Body> static void reporting(Body body) {
+    try {
+      body();
+    } catch (CException *e) {
+      char message[512] = "";
+      e->GetErrorMessage(message, sizeof message);
+      ADD_FAILURE() << "uncaught: " << message;
+      e->Delete();
+    }
+  }
+
+  static LPDISPATCH open(const std::string &path) {
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH book = nullptr;
+    books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kString, path.c_str());
+    return book;
+  }
+  static void close(COleDispatchDriver &book) {
+    book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
+  }
+  static LPDISPATCH sheet(COleDispatchDriver &book, int index) {
+    LPDISPATCH found = nullptr;
+    book.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &found, kInt, index);
+    return found;
+  }
+  static LPDISPATCH range(COleDispatchDriver &sheet, const char *ref) {
+    LPDISPATCH found = nullptr;
+    sheet.InvokeHelper(kRange, kCall, VT_DISPATCH, &found, kString, ref);
+    return found;
+  }
+  static VARIANT get(COleDispatchDriver &object, DISPID id) {
+    VARIANT v;
+    VariantInit(&v);
+    object.GetProperty(id, VT_VARIANT, &v);
+    return v;
+  }
+  static std::u16string shown(COleDispatchDriver &range) {
+    VARIANT v = get(range, kText);
+    std::u16string text = V_VT(&v) == VT_BSTR ? std::u16string(V_BSTR(&v)) : u"?";
+    VariantClear(&v);
+    return text;
+  }
+  // Reads every row through the wrappers; answers the number of cells compared.
+  static int expectRows(COleDispatchDriver &values, const std::vector<Row> &rows) {
+    int compared = 0;
+    for (const auto &row : rows) {
+      SCOPED_TRACE(row.cell.ref);
+      Range cell(range(values, row.cell.ref.c_str()));
+      expectVariant(cell.GetValue(), row.value);
+      expectVariant(get(cell, kValue2), row.value2);
+      compared += 2;
+      if (row.shows) {
+        EXPECT_EQ(shown(cell), row.shows);
+        ++compared;
+      }
+    }
+    return compared;
+  }
+
+  static LPDISPATCH member(COleDispatchDriver &object, DISPID id) {
+    LPDISPATCH found = nullptr;
+    object.InvokeHelper(id, kCall, VT_DISPATCH, &found, nullptr);
+    return found;
+  }
+  static int countOf(COleDispatchDriver collection) {
+    int n = -1;
+    collection.GetProperty(kCount, VT_I4, &n);
+    return n;
+  }
+  static std::string nameOf(COleDispatchDriver &collection, int index) {
+    LPDISPATCH found = nullptr;
+    collection.InvokeHelper(kItem, kCall, VT_DISPATCH, &found, kInt, index);
+    Worksheet item(found);
+    return static_cast<const char *>(item.GetName());
+  }
+  // The fixture's Values, Chart (a chart sheet) and More: Worksheets leaves the chart out.
+  static int expectSheets(COleDispatchDriver &book) {
+    COleDispatchDriver worksheets(member(book, kWorksheets)), sheets(member(book, kSheets)),
+        charts(member(book, kCharts));
+    EXPECT_EQ(countOf(worksheets), 2);
+    EXPECT_EQ(nameOf(worksheets, 2), "More");
+    EXPECT_EQ(countOf(sheets), 3);
+    EXPECT_EQ(nameOf(sheets, 2), "Chart");
+    EXPECT_EQ(countOf(charts), 1);
+    EXPECT_EQ(nameOf(charts, 1), "Chart");
+    SCODE missing = 0;
+    try {
+      LPDISPATCH found = nullptr;
+      book.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &found, kString, "Chart");
+      COleDispatchDriver release(found);
+    } catch (COleDispatchException *e) {
+      missing = e->m_scError;
+      e->Delete();
+    }
+    EXPECT_EQ(missing, DISP_E_BADINDEX) << "a chart sheet is no worksheet";
+    return 7;
+  }
+
+  static std::unique_ptr<vlx::test::TempDir> dir_;
+  static std::unique_ptr<vlx::test::ScopedHives> hives_;
+  static Application *app_;
+};
+
+std::unique_ptr<vlx::test::TempDir> CalcValuesTest::dir_;
+std::unique_ptr<vlx::test::ScopedHives> CalcValuesTest::hives_;
+Application *CalcValuesTest::app_;
+
+// Both date systems: the same dates, the same VT_DATE; Value2 gives each workbook's serial. A
+// copy saved as .xlsx reads the same, though its office never recalculated. The chart sheet is
+// among Sheets and Charts, not Worksheets.
+TEST_F(CalcValuesTest, FileValuesAndASavedCopyReadAsTheFileHasThem) {
+  int compared = 0;
+  for (bool date1904 : {false, true}) {
+    SCOPED_TRACE(date1904 ? "1904 date system" : "1900 date system");
+    reporting([&] {
+      std::string path = dir_->file(date1904 ? "values1904.xlsx" : "values.xlsx");
+      std::string copy = dir_->file(date1904 ? "copy1904.xlsx" : "copy.xlsx");
+      vlx::calc::test::writeXlsx(path, valuesBook(date1904));
+      auto rows = valueRows(date1904);
+      {
+        COleDispatchDriver book(open(path));
+        COleDispatchDriver values(sheet(book, 1));
+        compared += expectRows(values, rows) + expectSheets(book);
+        book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+        close(book);
+      }
+      COleDispatchDriver book(open(copy));
+      COleDispatchDriver values(sheet(book, 1));
+      SCOPED_TRACE("saved copy");
+      compared += expectRows(values, rows) + expectSheets(book);
+      // The first change calculates again: what depends on it, and the volatile formulas.
+      Range(range(values, "B3")).SetValue(const_cast<char *>("5"));
+      expectVariant(Range(range(values, "B6")).GetValue(), boolean(true));
+      VARIANT now = Range(range(values, "B21")).GetValue();
+      EXPECT_EQ(V_VT(&now), VT_DATE);
+      EXPECT_GT(V_DATE(&now), 45000);
+      close(book);
+    });
+  }
+  RecordProperty("cells_compared", compared);
+  std::printf("cells compared: %d\n", compared);
+}
+
+// What a host writes reads back as it wrote it, and so does a saved copy: the seven errors
+// typed in, errors and Booleans its own formulas compute, dates and currency.
+TEST_F(CalcValuesTest, HostWrittenValuesAndFormulasKeepTheirKind) {
+  int compared = 0;
+  reporting([&] {
+    struct Written {
+      const char *ref;
+      VARIANT in;     // written to Value, or a formula's text (VT_BSTR) to Formula
+      Expected value; // Value read back
+      const char16_t *shows;
+    };
+    auto errorIn = [](int number) {
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VT_ERROR;
+      V_ERROR(&v) = static_cast<SCODE>(0x800A0000u + unsigned(number));
+      return v;
+    };
+    auto formula = [](const char16_t *f) {
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VT_BSTR;
+      V_BSTR(&v) = SysAllocString(f);
+      return v;
+    };
+    VARIANT when, money, yes;
+    VariantInit(&when);
+    V_VT(&when) = VT_DATE;
+    V_DATE(&when) = 45000.5;
+    VariantInit(&money);
+    V_VT(&money) = VT_CY;
+    V_CY(&money).int64 = 125000;
+    VariantInit(&yes);
+    V_VT(&yes) = VT_BOOL;
+    V_BOOL(&yes) = VARIANT_TRUE;
+    std::vector<Written> rows = {
+        {"A1", errorIn(2000), error(2000), u"#NULL!"},
+        {"A2", errorIn(2007), error(2007), u"#DIV/0!"},
+        {"A3", errorIn(2015), error(2015), u"#VALUE!"},
+        {"A4", errorIn(2023), error(2023), u"#REF!"},
+        {"A5", errorIn(2029), error(2029), u"#NAME?"},
+        {"A6", errorIn(2036), error(2036), u"#NUM!"},
+        {"A7", errorIn(2042), error(2042), u"#N/A"},
+        {"B1", formula(u"=1/0"), error(2007), u"#DIV/0!"},
+        {"B2", formula(u"=SQRT(-1)"), error(2036), nullptr},
+        {"B3", formula(u"=NA()"), error(2042), u"#N/A"},
+        {"B4", formula(u"=\"a\"+1"), error(2015), u"#VALUE!"},
+        {"B5", formula(u"=1>0"), boolean(true), u"TRUE"},
+        {"B6", formula(u"=AND(1,0)"), boolean(false), u"FALSE"},
+        {"C1", when, date(45000.5), nullptr},
+        {"C2", money, {VT_CY, 12.5}, nullptr},
+        {"C3", yes, boolean(true), u"TRUE"},
+    };
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH added = nullptr;
+    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
+    COleDispatchDriver book(added);
+    COleDispatchDriver values(sheet(book, 1));
+    for (auto &row : rows) {
+      SCOPED_TRACE(row.ref);
+      Range cell(range(values, row.ref));
+      bool isFormula = V_VT(&row.in) == VT_BSTR;
+      cell.SetProperty(isFormula ? kFormula : kValue, VT_VARIANT, &row.in);
+      VariantClear(&row.in);
+    }
+    std::string copy = dir_->file("written.xlsx");
+    auto check = [&](COleDispatchDriver &sheet) {
+      for (const auto &row : rows) {
+        SCOPED_TRACE(row.ref);
+        Range cell(range(sheet, row.ref));
+        expectVariant(cell.GetValue(), row.value);
+        ++compared;
+        if (row.shows) {
+          EXPECT_EQ(shown(cell), row.shows);
+          ++compared;
+        }
+      }
+    };
+    check(values);
+    // Written dates and currency get the format that shows them as such.
+    Range c1(range(values, "C1")), c2(range(values, "C2"));
+    std::u16string whenShown = shown(c1);
+    EXPECT_NE(whenShown.find(u"/15/"), std::u16string::npos)
+        << std::string(whenShown.begin(), whenShown.end());
+    EXPECT_NE(shown(c2).find(u"12.50"), std::u16string::npos);
+    expectVariant(get(c1, kValue2), r8(45000.5));
+    book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+    close(book);
+    COleDispatchDriver reopened(open(copy));
+    COleDispatchDriver saved(sheet(reopened, 1));
+    SCOPED_TRACE("saved copy");
+    check(saved);
+    close(reopened);
+  });
+  RecordProperty("cells_compared", compared);
+  std::printf("cells compared: %d\n", compared);
+}
+
+} // namespace
