@@ -110,6 +110,11 @@ bool sameVariant(const VARIANT &a, const VARIANT &b) {
   }
 }
 
+// Windows declares the source without const; it is only read.
+HRESULT copyValue(VARIANT *to, const VARIANT *from) {
+  return VariantCopy(to, const_cast<VARIANT *>(from));
+}
+
 void requireArray(const VARIANT &v) {
   if (!(v.vt & VT_ARRAY))
     AfxThrowInvalidArgException();
@@ -131,13 +136,13 @@ COleVariant::COleVariant() noexcept { VariantInit(this); }
 
 COleVariant::COleVariant(const VARIANT &varSrc) {
   VariantInit(this);
-  AfxCheckError(VariantCopy(this, &varSrc));
+  AfxCheckError(copyValue(this, &varSrc));
 }
 
 COleVariant::COleVariant(LPCVARIANT pSrc) {
   VariantInit(this);
   if (pSrc != nullptr)
-    AfxCheckError(VariantCopy(this, pSrc));
+    AfxCheckError(copyValue(this, pSrc));
 }
 
 COleVariant::COleVariant(const COleVariant &varSrc)
@@ -269,7 +274,7 @@ BOOL COleVariant::operator==(LPCVARIANT pSrc) const {
 }
 
 const COleVariant &COleVariant::operator=(const VARIANT &varSrc) {
-  AfxCheckError(VariantCopy(this, &varSrc));
+  AfxCheckError(copyValue(this, &varSrc));
   return *this;
 }
 
@@ -277,7 +282,7 @@ const COleVariant &COleVariant::operator=(LPCVARIANT pSrc) {
   if (pSrc == nullptr)
     Clear();
   else
-    AfxCheckError(VariantCopy(this, pSrc));
+    AfxCheckError(copyValue(this, pSrc));
   return *this;
 }
 
@@ -439,7 +444,7 @@ COleSafeArray &COleSafeArray::operator=(const COleSafeArray &saSrc) {
 
 COleSafeArray &COleSafeArray::operator=(const VARIANT &varSrc) {
   requireArray(varSrc);
-  AfxCheckError(VariantCopy(this, &varSrc));
+  AfxCheckError(copyValue(this, &varSrc));
   m_dwDims = GetDim();
   m_dwElementSize = GetElemSize();
   return *this;

@@ -3,6 +3,8 @@
 
 #include <velmora/win32/oleauto.h>
 
+#include <cstddef>
+
 typedef struct tagSAFEARRAYBOUND {
   ULONG cElements;
   LONG lLbound;
@@ -21,7 +23,9 @@ struct tagSAFEARRAY {
 typedef SAFEARRAY *LPSAFEARRAY;
 
 static_assert(sizeof(SAFEARRAYBOUND) == 8, "SAFEARRAYBOUND has Windows' size");
-static_assert(sizeof(SAFEARRAY) == (sizeof(void *) == 8 ? 32 : 24), "SAFEARRAY has Windows' size");
+static_assert(sizeof(SAFEARRAY) == (sizeof(void *) == 8 ? 32 : 24) &&
+                  offsetof(SAFEARRAY, pvData) == (sizeof(void *) == 8 ? 16 : 12),
+              "SAFEARRAY has Windows' layout");
 
 #define FADF_AUTO 0x0001
 #define FADF_STATIC 0x0002
