@@ -65,11 +65,26 @@ public:
       case VT_UI1:
         arg.bVal = BYTE(va_arg(argList, int));
         break;
+      case VT_I1:
+        arg.cVal = CHAR(va_arg(argList, int));
+        break;
       case VT_I2:
         arg.iVal = SHORT(va_arg(argList, int));
         break;
+      case VT_UI2:
+        arg.uiVal = USHORT(va_arg(argList, int));
+        break;
       case VT_I4:
         arg.lVal = va_arg(argList, LONG);
+        break;
+      case VT_UI4:
+        arg.ulVal = va_arg(argList, ULONG);
+        break;
+      case VT_I8:
+        arg.llVal = va_arg(argList, LONGLONG);
+        break;
+      case VT_UI8:
+        arg.ullVal = va_arg(argList, ULONGLONG);
         break;
       case VT_R4:
         arg.fltVal = FLOAT(va_arg(argList, double));

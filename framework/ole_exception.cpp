@@ -184,10 +184,16 @@ void storeInvokeResult(VARIANT &result, VARTYPE vtRet, void *pvRet) {
     }
   }
   switch (vtRet) {
+  case VT_UI1:
+  case VT_I1:
+    *static_cast<BYTE *>(pvRet) = result.bVal;
+    break;
   case VT_I2:
+  case VT_UI2:
     *static_cast<SHORT *>(pvRet) = result.iVal;
     break;
   case VT_I4:
+  case VT_UI4:
     *static_cast<LONG *>(pvRet) = result.lVal;
     break;
   case VT_R4:
@@ -196,6 +202,8 @@ void storeInvokeResult(VARIANT &result, VARTYPE vtRet, void *pvRet) {
   case VT_R8:
   case VT_CY:
   case VT_DATE:
+  case VT_I8:
+  case VT_UI8:
     std::memcpy(pvRet, &result.llVal, 8);
     break;
   case VT_BSTR:

@@ -6,6 +6,7 @@
 #include <velmora/afx/object.h>
 #include <velmora/afx/exception.h>
 #include <velmora/afx/ole.h>
+#include <velmora/afx/ole_variant.h>
 #include <velmora/afx/module.h>
 #include <velmora/afx/file.h>
 #include <velmora/afx/resources.h>

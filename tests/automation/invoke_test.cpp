@@ -65,6 +65,46 @@ TEST_F(InvokeTest, BooleanByReferenceIsRewrittenInTheCallersInteger) {
   }
 }
 
+TEST_F(InvokeTest, VtsStringsAreTheArgumentTypes) {
+  // As wrapper members write them: one string per member, the types in argument order.
+  static const BYTE params[] = VTS_BSTR VTS_I2 VTS_I4 VTS_R8 VTS_BOOL VTS_VARIANT VTS_PVARIANT
+      VTS_DISPATCH VTS_I1 VTS_UI2 VTS_UI4 VTS_I8 VTS_UI8 VTS_WBSTR VTS_SCODE;
+  COleVariant cell(2.5);
+  VARIANT out;
+  VariantInit(&out);
+  driver_.InvokeHelper(7, DISPATCH_METHOD, VT_EMPTY, nullptr, params, "Book1.xlsx", 3, 70000L, 0.5,
+                       TRUE, &cell, &out, static_cast<IDispatch *>(&target_), -2, 65535,
+                       0xFFFFFFFFu, LONGLONG(1) << 40, ULONGLONG(1) << 63, OLESTR("wide"),
+                       DISP_E_PARAMNOTFOUND);
+  const RecordedCall &call = onlyCall();
+  ASSERT_EQ(call.args.size(), 15u);
+  std::vector<std::pair<VARTYPE, std::string>> args;
+  for (auto a = call.args.rbegin(); a != call.args.rend(); ++a)
+    args.emplace_back(a->vt, a->value);
+  const std::vector<std::pair<VARTYPE, std::string>> expected = {{VT_BSTR, "\"Book1.xlsx\""},
+                                                                 {VT_I2, "3"},
+                                                                 {VT_I4, "70000"},
+                                                                 {VT_R8, "0.5"},
+                                                                 {VT_BOOL, "-1"},
+                                                                 {VT_R8, "2.5"},
+                                                                 {VT_VARIANT | VT_BYREF, "&"},
+                                                                 {VT_DISPATCH, "(object)"},
+                                                                 {VT_I1, "(type 16)"},
+                                                                 {VT_UI2, "(type 18)"},
+                                                                 {VT_UI4, "(type 19)"},
+                                                                 {VT_I8, "1099511627776"},
+                                                                 {VT_UI8, "(type 21)"},
+                                                                 {VT_BSTR, "\"wide\""},
+                                                                 {VT_ERROR, "0x80020004"}};
+  EXPECT_EQ(args, expected);
+  EXPECT_EQ(call.args[14 - 6].ref, &out) << "VTS_PVARIANT passes the caller's VARIANT";
+}
+
+TEST_F(InvokeTest, VtsNoneCallsWithoutArguments) {
+  driver_.InvokeHelper(8, DISPATCH_METHOD, VT_EMPTY, nullptr, VTS_NONE);
+  EXPECT_TRUE(onlyCall().args.empty());
+}
+
 TEST_F(InvokeTest, NoParameterStringMeansNoArguments) {
   static const BYTE empty[] = {0};
   for (const BYTE *params : {static_cast<const BYTE *>(nullptr), empty}) {

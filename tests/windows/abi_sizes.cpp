@@ -23,6 +23,14 @@ static_assert(sizeof(GUID) == 16 && sizeof(CY) == 8 && sizeof(DECIMAL) == 16 && 
 static_assert(sizeof(VARIANT) == (pointerSize == 8 ? 24 : 16), "VARIANT");
 static_assert(sizeof(DISPPARAMS) == (pointerSize == 8 ? 24 : 16), "DISPPARAMS");
 static_assert(sizeof(EXCEPINFO) == (pointerSize == 8 ? 64 : 32), "EXCEPINFO");
+static_assert(sizeof(SAFEARRAY) == (pointerSize == 8 ? 32 : 24) &&
+                  offsetof(SAFEARRAY, cLocks) == 8 &&
+                  offsetof(SAFEARRAY, pvData) == (pointerSize == 8 ? 16 : 12) &&
+                  sizeof(SAFEARRAYBOUND) == 8,
+              "SAFEARRAY");
+static_assert(sizeof(COleVariant) == sizeof(VARIANT) &&
+                  sizeof(COleSafeArray) == sizeof(VARIANT) + 2 * sizeof(DWORD),
+              "the framework's VARIANT classes are VARIANTs with the framework's members");
 static_assert(sizeof(WIN32_FIND_DATAA) == 320 && offsetof(WIN32_FIND_DATAA, cFileName) == 44 &&
                   offsetof(WIN32_FIND_DATAA, cAlternateFileName) == 304,
               "WIN32_FIND_DATAA");

@@ -51,8 +51,9 @@ public:
 [[noreturn]] VLX_API void AfxThrowOleDispatchException(WORD wCode, UINT nDescriptionID,
                                                        UINT nHelpID = UINT(-1));
 
-// Calls an object's IDispatch by DISPID. Parameter type strings hold one VARTYPE byte per
-// argument (bit 0x40 for by reference; 0x0E for narrow text, sent as a BSTR). Result kinds:
+// Calls an object's IDispatch by DISPID. Parameter type strings (the VTS_* strings of
+// velmora/afx/ole_variant.h) hold one VARTYPE byte per argument (bit 0x40 for by reference;
+// 0x0E for narrow text, sent as a BSTR). Result kinds:
 // VT_BSTR into a CString, VT_BOOL into a BOOL (1 or 0), VT_VARIANT as given, others converted.
 // Faults throw COleException* or COleDispatchException*; without a dispatch pointer nothing is
 // called and nothing is written.

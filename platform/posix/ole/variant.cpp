@@ -1,4 +1,5 @@
-// VARIANT life cycle: VariantInit, VariantClear, VariantCopy; the interface identifiers.
+// VARIANT life cycle: VariantInit, VariantClear, VariantCopy (arrays deeply); the interface
+// identifiers.
 #include "platform/posix/ole/variant_types.h"
 
 extern "C" {
@@ -15,7 +16,12 @@ HRESULT WINAPI VariantClear(VARIANTARG *pvarg) {
     return E_INVALIDARG;
   if (!vlx::ole::isKnownVariantType(pvarg->vt))
     return DISP_E_BADVARTYPE;
-  if (!(pvarg->vt & VT_BYREF)) {
+  if ((pvarg->vt & (VT_ARRAY | VT_BYREF)) == VT_ARRAY) {
+    // A locked array stays with whoever locked it; the VARIANT lets go of it all the same.
+    HRESULT hr = SafeArrayDestroy(pvarg->parray);
+    pvarg->vt = VT_EMPTY;
+    return hr;
+  } else if (!(pvarg->vt & VT_BYREF)) {
     switch (pvarg->vt) {
     case VT_BSTR:
       SysFreeString(pvarg->bstrVal);
@@ -49,6 +55,10 @@ HRESULT WINAPI VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc) {
                                          SysStringByteLen(pvargSrc->bstrVal));
     if (copy.bstrVal == nullptr)
       return E_OUTOFMEMORY;
+  } else if ((copy.vt & (VT_ARRAY | VT_BYREF)) == VT_ARRAY) {
+    HRESULT copied = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+    if (FAILED(copied))
+      return copied;
   } else if ((copy.vt == VT_DISPATCH || copy.vt == VT_UNKNOWN) && copy.punkVal != nullptr) {
     copy.punkVal->AddRef();
   }

@@ -1,5 +1,5 @@
 // VariantChangeType and VariantChangeTypeEx: Windows' conversion rules among the scalar types,
-// text and interfaces.
+// text, interfaces and arrays.
 #include "platform/posix/ole/variant_types.h"
 
 #include <cfloat>
@@ -12,8 +12,12 @@ namespace vlx::ole {
 
 bool isKnownVariantType(VARTYPE vt) {
   VARTYPE base = vt & VT_TYPEMASK;
-  if ((vt & ~(VT_TYPEMASK | VT_BYREF)) != 0)
+  if ((vt & ~(VT_TYPEMASK | VT_BYREF | VT_ARRAY)) != 0)
     return false;
+  // Pointer-sized integers live in arrays only, never in a VARIANT's own type.
+  if (vt & VT_ARRAY)
+    return base == VT_RECORD ||
+           (safeArrayElementSize(base) != 0 && base != VT_INT_PTR && base != VT_UINT_PTR);
   if (base == VT_VARIANT)
     return (vt & VT_BYREF) != 0;
   return base <= VT_DECIMAL || (base >= VT_I1 && base <= VT_UINT);
@@ -432,6 +436,13 @@ HRESULT objectValue(const VARIANT &v, LCID lcid, VARIANT &value) {
 bool dereference(const VARIANT &source, VARIANT &value) {
   VariantInit(&value);
   VARTYPE base = source.vt & VT_TYPEMASK;
+  if (source.vt & VT_ARRAY) {
+    if (source.pparray == nullptr)
+      return false;
+    value.vt = VARTYPE(source.vt & ~VT_BYREF);
+    value.parray = *source.pparray;
+    return true;
+  }
   if (base == VT_VARIANT) {
     if (source.pvarVal == nullptr || (source.pvarVal->vt & VT_BYREF))
       return false;
@@ -450,6 +461,36 @@ bool dereference(const VARIANT &source, VARIANT &value) {
   return true;
 }
 
+// Arrays convert only to their own type, and between bytes and text: a one-dimensional byte
+// array's bytes are the text's bytes.
+HRESULT convertArray(VARIANT &out, const VARIANT &v, VARTYPE vt) {
+  if (v.vt == (VT_ARRAY | VT_UI1) && vt == VT_BSTR) {
+    if (v.parray == nullptr || v.parray->cDims != 1)
+      return E_INVALIDARG;
+    ULONG count = v.parray->rgsabound[0].cElements;
+    if (count > 0xFFFFFFF0u)
+      return E_OUTOFMEMORY;
+    out.bstrVal = SysAllocStringByteLen(static_cast<LPCSTR>(v.parray->pvData), UINT(count));
+    if (out.bstrVal == nullptr)
+      return E_OUTOFMEMORY;
+    out.vt = VT_BSTR;
+    return S_OK;
+  }
+  if (v.vt == VT_BSTR && vt == (VT_ARRAY | VT_UI1)) {
+    SAFEARRAYBOUND bound = {SysStringByteLen(v.bstrVal), 0};
+    UINT bytes = bound.cElements;
+    SAFEARRAY *array = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (array == nullptr)
+      return E_OUTOFMEMORY;
+    if (bytes != 0)
+      std::memcpy(array->pvData, v.bstrVal, bytes);
+    out.vt = vt;
+    out.parray = array;
+    return S_OK;
+  }
+  return DISP_E_TYPEMISMATCH;
+}
+
 HRESULT convert(VARIANT &out, const VARIANT &source, LCID lcid, USHORT flags, VARTYPE vt) {
   VARIANT v = source;
   if (source.vt & VT_BYREF) {
@@ -458,6 +499,8 @@ HRESULT convert(VARIANT &out, const VARIANT &source, LCID lcid, USHORT flags, VA
   }
   if (v.vt == vt)
     return VariantCopy(&out, &v);
+  if ((v.vt | vt) & VT_ARRAY)
+    return convertArray(out, v, vt);
   if (vt == VT_EMPTY || vt == VT_NULL) {
     if (v.vt == VT_NULL)
       return DISP_E_TYPEMISMATCH;

@@ -8,8 +8,11 @@
 
 namespace vlx::ole {
 
-// The base types this personality stores, alone or by reference; arrays and records are not.
+// The types this personality stores, alone, by reference or as an array; records are not.
 bool isKnownVariantType(VARTYPE vt);
+
+// The size of an array element of type `vt`; 0 for a type no SAFEARRAY holds.
+ULONG safeArrayElementSize(VARTYPE vt);
 
 // A number read from text the way VarParseNumFromStr reads it with NUMPRS_STD: decimal digits
 // with an exponent, or an &H/&O integer.
