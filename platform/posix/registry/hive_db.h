@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/posix/registry/commit_stamp.h"
+#include "platform/posix/registry/hive_location.h"
 
 #include <velmora/hive.h>
 #include <velmora/win32.h>
@@ -49,20 +50,6 @@ struct KeyCounts {
   DWORD maxValueData = 0;  // of the values that are not strings
   DWORD maxStringData = 0; // narrow bytes; 0 when there are no strings
   int64_t written = 0;
-};
-
-// Where a hive's file lives, from VELMORA_REGISTRY_DIR, XDG_CONFIG_HOME and HOME.
-std::string resolveHivePath(Hive hive);
-
-// What a hive's location held when it was last looked at; a change is worth another look.
-struct FileId {
-  int error = 0; // errno of stat, 0 when the file is there
-  uint64_t device = 0, inode = 0, size = 0;
-  int64_t modified = 0; // nanoseconds
-  bool operator==(const FileId &o) const {
-    return error == o.error && device == o.device && inode == o.inode && size == o.size &&
-           modified == o.modified;
-  }
 };
 
 // The hive files this process found unusable, each location once (the store's mutex held).
