@@ -25,6 +25,8 @@ void HiveDb::close() {
   checked_ = false;
   damageSeen_ = false;
   asciiFolding_ = false;
+  opened_ = FileId{};
+  unsaved_ = false;
   commitHeader_ = nullptr;
   snapshot_ = false;
   batchDepth_ = 0;
@@ -103,8 +105,10 @@ LONG HiveDb::finishWrite(LONG result) {
     return refused(result); // fail() already undid it
   if (result == ERROR_SUCCESS) {
     int rc = exec(kCommit);
-    if (rc == SQLITE_OK)
+    if (rc == SQLITE_OK) {
+      noteCommit();
       return ERROR_SUCCESS;
+    }
     return refused(fail(rc));
   }
   exec(kRollback);
@@ -145,7 +149,10 @@ LONG HiveDb::endBatch(bool commit) {
     if (LONG error = touch(key); error != ERROR_SUCCESS)
       return error;
   int rc = exec(kCommit);
-  return rc == SQLITE_OK ? ERROR_SUCCESS : refused(fail(rc));
+  if (rc != SQLITE_OK)
+    return refused(fail(rc));
+  noteCommit();
+  return ERROR_SUCCESS;
 }
 
 LONG HiveDb::flush() {

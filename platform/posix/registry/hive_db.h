@@ -119,6 +119,16 @@ public:
   // Makes every committed change durable against power loss.
   LONG flush();
 
+  // Copies the log into the hive file and empties it, without waiting for other processes'
+  // readers or writers: what they hold back is copied by a later try.
+  void checkpoint();
+  // Background care (the store's mutex held): checkpoints once the process has been idle for
+  // `idle` after a commit, and lets go of a file that was replaced or removed, so that the next
+  // call opens what is there now.
+  void upkeep(Clock::time_point now, Clock::duration idle);
+  // At exit: the log goes into the file and the connection closes.
+  void closeForExit();
+
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
@@ -158,6 +168,8 @@ private:
   };
 
   LONG ensureOpen();
+  void noteCommit();
+  static int onCommit(void *self, sqlite3 *db, const char *name, int logPages);
   LONG startSnapshot();
   // Called by a read that memory cannot answer: the query needs a snapshot.
   LONG needSnapshot();
@@ -197,6 +209,9 @@ private:
   bool checked_ = false;      // the open file passed the check before the first write
   bool damageSeen_ = false;   // a statement found the open file damaged
   bool asciiFolding_ = false; // the file's names are folded by the rule of schema version 1
+  FileId opened_;             // the file the connection has open
+  bool unsaved_ = false;      // commits that may still be in the log only
+  Clock::time_point lastCommit_;
   sqlite3_stmt *stmts_[kStmtCount] = {};
 
   bool snapshot_ = false;
@@ -236,6 +251,9 @@ private:
   size_t valueLast_ = 0;
   uint64_t valueCursorGen_ = 0;
 };
+
+// Starts the process's background care of its hives once (again after a fork).
+void startHiveUpkeep();
 
 // Test hooks.
 namespace detail {

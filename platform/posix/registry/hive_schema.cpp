@@ -3,8 +3,8 @@
 #include "platform/posix/registry/hive_db.h"
 
 #include "platform/posix/name_fold.h"
-#include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/hive_schema.h"
+#include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/name_migration.h"
 #include "platform/posix/registry/sqlite_errors.h"
 
@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vlx {
@@ -165,7 +166,15 @@ LONG HiveDb::openFile(bool create) {
     sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=4194304", nullptr,
                  nullptr, nullptr);
+    // In place of SQLite's automatic checkpoint, which leaves a large log at its size.
+    sqlite3_wal_hook(db_, &HiveDb::onCommit, this);
+    // A log left behind (a process killed after writing) goes into the file soon.
+    struct stat log {};
+    if (::stat((path() + "-wal").c_str(), &log) == 0 && log.st_size > 0)
+      noteCommit();
   }
+  opened_ = fileId(path());
+  startHiveUpkeep();
   if (empty) {
     if (create)
       return ERROR_SUCCESS;
