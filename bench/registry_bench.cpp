@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,15 +26,27 @@ struct ScratchStore {
     char pattern[] = "/tmp/vlx-bench-XXXXXX";
     dir = mkdtemp(pattern);
     setenv("VELMORA_REGISTRY_DIR", dir.c_str(), 1);
-    int one = 1, two = 2;
-    regSetUserValue("General", "User Value", intType, "", &one, nullptr);
-    regSetLocMachineValue("General", "Machine Value", intType, "", &two, nullptr);
-    // The default user's hive is reached through HKEY_USERS\.DEFAULT.
-    HKEY key;
-    RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software\\Velmora\\General", &key);
-    DWORD three = 3;
-    RegSetValueExA(key, "Default Value", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&three), 4);
-    RegCloseKey(key);
+    // Filled by a child process, so that this one opens the hives only afterwards.
+    pid_t child = fork();
+    if (child == 0) {
+      int one = 1, two = 2;
+      regSetUserValue("General", "User Value", intType, "", &one, nullptr);
+      regSetLocMachineValue("General", "Machine Value", intType, "", &two, nullptr);
+      // The default user's hive is reached through HKEY_USERS\.DEFAULT.
+      HKEY key;
+      RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software\\Velmora\\General", &key);
+      DWORD three = 3;
+      RegSetValueExA(key, "Default Value", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&three), 4);
+      RegCloseKey(key);
+      std::exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    // The machine's and the default user's hives as every user but an administrator has them.
+    // Root writes whatever the modes say: run as another user to measure this.
+    if (std::getenv("VLX_BENCH_READ_ONLY_SYSTEM_HIVES"))
+      for (const char *hive : {"/machine.db", "/default-user.db"})
+        for (const char *suffix : {"", "-wal", "-shm"})
+          chmod((dir + hive + suffix).c_str(), 0444);
   }
   ~ScratchStore() { std::filesystem::remove_all(dir); }
   std::string dir;

@@ -102,10 +102,10 @@ LONG HiveDb::startSnapshot() {
       if (LONG followed = followFolding(); followed != ERROR_SUCCESS)
         return followed;
   }
-  // The shared header exists once a snapshot has started; a read-only connection may only
-  // have a private copy of it, which no other process updates.
-  if (!commitHeader_ && !skeleton_ && !readOnly_)
-    commitHeader_ = sharedCommitHeader(db_);
+  // The shared header exists once a snapshot has started. A read-only connection may only have
+  // a private copy of it, which no other process updates: it maps the file's own.
+  if (!commitHeader_ && !skeleton_)
+    commitHeader_ = readOnly_ ? readOnlyHeader_.map(path() + "-shm") : sharedCommitHeader(db_);
   return ERROR_SUCCESS;
 }
 

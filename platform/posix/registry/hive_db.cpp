@@ -17,6 +17,7 @@ void HiveDb::close() {
     finalizeAll();
     sqlite3_close_v2(db_);
   }
+  readOnlyHeader_.close(); // after the connection: see ReadOnlyHeader
   db_ = nullptr;
   skeleton_ = false;
   readOnly_ = false;

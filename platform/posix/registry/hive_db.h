@@ -237,6 +237,7 @@ private:
   size_t valueBytes_ = 0;
   const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
   CommitStamp stamp_;
+  ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;

@@ -82,7 +82,7 @@ void HiveDb::upkeep(Clock::time_point now, Clock::duration idle) {
   // not apply it to the new one; SQLite's close skips that for a file that has moved.
   FileId there = fileId(path());
   if ((there.error == 0 && (there.device != opened_.device || there.inode != opened_.inode)) ||
-      missing(there)) {
+      missing(there) || !readOnlyHeader_.stillAt(path() + "-shm")) {
     endSnapshot();
     checkpoint();
     close();
