@@ -14,9 +14,11 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -95,6 +97,40 @@ void BM_GetUserValue_MachineFallback(benchmark::State &state) {
 void BM_GetUserValue_DefaultUserFallback(benchmark::State &state) {
   readPreference(state, "Default Value");
 }
+
+// Processor time of the whole process while it sleeps, as a share of one core: with `watches`
+// change notifications registered on keys nobody changes, beside none.
+void idleShare(benchmark::State &state, int watches) {
+  store();
+  std::vector<HKEY> keys(static_cast<size_t>(watches));
+  std::vector<HANDLE> events;
+  for (HKEY &key : keys) {
+    RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Velmora\\Watched", &key);
+    events.push_back(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, events.back(), TRUE);
+  }
+  auto cpu = [] {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return use.ru_utime.tv_sec + use.ru_stime.tv_sec +
+           (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+  };
+  usleep(300 * 1000); // the watcher's first look at the keys is not idle time
+  double spent = 0, slept = 0;
+  for (auto _ : state) {
+    double before = cpu();
+    usleep(200 * 1000);
+    spent += cpu() - before;
+    slept += 0.2;
+  }
+  state.counters["core_percent"] = 100 * spent / slept;
+  for (HKEY key : keys)
+    RegCloseKey(key);
+  for (HANDLE event : events)
+    CloseHandle(event);
+}
+void BM_Baseline_IdleProcess(benchmark::State &state) { idleShare(state, 0); }
+void BM_Idle1000Notifications(benchmark::State &state) { idleShare(state, 1000); }
 
 void BM_SetUserValue(benchmark::State &state) {
   store();
@@ -278,6 +314,8 @@ BENCHMARK(BM_Baseline_MapLookup);
 BENCHMARK(BM_GetUserValue_UserHit);
 BENCHMARK(BM_GetUserValue_MachineFallback);
 BENCHMARK(BM_GetUserValue_DefaultUserFallback);
+BENCHMARK(BM_Baseline_IdleProcess)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Idle1000Notifications)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_MapWrite);
 BENCHMARK(BM_SetUserValue);
 BENCHMARK(BM_Baseline_FirstReadAfterOpen)->Unit(benchmark::kMicrosecond);

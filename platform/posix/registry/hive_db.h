@@ -128,6 +128,9 @@ public:
   void upkeep(Clock::time_point now, Clock::duration idle);
   // At exit: the log goes into the file and the connection closes.
   void closeForExit();
+  // Appends what the hive's change signal shows now: it moves with every commit of any
+  // process. False when the hive has no signal to read (no file yet, or not read yet).
+  bool changeSignal(std::vector<uint64_t> *out) const;
 
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
@@ -252,6 +255,12 @@ private:
   size_t valueLast_ = 0;
   uint64_t valueCursorGen_ = 0;
 };
+
+// Commits this process has made to any hive.
+uint64_t localCommitCount();
+// Signals the change notifications that this process's commits since the last call concern
+// (the store's mutex held).
+void signalWatchersOfCommits();
 
 // Starts the process's background care of its hives once (again after a fork).
 void startHiveUpkeep();

@@ -25,6 +25,7 @@ constexpr auto kIdleAfterWrite = 1s;
 constexpr int kLargeLog = 1000;
 
 std::atomic<pid_t> upkeepProcess{0};
+std::atomic<uint64_t> localCommits{0};
 
 [[noreturn]] void upkeepLoop() {
   for (;;) {
@@ -50,7 +51,10 @@ void startHiveUpkeep() {
   std::thread(upkeepLoop).detach();
 }
 
+uint64_t localCommitCount() { return localCommits.load(std::memory_order_relaxed); }
+
 void HiveDb::noteCommit() {
+  localCommits.fetch_add(1, std::memory_order_relaxed);
   unsaved_ = true;
   lastCommit_ = Clock::now();
 }
@@ -92,6 +96,20 @@ void HiveDb::upkeep(Clock::time_point now, Clock::duration idle) {
     endSnapshot();
   if (unsaved_ && !snapshot_ && now - lastCommit_ >= idle)
     checkpoint();
+}
+
+bool HiveDb::changeSignal(std::vector<uint64_t> *out) const {
+  if (!db_) {
+    out->push_back(0); // nothing of it in use; a use opens it and moves this
+    return true;
+  }
+  CommitStamp stamp = commitHeader_ ? readCommitStamp(commitHeader_) : CommitStamp{};
+  if (!stamp.valid) {
+    out->push_back(1);
+    return false;
+  }
+  out->insert(out->end(), std::begin(stamp.words), std::end(stamp.words));
+  return true;
 }
 
 void HiveDb::closeForExit() {

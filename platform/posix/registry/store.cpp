@@ -194,6 +194,7 @@ Call::~Call() {
   for (HiveDb *h : s.all)
     if ((h->handles == 0 || !keep_) && !h->inBatch())
       h->endSnapshot();
+  signalWatchersOfCommits();
 }
 
 namespace detail {
