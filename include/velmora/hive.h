@@ -45,6 +45,15 @@ struct HiveCheck {
 // Checks every hive file through SQLite, changing nothing.
 VLX_API std::vector<HiveCheck> checkHives();
 
+// Copies the hive into `file` (replaced whole, never left half-written) with SQLite's online
+// backup: one consistent state even while other processes read and write the hive. A copy of
+// the hive file by other means can miss what is still in its log. `why` gets a failure's reason.
+VLX_API LONG backupHive(Hive hive, const std::string &file, std::string *why = nullptr);
+
+// Replaces the whole content of the hive with that of `file`, a hive file such as backupHive
+// writes, after checking it. It lands as one commit: running processes see it as any change.
+VLX_API LONG restoreHive(Hive hive, const std::string &file, std::string *why = nullptr);
+
 // The hive files this process has found unusable (damaged, unreadable, not a regular file),
 // each location once, in the order found; `what` says why. Such a hive reads as an empty hive,
 // refuses every write with ERROR_BADDB or ERROR_ACCESS_DENIED, and its file is left as it is.

@@ -8,13 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
+#include <vector>
 
 using namespace vlx::test;
 
@@ -114,6 +118,56 @@ TEST_F(FileCalls, ReplaceFileSwapsInTheNewDocumentAndKeepsTheOldAsBackup) {
   EXPECT_EQ(readFile(dir_.file("doc.tmp")), "newer");
   EXPECT_TRUE(
       ReplaceFileA(win("doc.txt").c_str(), win("doc.tmp").c_str(), nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "newer");
+}
+
+// What fsync was called on, by the path each descriptor names.
+std::vector<std::string> synced;
+
+int recordSync(int fd) {
+  char link[64], target[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, target, sizeof target);
+  synced.emplace_back(target, n > 0 ? static_cast<size_t>(n) : 0);
+  return vlx::posix::systemFileSyscalls().fsync(fd);
+}
+
+TEST_F(FileCalls, WriteThroughMakesTheMovedNamesDurable) {
+  SyscallGuard guard;
+  vlx::posix::fileSyscalls().fsync = recordSync;
+  char real[PATH_MAX];
+  ASSERT_NE(realpath(dir_.path().c_str(), real), nullptr);
+  const std::string top = real, sub = top + "/sub";
+  writeFile(dir_.file("doc.tmp"), "new");
+  // call, the paths synced (in any order)
+  const std::tuple<std::function<BOOL()>, std::vector<std::string>> cases[] = {
+      {[&] { return MoveFileExA(win("doc.txt").c_str(), win("sub\\doc.txt").c_str(), 0); }, {}},
+      {[&] {
+         return MoveFileExA(win("sub\\doc.txt").c_str(), win("doc.txt").c_str(),
+                            MOVEFILE_WRITE_THROUGH);
+       },
+       {top, sub}},
+      {[&] {
+         return ReplaceFileA(win("doc.txt").c_str(), win("doc.tmp").c_str(), nullptr,
+                             REPLACEFILE_WRITE_THROUGH, nullptr, nullptr);
+       },
+       {top + "/doc.tmp", top}},
+      {[&] {
+         writeFile(dir_.file("doc.tmp"), "newer");
+         synced.clear();
+         return ReplaceFileA(win("doc.txt").c_str(), win("doc.tmp").c_str(), nullptr, 0, nullptr,
+                             nullptr);
+       },
+       {}},
+  };
+  for (const auto &[call, expected] : cases) {
+    synced.clear();
+    ASSERT_TRUE(call()) << GetLastError();
+    std::vector<std::string> got = synced, want = expected;
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+  }
   EXPECT_EQ(readFile(dir_.file("doc.txt")), "newer");
 }
 

@@ -255,15 +255,31 @@ TEST_F(RegistryTest, ClassesRootMergesUserOverMachine) {
 
 // A body that returns a failure, and one that reads its own changes, are vlx's
 // ImportIsAllOrNothingPerHive.
-TEST_F(RegistryTest, AThrowUndoesTheBatch) {
+TEST_F(RegistryTest, AFailedOrThrowingBodyUndoesTheBatch) {
   Key k, gone;
   ASSERT_EQ(createKey(HKCU, "Software\\Batch", k), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(k, "kept", 1), ERROR_SUCCESS);
   auto thrower = [&]() -> LONG {
     setIn(k, "Thrown", "v", 1);
     throw std::runtime_error("body failed");
   };
   EXPECT_THROW(vlx::inHiveTransaction(vlx::Hive::User, thrower), std::runtime_error);
   EXPECT_EQ(openKey(k, "Thrown", gone), ERROR_FILE_NOT_FOUND);
+
+  // Writes that succeeded, then a failure the body returns: its code comes back, nothing lands.
+  auto failing = [&]() -> LONG {
+    if (setIn(k, "Failed", "v", 1) != ERROR_SUCCESS || setDword(k, "kept", 2) != ERROR_SUCCESS ||
+        RegDeleteValueA(k, "kept") != ERROR_SUCCESS)
+      return ERROR_INVALID_FUNCTION;
+    return ERROR_INVALID_DATA;
+  };
+  EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User, failing), ERROR_INVALID_DATA);
+  EXPECT_EQ(openKey(k, "Failed", gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(getDword(k, "kept"), 1u);
+  // The hive takes the next batch as usual.
+  EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User, [&] { return setDword(k, "kept", 3); }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(getDword(k, "kept"), 3u);
 }
 
 } // namespace

@@ -9,8 +9,8 @@ namespace {
 using namespace regtest;
 using RegistryNotifyTest = vlx::test::TempEnvTest;
 
-// Long enough for any change to be seen (the key is looked at every 50 ms), short enough for a
-// test that expects no signal.
+// Long enough for any change of another process to be seen, short enough for a test that
+// expects no signal.
 constexpr DWORD kSeen = 5000, kQuiet = 300;
 
 struct Event {
@@ -96,6 +96,52 @@ TEST_F(RegistryNotifyTest, EventSignalsWhatTheFilterWatches) {
     EXPECT_EQ(WaitForSingleObject(e.h, c.signaled ? kSeen : kQuiet),
               static_cast<DWORD>(c.signaled ? WAIT_OBJECT_0 : WAIT_TIMEOUT));
   }
+}
+
+TEST_F(RegistryNotifyTest, SignalsAsWindowsDoes) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Watched", k), ERROR_SUCCESS);
+  Event e;
+  // Registering resets the event; a change of this process signals before its call returns.
+  ASSERT_TRUE(SetEvent(e.h));
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_EQ(setDword(k, "v", 1), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+
+  // A batch signals when it lands, and not when it is undone.
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User,
+                                   [&] {
+                                     setDword(k, "v", 2);
+                                     return ERROR_INVALID_DATA;
+                                   }),
+            ERROR_INVALID_DATA);
+  EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  DWORD inBatch = 0;
+  EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User,
+                                   [&] {
+                                     LONG rc = setDword(k, "v", 3);
+                                     inBatch = WaitForSingleObject(e.h, 0);
+                                     return rc;
+                                   }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(inBatch, static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+
+  // The registering thread's exit signals, unless the registration is not tied to it.
+  Event tied, agnostic;
+  std::thread([&] {
+    RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, tied.h, TRUE);
+    RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_THREAD_AGNOSTIC,
+                            agnostic.h, TRUE);
+  }).join();
+  EXPECT_EQ(WaitForSingleObject(tied.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(agnostic.h, kQuiet), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_EQ(setDword(k, "v", 4), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(agnostic.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST_F(RegistryNotifyTest, ClosingOrDeletingTheKeySignals) {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -141,6 +142,50 @@ TEST_F(ProcessTest, ChangesOfOtherProcessesAreSeenByTheNextRead) {
   Key probe;
   EXPECT_EQ(openKey(HKCU, "Software\\Seen", probe), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(queryDword(held, "v"), ERROR_KEY_DELETED);
+}
+
+// A host that may only read the machine's hive keeps its answers in memory, and still sees an
+// administrator's change at its next read.
+TEST_F(ProcessTest, AHiveReadOnlyForThisProcessSeesOtherProcessesCommits) {
+  const std::string machine = vlx::hivePath(vlx::Hive::Machine);
+  ASSERT_EQ(setIn(HKLM, "Software\\Admin", "v", 0), ERROR_SUCCESS);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  for (const char *suffix : {"", "-wal", "-shm"})
+    chmod((machine + suffix).c_str(), 0444);
+  int ask[2], told[2];
+  ASSERT_EQ(pipe(ask), 0);
+  ASSERT_EQ(pipe(told), 0);
+  pid_t host = spawn([&] {
+    // Root writes whatever the modes say: the host runs as another user then.
+    if (geteuid() == 0 && setuid(65534) != 0)
+      return 30;
+    if (setIn(HKLM, "Software\\Admin", "w", 1) != ERROR_ACCESS_DENIED)
+      return 31;
+    Key held;
+    if (openKey(HKLM, "Software\\Admin", held) != ERROR_SUCCESS)
+      return 32;
+    for (DWORD round = 0; round < 10; ++round) {
+      // Read twice, so that the answer is held in memory, then let the admin write.
+      if (getIn(HKLM, "Software\\Admin", "v") != round || getDword(held, "v") != round ||
+          getIn(HKLM, "Software\\Admin", "v") != round)
+        return 40 + static_cast<int>(round);
+      char c = 0;
+      if (write(ask[1], &c, 1) != 1 || read(told[0], &c, 1) != 1)
+        return 33;
+    }
+    return getIn(HKLM, "Software\\Admin", "v") == 10 && getDword(held, "v") == 10 ? 0 : 34;
+  });
+  for (DWORD round = 1; round <= 10; ++round) {
+    char c = 0;
+    ASSERT_EQ(read(ask[0], &c, 1), 1);
+    for (const char *suffix : {"", "-wal", "-shm"})
+      chmod((machine + suffix).c_str(), 0644);
+    ASSERT_EQ(setIn(HKLM, "Software\\Admin", "v", round), ERROR_SUCCESS);
+    ASSERT_EQ(write(told[1], &c, 1), 1);
+  }
+  EXPECT_EQ(reap(host), 0);
+  for (int fd : {ask[0], ask[1], told[0], told[1]})
+    close(fd);
 }
 
 TEST_F(ProcessTest, KilledWriterNeverLeavesAStaleAnswer) {

@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "escape.h"
 #include "generate.h"
+#include "hive_copy_commands.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -120,6 +121,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
+  auto runHiveCopy = addHiveCopyCommands(*regCmd);
 
   auto *demoCmd = app.add_subcommand(
       "demo", "Show the preference fall-back, override, deletion, reset and export on a scratch "
@@ -237,6 +239,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
   try {
     runAddinCommand(out);
+    runHiveCopy(out);
     if (*get) {
       std::optional<PrefType> t;
       if (given(getType))

@@ -6,6 +6,11 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vlx {
 namespace {
 
@@ -40,6 +45,42 @@ CommitStamp readCommitStamp(const volatile uint32_t *header) {
   first.valid = std::memcmp(first.words, second.words, sizeof first.words) == 0 &&
                 bytes[kIsInitByte] != 0 && first.words[0] == kIndexVersion;
   return first;
+}
+
+const volatile uint32_t *ReadOnlyHeader::map(const std::string &shmPath) {
+  if (page_)
+    return static_cast<const volatile uint32_t *>(page_);
+  if (fd_ < 0)
+    fd_ = ::open(shmPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  // An empty file is one SQLite is about to size: reading its page would fault. Once sized it
+  // never shrinks below its first bytes, so the page stays readable; a writer that starts anew
+  // zeroes it, which reads as no header. Kept open when it cannot be mapped yet: see close().
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+    return nullptr;
+  void *page =
+      ::mmap(nullptr, static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_READ, MAP_SHARED, fd_, 0);
+  if (page == MAP_FAILED)
+    return nullptr;
+  page_ = page;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  return static_cast<const volatile uint32_t *>(page_);
+}
+
+bool ReadOnlyHeader::stillAt(const std::string &shmPath) const {
+  struct stat st {};
+  return fd_ < 0 ||
+         (::stat(shmPath.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_);
+}
+
+void ReadOnlyHeader::close() {
+  if (page_)
+    ::munmap(page_, static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+  if (fd_ >= 0)
+    ::close(fd_);
+  page_ = nullptr;
+  fd_ = -1;
 }
 
 } // namespace vlx

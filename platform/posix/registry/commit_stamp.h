@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 struct sqlite3;
 
@@ -25,5 +26,29 @@ const volatile uint32_t *sharedCommitHeader(sqlite3 *db);
 // The header as it stands; invalid while a writer is half-way through it, or before the
 // index is built.
 CommitStamp readCommitStamp(const volatile uint32_t *header);
+
+// The header of a hive this process may only read, mapped read-only from its -shm file by name.
+// SQLite gives such a connection a private copy of the index, which no other process updates,
+// while every writer updates the file. The descriptor stays open as long as the mapping: closing
+// any descriptor of the file would drop the locks SQLite holds on it in this process, so close()
+// comes after the connection's own close.
+class ReadOnlyHeader {
+public:
+  ReadOnlyHeader() = default;
+  ~ReadOnlyHeader() { close(); }
+  ReadOnlyHeader(const ReadOnlyHeader &) = delete;
+  ReadOnlyHeader &operator=(const ReadOnlyHeader &) = delete;
+
+  // The header of `shmPath`, mapped on first use; null while the file is missing or empty.
+  const volatile uint32_t *map(const std::string &shmPath);
+  // Whether the file at `shmPath` is still the one mapped (a writer may have made a new one).
+  bool stillAt(const std::string &shmPath) const;
+  void close();
+
+private:
+  int fd_ = -1;
+  void *page_ = nullptr;
+  uint64_t device_ = 0, inode_ = 0;
+};
 
 } // namespace vlx

@@ -26,6 +26,7 @@ LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
     throw;
   }
   LONG ended = db.endBatch(result == ERROR_SUCCESS);
+  signalWatchersOfCommits();
   return result != ERROR_SUCCESS ? result : ended;
 }
 
@@ -47,6 +48,7 @@ void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
           h->endSnapshot();
     if (grouped)
       db.endBatch(true);
+    signalWatchersOfCommits();
   };
   ++s.grouping;
   try {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/posix/registry/commit_stamp.h"
+#include "platform/posix/registry/hive_location.h"
 
 #include <velmora/hive.h>
 #include <velmora/win32.h>
@@ -49,20 +50,6 @@ struct KeyCounts {
   DWORD maxValueData = 0;  // of the values that are not strings
   DWORD maxStringData = 0; // narrow bytes; 0 when there are no strings
   int64_t written = 0;
-};
-
-// Where a hive's file lives, from VELMORA_REGISTRY_DIR, XDG_CONFIG_HOME and HOME.
-std::string resolveHivePath(Hive hive);
-
-// What a hive's location held when it was last looked at; a change is worth another look.
-struct FileId {
-  int error = 0; // errno of stat, 0 when the file is there
-  uint64_t device = 0, inode = 0, size = 0;
-  int64_t modified = 0; // nanoseconds
-  bool operator==(const FileId &o) const {
-    return error == o.error && device == o.device && inode == o.inode && size == o.size &&
-           modified == o.modified;
-  }
 };
 
 // The hive files this process found unusable, each location once (the store's mutex held).
@@ -132,6 +119,19 @@ public:
   // Makes every committed change durable against power loss.
   LONG flush();
 
+  // Copies the log into the hive file and empties it, without waiting for other processes'
+  // readers or writers: what they hold back is copied by a later try.
+  void checkpoint();
+  // Background care (the store's mutex held): checkpoints once the process has been idle for
+  // `idle` after a commit, and lets go of a file that was replaced or removed, so that the next
+  // call opens what is there now.
+  void upkeep(Clock::time_point now, Clock::duration idle);
+  // At exit: the log goes into the file and the connection closes.
+  void closeForExit();
+  // Appends what the hive's change signal shows now: it moves with every commit of any
+  // process. False when the hive has no signal to read (no file yet, or not read yet).
+  bool changeSignal(std::vector<uint64_t> *out) const;
+
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
@@ -171,6 +171,8 @@ private:
   };
 
   LONG ensureOpen();
+  void noteCommit();
+  static int onCommit(void *self, sqlite3 *db, const char *name, int logPages);
   LONG startSnapshot();
   // Called by a read that memory cannot answer: the query needs a snapshot.
   LONG needSnapshot();
@@ -210,6 +212,9 @@ private:
   bool checked_ = false;      // the open file passed the check before the first write
   bool damageSeen_ = false;   // a statement found the open file damaged
   bool asciiFolding_ = false; // the file's names are folded by the rule of schema version 1
+  FileId opened_;             // the file the connection has open
+  bool unsaved_ = false;      // commits that may still be in the log only
+  Clock::time_point lastCommit_;
   sqlite3_stmt *stmts_[kStmtCount] = {};
 
   bool snapshot_ = false;
@@ -235,6 +240,7 @@ private:
   size_t valueBytes_ = 0;
   const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
   CommitStamp stamp_;
+  ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;
@@ -249,6 +255,15 @@ private:
   size_t valueLast_ = 0;
   uint64_t valueCursorGen_ = 0;
 };
+
+// Commits this process has made to any hive.
+uint64_t localCommitCount();
+// Signals the change notifications that this process's commits since the last call concern
+// (the store's mutex held).
+void signalWatchersOfCommits();
+
+// Starts the process's background care of its hives once (again after a fork).
+void startHiveUpkeep();
 
 // Test hooks.
 namespace detail {

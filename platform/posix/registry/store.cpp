@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <new>
 #include <pthread.h>
 
@@ -34,9 +35,23 @@ void childAfterFork() {
   new (&s.mutex) std::recursive_mutex();
 }
 
+// A process that ends puts its hives' logs into their files, so that the file alone holds
+// the hive; a child that never used the store leaves its parent's connections alone.
+void closeHivesAtExit() {
+  if (forkedChild.load())
+    return;
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  for (HiveDb *h : s.all)
+    h->closeForExit();
+}
+
 } // namespace
 
-Store::Store() { pthread_atfork(prepareFork, parentAfterFork, childAfterFork); }
+Store::Store() {
+  pthread_atfork(prepareFork, parentAfterFork, childAfterFork);
+  std::atexit(closeHivesAtExit);
+}
 
 Store &Store::get() {
   // Never destroyed: late callers may still use it during exit.
@@ -179,6 +194,7 @@ Call::~Call() {
   for (HiveDb *h : s.all)
     if ((h->handles == 0 || !keep_) && !h->inBatch())
       h->endSnapshot();
+  signalWatchersOfCommits();
 }
 
 namespace detail {

@@ -1,0 +1,193 @@
+// Backup and restore of a hive through SQLite's online backup: consistent while other processes
+// use the hive, and a restore lands as one commit that they see like any other.
+#include "platform/posix/registry/store.h"
+
+#include "platform/posix/registry/hive_schema.h"
+#include "platform/posix/registry/sqlite_errors.h"
+
+#include <velmora/hive.h>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vlx {
+namespace {
+
+LONG failWith(LONG error, std::string text, std::string *why) {
+  if (why)
+    *why = std::move(text);
+  return error;
+}
+
+// A read-only look at a file that ignores any log beside it: a copy of a hive file made while
+// the hive was in use may sit next to a log that belongs to another file.
+int openImmutable(const std::string &file, sqlite3 **db) {
+  std::string uri = "file:";
+  for (unsigned char c : file) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20 || c == 0x7f) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      uri += hex;
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  uri += "?immutable=1";
+  return sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+}
+
+// Copies every page of `from` into `to`, waiting for the destination's writers.
+int copyPages(sqlite3 *to, sqlite3 *from) {
+  sqlite3_backup *b = sqlite3_backup_init(to, "main", from, "main");
+  if (!b)
+    return sqlite3_errcode(to);
+  int rc;
+  while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+    sqlite3_sleep(5);
+  int finished = sqlite3_backup_finish(b);
+  return rc == SQLITE_DONE ? finished : rc;
+}
+
+// Why `db` (opened on a file given by the user) is not a hive that may be restored, or "".
+std::string notAHive(sqlite3 *db) {
+  int appId = 0, version = 0, entries = 0, tables = 0;
+  int rc = queryInts(db, kShapeQuery, {&appId, &version, &entries, &tables});
+  if ((rc & 0xff) == SQLITE_NOTADB)
+    return "not a registry hive";
+  if (rc != SQLITE_OK)
+    return sqlite3_errmsg(db);
+  if (entries == 0 || appId != kApplicationId || tables != 2)
+    return "not a registry hive";
+  sqlite3_stmt *s = nullptr;
+  std::string line;
+  rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check(1)", -1, &s, nullptr);
+  if (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const unsigned char *text = sqlite3_column_text(s, 0);
+    line = text ? reinterpret_cast<const char *>(text) : "";
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(s);
+  if (rc != SQLITE_OK)
+    return sqlite3_errmsg(db);
+  return line == "ok" ? "" : "damaged: " + line;
+}
+
+HiveDb &idleHive(Hive hive) {
+  HiveDb &db = Store::get().hive(hive);
+  if (!db.inBatch() && db.handles == 0)
+    db.refreshLocation();
+  return db;
+}
+
+} // namespace
+
+LONG backupHive(Hive hive, const std::string &file, std::string *why) {
+  std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+  const std::string source = idleHive(hive).path();
+  Probe probe = probeFile(source);
+  if (missing(probe.id))
+    return failWith(ERROR_FILE_NOT_FOUND, "the hive " + source + " does not exist yet", why);
+  if (probe.error != ERROR_SUCCESS)
+    return failWith(probe.error, "the hive " + source + " " + probe.why, why);
+
+  // Written beside the target and renamed over it, so the target is never half-written.
+  std::string temp = file + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0)
+    return failWith(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED,
+                    file + ": " + std::strerror(errno), why);
+  ::close(fd);
+  sqlite3 *from = nullptr, *to = nullptr;
+  int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(from, kBusyTimeoutMs);
+    rc = copyPages(to, from);
+  }
+  // A backup holds everything in the one file: no log to copy along with it.
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  std::string message =
+      rc == SQLITE_OK ? "" : sqlite3_errmsg(to && sqlite3_errcode(to) ? to : from);
+  sqlite3_close_v2(from);
+  if (sqlite3_close_v2(to) != SQLITE_OK && rc == SQLITE_OK)
+    rc = SQLITE_IOERR;
+  if (rc == SQLITE_OK && std::rename(temp.c_str(), file.c_str()) != 0) {
+    rc = SQLITE_CANTOPEN;
+    message = file + ": " + std::strerror(errno);
+  }
+  if (rc != SQLITE_OK) {
+    std::remove(temp.c_str());
+    return failWith(errorFromSqlite(rc), message, why);
+  }
+  std::string dir = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/') + 1);
+  if (int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
+    ::fsync(d);
+    ::close(d);
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
+  Probe probe = probeFile(file);
+  if (missing(probe.id))
+    return failWith(ERROR_FILE_NOT_FOUND, file + ": no such file", why);
+  if (probe.error != ERROR_SUCCESS)
+    return failWith(probe.error, file + " " + probe.why, why);
+  sqlite3 *from = nullptr;
+  int rc = openImmutable(file, &from);
+  std::string wrong = rc == SQLITE_OK ? notAHive(from) : sqlite3_errmsg(from);
+  if (!wrong.empty()) {
+    sqlite3_close_v2(from);
+    return failWith(ERROR_BADDB, file + ": " + wrong, why);
+  }
+
+  Store &s = Store::get();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  HiveDb &db = idleHive(hive);
+  if (db.inBatch()) {
+    sqlite3_close_v2(from);
+    return failWith(ERROR_BUSY, "the hive is in a transaction", why);
+  }
+  // An empty commit makes sure the file exists, may be written and is not damaged.
+  LONG error = db.beginWrite();
+  error = db.finishWrite(error);
+  const std::string target = db.path();
+  // Reopened by the next call, without what it read before.
+  db.close();
+  if (error != ERROR_SUCCESS) {
+    sqlite3_close_v2(from);
+    std::string reason = error == ERROR_ACCESS_DENIED ? "may not be written"
+                         : error == ERROR_BADDB       ? "is damaged; move it away first"
+                                                      : "cannot be written";
+    return failWith(error, "the hive " + target + " " + reason, why);
+  }
+  sqlite3 *to = nullptr;
+  rc = sqlite3_open_v2(target.c_str(), &to, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK) {
+    int persist = 1; // as every connection of the store keeps them
+    sqlite3_file_control(to, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(to, "PRAGMA journal_size_limit=4194304", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(to, kBusyTimeoutMs);
+    rc = copyPages(to, from);
+  }
+  std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(to);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(to, 0);
+    sqlite3_wal_checkpoint_v2(to, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  }
+  sqlite3_close_v2(to);
+  sqlite3_close_v2(from);
+  if (rc != SQLITE_OK)
+    return failWith(errorFromSqlite(rc), "the hive " + target + ": " + message, why);
+  return ERROR_SUCCESS;
+}
+
+} // namespace vlx
