@@ -23,8 +23,10 @@ TEST_F(RegistryCallsTest, WideCallsKeepTextAcrossTheNarrowStore) {
                             nullptr, &k.h, nullptr),
             ERROR_SUCCESS);
   const std::u16string text = u"\u00e9t\u00e9 \U0001F600";
-  ASSERT_EQ(RegSetValueExW(k, u"N\u00e4me", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                           static_cast<DWORD>(text.size() * 2)), // no terminator given
+  const std::u16string unterminated = text + u"!"; // no zero after the count
+  ASSERT_EQ(RegSetValueExW(k, u"N\u00e4me", 0, REG_SZ,
+                           reinterpret_cast<const BYTE *>(unterminated.c_str()),
+                           static_cast<DWORD>(text.size() * 2)),
             ERROR_SUCCESS);
   // The narrow calls see UTF-8 under the same names.
   ASSERT_EQ(openKey(HKCU, "Software\\Caf\xc3\xa9\\\xf0\x9f\x98\x80", same), ERROR_SUCCESS);

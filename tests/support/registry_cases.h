@@ -56,22 +56,35 @@ inline const std::vector<GetValueCase> &getValueCases() {
   return cases;
 }
 
-// RegSetValueExA's data and what RegQueryValueExA then returns: strings gain their zero.
+// RegSetValueEx's data and what RegQueryValueEx then returns: a string whose count stops just
+// before its terminator gets it, as if counted; one that stops earlier is stored as given. The
+// W calls take the same rows with each byte widened to a character.
 struct TerminatorCase {
   DWORD type;
-  std::string given, stored;
+  std::string memory; // what the data points at, followed by its zero
+  DWORD given;        // the count passed, in characters
+  std::string stored;
 };
 
 inline const std::vector<TerminatorCase> &terminatorCases() {
   static const std::vector<TerminatorCase> cases = {
-      {REG_SZ, "abc", std::string("abc\0", 4)},
-      {REG_SZ, std::string("abc\0", 4), std::string("abc\0", 4)},
-      {REG_SZ, "", ""}, // nothing given, nothing stored
-      {REG_EXPAND_SZ, "%HOME%", std::string("%HOME%\0", 7)},
-      {REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
-      {REG_BINARY, "abc", "abc"}, // other types are kept as given
+      {REG_SZ, "FullString", 10, std::string("FullString\0", 11)},
+      {REG_SZ, "FullString", 9, "FullStrin"},
+      {REG_SZ, std::string("abc\0", 4), 4, std::string("abc\0", 4)},
+      {REG_SZ, "", 0, ""}, // nothing given, nothing stored
+      {REG_SZ, "", 1, std::string(1, '\0')},
+      {REG_EXPAND_SZ, "%HOME%", 6, std::string("%HOME%\0", 7)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 9, std::string("Aa\0Bb\0Cc\0", 9)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 8, std::string("Aa\0Bb\0Cc\0", 9)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 7, std::string("Aa\0Bb\0C", 7)},
+      {REG_BINARY, "abc", 3, "abc"}, // other types are kept as given
   };
   return cases;
+}
+
+// Each byte of narrow text as one 16-bit character: the W form of a terminator row.
+inline std::u16string widened(const std::string &narrow) {
+  return std::u16string(narrow.begin(), narrow.end());
 }
 
 // RegEnumValueA on a key holding only "Name" = REG_SZ "value" (6 bytes), with buffers of the

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace vlx::check {
@@ -19,15 +20,32 @@ LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
 void checkTerminators(HKEY scratch) {
   for (const test::TerminatorCase &c : test::terminatorCases()) {
     const std::string what =
-        "type " + std::to_string(c.type) + " of " + std::to_string(c.given.size()) + " bytes";
-    EXPECT_EQ(setRaw(scratch, "v", c.type, c.given), ERROR_SUCCESS, what);
+        "type " + std::to_string(c.type) + " of " + std::to_string(c.given) + " characters";
+    EXPECT_EQ(RegSetValueExA(scratch, "v", 0, c.type,
+                             reinterpret_cast<const BYTE *>(c.memory.c_str()), c.given),
+              ERROR_SUCCESS, what);
     char buf[16];
     DWORD size = sizeof buf;
     EXPECT_EQ(
         RegQueryValueExA(scratch, "v", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size),
         ERROR_SUCCESS, what);
     EXPECT(std::string(buf, size) == c.stored, what + ": stored data");
+
+    const std::u16string wide = test::widened(c.memory);
+    EXPECT_EQ(RegSetValueExW(scratch, L"w", 0, c.type, reinterpret_cast<const BYTE *>(wide.c_str()),
+                             c.given * 2),
+              ERROR_SUCCESS, what + " (W)");
+    char16_t wbuf[16];
+    size = sizeof wbuf;
+    EXPECT_EQ(
+        RegQueryValueExW(scratch, L"w", nullptr, nullptr, reinterpret_cast<BYTE *>(wbuf), &size),
+        ERROR_SUCCESS, what + " (W)");
+    EXPECT(std::u16string(wbuf, size / 2) == test::widened(c.stored), what + ": stored (W)");
   }
+  // Data the process cannot read (the narrow call's string case faults on older systems).
+  const auto *bad = reinterpret_cast<const BYTE *>(uintptr_t{1});
+  EXPECT_EQ(RegSetValueExW(scratch, L"v", 0, REG_SZ, bad, 1), ERROR_NOACCESS, "unreadable (W)");
+  EXPECT_EQ(RegSetValueExW(scratch, L"v", 0, REG_DWORD, nullptr, 4), ERROR_NOACCESS, "null (W)");
 }
 
 void checkEnumValue(HKEY scratch) {

@@ -1,4 +1,5 @@
 // The Win32 registry calls (Reg*A) on top of the SQLite hives.
+#include "platform/posix/caller_memory.h"
 #include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
@@ -500,6 +501,27 @@ LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
 
 } // namespace
 
+LONG callerData(const BYTE *data, DWORD size, DWORD type, size_t unit, std::string *bytes) {
+  if (!data)
+    return size > 0 ? ERROR_NOACCESS : ERROR_SUCCESS;
+  if (!posix::copyCallerBytes(data, size, bytes))
+    return ERROR_NOACCESS;
+  // A string whose count left out its terminator gets it when the terminator follows in
+  // memory, as on Windows; one that stops short of it is stored as given.
+  const size_t units = size / unit;
+  if (!isStringType(type) || units == 0)
+    return ERROR_SUCCESS;
+  const std::string_view last(bytes->data() + (units - 1) * unit, unit);
+  std::string next;
+  if (last.find_first_not_of('\0') != std::string_view::npos &&
+      posix::copyCallerBytes(data + units * unit, unit, &next) &&
+      next.find_first_not_of('\0') == std::string::npos) {
+    bytes->resize(units * unit);
+    bytes->append(unit, '\0');
+  }
+  return ERROR_SUCCESS;
+}
+
 LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
   if (!data && size > 0)
     return ERROR_NOACCESS;
@@ -632,16 +654,13 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  // The narrow call stores strings with their terminating zero, appended when left out; no
-  // data at all stays none.
-  std::string terminated;
-  if (lpData && isStringType(dwType) && cbData > 0 && lpData[cbData - 1] != 0) {
-    terminated.assign(reinterpret_cast<const char *>(lpData), cbData);
-    terminated += '\0';
-    lpData = reinterpret_cast<const BYTE *>(terminated.data());
-    cbData = static_cast<DWORD>(terminated.size());
-  }
-  return setValueAsGiven(hKey, lpValueName, dwType, lpData, cbData);
+  std::string bytes;
+  LONG error = callerData(lpData, cbData, dwType, 1, &bytes);
+  if (error != ERROR_SUCCESS)
+    return error;
+  return setValueAsGiven(hKey, lpValueName, dwType,
+                         lpData ? reinterpret_cast<const BYTE *>(bytes.data()) : nullptr,
+                         static_cast<DWORD>(bytes.size()));
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {

@@ -121,11 +121,16 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LP
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  // Unlike the narrow call, this one stores strings as given, with or without their zero.
+  std::string bytes;
+  LONG error = callerData(lpData, cbData, dwType, sizeof(WCHAR), &bytes);
+  if (error != ERROR_SUCCESS)
+    return error;
   if (!lpData || !isStringType(dwType))
-    return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType, lpData, cbData);
-  std::u16string text(cbData / sizeof(WCHAR), u'\0');
-  std::memcpy(&text[0], lpData, text.size() * sizeof(WCHAR)); // the data need not be aligned
+    return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType,
+                           lpData ? reinterpret_cast<const BYTE *>(bytes.data()) : nullptr,
+                           static_cast<DWORD>(bytes.size()));
+  std::u16string text(bytes.size() / sizeof(WCHAR), u'\0');
+  std::memcpy(&text[0], bytes.data(), text.size() * sizeof(WCHAR));
   std::string narrow = toUtf8(text.data(), text.size());
   return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType,
                          reinterpret_cast<const BYTE *>(narrow.data()),
