@@ -224,6 +224,25 @@ TEST_F(RegistryCallsTest, RenameKey) {
   EXPECT_EQ(names(parent), (Names{"New", "Taken"}));
   EXPECT_EQ(getIn(HKCU, "Software\\Ren\\New\\Child", "v"), 3u);
   EXPECT_EQ(RegRenameKey(HKCU, nullptr, u"Elsewhere"), ERROR_ACCESS_DENIED);
+
+  // The arguments' order of checking, and the rights of the handle renamed through.
+  Key readOnly, writable;
+  ASSERT_EQ(openKey(HKCU, "Software\\Ren\\New", readOnly, KEY_READ), ERROR_SUCCESS);
+  ASSERT_EQ(openKey(HKCU, "Software\\Ren\\New", writable, KEY_WRITE), ERROR_SUCCESS);
+  const std::tuple<HKEY, const char16_t *, const char16_t *, LONG> order[] = {
+      {nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {nullptr, nullptr, u"X", ERROR_INVALID_HANDLE},
+      {nullptr, u"Old", nullptr, ERROR_INVALID_HANDLE},
+      {parent, u"Missing", nullptr, ERROR_FILE_NOT_FOUND},
+      {writable, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {readOnly, nullptr, u"Newer", ERROR_ACCESS_DENIED},
+      {writable, nullptr, u"Newer", ERROR_SUCCESS},
+  };
+  for (const auto &c : order) {
+    SCOPED_TRACE("order case " + std::to_string(&c - order));
+    EXPECT_EQ(RegRenameKey(std::get<0>(c), std::get<1>(c), std::get<2>(c)), std::get<3>(c));
+  }
+  EXPECT_EQ(names(parent), (Names{"Newer", "Taken"}));
 }
 
 TEST_F(RegistryCallsTest, OpenCurrentUserAndIgnoredViews) {

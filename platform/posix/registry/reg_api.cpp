@@ -563,6 +563,9 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulO
                                            REGSAM samDesired, PHKEY phkResult) {
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
+  // No key at all leaves the result as it was; the W call clears it first.
+  if (!hKey)
+    return ERROR_INVALID_HANDLE;
   *phkResult = nullptr;
   if (ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK))
     return ERROR_INVALID_PARAMETER;
@@ -940,20 +943,22 @@ VLX_WIN32_API LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwTy
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
-  if (!lpNewKeyName)
-    return ERROR_INVALID_PARAMETER;
-  const std::string name = Utf8Arg(lpNewKeyName).get();
-  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
-    return ERROR_INVALID_PARAMETER;
+  // A subkey is opened first, so its failures come before the new name's; the key renamed
+  // must have been opened for writing, as the kernel's rename requires.
   SubKey sub(hKey, Utf8Arg(lpSubKeyName).get(), KEY_WRITE);
   if (sub.status() != ERROR_SUCCESS)
     return sub.status();
+  if (!lpNewKeyName)
+    return ERROR_INVALID_PARAMETER;
   Call call(sub.get());
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   KeyHandle &h = call.handle();
-  if (call.predefined() || h.key.kind == KeyKind::Users)
+  if (call.predefined() || h.key.kind == KeyKind::Users || (h.access & KEY_WRITE) != KEY_WRITE)
     return ERROR_ACCESS_DENIED;
+  const std::string name = Utf8Arg(lpNewKeyName).get();
+  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
+    return ERROR_INVALID_PARAMETER;
   // A Classes key is renamed where its values live: the user's side, else the machine's.
   Target t;
   LONG error = valueTarget(h, &t);
