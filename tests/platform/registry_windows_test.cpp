@@ -203,6 +203,10 @@ TEST_F(RegistryWindowsTest, RootsCompareOnTheirLow32Bits) {
   EXPECT_EQ(out, nullptr);
   out = HKLM;
   EXPECT_EQ(RegOpenKeyA(nullptr, "Software", &out), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(out, HKLM); // the narrow call leaves it as it was
+  EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(out, HKLM);
+  EXPECT_EQ(RegOpenKeyExW(nullptr, u"", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
   EXPECT_EQ(out, nullptr);
 }
 

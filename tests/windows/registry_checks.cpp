@@ -106,6 +106,12 @@ void checkSingles(HKEY scratch) {
   HKEY out = HKEY_LOCAL_MACHINE;
   EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &out), ERROR_SUCCESS, "RegOpenKeyA(NULL, NULL)");
   EXPECT(out == nullptr, "RegOpenKeyA(NULL, NULL) result");
+  HKEY kept = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ(RegOpenKeyA(nullptr, "Software", &kept), ERROR_INVALID_HANDLE, "no key");
+  EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &kept), ERROR_INVALID_HANDLE, "no key, Ex");
+  EXPECT(kept == HKEY_LOCAL_MACHINE, "no key: the narrow calls leave the result alone");
+  EXPECT_EQ(RegOpenKeyExW(nullptr, L"", 0, KEY_READ, &kept), ERROR_INVALID_HANDLE, "no key (W)");
+  EXPECT(kept == nullptr, "no key: the W call clears the result");
   HKEY root = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &root), ERROR_SUCCESS,
             "HKEY_CLASSES_ROOT with an empty path");

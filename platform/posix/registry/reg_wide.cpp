@@ -87,6 +87,8 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkR
 
 VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
                                            REGSAM samDesired, PHKEY phkResult) {
+  if (phkResult)
+    *phkResult = nullptr;
   return RegOpenKeyExA(hKey, Utf8Arg(lpSubKey).get(), ulOptions, samDesired, phkResult);
 }
 
