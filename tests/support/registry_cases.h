@@ -87,22 +87,27 @@ inline std::u16string widened(const std::string &narrow) {
   return std::u16string(narrow.begin(), narrow.end());
 }
 
-// RegEnumValueA on a key holding only "Name" = REG_SZ "value" (6 bytes), with buffers of the
-// given sizes; the name buffer starts as "####".
+// RegEnumValueA and RegEnumValueW on a key holding only "Name" = REG_SZ "value" (6 bytes, 12 in
+// UTF-16), with buffers of the given sizes; the name buffer starts as "####", the data buffer as
+// question marks. The sizes are the A call's; the W call's data sizes are twice them.
 struct EnumValueCase {
   const char *what;
   DWORD nameRoom, dataRoom;
   LONG result;
   DWORD nameLength, type, dataSize;
   const char *name; // what the name buffer holds afterwards; null: not defined
+  bool dataCopied;
+  DWORD wideNameLength; // the W call's, which differ where only the data is short
+  const char *wideName;
+  bool wideDataCopied;
 };
 
 inline const std::vector<EnumValueCase> &enumValueCases() {
   static const std::vector<EnumValueCase> cases = {
-      {"both fit", 8, 8, ERROR_SUCCESS, 4, REG_SZ, 6, "Name"},
-      {"name short", 4, 8, ERROR_MORE_DATA, 4, REG_SZ, 6, nullptr},
-      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####"},
-      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####"},
+      {"both fit", 8, 16, ERROR_SUCCESS, 4, REG_SZ, 6, "Name", true, 4, "Name", true},
+      {"name short", 4, 16, ERROR_MORE_DATA, 4, REG_SZ, 6, nullptr, true, 4, nullptr, false},
+      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####", false, 4, "Name", false},
+      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####", false, 2, "####", false},
   };
   return cases;
 }

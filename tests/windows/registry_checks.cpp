@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -52,20 +53,43 @@ void checkEnumValue(HKEY scratch) {
   HKEY k = nullptr;
   EXPECT_EQ(RegCreateKeyExA(scratch, "Enum", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
             ERROR_SUCCESS, "create Enum");
-  EXPECT_EQ(setRaw(k, "Name", REG_SZ, "value"), ERROR_SUCCESS, "set Name");
+  EXPECT_EQ(setRaw(k, "Name", REG_SZ, std::string("value", 6)), ERROR_SUCCESS, "set Name");
   for (const test::EnumValueCase &c : test::enumValueCases()) {
+    const std::string what = c.what;
     char name[16];
     std::memset(name, '#', sizeof name);
     name[4] = '\0';
-    BYTE data[16];
+    char data[16];
+    std::memset(data, '?', sizeof data);
     DWORD nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, data, &dataSize), c.result,
-              c.what);
-    EXPECT_EQ(nameLength, c.nameLength, std::string(c.what) + ": name length");
-    EXPECT_EQ(type, c.type, std::string(c.what) + ": type");
-    EXPECT_EQ(dataSize, c.dataSize, std::string(c.what) + ": data size");
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                            &dataSize),
+              c.result, what);
+    EXPECT_EQ(nameLength, c.nameLength, what + ": name length");
+    EXPECT_EQ(type, c.type, what + ": type");
+    EXPECT_EQ(dataSize, c.dataSize, what + ": data size");
     if (c.name)
-      EXPECT_EQ(std::string(name), std::string(c.name), std::string(c.what) + ": name");
+      EXPECT_EQ(std::string(name), std::string(c.name), what + ": name");
+    EXPECT(std::string(data, 6) == (c.dataCopied ? std::string("value", 6) : std::string(6, '?')),
+           what + ": data");
+
+    wchar_t wname[16];
+    std::fill(wname, wname + 16, L'#');
+    wname[4] = L'\0';
+    wchar_t wdata[16];
+    std::fill(wdata, wdata + 16, L'?');
+    nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
+    EXPECT_EQ(RegEnumValueW(k, 0, wname, &nameLength, nullptr, &type,
+                            reinterpret_cast<BYTE *>(wdata), &dataSize),
+              c.result, what + " (W)");
+    EXPECT_EQ(nameLength, c.wideNameLength, what + ": name length (W)");
+    EXPECT_EQ(dataSize, c.dataSize * 2, what + ": data size (W)");
+    if (c.wideName)
+      EXPECT(std::wstring(wname) == std::wstring(c.wideName, c.wideName + std::strlen(c.wideName)),
+             what + ": name (W)");
+    EXPECT(std::wstring(wdata, 6) ==
+               (c.wideDataCopied ? std::wstring(L"value", 6) : std::wstring(6, L'?')),
+           what + ": data (W)");
   }
   RegCloseKey(k);
 }

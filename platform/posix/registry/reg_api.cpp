@@ -786,15 +786,17 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpVal
   }
   if (error != ERROR_SUCCESS)
     return error;
-  // Too small a name buffer still reports the type and the data size; too small a data buffer
-  // leaves the name alone.
+  // Too small a name buffer still reports the type and the data size, and the data when it fits;
+  // too small a data buffer leaves the name alone. The count of characters is kept either way.
   const DWORD room = lpcbData ? *lpcbData : 0;
   const auto needed = static_cast<DWORD>(row.data.size());
   const bool nameFits = row.name.size() + 1 <= *lpcchValueName;
   if (!nameFits || (lpData && needed > room)) {
     if (lpType)
       *lpType = row.type;
-    if (lpcbData)
+    if (!nameFits && (!lpData || needed <= room))
+      copyData(row.data, row.type, lpData, room, lpcbData);
+    else if (lpcbData)
       *lpcbData = needed;
     return ERROR_MORE_DATA;
   }

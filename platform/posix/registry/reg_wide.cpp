@@ -217,17 +217,17 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpVa
     return error;
   const std::u16string name = toUtf16(narrowName);
   const std::string data = wideData(type, narrow);
-  // As the A call: a short name buffer still gets the type and size, a short data buffer
-  // leaves the name alone.
+  // A short name buffer gets nothing but the type and size; unlike the A call's, a short data
+  // buffer still gets the name and its length.
   const DWORD room = lpcbData ? *lpcbData : 0;
-  if (name.size() + 1 > *lpcchValueName || (lpData && data.size() > room)) {
+  const bool nameFits = putName(name, lpValueName, lpcchValueName) == ERROR_SUCCESS;
+  if (!nameFits || (lpData && data.size() > room)) {
     if (lpType)
       *lpType = type;
     if (lpcbData)
       *lpcbData = static_cast<DWORD>(data.size());
     return ERROR_MORE_DATA;
   }
-  putName(name, lpValueName, lpcchValueName);
   if (lpType)
     *lpType = type;
   return putData(type, data, lpData, room, lpcbData);
