@@ -11,6 +11,13 @@ using namespace regtest;
 using RegistryCallsTest = vlx::test::TempEnvTest;
 using vlx::test::ScopedEnv;
 
+std::string getValueBytes(const char *name) {
+  for (const vlx::test::StoredValue &v : vlx::test::getValueStore())
+    if (std::strcmp(v.name, name) == 0)
+      return v.bytes;
+  return {};
+}
+
 std::u16string wideBytes(const BYTE *data, DWORD size) {
   std::u16string out(size / 2, u'\0');
   std::memcpy(&out[0], data, out.size() * 2);
@@ -100,11 +107,24 @@ TEST_F(RegistryCallsTest, GetValueFiltersTypes) {
     ASSERT_EQ(setRaw(k, v.name, v.type, v.bytes), ERROR_SUCCESS);
   for (const vlx::test::GetValueCase &c : vlx::test::getValueCases()) {
     SCOPED_TRACE(std::string(c.name) + " with " + std::to_string(c.flags));
-    BYTE buf[16];
+    char buf[16];
+    std::memset(buf, '?', sizeof buf);
     DWORD type = 99, size = sizeof buf;
     EXPECT_EQ(RegGetValueA(k, nullptr, c.name, c.flags, &type, buf, &size), c.result);
     EXPECT_EQ(type, c.type);
+    EXPECT_EQ(size, c.size);
+    if (c.copied)
+      EXPECT_EQ(std::string(buf, c.size), getValueBytes(c.name));
+    else
+      EXPECT_EQ(std::string(buf, sizeof buf), std::string(sizeof buf, '?'));
   }
+  DWORD dword = 1;
+  DWORD dwordSize = sizeof dword;
+  EXPECT_EQ(RegGetValueA(k, nullptr, "dword", RRF_RT_REG_SZ | RRF_ZEROONFAILURE, nullptr, &dword,
+                         &dwordSize),
+            ERROR_UNSUPPORTED_TYPE);
+  EXPECT_EQ(dword, 0u); // the data read, then zeroed
+  EXPECT_EQ(dwordSize, 4u);
   // Through a subkey, the size alone, a short buffer zeroed on request.
   DWORD size = 0;
   EXPECT_EQ(RegGetValueA(HKCU, "Software\\Get", "text", RRF_RT_REG_SZ, nullptr, nullptr, &size),
@@ -134,12 +154,34 @@ TEST_F(RegistryCallsTest, GetValueExpandsUnlessAskedNotTo) {
   ASSERT_EQ(RegGetValueA(k, nullptr, "p", RRF_RT_REG_SZ, &type, buf, &size), ERROR_SUCCESS);
   EXPECT_STREQ(buf, "/opt/x/bin");
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 11u);
+  EXPECT_EQ(size, 21u); // the stored text's size, longer than the expansion
   size = sizeof buf;
   ASSERT_EQ(RegGetValueA(k, nullptr, "p", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, buf, &size),
             ERROR_SUCCESS);
   EXPECT_STREQ(buf, "%VLX_TEST_PLACE%/bin");
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
+TEST_F(RegistryCallsTest, GetValueSizesOfExpandableStrings) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\ExpandSizes", k), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k, "p", REG_EXPAND_SZ, "%VLX_CASE_DIR%\\sub"), ERROR_SUCCESS);
+  for (const vlx::test::ExpandSizeCase &c : vlx::test::expandSizeCases()) {
+    SCOPED_TRACE(std::string(c.value) + " with " + std::to_string(c.flags) +
+                 (c.buffer ? "" : ", no buffer"));
+    ScopedEnv dir("VLX_CASE_DIR", c.value);
+    char buf[64];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(RegGetValueA(k, nullptr, "p", c.flags, nullptr, c.buffer ? buf : nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size);
+    // The W call counts the same characters, two bytes each.
+    WCHAR wbuf[64];
+    size = sizeof wbuf;
+    EXPECT_EQ(RegGetValueW(k, nullptr, u"p", c.flags, nullptr, c.buffer ? wbuf : nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size * 2);
+  }
 }
 
 TEST_F(RegistryCallsTest, ExpandEnvironmentStrings) {

@@ -36,22 +36,46 @@ struct GetValueCase {
   const char *name;
   DWORD flags;
   LONG result;
-  DWORD type; // 99: left as it was
+  DWORD type;  // 99: left as it was
+  DWORD size;  // reported; 16, the room given: left as it was
+  bool copied; // the data is in the buffer, even when its type was not asked for
 };
 
 inline const std::vector<GetValueCase> &getValueCases() {
   static const std::vector<GetValueCase> cases = {
-      {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD},
-      {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD},
-      {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY},
-      {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY},
-      {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY},
-      {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD}, // only binary data is sized
-      {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ},
-      {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD},
-      {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE},
-      {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ},
-      {"text", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 99}, // needs RRF_NOEXPAND
+      {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD, 4, true},
+      {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD, 4, true},
+      {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY, 4, true},
+      {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY, 3, true},
+      {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY, 3, true},
+      {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD, 2, true}, // only binary data is sized
+      {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ, 6, true},
+      {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD, 8, true},
+      {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE, 16, false},
+      {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ, 6, true},
+      {"text", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 99, 16, false}, // needs RRF_NOEXPAND
+  };
+  return cases;
+}
+
+// RegGetValueA on an expandable string, %VLX_CASE_DIR%\\sub with VLX_CASE_DIR set to `value`,
+// with and without a buffer: the sizes Windows reports, which are not always the text's own.
+struct ExpandSizeCase {
+  const char *value;
+  DWORD flags;
+  bool buffer;
+  DWORD size;
+};
+
+inline const std::vector<ExpandSizeCase> &expandSizeCases() {
+  // The stored text is 18 characters, 19 bytes with its zero.
+  static const std::vector<ExpandSizeCase> cases = {
+      {"a", RRF_RT_REG_SZ, true, 19},                        // never less than the stored text
+      {"a", RRF_RT_ANY, true, 19},                           // RRF_RT_ANY expands too
+      {"a-rather-long-directory", RRF_RT_REG_SZ, true, 28},  // the expanded text and its zero
+      {"a-rather-long-directory", RRF_RT_REG_SZ, false, 29}, // one more without a buffer
+      {"a", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, true, 19},
+      {"a", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, false, 20},
   };
   return cases;
 }

@@ -100,11 +100,34 @@ void checkGetValue(HKEY scratch) {
   for (const test::GetValueCase &c : test::getValueCases()) {
     const std::string what =
         std::string("RegGetValueA ") + c.name + " with " + std::to_string(c.flags);
-    BYTE buf[16];
+    char buf[16];
+    std::memset(buf, '?', sizeof buf);
     DWORD type = 99, size = sizeof buf;
     EXPECT_EQ(RegGetValueA(scratch, nullptr, c.name, c.flags, &type, buf, &size), c.result, what);
     EXPECT_EQ(type, c.type, what + ": type");
+    EXPECT_EQ(size, c.size, what + ": size");
+    std::string stored;
+    for (const test::StoredValue &v : test::getValueStore())
+      if (std::string(v.name) == c.name)
+        stored = v.bytes;
+    if (c.copied)
+      EXPECT(std::string(buf, c.size) == stored, what + ": data");
+    else
+      EXPECT(std::string(buf, sizeof buf) == std::string(sizeof buf, '?'), what + ": untouched");
   }
+  EXPECT_EQ(setRaw(scratch, "p", REG_EXPAND_SZ, "%VLX_CASE_DIR%\\sub"), ERROR_SUCCESS, "set p");
+  for (const test::ExpandSizeCase &c : test::expandSizeCases()) {
+    const std::string what = std::string("expandable with ") + c.value + ", flags " +
+                             std::to_string(c.flags) + (c.buffer ? "" : ", no buffer");
+    SetEnvironmentVariableA("VLX_CASE_DIR", c.value);
+    char buf[64];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(
+        RegGetValueA(scratch, nullptr, "p", c.flags, nullptr, c.buffer ? buf : nullptr, &size),
+        ERROR_SUCCESS, what);
+    EXPECT_EQ(size, c.size, what + ": size");
+  }
+  SetEnvironmentVariableA("VLX_CASE_DIR", nullptr);
 }
 
 // The single cases of the POSIX tests that Windows defines.
