@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace vlx::check {
@@ -125,7 +126,11 @@ void checkGetValue(HKEY scratch) {
     EXPECT_EQ(
         RegGetValueA(scratch, nullptr, "p", c.flags, nullptr, c.buffer ? buf : nullptr, &size),
         ERROR_SUCCESS, what);
-    EXPECT_EQ(size, c.size, what + ": size");
+    if (c.wineDiffers && underWine() && size != c.size)
+      std::printf("differs under Wine: %s: size %lu, Windows gives %lu\n", what.c_str(),
+                  static_cast<unsigned long>(size), static_cast<unsigned long>(c.size));
+    else
+      EXPECT_EQ(size, c.size, what + ": size");
   }
   SetEnvironmentVariableA("VLX_CASE_DIR", nullptr);
 }
