@@ -95,6 +95,26 @@ void locks(const std::string &dir) {
   CloseHandle(first);
 }
 
+void rights(const std::string &dir) {
+  const std::string path = dir + "\\rights.txt";
+  for (const vlx::test::RightsCase &row : vlx::test::rightsCases()) {
+    const std::string what = std::string("a handle with ") + row.what;
+    writeFile(path, "0123456789");
+    HANDLE h = CreateFileA(path.c_str(), row.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (!EXPECT(h != INVALID_HANDLE_VALUE, what + ": opens"))
+      continue;
+    char buf[4];
+    DWORD done = 0;
+    EXPECT(ReadFile(h, buf, sizeof buf, &done, nullptr) == (row.reads ? TRUE : FALSE),
+           what + ": reads");
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    EXPECT(WriteFile(h, "ab", 2, &done, nullptr) == (row.writes ? TRUE : FALSE), what + ": writes");
+    CloseHandle(h);
+    EXPECT_EQ(readFile(path), std::string(row.content), what + ": content");
+  }
+}
+
 } // namespace
 
 void checkFiles() {
@@ -104,6 +124,7 @@ void checkFiles() {
   openTable(dir);
   copiesMovesAndReplacements(dir);
   locks(dir);
+  rights(dir);
   removeTree(dir);
 }
 

@@ -14,6 +14,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +24,21 @@ namespace {
 // GENERIC_* are long constants; the access bits of a handle are a DWORD.
 constexpr DWORD kRead = static_cast<DWORD>(GENERIC_READ);
 constexpr DWORD kWrite = static_cast<DWORD>(GENERIC_WRITE);
+
+// The data rights a desired access grants: the generic ones and the specific ones alike.
+DWORD dataRights(DWORD desired) {
+  DWORD rights = 0;
+  if (desired & (kRead | GENERIC_ALL | FILE_READ_DATA))
+    rights |= kRead;
+  if (desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA))
+    rights |= kWrite;
+  return rights;
+}
+
+// Appending without the right to write elsewhere: every write lands at the end.
+bool appendOnly(DWORD desired) {
+  return (desired & FILE_APPEND_DATA) && !(desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA));
+}
 
 struct LockedRange {
   uint64_t offset;
@@ -152,7 +168,7 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
   int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
   if (fd < 0)
     return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
-  auto *handle = new (std::nothrow) FileHandle{fd, access & (kRead | kWrite), {}, true};
+  auto *handle = new (std::nothrow) FileHandle{fd, dataRights(access), {}, true};
   if (!handle) {
     fileSyscalls().close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -173,8 +189,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   if (DWORD error = mapFilePath(lpFileName, path))
     return fail(error, INVALID_HANDLE_VALUE);
 
-  const bool wantRead = (dwDesiredAccess & kRead) != 0;
-  const bool wantWrite = (dwDesiredAccess & kWrite) != 0;
+  const DWORD rights = dataRights(dwDesiredAccess);
+  const bool wantRead = (rights & kRead) != 0;
+  const bool wantWrite = (rights & kWrite) != 0;
   bool create = false;
   bool exclusive = false;
   bool truncate = false;
@@ -234,6 +251,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     flags |= O_TRUNC;
   if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH)
     flags |= O_DSYNC;
+  if (appendOnly(dwDesiredAccess))
+    flags |= O_APPEND;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   int fd = sys.open(path.c_str(), flags, mode);
   if (fd < 0)
@@ -244,7 +263,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
-  auto *handle = new (std::nothrow) FileHandle{fd, dwDesiredAccess & (kRead | kWrite), {}};
+  auto *handle = new (std::nothrow) FileHandle{fd, rights, {}};
   if (!handle) {
     sys.close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -534,7 +553,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     return fail(ERROR_INVALID_HANDLE, FALSE);
   DWORD access = source->access;
   if (!(dwOptions & DUPLICATE_SAME_ACCESS)) {
-    access = dwDesiredAccess & (kRead | kWrite);
+    access = dataRights(dwDesiredAccess);
     if ((access & source->access) != access)
       return fail(ERROR_ACCESS_DENIED, FALSE);
   }
