@@ -2,6 +2,7 @@
 // information), with Windows errors.
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
+#include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 #include "platform/posix/sync.h"
@@ -51,6 +52,8 @@ struct FileHandle {
   std::vector<LockedRange> locks;
   // A folder opened with backup semantics: times and information, no data.
   bool directory = false;
+  // Set by SetFileInformationByHandle: the file to delete when the handle is closed.
+  std::string deleteOnClose;
 };
 
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
@@ -168,7 +171,7 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
   int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
   if (fd < 0)
     return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
-  auto *handle = new (std::nothrow) FileHandle{fd, dataRights(access), {}, true};
+  auto *handle = new (std::nothrow) FileHandle{fd, dataRights(access), {}, true, {}};
   if (!handle) {
     fileSyscalls().close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -178,6 +181,30 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
 }
 
 } // namespace
+bool setDeleteOnClose(HANDLE handle, bool remove, const std::string &path) {
+  FileHandle *file = checkHandle(handle);
+  if (!file)
+    return fail(ERROR_INVALID_HANDLE, false);
+  file->deleteOnClose = remove ? path : std::string();
+  return true;
+}
+
+bool deletePending(HANDLE handle) {
+  FileHandle *file = checkHandle(handle);
+  return file && !file->deleteOnClose.empty();
+}
+
+bool handleFacts(HANDLE handle, HandleFacts *facts) {
+  FileHandle *file = checkHandle(handle);
+  if (!file)
+    return fail(ERROR_INVALID_HANDLE, false);
+  facts->fd = file->fd;
+  facts->read = (file->access & kRead) != 0;
+  facts->write = (file->access & kWrite) != 0;
+  facts->directory = file->directory;
+  return true;
+}
+
 } // namespace vlx::posix
 
 using namespace vlx::posix;
@@ -263,7 +290,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
-  auto *handle = new (std::nothrow) FileHandle{fd, rights, {}};
+  auto *handle = new (std::nothrow) FileHandle{fd, rights, {}, false, {}};
   if (!handle) {
     sys.close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -524,7 +551,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  if (vlx::closeEvent(hObject))
+  if (vlx::closeEvent(hObject) || closeMapping(hObject))
     return TRUE;
   auto *file = static_cast<FileHandle *>(hObject);
   {
@@ -535,6 +562,12 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   // The descriptor is gone even when close reports an error (a late write failure).
   int result = fileSyscalls().close(file->fd);
   int err = errno;
+  if (!file->deleteOnClose.empty()) {
+    if (file->directory)
+      fileSyscalls().rmdir(file->deleteOnClose.c_str());
+    else
+      fileSyscalls().unlink(file->deleteOnClose.c_str());
+  }
   delete file;
   if (result != 0)
     return fail(win32Error(err, ErrnoSite::Write), FALSE);
@@ -561,7 +594,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
-    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory};
+    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory, {}};
     if (!copy) {
       fileSyscalls().close(fd);
       return fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
