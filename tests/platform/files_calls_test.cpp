@@ -372,6 +372,14 @@ TEST_F(FileCalls, LockFileExSharesReadersAndMakesWaitersWait) {
   EXPECT_TRUE(UnlockFileEx(first, 0, 5, 0, &at));
   waiter.join();
   EXPECT_TRUE(taken);
+
+  // A range may end at 2^64, not past it: the wrapping one is refused and holds nothing.
+  EXPECT_TRUE(LockFile(first, 0, 0x10000000, 0, 0xf0000000));
+  EXPECT_TRUE(UnlockFile(first, 0, 0x10000000, 0, 0xf0000000));
+  EXPECT_FALSE(LockFile(first, 0, 0x10000000, 0, 0xf0000001));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LOCK_RANGE));
+  EXPECT_TRUE(LockFile(first, ~0u, ~0u, 1, 0));
+  EXPECT_TRUE(UnlockFile(first, ~0u, ~0u, 1, 0));
   CloseHandle(second);
   CloseHandle(first);
 }

@@ -91,6 +91,13 @@ void locks(const std::string &dir) {
          "a second handle's lock fails with ERROR_LOCK_VIOLATION");
   EXPECT(UnlockFileEx(first, 0, 3, 0, &at) && LockFileEx(second, now, 0, 3, 0, &at),
          "the range is free once unlocked");
+  // A range may end at 2^64, not past it: the wrapping one is refused and holds nothing.
+  EXPECT(LockFile(first, 0, 0x10000000, 0, 0xf0000000) &&
+             UnlockFile(first, 0, 0x10000000, 0, 0xf0000000),
+         "a lock ending at 2^64");
+  EXPECT(!LockFile(first, 0, 0x10000000, 0, 0xf0000001), "a lock past 2^64 fails");
+  EXPECT(LockFile(first, ~0u, ~0u, 1, 0) && UnlockFile(first, ~0u, ~0u, 1, 0),
+         "the last byte is free after a refused wrapping lock");
   CloseHandle(second);
   CloseHandle(first);
 }

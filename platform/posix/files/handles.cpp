@@ -120,6 +120,9 @@ bool overlaps(const LockedRange &a, const LockedRange &b) {
 
 // Takes a byte-range lock for the handle, waiting for it when `wait`.
 BOOL lockRange(FileHandle &file, const LockedRange &range, short type, bool wait) {
+  // A range may end at 2^64 but not past it.
+  if (range.length > 0 && range.offset > 0 && range.length > 0 - range.offset)
+    return fail(ERROR_INVALID_LOCK_RANGE, FALSE);
   // Windows locks do not merge: a range that touches one already held fails, even here.
   for (const LockedRange &held : file.locks)
     if (overlaps(held, range))
