@@ -9,6 +9,7 @@
 #include <velmora/win32/files.h>
 #include <velmora/win32/handles.h>
 #include <velmora/win32/locale.h>
+#include <velmora/win32/mapping.h>
 #include <velmora/win32/module.h>
 #include <velmora/win32/ole.h>
 #include <velmora/win32/oleauto.h>

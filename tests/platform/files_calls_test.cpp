@@ -1,6 +1,7 @@
 // The file calls on names and handles: attributes, deletion and path search, and what a ported
 // host reaches for: moves, the safe replacement, copies with progress, folders, times, handle
 // information, locks, temporary and full paths, and the W forms.
+#include "support/file_call_cases.h"
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -21,6 +22,11 @@
 #include <vector>
 
 using namespace vlx::test;
+
+// The values Windows' headers give them (checked there by tests/windows/abi_sizes.cpp).
+static_assert(FILE_GENERIC_READ == 0x120089 && FILE_GENERIC_WRITE == 0x120116 &&
+                  FILE_GENERIC_EXECUTE == 0x1200A0 && FILE_ALL_ACCESS == 0x1F01FF,
+              "file rights");
 
 namespace {
 
@@ -366,6 +372,32 @@ TEST_F(FileCalls, HandlesTellTimesTypesAndIdentity) {
   CloseHandle(nul);
 }
 
+TEST_F(FileCalls, SpecificRightsReadWriteAndAppend) {
+  for (const RightsCase &row : rightsCases()) {
+    SCOPED_TRACE(row.what);
+    writeFile(dir_.file("rights.txt"), "0123456789");
+    HANDLE h =
+        CreateFileA(win("rights.txt").c_str(), row.access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buf[4];
+    DWORD done = 0;
+    EXPECT_EQ(ReadFile(h, buf, sizeof buf, &done, nullptr), row.reads ? TRUE : FALSE);
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    EXPECT_EQ(WriteFile(h, "ab", 2, &done, nullptr), row.writes ? TRUE : FALSE);
+    // A copy has the rights asked for, none the source lacks.
+    HANDLE copy = nullptr;
+    EXPECT_EQ(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, FILE_READ_DATA,
+                              FALSE, 0),
+              row.reads ? TRUE : FALSE);
+    if (row.reads) {
+      EXPECT_FALSE(WriteFile(copy, "c", 1, &done, nullptr));
+      CloseHandle(copy);
+    }
+    CloseHandle(h);
+    EXPECT_EQ(readFile(dir_.file("rights.txt")), row.content);
+  }
+}
+
 TEST_F(FileCalls, LockFileExSharesReadersAndMakesWaitersWait) {
   HANDLE first = open("doc.txt");
   HANDLE second = open("doc.txt");
@@ -394,6 +426,14 @@ TEST_F(FileCalls, LockFileExSharesReadersAndMakesWaitersWait) {
   EXPECT_TRUE(UnlockFileEx(first, 0, 5, 0, &at));
   waiter.join();
   EXPECT_TRUE(taken);
+
+  // A range may end at 2^64, not past it: the wrapping one is refused and holds nothing.
+  EXPECT_TRUE(LockFile(first, 0, 0x10000000, 0, 0xf0000000));
+  EXPECT_TRUE(UnlockFile(first, 0, 0x10000000, 0, 0xf0000000));
+  EXPECT_FALSE(LockFile(first, 0, 0x10000000, 0, 0xf0000001));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LOCK_RANGE));
+  EXPECT_TRUE(LockFile(first, ~0u, ~0u, 1, 0));
+  EXPECT_TRUE(UnlockFile(first, ~0u, ~0u, 1, 0));
   CloseHandle(second);
   CloseHandle(first);
 }

@@ -11,6 +11,13 @@ using namespace regtest;
 using RegistryCallsTest = vlx::test::TempEnvTest;
 using vlx::test::ScopedEnv;
 
+std::string getValueBytes(const char *name) {
+  for (const vlx::test::StoredValue &v : vlx::test::getValueStore())
+    if (std::strcmp(v.name, name) == 0)
+      return v.bytes;
+  return {};
+}
+
 std::u16string wideBytes(const BYTE *data, DWORD size) {
   std::u16string out(size / 2, u'\0');
   std::memcpy(&out[0], data, out.size() * 2);
@@ -23,8 +30,10 @@ TEST_F(RegistryCallsTest, WideCallsKeepTextAcrossTheNarrowStore) {
                             nullptr, &k.h, nullptr),
             ERROR_SUCCESS);
   const std::u16string text = u"\u00e9t\u00e9 \U0001F600";
-  ASSERT_EQ(RegSetValueExW(k, u"N\u00e4me", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                           static_cast<DWORD>(text.size() * 2)), // no terminator given
+  const std::u16string unterminated = text + u"!"; // no zero after the count
+  ASSERT_EQ(RegSetValueExW(k, u"N\u00e4me", 0, REG_SZ,
+                           reinterpret_cast<const BYTE *>(unterminated.c_str()),
+                           static_cast<DWORD>(text.size() * 2)),
             ERROR_SUCCESS);
   // The narrow calls see UTF-8 under the same names.
   ASSERT_EQ(openKey(HKCU, "Software\\Caf\xc3\xa9\\\xf0\x9f\x98\x80", same), ERROR_SUCCESS);
@@ -98,11 +107,24 @@ TEST_F(RegistryCallsTest, GetValueFiltersTypes) {
     ASSERT_EQ(setRaw(k, v.name, v.type, v.bytes), ERROR_SUCCESS);
   for (const vlx::test::GetValueCase &c : vlx::test::getValueCases()) {
     SCOPED_TRACE(std::string(c.name) + " with " + std::to_string(c.flags));
-    BYTE buf[16];
+    char buf[16];
+    std::memset(buf, '?', sizeof buf);
     DWORD type = 99, size = sizeof buf;
     EXPECT_EQ(RegGetValueA(k, nullptr, c.name, c.flags, &type, buf, &size), c.result);
     EXPECT_EQ(type, c.type);
+    EXPECT_EQ(size, c.size);
+    if (c.copied)
+      EXPECT_EQ(std::string(buf, c.size), getValueBytes(c.name));
+    else
+      EXPECT_EQ(std::string(buf, sizeof buf), std::string(sizeof buf, '?'));
   }
+  DWORD dword = 1;
+  DWORD dwordSize = sizeof dword;
+  EXPECT_EQ(RegGetValueA(k, nullptr, "dword", RRF_RT_REG_SZ | RRF_ZEROONFAILURE, nullptr, &dword,
+                         &dwordSize),
+            ERROR_UNSUPPORTED_TYPE);
+  EXPECT_EQ(dword, 0u); // the data read, then zeroed
+  EXPECT_EQ(dwordSize, 4u);
   // Through a subkey, the size alone, a short buffer zeroed on request.
   DWORD size = 0;
   EXPECT_EQ(RegGetValueA(HKCU, "Software\\Get", "text", RRF_RT_REG_SZ, nullptr, nullptr, &size),
@@ -132,12 +154,34 @@ TEST_F(RegistryCallsTest, GetValueExpandsUnlessAskedNotTo) {
   ASSERT_EQ(RegGetValueA(k, nullptr, "p", RRF_RT_REG_SZ, &type, buf, &size), ERROR_SUCCESS);
   EXPECT_STREQ(buf, "/opt/x/bin");
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 11u);
+  EXPECT_EQ(size, 21u); // the stored text's size, longer than the expansion
   size = sizeof buf;
   ASSERT_EQ(RegGetValueA(k, nullptr, "p", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, buf, &size),
             ERROR_SUCCESS);
   EXPECT_STREQ(buf, "%VLX_TEST_PLACE%/bin");
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
+TEST_F(RegistryCallsTest, GetValueSizesOfExpandableStrings) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\ExpandSizes", k), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k, "p", REG_EXPAND_SZ, "%VLX_CASE_DIR%\\sub"), ERROR_SUCCESS);
+  for (const vlx::test::ExpandSizeCase &c : vlx::test::expandSizeCases()) {
+    SCOPED_TRACE(std::string(c.value) + " with " + std::to_string(c.flags) +
+                 (c.buffer ? "" : ", no buffer"));
+    ScopedEnv dir("VLX_CASE_DIR", c.value);
+    char buf[64];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(RegGetValueA(k, nullptr, "p", c.flags, nullptr, c.buffer ? buf : nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size);
+    // The W call counts the same characters, two bytes each.
+    WCHAR wbuf[64];
+    size = sizeof wbuf;
+    EXPECT_EQ(RegGetValueW(k, nullptr, u"p", c.flags, nullptr, c.buffer ? wbuf : nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size * 2);
+  }
 }
 
 TEST_F(RegistryCallsTest, ExpandEnvironmentStrings) {
@@ -222,6 +266,25 @@ TEST_F(RegistryCallsTest, RenameKey) {
   EXPECT_EQ(names(parent), (Names{"New", "Taken"}));
   EXPECT_EQ(getIn(HKCU, "Software\\Ren\\New\\Child", "v"), 3u);
   EXPECT_EQ(RegRenameKey(HKCU, nullptr, u"Elsewhere"), ERROR_ACCESS_DENIED);
+
+  // The arguments' order of checking, and the rights of the handle renamed through.
+  Key readOnly, writable;
+  ASSERT_EQ(openKey(HKCU, "Software\\Ren\\New", readOnly, KEY_READ), ERROR_SUCCESS);
+  ASSERT_EQ(openKey(HKCU, "Software\\Ren\\New", writable, KEY_WRITE), ERROR_SUCCESS);
+  const std::tuple<HKEY, const char16_t *, const char16_t *, LONG> order[] = {
+      {nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {nullptr, nullptr, u"X", ERROR_INVALID_HANDLE},
+      {nullptr, u"Old", nullptr, ERROR_INVALID_HANDLE},
+      {parent, u"Missing", nullptr, ERROR_FILE_NOT_FOUND},
+      {writable, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {readOnly, nullptr, u"Newer", ERROR_ACCESS_DENIED},
+      {writable, nullptr, u"Newer", ERROR_SUCCESS},
+  };
+  for (const auto &c : order) {
+    SCOPED_TRACE("order case " + std::to_string(&c - order));
+    EXPECT_EQ(RegRenameKey(std::get<0>(c), std::get<1>(c), std::get<2>(c)), std::get<3>(c));
+  }
+  EXPECT_EQ(names(parent), (Names{"Newer", "Taken"}));
 }
 
 TEST_F(RegistryCallsTest, OpenCurrentUserAndIgnoredViews) {

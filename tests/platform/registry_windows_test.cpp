@@ -3,7 +3,10 @@
 #include "platform/registry_support.h"
 #include "support/registry_cases.h"
 
+#include <algorithm>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,18 +31,58 @@ TEST_F(RegistryWindowsTest, CreateKeyIgnoresTheParentHandlesRights) {
       ERROR_SUCCESS);
 }
 
-TEST_F(RegistryWindowsTest, SetValueExAppendsTheTerminator) {
+TEST_F(RegistryWindowsTest, SetValueExAddsTheTerminatorThatFollows) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Strings", k), ERROR_SUCCESS);
   for (const vlx::test::TerminatorCase &c : vlx::test::terminatorCases()) {
-    SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.given.size()) + " bytes");
-    ASSERT_EQ(setRaw(k, "v", c.type, c.given), ERROR_SUCCESS);
+    SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.given) + " characters");
+    ASSERT_EQ(RegSetValueExA(k, "v", 0, c.type, reinterpret_cast<const BYTE *>(c.memory.c_str()),
+                             c.given),
+              ERROR_SUCCESS);
     char buf[16];
     DWORD size = sizeof buf;
     ASSERT_EQ(RegQueryValueExA(k, "v", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(std::string(buf, size), c.stored);
+
+    const std::u16string wide = vlx::test::widened(c.memory);
+    ASSERT_EQ(RegSetValueExW(k, u"w", 0, c.type, reinterpret_cast<const BYTE *>(wide.c_str()),
+                             c.given * 2),
+              ERROR_SUCCESS);
+    char16_t wbuf[16];
+    size = sizeof wbuf;
+    ASSERT_EQ(RegQueryValueExW(k, u"w", nullptr, nullptr, reinterpret_cast<BYTE *>(wbuf), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(wbuf, size / 2), vlx::test::widened(c.stored));
   }
+}
+
+TEST_F(RegistryWindowsTest, SetValueExRefusesDataItCannotRead) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Unreadable", k), ERROR_SUCCESS);
+  const auto *bad = reinterpret_cast<const BYTE *>(uintptr_t{1});
+  for (DWORD type : {DWORD{REG_SZ}, DWORD{REG_DWORD}}) {
+    SCOPED_TRACE(type);
+    EXPECT_EQ(RegSetValueExA(k, "v", 0, type, bad, 1), ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExW(k, u"v", 0, type, bad, 1), ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExW(k, u"v", 0, type, nullptr, 4), ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExW(k, u"v", 0, type, nullptr, 0), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(RegSetKeyValueW(k, u"sub", u"v", REG_SZ, nullptr, 4), ERROR_NOACCESS);
+  // A string ending where readable memory ends is stored without peeking past it.
+  const long page = sysconf(_SC_PAGESIZE);
+  void *pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  char *edge = static_cast<char *>(pages) + page - 2;
+  std::memcpy(edge, "ab", 2);
+  ASSERT_EQ(mprotect(static_cast<char *>(pages) + page, page, PROT_NONE), 0);
+  EXPECT_EQ(RegSetValueExA(k, "edge", 0, REG_SZ, reinterpret_cast<BYTE *>(edge), 2), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(k, "past", 0, REG_SZ, reinterpret_cast<BYTE *>(edge), 3),
+            ERROR_NOACCESS);
+  munmap(pages, 2 * page);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(k, "edge", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 2u);
 }
 
 TEST_F(RegistryWindowsTest, QueryValueExSizesAndTypes) {
@@ -75,21 +118,42 @@ TEST_F(RegistryWindowsTest, QueryValueExSizesAndTypes) {
 TEST_F(RegistryWindowsTest, EnumValueWithShortBuffers) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Enum", k), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k, "Name", REG_SZ, "value"), ERROR_SUCCESS); // 6 bytes stored
+  ASSERT_EQ(setRaw(k, "Name", REG_SZ, std::string("value", 6)), ERROR_SUCCESS);
   for (const vlx::test::EnumValueCase &c : vlx::test::enumValueCases()) {
     SCOPED_TRACE(c.what);
     char name[16];
     std::memset(name, '#', sizeof name);
     name[4] = '\0';
-    BYTE data[16];
+    char data[16];
+    std::memset(data, '?', sizeof data);
     DWORD nameLen = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLen, nullptr, &type, data, &dataSize), c.result);
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                            &dataSize),
+              c.result);
     EXPECT_EQ(nameLen, c.nameLength);
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(dataSize, c.dataSize);
     if (c.name) {
       EXPECT_STREQ(name, c.name);
     }
+    EXPECT_EQ(std::string(data, 6), c.dataCopied ? std::string("value", 6) : std::string(6, '?'));
+
+    char16_t wname[16];
+    std::fill(wname, wname + 16, u'#');
+    wname[4] = u'\0';
+    char16_t wdata[16];
+    std::fill(wdata, wdata + 16, u'?');
+    nameLen = c.nameRoom, type = 77, dataSize = c.dataRoom;
+    EXPECT_EQ(RegEnumValueW(k, 0, wname, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(wdata),
+                            &dataSize),
+              c.result);
+    EXPECT_EQ(nameLen, c.wideNameLength);
+    EXPECT_EQ(dataSize, c.dataSize * 2);
+    if (c.wideName) {
+      EXPECT_EQ(std::u16string(wname), vlx::test::widened(c.wideName));
+    }
+    EXPECT_EQ(std::u16string(wdata, 6),
+              c.wideDataCopied ? std::u16string(u"value", 6) : std::u16string(6, u'?'));
   }
 }
 
@@ -161,6 +225,10 @@ TEST_F(RegistryWindowsTest, RootsCompareOnTheirLow32Bits) {
   EXPECT_EQ(out, nullptr);
   out = HKLM;
   EXPECT_EQ(RegOpenKeyA(nullptr, "Software", &out), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(out, HKLM); // the narrow call leaves it as it was
+  EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(out, HKLM);
+  EXPECT_EQ(RegOpenKeyExW(nullptr, u"", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
   EXPECT_EQ(out, nullptr);
 }
 

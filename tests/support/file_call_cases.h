@@ -39,4 +39,30 @@ inline const std::vector<OpenCase> &openCases() {
   return cases;
 }
 
+// What a handle opened with `access` on a file holding "0123456789" does: a read of 4 bytes
+// from the start, then a write of "ab" at the start, and what the file holds afterwards.
+struct RightsCase {
+  const char *what;
+  unsigned access;
+  bool reads, writes;
+  const char *content;
+};
+
+inline const std::vector<RightsCase> &rightsCases() {
+  constexpr unsigned readData = 0x0001, writeData = 0x0002, appendData = 0x0004;
+  constexpr unsigned genericRead = 0x80000000u, genericWrite = 0x40000000u;
+  constexpr unsigned fileGenericRead = 0x120089, fileGenericWrite = 0x120116;
+  static const std::vector<RightsCase> cases = {
+      {"FILE_READ_DATA", readData, true, false, "0123456789"},
+      {"FILE_WRITE_DATA", writeData, false, true, "ab23456789"},
+      // Appending alone never overwrites: the write lands at the end.
+      {"FILE_APPEND_DATA", appendData, false, true, "0123456789ab"},
+      {"FILE_READ_DATA | FILE_APPEND_DATA", readData | appendData, true, true, "0123456789ab"},
+      {"FILE_GENERIC_READ", fileGenericRead, true, false, "0123456789"},
+      {"FILE_GENERIC_WRITE", fileGenericWrite, false, true, "ab23456789"},
+      {"GENERIC_READ | GENERIC_WRITE", genericRead | genericWrite, true, true, "ab23456789"},
+  };
+  return cases;
+}
+
 } // namespace vlx::test

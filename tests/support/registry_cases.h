@@ -36,60 +36,103 @@ struct GetValueCase {
   const char *name;
   DWORD flags;
   LONG result;
-  DWORD type; // 99: left as it was
+  DWORD type;  // 99: left as it was
+  DWORD size;  // reported; 16, the room given: left as it was
+  bool copied; // the data is in the buffer, even when its type was not asked for
 };
 
 inline const std::vector<GetValueCase> &getValueCases() {
   static const std::vector<GetValueCase> cases = {
-      {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD},
-      {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD},
-      {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY},
-      {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY},
-      {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY},
-      {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD}, // only binary data is sized
-      {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ},
-      {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD},
-      {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE},
-      {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ},
-      {"text", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 99}, // needs RRF_NOEXPAND
+      {"dword", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD, 4, true},
+      {"dword", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_DWORD, 4, true},
+      {"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY, 4, true},
+      {"bin3", RRF_RT_DWORD, ERROR_DATATYPE_MISMATCH, REG_BINARY, 3, true},
+      {"bin3", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY, 3, true},
+      {"short", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD, 2, true}, // only binary data is sized
+      {"text", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ, 6, true},
+      {"qword", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD, 8, true},
+      {"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, REG_NONE, 16, false},
+      {"text", 0, ERROR_UNSUPPORTED_TYPE, REG_SZ, 6, true},
+      {"text", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 99, 16, false}, // needs RRF_NOEXPAND
   };
   return cases;
 }
 
-// RegSetValueExA's data and what RegQueryValueExA then returns: strings gain their zero.
+// RegGetValueA on an expandable string, %VLX_CASE_DIR%\\sub with VLX_CASE_DIR set to `value`,
+// with and without a buffer: the sizes Windows reports, which are not always the text's own.
+struct ExpandSizeCase {
+  const char *value;
+  DWORD flags;
+  bool buffer;
+  DWORD size;
+  bool wineDiffers; // Wine reports the expanded text's own size (tests/README)
+};
+
+inline const std::vector<ExpandSizeCase> &expandSizeCases() {
+  // The stored text is 18 characters, 19 bytes with its zero.
+  static const std::vector<ExpandSizeCase> cases = {
+      {"a", RRF_RT_REG_SZ, true, 19, true}, // never less than the stored text
+      {"a", RRF_RT_ANY, true, 19, true},    // RRF_RT_ANY expands too
+      {"a-rather-long-directory", RRF_RT_REG_SZ, true, 28, false}, // the expanded text, its zero
+      {"a-rather-long-directory", RRF_RT_REG_SZ, false, 29, true}, // one more without a buffer
+      {"a", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, true, 19, false},
+      {"a", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, false, 20, true},
+  };
+  return cases;
+}
+
+// RegSetValueEx's data and what RegQueryValueEx then returns: a string whose count stops just
+// before its terminator gets it, as if counted; one that stops earlier is stored as given. The
+// W calls take the same rows with each byte widened to a character.
 struct TerminatorCase {
   DWORD type;
-  std::string given, stored;
+  std::string memory; // what the data points at, followed by its zero
+  DWORD given;        // the count passed, in characters
+  std::string stored;
 };
 
 inline const std::vector<TerminatorCase> &terminatorCases() {
   static const std::vector<TerminatorCase> cases = {
-      {REG_SZ, "abc", std::string("abc\0", 4)},
-      {REG_SZ, std::string("abc\0", 4), std::string("abc\0", 4)},
-      {REG_SZ, "", ""}, // nothing given, nothing stored
-      {REG_EXPAND_SZ, "%HOME%", std::string("%HOME%\0", 7)},
-      {REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
-      {REG_BINARY, "abc", "abc"}, // other types are kept as given
+      {REG_SZ, "FullString", 10, std::string("FullString\0", 11)},
+      {REG_SZ, "FullString", 9, "FullStrin"},
+      {REG_SZ, std::string("abc\0", 4), 4, std::string("abc\0", 4)},
+      {REG_SZ, "", 0, ""}, // nothing given, nothing stored
+      {REG_SZ, "", 1, std::string(1, '\0')},
+      {REG_EXPAND_SZ, "%HOME%", 6, std::string("%HOME%\0", 7)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 9, std::string("Aa\0Bb\0Cc\0", 9)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 8, std::string("Aa\0Bb\0Cc\0", 9)},
+      {REG_MULTI_SZ, std::string("Aa\0Bb\0Cc\0", 9), 7, std::string("Aa\0Bb\0C", 7)},
+      {REG_BINARY, "abc", 3, "abc"}, // other types are kept as given
   };
   return cases;
 }
 
-// RegEnumValueA on a key holding only "Name" = REG_SZ "value" (6 bytes), with buffers of the
-// given sizes; the name buffer starts as "####".
+// Each byte of narrow text as one 16-bit character: the W form of a terminator row.
+inline std::u16string widened(const std::string &narrow) {
+  return std::u16string(narrow.begin(), narrow.end());
+}
+
+// RegEnumValueA and RegEnumValueW on a key holding only "Name" = REG_SZ "value" (6 bytes, 12 in
+// UTF-16), with buffers of the given sizes; the name buffer starts as "####", the data buffer as
+// question marks. The sizes are the A call's; the W call's data sizes are twice them.
 struct EnumValueCase {
   const char *what;
   DWORD nameRoom, dataRoom;
   LONG result;
   DWORD nameLength, type, dataSize;
   const char *name; // what the name buffer holds afterwards; null: not defined
+  bool dataCopied;
+  DWORD wideNameLength; // the W call's, which differ where only the data is short
+  const char *wideName;
+  bool wideDataCopied;
 };
 
 inline const std::vector<EnumValueCase> &enumValueCases() {
   static const std::vector<EnumValueCase> cases = {
-      {"both fit", 8, 8, ERROR_SUCCESS, 4, REG_SZ, 6, "Name"},
-      {"name short", 4, 8, ERROR_MORE_DATA, 4, REG_SZ, 6, nullptr},
-      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####"},
-      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####"},
+      {"both fit", 8, 16, ERROR_SUCCESS, 4, REG_SZ, 6, "Name", true, 4, "Name", true},
+      {"name short", 4, 16, ERROR_MORE_DATA, 4, REG_SZ, 6, nullptr, true, 4, nullptr, false},
+      {"data short", 8, 5, ERROR_MORE_DATA, 8, REG_SZ, 6, "####", false, 4, "Name", false},
+      {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####", false, 2, "####", false},
   };
   return cases;
 }

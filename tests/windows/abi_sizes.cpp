@@ -35,3 +35,14 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320 && offsetof(WIN32_FIND_DATAA, cFil
                   offsetof(WIN32_FIND_DATAA, cAlternateFileName) == 304,
               "WIN32_FIND_DATAA");
 static_assert(sizeof(CString) == pointerSize, "a CString is just its character pointer");
+static_assert(sizeof(LONG64) == 8 && sizeof(ULONG64) == 8 && sizeof(DWORD64) == 8 &&
+                  sizeof(INT64) == 8 && sizeof(UINT64) == 8,
+              "basetsd.h's 64-bit names");
+static_assert(sizeof(LONG_PTR) == pointerSize && sizeof(ULONG_PTR) == pointerSize &&
+                  sizeof(DWORD_PTR) == pointerSize && sizeof(SIZE_T) == pointerSize &&
+                  sizeof(SSIZE_T) == pointerSize,
+              "basetsd.h's pointer-sized names");
+// The values the POSIX header's file rights are checked against too (tests/platform).
+static_assert(FILE_GENERIC_READ == 0x120089 && FILE_GENERIC_WRITE == 0x120116 &&
+                  FILE_GENERIC_EXECUTE == 0x1200A0 && FILE_ALL_ACCESS == 0x1F01FF,
+              "file rights");

@@ -91,8 +91,35 @@ void locks(const std::string &dir) {
          "a second handle's lock fails with ERROR_LOCK_VIOLATION");
   EXPECT(UnlockFileEx(first, 0, 3, 0, &at) && LockFileEx(second, now, 0, 3, 0, &at),
          "the range is free once unlocked");
+  // A range may end at 2^64, not past it: the wrapping one is refused and holds nothing.
+  EXPECT(LockFile(first, 0, 0x10000000, 0, 0xf0000000) &&
+             UnlockFile(first, 0, 0x10000000, 0, 0xf0000000),
+         "a lock ending at 2^64");
+  EXPECT(!LockFile(first, 0, 0x10000000, 0, 0xf0000001), "a lock past 2^64 fails");
+  EXPECT(LockFile(first, ~0u, ~0u, 1, 0) && UnlockFile(first, ~0u, ~0u, 1, 0),
+         "the last byte is free after a refused wrapping lock");
   CloseHandle(second);
   CloseHandle(first);
+}
+
+void rights(const std::string &dir) {
+  const std::string path = dir + "\\rights.txt";
+  for (const vlx::test::RightsCase &row : vlx::test::rightsCases()) {
+    const std::string what = std::string("a handle with ") + row.what;
+    writeFile(path, "0123456789");
+    HANDLE h = CreateFileA(path.c_str(), row.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (!EXPECT(h != INVALID_HANDLE_VALUE, what + ": opens"))
+      continue;
+    char buf[4];
+    DWORD done = 0;
+    EXPECT(ReadFile(h, buf, sizeof buf, &done, nullptr) == (row.reads ? TRUE : FALSE),
+           what + ": reads");
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    EXPECT(WriteFile(h, "ab", 2, &done, nullptr) == (row.writes ? TRUE : FALSE), what + ": writes");
+    CloseHandle(h);
+    EXPECT_EQ(readFile(path), std::string(row.content), what + ": content");
+  }
 }
 
 } // namespace
@@ -104,6 +131,7 @@ void checkFiles() {
   openTable(dir);
   copiesMovesAndReplacements(dir);
   locks(dir);
+  rights(dir);
   removeTree(dir);
 }
 

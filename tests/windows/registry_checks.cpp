@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace vlx::check {
@@ -19,35 +22,75 @@ LONG setRaw(HKEY key, const char *name, DWORD type, const std::string &bytes) {
 void checkTerminators(HKEY scratch) {
   for (const test::TerminatorCase &c : test::terminatorCases()) {
     const std::string what =
-        "type " + std::to_string(c.type) + " of " + std::to_string(c.given.size()) + " bytes";
-    EXPECT_EQ(setRaw(scratch, "v", c.type, c.given), ERROR_SUCCESS, what);
+        "type " + std::to_string(c.type) + " of " + std::to_string(c.given) + " characters";
+    EXPECT_EQ(RegSetValueExA(scratch, "v", 0, c.type,
+                             reinterpret_cast<const BYTE *>(c.memory.c_str()), c.given),
+              ERROR_SUCCESS, what);
     char buf[16];
     DWORD size = sizeof buf;
     EXPECT_EQ(
         RegQueryValueExA(scratch, "v", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size),
         ERROR_SUCCESS, what);
     EXPECT(std::string(buf, size) == c.stored, what + ": stored data");
+
+    const std::u16string wide = test::widened(c.memory);
+    EXPECT_EQ(RegSetValueExW(scratch, L"w", 0, c.type, reinterpret_cast<const BYTE *>(wide.c_str()),
+                             c.given * 2),
+              ERROR_SUCCESS, what + " (W)");
+    char16_t wbuf[16];
+    size = sizeof wbuf;
+    EXPECT_EQ(
+        RegQueryValueExW(scratch, L"w", nullptr, nullptr, reinterpret_cast<BYTE *>(wbuf), &size),
+        ERROR_SUCCESS, what + " (W)");
+    EXPECT(std::u16string(wbuf, size / 2) == test::widened(c.stored), what + ": stored (W)");
   }
+  // Data the process cannot read (the narrow call's string case faults on older systems).
+  const auto *bad = reinterpret_cast<const BYTE *>(uintptr_t{1});
+  EXPECT_EQ(RegSetValueExW(scratch, L"v", 0, REG_SZ, bad, 1), ERROR_NOACCESS, "unreadable (W)");
+  EXPECT_EQ(RegSetValueExW(scratch, L"v", 0, REG_DWORD, nullptr, 4), ERROR_NOACCESS, "null (W)");
 }
 
 void checkEnumValue(HKEY scratch) {
   HKEY k = nullptr;
   EXPECT_EQ(RegCreateKeyExA(scratch, "Enum", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
             ERROR_SUCCESS, "create Enum");
-  EXPECT_EQ(setRaw(k, "Name", REG_SZ, "value"), ERROR_SUCCESS, "set Name");
+  EXPECT_EQ(setRaw(k, "Name", REG_SZ, std::string("value", 6)), ERROR_SUCCESS, "set Name");
   for (const test::EnumValueCase &c : test::enumValueCases()) {
+    const std::string what = c.what;
     char name[16];
     std::memset(name, '#', sizeof name);
     name[4] = '\0';
-    BYTE data[16];
+    char data[16];
+    std::memset(data, '?', sizeof data);
     DWORD nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, data, &dataSize), c.result,
-              c.what);
-    EXPECT_EQ(nameLength, c.nameLength, std::string(c.what) + ": name length");
-    EXPECT_EQ(type, c.type, std::string(c.what) + ": type");
-    EXPECT_EQ(dataSize, c.dataSize, std::string(c.what) + ": data size");
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                            &dataSize),
+              c.result, what);
+    EXPECT_EQ(nameLength, c.nameLength, what + ": name length");
+    EXPECT_EQ(type, c.type, what + ": type");
+    EXPECT_EQ(dataSize, c.dataSize, what + ": data size");
     if (c.name)
-      EXPECT_EQ(std::string(name), std::string(c.name), std::string(c.what) + ": name");
+      EXPECT_EQ(std::string(name), std::string(c.name), what + ": name");
+    EXPECT(std::string(data, 6) == (c.dataCopied ? std::string("value", 6) : std::string(6, '?')),
+           what + ": data");
+
+    wchar_t wname[16];
+    std::fill(wname, wname + 16, L'#');
+    wname[4] = L'\0';
+    wchar_t wdata[16];
+    std::fill(wdata, wdata + 16, L'?');
+    nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
+    EXPECT_EQ(RegEnumValueW(k, 0, wname, &nameLength, nullptr, &type,
+                            reinterpret_cast<BYTE *>(wdata), &dataSize),
+              c.result, what + " (W)");
+    EXPECT_EQ(nameLength, c.wideNameLength, what + ": name length (W)");
+    EXPECT_EQ(dataSize, c.dataSize * 2, what + ": data size (W)");
+    if (c.wideName)
+      EXPECT(std::wstring(wname) == std::wstring(c.wideName, c.wideName + std::strlen(c.wideName)),
+             what + ": name (W)");
+    EXPECT(std::wstring(wdata, 6) ==
+               (c.wideDataCopied ? std::wstring(L"value", 6) : std::wstring(6, L'?')),
+           what + ": data (W)");
   }
   RegCloseKey(k);
 }
@@ -58,11 +101,38 @@ void checkGetValue(HKEY scratch) {
   for (const test::GetValueCase &c : test::getValueCases()) {
     const std::string what =
         std::string("RegGetValueA ") + c.name + " with " + std::to_string(c.flags);
-    BYTE buf[16];
+    char buf[16];
+    std::memset(buf, '?', sizeof buf);
     DWORD type = 99, size = sizeof buf;
     EXPECT_EQ(RegGetValueA(scratch, nullptr, c.name, c.flags, &type, buf, &size), c.result, what);
     EXPECT_EQ(type, c.type, what + ": type");
+    EXPECT_EQ(size, c.size, what + ": size");
+    std::string stored;
+    for (const test::StoredValue &v : test::getValueStore())
+      if (std::string(v.name) == c.name)
+        stored = v.bytes;
+    if (c.copied)
+      EXPECT(std::string(buf, c.size) == stored, what + ": data");
+    else
+      EXPECT(std::string(buf, sizeof buf) == std::string(sizeof buf, '?'), what + ": untouched");
   }
+  EXPECT_EQ(setRaw(scratch, "p", REG_EXPAND_SZ, "%VLX_CASE_DIR%\\sub"), ERROR_SUCCESS, "set p");
+  for (const test::ExpandSizeCase &c : test::expandSizeCases()) {
+    const std::string what = std::string("expandable with ") + c.value + ", flags " +
+                             std::to_string(c.flags) + (c.buffer ? "" : ", no buffer");
+    SetEnvironmentVariableA("VLX_CASE_DIR", c.value);
+    char buf[64];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(
+        RegGetValueA(scratch, nullptr, "p", c.flags, nullptr, c.buffer ? buf : nullptr, &size),
+        ERROR_SUCCESS, what);
+    if (c.wineDiffers && underWine() && size != c.size)
+      std::printf("differs under Wine: %s: size %lu, Windows gives %lu\n", what.c_str(),
+                  static_cast<unsigned long>(size), static_cast<unsigned long>(c.size));
+    else
+      EXPECT_EQ(size, c.size, what + ": size");
+  }
+  SetEnvironmentVariableA("VLX_CASE_DIR", nullptr);
 }
 
 // The single cases of the POSIX tests that Windows defines.
@@ -88,6 +158,12 @@ void checkSingles(HKEY scratch) {
   HKEY out = HKEY_LOCAL_MACHINE;
   EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &out), ERROR_SUCCESS, "RegOpenKeyA(NULL, NULL)");
   EXPECT(out == nullptr, "RegOpenKeyA(NULL, NULL) result");
+  HKEY kept = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ(RegOpenKeyA(nullptr, "Software", &kept), ERROR_INVALID_HANDLE, "no key");
+  EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &kept), ERROR_INVALID_HANDLE, "no key, Ex");
+  EXPECT(kept == HKEY_LOCAL_MACHINE, "no key: the narrow calls leave the result alone");
+  EXPECT_EQ(RegOpenKeyExW(nullptr, L"", 0, KEY_READ, &kept), ERROR_INVALID_HANDLE, "no key (W)");
+  EXPECT(kept == nullptr, "no key: the W call clears the result");
   HKEY root = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &root), ERROR_SUCCESS,
             "HKEY_CLASSES_ROOT with an empty path");

@@ -37,6 +37,24 @@ typedef UINT_PTR WPARAM;
 typedef LONG_PTR LRESULT;
 typedef LONG HRESULT;
 typedef LONG LSTATUS;
+// The fixed-size and pointer-size integers of basetsd.h.
+typedef int64_t LONG64;
+typedef uint64_t ULONG64;
+typedef int64_t INT64;
+typedef uint64_t UINT64;
+typedef uint64_t DWORD64;
+typedef int32_t INT32;
+typedef uint32_t UINT32;
+typedef int32_t LONG32;
+typedef uint32_t ULONG32;
+typedef uint32_t DWORD32;
+typedef LONG_PTR SSIZE_T;
+typedef LONG64 *PLONG64;
+typedef ULONG64 *PULONG64;
+typedef DWORD64 *PDWORD64;
+typedef ULONG_PTR *PULONG_PTR;
+typedef DWORD_PTR *PDWORD_PTR;
+typedef SIZE_T *PSIZE_T;
 
 typedef void *LPVOID;
 typedef const void *LPCVOID;
@@ -66,6 +84,19 @@ typedef HINSTANCE HMODULE;
 static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4, "LONG and DWORD are 32-bit");
 static_assert(sizeof(WCHAR) == 2, "WCHAR is 16-bit");
 static_assert(sizeof(WORD) == 2 && sizeof(BYTE) == 1, "WORD is 16-bit");
+static_assert(sizeof(LONG64) == 8 && sizeof(ULONG64) == 8 && sizeof(INT64) == 8 &&
+                  sizeof(UINT64) == 8 && sizeof(DWORD64) == 8,
+              "the 64-bit names are 64-bit on every system");
+static_assert(sizeof(INT32) == 4 && sizeof(UINT32) == 4 && sizeof(LONG32) == 4 &&
+                  sizeof(ULONG32) == 4 && sizeof(DWORD32) == 4,
+              "the 32-bit names are 32-bit");
+static_assert(sizeof(LONG_PTR) == sizeof(void *) && sizeof(ULONG_PTR) == sizeof(void *) &&
+                  sizeof(DWORD_PTR) == sizeof(void *) && sizeof(SIZE_T) == sizeof(void *) &&
+                  sizeof(SSIZE_T) == sizeof(void *),
+              "the _PTR and SIZE_T names are as wide as a pointer");
+static_assert(static_cast<LONG_PTR>(-1) < 0 && static_cast<SSIZE_T>(-1) < 0 &&
+                  static_cast<ULONG_PTR>(-1) > 0 && static_cast<SIZE_T>(-1) > 0,
+              "signedness as basetsd.h declares it");
 
 #ifndef TRUE
 #define TRUE 1

@@ -257,6 +257,8 @@ BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
   if (moveIntoPlace(temp.path(), to, bFailIfExists) != 0)
     return fail(win32Error(errno, ErrnoSite::File), FALSE);
   temp.keep();
+  // Windows clears the last error on a copy that succeeds.
+  SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 

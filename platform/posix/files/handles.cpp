@@ -2,6 +2,7 @@
 // information), with Windows errors.
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
+#include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 #include "platform/posix/sync.h"
@@ -14,6 +15,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +25,21 @@ namespace {
 // GENERIC_* are long constants; the access bits of a handle are a DWORD.
 constexpr DWORD kRead = static_cast<DWORD>(GENERIC_READ);
 constexpr DWORD kWrite = static_cast<DWORD>(GENERIC_WRITE);
+
+// The data rights a desired access grants: the generic ones and the specific ones alike.
+DWORD dataRights(DWORD desired) {
+  DWORD rights = 0;
+  if (desired & (kRead | GENERIC_ALL | FILE_READ_DATA))
+    rights |= kRead;
+  if (desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA))
+    rights |= kWrite;
+  return rights;
+}
+
+// Appending without the right to write elsewhere: every write lands at the end.
+bool appendOnly(DWORD desired) {
+  return (desired & FILE_APPEND_DATA) && !(desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA));
+}
 
 struct LockedRange {
   uint64_t offset;
@@ -35,6 +52,8 @@ struct FileHandle {
   std::vector<LockedRange> locks;
   // A folder opened with backup semantics: times and information, no data.
   bool directory = false;
+  // Set by SetFileInformationByHandle: the file to delete when the handle is closed.
+  std::string deleteOnClose;
 };
 
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
@@ -101,6 +120,9 @@ bool overlaps(const LockedRange &a, const LockedRange &b) {
 
 // Takes a byte-range lock for the handle, waiting for it when `wait`.
 BOOL lockRange(FileHandle &file, const LockedRange &range, short type, bool wait) {
+  // A range may end at 2^64 but not past it.
+  if (range.length > 0 && range.offset > 0 && range.length > 0 - range.offset)
+    return fail(ERROR_INVALID_LOCK_RANGE, FALSE);
   // Windows locks do not merge: a range that touches one already held fails, even here.
   for (const LockedRange &held : file.locks)
     if (overlaps(held, range))
@@ -152,7 +174,7 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
   int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
   if (fd < 0)
     return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
-  auto *handle = new (std::nothrow) FileHandle{fd, access & (kRead | kWrite), {}, true};
+  auto *handle = new (std::nothrow) FileHandle{fd, dataRights(access), {}, true, {}};
   if (!handle) {
     fileSyscalls().close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -162,6 +184,30 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
 }
 
 } // namespace
+bool setDeleteOnClose(HANDLE handle, bool remove, const std::string &path) {
+  FileHandle *file = checkHandle(handle);
+  if (!file)
+    return fail(ERROR_INVALID_HANDLE, false);
+  file->deleteOnClose = remove ? path : std::string();
+  return true;
+}
+
+bool deletePending(HANDLE handle) {
+  FileHandle *file = checkHandle(handle);
+  return file && !file->deleteOnClose.empty();
+}
+
+bool handleFacts(HANDLE handle, HandleFacts *facts) {
+  FileHandle *file = checkHandle(handle);
+  if (!file)
+    return fail(ERROR_INVALID_HANDLE, false);
+  facts->fd = file->fd;
+  facts->read = (file->access & kRead) != 0;
+  facts->write = (file->access & kWrite) != 0;
+  facts->directory = file->directory;
+  return true;
+}
+
 } // namespace vlx::posix
 
 using namespace vlx::posix;
@@ -173,8 +219,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   if (DWORD error = mapFilePath(lpFileName, path))
     return fail(error, INVALID_HANDLE_VALUE);
 
-  const bool wantRead = (dwDesiredAccess & kRead) != 0;
-  const bool wantWrite = (dwDesiredAccess & kWrite) != 0;
+  const DWORD rights = dataRights(dwDesiredAccess);
+  const bool wantRead = (rights & kRead) != 0;
+  const bool wantWrite = (rights & kWrite) != 0;
   bool create = false;
   bool exclusive = false;
   bool truncate = false;
@@ -234,6 +281,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     flags |= O_TRUNC;
   if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH)
     flags |= O_DSYNC;
+  if (appendOnly(dwDesiredAccess))
+    flags |= O_APPEND;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   int fd = sys.open(path.c_str(), flags, mode);
   if (fd < 0)
@@ -244,7 +293,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
-  auto *handle = new (std::nothrow) FileHandle{fd, dwDesiredAccess & (kRead | kWrite), {}};
+  auto *handle = new (std::nothrow) FileHandle{fd, rights, {}, false, {}};
   if (!handle) {
     sys.close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -505,7 +554,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  if (vlx::closeEvent(hObject))
+  if (vlx::closeEvent(hObject) || closeMapping(hObject))
     return TRUE;
   auto *file = static_cast<FileHandle *>(hObject);
   {
@@ -516,6 +565,12 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   // The descriptor is gone even when close reports an error (a late write failure).
   int result = fileSyscalls().close(file->fd);
   int err = errno;
+  if (!file->deleteOnClose.empty()) {
+    if (file->directory)
+      fileSyscalls().rmdir(file->deleteOnClose.c_str());
+    else
+      fileSyscalls().unlink(file->deleteOnClose.c_str());
+  }
   delete file;
   if (result != 0)
     return fail(win32Error(err, ErrnoSite::Write), FALSE);
@@ -534,7 +589,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     return fail(ERROR_INVALID_HANDLE, FALSE);
   DWORD access = source->access;
   if (!(dwOptions & DUPLICATE_SAME_ACCESS)) {
-    access = dwDesiredAccess & (kRead | kWrite);
+    access = dataRights(dwDesiredAccess);
     if ((access & source->access) != access)
       return fail(ERROR_ACCESS_DENIED, FALSE);
   }
@@ -542,7 +597,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
-    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory};
+    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory, {}};
     if (!copy) {
       fileSyscalls().close(fd);
       return fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);

@@ -302,3 +302,38 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
   lpFilename[nSize - 1] = u'\0';
   return fail(ERROR_INSUFFICIENT_BUFFER, nSize);
 }
+
+HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
+                                 DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
+                                 LPCWSTR lpName) {
+  Narrow name(lpName);
+  if (!name.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, static_cast<HANDLE>(nullptr));
+  return CreateFileMappingA(hFile, lpFileMappingAttributes, flProtect, dwMaximumSizeHigh,
+                            dwMaximumSizeLow, name.get());
+}
+
+BOOL WINAPI CreateHardLinkW(LPCWSTR lpFileName, LPCWSTR lpExistingFileName,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+  Narrow name(lpFileName);
+  Narrow existing(lpExistingFileName);
+  if (!name.valid() || !existing.valid())
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  return CreateHardLinkA(name.get(), existing.get(), lpSecurityAttributes);
+}
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath,
+                                       DWORD dwFlags) {
+  const DWORD needed = GetFinalPathNameByHandleA(hFile, nullptr, 0, dwFlags);
+  if (needed == 0)
+    return 0;
+  std::vector<char> text(needed + 1);
+  const DWORD length = GetFinalPathNameByHandleA(hFile, text.data(), needed + 1, dwFlags);
+  if (length == 0 || length > needed)
+    return 0;
+  const std::u16string wide = widen(text.data());
+  // The W call's size needed counts the terminator, as the A call's does.
+  if (!lpszFilePath || wide.size() >= cchFilePath)
+    return static_cast<DWORD>(wide.size() + 1);
+  return answer(wide, cchFilePath, lpszFilePath);
+}

@@ -1,4 +1,5 @@
 // The Win32 registry calls (Reg*A) on top of the SQLite hives.
+#include "platform/posix/caller_memory.h"
 #include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
@@ -500,6 +501,27 @@ LONG deleteKeyIn(HiveDb &db, KeyId base, const Parts &parts) {
 
 } // namespace
 
+LONG callerData(const BYTE *data, DWORD size, DWORD type, size_t unit, std::string *bytes) {
+  if (!data)
+    return size > 0 ? ERROR_NOACCESS : ERROR_SUCCESS;
+  if (!posix::copyCallerBytes(data, size, bytes))
+    return ERROR_NOACCESS;
+  // A string whose count left out its terminator gets it when the terminator follows in
+  // memory, as on Windows; one that stops short of it is stored as given.
+  const size_t units = size / unit;
+  if (!isStringType(type) || units == 0)
+    return ERROR_SUCCESS;
+  const std::string_view last(bytes->data() + (units - 1) * unit, unit);
+  std::string next;
+  if (last.find_first_not_of('\0') != std::string_view::npos &&
+      posix::copyCallerBytes(data + units * unit, unit, &next) &&
+      next.find_first_not_of('\0') == std::string::npos) {
+    bytes->resize(units * unit);
+    bytes->append(unit, '\0');
+  }
+  return ERROR_SUCCESS;
+}
+
 LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
   if (!data && size > 0)
     return ERROR_NOACCESS;
@@ -541,6 +563,9 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulO
                                            REGSAM samDesired, PHKEY phkResult) {
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
+  // No key at all leaves the result as it was; the W call clears it first.
+  if (!hKey)
+    return ERROR_INVALID_HANDLE;
   *phkResult = nullptr;
   if (ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK))
     return ERROR_INVALID_PARAMETER;
@@ -632,16 +657,13 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  // The narrow call stores strings with their terminating zero, appended when left out; no
-  // data at all stays none.
-  std::string terminated;
-  if (lpData && isStringType(dwType) && cbData > 0 && lpData[cbData - 1] != 0) {
-    terminated.assign(reinterpret_cast<const char *>(lpData), cbData);
-    terminated += '\0';
-    lpData = reinterpret_cast<const BYTE *>(terminated.data());
-    cbData = static_cast<DWORD>(terminated.size());
-  }
-  return setValueAsGiven(hKey, lpValueName, dwType, lpData, cbData);
+  std::string bytes;
+  LONG error = callerData(lpData, cbData, dwType, 1, &bytes);
+  if (error != ERROR_SUCCESS)
+    return error;
+  return setValueAsGiven(hKey, lpValueName, dwType,
+                         lpData ? reinterpret_cast<const BYTE *>(bytes.data()) : nullptr,
+                         static_cast<DWORD>(bytes.size()));
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
@@ -764,15 +786,17 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpVal
   }
   if (error != ERROR_SUCCESS)
     return error;
-  // Too small a name buffer still reports the type and the data size; too small a data buffer
-  // leaves the name alone.
+  // Too small a name buffer still reports the type and the data size, and the data when it fits;
+  // too small a data buffer leaves the name alone. The count of characters is kept either way.
   const DWORD room = lpcbData ? *lpcbData : 0;
   const auto needed = static_cast<DWORD>(row.data.size());
   const bool nameFits = row.name.size() + 1 <= *lpcchValueName;
   if (!nameFits || (lpData && needed > room)) {
     if (lpType)
       *lpType = row.type;
-    if (lpcbData)
+    if (!nameFits && (!lpData || needed <= room))
+      copyData(row.data, row.type, lpData, room, lpcbData);
+    else if (lpcbData)
       *lpcbData = needed;
     return ERROR_MORE_DATA;
   }
@@ -921,20 +945,22 @@ VLX_WIN32_API LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwTy
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
-  if (!lpNewKeyName)
-    return ERROR_INVALID_PARAMETER;
-  const std::string name = Utf8Arg(lpNewKeyName).get();
-  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
-    return ERROR_INVALID_PARAMETER;
+  // A subkey is opened first, so its failures come before the new name's; the key renamed
+  // must have been opened for writing, as the kernel's rename requires.
   SubKey sub(hKey, Utf8Arg(lpSubKeyName).get(), KEY_WRITE);
   if (sub.status() != ERROR_SUCCESS)
     return sub.status();
+  if (!lpNewKeyName)
+    return ERROR_INVALID_PARAMETER;
   Call call(sub.get());
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   KeyHandle &h = call.handle();
-  if (call.predefined() || h.key.kind == KeyKind::Users)
+  if (call.predefined() || h.key.kind == KeyKind::Users || (h.access & KEY_WRITE) != KEY_WRITE)
     return ERROR_ACCESS_DENIED;
+  const std::string name = Utf8Arg(lpNewKeyName).get();
+  if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
+    return ERROR_INVALID_PARAMETER;
   // A Classes key is renamed where its values live: the user's side, else the machine's.
   Target t;
   LONG error = valueTarget(h, &t);

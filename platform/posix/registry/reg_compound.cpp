@@ -39,28 +39,51 @@ LONG typeAllowed(DWORD flags, DWORD type, size_t size) {
   }
 }
 
-LONG getValueData(HKEY key, const char *subKey, const char *name, DWORD flags, DWORD *type,
-                  std::string *data, bool wide) {
+// A value as RegGetValue hands it over, and the size it reports for it.
+struct Fetched {
+  DWORD type = REG_NONE;
+  std::string bytes;
+  DWORD size = 0;
+};
+
+// Strings come back terminated whatever was stored, in the call's characters.
+std::string callText(std::string text, bool wide) {
+  if (text.empty() || text.back() != '\0')
+    text += '\0';
+  if (!wide)
+    return text;
+  std::u16string units = toUtf16(text);
+  return std::string(reinterpret_cast<const char *>(units.data()), units.size() * sizeof(char16_t));
+}
+
+// `sizing`: the caller passed no buffer. The sizes of expandable strings then leave room for one
+// character more, and with a buffer are never less than the unexpanded text's, as on Windows.
+LONG fetch(HKEY key, const char *subKey, const char *name, DWORD flags, bool wide, bool sizing,
+           Fetched *out) {
   SubKey sub(key, subKey, KEY_QUERY_VALUE);
   if (sub.status() != ERROR_SUCCESS)
     return sub.status();
-  LONG error = readValue(sub.get(), name, type, data);
+  std::string data;
+  LONG error = readValue(sub.get(), name, &out->type, &data);
   if (error != ERROR_SUCCESS)
     return error;
-  if (*type == REG_EXPAND_SZ && !(flags & RRF_NOEXPAND)) {
-    *data = expandVariables(data->substr(0, data->find('\0')));
-    *data += '\0';
-    *type = REG_SZ;
+  if (!isStringType(out->type)) {
+    out->bytes = std::move(data);
+    out->size = static_cast<DWORD>(out->bytes.size());
+    return typeAllowed(flags, out->type, out->bytes.size());
   }
-  error = typeAllowed(flags, *type, data->size());
-  // Strings come back terminated, whatever was stored.
-  if (error == ERROR_SUCCESS && isStringType(*type) && (data->empty() || data->back() != '\0'))
-    *data += '\0';
-  if (error == ERROR_SUCCESS && wide && isStringType(*type)) {
-    std::u16string text = toUtf16(*data);
-    data->assign(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t));
+  const size_t unit = wide ? sizeof(char16_t) : 1;
+  out->bytes = callText(data, wide);
+  size_t size = out->bytes.size();
+  if (out->type == REG_EXPAND_SZ && !(flags & RRF_NOEXPAND)) {
+    out->bytes = callText(expandVariables(data.substr(0, data.find('\0'))), wide);
+    out->type = REG_SZ;
+    size = sizing ? out->bytes.size() + unit : std::max(size, out->bytes.size());
+  } else if (out->type == REG_EXPAND_SZ && sizing) {
+    size += unit;
   }
-  return error;
+  out->size = static_cast<DWORD>(size);
+  return typeAllowed(flags, out->type, out->bytes.size());
 }
 
 LONG deleteTree(HKEY key, const char *subKey) {
@@ -194,20 +217,21 @@ LONG getValue(HKEY key, const char *subKey, const char *name, DWORD flags, LPDWO
       !(flags & RRF_NOEXPAND))
     return ERROR_INVALID_PARAMETER;
   const DWORD room = size ? *size : 0;
-  DWORD found = REG_NONE;
-  std::string bytes;
-  LONG error = getValueData(key, subKey, name, flags, &found, &bytes, wide);
-  // The type is reported whatever the outcome, REG_NONE when there is no such value.
+  Fetched value;
+  LONG error = fetch(key, subKey, name, flags, wide, !data, &value);
+  // The type is reported whatever the outcome, REG_NONE when there is no such value; a value of
+  // a type not asked for still gives its size and data.
   if (type)
-    *type = found;
-  if (error == ERROR_SUCCESS) {
-    const auto needed = static_cast<DWORD>(bytes.size());
-    if (data && needed > room)
+    *type = value.type;
+  if (error == ERROR_SUCCESS || error == ERROR_UNSUPPORTED_TYPE ||
+      error == ERROR_DATATYPE_MISMATCH) {
+    const bool fits = value.bytes.size() <= room;
+    if (data && fits)
+      std::memcpy(data, value.bytes.data(), value.bytes.size());
+    if (data && !fits && error == ERROR_SUCCESS)
       error = ERROR_MORE_DATA;
-    else if (data)
-      std::memcpy(data, bytes.data(), needed);
     if (size)
-      *size = needed;
+      *size = value.size;
   }
   if (error != ERROR_SUCCESS && data && (flags & RRF_ZEROONFAILURE))
     std::memset(data, 0, room);

@@ -37,6 +37,10 @@ private:
 
 bool isStringType(DWORD type);
 
+// A RegSetValueEx caller's data, copied once it is known readable (ERROR_NOACCESS otherwise),
+// with the terminator Windows adds to a string of `unit`-byte characters.
+LONG callerData(const BYTE *data, DWORD size, DWORD type, size_t unit, std::string *bytes);
+
 // The rights a handle was opened with.
 LONG keyAccess(HKEY key, REGSAM *access);
 

@@ -87,6 +87,8 @@ VLX_WIN32_API LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkR
 
 VLX_WIN32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
                                            REGSAM samDesired, PHKEY phkResult) {
+  if (phkResult)
+    *phkResult = nullptr;
   return RegOpenKeyExA(hKey, Utf8Arg(lpSubKey).get(), ulOptions, samDesired, phkResult);
 }
 
@@ -121,11 +123,16 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LP
 
 VLX_WIN32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/,
                                             DWORD dwType, const BYTE *lpData, DWORD cbData) {
-  // Unlike the narrow call, this one stores strings as given, with or without their zero.
+  std::string bytes;
+  LONG error = callerData(lpData, cbData, dwType, sizeof(WCHAR), &bytes);
+  if (error != ERROR_SUCCESS)
+    return error;
   if (!lpData || !isStringType(dwType))
-    return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType, lpData, cbData);
-  std::u16string text(cbData / sizeof(WCHAR), u'\0');
-  std::memcpy(&text[0], lpData, text.size() * sizeof(WCHAR)); // the data need not be aligned
+    return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType,
+                           lpData ? reinterpret_cast<const BYTE *>(bytes.data()) : nullptr,
+                           static_cast<DWORD>(bytes.size()));
+  std::u16string text(bytes.size() / sizeof(WCHAR), u'\0');
+  std::memcpy(&text[0], bytes.data(), text.size() * sizeof(WCHAR));
   std::string narrow = toUtf8(text.data(), text.size());
   return setValueAsGiven(hKey, Utf8Arg(lpValueName).get(), dwType,
                          reinterpret_cast<const BYTE *>(narrow.data()),
@@ -210,17 +217,17 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpVa
     return error;
   const std::u16string name = toUtf16(narrowName);
   const std::string data = wideData(type, narrow);
-  // As the A call: a short name buffer still gets the type and size, a short data buffer
-  // leaves the name alone.
+  // A short name buffer gets nothing but the type and size; unlike the A call's, a short data
+  // buffer still gets the name and its length.
   const DWORD room = lpcbData ? *lpcbData : 0;
-  if (name.size() + 1 > *lpcchValueName || (lpData && data.size() > room)) {
+  const bool nameFits = putName(name, lpValueName, lpcchValueName) == ERROR_SUCCESS;
+  if (!nameFits || (lpData && data.size() > room)) {
     if (lpType)
       *lpType = type;
     if (lpcbData)
       *lpcbData = static_cast<DWORD>(data.size());
     return ERROR_MORE_DATA;
   }
-  putName(name, lpValueName, lpcchValueName);
   if (lpType)
     *lpType = type;
   return putData(type, data, lpData, room, lpcbData);

@@ -1,0 +1,231 @@
+// Hard links, a handle's final path, and the information classes read and set through a handle.
+#include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/find_data.h"
+#include "platform/posix/files/handle_access.h"
+#include "platform/posix/files/path_map.h"
+#include "platform/posix/files/syscalls.h"
+
+#include <velmora/win32.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace vlx::posix {
+namespace {
+
+// The POSIX path the handle's file has now, as the kernel knows it.
+bool handlePath(int fd, std::string *path) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  std::vector<char> target(PATH_MAX + 1);
+  const ssize_t n = readlink(link, target.data(), target.size());
+  if (n <= 0 || static_cast<size_t>(n) >= target.size() || target[0] != '/')
+    return fail(n < 0 ? win32Error(errno, ErrnoSite::File) : ERROR_PATH_NOT_FOUND, false);
+  path->assign(target.data(), static_cast<size_t>(n));
+  return true;
+}
+
+LARGE_INTEGER largeFrom(const FILETIME &time) {
+  LARGE_INTEGER out;
+  out.QuadPart =
+      static_cast<LONGLONG>(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+  return out;
+}
+
+FILETIME fileTimeOf(const LARGE_INTEGER &value) {
+  const auto v = static_cast<uint64_t>(value.QuadPart);
+  return FILETIME{static_cast<DWORD>(v & 0xffffffffu), static_cast<DWORD>(v >> 32)};
+}
+
+// SetFileInformationByHandle's rename: the new name as the caller's 16-bit text.
+BOOL renameHandle(HANDLE handle, int fd, const FILE_RENAME_INFO &info, DWORD size) {
+  const size_t header = offsetof(FILE_RENAME_INFO, FileName);
+  if (size < header || info.FileNameLength > size - header || info.FileNameLength % 2 != 0 ||
+      info.FileNameLength == 0)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (info.RootDirectory)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  std::u16string wide(info.FileNameLength / 2, u'\0');
+  std::memcpy(&wide[0], info.FileName, info.FileNameLength);
+  const size_t length = vlx::wcstombs(nullptr, wide.c_str(), 0);
+  if (length == static_cast<size_t>(-1))
+    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
+  std::vector<char> name(length + 1);
+  vlx::wcstombs(name.data(), wide.c_str(), length + 1);
+  std::string from;
+  if (!handlePath(fd, &from))
+    return FALSE;
+  (void)handle;
+  const DWORD flags = info.u.ReplaceIfExists ? MOVEFILE_REPLACE_EXISTING : 0;
+  return MoveFileExA(libraryPathText(from).c_str(), name.data(), flags);
+}
+
+} // namespace
+} // namespace vlx::posix
+
+using namespace vlx::posix;
+
+BOOL WINAPI CreateHardLinkA(LPCSTR lpFileName, LPCSTR lpExistingFileName, LPSECURITY_ATTRIBUTES) {
+  std::string to, from;
+  if (DWORD error = mapFilePath(lpFileName, to))
+    return fail(error, FALSE);
+  if (DWORD error = mapFilePath(lpExistingFileName, from))
+    return fail(error, FALSE);
+  const FileSyscalls &sys = fileSyscalls();
+  struct stat st;
+  if (sys.statPath(from.c_str(), &st) != 0)
+    return fail(fileError(errno, from), FALSE);
+  // A folder has no second name on Windows either.
+  if (S_ISDIR(st.st_mode))
+    return fail(ERROR_ACCESS_DENIED, FALSE);
+  if (sys.link(from.c_str(), to.c_str()) != 0) {
+    const int err = errno;
+    if (err == EEXIST)
+      return fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (err == EXDEV)
+      return fail(ERROR_NOT_SAME_DEVICE, FALSE);
+    return fail(fileError(err, to), FALSE);
+  }
+  return TRUE;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
+                                       DWORD dwFlags) {
+  const DWORD volume = dwFlags & 0x7;
+  if ((dwFlags & ~static_cast<DWORD>(0xf)) ||
+      (volume != VOLUME_NAME_DOS && volume != VOLUME_NAME_NONE))
+    return fail(ERROR_INVALID_PARAMETER, 0u);
+  HandleFacts facts;
+  if (!handleFacts(hFile, &facts))
+    return 0;
+  std::string posixPath;
+  if (!handlePath(facts.fd, &posixPath))
+    return 0;
+  std::string text = libraryPathText(posixPath);
+  const bool drive = text.size() >= 2 && text[1] == ':';
+  std::string root;
+  if (volume == VOLUME_NAME_NONE)
+    text = drive ? text.substr(2) : text;
+  else if (drive)
+    text = "\\\\?\\" + text;
+  else if (!std::getenv("VELMORA_DRIVE_Z") || std::strcmp(std::getenv("VELMORA_DRIVE_Z"), "/") == 0)
+    text = "\\\\?\\Z:" + text; // Z: is the root where it is not set elsewhere
+  if (!lpszFilePath || text.size() >= cchFilePath)
+    return static_cast<DWORD>(text.size() + 1);
+  std::memcpy(lpszFilePath, text.c_str(), text.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(text.size());
+}
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
+                                         FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                         LPVOID lpFileInformation, DWORD dwBufferSize) {
+  HandleFacts facts;
+  if (!handleFacts(hFile, &facts))
+    return FALSE;
+  if (!lpFileInformation)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  struct stat st;
+  if (fileSyscalls().fstat(facts.fd, &st) != 0)
+    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  switch (FileInformationClass) {
+  case FileBasicInfo: {
+    if (dwBufferSize < sizeof(FILE_BASIC_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    WIN32_FIND_DATAA data;
+    fillFindData("", st, data);
+    auto *info = static_cast<FILE_BASIC_INFO *>(lpFileInformation);
+    info->CreationTime = largeFrom(data.ftCreationTime);
+    info->LastAccessTime = largeFrom(data.ftLastAccessTime);
+    info->LastWriteTime = largeFrom(data.ftLastWriteTime);
+    info->ChangeTime = largeFrom(fileTimeFrom(st.st_ctim));
+    info->FileAttributes = data.dwFileAttributes;
+    return TRUE;
+  }
+  case FileStandardInfo: {
+    if (dwBufferSize < sizeof(FILE_STANDARD_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    auto *info = static_cast<FILE_STANDARD_INFO *>(lpFileInformation);
+    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info->NumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    info->DeletePending = deletePending(hFile) ? 1 : 0;
+    info->Directory = S_ISDIR(st.st_mode) ? 1 : 0;
+    return TRUE;
+  }
+  default:
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize) {
+  HandleFacts facts;
+  if (!handleFacts(hFile, &facts))
+    return FALSE;
+  if (!lpFileInformation)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  const FileSyscalls &sys = fileSyscalls();
+  struct stat st;
+  if (sys.fstat(facts.fd, &st) != 0)
+    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  switch (FileInformationClass) {
+  case FileBasicInfo: {
+    if (dwBufferSize < sizeof(FILE_BASIC_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    if (!facts.write)
+      return fail(ERROR_ACCESS_DENIED, FALSE);
+    const auto *info = static_cast<const FILE_BASIC_INFO *>(lpFileInformation);
+    // Zero (and -1) leave a time as it is; there is no creation or change time to set.
+    const auto given = [](const LARGE_INTEGER &t) { return t.QuadPart != 0 && t.QuadPart != -1; };
+    const FILETIME access = fileTimeOf(info->LastAccessTime);
+    const FILETIME write = fileTimeOf(info->LastWriteTime);
+    if ((given(info->LastAccessTime) || given(info->LastWriteTime)) &&
+        !SetFileTime(hFile, nullptr, given(info->LastAccessTime) ? &access : nullptr,
+                     given(info->LastWriteTime) ? &write : nullptr))
+      return FALSE;
+    if (info->FileAttributes != 0) {
+      const mode_t mode = (info->FileAttributes & FILE_ATTRIBUTE_READONLY)
+                              ? st.st_mode & ~static_cast<mode_t>(0222)
+                              : st.st_mode | S_IWUSR;
+      if (sys.fchmod(facts.fd, mode & 07777) != 0)
+        return fail(win32Error(errno, ErrnoSite::Write), FALSE);
+    }
+    return TRUE;
+  }
+  case FileRenameInfo:
+    return renameHandle(hFile, facts.fd, *static_cast<const FILE_RENAME_INFO *>(lpFileInformation),
+                        dwBufferSize);
+  case FileDispositionInfo: {
+    if (dwBufferSize < sizeof(FILE_DISPOSITION_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    const bool remove = static_cast<const FILE_DISPOSITION_INFO *>(lpFileInformation)->DeleteFile;
+    // A read-only file cannot be deleted, as on Windows.
+    if (remove && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR))
+      return fail(ERROR_ACCESS_DENIED, FALSE);
+    std::string path;
+    if (remove && !handlePath(facts.fd, &path))
+      return FALSE;
+    return setDeleteOnClose(hFile, remove, path) ? TRUE : FALSE;
+  }
+  case FileEndOfFileInfo: {
+    if (dwBufferSize < sizeof(FILE_END_OF_FILE_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    if (!facts.write || facts.directory)
+      return fail(ERROR_ACCESS_DENIED, FALSE);
+    const LONGLONG end =
+        static_cast<const FILE_END_OF_FILE_INFO *>(lpFileInformation)->EndOfFile.QuadPart;
+    if (end < 0)
+      return fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (sys.ftruncate(facts.fd, static_cast<off_t>(end)) != 0)
+      return fail(win32Error(errno, ErrnoSite::Write), FALSE);
+    return TRUE;
+  }
+  default:
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+}
