@@ -1,0 +1,72 @@
+// From nothing to the first cell read: a host's Application, a new workbook and A1's value, each
+// iteration in an office started for it. Beside it, the same with fast starts off (a fresh
+// profile: the office's graphics self-test and its restart after setting the profile up) and with
+// the installed version written but no prepared profile kept.
+#include "dispatch.h"
+#include "office.h"
+
+#include <velmora/automation.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using vlx::calc::Kind;
+
+const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+enum Mode { Off, VersionOnly, Full };
+
+void firstCell() {
+  Application app(vlx::calc::newDispatch({Kind::Application, nullptr, nullptr}));
+  Workbooks books(app.Workbooks(0));
+  LPDISPATCH book = nullptr;
+  books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &book, nullptr);
+  COleDispatchDriver workbook(book);
+  Range cell(app.Range(const_cast<char *>("A1")));
+  VARIANT value = cell.GetValue();
+  benchmark::DoNotOptimize(value.vt);
+  VariantClear(&value);
+}
+
+void BM_StartToFirstCell(benchmark::State &state) {
+  // The prepared profile goes to a cache of this run's own, not the user's.
+  static const std::string cache = [] {
+    std::string dir = std::filesystem::temp_directory_path().string() + "/calc-start-XXXXXX";
+    return ::mkdtemp(dir.data()) ? dir : std::string("/dev/null/none");
+  }();
+  auto mode = static_cast<Mode>(state.range(0));
+  ::setenv("VELMORA_CALC_FAST_START", mode == Off ? "0" : "1", 1);
+  ::setenv("XDG_CACHE_HOME", mode == Full ? cache.c_str() : "/dev/null/none", 1);
+  if (mode == Full) {
+    firstCell(); // the start that prepares the profile
+    vlx::calc::Office::instance().stop();
+  }
+  for (auto _ : state) {
+    firstCell();
+    state.PauseTiming();
+    vlx::calc::Office::instance().stop();
+    state.ResumeTiming();
+  }
+  if (mode == Full) {
+    std::error_code ec;
+    std::filesystem::remove_all(cache, ec);
+  }
+}
+BENCHMARK(BM_StartToFirstCell)
+    ->ArgName("mode")
+    ->Arg(Off)
+    ->Arg(VersionOnly)
+    ->Arg(Full)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
