@@ -19,16 +19,25 @@ namespace {
 using vlx::calc::Kind;
 
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+const BYTE kText[] = {0x0E, 0}; // narrow text, made a BSTR by the driver
+const BYTE kInt[] = {VT_I4, 0};
 
 enum Mode { Off, VersionOnly, Full };
 
+// Through the workbook's first sheet, as `vlx sheet get` does: headless there is no active
+// window for Application.Range.
 void readFirstCell() {
   Application app(vlx::calc::newDispatch({Kind::Application, nullptr, nullptr}));
   Workbooks books(app.Workbooks(0));
   LPDISPATCH book = nullptr;
   books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &book, nullptr);
   COleDispatchDriver workbook(book);
-  Range cell(app.Range(const_cast<char *>("A1")));
+  LPDISPATCH first = nullptr;
+  workbook.InvokeHelper(0x1EE, kCall, VT_DISPATCH, &first, kInt, 1);
+  COleDispatchDriver sheet(first);
+  LPDISPATCH found = nullptr;
+  sheet.InvokeHelper(0xC5, kCall, VT_DISPATCH, &found, kText, "A1");
+  Range cell(found);
   VARIANT value = cell.GetValue();
   benchmark::DoNotOptimize(value.vt);
   VariantClear(&value);
