@@ -89,13 +89,17 @@ bool copyPreparedProfile(const std::string &kept, const std::string &profile) {
     return false;
   std::error_code ec;
   fs::create_directories(profile + "/user", ec);
-  for (const auto &entry : fs::directory_iterator(kept, ec)) {
-    if (entry.path().filename() == kSettingsFile)
-      continue;
-    fs::copy(entry.path(), profile + "/user/" + entry.path().filename().string(),
-             fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
-    if (ec)
-      break;
+  try {
+    for (const auto &entry : fs::directory_iterator(kept, ec)) {
+      if (entry.path().filename() == kSettingsFile)
+        continue;
+      fs::copy(entry.path(), profile + "/user/" + entry.path().filename().string(),
+               fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
+      if (ec)
+        break;
+    }
+  } catch (const fs::filesystem_error &error) {
+    ec = error.code();
   }
   if (ec) {
     // Half a profile would be worse than none.
@@ -115,15 +119,19 @@ void keepPreparedProfile(const std::string &profile, const std::string &kept) {
   if (!::mkdtemp(partial.data()))
     return;
   std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(profile + "/user", ec)) {
-    std::string name = entry.path().filename().string();
-    // The settings are the host's own, written anew at each start; locks are the office's.
-    if (name == kSettingsFile || name == ".lock")
-      continue;
-    fs::copy(entry.path(), partial + "/" + name,
-             fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
-    if (ec)
-      break;
+  try {
+    for (const auto &entry : fs::directory_iterator(profile + "/user", ec)) {
+      std::string name = entry.path().filename().string();
+      // The settings are the host's own, written anew at each start; locks are the office's.
+      if (name == kSettingsFile || name == ".lock")
+        continue;
+      fs::copy(entry.path(), partial + "/" + name,
+               fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
+      if (ec)
+        break;
+    }
+  } catch (const fs::filesystem_error &error) {
+    ec = error.code(); // the office changed its profile meanwhile: kept at a later start
   }
   if (ec || ::rename(partial.c_str(), kept.c_str()) != 0)
     fs::remove_all(partial, ec);
