@@ -1,6 +1,7 @@
 // Starting, reaching and ending the office: soffice under a private profile, Xvfb when there is
 // no display, a UNO pipe named for this process.
 #include "office.h"
+#include "prepared_profile.h"
 
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
@@ -186,10 +187,9 @@ void writeProfileSettings(const std::string &profile) {
   std::error_code ec;
   std::filesystem::create_directories(profile + "/user", ec);
   std::string path = profile + "/user/registrymodifications.xcu";
+  const std::string text = prepareProfile(profile, kProgramDir, kProfileSettings);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (ec || fd < 0 ||
-      ::write(fd, kProfileSettings, sizeof kProfileSettings - 1) !=
-          static_cast<ssize_t>(sizeof kProfileSettings - 1)) {
+  if (ec || fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
     if (fd >= 0)
       ::close(fd);
     throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile);
@@ -318,6 +318,7 @@ void Office::start() {
     endChildren();
     throw;
   }
+  keepPreparedProfile(scratch_ + "/profile", preparedProfileDir(kProgramDir));
 }
 
 void Office::startDisplay() {

@@ -1,0 +1,36 @@
+// What makes an office start fast: the profile's stored version set to the installed one (an
+// older or missing one makes soffice run its graphics self-test, seconds long), and a profile
+// kept from an earlier start (a fresh one makes soffice set up its extensions and restart).
+#pragma once
+
+#include <string>
+
+namespace vlx::calc {
+
+// The installed office's version as its configuration compares it ("7.4"), from the product key
+// in programDir/bootstraprc; empty when it cannot be read.
+std::string installedVersion(const std::string &programDir);
+
+// settings, a registrymodifications.xcu document, with the profile's last version set to
+// version; unchanged when version is empty.
+std::string withLastVersion(const std::string &settings, const std::string &version);
+
+// The directory a prepared profile of the installation in programDir is kept in:
+// $XDG_CACHE_HOME/velmora (or ~/.cache/velmora), private to the user, made when missing.
+// Empty when fast starts are off (VELMORA_CALC_FAST_START=0), the version is unknown or the
+// directory is not the user's own with mode 0700.
+std::string preparedProfileDir(const std::string &programDir);
+
+// Copies a kept profile into profile/user, all but its settings file, which the caller writes.
+// False when none is kept (or the copy failed: the office then sets up the profile itself).
+bool copyPreparedProfile(const std::string &kept, const std::string &profile);
+
+// Keeps profile/user, which an office has set up, as the prepared profile when none is kept yet.
+void keepPreparedProfile(const std::string &profile, const std::string &kept);
+
+// For the office's start: copies the prepared profile of the installation in programDir into
+// profile (when one is kept) and answers settings with the installed version.
+std::string prepareProfile(const std::string &profile, const std::string &programDir,
+                           const std::string &settings);
+
+} // namespace vlx::calc

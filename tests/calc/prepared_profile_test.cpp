@@ -1,0 +1,133 @@
+// The profile a started office gets: the installed version read without starting the office,
+// written into the settings, and the prepared profile kept and reused in a private cache.
+#include "prepared_profile.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace vlx::calc {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+using test::TempDir;
+
+const char kSettings[] = "<?xml version=\"1.0\"?>\n<oor:items>\n<item/>\n</oor:items>\n";
+
+void writeFile(const std::string &path, const std::string &text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+std::string readFile(const std::string &path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+TEST(PreparedProfile, VersionFromTheProductKey) {
+  TempDir dir;
+  const struct {
+    const char *bootstraprc;
+    const char *version;
+  } cases[] = {
+      {"[Bootstrap]\nInstallMode=x\nProductKey=LibreOffice 7.4\n", "7.4"},
+      {"[Bootstrap]\r\nProductKey=Some Office Dev 24.2\r\n", "24.2"},
+      {"ProductKey=7.5.1\n", "7.5.1"},
+      {"[Bootstrap]\nUserInstallation=x\n", ""},
+      {"ProductKey=LibreOffice\n", ""},
+      {"ProductKey=Office 7.4</value>\n", ""},
+      {"ProductKey=Office 7.\n", ""},
+  };
+  for (const auto &c : cases) {
+    writeFile(dir.file("bootstraprc"), c.bootstraprc);
+    EXPECT_EQ(installedVersion(dir.path()), c.version) << c.bootstraprc;
+  }
+  EXPECT_EQ(installedVersion(dir.file("missing")), "");
+}
+
+// The office compares the profile's version with the one its configuration carries.
+TEST(PreparedProfile, VersionOfTheInstalledOffice) {
+  std::string program = fs::path(VLX_SOFFICE).parent_path();
+  std::string xcd = readFile(program + "/../share/registry/main.xcd");
+  size_t prop = xcd.find("oor:name=\"ooSetupVersion\">");
+  ASSERT_NE(prop, std::string::npos);
+  size_t value = xcd.find("<value>", prop) + 7;
+  EXPECT_EQ(installedVersion(program), xcd.substr(value, xcd.find('<', value) - value));
+}
+
+TEST(PreparedProfile, SettingsCarryTheVersion) {
+  TempDir dir;
+  writeFile(dir.file("program/bootstraprc"), "ProductKey=LibreOffice 7.4\n");
+  ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
+  std::string text = prepareProfile(dir.file("profile"), dir.file("program"), kSettings);
+  EXPECT_EQ(text, "<?xml version=\"1.0\"?>\n<oor:items>\n<item/>\n"
+                  "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+                  "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>7.4</value></prop>"
+                  "</item>\n</oor:items>\n");
+  {
+    ScopedEnv off("VELMORA_CALC_FAST_START", "0");
+    EXPECT_EQ(prepareProfile(dir.file("profile2"), dir.file("program"), kSettings), kSettings);
+    EXPECT_EQ(preparedProfileDir(dir.file("program")), "");
+  }
+  EXPECT_EQ(withLastVersion(kSettings, ""), kSettings);
+  EXPECT_EQ(withLastVersion("not settings", "7.4"), "not settings");
+}
+
+TEST(PreparedProfile, CacheIsPrivate) {
+  TempDir dir;
+  writeFile(dir.file("program/bootstraprc"), "ProductKey=LibreOffice 7.4\n");
+  ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
+  std::string kept = preparedProfileDir(dir.file("program"));
+  EXPECT_EQ(fs::path(kept).parent_path(), dir.file("cache/velmora"));
+  EXPECT_EQ(fs::path(kept).filename().string().rfind("calc-profile-7.4-", 0), 0u) << kept;
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.file("cache/velmora").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+  ::chmod(dir.file("cache/velmora").c_str(), 0755);
+  EXPECT_EQ(preparedProfileDir(dir.file("program")), "");
+  fs::remove(dir.file("cache/velmora"));
+  fs::create_directories(dir.file("elsewhere"));
+  ::chmod(dir.file("elsewhere").c_str(), 0700);
+  fs::create_directory_symlink(dir.file("elsewhere"), dir.file("cache/velmora"));
+  EXPECT_EQ(preparedProfileDir(dir.file("program")), "");
+  {
+    ScopedEnv relative("XDG_CACHE_HOME", "cache");
+    ScopedEnv home("HOME", nullptr);
+    EXPECT_EQ(preparedProfileDir(dir.file("program")), "");
+  }
+}
+
+TEST(PreparedProfile, KeptOnceAndCopiedWithoutSettings) {
+  TempDir dir;
+  std::string kept = dir.file("velmora/calc-profile");
+  fs::create_directories(dir.file("velmora"));
+  writeFile(dir.file("first/user/extensions/state"), "synced");
+  writeFile(dir.file("first/user/registrymodifications.xcu"), "office's own");
+  writeFile(dir.file("first/user/.lock"), "pid");
+  keepPreparedProfile(dir.file("first"), kept);
+  EXPECT_EQ(readFile(kept + "/extensions/state"), "synced");
+  EXPECT_FALSE(fs::exists(kept + "/registrymodifications.xcu"));
+  EXPECT_FALSE(fs::exists(kept + "/.lock"));
+
+  writeFile(dir.file("second/user/extensions/state"), "other");
+  keepPreparedProfile(dir.file("second"), kept);
+  EXPECT_EQ(readFile(kept + "/extensions/state"), "synced");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("velmora")), {}), 1);
+
+  writeFile(kept + "/registrymodifications.xcu", "stale");
+  ASSERT_TRUE(copyPreparedProfile(kept, dir.file("third")));
+  EXPECT_EQ(readFile(dir.file("third/user/extensions/state")), "synced");
+  EXPECT_FALSE(fs::exists(dir.file("third/user/registrymodifications.xcu")));
+  EXPECT_FALSE(copyPreparedProfile(dir.file("velmora/none"), dir.file("fourth")));
+  EXPECT_FALSE(copyPreparedProfile("", dir.file("fourth")));
+}
+
+} // namespace
+} // namespace vlx::calc
