@@ -75,6 +75,9 @@ OUString urlOf(const std::string &absolute) {
   return OUString::createFromAscii(url.c_str());
 }
 
+// LibreOffice's error codes with this bit are notices, not failures.
+const sal_Int32 kWarning = static_cast<sal_Int32>(0x80000000u);
+
 std::string inQuotes(const std::string &path) { return "'" + path + "'"; }
 
 // Whether this process may write the file: as root too, a file without write permission is
@@ -153,7 +156,7 @@ std::shared_ptr<Opened> find(const Reference<css::uno::XInterface> &document) {
 // is repaired only when the host asked for it; every other question is declined.
 class QuietHandler : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
 public:
-  explicit QuietHandler(bool repair) : repair_(repair) {}
+  QuietHandler(bool repair, bool passwordGiven) : repair_(repair), passwordGiven_(passwordGiven) {}
 
   void SAL_CALL handle(const Reference<css::task::XInteractionRequest> &request) override {
     Any what = request->getRequest();
@@ -164,10 +167,10 @@ public:
     css::task::ErrorCodeRequest code;
     if (what.isExtractableTo(cppu::UnoType<css::document::BrokenPackageRequest>::get())) {
       approve = repair_;
-      cause = repair_ ? "is damaged beyond repair"
+      cause = repair_ ? "is damaged beyond what LibreOffice repairs"
                       : "is damaged; open it with CorruptLoad 1 (xlRepairFile) to repair it";
     } else if (what >>= password) {
-      cause = password.Mode == css::task::PasswordRequestMode_PASSWORD_REENTER
+      cause = passwordGiven_ || password.Mode == css::task::PasswordRequestMode_PASSWORD_REENTER
                   ? "is protected by a password, and the password given is wrong"
                   : "is protected by a password: give it as Password";
     } else if (what.isExtractableTo(cppu::UnoType<css::document::FilterOptionsRequest>::get())) {
@@ -177,14 +180,18 @@ public:
     } else if (what >>= io) {
       cause =
           "cannot be read (input/output error " + std::to_string(static_cast<int>(io.Code)) + ")";
+    } else if ((what >>= code) && (code.ErrCode & kWarning)) {
+      // A notice, such as that the file was repaired: loading goes on.
+      approve = true;
     } else if (what >>= code) {
       char text[16];
       std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(code.ErrCode));
-      cause = std::string("was refused by LibreOffice (error ") + text + ")";
+      cause = std::string("could not be read: LibreOffice error ") + text +
+              " (a damaged file, or not a workbook)";
     } else {
       cause = "needs an answer LibreOffice asked for (" + toString(what.getValueTypeName()) + ")";
     }
-    {
+    if (!cause.empty()) {
       std::lock_guard<std::mutex> guard(mutex_);
       if (cause_.empty())
         cause_ = cause;
@@ -210,6 +217,7 @@ public:
 
 private:
   bool repair_;
+  bool passwordGiven_;
   std::mutex mutex_;
   std::string cause_;
 };
@@ -376,7 +384,7 @@ int install(const std::string &from, const std::string &target, int oldLock) {
 OUString fileUrl(const OUString &path) { return urlOf(absolutePath(path)); }
 
 Reference<css::frame::XModel> newDocument() {
-  Reference<QuietHandler> handler(new QuietHandler(false));
+  Reference<QuietHandler> handler(new QuietHandler(false, false));
   auto model = load("private:factory/scalc", loadProperties(handler), handler, "a new workbook");
   std::lock_guard<std::mutex> guard(openedMutex());
   opened()[identity(model)] = std::make_shared<Opened>();
@@ -390,6 +398,10 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
     throw CalcError(Fault::Failed, inQuotes(path) + " could not be found: " + std::strerror(errno));
   if (!S_ISREG(st.st_mode))
     throw CalcError(Fault::Failed, inQuotes(path) + " is not a file");
+  auto options = textOptions(path, request);
+  // The office would open an empty file as a new workbook.
+  if (st.st_size == 0 && !options)
+    throw CalcError(Fault::Failed, inQuotes(path) + " is empty: not a workbook");
   auto entry = std::make_shared<Opened>();
   entry->path = path;
   entry->readOnly = request.readOnly || !writable(path, st);
@@ -400,14 +412,14 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
     entry->readOnly = entry->lock < 0;
   }
 
-  Reference<QuietHandler> handler(
-      new QuietHandler(request.corruptLoad == 1 || request.corruptLoad == 2));
+  Reference<QuietHandler> handler(new QuietHandler(
+      request.corruptLoad == 1 || request.corruptLoad == 2, request.password.has_value()));
   auto props = loadProperties(handler);
   add(props, "ReadOnly", Any(entry->readOnly));
   add(props, "DocumentService", Any(OUString("com.sun.star.sheet.SpreadsheetDocument")));
   if (request.password)
     add(props, "Password", Any(*request.password));
-  if (auto options = textOptions(path, request)) {
+  if (options) {
     add(props, "FilterName", Any(OUString("Text - txt - csv (StarCalc)")));
     add(props, "FilterOptions", Any(*options));
   }
