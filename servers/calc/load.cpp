@@ -7,6 +7,8 @@
 #include <com/sun/star/document/FilterOptionsRequest.hpp>
 #include <com/sun/star/document/NoSuchFilterRequest.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
@@ -294,8 +296,15 @@ Reference<css::frame::XModel> load(const OUString &url,
   }
   Reference<css::frame::XModel> model(doc, UNO_QUERY);
   Reference<css::lang::XServiceInfo> info(doc, UNO_QUERY);
-  if (model.is() && info.is() && info->supportsService("com.sun.star.sheet.SpreadsheetDocument"))
+  if (model.is() && info.is() && info->supportsService("com.sun.star.sheet.SpreadsheetDocument")) {
+    // The new workbook is the active one, as on Windows, before the call returns: the office
+    // would make it so later, from its own event loop.
+    if (Office::instance().hasView())
+      if (auto controller = model->getCurrentController(); controller.is())
+        if (auto frame = controller->getFrame(); frame.is())
+          frame->activate();
     return model;
+  }
   if (Reference<css::util::XCloseable> closeable{doc, UNO_QUERY}; closeable.is())
     closeable->close(true);
   std::string cause = handler->cause();

@@ -3,7 +3,9 @@
 #include "office.h"
 #include "load.h"
 
+#include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -276,6 +278,20 @@ void Office::removeStale(const std::string &base) {
   }
 }
 
+void Office::disposeBridges() {
+  // Disposing a bridge joins its threads: left to end on their own, they would still be ending
+  // while the process exits (and a leak check that stops every thread crashes on them).
+  if (!local_.is())
+    return;
+  try {
+    auto factory = css::bridge::BridgeFactory::create(local_);
+    for (const auto &bridge : factory->getExistingBridges())
+      if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY}; component.is())
+        component->dispose();
+  } catch (const css::uno::Exception &) {
+  }
+}
+
 void Office::endChildren() {
   endGroup(soffice_, 2s);
   endGroup(xvfb_, 1s);
@@ -498,11 +514,14 @@ void Office::stop() {
     // Not Desktop.terminate: with a window it asks about unsaved documents and waits for an
     // answer nobody gives.
     forget();
+    endGroup(soffice_, 2s);
+    disposeBridges();
     endChildren();
   } else {
     remote_.clear();
     desktop_.clear();
     application_.clear();
+    disposeBridges();
   }
 }
 
@@ -522,6 +541,7 @@ bool Office::checkLost() {
   if (gone) {
     releaseAllDocuments();
     forget();
+    disposeBridges();
     if (owner_ == ::getpid())
       endChildren();
   }

@@ -77,6 +77,7 @@ private:
   void startDisplay();
   pid_t spawnOffice(const std::string &pipeName);
   void forget();
+  void disposeBridges();
   void endChildren();
 
   css::uno::Reference<css::uno::XComponentContext> local_;
