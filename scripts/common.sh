@@ -23,3 +23,5 @@ ensure_packages() {
 
 build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev)
+# The spreadsheet server and its tests: LibreOffice Calc, its SDK, and Xvfb for a display.
+calc_packages=(libreoffice-calc libreoffice-dev xvfb)

@@ -1,6 +1,7 @@
 // The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
+#include "load.h"
 
 #include "cells.h"
 #include "variant.h"
@@ -42,7 +43,6 @@
 #include <ooo/vba/excel/XWorksheet.hpp>
 #include <ooo/vba/excel/XWorksheets.hpp>
 #include <osl/file.hxx>
-#include <osl/process.h>
 
 #include <cstring>
 #include <iterator>
@@ -125,56 +125,60 @@ Any workbookFor(const Reference<css::uno::XInterface> &model) {
   return Any(book);
 }
 
-// Loads a document as the office's Workbooks.Open and Workbooks.Add would, hidden: shown only
-// once its calculation is held (a window computes the formulas it shows) and only when the office
-// has a display (a visible document aborts a headless soffice).
-Any loadWorkbook(const OUString &url) {
-  Office &office = Office::instance();
-  Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY);
-  // No macros run and no links update: nothing that could wait for an answer.
-  css::uno::Sequence<css::beans::PropertyValue> props(3);
-  props.getArray()[0].Name = "Hidden";
-  props.getArray()[0].Value <<= true;
-  props.getArray()[1].Name = "MacroExecutionMode";
-  props.getArray()[1].Value <<= sal_Int16(0); // NEVER_EXECUTE
-  props.getArray()[2].Name = "UpdateDocMode";
-  props.getArray()[2].Value <<= sal_Int16(0); // NO_UPDATE
-  Reference<css::lang::XComponent> doc;
-  try {
-    doc = loader->loadComponentFromURL(url, "_blank", 0, props);
-  } catch (const css::lang::IllegalArgumentException &) {
-  } catch (const css::io::IOException &) {
-  }
-  Reference<css::frame::XModel> model(doc, UNO_QUERY);
-  if (!model.is())
-    throw CalcError(Fault::Failed, "'" + toString(url) + "' could not be opened");
-  if (!url.startsWith("private:"))
-    holdCalculation(model);
-  if (office.hasView())
-    if (auto controller = model->getCurrentController(); controller.is()) {
-      auto frame = controller->getFrame();
-      frame->getContainerWindow()->setVisible(true);
-      // The active document of the application's own members.
-      frame->activate();
-    }
+// The workbook object of a document this process opened or added.
+Any bookOf(const Reference<css::frame::XModel> &model) {
   Any book = workbookFor(model);
   documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
   return book;
+}
+
+OUString textArg(const Args &args, size_t i, const char *what) {
+  OUString text;
+  if (arg(args, i).hasValue() && !(arg(args, i) >>= text))
+    throw CalcError(Fault::BadArgument, std::string(what) + " takes a text");
+  return text;
+}
+
+sal_Int32 numberArg(const Args &args, size_t i, const char *what) {
+  double number = 0;
+  if (arg(args, i).hasValue() && !(arg(args, i) >>= number))
+    throw CalcError(Fault::BadArgument, std::string(what) + " takes a number");
+  return static_cast<sal_Int32>(number);
+}
+
+// Workbooks.Open(FileName, UpdateLinks, ReadOnly, Format, Password, WriteResPassword,
+// IgnoreReadOnlyRecommended, Origin, Delimiter, Editable, Notify, Converter, AddToMru, Local,
+// CorruptLoad): the ones LibreOffice can honour.
+Any openWorkbook(const Args &args) {
+  OpenRequest request;
+  request.path = textArg(args, 0, "FileName");
+  if (request.path.isEmpty())
+    throw CalcError(Fault::BadArgument, "a file name is required");
+  if (arg(args, 2).hasValue() && !(arg(args, 2) >>= request.readOnly))
+    throw CalcError(Fault::BadArgument, "ReadOnly takes a Boolean");
+  request.format = numberArg(args, 3, "Format");
+  if (arg(args, 4).hasValue())
+    request.password = textArg(args, 4, "Password");
+  request.delimiter = textArg(args, 8, "Delimiter");
+  request.corruptLoad = numberArg(args, 14, "CorruptLoad");
+  return bookOf(openDocument(request));
 }
 
 // The document of a workbook that LibreOffice answered: the open document whose file or,
 // before it has one, whose title is the workbook's.
 Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase> &book) {
   OUString fullName = book->getFullName();
-  OUString url;
-  if (osl::FileBase::getFileURLFromSystemPath(fullName, url) != osl::FileBase::E_None)
-    url.clear();
   auto components = Office::instance().desktop()->getComponents()->createEnumeration();
   while (components->hasMoreElements()) {
     Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
     Reference<css::frame::XTitle> title(model, UNO_QUERY);
-    if (model.is() && (model->getURL().isEmpty() ? title.is() && title->getTitle() == fullName
-                                                 : model->getURL() == url))
+    // Compared as paths: a URL may spell one name in more than one way.
+    OUString path;
+    if (model.is() && (model->getURL().isEmpty()
+                           ? title.is() && title->getTitle() == fullName
+                           : osl::FileBase::getSystemPathFromFileURL(model->getURL(), path) ==
+                                     osl::FileBase::E_None &&
+                                 path == fullName))
       return model;
   }
   return nullptr;
@@ -190,20 +194,6 @@ bool isClosed(const Reference<css::uno::XInterface> &document) {
   } catch (const css::uno::RuntimeException &) {
     return false;
   }
-}
-
-OUString fileUrl(const Any &name) {
-  OUString path;
-  if (!(name >>= path) || path.isEmpty())
-    throw CalcError(Fault::BadArgument, "a file name is required");
-  if (path.startsWith("file:") || path.startsWith("private:"))
-    return path;
-  OUString url, cwd, absolute;
-  if (osl::FileBase::getFileURLFromSystemPath(path, url) != osl::FileBase::E_None ||
-      osl_getProcessWorkingDir(&cwd.pData) != osl_Process_E_None ||
-      osl::FileBase::getAbsoluteFileURL(cwd, url, absolute) != osl::FileBase::E_None)
-    throw CalcError(Fault::BadArgument, "'" + toString(path) + "' is not a file name");
-  return absolute;
 }
 
 // The names of the workbook a range lives in. (A range's worksheet has no parent workbook in
@@ -267,10 +257,8 @@ void beforeSaving(const Object &self, const OUString &url) {
 
 Any saveWorkbook(const Object &self, const Args &) {
   auto doc = storable(self);
-  if (!doc->hasLocation())
-    throw CalcError(Fault::Failed, "the workbook has no file yet: use SaveAs");
   beforeSaving(self, doc->getLocation());
-  doc->store();
+  saveDocument(self.document);
   return Any();
 }
 
@@ -291,15 +279,12 @@ OUString filterFor(const OUString &url) {
 }
 
 Any saveWorkbookAs(const Object &self, const Args &args) {
-  auto doc = storable(self);
-  OUString url = fileUrl(arg(args, 0));
-  css::uno::Sequence<css::beans::PropertyValue> props(2);
-  props.getArray()[0].Name = "FilterName";
-  props.getArray()[0].Value <<= filterFor(url);
-  props.getArray()[1].Name = "Overwrite";
-  props.getArray()[1].Value <<= true;
-  beforeSaving(self, url);
-  doc->storeAsURL(url, props);
+  storable(self);
+  OUString path = textArg(args, 0, "FileName");
+  if (path.isEmpty())
+    throw CalcError(Fault::BadArgument, "a file name is required");
+  beforeSaving(self, path);
+  saveDocumentAs(self.document, path, filterFor(path));
   return Any();
 }
 
@@ -505,13 +490,16 @@ const Member applicationMembers[] = {
 
 const Member workbooksMembers[] = {
   {"Add", 0xB5, Kind::Workbook, 0, 1,
-   [](const Object &, const Args &) { return loadWorkbook("private:factory/scalc"); }, nullptr},
+   [](const Object &, const Args &) { return bookOf(newDocument()); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 0,
-   [](const Object &self, const Args &) { as<xl::XWorkbooks>(self)->Close(); return Any(); }, nullptr},
+   [](const Object &self, const Args &) {
+     as<xl::XWorkbooks>(self)->Close();
+     releaseAllDocuments();
+     return Any();
+   }, nullptr},
   {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
   {"Item", 0xAA, Kind::Workbook, 1, 1, item, nullptr},
-  {"Open", 0x2AA, Kind::Workbook, 1, 13,
-   [](const Object &, const Args &args) { return loadWorkbook(fileUrl(arg(args, 0))); }, nullptr},
+  {"Open", 0x2AA, Kind::Workbook, 1, 15, [](const Object &, const Args &args) { return openWorkbook(args); }, nullptr},
 };
 
 const Member workbookMembers[] = {
@@ -533,8 +521,10 @@ const Member workbookMembers[] = {
    [](const Object &self, const Args &args) {
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
      documents().erase(self.ref);
-     if (self.document.is())
+     if (self.document.is()) {
        closedDocuments().insert(self.document);
+       releaseDocument(self.document);
+     }
      return Any();
    }, nullptr},
   {"FullName", 0x121, std::nullopt, 0, 0,
@@ -543,6 +533,9 @@ const Member workbookMembers[] = {
    [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getName()); }, nullptr},
   {"Names", 0x1BA, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Names(Any()), arg(args, 0)); }, nullptr},
+  // True when another process writes the file, or it cannot be written: Save then fails.
+  {"ReadOnly", 0x128, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { return Any(isReadOnly(storable(self))); }, nullptr},
   {"Save", 0x11B, std::nullopt, 0, 0, saveWorkbook, nullptr},
   {"SaveAs", 0x11C, std::nullopt, 1, 12, saveWorkbookAs, nullptr},
   {"Saved", 0x12A, std::nullopt, 0, 0,

@@ -1,9 +1,12 @@
 // Starting, reaching and ending the office: soffice under a private profile, Xvfb when there is
 // no display, a UNO pipe named for this process.
 #include "office.h"
+#include "load.h"
 #include "prepared_profile.h"
 
+#include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -16,10 +19,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <random>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -110,6 +116,27 @@ void endGroup(pid_t &pid, std::chrono::milliseconds grace) {
   }
   ::kill(-pid, SIGKILL); // stragglers of the group
   pid = -1;
+}
+
+bool lockFd(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// The paths of the Unix sockets some process listens on.
+std::set<std::string> listeningSockets() {
+  std::set<std::string> paths;
+  std::ifstream table("/proc/net/unix");
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    size_t slash = line.find(" /");
+    if (slash != std::string::npos)
+      paths.insert(line.substr(slash + 1));
+  }
+  return paths;
 }
 
 std::vector<std::string> currentEnvironment() {
@@ -218,6 +245,58 @@ void Office::forget() {
   leak(application_);
 }
 
+void Office::removeStale(const std::string &base) {
+  if (DIR *dir = ::opendir(base.c_str())) {
+    while (dirent *entry = ::readdir(dir)) {
+      if (std::strncmp(entry->d_name, "velmora-calc-", 13) != 0)
+        continue;
+      std::string path = base + "/" + entry->d_name;
+      struct stat st;
+      if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        continue;
+      // Its owner holds a lock on this file while it lives; a directory without one is not
+      // judged.
+      int fd = ::open((path + "/owner").c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+      if (fd < 0)
+        continue;
+      if (lockFd(fd)) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+      }
+      ::close(fd);
+    }
+    ::closedir(dir);
+  }
+  // A killed office leaves its pipe's socket where the UNO run-time puts it.
+  std::string prefix = "OSL_PIPE_" + std::to_string(::getuid()) + "_velmora-calc-";
+  std::set<std::string> live = listeningSockets();
+  if (DIR *dir = ::opendir("/tmp")) {
+    while (dirent *entry = ::readdir(dir)) {
+      std::string path = std::string("/tmp/") + entry->d_name;
+      struct stat st;
+      if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
+          ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid() &&
+          !live.count(path))
+        ::unlink(path.c_str());
+    }
+    ::closedir(dir);
+  }
+}
+
+void Office::disposeBridges() {
+  // Disposing a bridge joins its threads: left to end on their own, they would still be ending
+  // while the process exits (and a leak check that stops every thread crashes on them).
+  if (!local_.is())
+    return;
+  try {
+    auto factory = css::bridge::BridgeFactory::create(local_);
+    for (const auto &bridge : factory->getExistingBridges())
+      if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY}; component.is())
+        component->dispose();
+  } catch (const css::uno::Exception &) {
+  }
+}
+
 void Office::endChildren() {
   endGroup(soffice_, 2s);
   endGroup(xvfb_, 1s);
@@ -231,6 +310,10 @@ void Office::endChildren() {
     std::filesystem::remove_all(scratch_, ec);
     scratch_.clear();
   }
+  if (ownerLock_ >= 0) {
+    ::close(ownerLock_);
+    ownerLock_ = -1;
+  }
   owner_ = -1;
 }
 
@@ -241,7 +324,11 @@ Reference<css::uno::XComponentContext> Office::context() {
     soffice_ = xvfb_ = -1;
     scratch_.clear();
     pipe_.clear();
+    if (ownerLock_ >= 0)
+      ::close(ownerLock_); // the parent's lock stays with the parent's descriptor
+    ownerLock_ = -1;
     owner_ = -1;
+    releaseAllDocuments();
   }
   if (!remote_.is())
     start();
@@ -290,11 +377,20 @@ void Office::start() {
   if (!registered)
     throw CalcError(Fault::NoOffice, "cannot register the office's clean-up");
   owner_ = ::getpid();
+  removeStale(scratchBase());
   std::string dir = scratchBase() + "/velmora-calc-XXXXXX";
   if (!::mkdtemp(dir.data()))
     throw CalcError(Fault::NoOffice, "cannot create a scratch directory in " + scratchBase() +
                                          ": " + std::strerror(errno));
   scratch_ = dir;
+  // Locked before it has its name, so that no other start takes this directory for a dead one.
+  ownerLock_ = ::open((dir + "/owner.new").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (ownerLock_ < 0 || !lockFd(ownerLock_) ||
+      ::rename((dir + "/owner.new").c_str(), (dir + "/owner").c_str()) != 0 ||
+      ::mkdir((dir + "/tmp").c_str(), 0700) != 0) {
+    endChildren();
+    throw CalcError(Fault::NoOffice, "cannot set up the scratch directory " + dir);
+  }
   if (::access((std::string(kProgramDir) + "/soffice.bin").c_str(), X_OK) != 0) {
     endChildren();
     throw CalcError(Fault::NoOffice, std::string("LibreOffice Calc is not installed in ") +
@@ -373,6 +469,8 @@ pid_t Office::spawnOffice(const std::string &pipeName) {
   if (!view_)
     argv.push_back("--headless");
   std::vector<std::string> env = currentEnvironment();
+  // The office's temporary folders go with the scratch directory, also when it is killed.
+  setEnv(env, "TMPDIR", scratch_ + "/tmp");
   if (view_) {
     setEnv(env, "DISPLAY", display_);
     if (xvfb_ > 0)
@@ -417,15 +515,19 @@ void Office::connect(const std::string &description, bool owned) {
 }
 
 void Office::stop() {
+  releaseAllDocuments();
   if (owner_ == ::getpid()) {
     // Not Desktop.terminate: with a window it asks about unsaved documents and waits for an
     // answer nobody gives.
     forget();
+    endGroup(soffice_, 2s);
+    disposeBridges();
     endChildren();
   } else {
     remote_.clear();
     desktop_.clear();
     application_.clear();
+    disposeBridges();
   }
 }
 
@@ -443,7 +545,9 @@ bool Office::checkLost() {
     }
   }
   if (gone) {
+    releaseAllDocuments();
     forget();
+    disposeBridges();
     if (owner_ == ::getpid())
       endChildren();
   }

@@ -60,6 +60,11 @@ public:
   bool checkLost();
   // The soffice this process started, or -1.
   pid_t pid() const { return soffice_; }
+  // The private directory of the office this process started (which the office may write), or
+  // empty.
+  const std::string &scratch() const { return scratch_; }
+  // Removes what hosts that were killed left: their scratch directories and pipe sockets.
+  static void removeStale(const std::string &base);
 
   Office(const Office &) = delete;
   Office &operator=(const Office &) = delete;
@@ -72,6 +77,7 @@ private:
   void startDisplay();
   pid_t spawnOffice(const std::string &pipeName);
   void forget();
+  void disposeBridges();
   void endChildren();
 
   css::uno::Reference<css::uno::XComponentContext> local_;
@@ -84,6 +90,7 @@ private:
   std::string display_;
   std::string scratch_;
   std::string pipe_;
+  int ownerLock_ = -1; // held while this process owns scratch_
   bool view_ = true;
 };
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -265,11 +266,16 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
     book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kText, path.c_str());
     book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
   }
-  // The sanitizer's leak check at exit stops every thread, and can crash on the office bridge's
-  // threads still ending after a failed call; vlx's own leaks are checked by the vlx tests.
-  const char *asan = std::getenv("ASAN_OPTIONS");
-  vlx::test::ScopedEnv noLeakCheck(
-      "ASAN_OPTIONS", ((asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0").c_str());
+  std::string locked = dir_.file("locked.xlsx");
+  std::string readOnly = dir_.file("readonly.xlsx");
+  std::filesystem::copy_file(path, locked);
+  std::filesystem::copy_file(path, readOnly);
+  ::chmod(readOnly.c_str(), 0444);
+  // This process writes locked.xlsx while vlx runs.
+  Workbooks books(app_.Workbooks(0));
+  LPDISPATCH opened = nullptr;
+  books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &opened, kText, locked.c_str());
+  COleDispatchDriver writer(opened);
   struct Row {
     std::vector<std::string> args;
     int status;
@@ -286,6 +292,14 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
       {{"get", dir_.file("missing.xlsx"), "A1"},
        1,
        "vlx: cannot read " + dir_.file("missing.xlsx") + ": no such file\n"},
+      {{"set", "--wait", "1", locked, "A1", "1"},
+       1,
+       "vlx: cannot write " + locked +
+           ": another process is writing it (waited 1 s; see --wait)\n"},
+      {{"get", locked, "A1"}, 0, "42\n"},
+      {{"set", readOnly, "A1", "1"},
+       1,
+       "vlx: cannot write " + readOnly + ": the file is read-only\n"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.args[0]);
@@ -295,6 +309,7 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
     EXPECT_EQ(result.status, row.status);
     EXPECT_EQ(result.output, row.output);
   }
+  writer.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
 
   vlx::test::TempDir empty;
   vlx::test::ScopedEnv unregistered("VELMORA_REGISTRY_DIR", empty.path().c_str());

@@ -213,6 +213,11 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   sheetSetCmd->add_option("FILE", file, "The workbook")->required();
   sheetSetCmd->add_option("RANGE", range, "The cell")->required();
   sheetSetCmd->add_option("VALUE", value, "The value")->required();
+  double lockWait = 10;
+  sheetSetCmd
+      ->add_option("--wait", lockWait,
+                   "Seconds to wait while another process writes FILE (default 10)")
+      ->check(CLI::Range(0.0, 3600.0));
   auto *sheetNamesCmd =
       sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
   sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
@@ -282,7 +287,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*sheetGetCmd) {
       sheetGet(out, file, range);
     } else if (*sheetSetCmd) {
-      sheetSet(file, range, value);
+      sheetSet(file, range, value, lockWait);
     } else if (*sheetNamesCmd) {
       sheetNames(out, file);
     } else if (*sheetSheetsCmd) {

@@ -77,7 +77,9 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
 // `sheet`: a workbook through the spreadsheet wrappers and the server registered for
 // Excel.Application. RANGE is "B3" (first sheet) or "Sheet2!B3"; `set` saves the file.
 void sheetGet(std::ostream &out, const std::string &file, const std::string &reference);
-void sheetSet(const std::string &file, const std::string &reference, const std::string &value);
+// Waits up to lockWait seconds while another process writes FILE.
+void sheetSet(const std::string &file, const std::string &reference, const std::string &value,
+              double lockWait);
 void sheetNames(std::ostream &out, const std::string &file);
 void sheetSheets(std::ostream &out, const std::string &file);
 // The server library installed beside the tool, or "" when there is none.

@@ -10,20 +10,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace vlx::cli {
 namespace {
 
 // DISPIDs of the members the wrappers do not export, called through their driver.
 const DISPID kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kWorksheets = 0x1EE, kRange = 0xC5,
-             kNames = 0x1BA, kRefersTo = 0x3AA, kQuit = 0x12E;
+             kNames = 0x1BA, kRefersTo = 0x3AA, kQuit = 0x12E, kReadOnly = 0x128;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kText[] = {0x0E, 0}; // narrow text, made a BSTR by the driver
 const BYTE kBool[] = {VT_BOOL, 0};
 const BYTE kInt[] = {VT_I4, 0};
+const BYTE kOpenArgs[] = {0x0E, VT_ERROR, VT_BOOL, 0}; // FileName, UpdateLinks omitted, ReadOnly
 
 const char kInstall[] = "sudo apt-get install -y libreoffice-calc libreoffice-dev xvfb";
 
@@ -52,10 +55,11 @@ std::string describe(CException *e) {
 }
 
 // The workbook FILE open in the spreadsheet, closed (without saving) and the spreadsheet ended
-// when done.
+// when done. A reader opens it read-only, so that it never keeps a writer waiting; a writer
+// waits up to lockWait seconds while another process writes it.
 class Session {
 public:
-  explicit Session(const std::string &file) {
+  explicit Session(const std::string &file, bool write = false, double lockWait = 0) {
     struct stat st;
     if (::stat(file.c_str(), &st) != 0)
       throw Failure("cannot read " + file + ": no such file");
@@ -80,16 +84,42 @@ public:
                       "; is LibreOffice installed? (" + std::string(kInstall) + ")");
       throw Failure("cannot start the spreadsheet: " + codeText(error.m_sc));
     }
-    try {
-      Workbooks books(app_.Workbooks(0));
-      LPDISPATCH book = nullptr;
-      books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kText, file.c_str());
-      book_.AttachDispatch(book);
-    } catch (CException *e) {
-      fail("cannot open " + file + ": ", e);
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(static_cast<long>(lockWait * 1000));
+    for (;;) {
+      try {
+        Workbooks books(app_.Workbooks(0));
+        LPDISPATCH book = nullptr;
+        books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kOpenArgs, file.c_str(),
+                           DISP_E_PARAMNOTFOUND, write ? FALSE : TRUE);
+        book_.AttachDispatch(book);
+        BOOL readOnly = FALSE;
+        if (write)
+          book_.GetProperty(kReadOnly, VT_BOOL, &readOnly);
+        if (!readOnly)
+          return;
+        book_.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
+        book_.ReleaseDispatch();
+      } catch (CException *e) {
+        end();
+        fail("cannot open " + file + ": ", e);
+      }
+      if (!(st.st_mode & 0222) || ::access(file.c_str(), W_OK) != 0) {
+        end();
+        throw Failure("cannot write " + file + ": the file is read-only");
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        end();
+        throw Failure("cannot write " + file + ": another process is writing it (waited " +
+                      formatDouble(lockWait) + " s; see --wait)");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
   }
-  ~Session() {
+  ~Session() { end(); }
+  void end() {
+    if (!app_.m_lpDispatch)
+      return;
     try {
       if (book_.m_lpDispatch)
         book_.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
@@ -174,8 +204,9 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
   }
 }
 
-void sheetSet(const std::string &file, const std::string &reference, const std::string &value) {
-  Session session(file);
+void sheetSet(const std::string &file, const std::string &reference, const std::string &value,
+              double lockWait) {
+  Session session(file, true, lockWait);
   Range cells = session.range(reference);
   try {
     cells.SetValue(const_cast<char *>(value.c_str()));
