@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "escape.h"
 #include "generate.h"
+#include "output.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -40,9 +41,7 @@ void noticeUnusableHives(std::ostream &err) {
 
 const char *const kTypeHelp = "Value type: int, double or string";
 
-} // namespace
-
-int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
   registerToolStrings();
   CLI::App app{"Inspect and set Velmora preferences and the registry store, and run the library's "
                "path, listing, scratch-directory and backup calls.",
@@ -303,6 +302,18 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   out << std::flush;
   noticeUnusableHives(err);
   return 0;
+}
+
+} // namespace
+
+int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+  int status = runCommand(argc, argv, out, err);
+  // Output that never reached its file is no success: a backup to a full disk must not look done.
+  const std::string why = finishOutput(out);
+  if (why.empty() || status != 0) // a failure already has its one line
+    return status;
+  err << "vlx: cannot write standard output: " << why << std::endl;
+  return 1;
 }
 
 } // namespace vlx::cli
