@@ -82,7 +82,7 @@ std::vector<std::string> subkeyNames(HKEY list) {
 }
 
 void printEntry(std::ostream &out, int position, const std::string &name, const std::string &text) {
-  out << position << '\t' << name << '\t' << text << '\n';
+  out << position << '\t' << printable(name) << '\t' << printable(text) << '\n';
 }
 
 void listInstalled(std::ostream &out) {
@@ -166,7 +166,7 @@ void enable(std::ostream &out, const std::string &name, const std::string &class
       RegQueryValueA(entry.get(), nullptr, value, &size) != ERROR_SUCCESS ||
       classText(clsid) != value)
     throw Failure("could not write the start-up entry '" + name + "'");
-  out << "enabled " << name << ' ' << classText(clsid) << " at position "
+  out << "enabled " << printable(name) << ' ' << classText(clsid) << " at position "
       << startupEntry(name).value_or(StartupEntry{-1, name}).position << '\n';
 }
 
@@ -177,7 +177,7 @@ void disable(std::ostream &out, const std::string &name) {
   regDeleteFromStartupList(entry->position);
   if (startupEntry(name))
     throw Failure("could not remove the start-up entry '" + entry->name + "'");
-  out << "disabled " << entry->name << " (was at position " << entry->position << ")\n";
+  out << "disabled " << printable(entry->name) << " (was at position " << entry->position << ")\n";
 }
 
 void firstRun(std::ostream &out) {
@@ -190,7 +190,7 @@ void firstRun(std::ostream &out) {
     out << "nothing done: Lumivane is not installed (no HKEY_LOCAL_MACHINE\\" << kSiblingPath
         << ")\n";
   else if (auto why = unreadableClass(sibling.get(), "CLSID"))
-    out << "nothing done: Lumivane's class cannot be read: " << *why << '\n';
+    out << "nothing done: Lumivane's class cannot be read: " << printable(*why) << '\n';
   else
     out << "nothing done: the user already has a start-up list (HKEY_CURRENT_USER\\" << kStartupPath
         << "), so first-run enabling was done before\n";
@@ -205,19 +205,19 @@ void showClass(std::ostream &out, const std::string &classArg,
     throw Failure("no value for " + classText(clsid) + (subKey ? "\\" + sub : std::string()) +
                   " in HKEY_CLASSES_ROOT\\CLSID (not registered, no such subkey, or longer than "
                   "260 characters)");
-  out << value.GetString() << '\n';
+  out << printable(value.GetString()) << '\n';
 }
 
 void showLang(std::ostream &out) {
   const UserLocale locale = userLocale();
   out << "locale:    "
       << (locale.variable.empty() ? "none of LC_ALL, LC_MESSAGES, LANG is set"
-                                  : locale.variable + "=" + locale.value)
+                                  : printable(locale.variable + "=" + locale.value))
       << '\n';
   char id[8];
   std::snprintf(id, sizeof id, "0x%04X", GetUserDefaultLangID());
   out << "language:  " << id << '\n';
-  out << "subdir:    " << su_GetLangSubdir().GetString() << '\n';
+  out << "subdir:    " << printable(su_GetLangSubdir().GetString()) << '\n';
   // The library tells the user through a message box; here it becomes the failure's line.
   std::string message;
   MessageBoxHandler previous = setMessageBoxHandler([&message](const char *text, unsigned) {
@@ -228,7 +228,7 @@ void showLang(std::ostream &out) {
   setMessageBoxHandler(previous);
   if (dir.IsEmpty())
     throw Failure(oneLine(message));
-  out << "directory: " << dir.GetString() << '\n';
+  out << "directory: " << printable(dir.GetString()) << '\n';
 }
 
 } // namespace

@@ -249,7 +249,7 @@ void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
     out << formatDouble(doubleValue) << '\n';
     break;
   case PrefType::String:
-    out << (typeGiven ? std::string(text) : asStoredDouble(std::string(text))) << '\n';
+    out << printable(typeGiven ? std::string(text) : asStoredDouble(std::string(text))) << '\n';
     break;
   }
 }

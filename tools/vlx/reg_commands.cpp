@@ -101,7 +101,7 @@ void regCheck(std::ostream &out) {
       out << (check.oldNames ? "ok; names ignore ASCII case only until the first write\n" : "ok\n");
       printMerges(out, check);
     } else {
-      out << "DAMAGED: " << check.what << '\n';
+      out << "DAMAGED: " << printable(oneLine(check.what)) << '\n';
       ++damaged;
     }
   }

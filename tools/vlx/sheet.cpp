@@ -168,7 +168,7 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
     VARIANT value = cells.GetValue();
     std::string text = valueText(value);
     VariantClear(&value);
-    out << text << '\n';
+    out << printable(text) << '\n';
   } catch (CException *e) {
     Session::fail(reference + ": ", e);
   }
@@ -199,8 +199,8 @@ void sheetNames(std::ostream &out, const std::string &file) {
       Name name(names.Item(index));
       CString refersTo;
       name.GetProperty(kRefersTo, VT_BSTR, &refersTo);
-      out << static_cast<const char *>(name.GetName()) << '\t'
-          << static_cast<const char *>(refersTo) << '\n';
+      out << printable(static_cast<const char *>(name.GetName())) << '\t'
+          << printable(static_cast<const char *>(refersTo)) << '\n';
     }
   } catch (CException *e) {
     Session::fail("names: ", e);
@@ -212,7 +212,7 @@ void sheetSheets(std::ostream &out, const std::string &file) {
   try {
     for (Worksheet sheet(session.worksheet("")); sheet.m_lpDispatch;
          sheet.AttachDispatch(sheet.GetNext()))
-      out << static_cast<const char *>(sheet.GetName()) << '\n';
+      out << printable(static_cast<const char *>(sheet.GetName())) << '\n';
   } catch (CException *e) {
     Session::fail("sheets: ", e);
   }
@@ -254,7 +254,7 @@ void sheetRegister(std::ostream &out, const std::string &server, bool unregister
   if (FAILED(hr))
     throw Failure(std::string(unregister ? "unregistering " : "registering ") + server +
                   " failed: " + codeText(hr));
-  out << (unregister ? "unregistered " : "registered ") << server << " for Excel.Application\n";
+  out << (unregister ? "unregistered " : "registered ") << printable(server) << " for Excel.Application\n";
 }
 
 } // namespace vlx::cli
