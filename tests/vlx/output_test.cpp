@@ -103,8 +103,11 @@ TEST_F(OutputTest, StandardOutputThatFailsIsAFailure) {
 
   expectOneLine(withStdout("", {"pref", "get", "General", "Units"}),
                 "cannot write standard output: Bad file descriptor");
-  // Nothing printed, nothing to fail: a closed output is fine for a silent command.
+  // Nothing printed, nothing to fail: a closed output is fine for a silent command. The hive the
+  // command opens never takes the closed output's number.
   EXPECT_EQ(withStdout("", {"pref", "set", "General", "Units", "cm"}).status, 0);
+  EXPECT_EQ(ok({"pref", "get", "General", "Units"}), "cm\n");
+  EXPECT_EQ(ok({"reg", "check"}).find("DAMAGED"), std::string::npos);
 }
 
 TEST_F(OutputTest, LinksAreFollowedAndTheirTargetReplaced) {
