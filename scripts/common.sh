@@ -21,5 +21,5 @@ ensure_packages() {
   fi
 }
 
-build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev)
+build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev nlohmann-json3-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev)
