@@ -409,7 +409,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regExport(out, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
                 given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
-      regImport(out, file, dryRun);
+      regImport(out, err, file, dryRun);
     } else if (*impHive) {
       regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
                     machine, dryRun);

@@ -52,7 +52,9 @@ void regExport(std::ostream &out, const std::optional<std::string> &key,
                const std::optional<std::string> &file, bool unicode = false);
 // Imports end with a summary of what they added, changed and removed; `dryRun` lists it per
 // value and changes nothing.
-void regImport(std::ostream &out, const std::string &file, bool dryRun = false);
+// The file is read in pieces, twice (checked whole, then applied), with a progress bar on `err`
+// when it is a terminal and the work lasts over a second.
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun = false);
 void regCheck(std::ostream &out, bool json = false);
 // `key`: a path inside the hive file; none: its product key. A file not closed cleanly is noted
 // on `err`.

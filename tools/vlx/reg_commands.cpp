@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "escape.h"
 #include "file_io.h"
+#include "progress.h"
 #include "reg_store.h"
 #include "reg_text.h"
 #include "value_text.h"
@@ -11,6 +12,7 @@
 #include <velmora/hive.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace vlx::cli {
 namespace {
@@ -80,16 +82,29 @@ std::string importSummary(bool dryRun, const ImportResult &result, const std::st
 
 } // namespace
 
-void regImport(std::ostream &out, const std::string &file, bool dryRun) {
-  std::string text;
-  int errorLine = 0;
-  std::string error;
-  if (!decodeRegFile(readFile(file), text, errorLine, error))
-    throw Failure(file + ":" + std::to_string(errorLine) + ": " + error);
-  reg::ParseResult parsed = reg::parse(text, readHexText);
-  if (!parsed.ok())
-    throw Failure(file + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error);
-  const ImportResult result = importOperations(parsed.operations, file, importOptions(out, dryRun));
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun) {
+  // Read in pieces twice, to check and to apply, so that memory stays bounded whatever the size.
+  RegFilePieces pieces(file);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  Progress progress(err, ec ? 0 : size);
+  int pass = 0;
+  const OperationSource source = [&](const std::function<void(const reg::Operation &)> &each) {
+    const std::string step = ++pass == 1 ? "checking" : dryRun ? "listing" : "importing";
+    pieces.read(
+        [&](std::string_view text, int firstLine) {
+          reg::ParseResult parsed = reg::parse(text, readHexText);
+          if (!parsed.ok())
+            throw Failure(file + ":" + std::to_string(parsed.errorLine + firstLine - 1) + ": " +
+                          parsed.error);
+          for (reg::Operation &op : parsed.operations) {
+            op.line += firstLine - 1;
+            each(op);
+          }
+        },
+        [&](uint64_t bytes) { progress.update(step, bytes); });
+  };
+  const ImportResult result = importOperations(source, file, importOptions(out, dryRun));
   out << importSummary(dryRun, result, file);
 }
 
