@@ -2,6 +2,8 @@
 // destructive command would do and change nothing.
 #include "vlx_fixture.h"
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <future>
 #include <thread>
@@ -48,9 +50,23 @@ TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
   fails({"reg", "add", "HKU\\S-1-5-18\\X", "N", "--data", "x"}, "only HKEY_USERS\\.DEFAULT");
   fails({"reg", "add", kGeneral, std::string(16384, 'n'), "--data", "x"}, "value name longer");
 
+  // The whole subtree, as text and as one JSON document of every key.
+  ok({"reg", "add", kGeneral + "\\Sub", "Deep", "--type", "dword", "--data", "3"});
+  const std::string tree = ok({"reg", "query", kGeneral, "--recursive"});
+  EXPECT_NE(tree.find("\n\nHKEY_CURRENT_USER\\Software\\Velmora\\General\\Sub\n"
+                      "    Deep    REG_DWORD    0x3 (3)\n"),
+            std::string::npos)
+      << tree;
+  const auto json = nlohmann::json::parse(ok({"reg", "query", kGeneral, "-r", "--json"}));
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["subkeys"], nlohmann::json::array({"Sub"}));
+  EXPECT_EQ(json[0]["values"][2],
+            nlohmann::json({{"name", "List"}, {"type", "REG_MULTI_SZ"}, {"data", {"one", "two"}}}));
+  EXPECT_EQ(json[1]["values"][0]["data"], 3);
+
   EXPECT_EQ(ok({"reg", "delete", kGeneral, "Count"}), "delete: 1 value and 0 keys removed\n");
   fails({"reg", "delete", kGeneral, "Count"}, "has no value 'Count'");
-  EXPECT_EQ(ok({"reg", "delete", kGeneral}), "delete: 6 values and 2 keys removed\n");
+  EXPECT_EQ(ok({"reg", "delete", kGeneral}), "delete: 7 values and 2 keys removed\n");
   fails({"reg", "query", kGeneral}, "not found");
   fails({"reg", "delete", kGeneral}, "does not exist");
   fails({"reg", "delete", "HKCU\\Software"}, "the hive always keeps this key");

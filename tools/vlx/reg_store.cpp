@@ -232,32 +232,74 @@ LONG createKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
                          key.out(), nullptr);
 }
 
+// The key the operation before wrote to, kept open: a file's values come key by key, and opening
+// the key again for each of them cost most of an import's time.
+class KeyCache {
+public:
+  // The key for reading and writing (made when `create`); an error when it cannot be had.
+  LONG get(const Target &t, bool create, HKEY &out) {
+    if (!valid_ || root_ != t.root || subKey_ != t.subKey) {
+      forget();
+      LONG rc = create ? createKey(t.root, t.subKey, KEY_READ | KEY_WRITE, key_)
+                       : openKey(t.root, t.subKey, KEY_READ | KEY_WRITE, key_);
+      if (rc != ERROR_SUCCESS)
+        return rc;
+      valid_ = true;
+      root_ = t.root;
+      subKey_ = t.subKey;
+    }
+    out = key_.get();
+    return ERROR_SUCCESS;
+  }
+  // After a deletion, which may have taken the key.
+  void forget() {
+    key_.reset();
+    valid_ = false;
+  }
+
+private:
+  Key key_;
+  bool valid_ = false;
+  HKEY root_ = nullptr;
+  std::string subKey_;
+};
+
 // Applies one operation; on failure `what` names the step that failed.
-LONG apply(const reg::Operation &op, const Target &t, std::string &what) {
+LONG apply(const reg::Operation &op, const Target &t, std::string &what, KeyCache &keys) {
   using Kind = reg::Operation::Kind;
   Key key;
+  HKEY open = nullptr;
   LONG rc = ERROR_SUCCESS;
   switch (op.kind) {
   case Kind::CreateKey:
-    what = "cannot create " + op.key.full();
-    return t.subKey.empty() ? ERROR_SUCCESS : createKey(t.root, t.subKey, KEY_WRITE, key);
+    rc = t.subKey.empty() ? ERROR_SUCCESS : createKey(t.root, t.subKey, KEY_WRITE, key);
+    if (rc != ERROR_SUCCESS)
+      what = "cannot create " + op.key.full();
+    return rc;
   case Kind::DeleteKey:
-    what = "cannot delete " + op.key.full();
-    return deleteKey(t.root, t.subKey);
+    keys.forget();
+    rc = deleteKey(t.root, t.subKey);
+    if (rc != ERROR_SUCCESS)
+      what = "cannot delete " + op.key.full();
+    return rc;
   case Kind::SetValue:
-    what = "cannot write " + op.key.full();
-    rc = createKey(t.root, t.subKey, KEY_WRITE, key);
+    rc = keys.get(t, true, open);
     if (rc == ERROR_SUCCESS)
-      rc = vlx::setValueAsGiven(key.get(), op.value.name.c_str(), op.value.type,
+      rc = vlx::setValueAsGiven(open, op.value.name.c_str(), op.value.type,
                                 reinterpret_cast<const BYTE *>(op.value.data.data()),
                                 static_cast<DWORD>(op.value.data.size()));
+    if (rc != ERROR_SUCCESS)
+      what = "cannot write " + op.key.full();
     return rc;
   case Kind::DeleteValue:
-    what = "cannot delete a value of " + op.key.full();
-    rc = openKey(t.root, t.subKey, KEY_SET_VALUE, key);
+    rc = keys.get(t, false, open);
     if (rc == ERROR_SUCCESS)
-      rc = RegDeleteValueA(key.get(), op.value.name.c_str());
-    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+      rc = RegDeleteValueA(open, op.value.name.c_str());
+    if (rc == ERROR_FILE_NOT_FOUND)
+      return ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS)
+      what = "cannot delete a value of " + op.key.full();
+    return rc;
   }
   return ERROR_INVALID_PARAMETER;
 }
@@ -320,11 +362,13 @@ class Inspector {
 public:
   Inspector(ImportResult &result, std::ostream *listing) : result_(result), listing_(listing) {}
 
-  void before(const reg::Operation &op, const Target &t) {
+  void before(const reg::Operation &op, const Target &t, KeyCache &keys) {
     using Kind = reg::Operation::Kind;
     ++result_.operations;
-    Key key;
-    const bool exists = openKey(t.root, t.subKey, KEY_READ, key) == ERROR_SUCCESS;
+    if (op.kind == Kind::DeleteKey)
+      keys.forget();
+    HKEY key = nullptr;
+    const bool exists = keys.get(t, false, key) == ERROR_SUCCESS;
     switch (op.kind) {
     case Kind::CreateKey:
       if (!exists)
@@ -341,7 +385,7 @@ public:
         note({Change::Kind::Added, op.key.full(), {}, op.value});
         return;
       }
-      std::optional<reg::Value> old = valueOf(key.get(), op.value.name);
+      std::optional<reg::Value> old = valueOf(key, op.value.name);
       if (!old)
         note({Change::Kind::Added, op.key.full(), {}, op.value});
       else if (old->type != op.value.type || old->data != op.value.data)
@@ -352,7 +396,7 @@ public:
     }
     case Kind::DeleteValue:
       if (exists)
-        if (std::optional<reg::Value> old = valueOf(key.get(), op.value.name))
+        if (std::optional<reg::Value> old = valueOf(key, op.value.name))
           note({Change::Kind::Removed, op.key.full(), *old, {}});
       return;
     }
@@ -360,13 +404,16 @@ public:
 
 private:
   static std::optional<reg::Value> valueOf(HKEY key, const std::string &name) {
-    DWORD type = 0, size = 0;
-    LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
-    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
-      return std::nullopt;
-    std::string data(size, '\0');
-    rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(data.data()),
-                          &size);
+    DWORD type = 0;
+    std::string data(256, '\0');
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                               reinterpret_cast<LPBYTE>(data.data()), &size);
+    if (rc == ERROR_MORE_DATA) {
+      data.resize(size);
+      rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                            reinterpret_cast<LPBYTE>(data.data()), &size);
+    }
     if (rc != ERROR_SUCCESS)
       return std::nullopt;
     data.resize(size);
@@ -417,10 +464,11 @@ ImportResult importOperations(const OperationSource &source, const std::string &
     result = {};
     Inspector inspector(result, options.listing);
     try {
+      KeyCache keys;
       source([&](const reg::Operation &op) {
         const Target t = checkedTarget(op);
-        inspector.before(op, t);
-        failed = apply(op, t, what);
+        inspector.before(op, t, keys);
+        failed = apply(op, t, what, keys);
         if (failed != ERROR_SUCCESS) {
           failedAt = where(fileName, op);
           throw failed;
