@@ -21,7 +21,7 @@ ensure_packages() {
   fi
 }
 
-build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev)
+build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev nlohmann-json3-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev)
 # The spreadsheet server and its tests: LibreOffice Calc, its SDK, and Xvfb for a display.
 calc_packages=(libreoffice-calc libreoffice-dev xvfb)

@@ -52,6 +52,29 @@ TEST_F(AddinsCli, EnableStartupDisableFirstRun) {
   EXPECT_NE(ok({"addins", "first-run"}).find("already has a start-up list"), std::string::npos);
 }
 
+// Names are data: a line break, tab or escape code in one neither forges a row nor reaches the
+// terminal.
+TEST_F(AddinsCli, NamesAreEscapedInEveryListing) {
+  const std::string forged = "Ev\nil\t9\x1b[2J";
+  const std::string shown = "Ev\\nil\\t9\\x1b[2J";
+  EXPECT_EQ(ok({"addins", "enable", forged, "Vlx.Beta"}),
+            "enabled " + shown + " " + kBeta + " at position 0\n");
+  EXPECT_EQ(ok({"addins", "startup"}), "0\t" + shown + "\t" + kBeta + "\n");
+  EXPECT_EQ(ok({"addins", "disable", forged}), "disabled " + shown + " (was at position 0)\n");
+
+  ok({"reg", "import", write("tab.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Velmora\\"
+                                        "Applications\\A\tB\x1b]\n\"CLSID\"=\"Vlx.Beta\"\n")});
+  RunResult r = vlx({"addins", "list"});
+  EXPECT_NE(r.output.find("\tA\\tB\\x1b\t" + std::string(kBeta) + "\n"), std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+
+  test::ScopedEnv all("LC_ALL", "de\n\x1b[31m");
+  r = vlx({"lang"});
+  EXPECT_EQ(r.output.rfind("locale:    LC_ALL=de\\n\\x1b[31m\n", 0), 0u) << r.output;
+  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+}
+
 TEST_F(AddinsCli, FirstRunEnablesTheSiblingForANewUser) {
   EXPECT_EQ(ok({"addins", "first-run"}),
             "enabled Lumivane: the user had no start-up list; it now holds the entry Lumivane\n");

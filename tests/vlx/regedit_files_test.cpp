@@ -66,7 +66,10 @@ TEST_F(RegeditFiles, Version5FileInUtf16) {
                                    hexList(list, 10) +
                                    "\r\n"
                                    "\"Blob\"=hex:00,ff\r\n\r\n");
-  EXPECT_EQ(ok({"reg", "import", file}), "imported 6 changes from " + file + "\n");
+  EXPECT_EQ(ok({"reg", "import", file}),
+            "import: 5 values added, 0 changed, 0 unchanged, 0 removed; 1 key added, 0 removed (6 "
+            "entries of " +
+                file + ")\n");
   // The store holds narrow text: the REGEDIT4 export shows UTF-8 bytes.
   EXPECT_EQ(ok({"reg", "export", "HKCU\\Software\\Velmora\\Grüße"}),
             "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velmora\\Grüße]\n@=\"Zahnrad\"\n"

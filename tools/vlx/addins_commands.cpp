@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "escape.h"
 #include "reg_store.h"
+#include "value_text.h"
 
 #include <velmora/addins.h>
 #include <velmora/afx.h>
@@ -81,26 +82,50 @@ std::vector<std::string> subkeyNames(HKEY list) {
   }
 }
 
-void printEntry(std::ostream &out, int position, const std::string &name, const std::string &text) {
-  out << position << '\t' << name << '\t' << text << '\n';
-}
+// Rows of position, name and class text; printed as lines as they come, or gathered for one
+// JSON document.
+class EntryList {
+public:
+  EntryList(std::ostream &out, bool json) : out_(out), json_(json) {}
+  void add(int position, const std::string &name, const std::string &text, bool readable = true) {
+    if (!json_) {
+      out_ << position << '\t' << printable(name) << '\t' << printable(text) << '\n';
+      return;
+    }
+    nlohmann::json entry = {{"position", position}, {"name", name}};
+    entry[readable ? "clsid" : "problem"] = text;
+    list_.push_back(entry);
+  }
+  // An empty list is an empty document, never prose.
+  void finish() {
+    if (json_)
+      printJson(out_, list_);
+  }
 
-void listInstalled(std::ostream &out) {
+private:
+  std::ostream &out_;
+  bool json_;
+  nlohmann::json list_ = nlohmann::json::array();
+};
+
+void listInstalled(std::ostream &out, bool json) {
+  EntryList rows(out, json);
   int position = 0;
   GUID clsid;
   CString name;
   for (; regEnumApplications(position, clsid, &name); ++position)
-    printEntry(out, position, name.GetString(), classText(clsid));
+    rows.add(position, name.GetString(), classText(clsid));
   // The library's listing ends at the first entry it cannot read; say which one and why.
   Key list;
   if (openKey(HKEY_LOCAL_MACHINE, kInstalledPath, KEY_READ, list) != ERROR_SUCCESS) {
-    if (position == 0)
-      out << "no installed add-ins (HKEY_LOCAL_MACHINE\\" << kInstalledPath << " is missing)\n";
+    rows.finish();
     return;
   }
   const std::vector<std::string> names = subkeyNames(list.get());
-  if (static_cast<size_t>(position) >= names.size())
+  if (static_cast<size_t>(position) >= names.size()) {
+    rows.finish();
     return;
+  }
   Key entry;
   LONG rc = openKey(list.get(), names[position], KEY_READ, entry);
   std::string why = rc != ERROR_SUCCESS
@@ -110,28 +135,32 @@ void listInstalled(std::ostream &out) {
                 std::to_string(names.size()) + " ('" + names[position] + "'): " + why);
 }
 
-void listStartup(std::ostream &out) {
+void listStartup(std::ostream &out, bool json) {
+  EntryList rows(out, json);
   Key list;
   if (openKey(HKEY_CURRENT_USER, kStartupPath, KEY_READ, list) != ERROR_SUCCESS) {
-    out << "no start-up list (HKEY_CURRENT_USER\\" << kStartupPath << " is missing)\n";
+    rows.finish();
     return;
   }
   const std::vector<std::string> names = subkeyNames(list.get());
   for (size_t i = 0; i < names.size(); ++i) {
     Key entry;
     std::string text;
+    bool readable = false;
     if (openKey(list.get(), names[i], KEY_READ, entry) != ERROR_SUCCESS) {
-      text = "(cannot be opened)";
+      text = json ? "cannot be opened" : "(cannot be opened)";
     } else if (auto why = unreadableClass(entry.get(), nullptr)) {
-      text = "(" + *why + ")";
+      text = json ? *why : "(" + *why + ")";
     } else {
+      readable = true;
       char value[kTextBytes + 1] = {};
       LONG size = kTextBytes;
       RegQueryValueA(entry.get(), nullptr, value, &size);
       text = classText(parseClass(value));
     }
-    printEntry(out, static_cast<int>(i), names[i], text);
+    rows.add(static_cast<int>(i), names[i], text, readable);
   }
+  rows.finish();
 }
 
 struct StartupEntry {
@@ -166,7 +195,7 @@ void enable(std::ostream &out, const std::string &name, const std::string &class
       RegQueryValueA(entry.get(), nullptr, value, &size) != ERROR_SUCCESS ||
       classText(clsid) != value)
     throw Failure("could not write the start-up entry '" + name + "'");
-  out << "enabled " << name << ' ' << classText(clsid) << " at position "
+  out << "enabled " << printable(name) << ' ' << classText(clsid) << " at position "
       << startupEntry(name).value_or(StartupEntry{-1, name}).position << '\n';
 }
 
@@ -177,7 +206,7 @@ void disable(std::ostream &out, const std::string &name) {
   regDeleteFromStartupList(entry->position);
   if (startupEntry(name))
     throw Failure("could not remove the start-up entry '" + entry->name + "'");
-  out << "disabled " << entry->name << " (was at position " << entry->position << ")\n";
+  out << "disabled " << printable(entry->name) << " (was at position " << entry->position << ")\n";
 }
 
 void firstRun(std::ostream &out) {
@@ -190,14 +219,14 @@ void firstRun(std::ostream &out) {
     out << "nothing done: Lumivane is not installed (no HKEY_LOCAL_MACHINE\\" << kSiblingPath
         << ")\n";
   else if (auto why = unreadableClass(sibling.get(), "CLSID"))
-    out << "nothing done: Lumivane's class cannot be read: " << *why << '\n';
+    out << "nothing done: Lumivane's class cannot be read: " << printable(*why) << '\n';
   else
     out << "nothing done: the user already has a start-up list (HKEY_CURRENT_USER\\" << kStartupPath
         << "), so first-run enabling was done before\n";
 }
 
 void showClass(std::ostream &out, const std::string &classArg,
-               const std::optional<std::string> &subKey) {
+               const std::optional<std::string> &subKey, bool json) {
   const GUID clsid = parseClass(classArg);
   std::string sub = subKey.value_or("");
   CString value;
@@ -205,19 +234,17 @@ void showClass(std::ostream &out, const std::string &classArg,
     throw Failure("no value for " + classText(clsid) + (subKey ? "\\" + sub : std::string()) +
                   " in HKEY_CLASSES_ROOT\\CLSID (not registered, no such subkey, or longer than "
                   "260 characters)");
-  out << value.GetString() << '\n';
+  if (json)
+    printJson(out, {{"clsid", classText(clsid)}, {"subkey", sub}, {"value", value.GetString()}});
+  else
+    out << printable(value.GetString()) << '\n';
 }
 
-void showLang(std::ostream &out) {
+void showLang(std::ostream &out, bool json) {
   const UserLocale locale = userLocale();
-  out << "locale:    "
-      << (locale.variable.empty() ? "none of LC_ALL, LC_MESSAGES, LANG is set"
-                                  : locale.variable + "=" + locale.value)
-      << '\n';
   char id[8];
   std::snprintf(id, sizeof id, "0x%04X", GetUserDefaultLangID());
-  out << "language:  " << id << '\n';
-  out << "subdir:    " << su_GetLangSubdir().GetString() << '\n';
+  const std::string subdir = su_GetLangSubdir().GetString();
   // The library tells the user through a message box; here it becomes the failure's line.
   std::string message;
   MessageBoxHandler previous = setMessageBoxHandler([&message](const char *text, unsigned) {
@@ -226,14 +253,32 @@ void showLang(std::ostream &out) {
   });
   const CString &dir = su_GetLangDirForDLL();
   setMessageBoxHandler(previous);
+  if (json) {
+    nlohmann::json document = {
+        {"locale_variable", locale.variable.empty() ? nullptr : nlohmann::json(locale.variable)},
+        {"locale", locale.variable.empty() ? nullptr : nlohmann::json(locale.value)},
+        {"language", id},
+        {"subdir", subdir},
+        {"directory", dir.IsEmpty() ? nullptr : nlohmann::json(dir.GetString())}};
+    printJson(out, document);
+  } else {
+    out << "locale:    "
+        << (locale.variable.empty() ? "none of LC_ALL, LC_MESSAGES, LANG is set"
+                                    : printable(locale.variable + "=" + locale.value))
+        << '\n';
+    out << "language:  " << id << '\n';
+    out << "subdir:    " << printable(subdir) << '\n';
+    if (!dir.IsEmpty())
+      out << "directory: " << printable(dir.GetString()) << '\n';
+  }
   if (dir.IsEmpty())
     throw Failure(oneLine(message));
-  out << "directory: " << dir.GetString() << '\n';
 }
 
 } // namespace
 
-std::function<void(std::ostream &)> addAddinCommands(CLI::App &app) {
+std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) {
+  const char *const jsonHelp = "Print one JSON document instead (for scripts)";
   struct Args {
     std::string name, classArg, subKey;
   };
@@ -244,10 +289,13 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app) {
   auto *list = addins->add_subcommand(
       "list", "Print the installed add-ins of HKEY_LOCAL_MACHINE\\Software\\Velmora\\Applications "
               "(position, name, class identifier) as the library lists them; exit 1 naming the "
-              "entry, and why, when one cannot be read and the listing stops there.");
+              "entry, and why, when one cannot be read and the listing stops there. No add-ins: "
+              "nothing is printed.");
+  list->add_flag("--json", json, jsonHelp);
   auto *startup = addins->add_subcommand(
       "startup", "Print the user's start-up list, HKEY_CURRENT_USER\\Software\\Velmora\\Startup\\"
-                 "Applications (position, name, class identifier).");
+                 "Applications (position, name, class identifier); nothing when there is none.");
+  startup->add_flag("--json", json, jsonHelp);
   auto *enableCmd = addins->add_subcommand(
       "enable", "Add NAME to the user's start-up list with class CLASS, or give an existing entry "
                 "that class (the list is created when missing).");
@@ -266,18 +314,20 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app) {
                "HKEY_CLASSES_ROOT\\CLSID\\{class}; exit 1 when there is none.");
   clsid->add_option("CLASS", args->classArg, "Braced class identifier or ProgID")->required();
   auto *clsidSub = clsid->add_option("SUBKEY", args->subKey, "e.g. InprocServer32 or ProgID");
+  clsid->add_flag("--json", json, jsonHelp);
 
   auto *lang = app.add_subcommand(
       "lang", "Print the locale variable that decides the user's language, the language "
               "identifier, the language subdirectory and the language directory a host "
               "installed beside vlx would get (exit 1 when neither it nor the English one "
               "exists).");
+  lang->add_flag("--json", json, jsonHelp);
 
-  return [=](std::ostream &out) {
+  return [=, &json](std::ostream &out) {
     if (*list)
-      listInstalled(out);
+      listInstalled(out, json);
     else if (*startup)
-      listStartup(out);
+      listStartup(out, json);
     else if (*enableCmd)
       enable(out, args->name, args->classArg);
     else if (*disableCmd)
@@ -286,9 +336,9 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app) {
       firstRun(out);
     else if (*clsid)
       showClass(out, args->classArg,
-                clsidSub->count() ? std::optional<std::string>(args->subKey) : std::nullopt);
+                clsidSub->count() ? std::optional<std::string>(args->subKey) : std::nullopt, json);
     else if (*lang)
-      showLang(out);
+      showLang(out, json);
   };
 }
 

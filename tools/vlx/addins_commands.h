@@ -10,6 +10,7 @@ namespace vlx::cli {
 
 // Adds the commands to `app`; the function returned runs the one that was parsed, if any of them
 // was. Commands throw Failure.
-std::function<void(std::ostream &)> addAddinCommands(CLI::App &app);
+// `json` is the flag their data-printing commands set (--json).
+std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json);
 
 } // namespace vlx::cli

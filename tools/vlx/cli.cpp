@@ -7,6 +7,8 @@
 #include "escape.h"
 #include "generate.h"
 #include "hive_copy_commands.h"
+#include "help.h"
+#include "output.h"
 #include "reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -16,19 +18,73 @@
 namespace vlx::cli {
 namespace {
 
-// CLI11 reports an unknown command word as a missing subcommand; name the word instead.
-std::string usageError(CLI::App &app, const CLI::ParseError &e) {
+// Help wrapped to the terminal's width, for every command (subcommands copy the formatter).
+class WrappingFormatter : public CLI::Formatter {
+public:
+  std::string make_help(const CLI::App *app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    return wrapText(CLI::Formatter::make_help(app, std::move(name), mode), terminalWidth());
+  }
+};
+
+std::vector<std::string> commandNames(const CLI::App &app) {
+  std::vector<std::string> names;
+  for (const CLI::App *sub : app.get_subcommands([](const CLI::App *) { return true; }))
+    names.push_back(sub->get_name());
+  return names;
+}
+
+// "unknown command 'X' for 'vlx reg'; did you mean 'Y'?"
+std::string unknownCommand(const CLI::App &parent, const std::string &path,
+                           const std::string &word) {
+  std::string text = "unknown command '" + word + "' for '" + path + "'";
+  const std::string near = nearestWord(word, commandNames(parent));
+  return near.empty() ? text : text + "; did you mean '" + near + "'?";
+}
+
+// The deepest command the arguments named, and its path ("vlx reg export").
+CLI::App *parsedCommand(CLI::App &app, std::string &path) {
   CLI::App *current = &app;
-  std::string path = "vlx";
+  path = "vlx";
   for (auto parsed = current->get_subcommands(); !parsed.empty();
        parsed = current->get_subcommands()) {
     current = parsed.front();
     path += " " + current->get_name();
   }
+  return current;
+}
+
+// Whether `arg` ("-o", "--output=x") names an option of the command or a command above it.
+bool knownOption(const CLI::App *command, std::string arg) {
+  arg = arg.substr(0, arg.find('='));
+  for (; command; command = command->get_parent())
+    for (const CLI::Option *opt : command->get_options())
+      if (opt->check_name(arg))
+        return true;
+  return false;
+}
+
+// CLI11 reports an unknown command word as a missing subcommand; name the word instead. A
+// value that looks like an option gets the way to pass it.
+std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const char *const *argv) {
+  std::string path;
+  CLI::App *current = parsedCommand(app, path);
   auto rest = current->remaining();
   if (current->get_require_subcommand_min() > 0 && !rest.empty())
-    return "unknown command '" + rest.front() + "' for '" + path + "'";
-  return oneLine(e.what());
+    return unknownCommand(*current, path, rest.front());
+  std::string text = oneLine(e.what());
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--")
+      break;
+    // CLI11 takes a negative number as a value itself.
+    const bool number = arg.find_first_not_of("-0123456789.eE+") == std::string::npos;
+    if (arg.size() < 2 || arg[0] != '-' || number || knownOption(current, arg))
+      continue;
+    return text + " (a value that starts with '-' goes after '--', e.g. " + path + " -- " + arg +
+           ")";
+  }
+  return text;
 }
 
 // Once for each hive the command found damaged or unreadable, before any failure line.
@@ -41,14 +97,18 @@ void noticeUnusableHives(std::ostream &err) {
 
 const char *const kTypeHelp = "Value type: int, double or string";
 
-} // namespace
-
-int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
   registerToolStrings();
   CLI::App app{"Inspect and set Velmora preferences and the registry store, and run the library's "
                "path, listing, scratch-directory and backup calls.",
                "vlx"};
+  app.formatter(std::make_shared<WrappingFormatter>());
   app.require_subcommand(1);
+  app.set_version_flag("--version", versionText,
+                       "Print the versions of vlx and its library, SQLite, ICU and, where the "
+                       "spreadsheet server is built, LibreOffice");
+  bool json = false;
+  const std::string jsonHelp = "Print one JSON document instead (for scripts)";
   app.footer("Every failure prints one line on standard error and exits non-zero "
              "(1: failed or not set, 2: bad usage).\n");
 
@@ -65,6 +125,10 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   get->add_option("NAME", name, "Value name")->required();
   auto *getType = get->add_option("--type,-t", type, kTypeHelp)
                       ->check(CLI::IsMember({"int", "double", "string"}));
+  bool showOrigin = false;
+  get->add_flag("--show-origin", showOrigin,
+                "Print the hive the value comes from first, then a tab and the value");
+  get->add_flag("--json", json, jsonHelp);
 
   auto *set = pref->add_subcommand(
       "set", "Write a preference for the current user (or the machine with --machine). int: "
@@ -82,9 +146,35 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
                 "section (which must have no subkeys).");
   del->add_option("SECTION", section, "Section, e.g. General")->required();
   auto *delName = del->add_option("NAME", name, "Value name");
+  bool dryRun = false;
+  const std::string dryRunHelp =
+      "List what would be added, changed and removed, one value a line, and change nothing";
+  del->add_flag("--dry-run,-n", dryRun, dryRunHelp);
 
   auto *reset = pref->add_subcommand(
-      "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values).");
+      "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values), "
+               "and say how many sections and values were copied and how many user values "
+               "went.");
+  reset->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+
+  auto *list = pref->add_subcommand(
+      "list", "Print what the host reads: each value of SECTION (without it, of every section) "
+              "from the first of the user, the machine and the default user that holds it, as "
+              "SECTION\\NAME = TYPE DATA [HIVE]. Nothing is printed when there are no values.");
+  auto *listSection = list->add_option("SECTION", section, "Section, e.g. General");
+  bool all = false;
+  list->add_flag("--all,-a", all,
+                 "Also print the values that a hive earlier in the fall-back "
+                 "hides, marked 'hidden by HIVE'");
+  list->add_flag("--json", json, jsonHelp);
+
+  auto *watch = pref->add_subcommand(
+      "watch", "Print each change to the preferences (of SECTION) of every hive as it lands, one "
+               "line each, until interrupted. Changes by any process are seen, within about "
+               "50 ms.");
+  auto *watchSection = watch->add_option("SECTION", section, "Section, e.g. General");
+  long watchCount = 0;
+  watch->add_option("--count", watchCount, "Stop after this many changes");
 
   auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
   regCmd->require_subcommand(1);
@@ -104,6 +194,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
                 "The whole file is checked "
                 "first; each hive's changes land together or not at all.");
   imp->add_option("FILE", file, "The .reg file")->required();
+  imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
 
   auto *impHive = regCmd->add_subcommand(
       "import-hive",
@@ -118,9 +209,40 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
       "same path (below Software for a SOFTWARE hive)");
   impHive->add_flag("--machine,-m", machine, "Import into the machine's hive instead");
+  impHive->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+
+  auto *query = regCmd->add_subcommand(
+      "query", "Print KEY's values (NAME TYPE DATA) and its subkeys, as reg query does. Text is "
+               "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
+               "other data as hex bytes.");
+  query->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
+  bool recursive = false;
+  query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
+  query->add_flag("--json", json, jsonHelp);
+
+  auto *add = regCmd->add_subcommand(
+      "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
+             "Checked against the registry's limits as an import is.");
+  add->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora\\General")->required();
+  auto *addName = add->add_option("NAME", name, "Value name");
+  auto *addType = add->add_option("--type,-t", type,
+                                  "REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
+                                  "REG_QWORD, REG_BINARY or REG_NONE (REG_ may be left out)");
+  auto *addData = add->add_option(
+      "--data,-d", value,
+      "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
+      "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
+
+  auto *regDel = regCmd->add_subcommand(
+      "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
+                "does not exist.");
+  regDel->add_option("KEY", key, "Full key path")->required();
+  auto *regDelName = regDel->add_option("NAME", name, "Value name (\"\" for the default value)");
+  regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
 
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
+  check->add_flag("--json", json, jsonHelp);
   auto runHiveCopy = addHiveCopyCommands(*regCmd);
 
   auto *demoCmd = app.add_subcommand(
@@ -180,7 +302,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
   resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
 
-  auto runAddinCommand = addAddinCommands(app);
+  auto runAddinCommand = addAddinCommands(app, json);
   auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
   variantCmd->require_subcommand(1);
   auto *convertCmd = variantCmd->add_subcommand(
@@ -208,6 +330,7 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
   sheetGetCmd->add_option("FILE", file, "The workbook")->required();
   sheetGetCmd->add_option("RANGE", range, "The cell")->required();
+  sheetGetCmd->add_flag("--json", json, jsonHelp);
   auto *sheetSetCmd =
       sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
   sheetSetCmd->add_option("FILE", file, "The workbook")->required();
@@ -221,8 +344,10 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   auto *sheetNamesCmd =
       sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
   sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
+  sheetNamesCmd->add_flag("--json", json, jsonHelp);
   auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
   sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSheetsCmd->add_flag("--json", json, jsonHelp);
   std::string server = installedCalcServer();
   auto *sheetRegCmd = sheetCmd->add_subcommand(
       "register", "Register the server library for all users (the machine hive), as regsvr32.");
@@ -230,15 +355,40 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   bool unregister = false;
   sheetRegCmd->add_flag("--unregister,-u", unregister, "Remove the registration instead");
 
+  auto *helpCmd = app.add_subcommand("help", "Print the help of COMMAND (e.g. vlx help reg "
+                                             "import), or of vlx itself.");
+  std::vector<std::string> helpWords;
+  helpCmd->add_option("COMMAND", helpWords, "The command's words");
+
   if (std::optional<int> status = runGenerator(app, argc, argv, out))
     return *status;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
     if (e.get_exit_code() == 0)
-      return app.exit(e, out, err); // --help
-    err << "vlx: " << printable(usageError(app, e)) << " (see --help)" << std::endl;
+      return app.exit(e, out, err); // --help, --version
+    err << "vlx: " << printable(usageError(app, e, argc, argv)) << " (see --help)" << std::endl;
     return 2;
+  }
+  if (*helpCmd) {
+    CLI::App *shown = &app;
+    std::string path = "vlx";
+    for (const auto &word : helpWords) {
+      CLI::App *sub = nullptr;
+      for (CLI::App *candidate : shown->get_subcommands([](const CLI::App *) { return true; }))
+        if (candidate->get_name() == word)
+          sub = candidate;
+      if (!sub) {
+        err << "vlx: " << printable(unknownCommand(*shown, path, word)) << " (see --help)"
+            << std::endl;
+        return 2;
+      }
+      shown = sub;
+      path += " " + word;
+    }
+    // What `--help` prints; `help()` itself would show the parsed `help` command.
+    out << shown->get_formatter()->make_help(shown, path, CLI::AppFormatMode::Normal);
+    return 0;
   }
 
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
@@ -249,23 +399,40 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
       std::optional<PrefType> t;
       if (given(getType))
         t = prefTypeNamed(type);
-      prefGet(out, err, section, name, t);
+      prefGet(out, err, section, name, t, showOrigin, json);
     } else if (*set) {
       prefSet(section, name, value, prefTypeNamed(type).value_or(PrefType::String), machine);
     } else if (*del) {
-      prefDelete(section, given(delName) ? std::optional<std::string>(name) : std::nullopt);
+      prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
+                 dryRun);
     } else if (*reset) {
-      prefReset();
+      prefReset(out, dryRun);
+    } else if (*list) {
+      prefList(out, given(listSection) ? std::optional<std::string>(section) : std::nullopt, all,
+               json);
+    } else if (*watch) {
+      prefWatch(out, given(watchSection) ? std::optional<std::string>(section) : std::nullopt,
+                watchCount);
     } else if (*exp) {
       regExport(out, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
                 given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
-      regImport(out, file);
+      regImport(out, err, file, dryRun);
     } else if (*impHive) {
       regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
-                    machine);
+                    machine, dryRun);
+    } else if (*query) {
+      regQuery(out, key, recursive, json);
+    } else if (*add) {
+      auto opt = [&](const CLI::Option *o, const std::string &v) {
+        return given(o) ? std::optional<std::string>(v) : std::nullopt;
+      };
+      regAdd(key, opt(addName, name), opt(addType, type), opt(addData, value));
+    } else if (*regDel) {
+      regDelete(out, key, given(regDelName) ? std::optional<std::string>(name) : std::nullopt,
+                dryRun);
     } else if (*check) {
-      regCheck(out);
+      regCheck(out, json);
     } else if (*pathCmd) {
       pathShow(out, file);
     } else if (*lsCmd) {
@@ -285,13 +452,13 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     } else if (*convertCmd) {
       variantConvert(out, value, fromType, toType, lcid);
     } else if (*sheetGetCmd) {
-      sheetGet(out, file, range);
+      sheetGet(out, file, range, json);
     } else if (*sheetSetCmd) {
       sheetSet(file, range, value, lockWait);
     } else if (*sheetNamesCmd) {
-      sheetNames(out, file);
+      sheetNames(out, file, json);
     } else if (*sheetSheetsCmd) {
-      sheetSheets(out, file);
+      sheetSheets(out, file, json);
     } else if (*sheetRegCmd) {
       sheetRegister(out, server, unregister);
     } else if (*demoCmd) {
@@ -311,6 +478,18 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
   out << std::flush;
   noticeUnusableHives(err);
   return 0;
+}
+
+} // namespace
+
+int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+  int status = runCommand(argc, argv, out, err);
+  // Output that never reached its file is no success: a backup to a full disk must not look done.
+  const std::string why = finishOutput(out);
+  if (why.empty() || status != 0) // a failure already has its one line
+    return status;
+  err << "vlx: cannot write standard output: " << why << std::endl;
+  return 1;
 }
 
 } // namespace vlx::cli

@@ -27,23 +27,46 @@ std::optional<std::string> prefSource(const std::string &section, const std::str
                                       PrefType type);
 
 // A text that an earlier hive holds but the library passes over as too long is noted on `err`.
+// `showOrigin`: the hive first, a tab, then the value; `json`: one object with both.
 void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
-             const std::string &name, std::optional<PrefType> type);
+             const std::string &name, std::optional<PrefType> type, bool showOrigin = false,
+             bool json = false);
 void prefSet(const std::string &section, const std::string &name, const std::string &value,
              PrefType type, bool machine);
-void prefDelete(const std::string &section, const std::optional<std::string> &name);
-void prefReset();
+// `pref delete` and `pref reset` end with a one-line summary; with `dryRun` they list what they
+// would add, change and remove, one value a line, and change nothing.
+void prefDelete(std::ostream &out, const std::string &section,
+                const std::optional<std::string> &name, bool dryRun = false);
+void prefReset(std::ostream &out, bool dryRun = false);
+// The merged view the host reads: each value of SECTION (or of every section) from the first
+// hive of the fall-back that holds it, with its type, data and hive; `all`: the values it hides
+// too.
+void prefList(std::ostream &out, const std::optional<std::string> &section, bool all, bool json);
+// Prints each change below the product key (or SECTION) of every hive as it lands; `count` > 0
+// stops after that many.
+void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count);
 
 // `key`: one key; none: the product key of every hive that has one. `file`: written atomically.
 // `unicode`: regedit's version 5 form (UTF-16LE, byte-order mark, CRLF) instead of REGEDIT4 UTF-8.
 void regExport(std::ostream &out, const std::optional<std::string> &key,
                const std::optional<std::string> &file, bool unicode = false);
-void regImport(std::ostream &out, const std::string &file);
-void regCheck(std::ostream &out);
+// Imports end with a summary of what they added, changed and removed; `dryRun` lists it per
+// value and changes nothing.
+// The file is read in pieces, twice (checked whole, then applied), with a progress bar on `err`
+// when it is a terminal and the work lasts over a second.
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun = false);
+void regCheck(std::ostream &out, bool json = false);
 // `key`: a path inside the hive file; none: its product key. A file not closed cleanly is noted
 // on `err`.
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
-                   const std::optional<std::string> &key, bool machine);
+                   const std::optional<std::string> &key, bool machine, bool dryRun = false);
+// reg.exe's verbs: a key's values and subkeys (with `recursive` the whole subtree); a key, or a
+// value of any type; removal of a key with its subtree, or of one value.
+void regQuery(std::ostream &out, const std::string &key, bool recursive, bool json);
+void regAdd(const std::string &key, const std::optional<std::string> &name,
+            const std::optional<std::string> &type, const std::optional<std::string> &data);
+void regDelete(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
+               bool dryRun);
 
 // `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
 void demo(std::ostream &out, const std::optional<std::string> &dir);
@@ -55,6 +78,10 @@ void dateCodeWiden(std::ostream &out, const std::string &code);
 // A code the library cannot give back (over 32 bits) is stamped, with a warning on `err`.
 void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &library,
                    const std::string &code);
+
+// What `vlx --version` prints: vlx and its library, SQLite, ICU and, where the spreadsheet
+// server is built, LibreOffice.
+std::string versionText();
 
 // The tool's string table (the backup prefix); registered before any command runs.
 void registerToolStrings();
@@ -76,12 +103,14 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
                     const std::string &to, unsigned long lcid);
 // `sheet`: a workbook through the spreadsheet wrappers and the server registered for
 // Excel.Application. RANGE is "B3" (first sheet) or "Sheet2!B3"; `set` saves the file.
-void sheetGet(std::ostream &out, const std::string &file, const std::string &reference);
+// `json`: the value as a JSON number or string; the names and sheets as JSON arrays.
+void sheetGet(std::ostream &out, const std::string &file, const std::string &reference,
+              bool json = false);
 // Waits up to lockWait seconds while another process writes FILE.
 void sheetSet(const std::string &file, const std::string &reference, const std::string &value,
               double lockWait);
-void sheetNames(std::ostream &out, const std::string &file);
-void sheetSheets(std::ostream &out, const std::string &file);
+void sheetNames(std::ostream &out, const std::string &file, bool json = false);
+void sheetSheets(std::ostream &out, const std::string &file, bool json = false);
 // The server library installed beside the tool, or "" when there is none.
 std::string installedCalcServer();
 // Calls the server library's DllRegisterServer (or DllUnregisterServer), as regsvr32 does.

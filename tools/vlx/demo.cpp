@@ -54,7 +54,7 @@ void demo(std::ostream &out, const std::optional<std::string> &dir) {
   std::string store = scratchDirectory(dir);
   // Before any registry call: the store decides where the hives live on first use.
   setenv("VELMORA_REGISTRY_DIR", store.c_str(), 1);
-  out << "scratch registry store: " << store << '\n';
+  out << "scratch registry store: " << printable(store) << '\n';
 
   std::string from;
   int two = 2, three = 3;

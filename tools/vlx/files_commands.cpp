@@ -43,7 +43,7 @@ std::string withoutFinalBackslash(std::string path) {
 void printPart(std::ostream &out, const char *label, const CString &part) {
   std::string line = label;
   if (!part.IsEmpty())
-    line.append(11 - line.size(), ' ').append(part.GetString());
+    line.append(11 - line.size(), ' ').append(printable(part.GetString()));
   out << line << '\n';
 }
 
@@ -182,10 +182,10 @@ void tempShow(std::ostream &out, const std::optional<std::string> &fileName) {
   if (directory.IsEmpty())
     throw Failure(refusedScratchDirectory());
   if (!fileName) {
-    out << toPosixPath(directory.GetString()) << '\n';
+    out << printable(toPosixPath(directory.GetString())) << '\n';
     return;
   }
-  out << toPosixPath(su_CreateTempFilePath(fileName->c_str()).GetString()) << '\n';
+  out << printable(toPosixPath(su_CreateTempFilePath(fileName->c_str()).GetString())) << '\n';
 }
 
 void backupMake(std::ostream &out, const std::string &file) {
@@ -198,7 +198,7 @@ void backupMake(std::ostream &out, const std::string &file) {
   if (backupCount() == 0)
     throw Failure("no backup of " + quoted(file) +
                   ": backups are off (\"Backup Copies\" in section General is 0)");
-  out << toPosixPath(BackupParts(path).backupPath().GetString()) << '\n';
+  out << printable(toPosixPath(BackupParts(path).backupPath().GetString())) << '\n';
 }
 
 void backupResolve(std::ostream &out, const std::string &file) {
@@ -208,7 +208,7 @@ void backupResolve(std::ostream &out, const std::string &file) {
   if (result[0] == '\0')
     throw Failure("cannot resolve " + quoted(file) + ": the result would be longer than " +
                   std::to_string(MAX_PATH - 1) + " bytes");
-  out << toPosixPath(result.data()) << '\n';
+  out << printable(toPosixPath(result.data())) << '\n';
 }
 
 } // namespace vlx::cli

@@ -2,9 +2,12 @@
 #include "commands.h"
 #include "errors.h"
 #include "reg_store.h"
+#include "snapshot.h"
+#include "value_text.h"
 
 #include <velmora/registry.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -209,7 +212,7 @@ std::string asStoredDouble(const std::string &text) {
 }
 
 void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
-             const std::string &name, std::optional<PrefType> type) {
+             const std::string &name, std::optional<PrefType> type, bool showOrigin, bool json) {
   const bool typeGiven = type.has_value();
   if (!type) {
     // Without --type the first value of the fall-back decides: a DWORD reads as int.
@@ -241,6 +244,22 @@ void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
       err << "vlx: note: " << printable(tooLongText(*skipped, section, name)) << "; shown is the "
           << "value of " << source->hive->name << std::endl;
   }
+  const auto origin = locate(section, name, type);
+  const std::string from = origin ? origin->hive->name : "";
+  if (json) {
+    nlohmann::json document = {{"section", section}, {"name", name}, {"type", prefTypeName(*type)}};
+    if (*type == PrefType::Int)
+      document["value"] = intValue;
+    else if (*type == PrefType::Double)
+      document["value"] = doubleValue;
+    else
+      document["value"] = typeGiven ? std::string(text) : asStoredDouble(std::string(text));
+    document["origin"] = from;
+    printJson(out, document);
+    return;
+  }
+  if (showOrigin)
+    out << from << '\t';
   switch (*type) {
   case PrefType::Int:
     out << intValue << '\n';
@@ -249,7 +268,7 @@ void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
     out << formatDouble(doubleValue) << '\n';
     break;
   case PrefType::String:
-    out << (typeGiven ? std::string(text) : asStoredDouble(std::string(text))) << '\n';
+    out << printable(typeGiven ? std::string(text) : asStoredDouble(std::string(text))) << '\n';
     break;
   }
 }
@@ -279,7 +298,9 @@ void prefSet(const std::string &section, const std::string &name, const std::str
   }
 }
 
-void prefDelete(const std::string &section, const std::optional<std::string> &name) {
+namespace {
+
+void deleteOrFail(const std::string &section, const std::optional<std::string> &name) {
   const PrefHive &user = prefHives()[0];
   std::string path = sectionPath(user, section);
   std::string sub = std::string(user.prefix) + "\\" + section;
@@ -312,7 +333,7 @@ void prefDelete(const std::string &section, const std::optional<std::string> &na
                 (rc == ERROR_SUCCESS ? "deletion refused" : errorText(rc)));
 }
 
-void prefReset() {
+void resetOrFail() {
   takeRegistryWriteError();
   if (regResetUserPrefInfo())
     return;
@@ -323,6 +344,50 @@ void prefReset() {
     throw Failure("cannot reset HKEY_CURRENT_USER\\Software\\Velmora: " + errorText(rc));
   throw Failure("reset of HKEY_CURRENT_USER\\Software\\Velmora stopped part-way (a machine name "
                 "or value too long to copy, or the user's hive refused a write)");
+}
+
+std::string plural(size_t n, const char *one, const char *many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+const reg::KeyPath kUserProduct{reg::Root::CurrentUser, "Software\\Velmora"};
+
+} // namespace
+
+void prefDelete(std::ostream &out, const std::string &section,
+                const std::optional<std::string> &name, bool dryRun) {
+  const std::string path = sectionPath(prefHives()[0], section);
+  const Outcome outcome =
+      changesMadeBy(Hive::User, {reg::Root::CurrentUser, "Software\\Velmora\\" + section}, dryRun,
+                    "cannot delete " + path, [&] { deleteOrFail(section, name); });
+  if (dryRun)
+    for (const Change &c : outcome.changes)
+      printChange(out, c);
+  const ChangeCounts counts = countChanges(outcome.changes);
+  out << "delete" << (dryRun ? " (dry run, nothing changed)" : "") << ": "
+      << printable(path + (name ? " \"" + *name + "\"" : "")) << ", "
+      << plural(counts.removed, "value", "values") << " removed\n";
+}
+
+void prefReset(std::ostream &out, bool dryRun) {
+  const Outcome outcome = changesMadeBy(Hive::User, kUserProduct, dryRun,
+                                        "cannot reset " + kUserProduct.full(), resetOrFail);
+  if (dryRun)
+    for (const Change &c : outcome.changes)
+      printChange(out, c);
+  // Every value the user holds afterwards is a copy of the machine's.
+  size_t sections = 0, values = 0;
+  const std::string product = kUserProduct.full();
+  const auto depth = std::count(product.begin(), product.end(), '\\');
+  for (const auto &[folded, key] : outcome.after) {
+    values += key.values.size();
+    if (std::count(key.path.begin(), key.path.end(), '\\') == depth + 1)
+      ++sections;
+  }
+  const ChangeCounts counts = countChanges(outcome.changes);
+  out << "reset" << (dryRun ? " (dry run, nothing changed)" : "") << ": "
+      << plural(sections, "section", "sections") << ", " << plural(values, "value", "values")
+      << " copied, " << counts.removed << " removed\n";
 }
 
 } // namespace vlx::cli

@@ -3,13 +3,16 @@
 #include "errors.h"
 #include "escape.h"
 #include "file_io.h"
+#include "progress.h"
 #include "reg_store.h"
 #include "reg_text.h"
+#include "value_text.h"
 #include "windows_hive.h"
 
 #include <velmora/hive.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace vlx::cli {
 namespace {
@@ -62,36 +65,84 @@ void regExport(std::ostream &out, const std::optional<std::string> &key,
     out << text << std::flush;
 }
 
-void regImport(std::ostream &out, const std::string &file) {
-  std::string text;
-  int errorLine = 0;
-  std::string error;
-  if (!decodeRegFile(readFile(file), text, errorLine, error))
-    throw Failure(file + ":" + std::to_string(errorLine) + ": " + error);
-  reg::ParseResult parsed = reg::parse(text, readHexText);
-  if (!parsed.ok())
-    throw Failure(file + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error);
-  size_t count = importOperations(parsed.operations, file);
-  out << "imported " << count << (count == 1 ? " change" : " changes") << " from "
-      << printable(file) << '\n';
+namespace {
+
+ImportOptions importOptions(std::ostream &out, bool dryRun) {
+  ImportOptions options;
+  options.dryRun = dryRun;
+  options.listing = dryRun ? &out : nullptr;
+  return options;
+}
+
+std::string importSummary(bool dryRun, const ImportResult &result, const std::string &file) {
+  return std::string(dryRun ? "import (dry run, nothing changed): " : "import: ") +
+         result.summary() + " (" + std::to_string(result.operations) +
+         (result.operations == 1 ? " entry" : " entries") + " of " + printable(file) + ")\n";
+}
+
+} // namespace
+
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun) {
+  // Read in pieces twice, to check and to apply, so that memory stays bounded whatever the size.
+  RegFilePieces pieces(file);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  Progress progress(err, ec ? 0 : size);
+  int pass = 0;
+  const OperationSource source = [&](const std::function<void(const reg::Operation &)> &each) {
+    const std::string step = ++pass == 1 ? "checking" : dryRun ? "listing" : "importing";
+    pieces.read(
+        [&](std::string_view text, int firstLine) {
+          reg::ParseResult parsed = reg::parse(text, readHexText);
+          if (!parsed.ok())
+            throw Failure(file + ":" + std::to_string(parsed.errorLine + firstLine - 1) + ": " +
+                          parsed.error);
+          for (reg::Operation &op : parsed.operations) {
+            op.line += firstLine - 1;
+            each(op);
+          }
+        },
+        [&](uint64_t bytes) { progress.update(step, bytes); });
+  };
+  const ImportResult result = importOperations(source, file, importOptions(out, dryRun));
+  out << importSummary(dryRun, result, file);
 }
 
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
-                   const std::optional<std::string> &key, bool machine) {
+                   const std::optional<std::string> &key, bool machine, bool dryRun) {
   const HiveRead read =
       readWindowsHive(file, key, machine ? reg::Root::LocalMachine : reg::Root::CurrentUser);
   if (read.dirty)
     err << "vlx: warning: " << printable(file)
         << " was not closed cleanly; changes still in its .LOG1/.LOG2 files are not imported\n";
-  size_t count = importOperations(read.operations, file);
-  out << "imported " << count << (count == 1 ? " change" : " changes") << " from "
-      << printable(file) << ": " << printable(read.key) << " into "
-      << printable(read.destination.full()) << '\n';
+  const ImportResult result = importOperations(read.operations, file, importOptions(out, dryRun));
+  out << importSummary(dryRun, result, file + ": " + read.key + " into " + read.destination.full());
 }
 
-void regCheck(std::ostream &out) {
+void regCheck(std::ostream &out, bool json) {
   int damaged = 0;
+  nlohmann::json list = nlohmann::json::array();
   for (const auto &check : checkHives()) {
+    if (check.exists && !check.ok)
+      ++damaged;
+    if (json) {
+      nlohmann::json hive = {{"hive", hiveName(check.hive)},
+                             {"path", check.path},
+                             {"state", !check.exists ? "missing"
+                                       : check.ok    ? "ok"
+                                                     : "damaged"}};
+      if (check.exists && !check.ok)
+        hive["problem"] = check.what;
+      if (check.oldNames)
+        hive["old_names"] = true;
+      for (const NameMerge &m : check.merges)
+        hive["merges"].push_back({{"from", m.from},
+                                  {"into", m.into},
+                                  {"value", m.value ? nlohmann::json(m.name) : nullptr},
+                                  {"renamed", m.value ? nlohmann::json(m.renamed) : nullptr}});
+      list.push_back(hive);
+      continue;
+    }
     std::string label = hiveName(check.hive);
     label.resize(std::max<size_t>(label.size(), 20), ' ');
     out << label << ' ' << printable(check.path) << ": ";
@@ -101,10 +152,11 @@ void regCheck(std::ostream &out) {
       out << (check.oldNames ? "ok; names ignore ASCII case only until the first write\n" : "ok\n");
       printMerges(out, check);
     } else {
-      out << "DAMAGED: " << check.what << '\n';
-      ++damaged;
+      out << "DAMAGED: " << printable(oneLine(check.what)) << '\n';
     }
   }
+  if (json)
+    printJson(out, list);
   out << std::flush;
   if (damaged)
     throw Failure(std::to_string(damaged) + (damaged == 1 ? " hive is" : " hives are") +

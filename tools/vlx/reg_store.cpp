@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "reg_text.h"
+#include "snapshot.h"
 
 #include "platform/posix/name_fold.h"
 #include "platform/posix/registry/key_names.h"
@@ -26,7 +27,8 @@ std::string joinPath(const std::string &a, const std::string &b) {
   return a.empty() ? b : b.empty() ? a : a + "\\" + b;
 }
 
-// Names of all subkeys, fetched before anything below them changes or is read.
+} // namespace
+
 LONG subKeyNames(HKEY key, std::vector<std::string> &names) {
   names.clear();
   DWORD maxLen = 0;
@@ -79,6 +81,8 @@ LONG readValues(HKEY key, std::vector<reg::Value> &values) {
     ++i;
   }
 }
+
+namespace {
 
 // Both file forms are read back as text, so every name and text a file holds must be UTF-8.
 void checkText(const std::string &fullPath, const std::string &what, std::string_view text) {
@@ -228,32 +232,74 @@ LONG createKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
                          key.out(), nullptr);
 }
 
+// The key the operation before wrote to, kept open: a file's values come key by key, and opening
+// the key again for each of them cost most of an import's time.
+class KeyCache {
+public:
+  // The key for reading and writing (made when `create`); an error when it cannot be had.
+  LONG get(const Target &t, bool create, HKEY &out) {
+    if (!valid_ || root_ != t.root || subKey_ != t.subKey) {
+      forget();
+      LONG rc = create ? createKey(t.root, t.subKey, KEY_READ | KEY_WRITE, key_)
+                       : openKey(t.root, t.subKey, KEY_READ | KEY_WRITE, key_);
+      if (rc != ERROR_SUCCESS)
+        return rc;
+      valid_ = true;
+      root_ = t.root;
+      subKey_ = t.subKey;
+    }
+    out = key_.get();
+    return ERROR_SUCCESS;
+  }
+  // After a deletion, which may have taken the key.
+  void forget() {
+    key_.reset();
+    valid_ = false;
+  }
+
+private:
+  Key key_;
+  bool valid_ = false;
+  HKEY root_ = nullptr;
+  std::string subKey_;
+};
+
 // Applies one operation; on failure `what` names the step that failed.
-LONG apply(const reg::Operation &op, const Target &t, std::string &what) {
+LONG apply(const reg::Operation &op, const Target &t, std::string &what, KeyCache &keys) {
   using Kind = reg::Operation::Kind;
   Key key;
+  HKEY open = nullptr;
   LONG rc = ERROR_SUCCESS;
   switch (op.kind) {
   case Kind::CreateKey:
-    what = "cannot create " + op.key.full();
-    return t.subKey.empty() ? ERROR_SUCCESS : createKey(t.root, t.subKey, KEY_WRITE, key);
+    rc = t.subKey.empty() ? ERROR_SUCCESS : createKey(t.root, t.subKey, KEY_WRITE, key);
+    if (rc != ERROR_SUCCESS)
+      what = "cannot create " + op.key.full();
+    return rc;
   case Kind::DeleteKey:
-    what = "cannot delete " + op.key.full();
-    return deleteKey(t.root, t.subKey);
+    keys.forget();
+    rc = deleteKey(t.root, t.subKey);
+    if (rc != ERROR_SUCCESS)
+      what = "cannot delete " + op.key.full();
+    return rc;
   case Kind::SetValue:
-    what = "cannot write " + op.key.full();
-    rc = createKey(t.root, t.subKey, KEY_WRITE, key);
+    rc = keys.get(t, true, open);
     if (rc == ERROR_SUCCESS)
-      rc = vlx::setValueAsGiven(key.get(), op.value.name.c_str(), op.value.type,
+      rc = vlx::setValueAsGiven(open, op.value.name.c_str(), op.value.type,
                                 reinterpret_cast<const BYTE *>(op.value.data.data()),
                                 static_cast<DWORD>(op.value.data.size()));
+    if (rc != ERROR_SUCCESS)
+      what = "cannot write " + op.key.full();
     return rc;
   case Kind::DeleteValue:
-    what = "cannot delete a value of " + op.key.full();
-    rc = openKey(t.root, t.subKey, KEY_SET_VALUE, key);
+    rc = keys.get(t, false, open);
     if (rc == ERROR_SUCCESS)
-      rc = RegDeleteValueA(key.get(), op.value.name.c_str());
-    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+      rc = RegDeleteValueA(open, op.value.name.c_str());
+    if (rc == ERROR_FILE_NOT_FOUND)
+      return ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS)
+      what = "cannot delete a value of " + op.key.full();
+    return rc;
   }
   return ERROR_INVALID_PARAMETER;
 }
@@ -309,37 +355,129 @@ void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
   exportTree(out, key.get(), path.full(), format);
 }
 
-size_t importOperations(const std::vector<reg::Operation> &operations,
-                        const std::string &fileName) {
-  std::vector<Target> targets;
+namespace {
+
+// What one operation will change, found before it is applied: counted, and listed on a dry run.
+class Inspector {
+public:
+  Inspector(ImportResult &result, std::ostream *listing) : result_(result), listing_(listing) {}
+
+  void before(const reg::Operation &op, const Target &t, KeyCache &keys) {
+    using Kind = reg::Operation::Kind;
+    ++result_.operations;
+    if (op.kind == Kind::DeleteKey)
+      keys.forget();
+    HKEY key = nullptr;
+    const bool exists = keys.get(t, false, key) == ERROR_SUCCESS;
+    switch (op.kind) {
+    case Kind::CreateKey:
+      if (!exists)
+        note({Change::Kind::KeyAdded, op.key.full(), {}, {}});
+      return;
+    case Kind::DeleteKey:
+      if (exists)
+        for (const Change &c : changesBetween(takeSnapshot(op.key), {}))
+          note(c);
+      return;
+    case Kind::SetValue: {
+      if (!exists) {
+        note({Change::Kind::KeyAdded, op.key.full(), {}, {}});
+        note({Change::Kind::Added, op.key.full(), {}, op.value});
+        return;
+      }
+      std::optional<reg::Value> old = valueOf(key, op.value.name);
+      if (!old)
+        note({Change::Kind::Added, op.key.full(), {}, op.value});
+      else if (old->type != op.value.type || old->data != op.value.data)
+        note({Change::Kind::Changed, op.key.full(), *old, op.value});
+      else
+        ++result_.unchanged;
+      return;
+    }
+    case Kind::DeleteValue:
+      if (exists)
+        if (std::optional<reg::Value> old = valueOf(key, op.value.name))
+          note({Change::Kind::Removed, op.key.full(), *old, {}});
+      return;
+    }
+  }
+
+private:
+  static std::optional<reg::Value> valueOf(HKEY key, const std::string &name) {
+    DWORD type = 0;
+    std::string data(256, '\0');
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                               reinterpret_cast<LPBYTE>(data.data()), &size);
+    if (rc == ERROR_MORE_DATA) {
+      data.resize(size);
+      rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                            reinterpret_cast<LPBYTE>(data.data()), &size);
+    }
+    if (rc != ERROR_SUCCESS)
+      return std::nullopt;
+    data.resize(size);
+    return reg::Value{name, type, data};
+  }
+
+  void note(const Change &c) {
+    const ChangeCounts one = countChanges({c});
+    result_.counts.keysAdded += one.keysAdded;
+    result_.counts.keysRemoved += one.keysRemoved;
+    result_.counts.added += one.added;
+    result_.counts.changed += one.changed;
+    result_.counts.removed += one.removed;
+    if (listing_)
+      printChange(*listing_, c);
+  }
+
+  ImportResult &result_;
+  std::ostream *listing_;
+};
+
+} // namespace
+
+ImportResult importOperations(const OperationSource &source, const std::string &fileName,
+                              const ImportOptions &options) {
+  // First pass: every operation checked, and the hives concerned found, before anything lands.
   std::vector<Hive> hives;
-  for (const auto &op : operations) {
+  source([&](const reg::Operation &op) {
+    Target t;
     try {
-      targets.push_back(checkedTarget(op));
+      t = checkedTarget(op);
     } catch (const Failure &f) {
       throw Failure(where(fileName, op) + ": " + (op.line ? "" : op.key.full() + ": ") + f.what() +
                     " (nothing imported)");
     }
-    if (std::find(hives.begin(), hives.end(), targets.back().hive) == hives.end())
-      hives.push_back(targets.back().hive);
-  }
+    if (std::find(hives.begin(), hives.end(), t.hive) == hives.end())
+      hives.push_back(t.hive);
+  });
   // Every importer takes the hives' write locks in one order, so two never wait on each other.
   std::sort(hives.begin(), hives.end());
 
   // All changes are made with a transaction open on every hive concerned, so a failing change
   // undoes them all; only a commit that fails after another hive's has landed splits the file.
-  std::string what;
-  size_t failedAt = 0;
+  ImportResult result;
+  std::string what, failedAt;
   LONG failed = ERROR_SUCCESS;
   auto applyAll = [&]() -> LONG {
-    for (size_t i = 0; i < operations.size(); ++i) {
-      failed = apply(operations[i], targets[i], what);
-      if (failed != ERROR_SUCCESS) {
-        failedAt = i;
-        return failed;
-      }
+    result = {};
+    Inspector inspector(result, options.listing);
+    try {
+      KeyCache keys;
+      source([&](const reg::Operation &op) {
+        const Target t = checkedTarget(op);
+        inspector.before(op, t, keys);
+        failed = apply(op, t, what, keys);
+        if (failed != ERROR_SUCCESS) {
+          failedAt = where(fileName, op);
+          throw failed;
+        }
+      });
+    } catch (LONG) {
+      return failed;
     }
-    return ERROR_SUCCESS;
+    return options.dryRun ? kDryRunEnd : ERROR_SUCCESS;
   };
   std::vector<Hive> landed;
   std::optional<Hive> refused; // the hive whose transaction could not begin or commit
@@ -349,23 +487,42 @@ size_t importOperations(const std::vector<reg::Operation> &operations,
     LONG rc = inHiveTransaction(hives[i], [&] { return nest(i + 1); });
     if (rc == ERROR_SUCCESS)
       landed.push_back(hives[i]);
-    else if (failed == ERROR_SUCCESS && !refused)
+    else if (failed == ERROR_SUCCESS && !refused && rc != kDryRunEnd)
       refused = hives[i];
     return rc;
   };
   LONG rc = nest(0);
-  if (rc == ERROR_SUCCESS)
-    return operations.size();
+  if (rc == ERROR_SUCCESS || (options.dryRun && rc == kDryRunEnd && failed == ERROR_SUCCESS))
+    return result;
 
   std::string note = landed.empty() ? " (nothing imported)" : " (imported into ";
   for (size_t i = 0; i < landed.size(); ++i)
     note += std::string(i == 0 ? "" : ", ") + hiveName(landed[i]) +
             (i + 1 == landed.size() ? " only)" : "");
   if (failed != ERROR_SUCCESS)
-    throw Failure(where(fileName, operations[failedAt]) + ": " + what + ": " + errorText(failed) +
-                  note);
+    throw Failure(failedAt + ": " + what + ": " + errorText(failed) + note);
   throw Failure(fileName + ": cannot apply the changes to " +
                 (refused ? hiveName(*refused) : "the registry") + ": " + errorText(rc) + note);
+}
+
+ImportResult importOperations(const std::vector<reg::Operation> &operations,
+                              const std::string &fileName, const ImportOptions &options) {
+  return importOperations(
+      [&operations](const std::function<void(const reg::Operation &)> &each) {
+        for (const auto &op : operations)
+          each(op);
+      },
+      fileName, options);
+}
+
+std::string ImportResult::summary() const {
+  auto n = [](size_t count, const char *one, const char *many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+  };
+  return n(counts.added, "value", "values") + " added, " + std::to_string(counts.changed) +
+         " changed, " + std::to_string(unchanged) + " unchanged, " +
+         std::to_string(counts.removed) + " removed; " + n(counts.keysAdded, "key", "keys") +
+         " added, " + std::to_string(counts.keysRemoved) + " removed";
 }
 
 const char *hiveName(Hive hive) {

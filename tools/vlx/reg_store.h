@@ -2,10 +2,13 @@
 #pragma once
 
 #include "reg_file.h"
+#include "snapshot.h"
 
 #include <velmora/hive.h>
 #include <velmora/win32.h>
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,11 @@ private:
 // Opens `subKey` below `root` ("" gives a handle to the root's own key).
 LONG openKey(HKEY root, const std::string &subKey, REGSAM access, Key &key);
 
+// Names of all subkeys, fetched before anything below them changes or is read.
+LONG subKeyNames(HKEY key, std::vector<std::string> &names);
+// Every value of the key, in its order.
+LONG readValues(HKEY key, std::vector<reg::Value> &values);
+
 // Whether the key exists; throws Failure when it cannot be told.
 bool keyExists(const reg::KeyPath &path);
 
@@ -47,10 +55,31 @@ bool keyExists(const reg::KeyPath &path);
 void exportKey(std::string &out, const reg::KeyPath &path,
                reg::Format format = reg::Format::Regedit4);
 
+struct ImportOptions {
+  bool dryRun = false;             // roll every change back at the end
+  std::ostream *listing = nullptr; // one line per value added, changed or removed
+};
+
+struct ImportResult {
+  size_t operations = 0; // lines of the file applied: keys, values set, deletions
+  ChangeCounts counts;   // what they changed, each value and key once per operation
+  size_t unchanged = 0;  // values set to what they held already
+  // "3 values added, 1 changed, 0 unchanged, 2 removed; 1 key added, 0 removed"
+  std::string summary() const;
+};
+
+// Calls its argument for each operation in order, from the first each time it is called: the
+// import reads its source twice, once to check and once to apply.
+using OperationSource =
+    std::function<void(const std::function<void(const reg::Operation &)> &each)>;
+
 // Applies parsed operations: refuses, changing nothing, any that breaks a registry limit (name
 // lengths, nesting, value size, roots and the keys a hive keeps); then makes every change with a
 // transaction open on each hive concerned, so they land together. `fileName` prefixes the
-// messages of failures. Returns the number of operations applied.
-size_t importOperations(const std::vector<reg::Operation> &operations, const std::string &fileName);
+// messages of failures.
+ImportResult importOperations(const OperationSource &source, const std::string &fileName,
+                              const ImportOptions &options = {});
+ImportResult importOperations(const std::vector<reg::Operation> &operations,
+                              const std::string &fileName, const ImportOptions &options = {});
 
 } // namespace vlx::cli

@@ -1,9 +1,15 @@
 // .reg file encodings through ICU converters that stop at the first byte that is not text.
 #include "reg_text.h"
 
+#include "errors.h"
+
 #include <unicode/ucnv.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 
 namespace vlx::cli {
 namespace {
@@ -120,6 +126,147 @@ bool decodeRegFile(std::string_view bytes, std::string &text, int &errorLine, st
   }
   error = "not UTF-8 text";
   return false;
+}
+
+namespace {
+
+// Where the next piece can end: the start of the last line in `bytes` that opens a key section
+// and does not continue the line before it; 0 when there is none.
+size_t lastKeyLine(std::string_view bytes, std::string_view newline) {
+  const size_t unit = newline.size();
+  if (bytes.size() < 2 * unit)
+    return 0;
+  auto isChar = [&](size_t at, char c) {
+    return bytes[at] == c && (unit == 1 || bytes[at + 1] == '\0');
+  };
+  for (size_t i = (bytes.size() - unit) / unit * unit; i >= unit; i -= unit) {
+    if (bytes.compare(i - unit, unit, newline) != 0 || !isChar(i, '['))
+      continue;
+    // The line before must not end with '\\' (hex data that goes on).
+    size_t end = i - unit;
+    while (end >= unit && (isChar(end - unit, '\r') || isChar(end - unit, ' ')))
+      end -= unit;
+    if (end >= unit && isChar(end - unit, '\\'))
+      continue;
+    return i;
+  }
+  return 0;
+}
+
+} // namespace
+
+void RegFilePieces::read(const std::function<void(std::string_view, int)> &piece,
+                         const std::function<void(uint64_t)> &progress) {
+  int errorLine = 0;
+  if (encoding_ != Encoding::Unknown) {
+    if (!readAs(encoding_, piece, progress, errorLine))
+      throw Failure(file_ + ":" + std::to_string(errorLine) + ": not text in the form found");
+    return;
+  }
+  if (readAs(Encoding::Unknown, piece, progress, errorLine))
+    return;
+  // regedit's REGEDIT4 files are in the ANSI code page: a file found not UTF-8 is read again.
+  if (encoding_ == Encoding::Ansi && readAs(Encoding::Ansi, piece, progress, errorLine))
+    return;
+  const char *why = encoding_ == Encoding::Utf16  ? "not UTF-16LE text (a lone surrogate or an odd "
+                                                    "byte)"
+                    : encoding_ == Encoding::Ansi ? "neither UTF-8 nor Windows-1252 text"
+                                                  : "not UTF-8 text";
+  throw Failure(file_ + ":" + std::to_string(errorLine) + ": " + why);
+}
+
+bool RegFilePieces::readAs(Encoding encoding,
+                           const std::function<void(std::string_view, int)> &piece,
+                           const std::function<void(uint64_t)> &progress, int &errorLine) {
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(file_.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!f)
+    throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
+  std::string bytes, text, header;
+  uint64_t total = 0;
+  bool atEnd = false, first = true;
+  int line = 1;
+  std::string_view newline = "\n";
+  std::optional<Recoder> recoder;
+  while (!atEnd || !bytes.empty()) {
+    // Fill to a piece's size, then cut before the last key line.
+    size_t cut = 0;
+    while (!atEnd) {
+      const size_t had = bytes.size();
+      bytes.resize(had + kPieceBytes);
+      const size_t n = std::fread(bytes.data() + had, 1, kPieceBytes, f.get());
+      bytes.resize(had + n);
+      total += n;
+      if (n < kPieceBytes) {
+        if (std::ferror(f.get()))
+          throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
+        atEnd = true;
+      }
+      if (first) {
+        if (startsWith(bytes, kUtf16BeBom)) {
+          errorLine = 1;
+          throw Failure(file_ + ":1: big-endian UTF-16 text is not supported; save the file as "
+                                "UTF-16LE or UTF-8");
+        }
+        size_t skip = 0;
+        if (startsWith(bytes, kUtf16LeBom)) {
+          encoding = Encoding::Utf16;
+          skip = kUtf16LeBom.size();
+        } else if (startsWith(bytes, kUtf8Bom)) {
+          skip = kUtf8Bom.size();
+          if (encoding == Encoding::Unknown)
+            encoding = Encoding::Utf8;
+        } else if (encoding == Encoding::Unknown) {
+          encoding = Encoding::Utf8;
+          // Only an unmarked REGEDIT4 file may be in the ANSI code page.
+          const std::string_view head =
+              std::string_view(bytes).substr(0, bytes.find_first_of("\r\n"));
+          ansiAllowed_ = head == "REGEDIT4";
+        }
+        bytes.erase(0, skip);
+        newline = encoding == Encoding::Utf16 ? std::string_view("\n\0", 2) : "\n";
+        recoder.emplace(encoding == Encoding::Utf16  ? "UTF-16LE"
+                        : encoding == Encoding::Ansi ? "windows-1252"
+                                                     : "UTF-8",
+                        "UTF-8");
+        first = false;
+      }
+      cut = atEnd ? bytes.size() : lastKeyLine(bytes, newline);
+      if (cut > 0)
+        break;
+    }
+    if (atEnd)
+      cut = bytes.size();
+    // Decoded line by line, so that a failure names its line.
+    text.clear();
+    std::string decoded;
+    int lines = 0;
+    for (size_t start = 0; start < cut; ++lines) {
+      const size_t end = lineEnd(std::string_view(bytes).substr(0, cut), start, newline);
+      if (!(*recoder)(std::string_view(bytes).substr(start, end - start), decoded)) {
+        errorLine = line + lines;
+        encoding_ = encoding == Encoding::Utf8 && ansiAllowed_ ? Encoding::Ansi : encoding;
+        return false;
+      }
+      text += decoded;
+      start = end;
+    }
+    bytes.erase(0, cut);
+    if (line == 1) {
+      header = text.substr(0, text.find('\n') + 1);
+      piece(text, 1);
+    } else {
+      // Each later piece is parsed as a file of its own, under the first one's header.
+      piece(header + text, line - 1);
+    }
+    line += lines;
+    if (progress)
+      progress(total);
+    if (atEnd && bytes.empty())
+      break;
+  }
+  encoding_ = encoding;
+  return true;
 }
 
 std::string unicodeRegFile(std::string_view text) {

@@ -3,6 +3,8 @@
 
 #include "reg_file.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,32 @@ namespace vlx::cli {
 // or, for a REGEDIT4 file whose bytes are not UTF-8, Windows-1252. Lines keep their numbers.
 // False with the line and the reason when the bytes are not text in the form found.
 bool decodeRegFile(std::string_view bytes, std::string &text, int &errorLine, std::string &error);
+
+// A .reg file read in pieces that each end before a key line ("[..."), decoded as decodeRegFile
+// decodes the whole file, so that reading it takes memory for one piece whatever its size.
+class RegFilePieces {
+public:
+  explicit RegFilePieces(std::string file) : file_(std::move(file)) {}
+
+  // Calls `piece` with each piece's UTF-8 text and the number of its first line, from the start
+  // of the file. The first piece starts with the header line. Throws Failure "FILE:LINE: why".
+  // `progress` (when set) is called with the bytes read so far after each piece.
+  void read(const std::function<void(std::string_view text, int firstLine)> &piece,
+            const std::function<void(uint64_t bytes)> &progress = nullptr);
+
+  // Pieces hold about this many bytes, more when one key section is larger.
+  static constexpr size_t kPieceBytes = size_t{1} << 20;
+
+private:
+  enum class Encoding { Unknown, Utf8, Ansi, Utf16 };
+  bool readAs(Encoding encoding,
+              const std::function<void(std::string_view text, int firstLine)> &piece,
+              const std::function<void(uint64_t bytes)> &progress, int &errorLine);
+
+  std::string file_;
+  Encoding encoding_ = Encoding::Unknown; // settled by the first read to the end
+  bool ansiAllowed_ = false;              // an unmarked REGEDIT4 file
+};
 
 // UTF-8 .reg text as regedit writes version 5 files: byte-order mark, UTF-16LE, CRLF line ends.
 std::string unicodeRegFile(std::string_view text);

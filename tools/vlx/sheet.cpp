@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "platform/posix/files/trusted_path.h"
+#include "value_text.h"
 
 #include <velmora/automation.h>
 
@@ -191,14 +192,19 @@ std::string valueText(VARIANT &value) {
 
 } // namespace
 
-void sheetGet(std::ostream &out, const std::string &file, const std::string &reference) {
+void sheetGet(std::ostream &out, const std::string &file, const std::string &reference, bool json) {
   Session session(file);
   Range cells = session.range(reference);
   try {
     VARIANT value = cells.GetValue();
+    const bool number = V_VT(&value) == VT_R8;
+    const double r8 = number ? V_R8(&value) : 0;
     std::string text = valueText(value);
     VariantClear(&value);
-    out << text << '\n';
+    if (json)
+      printJson(out, number ? nlohmann::json(r8) : nlohmann::json(text));
+    else
+      out << printable(text) << '\n';
   } catch (CException *e) {
     Session::fail(reference + ": ", e);
   }
@@ -216,8 +222,9 @@ void sheetSet(const std::string &file, const std::string &reference, const std::
   }
 }
 
-void sheetNames(std::ostream &out, const std::string &file) {
+void sheetNames(std::ostream &out, const std::string &file, bool json) {
   Session session(file);
+  nlohmann::json list = nlohmann::json::array();
   try {
     LPDISPATCH collection = nullptr;
     session.book().InvokeHelper(kNames, kCall, VT_DISPATCH, &collection, nullptr);
@@ -230,20 +237,32 @@ void sheetNames(std::ostream &out, const std::string &file) {
       Name name(names.Item(index));
       CString refersTo;
       name.GetProperty(kRefersTo, VT_BSTR, &refersTo);
-      out << static_cast<const char *>(name.GetName()) << '\t'
-          << static_cast<const char *>(refersTo) << '\n';
+      if (json)
+        list.push_back({{"name", static_cast<const char *>(name.GetName())},
+                        {"refers_to", static_cast<const char *>(refersTo)}});
+      else
+        out << printable(static_cast<const char *>(name.GetName())) << '\t'
+            << printable(static_cast<const char *>(refersTo)) << '\n';
     }
+    if (json)
+      printJson(out, list);
   } catch (CException *e) {
     Session::fail("names: ", e);
   }
 }
 
-void sheetSheets(std::ostream &out, const std::string &file) {
+void sheetSheets(std::ostream &out, const std::string &file, bool json) {
   Session session(file);
+  nlohmann::json list = nlohmann::json::array();
   try {
     for (Worksheet sheet(session.worksheet("")); sheet.m_lpDispatch;
          sheet.AttachDispatch(sheet.GetNext()))
-      out << static_cast<const char *>(sheet.GetName()) << '\n';
+      if (json)
+        list.push_back(static_cast<const char *>(sheet.GetName()));
+      else
+        out << printable(static_cast<const char *>(sheet.GetName())) << '\n';
+    if (json)
+      printJson(out, list);
   } catch (CException *e) {
     Session::fail("sheets: ", e);
   }
@@ -285,7 +304,8 @@ void sheetRegister(std::ostream &out, const std::string &server, bool unregister
   if (FAILED(hr))
     throw Failure(std::string(unregister ? "unregistering " : "registering ") + server +
                   " failed: " + codeText(hr));
-  out << (unregister ? "unregistered " : "registered ") << server << " for Excel.Application\n";
+  out << (unregister ? "unregistered " : "registered ") << printable(server)
+      << " for Excel.Application\n";
 }
 
 } // namespace vlx::cli

@@ -186,7 +186,7 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
         name = known.name;
     throw Failure(name);
   }
-  out << render(result) << '\n';
+  out << printable(render(result)) << '\n';
   VariantClear(&result);
 }
 

@@ -1,0 +1,119 @@
+// Imports of files larger than one piece: line numbers, encodings and the check before anything
+// lands hold across the pieces' edges; the progress bar shows only where it may.
+#include "vlx_fixture.h"
+
+#include <vlx/progress.h>
+#include <vlx/reg_file.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace vlx::cli {
+namespace {
+
+// A file of `keys` sections of 50 values each: about 2.5 kB a key.
+std::string bigFile(const std::string &header, int keys) {
+  std::string text = header + "\n\n";
+  for (int k = 0; k < keys; ++k) {
+    text += "[HKEY_CURRENT_USER\\Software\\Velmora\\Big\\K" + std::to_string(k) + "]\n";
+    for (int v = 0; v < 50; ++v)
+      text += "\"V" + std::to_string(v) + "\"=\"" + std::string(30, 'x') + "\"\n";
+    text += "\"Blob\"=hex:01,02,\\\n  03,04\n";
+  }
+  return text;
+}
+
+int lineOf(const std::string &text, const std::string &part) {
+  const size_t at = text.find(part);
+  return static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n')) + 1;
+}
+
+TEST_F(VlxTest, PiecesKeepLineNumbersAndTheCheckBeforeWriting) {
+  // Two megabytes and more: several pieces. A continuation line that starts with '[' is bad hex
+  // data, not a key line where a piece may end.
+  const std::string text = bigFile("REGEDIT4", 1000);
+  std::string continued = text;
+  const size_t late = continued.find("\n  03,04", continued.find("\\K900]"));
+  continued.replace(late, 9, "\n[3,04");
+  RunResult r = vlx({"reg", "import", write("cont.reg", continued)});
+  EXPECT_EQ(r.status, 1);
+  // The same line and message as the whole file parsed at once gives.
+  const reg::ParseResult whole = reg::parse(continued);
+  ASSERT_FALSE(whole.ok());
+  EXPECT_GT(whole.errorLine, lineOf(continued, "\\K900]"));
+  EXPECT_NE(r.output.find("cont.reg:" + std::to_string(whole.errorLine) + ": " + whole.error),
+            std::string::npos)
+      << r.output;
+
+  // A bad line in the last piece: refused with its number, and nothing of the pieces before it
+  // written.
+  const std::string bad = text + "[HKEY_CURRENT_USER\\Software\\Velmora\\Tail]\n\"x\"=dword:zz\n";
+  r = vlx({"reg", "import", write("bad.reg", bad)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("bad.reg:" + std::to_string(lineOf(bad, "dword:zz")) + ": "),
+            std::string::npos)
+      << r.output;
+  fails({"reg", "query", "HKCU\\Software\\Velmora\\Big"}, "not found");
+
+  EXPECT_EQ(ok({"reg", "import", write("good.reg", text)}),
+            "import: 51000 values added, 0 changed, 0 unchanged, 0 removed; 1000 keys added, 0 "
+            "removed (52000 entries of " +
+                dir_.file("good.reg") + ")\n");
+  EXPECT_NE(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K999"})
+                .find("    Blob    REG_BINARY    01020304\n"),
+            std::string::npos);
+}
+
+TEST_F(VlxTest, EncodingIsFoundOverTheWholeFile) {
+  // A REGEDIT4 file whose only byte that is not UTF-8 lies pieces past its start: Windows-1252.
+  std::string text = bigFile("REGEDIT4", 600);
+  text += "[HKEY_CURRENT_USER\\Software\\Velmora\\Late]\n\"Gr\xfc\xdf\x65\"=\"\xe9t\xe9\"\n";
+  ok({"reg", "import", write("ansi.reg", text)});
+  EXPECT_EQ(ok({"reg", "query", "HKCU\\Software\\Velmora\\Late"}),
+            "HKEY_CURRENT_USER\\Software\\Velmora\\Late\n    Grüße    REG_SZ    été\n\n");
+
+  // With a byte-order mark it must be UTF-8: the line is named.
+  const std::string marked = "\xEF\xBB\xBF" + text;
+  RunResult r = vlx({"reg", "import", write("marked.reg", marked)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(
+      r.output.find("marked.reg:" + std::to_string(lineOf(text, "Gr\xfc")) + ": not UTF-8 text"),
+      std::string::npos)
+      << r.output;
+
+  // UTF-16LE pieces cut between whole units.
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : bigFile("Windows Registry Editor Version 5.00", 600)) {
+    utf16 += static_cast<char>(c);
+    utf16 += '\0';
+  }
+  // The same keys as the first file's, so every value is set to what it holds.
+  EXPECT_NE(ok({"reg", "import", write("wide.reg", utf16)}).find(" 30600 unchanged, "),
+            std::string::npos);
+  EXPECT_NE(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K599"}).find("V49    REG_SZ"),
+            std::string::npos);
+}
+
+TEST(VlxProgress, ShownOnlyOnATerminalAfterTheDelay) {
+  std::ostringstream quiet, late, shown;
+  {
+    Progress p(quiet, 100, false, std::chrono::milliseconds(0));
+    p.update("importing", 50);
+  }
+  {
+    Progress p(late, 100, true, std::chrono::hours(1));
+    p.update("importing", 50);
+  }
+  {
+    Progress p(shown, 4000000, true, std::chrono::milliseconds(0));
+    p.update("checking", 2000000);
+    p.update("checking", 2000001); // the same percentage is not drawn again
+  }
+  EXPECT_EQ(quiet.str(), "");
+  EXPECT_EQ(late.str(), "");
+  EXPECT_EQ(shown.str(), "\rchecking [###############               ] 50% (2 of 4 MB)\x1b[K"
+                         "\r\x1b[K");
+}
+
+} // namespace
+} // namespace vlx::cli

@@ -1,0 +1,174 @@
+// reg.exe's verbs, the merged preference view, the change watch, and dry runs that list what a
+// destructive command would do and change nothing.
+#include "vlx_fixture.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace vlx::cli {
+namespace {
+
+const std::string kGeneral = "HKCU\\Software\\Velmora\\General";
+
+TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
+  const std::tuple<const char *, const char *, std::string> cases[] = {
+      {"Text", "REG_SZ", "C:\\x \"y\""},
+      {"Path", "expand_sz", "%HOME%\\bin"},
+      {"List", "REG_MULTI_SZ", "one\\0two"},
+      {"Count", "dword", "0x10"},
+      {"Big", "REG_QWORD", "18446744073709551615"},
+      {"Blob", "REG_BINARY", "01,ff,00"},
+  };
+  for (const auto &[name, type, data] : cases)
+    EXPECT_EQ(ok({"reg", "add", kGeneral, name, "--type", type, "--data", data}), "");
+  ok({"reg", "add", kGeneral + "\\Sub"});
+  ok({"reg", "add", kGeneral, "--data", "default"});
+  EXPECT_EQ(ok({"reg", "query", kGeneral}),
+            "HKEY_CURRENT_USER\\Software\\Velmora\\General\n"
+            "    Text    REG_SZ    C:\\x \"y\"\n"
+            "    Path    REG_EXPAND_SZ    %HOME%\\bin\n"
+            "    List    REG_MULTI_SZ    one\\0two\n"
+            "    Count    REG_DWORD    0x10 (16)\n"
+            "    Big    REG_QWORD    0xffffffffffffffff (18446744073709551615)\n"
+            "    Blob    REG_BINARY    01ff00\n"
+            "    @    REG_SZ    default\n"
+            "\n"
+            "HKEY_CURRENT_USER\\Software\\Velmora\\General\\Sub\n");
+  // The same data as an export writes it.
+  const std::string exported = ok({"reg", "export", kGeneral});
+  for (const char *line : {"\"List\"=hex(7):6f,6e,65,00,74,77,6f,00,00", "\"Count\"=dword:00000010",
+                           "\"Blob\"=hex:01,ff,00", "@=\"default\""})
+    EXPECT_NE(exported.find(line), std::string::npos) << line << "\n" << exported;
+
+  fails({"reg", "add", kGeneral, "N", "--type", "REG_LINK", "--data", "x"}, "unknown type", 2);
+  fails({"reg", "add", kGeneral, "N", "--type", "dword", "--data", "4294967296"}, "invalid", 2);
+  fails({"reg", "add", kGeneral, "N", "--type", "binary", "--data", "0g"}, "hex bytes", 2);
+  fails({"reg", "add", kGeneral, "N", "--type", "multi_sz", "--data", "a\\0\\0b"}, "empty", 2);
+  fails({"reg", "add", "HKU\\S-1-5-18\\X", "N", "--data", "x"}, "only HKEY_USERS\\.DEFAULT");
+  fails({"reg", "add", kGeneral, std::string(16384, 'n'), "--data", "x"}, "value name longer");
+
+  // The whole subtree, as text and as one JSON document of every key.
+  ok({"reg", "add", kGeneral + "\\Sub", "Deep", "--type", "dword", "--data", "3"});
+  const std::string tree = ok({"reg", "query", kGeneral, "--recursive"});
+  EXPECT_NE(tree.find("\n\nHKEY_CURRENT_USER\\Software\\Velmora\\General\\Sub\n"
+                      "    Deep    REG_DWORD    0x3 (3)\n"),
+            std::string::npos)
+      << tree;
+  const auto json = nlohmann::json::parse(ok({"reg", "query", kGeneral, "-r", "--json"}));
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["subkeys"], nlohmann::json::array({"Sub"}));
+  EXPECT_EQ(json[0]["values"][2],
+            nlohmann::json({{"name", "List"}, {"type", "REG_MULTI_SZ"}, {"data", {"one", "two"}}}));
+  EXPECT_EQ(json[1]["values"][0]["data"], 3);
+
+  EXPECT_EQ(ok({"reg", "delete", kGeneral, "Count"}), "delete: 1 value and 0 keys removed\n");
+  fails({"reg", "delete", kGeneral, "Count"}, "has no value 'Count'");
+  EXPECT_EQ(ok({"reg", "delete", kGeneral}), "delete: 7 values and 2 keys removed\n");
+  fails({"reg", "query", kGeneral}, "not found");
+  fails({"reg", "delete", kGeneral}, "does not exist");
+  fails({"reg", "delete", "HKCU\\Software"}, "the hive always keeps this key");
+}
+
+TEST_F(VlxTest, PrefListShowsWhatTheHostReadsAndWhere) {
+  ok({"pref", "set", "General", "Units", "mm", "--machine"});
+  ok({"pref", "set", "General", "Copies", "2", "--type", "int", "--machine"});
+  ok({"pref", "set", "General", "Units", "in"});
+  ok({"reg", "add", "HKU\\.DEFAULT\\Software\\Velmora\\Paths", "Home", "--data", "/h"});
+  EXPECT_EQ(ok({"pref", "list"}), "General\\Copies = REG_DWORD 0x2 (2)  [HKEY_LOCAL_MACHINE]\n"
+                                  "General\\Units = REG_SZ in  [HKEY_CURRENT_USER]\n"
+                                  "Paths\\Home = REG_SZ /h  [HKEY_USERS\\.DEFAULT]\n");
+  EXPECT_EQ(ok({"pref", "list", "General", "--all"}),
+            "General\\Copies = REG_DWORD 0x2 (2)  [HKEY_LOCAL_MACHINE]\n"
+            "General\\Units = REG_SZ in  [HKEY_CURRENT_USER]\n"
+            "General\\Units = REG_SZ mm  [HKEY_LOCAL_MACHINE, hidden by HKEY_CURRENT_USER]\n");
+  EXPECT_EQ(ok({"pref", "get", "General", "Units", "--show-origin"}), "HKEY_CURRENT_USER\tin\n");
+  EXPECT_EQ(ok({"pref", "get", "General", "Copies", "--show-origin"}), "HKEY_LOCAL_MACHINE\t2\n");
+  EXPECT_EQ(ok({"pref", "list", "Nowhere"}), "");
+}
+
+TEST_F(VlxTest, DryRunsListTheChangesAndChangeNothing) {
+  ok({"reg", "import",
+      write("machine.reg", "REGEDIT4\n[HKLM\\Software\\Velmora\\General]\n"
+                           "\"Units\"=\"mm\"\n\"Copies\"=dword:00000001\n")});
+  ok({"pref", "set", "General", "Units", "cm"});
+  ok({"pref", "set", "General", "Mine", "x"});
+  const std::string before = ok({"reg", "export"});
+
+  EXPECT_EQ(
+      ok({"pref", "reset", "--dry-run"}),
+      "change HKEY_CURRENT_USER\\Software\\Velmora\\General \"Units\" = REG_SZ cm -> REG_SZ mm\n"
+      "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Mine\" = REG_SZ x\n"
+      "add HKEY_CURRENT_USER\\Software\\Velmora\\General \"Copies\" = REG_DWORD 0x1 (1)\n"
+      "reset (dry run, nothing changed): 1 section, 2 values copied, 1 removed\n");
+  EXPECT_EQ(ok({"pref", "delete", "General", "-n"}),
+            "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Units\" = REG_SZ cm\n"
+            "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Mine\" = REG_SZ x\n"
+            "remove key HKEY_CURRENT_USER\\Software\\Velmora\\General\n"
+            "delete (dry run, nothing changed): HKEY_CURRENT_USER\\Software\\Velmora\\General, "
+            "2 values removed\n");
+  const std::string file = write("change.reg", "REGEDIT4\n[HKCU\\Software\\Velmora\\General]\n"
+                                               "\"Units\"=\"cm\"\n\"New\"=\"n\"\n\"Mine\"=-\n"
+                                               "[-HKCU\\Software\\Velmora\\Gone]\n");
+  EXPECT_EQ(ok({"reg", "import", file, "--dry-run"}),
+            "add HKEY_CURRENT_USER\\Software\\Velmora\\General \"New\" = REG_SZ n\n"
+            "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Mine\" = REG_SZ x\n"
+            "import (dry run, nothing changed): 1 value added, 0 changed, 1 unchanged, 1 removed; "
+            "0 keys added, 0 removed (5 entries of " +
+                file + ")\n");
+  EXPECT_EQ(ok({"reg", "delete", kGeneral, "--dry-run"}),
+            "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Units\" = REG_SZ cm\n"
+            "remove HKEY_CURRENT_USER\\Software\\Velmora\\General \"Mine\" = REG_SZ x\n"
+            "remove key HKEY_CURRENT_USER\\Software\\Velmora\\General\n"
+            "delete (dry run, nothing changed): 2 values and 1 key removed\n");
+  EXPECT_EQ(ok({"reg", "export"}), before);
+
+  // Done for real, each says what it did in one line.
+  EXPECT_EQ(ok({"reg", "import", file}),
+            "import: 1 value added, 0 changed, 1 unchanged, 1 removed; 0 keys added, 0 removed (5 "
+            "entries of " +
+                file + ")\n");
+  EXPECT_EQ(ok({"pref", "reset"}), "reset: 1 section, 2 values copied, 1 removed\n");
+  EXPECT_EQ(ok({"pref", "get", "General", "Units"}), "mm\n");
+  // A refused reset lands nothing, dry run or not.
+  ok({"reg", "delete", "HKLM\\Software\\Velmora"});
+  const std::string kept = ok({"reg", "export"});
+  fails({"pref", "reset", "--dry-run"}, "nothing to reset from");
+  fails({"pref", "reset"}, "nothing to reset from");
+  EXPECT_EQ(ok({"reg", "export"}), kept);
+}
+
+TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
+  ok({"pref", "set", "General", "Units", "mm"});
+  auto watched = std::async(std::launch::async, [this] {
+    return vlx({"pref", "watch", "General", "--count", "1"});
+  });
+  // The watch starts at some point: keep changing until it has seen one change.
+  for (int i = 0;
+       i < 200 && watched.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready;
+       ++i)
+    ok({"pref", "set", "General", "Units", "v" + std::to_string(i)});
+  RunResult r = watched.get();
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.rfind("change HKEY_CURRENT_USER\\Software\\Velmora\\General \"Units\" = "
+                           "REG_SZ ",
+                           0),
+            0u)
+      << r.output;
+  // Other sections are not its business.
+  auto other = std::async(std::launch::async, [this] {
+    return vlx({"pref", "watch", "General", "--count", "1"});
+  });
+  for (int i = 0; other.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++i)
+    ok({"pref", "set", i % 10 == 9 ? "General" : "Other", "Last", std::to_string(i), "--machine"});
+  r = other.get();
+  EXPECT_NE(r.output.find(" HKEY_LOCAL_MACHINE\\Software\\Velmora\\General \"Last\" = REG_SZ "),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("Other"), std::string::npos) << r.output;
+}
+
+} // namespace
+} // namespace vlx::cli

@@ -1,0 +1,36 @@
+// The progress bar of long imports.
+#include "progress.h"
+
+#include <unistd.h>
+
+namespace vlx::cli {
+
+Progress::Progress(std::ostream &err, uint64_t total, bool shown, std::chrono::milliseconds delay)
+    : err_(err), total_(total), shown_(shown), showFrom_(std::chrono::steady_clock::now() + delay) {
+}
+
+Progress::Progress(std::ostream &err, uint64_t total)
+    : Progress(err, total, ::isatty(STDERR_FILENO) == 1) {}
+
+Progress::~Progress() {
+  if (drawn_)
+    err_ << "\r\x1b[K" << std::flush;
+}
+
+void Progress::update(const std::string &what, uint64_t done) {
+  if (!shown_ || std::chrono::steady_clock::now() < showFrom_)
+    return;
+  const int percent = total_ ? static_cast<int>(done * 100 / total_) : 100;
+  if (percent == lastPercent_ && what == lastWhat_)
+    return;
+  lastPercent_ = percent;
+  lastWhat_ = what;
+  constexpr int kWidth = 30;
+  const int filled = percent * kWidth / 100;
+  err_ << "\r" << what << " [" << std::string(static_cast<size_t>(filled), '#')
+       << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent << "% ("
+       << done / 1000000 << " of " << total_ / 1000000 << " MB)\x1b[K" << std::flush;
+  drawn_ = true;
+}
+
+} // namespace vlx::cli
