@@ -36,7 +36,8 @@ void put32(std::string &out, uint32_t v) {
 
 std::string zip(const std::vector<std::pair<std::string, std::string>> &entries) {
   std::string out, directory;
-  for (const auto &[name, data] : entries) {
+  for (const auto &entry : entries) {
+    const std::string &name = entry.first, &data = entry.second;
     uint32_t offset = static_cast<uint32_t>(out.size()), crc = crc32(data);
     auto common = [&](std::string &to) {
       put16(to, 20);                       // version needed
