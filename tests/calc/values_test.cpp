@@ -20,7 +20,7 @@ using vlx::calc::test::XlsxSheet;
 
 const DISPID kOpen = 0x2AA, kClose = 0x115, kSaveAs = 0x11C, kWorksheets = 0x1EE, kSheets = 0x1E5,
              kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6, kValue2 = 0x56C,
-             kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kName = 0x6E, kQuit = 0x12E;
+             kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kQuit = 0x12E;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kString[] = {0x0E, 0};
 const BYTE kBool[] = {VT_BOOL, 0};
