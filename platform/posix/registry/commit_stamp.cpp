@@ -21,7 +21,26 @@ constexpr size_t kIsInitByte = 12;
 
 } // namespace
 
+namespace {
+
+// Only a connection whose WAL is open has the mapping: asking any other for it would make
+// one that its close never unmaps (a hive file put back in rollback mode, say).
+bool walOpen(sqlite3 *db) {
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA main.journal_mode", -1, &stmt, nullptr) != SQLITE_OK)
+    return false;
+  bool wal = sqlite3_step(stmt) == SQLITE_ROW &&
+             sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
+                             "wal") == 0;
+  sqlite3_finalize(stmt);
+  return wal;
+}
+
+} // namespace
+
 const volatile uint32_t *sharedCommitHeader(sqlite3 *db) {
+  if (!walOpen(db))
+    return nullptr;
   sqlite3_file *file = nullptr;
   if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
       !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
