@@ -7,11 +7,6 @@
 
 namespace vlx {
 
-namespace {
-// Strings and number texts are read into a buffer of this many bytes, terminator included.
-constexpr DWORD readBufferSize = 256;
-} // namespace
-
 int regWriteValue(HKEY softwareKey, CString section, CString valueName, valueTypes type,
                   CString stringValue, int *intValue, double *doubleValue) {
   Key product, sectionKey;

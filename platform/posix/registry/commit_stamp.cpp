@@ -29,9 +29,9 @@ bool walOpen(sqlite3 *db) {
   sqlite3_stmt *stmt = nullptr;
   if (sqlite3_prepare_v2(db, "PRAGMA main.journal_mode", -1, &stmt, nullptr) != SQLITE_OK)
     return false;
-  bool wal = sqlite3_step(stmt) == SQLITE_ROW &&
-             sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
-                             "wal") == 0;
+  bool wal =
+      sqlite3_step(stmt) == SQLITE_ROW &&
+      sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)), "wal") == 0;
   sqlite3_finalize(stmt);
   return wal;
 }

@@ -24,6 +24,7 @@ void HiveDb::forgetKeys() {
   values_.clear();
   valueBytes_ = 0;
   stamp_ = CommitStamp{};
+  stampCheckedIn_ = 0;
 }
 
 void HiveDb::rememberValue(KeyId key, std::string folded, bool found, DWORD type,
@@ -59,8 +60,11 @@ LONG HiveDb::beginRead() {
     return batchError_ != ERROR_SUCCESS ? batchError_ : ERROR_SUCCESS;
   if (snapshot_)
     return ERROR_SUCCESS;
-  if (commitHeader_ && stamp_ == readCommitStamp(commitHeader_))
+  if (commitHeader_ &&
+      (stampCheckedIn_ == callNumber || stamp_ == readCommitStamp(commitHeader_))) {
+    stampCheckedIn_ = callNumber;
     return ERROR_SUCCESS; // nothing committed since: memory answers, or a miss starts a snapshot
+  }
   return startSnapshot();
 }
 

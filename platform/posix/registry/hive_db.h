@@ -91,6 +91,8 @@ public:
   // Starts a read view: the answers kept in memory while no commit has landed since they were
   // read (checked in the shared header, without SQLite), else a snapshot.
   LONG beginRead();
+  // Numbers the store's calls: within one call the shared header is read once per hive.
+  static inline uint64_t callNumber = 0;
   LONG beginWrite();
   LONG finishWrite(LONG result);
   LONG beginBatch();
@@ -240,6 +242,7 @@ private:
   size_t valueBytes_ = 0;
   const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
   CommitStamp stamp_;
+  uint64_t stampCheckedIn_ = 0;   // the call that last found stamp_ current
   ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
 
   // Position of the last enumeration step, so that walking index by index stays linear.

@@ -119,13 +119,19 @@ const std::string &HiveDb::path() {
 void HiveDb::refreshLocation() {
   if (handles > 0 || batchDepth_ > 0)
     return;
-  // Compared in place: this runs at the start of every operation.
-  static const char *const kVars[] = {"VELMORA_REGISTRY_DIR", "XDG_CONFIG_HOME", "HOME"};
+  // Compared in place, and only the variables that decide this hive's path: this runs at the
+  // start of every operation. Those not consulted read as empty, as they did when resolved.
+  const char *values[3] = {std::getenv("VELMORA_REGISTRY_DIR"), nullptr, nullptr};
+  if ((!values[0] || !*values[0]) && hive_ == Hive::User) {
+    values[1] = std::getenv("XDG_CONFIG_HOME");
+    if (!values[1] || values[1][0] != '/')
+      values[2] = std::getenv("HOME");
+  }
   bool changed = !pathResolved_;
   for (size_t i = 0; i < 3; ++i) {
-    const char *value = std::getenv(kVars[i]);
-    if (env_[i] != (value ? value : "")) {
-      env_[i] = value ? value : "";
+    const char *value = values[i] ? values[i] : "";
+    if (env_[i] != value) {
+      env_[i] = value;
       changed = true;
     }
   }

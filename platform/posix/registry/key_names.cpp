@@ -34,7 +34,7 @@ std::string foldNameAsciiOnly(std::string_view name) {
 }
 
 size_t nameChars(std::string_view name) {
-  if (name.size() > INT32_MAX)
+  if (isAscii(name) || name.size() > INT32_MAX)
     return name.size();
   int32_t units = 0;
   UErrorCode status = U_ZERO_ERROR;

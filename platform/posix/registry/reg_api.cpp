@@ -179,6 +179,22 @@ LONG valueTarget(KeyHandle &h, Target *t) {
   return ERROR_SUCCESS;
 }
 
+// A value of the key `h` stands for, whole.
+LONG queryValue(KeyHandle &h, const char *valueName, DWORD *type, std::string *data) {
+  if (!(h.access & KEY_QUERY_VALUE))
+    return ERROR_ACCESS_DENIED;
+  std::string_view name = valueName ? valueName : "";
+  if (nameChars(name) > kMaxValueNameChars)
+    return ERROR_FILE_NOT_FOUND;
+  Target t;
+  LONG error = valueTarget(h, &t);
+  if (error == ERROR_SUCCESS)
+    error = t.db->findValue(t.id, name, type, data);
+  if (error == ERROR_FILE_NOT_FOUND && t.db)
+    error = missOrDeleted(*t.db, t.id, error);
+  return error;
+}
+
 // Runs `change` in a write transaction on `t`, after checking the key still exists.
 template <typename Change> LONG writeTo(const Target &t, Change change) {
   LONG error = t.db->beginWrite();
@@ -546,6 +562,23 @@ LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, D
   });
 }
 
+LONG readValue(HKEY key, const char *subKey, const char *name, DWORD *type, std::string *data) {
+  Call call(key);
+  if (call.status() != ERROR_SUCCESS)
+    return call.status();
+  if (!subKey || !*subKey)
+    return queryValue(call.handle(), name, type, data);
+  // The subkey is looked at under this one call: no handle is made for it.
+  OpenResult opened;
+  LONG error = openFrom(call.handle(), subKey, false, &opened);
+  if (error != ERROR_SUCCESS)
+    return error;
+  KeyHandle sub;
+  sub.key = std::move(opened.key);
+  sub.access = KEY_QUERY_VALUE;
+  return queryValue(sub, name, type, data);
+}
+
 LONG keyAccess(HKEY key, REGSAM *access) {
   Call call(key);
   if (call.status() == ERROR_SUCCESS)
@@ -630,20 +663,9 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
   Call call(hKey);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
-  std::string_view name = lpValueName ? lpValueName : "";
-  if (nameChars(name) > kMaxValueNameChars)
-    return ERROR_FILE_NOT_FOUND;
-  Target t;
-  LONG error = valueTarget(h, &t);
   DWORD type = REG_NONE;
   std::string data;
-  if (error == ERROR_SUCCESS)
-    error = t.db->findValue(t.id, name, &type, &data);
-  if (error == ERROR_FILE_NOT_FOUND && t.db)
-    error = missOrDeleted(*t.db, t.id, error);
+  LONG error = queryValue(call.handle(), lpValueName, &type, &data);
   if (error == ERROR_FILE_NOT_FOUND && !lpData && lpcbData)
     *lpcbData = 0;
   if (error != ERROR_SUCCESS)

@@ -60,11 +60,8 @@ std::string callText(std::string text, bool wide) {
 // character more, and with a buffer are never less than the unexpanded text's, as on Windows.
 LONG fetch(HKEY key, const char *subKey, const char *name, DWORD flags, bool wide, bool sizing,
            Fetched *out) {
-  SubKey sub(key, subKey, KEY_QUERY_VALUE);
-  if (sub.status() != ERROR_SUCCESS)
-    return sub.status();
   std::string data;
-  LONG error = readValue(sub.get(), name, &out->type, &data);
+  LONG error = readValue(key, subKey, name, &out->type, &data);
   if (error != ERROR_SUCCESS)
     return error;
   if (!isStringType(out->type)) {
@@ -147,24 +144,6 @@ LONG copyTree(HKEY from, HKEY to) {
 
 bool isStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-LONG readValue(HKEY key, const char *name, DWORD *type, std::string *data) {
-  DWORD size = 0;
-  LONG error = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
-  // The value may grow between the two reads: ask again with the size then reported.
-  while (error == ERROR_SUCCESS) {
-    data->resize(size + 1);
-    error =
-        RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE *>(&(*data)[0]), &size);
-    if (error == ERROR_SUCCESS) {
-      data->resize(size);
-      break;
-    }
-    if (error == ERROR_MORE_DATA)
-      error = ERROR_SUCCESS;
-  }
-  return error;
 }
 
 LONG readValueAt(HKEY key, DWORD index, std::string *name, DWORD *type, std::string *data) {

@@ -59,8 +59,9 @@ private:
   bool null_;
 };
 
-// A value's type and data, read whole whatever its size.
-LONG readValue(HKEY key, const char *name, DWORD *type, std::string *data);
+// A value of `key` or of its subkey `subKey` (null or empty: the key itself): its type and data,
+// read whole whatever its size.
+LONG readValue(HKEY key, const char *subKey, const char *name, DWORD *type, std::string *data);
 // The value at `index`: its name, type and data.
 LONG readValueAt(HKEY key, DWORD index, std::string *name, DWORD *type, std::string *data);
 

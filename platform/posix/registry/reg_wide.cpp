@@ -110,7 +110,7 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LP
     return ERROR_INVALID_PARAMETER;
   DWORD type = REG_NONE;
   std::string data;
-  LONG error = readValue(hKey, Utf8Arg(lpValueName).get(), &type, &data);
+  LONG error = readValue(hKey, nullptr, Utf8Arg(lpValueName).get(), &type, &data);
   if (error == ERROR_FILE_NOT_FOUND && !lpData && lpcbData)
     *lpcbData = 0;
   if (error != ERROR_SUCCESS)

@@ -140,6 +140,7 @@ bool isPredefinedKey(HKEY key) { return predefinedKey(key) != nullptr; }
 
 Call::Call(HKEY key) : lock_(Store::get().mutex) {
   Store &s = Store::get();
+  ++HiveDb::callNumber;
   if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
     for (HiveDb *h : s.all)
       h->abandonAfterFork();
