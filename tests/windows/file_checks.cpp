@@ -74,6 +74,17 @@ void copiesMovesAndReplacements(const std::string &dir) {
         "got " + files);
 }
 
+// The shared call cases, each in a folder of its own.
+void callTable(const std::string &dir) {
+  int index = 0;
+  for (const vlx::test::CallCase &row : vlx::test::callCases()) {
+    const std::string folder = dir + "\\case" + std::to_string(index++);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string got = row.run(folder, row.arg);
+    judge(got == row.expected, row.what, "got \"" + got + "\", expected \"" + row.expected + "\"");
+  }
+}
+
 void locks(const std::string &dir) {
   const std::string path = dir + "\\locked.txt";
   writeFile(path, "0123456789");
@@ -130,6 +141,7 @@ void checkFiles() {
   CreateDirectoryA((dir + "\\temp").c_str(), nullptr);
   openTable(dir);
   copiesMovesAndReplacements(dir);
+  callTable(dir);
   locks(dir);
   rights(dir);
   removeTree(dir);
