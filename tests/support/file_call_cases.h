@@ -107,7 +107,8 @@ inline std::string get(const std::string &path) {
     return "(missing)";
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return "(folder)";
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE)
     return "(unreadable)";

@@ -23,6 +23,8 @@ struct Known {
 const Known wineDeviations[] = {
     {"*.", "a.txt", "Wine: \"*.\" is \"*\""},
     {"*.", "archive.tar.gz", "Wine: \"*.\" is \"*\""},
+    {"* .", "a.txt", "Wine: \"*.\" is \"*\""},
+    {"*. .", "a.txt", "Wine: \"*.\" is \"*\""},
     {"?.?", "a", "Wine: \"?\" is always one character"},
     {"a??", "a", "Wine: \"?\" is always one character"},
     {"a??", "a.b", "Wine: \"?\" matches a dot"},
