@@ -51,7 +51,6 @@ TEST_F(FileCalls, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
   const std::tuple<const char *, const char *, DWORD, DWORD> cases[] = {
       {"doc.txt", "other.txt", 0, ERROR_ALREADY_EXISTS},
       {"doc.txt", "other.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
-      {"sub", "doc.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
       {"doc.txt", "sub", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
       {"missing", "new.txt", 0, ERROR_FILE_NOT_FOUND},
       {"doc.txt", "nul", 0, ERROR_ACCESS_DENIED},
@@ -68,6 +67,16 @@ TEST_F(FileCalls, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
   }
   EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"folder", "moved.txt", "other.txt"}));
   EXPECT_EQ(readFile(dir_.file("moved.txt")), "free");
+}
+
+TEST_F(FileCalls, TheSharedCallCasesAnswerAsWindowsDoes) {
+  int index = 0;
+  for (const CallCase &row : callCases()) {
+    SCOPED_TRACE(row.what);
+    const std::string dir = "case" + std::to_string(index++);
+    ASSERT_TRUE(CreateDirectoryA(win(dir).c_str(), nullptr));
+    EXPECT_EQ(row.run(win(dir), row.arg), row.expected);
+  }
 }
 
 // Only the source's rename fails as across file systems.
@@ -112,7 +121,7 @@ TEST_F(FileCalls, ReplaceFileSwapsInTheNewDocumentAndKeepsTheOldAsBackup) {
   const std::tuple<const char *, const char *, DWORD> refusals[] = {
       {"doc.txt", "missing.tmp", ERROR_FILE_NOT_FOUND},
       {"missing.txt", "doc.tmp", ERROR_FILE_NOT_FOUND},
-      {"other.txt", "doc.tmp", ERROR_UNABLE_TO_REMOVE_REPLACED},
+      {"other.txt", "doc.tmp", ERROR_ACCESS_DENIED},
   };
   for (const auto &[replaced, replacement, error] : refusals) {
     SCOPED_TRACE(replaced);
@@ -196,7 +205,7 @@ DWORD WINAPI logProgress(LARGE_INTEGER total, LARGE_INTEGER done, LARGE_INTEGER,
   return log.calls == log.answerAt ? log.answer : PROGRESS_CONTINUE;
 }
 
-TEST_F(FileCalls, CopyFileExReportsEachChunkAndCancelsCleanly) {
+TEST_F(FileCalls, CopyFileExReportsEachChunkAndStopsOrCancelsAsWindowsDoes) {
   const std::string big(3 << 20, 'x');
   writeFile(dir_.file("big.bin"), big);
   ProgressLog log;
@@ -208,10 +217,13 @@ TEST_F(FileCalls, CopyFileExReportsEachChunkAndCancelsCleanly) {
   EXPECT_EQ(log.last, log.total);
   EXPECT_EQ(readFile(dir_.file("copy.bin")), big);
 
-  // The answer of the second report, and what becomes of a target that held "old".
-  const std::tuple<DWORD, bool> answers[] = {
-      {PROGRESS_CANCEL, false}, {PROGRESS_STOP, false}, {PROGRESS_QUIET, true}};
-  for (const auto &[answer, copied] : answers) {
+  // The answer of the second report, and what becomes of a target that held "old": cancelled,
+  // it is deleted; stopped, it holds the first chunk, whole.
+  const std::tuple<DWORD, bool, std::string> answers[] = {
+      {PROGRESS_CANCEL, false, ""},
+      {PROGRESS_STOP, false, big.substr(0, 1 << 20)},
+      {PROGRESS_QUIET, true, big}};
+  for (const auto &[answer, copied, content] : answers) {
     SCOPED_TRACE(answer);
     ProgressLog stop;
     stop.answer = answer;
@@ -220,7 +232,10 @@ TEST_F(FileCalls, CopyFileExReportsEachChunkAndCancelsCleanly) {
         CopyFileExA(win("big.bin").c_str(), win("doc.txt").c_str(), logProgress, &stop, nullptr, 0),
         copied);
     EXPECT_EQ(stop.calls, 2);
-    EXPECT_EQ(readFile(dir_.file("doc.txt")), copied ? big : "old");
+    EXPECT_EQ(exists(dir_.file("doc.txt")), answer != PROGRESS_CANCEL);
+    if (answer != PROGRESS_CANCEL) {
+      EXPECT_EQ(readFile(dir_.file("doc.txt")), content);
+    }
     if (!copied) {
       EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUEST_ABORTED));
     }
@@ -228,8 +243,9 @@ TEST_F(FileCalls, CopyFileExReportsEachChunkAndCancelsCleanly) {
   }
   BOOL cancel = TRUE;
   EXPECT_FALSE(
-      CopyFileExA(win("big.bin").c_str(), win("new.bin").c_str(), nullptr, nullptr, &cancel, 0));
+      CopyFileExA(win("big.bin").c_str(), win("doc.txt").c_str(), nullptr, nullptr, &cancel, 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUEST_ABORTED));
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "old");
   EXPECT_FALSE(CopyFileExA(win("big.bin").c_str(), win("doc.txt").c_str(), nullptr, nullptr,
                            nullptr, COPY_FILE_FAIL_IF_EXISTS));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));

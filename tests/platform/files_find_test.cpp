@@ -107,6 +107,23 @@ TEST_F(FindFiles, DotEntriesComeFirstAndAttributesSizesAndTimesAreFilled) {
   EXPECT_EQ(byName.at("notes").nFileSizeLow, 7u);
 }
 
+TEST_F(FindFiles, TrailingDotsAndSpacesOfAPatternGoAsOnWindows) {
+  int index = 0;
+  for (const auto &[pattern, matches, misses] : searchCases())
+    for (bool expected : {true, false})
+      for (const char *name : expected ? matches : misses) {
+        SCOPED_TRACE(std::string("\"") + pattern + "\" ~ " + name);
+        // Each name alone in a folder, beside "." and "..".
+        const std::string folder = "search" + std::to_string(index++);
+        ASSERT_EQ(mkdir(dir_.file(folder).c_str(), 0755), 0);
+        writeFile(dir_.file(folder + "/" + name), "");
+        bool found = false;
+        for (const auto &entry : find(folder + "\\" + pattern))
+          found = found || entry.first == name;
+        EXPECT_EQ(found, expected);
+      }
+}
+
 TEST_F(FindFiles, FailuresTellAMissingDirectoryFromNoMatch) {
   // A pattern matching nothing takes the same road as this missing name; an unknown drive is
   // the path mapping's.

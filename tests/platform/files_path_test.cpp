@@ -39,10 +39,12 @@ TEST_F(PathMapping, SeparatorsRootsAndDrives) {
       // A colon elsewhere is no drive. (In a folder's name it is no name at all: the CreateFile
       // table's row, as are the devices and the long-path prefix's refusals.)
       {"ab:c", ERROR_SUCCESS, "ab:c"},
-      // The last component loses trailing dots and spaces; a pattern keeps one dot.
+      // The last component loses trailing dots and spaces; a pattern that ends in a dot keeps
+      // one.
       {"gear.txt..", ERROR_SUCCESS, "gear.txt"},
       {"C:\\sub\\...", ERROR_SUCCESS, t + "/sub"},
-      {"C:\\*. ", ERROR_SUCCESS, t + "/*."},
+      {"C:\\*. ", ERROR_SUCCESS, t + "/*"},
+      {"C:\\* .", ERROR_SUCCESS, t + "/*."},
       {"C:\\?..", ERROR_SUCCESS, t + "/?."},
       {"C:\\*", ERROR_SUCCESS, t + "/*"},
       // Devices in any folder and with any extension, but only as the whole name.

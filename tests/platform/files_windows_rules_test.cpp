@@ -41,7 +41,19 @@ TEST_F(WindowsRules, CreateFileReadsNamesAsWindowsDoes) {
   cases.insert(cases.end(), {{"C:\\temp", CREATE_NEW, backup, ERROR_FILE_EXISTS},
                              {"C:\\temp", CREATE_ALWAYS, backup, ERROR_ACCESS_DENIED},
                              {"C:\\temp", OPEN_ALWAYS, backup, ERROR_ALREADY_EXISTS},
-                             {"C:\\gear.txt", OPEN_EXISTING, backup, ERROR_SUCCESS}});
+                             {"C:\\gear.txt", OPEN_EXISTING, backup, ERROR_SUCCESS},
+                             // The rows of Wine's test_CreateFileA that a drive's root answers:
+                             // a folder named with its final separator is no file's path, and
+                             // "\\?\C:" is a volume, which a user without the right to open
+                             // one is refused.
+                             {"C:\\", OPEN_EXISTING, 0, ERROR_PATH_NOT_FOUND},
+                             {"C:\\", OPEN_EXISTING, backup, ERROR_SUCCESS},
+                             {"C:", OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
+                             {"C:", OPEN_EXISTING, backup, ERROR_SUCCESS},
+                             {"\\\\?\\C:\\", OPEN_EXISTING, 0, ERROR_PATH_NOT_FOUND},
+                             {"\\\\?\\C:", OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
+                             {"C:\\a\\", OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND},
+                             {"C:c:\\windows", OPEN_EXISTING, 0, ERROR_INVALID_NAME}});
   for (const auto &[path, disposition, flags, error] : cases) {
     SCOPED_TRACE(path + " " + std::to_string(disposition));
     HANDLE handle = open(path.c_str(), disposition, flags);

@@ -1,12 +1,21 @@
-// How CreateFile answers names that Windows reads its own way, relative to a folder that holds
-// the file "gear.txt" and the folder "temp": the table the POSIX file calls' test and the check
-// run on Windows (tests/windows/) both read.
+// How the file calls answer where Windows has rules of its own: the tables the POSIX file calls'
+// tests and the check run on Windows (tests/windows/) both read. The call cases at the end run
+// the same Win32 calls on both systems.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <velmora/win32.h>
+#endif
+
+#include <string>
 #include <vector>
 
 namespace vlx::test {
 
+// How CreateFile answers names that Windows reads its own way, relative to a folder that holds
+// the file "gear.txt" and the folder "temp".
 struct OpenCase {
   const char *name;     // below the folder, after "\\" (or after "\\\\?\\" and the folder)
   bool verbatim;        // with the long-path prefix
@@ -25,6 +34,9 @@ inline const std::vector<OpenCase> &openCases() {
       {"temp", false, createNew, 0, 5},
       {"temp", false, openExisting, backup, 0},
       {"temp\\", true, openExisting, backup, 0},
+      // Without them, a folder named with a final separator is no file's path.
+      {"temp\\", false, openExisting, 0, 3},
+      {"temp\\", true, openExisting, 0, 3},
       // Trailing dots and spaces go, but not after the prefix.
       {"gear.txt.", false, openExisting, 0, 0},
       {"gear.txt . ", false, openExisting, 0, 0},
@@ -61,6 +73,244 @@ inline const std::vector<RightsCase> &rightsCases() {
       {"FILE_GENERIC_READ", fileGenericRead, true, false, "0123456789"},
       {"FILE_GENERIC_WRITE", fileGenericWrite, false, true, "ab23456789"},
       {"GENERIC_READ | GENERIC_WRITE", genericRead | genericWrite, true, true, "ab23456789"},
+  };
+  return cases;
+}
+
+// A few calls in a fresh folder (a Windows path), told as one line of what they answered and
+// what the files then hold, compared with the line Windows gives.
+struct CallCase {
+  const char *what;
+  std::string (*run)(const std::string &dir, unsigned arg);
+  unsigned arg;
+  const char *expected;
+};
+
+namespace calls {
+
+inline std::string lastError() { return "error " + std::to_string(GetLastError()); }
+
+inline bool put(const std::string &path, const char *text) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD done = 0;
+  const bool ok = h != INVALID_HANDLE_VALUE &&
+                  WriteFile(h, text, static_cast<DWORD>(std::string(text).size()), &done, nullptr);
+  if (h != INVALID_HANDLE_VALUE)
+    CloseHandle(h);
+  return ok;
+}
+
+// The file's text, "(folder)" or "(missing)".
+inline std::string get(const std::string &path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return "(missing)";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return "(folder)";
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return "(unreadable)";
+  char buffer[64];
+  DWORD done = 0;
+  ReadFile(h, buffer, sizeof buffer, &done, nullptr);
+  CloseHandle(h);
+  return std::string(buffer, done);
+}
+
+// The accesses of Wine's DuplicateHandle matrix, by short names.
+struct Access {
+  const char *name;
+  DWORD rights;
+};
+inline const std::vector<Access> &accesses() {
+  const DWORD gr = static_cast<DWORD>(GENERIC_READ), gw = static_cast<DWORD>(GENERIC_WRITE);
+  static const std::vector<Access> list = {
+      {"GR|GW", gr | gw},
+      {"GW", gw},
+      {"GR", gr},
+      {"RD|WD", FILE_READ_DATA | FILE_WRITE_DATA},
+      {"WD", FILE_WRITE_DATA},
+      {"RD", FILE_READ_DATA},
+      {"AD", FILE_APPEND_DATA},
+      {"RD|AD", FILE_READ_DATA | FILE_APPEND_DATA},
+      {"WD|AD", FILE_WRITE_DATA | FILE_APPEND_DATA},
+      {"0", 0},
+  };
+  return list;
+}
+
+// The accesses a handle opened with accesses()[arg] may be duplicated with.
+inline std::string duplicates(const std::string &dir, unsigned arg) {
+  const std::string path = dir + "\\dup.txt";
+  put(path, "");
+  HANDLE h = CreateFileA(path.c_str(), accesses()[arg].rights,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return "open: " + lastError();
+  std::string granted;
+  for (const Access &wanted : accesses()) {
+    HANDLE copy = nullptr;
+    SetLastError(0);
+    if (DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, wanted.rights, FALSE,
+                        0)) {
+      granted += (granted.empty() ? "" : " ") + std::string(wanted.name);
+      CloseHandle(copy);
+    } else if (GetLastError() != ERROR_ACCESS_DENIED) {
+      granted += " (" + std::string(wanted.name) + ": " + lastError() + ")";
+    }
+  }
+  CloseHandle(h);
+  return granted;
+}
+
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING onto a file open with every share mode, then after
+// the handle is closed.
+inline std::string moveOntoOpenFile(const std::string &dir, unsigned) {
+  const std::string from = dir + "\\a.txt", to = dir + "\\b.txt";
+  put(from, "a");
+  put(to, "b");
+  HANDLE h =
+      CreateFileA(to.c_str(), GENERIC_ALL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string out = MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
+                        ? std::string("moved")
+                        : lastError();
+  out += ", b.txt " + get(to);
+  CloseHandle(h);
+  out += MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
+             ? "; closed: moved"
+             : "; closed: " + lastError();
+  return out + ", b.txt " + get(to);
+}
+
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING between files and folders.
+inline std::string moveFolders(const std::string &dir, unsigned) {
+  const std::string file = dir + "\\f.txt", one = dir + "\\one", two = dir + "\\two";
+  put(file, "f");
+  CreateDirectoryA(one.c_str(), nullptr);
+  CreateDirectoryA(two.c_str(), nullptr);
+  const DWORD replace = MOVEFILE_REPLACE_EXISTING;
+  std::string out = "file onto folder: ";
+  out += MoveFileExA(file.c_str(), one.c_str(), replace) ? "moved" : lastError();
+  out += "; folder onto folder: ";
+  out += MoveFileExA(one.c_str(), two.c_str(), replace) ? "moved" : lastError();
+  out += "; folder onto file: ";
+  out += MoveFileExA(one.c_str(), file.c_str(), replace) ? "moved" : lastError();
+  return out + ", f.txt " + get(file);
+}
+
+// FILE_FLAG_DELETE_ON_CLOSE on a read-only file and on a writable one.
+inline std::string deleteOnClose(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\ro.txt";
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  put(path, "ro");
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  auto open = [&](DWORD flags) {
+    HANDLE h = CreateFileA(path.c_str(), DELETE, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+      return lastError();
+    CloseHandle(h);
+    return std::string("opens");
+  };
+  std::string out = "read-only: " + open(FILE_FLAG_DELETE_ON_CLOSE);
+  out += ", without the flag " + open(0);
+  out += ", DeleteFileA " + (DeleteFileA(path.c_str()) ? std::string("deletes") : lastError());
+  out += ", ro.txt " + get(path);
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  out += "; writable: " + open(FILE_FLAG_DELETE_ON_CLOSE);
+  return out + ", ro.txt " + get(path);
+}
+
+// ReplaceFileA where the replaced file (arg 0) or the replacement (arg 1) is read-only.
+inline std::string replaceReadOnly(const std::string &dir, unsigned arg) {
+  const std::string doc = dir + "\\doc.txt", fresh = dir + "\\doc.tmp", backup = dir + "\\doc.bak";
+  put(doc, "old");
+  put(fresh, "new");
+  const std::string &locked = arg == 0 ? doc : fresh;
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::string out = ReplaceFileA(doc.c_str(), fresh.c_str(), arg == 0 ? backup.c_str() : nullptr, 0,
+                                 nullptr, nullptr)
+                        ? std::string("replaced")
+                        : lastError();
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return out + ", doc.txt " + get(doc) + ", doc.tmp " + get(fresh);
+}
+
+inline DWORD CALLBACK answerAtOnce(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
+                                   DWORD, DWORD, HANDLE, HANDLE, LPVOID data) {
+  return *static_cast<DWORD *>(data);
+}
+
+// CopyFileExA onto a file holding "old", whose progress routine answers `arg` at once.
+inline std::string copyAnswered(const std::string &dir, unsigned arg) {
+  const std::string from = dir + "\\src.txt", to = dir + "\\dst.txt";
+  put(from, "new");
+  put(to, "old");
+  DWORD answer = arg;
+  std::string out = CopyFileExA(from.c_str(), to.c_str(), answerAtOnce, &answer, nullptr, 0)
+                        ? std::string("copied")
+                        : lastError();
+  const std::string now = get(to);
+  // What a stopped copy leaves may be cut short anywhere.
+  return out + ", dst.txt " + (now == "(missing)" || arg != PROGRESS_STOP ? now : "(there)");
+}
+
+// GetFileAttributesExW on names that are no file's: Wine's test_GetFileAttributesExW.
+inline std::string attributesOfOddNames(const std::string &, unsigned) {
+  std::string out;
+  for (const char *name : {"\\\\?\\", "\\??\\", "\\DosDevices\\"}) {
+    std::basic_string<WCHAR> wide(name, name + std::string(name).size());
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    SetLastError(0);
+    const BOOL found = GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data);
+    out += (out.empty() ? "" : ", ") + std::string(name) + " " +
+           (found ? std::string("found") : lastError());
+  }
+  return out;
+}
+
+} // namespace calls
+
+inline const std::vector<CallCase> &callCases() {
+  using namespace calls;
+  static const std::vector<CallCase> cases = {
+      // A duplicate gets no right its source lacks: ERROR_ACCESS_DENIED, as in Wine's
+      // test_file_access, where the generic rights stand for all their specific ones.
+      {"DuplicateHandle from GR|GW", duplicates, 0, "GR|GW GW GR RD|WD WD RD AD RD|AD WD|AD 0"},
+      {"DuplicateHandle from GW", duplicates, 1, "GW WD AD WD|AD 0"},
+      {"DuplicateHandle from GR", duplicates, 2, "GR RD 0"},
+      {"DuplicateHandle from RD|WD", duplicates, 3, "RD|WD WD RD 0"},
+      {"DuplicateHandle from WD", duplicates, 4, "WD 0"},
+      {"DuplicateHandle from RD", duplicates, 5, "RD 0"},
+      {"DuplicateHandle from AD", duplicates, 6, "AD 0"},
+      {"DuplicateHandle from RD|AD", duplicates, 7, "RD AD RD|AD 0"},
+      {"DuplicateHandle from WD|AD", duplicates, 8, "WD AD WD|AD 0"},
+      {"DuplicateHandle from 0", duplicates, 9, "0"},
+      // Windows renames over no open file, whatever it shares (Wine's test_move_file).
+      {"MoveFileExA onto an open file", moveOntoOpenFile, 0,
+       "error 5, b.txt b; closed: moved, b.txt a"},
+      {"MoveFileExA with folders", moveFolders, 0,
+       "file onto folder: error 5; folder onto folder: error 5; folder onto file: moved, f.txt "
+       "(folder)"},
+      // test_file_readonly_access: a read-only file is deleted neither way.
+      {"FILE_FLAG_DELETE_ON_CLOSE", deleteOnClose, 0,
+       "read-only: error 5, without the flag opens, DeleteFileA error 5, ro.txt ro; writable: "
+       "opens, ro.txt (missing)"},
+      // test_ReplaceFileA: either file read-only is ERROR_ACCESS_DENIED, and nothing moves.
+      {"ReplaceFileA, read-only replaced file", replaceReadOnly, 0,
+       "error 5, doc.txt old, doc.tmp new"},
+      {"ReplaceFileA, read-only replacement", replaceReadOnly, 1,
+       "error 5, doc.txt old, doc.tmp new"},
+      // PROGRESS_CANCEL deletes the target (test_CopyFileEx); PROGRESS_STOP leaves it for a
+      // restart.
+      {"CopyFileExA, PROGRESS_CANCEL", copyAnswered, PROGRESS_CANCEL,
+       "error 1235, dst.txt (missing)"},
+      {"CopyFileExA, PROGRESS_STOP", copyAnswered, PROGRESS_STOP, "error 1235, dst.txt (there)"},
+      {"GetFileAttributesExW of odd names", attributesOfOddNames, 0,
+       "\\\\?\\ error 123, \\??\\ error 123, \\DosDevices\\ error 2"},
   };
   return cases;
 }

@@ -55,4 +55,16 @@ inline const std::vector<WildcardCase> &wildcardCases() {
   return cases;
 }
 
+// Patterns as a directory search takes them, whose last component loses its trailing dots and
+// spaces first: one final dot stays where the pattern ends in a dot, so "* ." is "*." and
+// "*. " is "*" (Wine's test_FindFirstFile_wildcards).
+inline const std::vector<WildcardCase> &searchCases() {
+  static const std::vector<WildcardCase> cases = {
+      {"*. ", {"a.txt", "notes"}, {}},  {"* .", {"notes"}, {"a.txt"}},
+      {"*.. ", {"a.txt", "notes"}, {}}, {"* . ", {"a.txt"}, {}},
+      {"*. .", {"notes"}, {"a.txt"}},   {"..* ", {"..a"}, {"a"}},
+  };
+  return cases;
+}
+
 } // namespace vlx::test

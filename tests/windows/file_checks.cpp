@@ -21,6 +21,20 @@ const Known wineDeviations[] = {
     {"CreateFileA temp disposition 1", "Wine: ERROR_FILE_EXISTS for CREATE_NEW on a folder"},
     {"CreateFileA c:\\gear.txt disposition 3", "Wine: ERROR_PATH_NOT_FOUND for a colon"},
     {"a cancelled CopyFileExA", "Wine: the copy runs whatever the flag says"},
+    {"CreateFileA temp\\ disposition 3", "Wine: ERROR_ACCESS_DENIED for a folder's path"},
+    {"CreateFileA \\\\?\\temp\\ disposition 3", "Wine: ERROR_ACCESS_DENIED for a folder's path"},
+    {"DuplicateHandle from GW", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from GR", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from RD|WD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from WD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from RD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from AD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from RD|AD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from WD|AD", "Wine: a duplicate gets any right"},
+    {"DuplicateHandle from 0", "Wine: a duplicate gets any right"},
+    {"ReplaceFileA, read-only replacement", "Wine run as root writes a read-only file"},
+    {"CopyFileExA, PROGRESS_CANCEL", "Wine: the copy runs whatever the routine answers"},
+    {"CopyFileExA, PROGRESS_STOP", "Wine: the copy runs whatever the routine answers"},
 };
 
 // EXPECT, but a known Wine deviation is reported under Wine instead of failed.
@@ -72,6 +86,17 @@ void copiesMovesAndReplacements(const std::string &dir) {
   const std::string files = readFile(doc) + " " + readFile(backup) + " " + readFile(fresh);
   judge(files == "new old (missing)", "ReplaceFileA: document, backup, replacement",
         "got " + files);
+}
+
+// The shared call cases, each in a folder of its own.
+void callTable(const std::string &dir) {
+  int index = 0;
+  for (const vlx::test::CallCase &row : vlx::test::callCases()) {
+    const std::string folder = dir + "\\case" + std::to_string(index++);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string got = row.run(folder, row.arg);
+    judge(got == row.expected, row.what, "got \"" + got + "\", expected \"" + row.expected + "\"");
+  }
 }
 
 void locks(const std::string &dir) {
@@ -130,6 +155,7 @@ void checkFiles() {
   CreateDirectoryA((dir + "\\temp").c_str(), nullptr);
   openTable(dir);
   copiesMovesAndReplacements(dir);
+  callTable(dir);
   locks(dir);
   rights(dir);
   removeTree(dir);

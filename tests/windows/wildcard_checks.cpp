@@ -23,6 +23,8 @@ struct Known {
 const Known wineDeviations[] = {
     {"*.", "a.txt", "Wine: \"*.\" is \"*\""},
     {"*.", "archive.tar.gz", "Wine: \"*.\" is \"*\""},
+    {"* .", "a.txt", "Wine: \"*.\" is \"*\""},
+    {"*. .", "a.txt", "Wine: \"*.\" is \"*\""},
     {"?.?", "a", "Wine: \"?\" is always one character"},
     {"a??", "a", "Wine: \"?\" is always one character"},
     {"a??", "a.b", "Wine: \"?\" matches a dot"},
@@ -92,6 +94,24 @@ void checkWildcards() {
         else
           EXPECT(found == expected, "wildcards: " + what +
                                         (found ? " matches" : " does not match") +
+                                        " on Windows, the table says otherwise");
+        removeTree(dir);
+      }
+  // Patterns whose trailing dots and spaces the search drops first.
+  for (const auto &[pattern, matches, misses] : vlx::test::searchCases())
+    for (bool expected : {true, false})
+      for (const char *name : expected ? matches : misses) {
+        const std::string what = std::string("\"") + pattern + "\" ~ \"" + name + "\"";
+        const std::filesystem::path dir = root / std::to_string(index++);
+        std::filesystem::create_directory(dir);
+        const std::wstring wideName = std::filesystem::u8path(name).wstring();
+        if (!writeFile(dir / wideName, ""))
+          continue;
+        const bool found = listed(dir, pattern, wideName);
+        if (found != expected && wine && lookUp(wineDeviations, pattern, name))
+          std::printf("differs under Wine: %s\n", what.c_str());
+        else
+          EXPECT(found == expected, "search: " + what + (found ? " matches" : " does not match") +
                                         " on Windows, the table says otherwise");
         removeTree(dir);
       }

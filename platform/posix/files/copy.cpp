@@ -116,10 +116,18 @@ public:
     case PROGRESS_QUIET:
       quiet_ = true;
       return true;
-    default: // PROGRESS_CANCEL, and PROGRESS_STOP, as no copy is resumed here
+    case PROGRESS_STOP:
+      stopped_ = true;
+      return false;
+    default: // PROGRESS_CANCEL
+      cancelled_ = true;
       return false;
     }
   }
+  // How the routine ended the copy: stopped (what was copied stays at the target, for a
+  // restart) or cancelled (the target is deleted).
+  bool stopped() const { return stopped_; }
+  bool cancelled() const { return cancelled_; }
 
 private:
   LPPROGRESS_ROUTINE routine_;
@@ -128,6 +136,8 @@ private:
   uint64_t total_;
   uint64_t done_ = 0;
   bool quiet_ = false;
+  bool stopped_ = false;
+  bool cancelled_ = false;
 };
 
 // Copies all data of `in` to `out`, in the kernel (reflinks where the file system has them)
@@ -240,10 +250,22 @@ BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
     return fail(win32Error(errno, ErrnoSite::Directory), FALSE);
   ErrnoSite site = ErrnoSite::Write;
   Progress progress(routine, data, cancel, static_cast<uint64_t>(source.st_size));
-  if (!progress.report(0, CALLBACK_STREAM_SWITCH))
+  bool copied = progress.report(0, CALLBACK_STREAM_SWITCH);
+  if (!copied)
+    errno = ECANCELED;
+  else
+    copied = copyData(in.get(), out.get(), site, progress);
+  if (!copied && errno != ECANCELED)
+    return fail(win32Error(errno, site), FALSE);
+  if (!copied) {
+    // As on Windows: a stopped copy leaves what it copied at the target, a cancelled one
+    // deletes the target; a copy ended through the flag leaves the target as it was.
+    if (progress.stopped() && out.close() && moveIntoPlace(temp.path(), to, bFailIfExists) == 0)
+      temp.keep();
+    else if (progress.cancelled())
+      sys.unlink(to.c_str());
     return fail(ERROR_REQUEST_ABORTED, FALSE);
-  if (!copyData(in.get(), out.get(), site, progress))
-    return fail(errno == ECANCELED ? ERROR_REQUEST_ABORTED : win32Error(errno, site), FALSE);
+  }
   if (sys.fchmod(out.get(), source.st_mode & 0777) != 0 && !tolerable(errno))
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};

@@ -3,6 +3,7 @@
 #include "platform/posix/files/copy.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
+#include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 
@@ -164,9 +165,13 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   if (targetExists && !sameEntry) {
     if (!replace)
       return fail(ERROR_ALREADY_EXISTS, FALSE);
-    // A folder neither replaces nor is replaced; a read-only file is not replaced.
-    if (S_ISDIR(source.st_mode) || S_ISDIR(target.st_mode) || readOnly(target))
+    // A folder is not replaced, nor is a read-only file or one open here (whatever it shares:
+    // Windows renames over no open file).
+    if (S_ISDIR(target.st_mode) || readOnly(target) || openInProcess(target))
       return fail(ERROR_ACCESS_DENIED, FALSE);
+    // A folder takes a file's place; the system renames a folder over a folder only.
+    if (S_ISDIR(source.st_mode) && sys.unlink(to.c_str()) != 0)
+      return fail(fileError(errno, to), FALSE);
   }
   int result =
       replace || sameEntry ? sys.rename(from.c_str(), to.c_str()) : renameKeeping(from, to);
@@ -217,8 +222,9 @@ BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName
     return fail(fileError(errno, replacement), FALSE);
   if (!S_ISREG(old.st_mode) || !S_ISREG(fresh.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
-  if (readOnly(old))
-    return fail(ERROR_UNABLE_TO_REMOVE_REPLACED, FALSE);
+  // Neither file may be read-only: one is deleted, the other renamed and given new attributes.
+  if (readOnly(old) || readOnly(fresh))
+    return fail(ERROR_ACCESS_DENIED, FALSE);
   if (old.st_dev != fresh.st_dev)
     return fail(ERROR_UNABLE_TO_MOVE_REPLACEMENT, FALSE);
 

@@ -4,6 +4,7 @@
 #include <velmora/win32/base.h>
 
 #include <string>
+#include <sys/stat.h>
 
 namespace vlx::posix {
 
@@ -20,6 +21,9 @@ bool handleFacts(HANDLE handle, HandleFacts *facts);
 // file's POSIX path now.
 bool setDeleteOnClose(HANDLE handle, bool remove, const std::string &path);
 bool deletePending(HANDLE handle);
+
+// Whether a file handle of this process is open on the file `file` describes.
+bool openInProcess(const struct stat &file);
 
 // Closes a file mapping handle; false when `handle` is not one.
 bool closeMapping(HANDLE handle);

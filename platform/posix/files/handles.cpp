@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -33,6 +34,22 @@ DWORD dataRights(DWORD desired) {
     rights |= kRead;
   if (desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA))
     rights |= kWrite;
+  return rights;
+}
+
+// The specific rights a desired access stands for, the generic ones mapped as Windows maps them
+// for files.
+DWORD specificRights(DWORD desired) {
+  DWORD rights =
+      desired & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+  if (desired & kRead)
+    rights |= FILE_GENERIC_READ;
+  if (desired & kWrite)
+    rights |= FILE_GENERIC_WRITE;
+  if (desired & static_cast<DWORD>(GENERIC_EXECUTE))
+    rights |= FILE_GENERIC_EXECUTE;
+  if (desired & static_cast<DWORD>(GENERIC_ALL))
+    rights |= FILE_ALL_ACCESS;
   return rights;
 }
 
@@ -54,6 +71,8 @@ struct FileHandle {
   bool directory = false;
   // Set by SetFileInformationByHandle: the file to delete when the handle is closed.
   std::string deleteOnClose;
+  // Every specific right the handle holds, which a duplicate may not exceed.
+  DWORD granted = 0;
 };
 
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
@@ -167,14 +186,25 @@ struct timespec timespecFrom(const FILETIME *time) {
   return {static_cast<time_t>(seconds), static_cast<long>(rest * 100)};
 }
 
+// What CreateFile grants: the rights asked for, and the two it always adds for the handle's own
+// use.
+DWORD createRights(DWORD desired) {
+  return specificRights(desired) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+}
+
 // A handle to the folder at `path`, which exists.
 HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTES security,
-                     bool create) {
+                     bool create, bool deleteOnClose) {
   const bool inherit = security && security->bInheritHandle;
   int fd = fileSyscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | (inherit ? 0 : O_CLOEXEC), 0);
   if (fd < 0)
     return fail(fileError(errno, path), INVALID_HANDLE_VALUE);
-  auto *handle = new (std::nothrow) FileHandle{fd, dataRights(access), {}, true, {}};
+  auto *handle = new (std::nothrow) FileHandle{fd,
+                                               dataRights(access),
+                                               {},
+                                               true,
+                                               deleteOnClose ? path : std::string(),
+                                               createRights(access | (deleteOnClose ? DELETE : 0))};
   if (!handle) {
     fileSyscalls().close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -195,6 +225,17 @@ bool setDeleteOnClose(HANDLE handle, bool remove, const std::string &path) {
 bool deletePending(HANDLE handle) {
   FileHandle *file = checkHandle(handle);
   return file && !file->deleteOnClose.empty();
+}
+
+bool openInProcess(const struct stat &file) {
+  std::lock_guard<std::mutex> lock(handlesMutex);
+  for (const FileHandle *handle : openHandles) {
+    struct stat st;
+    if (fileSyscalls().fstat(handle->fd, &st) == 0 && st.st_dev == file.st_dev &&
+        st.st_ino == file.st_ino)
+      return true;
+  }
+  return false;
 }
 
 bool handleFacts(HANDLE handle, HandleFacts *facts) {
@@ -250,13 +291,18 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
   struct stat st;
   const bool existed = sys.statPath(path.c_str(), &st) == 0;
   const bool backup = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  const bool deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
   if (existed && S_ISDIR(st.st_mode)) {
-    // Only backup semantics open a folder, and only as it is.
+    // Only backup semantics open a folder, and only as it is; named with a final separator it
+    // is not a file's path at all.
+    const std::string_view name(lpFileName);
+    if (!backup && (name.back() == '\\' || name.back() == '/'))
+      return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (!backup || truncate)
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     if (exclusive)
       return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-    return openDirectory(path, dwDesiredAccess, lpSecurityAttributes, create);
+    return openDirectory(path, dwDesiredAccess, lpSecurityAttributes, create, deleteOnClose);
   }
   if (existed) {
     if (exclusive)
@@ -266,7 +312,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     // Read-only means no write bit for the owner; checked here because root passes any mode.
-    if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate))
+    // A read-only file may not be deleted either, on close or otherwise.
+    if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate || deleteOnClose))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
@@ -293,7 +340,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
-  auto *handle = new (std::nothrow) FileHandle{fd, rights, {}, false, {}};
+  // CreateFile asks for the right to delete along with the flag.
+  const DWORD desired = dwDesiredAccess | (deleteOnClose ? DELETE : 0);
+  auto *handle = new (std::nothrow) FileHandle{
+      fd, rights, {}, false, deleteOnClose ? path : std::string(), createRights(desired)};
   if (!handle) {
     sys.close(fd);
     return fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
@@ -588,16 +638,19 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
   if (!source)
     return fail(ERROR_INVALID_HANDLE, FALSE);
   DWORD access = source->access;
+  DWORD granted = source->granted;
   if (!(dwOptions & DUPLICATE_SAME_ACCESS)) {
-    access = dataRights(dwDesiredAccess);
-    if ((access & source->access) != access)
+    // Any specific right the source lacks refuses the copy, not only the data rights.
+    granted = specificRights(dwDesiredAccess);
+    if ((granted & source->granted) != granted)
       return fail(ERROR_ACCESS_DENIED, FALSE);
+    access = dataRights(granted);
   }
   if (lpTargetHandle) {
     int fd = fileSyscalls().duplicate(source->fd, bInheritHandle != FALSE);
     if (fd < 0)
       return fail(win32Error(errno, ErrnoSite::File), FALSE);
-    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory, {}};
+    auto *copy = new (std::nothrow) FileHandle{fd, access, {}, source->directory, {}, granted};
     if (!copy) {
       fileSyscalls().close(fd);
       return fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);

@@ -54,15 +54,13 @@ std::string_view deviceName(std::string_view component) {
   return {};
 }
 
-// Windows drops trailing dots and spaces from the last component; a pattern keeps one final
-// dot, which means "no extension" there.
-std::string_view withoutTrailingDotsAndSpaces(std::string_view component) {
-  const bool pattern = hasWildcards(component);
+// Windows drops trailing dots and spaces from the last component. A pattern that ends in a dot
+// keeps one, which means "no extension" there: "* ." is "*.", while "*. " is "*".
+std::string trimmedLastComponent(std::string_view component) {
   std::string_view::size_type end = component.find_last_not_of(". ");
-  std::string_view kept = component.substr(0, end == std::string_view::npos ? 0 : end + 1);
-  if (pattern && kept.size() < component.size() &&
-      component.find('.', kept.size()) != std::string_view::npos)
-    kept = component.substr(0, kept.size() + 1);
+  std::string kept(component.substr(0, end == std::string_view::npos ? 0 : end + 1));
+  if (hasWildcards(component) && kept.size() < component.size() && component.back() == '.')
+    kept += '.';
   return kept;
 }
 
@@ -72,6 +70,7 @@ std::string_view withoutTrailingDotsAndSpaces(std::string_view component) {
 DWORD appendBelowRoot(std::string_view text, std::string::size_type rootLength, std::string &path,
                       PathFacts &facts) {
   std::string::size_type start = 0;
+  std::string trimmed;
   while (start < text.size()) {
     std::string::size_type end = start;
     while (end < text.size() && !isSeparator(text[end]))
@@ -94,7 +93,8 @@ DWORD appendBelowRoot(std::string_view text, std::string::size_type rootLength, 
         facts.device = true;
         return ERROR_SUCCESS;
       }
-      component = withoutTrailingDotsAndSpaces(component);
+      trimmed = trimmedLastComponent(component);
+      component = trimmed;
     }
     if (component.empty())
       continue;
@@ -111,6 +111,9 @@ DWORD appendBelowRoot(std::string_view text, std::string::size_type rootLength, 
 DWORD mapVerbatim(std::string_view text, std::string &path, PathFacts &facts) {
   if (text.size() >= 4 && equalsIgnoringCase(text.substr(0, 4), "UNC\\"))
     return ERROR_BAD_NETPATH;
+  // The prefix alone names nothing.
+  if (text.empty())
+    return ERROR_INVALID_NAME;
   if (!isDrive(text) || (text.size() > 2 && text[2] != '\\'))
     return ERROR_PATH_NOT_FOUND;
   if (!driveRoot(text[0], path))

@@ -22,13 +22,14 @@ struct PathFacts {
 // Both `\` and `/` separate components; a leading separator is the root `/`. `X:` is the
 // directory in VELMORA_DRIVE_X where that is set, `Z:` is `/` otherwise, and any other drive
 // does not exist. `.` and `..` resolve in the text, and `..` stops at a root. The last component
-// loses its trailing dots and spaces (a pattern keeps one final dot: `*. ` is `*.`), and names
-// a device when its part before any dot is NUL, CON, PRN, AUX, COM1-COM9 or LPT1-LPT9: NUL is
-// /dev/null, the others do not exist here (ERROR_FILE_NOT_FOUND). A colon is refused in any
+// loses its trailing dots and spaces (a pattern that ends in a dot keeps one: `* .` is `*.`,
+// `*. ` is `*`), and names a device when its part before any dot is NUL, CON, PRN, AUX,
+// COM1-COM9 or LPT1-LPT9: NUL is /dev/null, the others do not exist here
+// (ERROR_FILE_NOT_FOUND). A colon is refused in any
 // component but the last. After the prefix `\\?\` the text is taken as it stands: only `\`
 // separates, and nothing is resolved, stripped or mapped to a device (`.`, `..`, an empty
-// component and `/` are refused); `\\?\UNC\` names a network path, which does not exist.
-// Returns ERROR_SUCCESS with `posixPath` set, or the Win32 error.
+// component and `/` are refused, as is the prefix alone); `\\?\UNC\` names a network path, which
+// does not exist. Returns ERROR_SUCCESS with `posixPath` set, or the Win32 error.
 DWORD mapPath(const char *winPath, std::string &posixPath, PathFacts *facts = nullptr);
 
 // True when `text` holds a character that Windows reads as a wildcard (`*`, `?` and the DOS
