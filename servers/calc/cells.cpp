@@ -599,7 +599,11 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
     return true;
   }
   // Value2 takes the workbook's own serial, as it gives it.
-  double offset = value2 ? 0 : dateOffset(document);
+  bool dates = false;
+  for (const auto &line : source)
+    for (const Any &element : line)
+      dates = dates || element.getValueType() == cppu::UnoType<ole::Date>::get();
+  double offset = value2 || !dates ? 0 : dateOffset(document);
   Written written;
   written.data.realloc(rows);
   written.needs.assign(size_t(rows) * size_t(columns), Needs::Nothing);
