@@ -377,28 +377,33 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
   held.learnt = changes;
 }
 
-// One cell's value from what the block read gave (a number, a text, or nothing for an error)
-// and its type: the spreadsheet's typing, the same for a cell and a block.
-Any typedValue(const Any &raw, const CellType &type, bool value2, double offset) {
-  double number = 0;
-  if (!(raw >>= number)) {
-    OUString text;
-    raw >>= text;
-    return type.empty && text.isEmpty() ? Any() : Any(text);
+// Types one cell's value as the block read gave it (a number, a text, or nothing for an error,
+// typed elsewhere): the spreadsheet's typing, the same for a cell and a block. Plain numbers and
+// texts stay as they came, which keeps a large block cheap.
+void typeValue(Any &value, const CellType &type, bool value2, double offset) {
+  if (value.getValueTypeClass() == css::uno::TypeClass_STRING) {
+    if (type.empty && static_cast<const OUString *>(value.getValue())->isEmpty())
+      value.clear();
+    return;
   }
+  double number = 0;
+  if (type.shape == Shape::Number || !(value >>= number))
+    return;
   switch (type.shape) {
   case Shape::Boolean:
-    return Any(number != 0);
+    value <<= number != 0;
+    break;
   case Shape::Date:
-    return value2 ? Any(number) : Any(ole::Date(number + offset));
+    if (!value2)
+      value <<= ole::Date(number + offset);
+    break;
   case Shape::Currency:
     if (!value2 && std::fabs(number) < 9.2e14)
-      return Any(ole::Currency(static_cast<sal_Int64>(std::llround(number * 10000))));
-    return Any(number);
+      value <<= ole::Currency(static_cast<sal_Int64>(std::llround(number * 10000)));
+    break;
   case Shape::Number:
     break;
   }
-  return Any(number);
 }
 
 // An error cell's value (a block read gives nothing for it): one call for the cell and one for
@@ -539,26 +544,25 @@ std::optional<Any> rangeValue(const Reference<css::uno::XInterface> &document,
   checkSize(held);
   Rows data = held.data->getDataArray();
   sal_Int32 rows = data.getLength(), columns = rows ? data[0].getLength() : 0;
-  if (rows == 0 || columns == 0)
-    return Any();
+  if (rows == 0 || columns == 0 || std::any_of(data.begin(), data.end(), [&](const auto &line) {
+        return line.getLength() != columns;
+      }))
+    throw CalcError(Fault::Failed, "LibreOffice gave the range's values in rows of unlike length");
   if (held.learnt != changes || held.rows != rows || held.columns != columns)
     learnTypes(document, held, rows, columns);
-  if (rows == 1 && columns == 1)
-    return data[0][0].hasValue() ? typedValue(data[0][0], held.types[0], value2, held.offset)
-                                 : errorValue(held, 0, 0);
-  Rows values(rows);
   const CellType *type = held.types.data();
   for (sal_Int32 row = 0; row < rows; ++row) {
-    auto &line = values.getArray()[row];
-    line.realloc(columns);
-    Any *out = line.getArray();
+    Any *line = data.getArray()[row].getArray();
     for (sal_Int32 column = 0; column < columns; ++column, ++type) {
-      const Any &raw = data[row].getLength() > column ? data[row][column] : Any();
-      out[column] = raw.hasValue() ? typedValue(raw, *type, value2, held.offset)
-                                   : errorValue(held, row, column);
+      if (line[column].hasValue())
+        typeValue(line[column], *type, value2, held.offset);
+      else
+        line[column] = errorValue(held, row, column);
     }
   }
-  return Any(values);
+  if (rows == 1 && columns == 1)
+    return data[0][0];
+  return Any(data);
 }
 
 bool putRangeValue(const Reference<css::uno::XInterface> &document,
