@@ -428,14 +428,31 @@ enum class Needs : unsigned char { Nothing, Boolean, Date, DateTime, Currency };
 
 struct Written {
   Rows data;
-  std::vector<Needs> needs;                                                   // rows first
-  std::vector<std::pair<std::pair<sal_Int32, sal_Int32>, OUString>> formulas; // (row, column)
+  std::vector<Needs> needs; // rows first
+  // What goes in as if typed (formulas, and texts that may read as something else), by cell,
+  // rows first; null where the block write's value stands.
+  std::vector<std::optional<OUString>> typed;
 };
 
-// A host's value for one cell: what the block write takes (a number, a text, or nothing), or a
-// formula written after it.
-void writeCell(const Any &value, bool value2, double offset, sal_Int32 row, sal_Int32 column,
-               Written &out, Any &cell, Needs &needs) {
+// Whether LibreOffice's reading of a typed text may differ from the text: a formula, a number,
+// a date, a text marked as one with a leading apostrophe.
+bool readsAsTyped(const OUString &text) {
+  if (text.isEmpty())
+    return false;
+  sal_Unicode first = text[0];
+  if (first == '=' || first == '+' || first == '-' || first == '\'' || first == '(' ||
+      first == '.' || first == '$')
+    return true;
+  for (sal_Int32 i = 0; i < text.getLength(); ++i)
+    if (text[i] >= '0' && text[i] <= '9')
+      return true;
+  return false;
+}
+
+// A host's value for one cell: what the block write takes (a number, a text, or nothing), or
+// what goes in as typed after it.
+void writeCell(const Any &value, bool value2, double offset, Any &cell, Needs &needs,
+               std::optional<OUString> &typed) {
   ole::Date date;
   ole::Currency money;
   ole::SCode error;
@@ -458,11 +475,15 @@ void writeCell(const Any &value, bool value2, double offset, sal_Int32 row, sal_
   } else if (value >>= error) {
     // #N/A is what the block write makes of nothing; other errors are formulas.
     if (error.Value != static_cast<SCODE>(kCellErrorBase + 2042u))
-      out.formulas.push_back({{row, column}, errorFormula(error)});
+      typed = errorFormula(error);
   } else if (value >>= text) {
-    // A formula is entered as one; other texts are texts.
-    if (text.getLength() > 1 && text[0] == '=')
-      out.formulas.push_back({{row, column}, text});
+    // Texts are read as typed, as Excel reads them: "42" a number, "=A1" a formula, "TRUE" a
+    // Boolean (which LibreOffice would enter as 1 without its format).
+    if (text.equalsIgnoreAsciiCase("TRUE") || text.equalsIgnoreAsciiCase("FALSE")) {
+      cell <<= text.equalsIgnoreAsciiCase("TRUE") ? 1.0 : 0.0;
+      needs = Needs::Boolean;
+    } else if (readsAsTyped(text))
+      typed = text;
     else
       cell <<= text;
   } else if (value >>= number) {
@@ -531,6 +552,55 @@ void fillFormula(const HeldCells &held, sal_Int32 rows, sal_Int32 columns,
       line.getArray()[column] = formula;
   }
   Reference<css::sheet::XCellRangeFormula>(held.cells, UNO_QUERY_THROW)->setFormulaArray(texts);
+}
+
+// Enters the cells that go in as typed (LibreOffice's block write takes values only), one call
+// for each rectangle of them: runs along a row, joined down the rows while they span the same
+// columns.
+void typeIn(const HeldCells &held, sal_Int32 rows, sal_Int32 columns,
+            const std::vector<std::optional<OUString>> &typed) {
+  struct Area {
+    sal_Int32 top, bottom, left, right;
+  };
+  std::vector<Area> done, open;
+  for (sal_Int32 row = 0; row < rows; ++row) {
+    std::vector<Area> next;
+    for (sal_Int32 column = 0; column < columns; ++column) {
+      if (!typed[size_t(row) * size_t(columns) + size_t(column)])
+        continue;
+      if (!next.empty() && next.back().top == row && next.back().right + 1 == column)
+        next.back().right = column;
+      else
+        next.push_back({row, row, column, column});
+    }
+    // A run under an area of the same columns makes it one row taller.
+    for (auto &run : next) {
+      auto above = std::find_if(open.begin(), open.end(), [&](const Area &area) {
+        return area.left == run.left && area.right == run.right;
+      });
+      if (above != open.end()) {
+        run.top = above->top;
+        open.erase(above);
+      }
+    }
+    done.insert(done.end(), open.begin(), open.end());
+    open = std::move(next);
+  }
+  done.insert(done.end(), open.begin(), open.end());
+  for (const auto &area : done) {
+    css::uno::Sequence<css::uno::Sequence<OUString>> texts(area.bottom - area.top + 1);
+    for (sal_Int32 row = area.top; row <= area.bottom; ++row) {
+      auto &line = texts.getArray()[row - area.top];
+      line.realloc(area.right - area.left + 1);
+      for (sal_Int32 column = area.left; column <= area.right; ++column)
+        line.getArray()[column - area.left] =
+            *typed[size_t(row) * size_t(columns) + size_t(column)];
+    }
+    Reference<css::sheet::XCellRangeFormula>(
+        held.cells->getCellRangeByPosition(area.left, area.top, area.right, area.bottom),
+        UNO_QUERY_THROW)
+        ->setFormulaArray(texts);
+  }
 }
 
 } // namespace
@@ -611,14 +681,16 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
   Written written;
   written.data.realloc(rows);
   written.needs.assign(size_t(rows) * size_t(columns), Needs::Nothing);
+  written.typed.resize(size_t(rows) * size_t(columns));
   bool formats = false;
   for (sal_Int32 row = 0; row < usedRows; ++row) {
     auto &line = written.data.getArray()[row];
     line.realloc(columns);
     for (sal_Int32 column = 0; column < usedColumns; ++column) {
-      Needs &needs = written.needs[size_t(row) * size_t(columns) + size_t(column)];
+      size_t at = size_t(row) * size_t(columns) + size_t(column);
+      Needs &needs = written.needs[at];
       writeCell(source[sourceRows == 1 ? 0 : row][sourceColumns == 1 ? 0 : column], value2, offset,
-                row, column, written, line.getArray()[column], needs);
+                line.getArray()[column], needs, written.typed[at]);
       formats = formats || needs != Needs::Nothing;
     }
   }
@@ -626,9 +698,7 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
   for (sal_Int32 row = usedRows; row < rows; ++row)
     written.data.getArray()[row].realloc(columns);
   held.data->setDataArray(written.data);
-  // Formulas in an array go in one by one (LibreOffice's block write takes values only).
-  for (const auto &[at, text] : written.formulas)
-    held.cells->getCellByPosition(at.second, at.first)->setFormula(text);
+  typeIn(held, rows, columns, written.typed);
   if (formats)
     applyFormats(document, held, origin, rows, columns, written.needs);
   return true;

@@ -623,6 +623,25 @@ TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
     VARIANT filled = get(dates, kValue);
     expectVariant(elementOf(filled, 3, 2), date(45001));
     VariantClear(&filled);
+    // Texts read as typed, as in Excel: numbers, formulas, Booleans, an apostrophe's text.
+    Range typed(range(cells, "A12:F13"));
+    ASSERT_EQ(put(typed, kValue,
+                  arrayOf({{textIn(u"1"), textIn(u"x1"), scalar(VT_R8, 5), textIn(u"'7"),
+                            textIn(u"TRUE"), textIn(u"plain")},
+                           {textIn(u"2"), textIn(u"=A12+A13"), scalar(VT_R8, 6), textIn(u"-3"),
+                            textIn(u"=1/0"), textIn(u"")}})),
+              S_OK);
+    const Expected read[2][6] = {
+        {r8(1), text(u"x1"), r8(5), text(u"7"), boolean(true), text(u"plain")},
+        {r8(2), r8(3), r8(6), r8(-3), error(2007), {VT_EMPTY}}};
+    VARIANT entered = get(typed, kValue);
+    expectBlock(entered, 2, 6);
+    for (LONG row = 1; row <= 2; ++row)
+      for (LONG column = 1; column <= 6; ++column) {
+        SCOPED_TRACE("typed " + std::to_string(row) + "," + std::to_string(column));
+        expectVariant(elementOf(entered, row, column), read[row - 1][column - 1]);
+      }
+    VariantClear(&entered);
     // The first block read learnt A1:D2; a change through another object is seen.
     Range c2(range(cells, "C2"));
     ASSERT_EQ(put(c2, kValue, scalar(VT_DATE, 45002)), S_OK);
