@@ -12,17 +12,19 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
-#include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
-#include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/util/Date.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
@@ -30,9 +32,12 @@
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <ooo/vba/excel/XWorksheet.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace vlx::calc {
@@ -125,11 +130,8 @@ struct Format {
   css::lang::Locale locale;
 };
 
-Format formatOf(const Reference<css::uno::XInterface> &document,
-                const Reference<css::beans::XPropertySet> &cell) {
+Format describeFormat(const Reference<css::uno::XInterface> &document, sal_Int32 key) {
   Format format;
-  sal_Int32 key = 0;
-  cell->getPropertyValue("NumberFormat") >>= key;
   Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
   auto formats = supplier->getNumberFormats();
   auto props = formats->getByKey(key);
@@ -149,13 +151,18 @@ Format formatOf(const Reference<css::uno::XInterface> &document,
   return format;
 }
 
-// A cell's text as typed, without what a text format adds around it.
-OUString typedText(const Reference<css::table::XCell> &cell) {
-  Reference<css::text::XText> text(cell, UNO_QUERY_THROW);
-  auto cursor = text->createTextCursor();
-  cursor->gotoStart(false);
-  cursor->gotoEnd(true);
-  return cursor->getString();
+// A document's number formats by key, as read: a key's format never changes.
+std::map<Reference<css::uno::XInterface>, std::map<sal_Int32, Format>> &knownFormats() {
+  static std::map<Reference<css::uno::XInterface>, std::map<sal_Int32, Format>> known;
+  return known;
+}
+
+const Format &formatFor(const Reference<css::uno::XInterface> &document, sal_Int32 key) {
+  auto &formats = knownFormats()[Reference<css::uno::XInterface>(document, UNO_QUERY)];
+  auto found = formats.find(key);
+  if (found == formats.end())
+    found = formats.emplace(key, describeFormat(document, key)).first;
+  return found->second;
 }
 
 // The cells of a range object in its document's sheet API; null for several areas.
@@ -173,7 +180,8 @@ Reference<css::table::XCellRange> unoCells(const Reference<css::uno::XInterface>
   return sheet->getCellRangeByName(address);
 }
 
-const int kMostCells = 4096;
+// Bumped by every change made through this server: types learnt before it are learnt again.
+unsigned long changes = 1;
 
 std::set<Reference<css::uno::XInterface>> &heldDocuments() {
   static std::set<Reference<css::uno::XInterface>> held;
@@ -236,109 +244,470 @@ void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
 
 } // namespace
 
-std::optional<Any> cellValue(const Reference<css::uno::XInterface> &document,
-                             const Reference<ooo::vba::excel::XRange> &range, bool value2) {
+namespace {
+
+// What a value read needs to know of a cell besides its content: an empty cell and an empty
+// text read alike in a block, and a number's kind is its format's.
+struct CellType {
+  Shape shape = Shape::Number;
+  bool empty = false;
+};
+
+using Rows = css::uno::Sequence<css::uno::Sequence<Any>>;
+
+} // namespace
+
+struct HeldCells {
+  bool found = false;
+  css::uno::Reference<css::table::XCellRange> cells; // null for a range of several areas
+  css::uno::Reference<css::sheet::XCellRangeData> data;
+  double size = 0; // cells, when found
+  // The types as learnt at change count `learnt`, rows first.
+  unsigned long learnt = 0;
+  sal_Int32 rows = 0, columns = 0;
+  std::vector<CellType> types;
+  double offset = 0; // the workbook's date offset, where a cell is a date
+};
+
+namespace {
+
+HeldCells &holdCells(const Reference<css::uno::XInterface> &document,
+                     const Reference<ooo::vba::excel::XRange> &range,
+                     std::shared_ptr<HeldCells> &held) {
+  if (!held)
+    held = std::make_shared<HeldCells>();
+  if (held->found)
+    return *held;
   OUString address;
-  auto cells = unoCells(document, range, address);
-  if (!cells.is() || address.indexOf(':') >= 0)
-    return std::nullopt;
-  Reference<css::table::XCell> cell = cells->getCellByPosition(0, 0);
-  Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
-  switch (cell->getType()) {
-  case css::table::CellContentType_EMPTY:
-    return Any();
-  case css::table::CellContentType_TEXT:
-    return Any(typedText(cell));
-  case css::table::CellContentType_FORMULA: {
-    sal_Int32 result = css::sheet::FormulaResult::VALUE;
-    props->getPropertyValue("FormulaResultType2") >>= result;
-    if (result == css::sheet::FormulaResult::ERROR)
-      return Any(ole::SCode(errorCode(cell->getError())));
-    if (result == css::sheet::FormulaResult::STRING)
-      return Any(typedText(cell));
-    break;
+  held->cells = unoCells(document, range, address);
+  if (held->cells.is()) {
+    held->data.set(held->cells, UNO_QUERY_THROW);
+    auto area = Reference<css::sheet::XCellRangeAddressable>(held->cells, UNO_QUERY_THROW)
+                    ->getRangeAddress();
+    held->size = (area.EndRow - area.StartRow + 1.0) * (area.EndColumn - area.StartColumn + 1.0);
   }
-  default:
-    break;
+  held->found = true;
+  return *held;
+}
+
+void checkSize(const HeldCells &held) {
+  if (held.size > static_cast<double>(kMostBlockCells))
+    throw CalcError(Fault::Failed, "the range has more than " + std::to_string(kMostBlockCells) +
+                                       " cells to move at once");
+}
+
+// Calls fn(row, column) for each cell of each area, relative to the block at origin.
+template <class Fn>
+void eachCell(const css::uno::Sequence<css::table::CellRangeAddress> &areas,
+              const css::table::CellRangeAddress &origin, sal_Int32 rows, sal_Int32 columns,
+              Fn fn) {
+  for (const auto &area : areas)
+    for (sal_Int32 row = std::max(area.StartRow - origin.StartRow, sal_Int32(0));
+         row <= std::min(area.EndRow - origin.StartRow, rows - 1); ++row)
+      for (sal_Int32 column = std::max(area.StartColumn - origin.StartColumn, sal_Int32(0));
+           column <= std::min(area.EndColumn - origin.StartColumn, columns - 1); ++column)
+        fn(row, column);
+}
+
+// The number format of every cell of the block, one pair of calls per group of cells formatted
+// alike.
+std::vector<const Format *> blockFormats(const Reference<css::uno::XInterface> &document,
+                                         const Reference<css::table::XCellRange> &cells,
+                                         const css::table::CellRangeAddress &origin, sal_Int32 rows,
+                                         sal_Int32 columns) {
+  const Format &general = formatFor(document, 0);
+  std::vector<const Format *> formats(size_t(rows) * size_t(columns), &general);
+  auto groups = Reference<css::sheet::XUniqueCellFormatRangesSupplier>(cells, UNO_QUERY_THROW)
+                    ->getUniqueCellFormatRanges();
+  for (sal_Int32 i = 0, n = groups->getCount(); i < n; ++i) {
+    Reference<css::sheet::XSheetCellRanges> group(groups->getByIndex(i), UNO_QUERY_THROW);
+    sal_Int32 key = 0;
+    Reference<css::beans::XPropertySet>(group, UNO_QUERY_THROW)
+        ->getPropertyValue("NumberFormat") >>= key;
+    const Format *format = &formatFor(document, key);
+    eachCell(group->getRangeAddresses(), origin, rows, columns,
+             [&](sal_Int32 row, sal_Int32 column) {
+               formats[size_t(row) * size_t(columns) + size_t(column)] = format;
+             });
   }
-  double number = cell->getValue();
-  Shape shape = formatOf(document, props).shape;
-  // LibreOffice reads a file's typed Boolean as this formula, keeping the cell's format, which
-  // may be a date's.
-  if (shape != Shape::Boolean && cell->getType() == css::table::CellContentType_FORMULA) {
-    OUString formula = cell->getFormula();
-    if (formula.equalsIgnoreAsciiCase("=TRUE()") || formula.equalsIgnoreAsciiCase("=FALSE()"))
-      shape = Shape::Boolean;
+  return formats;
+}
+
+// The types of the block's cells in block calls: its empty cells, its formats, and the formulas
+// LibreOffice reads a file's typed Boolean as (=TRUE(), keeping the cell's format, which may be a
+// date's). Read after the values, which calculates formulas, which may set their cell's format.
+void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held, sal_Int32 rows,
+                sal_Int32 columns) {
+  const auto &cells = held.cells;
+  auto origin =
+      Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress();
+  std::vector<CellType> types(size_t(rows) * size_t(columns));
+  auto at = [&](sal_Int32 row, sal_Int32 column) -> CellType & {
+    return types[size_t(row) * size_t(columns) + size_t(column)];
+  };
+  auto formats = blockFormats(document, cells, origin, rows, columns);
+  bool dates = false;
+  for (size_t i = 0; i < types.size(); ++i) {
+    types[i].shape = formats[i]->shape;
+    dates = dates || types[i].shape == Shape::Date;
   }
-  switch (shape) {
+  Reference<css::sheet::XCellRangesQuery> query(cells, UNO_QUERY_THROW);
+  eachCell(query->queryEmptyCells()->getRangeAddresses(), origin, rows, columns,
+           [&](sal_Int32 row, sal_Int32 column) { at(row, column).empty = true; });
+  auto formulas = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
+  bool unsure = false;
+  eachCell(formulas, origin, rows, columns, [&](sal_Int32 row, sal_Int32 column) {
+    unsure = unsure || at(row, column).shape != Shape::Boolean;
+  });
+  if (unsure) {
+    auto texts =
+        Reference<css::sheet::XCellRangeFormula>(cells, UNO_QUERY_THROW)->getFormulaArray();
+    eachCell(formulas, origin, rows, columns, [&](sal_Int32 row, sal_Int32 column) {
+      if (row < texts.getLength() && column < texts[row].getLength()) {
+        const OUString &formula = texts[row][column];
+        if (formula.equalsIgnoreAsciiCase("=TRUE()") || formula.equalsIgnoreAsciiCase("=FALSE()"))
+          at(row, column).shape = Shape::Boolean;
+      }
+    });
+  }
+  held.offset = dates ? dateOffset(document) : 0;
+  held.types = std::move(types);
+  held.rows = rows;
+  held.columns = columns;
+  held.learnt = changes;
+}
+
+// Types one cell's value as the block read gave it (a number, a text, or nothing for an error,
+// typed elsewhere): the spreadsheet's typing, the same for a cell and a block. Plain numbers and
+// texts stay as they came, which keeps a large block cheap.
+void typeValue(Any &value, const CellType &type, bool value2, double offset) {
+  if (value.getValueTypeClass() == css::uno::TypeClass_STRING) {
+    if (type.empty && static_cast<const OUString *>(value.getValue())->isEmpty())
+      value.clear();
+    return;
+  }
+  double number = 0;
+  if (type.shape == Shape::Number || !(value >>= number))
+    return;
+  switch (type.shape) {
   case Shape::Boolean:
-    return Any(number != 0);
+    value <<= number != 0;
+    break;
   case Shape::Date:
-    return value2 ? Any(number) : Any(ole::Date(number + dateOffset(document)));
+    if (!value2)
+      value <<= ole::Date(number + offset);
+    break;
   case Shape::Currency:
     if (!value2 && std::fabs(number) < 9.2e14)
-      return Any(ole::Currency(static_cast<sal_Int64>(std::llround(number * 10000))));
-    return Any(number);
+      value <<= ole::Currency(static_cast<sal_Int64>(std::llround(number * 10000)));
+    break;
   case Shape::Number:
     break;
   }
-  return Any(number);
 }
 
-bool putCellValue(const Reference<css::uno::XInterface> &document,
-                  const Reference<ooo::vba::excel::XRange> &range, const Any &value, bool value2) {
+// An error cell's value (a block read gives nothing for it): one call for the cell and one for
+// its error.
+Any errorValue(const HeldCells &held, sal_Int32 row, sal_Int32 column) {
+  if (held.types[size_t(row) * size_t(held.columns) + size_t(column)].empty)
+    return Any();
+  sal_Int32 code = held.cells->getCellByPosition(column, row)->getError();
+  return code == 0 ? Any() : Any(ole::SCode(errorCode(code)));
+}
+
+// The formula that writes a cell error.
+OUString errorFormula(const ole::SCode &error) {
+  for (const auto &known : kErrors)
+    if (error.Value == static_cast<SCODE>(kCellErrorBase + static_cast<unsigned>(known.number)))
+      return "=" + OUString::createFromAscii(known.text);
+  throw CalcError(Fault::BadArgument, "not a cell error");
+}
+
+// The number format a written value asks for, where its cell has none (Booleans: always).
+enum class Needs : unsigned char { Nothing, Boolean, Date, DateTime, Currency };
+
+struct Written {
+  Rows data;
+  std::vector<Needs> needs; // rows first
+  // What goes in as if typed (formulas, and texts that may read as something else), by cell,
+  // rows first; null where the block write's value stands.
+  std::vector<std::optional<OUString>> typed;
+};
+
+// Whether LibreOffice's reading of a typed text may differ from the text: a formula, a number,
+// a date, a text marked as one with a leading apostrophe.
+bool readsAsTyped(const OUString &text) {
+  if (text.isEmpty())
+    return false;
+  sal_Unicode first = text[0];
+  if (first == '=' || first == '+' || first == '-' || first == '\'' || first == '(' ||
+      first == '.' || first == '$')
+    return true;
+  for (sal_Int32 i = 0; i < text.getLength(); ++i)
+    if (text[i] >= '0' && text[i] <= '9')
+      return true;
+  return false;
+}
+
+// A host's value for one cell: what the block write takes (a number, a text, or nothing), or
+// what goes in as typed after it.
+void writeCell(const Any &value, bool value2, double offset, Any &cell, Needs &needs,
+               std::optional<OUString> &typed) {
   ole::Date date;
   ole::Currency money;
   ole::SCode error;
-  bool isDate = value >>= date, isMoney = value >>= money, isError = value >>= error;
-  if (!isDate && !isMoney && !isError)
-    return false;
-  OUString address;
-  auto cells = unoCells(document, range, address);
-  if (!cells.is())
-    throw CalcError(Fault::BadArgument, "a date, currency or error value goes to one area");
-  auto area =
-      Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress();
-  // One call a cell: a large area takes dates and currency as plain numbers.
-  double size = (area.EndRow - area.StartRow + 1.0) * (area.EndColumn - area.StartColumn + 1.0);
-  if (size > kMostCells) {
-    if (isError)
-      throw CalcError(Fault::BadArgument, "an error value goes to at most " +
-                                              std::to_string(kMostCells) + " cells here");
-    return false;
-  }
-  OUString formula;
+  OUString text;
+  bool flag = false;
   double number = 0;
-  if (isError) {
-    for (const auto &known : kErrors)
-      if (error.Value == static_cast<SCODE>(kCellErrorBase + static_cast<unsigned>(known.number)))
-        formula = "=" + OUString::createFromAscii(known.text);
-  } else if (isDate) {
-    // Value2 takes the workbook's own serial, as it gives it.
-    number = date.Value - (value2 ? 0 : dateOffset(document));
+  if (!value.hasValue()) {
+    cell <<= OUString(); // nothing there means #N/A to the block write
+  } else if (value.getValueTypeClass() == css::uno::TypeClass_BOOLEAN && (value >>= flag)) {
+    cell <<= flag ? 1.0 : 0.0;
+    needs = Needs::Boolean;
+  } else if (value >>= date) {
+    cell <<= date.Value - offset;
+    if (!value2)
+      needs = date.Value != std::floor(date.Value) ? Needs::DateTime : Needs::Date;
+  } else if (value >>= money) {
+    cell <<= static_cast<double>(money.Value) / 10000.0;
+    if (!value2)
+      needs = Needs::Currency;
+  } else if (value >>= error) {
+    // #N/A is what the block write makes of nothing; other errors are formulas.
+    if (error.Value != static_cast<SCODE>(kCellErrorBase + 2042u))
+      typed = errorFormula(error);
+  } else if (value >>= text) {
+    // Texts are read as typed, as Excel reads them: "42" a number, "=A1" a formula, "TRUE" a
+    // Boolean (which LibreOffice would enter as 1 without its format).
+    if (text.equalsIgnoreAsciiCase("TRUE") || text.equalsIgnoreAsciiCase("FALSE")) {
+      cell <<= text.equalsIgnoreAsciiCase("TRUE") ? 1.0 : 0.0;
+      needs = Needs::Boolean;
+    } else if (readsAsTyped(text))
+      typed = text;
+    else
+      cell <<= text;
+  } else if (value >>= number) {
+    cell <<= number;
   } else {
-    number = static_cast<double>(money.Value) / 10000.0;
+    throw CalcError(Fault::BadArgument, "a cell takes no " + toString(value.getValueTypeName()));
   }
-  for (sal_Int32 row = 0; row <= area.EndRow - area.StartRow; ++row)
-    for (sal_Int32 column = 0; column <= area.EndColumn - area.StartColumn; ++column) {
-      Reference<css::table::XCell> cell = cells->getCellByPosition(column, row);
-      if (isError) {
-        cell->setFormula(formula);
+}
+
+// Gives the cells that asked for a format the standard one of its kind, one call per format for
+// all of them; dates and currency only where the cell's format is General.
+void applyFormats(const Reference<css::uno::XInterface> &document, const HeldCells &held,
+                  const css::table::CellRangeAddress &origin, sal_Int32 rows, sal_Int32 columns,
+                  const std::vector<Needs> &needs) {
+  auto formats = blockFormats(document, held.cells, origin, rows, columns);
+  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
+  std::map<std::pair<Needs, const Format *>, sal_Int32> standard;
+  std::map<sal_Int32, std::vector<css::table::CellRangeAddress>> groups;
+  for (sal_Int32 row = 0; row < rows; ++row)
+    for (sal_Int32 column = 0; column < columns; ++column) {
+      size_t i = size_t(row) * size_t(columns) + size_t(column);
+      if (needs[i] == Needs::Nothing || (needs[i] != Needs::Boolean && !formats[i]->general))
+        continue;
+      auto known = standard.find({needs[i], formats[i]});
+      if (known == standard.end()) {
+        sal_Int16 type = needs[i] == Needs::Boolean    ? NumberFormat::LOGICAL
+                         : needs[i] == Needs::Currency ? NumberFormat::CURRENCY
+                         : needs[i] == Needs::DateTime ? NumberFormat::DATETIME
+                                                       : NumberFormat::DATE;
+        known = standard
+                    .emplace(std::make_pair(needs[i], formats[i]),
+                             types->getStandardFormat(type, formats[i]->locale))
+                    .first;
+      }
+      auto &areas = groups[known->second];
+      sal_Int32 sheetRow = origin.StartRow + row, sheetColumn = origin.StartColumn + column;
+      // Runs along a row are one area.
+      if (!areas.empty() && areas.back().StartRow == sheetRow &&
+          areas.back().EndColumn + 1 == sheetColumn) {
+        areas.back().EndColumn = sheetColumn;
         continue;
       }
-      cell->setValue(number);
-      Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
-      Format format = formatOf(document, props);
-      if (!format.general || value2)
-        continue;
-      sal_Int16 type = isMoney                                ? NumberFormat::CURRENCY
-                       : date.Value != std::floor(date.Value) ? NumberFormat::DATETIME
-                                                              : NumberFormat::DATE;
-      Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-      Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
-      props->setPropertyValue("NumberFormat", Any(types->getStandardFormat(type, format.locale)));
+      areas.push_back({origin.Sheet, sheetColumn, sheetRow, sheetColumn, sheetRow});
     }
+  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+  for (const auto &[key, areas] : groups) {
+    Reference<css::sheet::XSheetCellRangeContainer> ranges(
+        factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
+    ranges->addRangeAddresses(
+        css::uno::Sequence<css::table::CellRangeAddress>(areas.data(), sal_Int32(areas.size())),
+        false);
+    Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
+        ->setPropertyValue("NumberFormat", Any(key));
+  }
+}
+
+// Writes one formula into every cell of the block in one call.
+void fillFormula(const HeldCells &held, sal_Int32 rows, sal_Int32 columns,
+                 const OUString &formula) {
+  css::uno::Sequence<css::uno::Sequence<OUString>> texts(rows);
+  for (sal_Int32 row = 0; row < rows; ++row) {
+    auto &line = texts.getArray()[row];
+    line.realloc(columns);
+    for (sal_Int32 column = 0; column < columns; ++column)
+      line.getArray()[column] = formula;
+  }
+  Reference<css::sheet::XCellRangeFormula>(held.cells, UNO_QUERY_THROW)->setFormulaArray(texts);
+}
+
+// Enters the cells that go in as typed (LibreOffice's block write takes values only), one call
+// for each rectangle of them: runs along a row, joined down the rows while they span the same
+// columns.
+void typeIn(const HeldCells &held, sal_Int32 rows, sal_Int32 columns,
+            const std::vector<std::optional<OUString>> &typed) {
+  struct Area {
+    sal_Int32 top, bottom, left, right;
+  };
+  std::vector<Area> done, open;
+  for (sal_Int32 row = 0; row < rows; ++row) {
+    std::vector<Area> next;
+    for (sal_Int32 column = 0; column < columns; ++column) {
+      if (!typed[size_t(row) * size_t(columns) + size_t(column)])
+        continue;
+      if (!next.empty() && next.back().top == row && next.back().right + 1 == column)
+        next.back().right = column;
+      else
+        next.push_back({row, row, column, column});
+    }
+    // A run under an area of the same columns makes it one row taller.
+    for (auto &run : next) {
+      auto above = std::find_if(open.begin(), open.end(), [&](const Area &area) {
+        return area.left == run.left && area.right == run.right;
+      });
+      if (above != open.end()) {
+        run.top = above->top;
+        open.erase(above);
+      }
+    }
+    done.insert(done.end(), open.begin(), open.end());
+    open = std::move(next);
+  }
+  done.insert(done.end(), open.begin(), open.end());
+  for (const auto &area : done) {
+    css::uno::Sequence<css::uno::Sequence<OUString>> texts(area.bottom - area.top + 1);
+    for (sal_Int32 row = area.top; row <= area.bottom; ++row) {
+      auto &line = texts.getArray()[row - area.top];
+      line.realloc(area.right - area.left + 1);
+      for (sal_Int32 column = area.left; column <= area.right; ++column)
+        line.getArray()[column - area.left] =
+            *typed[size_t(row) * size_t(columns) + size_t(column)];
+    }
+    Reference<css::sheet::XCellRangeFormula>(
+        held.cells->getCellRangeByPosition(area.left, area.top, area.right, area.bottom),
+        UNO_QUERY_THROW)
+        ->setFormulaArray(texts);
+  }
+}
+
+} // namespace
+
+std::optional<Any> rangeValue(const Reference<css::uno::XInterface> &document,
+                              const Reference<ooo::vba::excel::XRange> &range,
+                              std::shared_ptr<HeldCells> &kept, bool value2) {
+  HeldCells &held = holdCells(document, range, kept);
+  if (!held.cells.is())
+    return std::nullopt;
+  checkSize(held);
+  Rows data = held.data->getDataArray();
+  sal_Int32 rows = data.getLength(), columns = rows ? data[0].getLength() : 0;
+  if (rows == 0 || columns == 0 || std::any_of(data.begin(), data.end(), [&](const auto &line) {
+        return line.getLength() != columns;
+      }))
+    throw CalcError(Fault::Failed, "LibreOffice gave the range's values in rows of unlike length");
+  if (held.learnt != changes || held.rows != rows || held.columns != columns)
+    learnTypes(document, held, rows, columns);
+  const CellType *type = held.types.data();
+  for (sal_Int32 row = 0; row < rows; ++row) {
+    Any *line = data.getArray()[row].getArray();
+    for (sal_Int32 column = 0; column < columns; ++column, ++type) {
+      if (line[column].hasValue())
+        typeValue(line[column], *type, value2, held.offset);
+      else
+        line[column] = errorValue(held, row, column);
+    }
+  }
+  if (rows == 1 && columns == 1)
+    return data[0][0];
+  return Any(data);
+}
+
+bool putRangeValue(const Reference<css::uno::XInterface> &document,
+                   const Reference<ooo::vba::excel::XRange> &range,
+                   std::shared_ptr<HeldCells> &kept, const Any &value, bool value2) {
+  Rows source;
+  if (!(value >>= source)) {
+    ole::Date date;
+    ole::Currency money;
+    ole::SCode error;
+    if (!(value >>= date) && !(value >>= money) && !(value >>= error))
+      return false;
+    css::uno::Sequence<Any> row(&value, 1);
+    source = Rows(&row, 1);
+  }
+  sal_Int32 sourceRows = source.getLength(), sourceColumns = sourceRows ? source[0].getLength() : 0;
+  for (const auto &line : source)
+    if (line.getLength() != sourceColumns || sourceColumns == 0)
+      throw CalcError(Fault::BadArgument, "an array of values needs rows of one length");
+  HeldCells &held = holdCells(document, range, kept);
+  if (!held.cells.is())
+    throw CalcError(Fault::BadArgument, "an array, date, currency or error value goes to one area");
+  checkSize(held);
+  auto origin =
+      Reference<css::sheet::XCellRangeAddressable>(held.cells, UNO_QUERY_THROW)->getRangeAddress();
+  sal_Int32 rows = origin.EndRow - origin.StartRow + 1,
+            columns = origin.EndColumn - origin.StartColumn + 1;
+  // A single row or column repeats; an array too small for the range leaves #N/A beyond it.
+  sal_Int32 usedRows = sourceRows == 1 ? rows : std::min(rows, sourceRows),
+            usedColumns = sourceColumns == 1 ? columns : std::min(columns, sourceColumns);
+  ole::SCode single;
+  OUString formula;
+  if (sourceRows == 1 && sourceColumns == 1 &&
+      ((source[0][0] >>= single) ||
+       ((source[0][0] >>= formula) && formula.getLength() > 1 && formula[0] == '='))) {
+    // One error or formula for the whole range: one call.
+    fillFormula(held, rows, columns, formula.isEmpty() ? errorFormula(single) : formula);
+    return true;
+  }
+  // Value2 takes the workbook's own serial, as it gives it.
+  bool dates = false;
+  for (const auto &line : source)
+    for (const Any &element : line)
+      dates = dates || element.getValueType() == cppu::UnoType<ole::Date>::get();
+  double offset = value2 || !dates ? 0 : dateOffset(document);
+  Written written;
+  written.data.realloc(rows);
+  written.needs.assign(size_t(rows) * size_t(columns), Needs::Nothing);
+  written.typed.resize(size_t(rows) * size_t(columns));
+  bool formats = false;
+  for (sal_Int32 row = 0; row < usedRows; ++row) {
+    auto &line = written.data.getArray()[row];
+    line.realloc(columns);
+    for (sal_Int32 column = 0; column < usedColumns; ++column) {
+      size_t at = size_t(row) * size_t(columns) + size_t(column);
+      Needs &needs = written.needs[at];
+      writeCell(source[sourceRows == 1 ? 0 : row][sourceColumns == 1 ? 0 : column], value2, offset,
+                line.getArray()[column], needs, written.typed[at]);
+      formats = formats || needs != Needs::Nothing;
+    }
+  }
+  // The cells beyond the array are left with nothing: #N/A.
+  for (sal_Int32 row = usedRows; row < rows; ++row)
+    written.data.getArray()[row].realloc(columns);
+  held.data->setDataArray(written.data);
+  typeIn(held, rows, columns, written.typed);
+  if (formats)
+    applyFormats(document, held, origin, rows, columns, written.needs);
   return true;
+}
+
+void cellsChanged() { ++changes; }
+
+void forgetDocument(const Reference<css::uno::XInterface> &document) {
+  knownFormats().erase(Reference<css::uno::XInterface>(document, UNO_QUERY));
 }
 
 void holdCalculation(const Reference<css::uno::XInterface> &document) {

@@ -140,7 +140,8 @@ HRESULT CalcDispatch::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPP
     if (hr == DISP_E_TYPEMISMATCH) {
       // One of this server's objects, passed back as an argument.
       const VARIANT &v = params->rgvarg[index];
-      IDispatch *dispatch = (V_VT(&v) & VT_BYREF)
+      IDispatch *dispatch = (V_VT(&v) & VT_ARRAY) ? nullptr
+                            : (V_VT(&v) & VT_BYREF)
                                 ? (V_DISPATCHREF(&v) ? *V_DISPATCHREF(&v) : nullptr)
                                 : V_DISPATCH(&v);
       if ((V_VT(&v) & VT_TYPEMASK) == VT_DISPATCH && dispatch) {

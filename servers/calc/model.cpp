@@ -44,6 +44,7 @@
 #include <ooo/vba/excel/XWorksheets.hpp>
 #include <osl/file.hxx>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -523,6 +524,7 @@ const Member workbookMembers[] = {
      documents().erase(self.ref);
      if (self.document.is()) {
        closedDocuments().insert(self.document);
+       forgetDocument(self.document);
        releaseDocument(self.document);
      }
      return Any();
@@ -620,25 +622,26 @@ Reference<css::uno::XInterface> rangeDocument(const Object &self) {
   return Office::instance().desktop()->getCurrentComponent();
 }
 
-// One cell's value as the spreadsheet types it; LibreOffice's own answer for larger ranges.
+// A range's value as the spreadsheet types it, a cell's or a block's; LibreOffice's own answer
+// for several areas.
 Any readValue(const Object &self, bool value2) {
   auto range = as<xl::XRange>(self);
-  if (auto value = cellValue(rangeDocument(self), range, value2))
+  if (auto value = rangeValue(rangeDocument(self), range, self.cells, value2))
     return *value;
   return range->getValue();
 }
 
 void writeValue(const Object &self, const Any &value, bool value2) {
   auto range = as<xl::XRange>(self);
-  if (!putCellValue(rangeDocument(self), range, value, value2))
+  if (!putRangeValue(rangeDocument(self), range, self.cells, value, value2))
     range->setValue(plainValue(value));
 }
 
-Any rangeValue(const Object &self, const Args &) { return readValue(self, false); }
+Any readRangeValue(const Object &self, const Args &) { return readValue(self, false); }
 void setRangeValue(const Object &self, const Args &, const Any &value) {
   writeValue(self, value, false);
 }
-Any rangeValue2(const Object &self, const Args &) { return readValue(self, true); }
+Any readRangeValue2(const Object &self, const Args &) { return readValue(self, true); }
 void setRangeValue2(const Object &self, const Args &, const Any &value) {
   writeValue(self, value, true);
 }
@@ -684,8 +687,8 @@ const Member rangeMembers[] = {
    [](const Object &self, const Args &args) { return wrap(as<xl::XRange>(self)->Rows(arg(args, 0))); }, nullptr},
   {"Text", 0x8A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<xl::XRange>(self)->getText()); }, nullptr},
-  {"Value", 0x6, std::nullopt, 0, 0, rangeValue, setRangeValue},
-  {"Value2", 0x56C, std::nullopt, 0, 0, rangeValue2, setRangeValue2},
+  {"Value", 0x6, std::nullopt, 0, 0, readRangeValue, setRangeValue},
+  {"Value2", 0x56C, std::nullopt, 0, 0, readRangeValue2, setRangeValue2},
   {"Width", 0x7A, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return as<xl::XRange>(self)->getWidth(); }, nullptr},
   {"Worksheet", 0x15C, Kind::Worksheet, 0, 0,
@@ -806,6 +809,24 @@ const Member *findMember(Kind kind, std::string_view name) {
   return nullptr;
 }
 
+namespace {
+
+// Whether calling a member leaves every cell's content and format as they were: a range keeps
+// the types it learnt over these.
+bool readsOnly(const Member &member) {
+  static const char *const reads[] = {
+      "ActiveCell", "ActiveSheet", "ActiveWorkbook", "Address",       "Cells",   "Charts",
+      "Column",     "ColumnWidth", "Columns",        "Count",         "Formula", "FullName",
+      "Height",     "Index",       "Item",           "Name",          "Names",   "Next",
+      "Previous",   "Range",       "RefersTo",       "RefersToRange", "Row",     "RowHeight",
+      "Rows",       "Sheets",      "Text",           "Value",         "Value2",  "Width",
+      "Workbooks",  "Worksheet",   "Worksheets"};
+  return std::any_of(std::begin(reads), std::end(reads),
+                     [&](const char *name) { return std::strcmp(name, member.name) == 0; });
+}
+
+} // namespace
+
 Any invoke(const Member &member, const Object &self, const Args &args, const Any *value) {
   std::string what = std::string(kindName(self.kind)) + "." + member.name;
   if (value ? !member.put : !member.get)
@@ -819,8 +840,13 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
                         " arguments");
   if (self.document.is() && closedDocuments().count(self.document))
     throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
-  // Dates and currency keep their kind only for the cell values.
+  // Dates and currency keep their kind only for the cell values, and arrays go only there.
   bool typed = member.put == setRangeValue || member.put == setRangeValue2;
+  auto isArray = [](const Any &a) { return a.getValueTypeClass() == css::uno::TypeClass_SEQUENCE; };
+  if ((value && !typed && isArray(*value)) || std::any_of(args.begin(), args.end(), isArray))
+    throw CalcError(Fault::BadArgument, what + " takes no array");
+  if (value || !readsOnly(member))
+    cellsChanged();
   Args plain;
   for (const Any &a : args)
     plain.push_back(plainValue(a));

@@ -8,11 +8,14 @@
 #include <com/sun/star/uno/XInterface.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 namespace vlx::calc {
+
+struct HeldCells;
 
 enum class Kind {
   Application,
@@ -41,6 +44,8 @@ struct Object {
   // The document the object lives in, where known: LibreOffice's objects of a closed document
   // fail without saying why.
   css::uno::Reference<css::uno::XInterface> document;
+  // A range's cells in the sheet API, found at its first value read or write and kept with it.
+  mutable std::shared_ptr<HeldCells> cells = nullptr;
 };
 
 // Arguments in parameter order; an omitted argument is a void Any.

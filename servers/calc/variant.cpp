@@ -5,7 +5,10 @@
 #include <com/sun/star/bridge/oleautomation/Date.hpp>
 #include <com/sun/star/bridge/oleautomation/SCode.hpp>
 
+#include <com/sun/star/uno/Sequence.hxx>
+
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace vlx::calc {
@@ -29,6 +32,135 @@ Any integer(int64_t value) {
 const double kCurrencyScale = 10000.0;
 
 namespace ole = css::bridge::oleautomation;
+
+using Rows = css::uno::Sequence<css::uno::Sequence<Any>>;
+
+// Element types a block may hold: what variantToAny takes, less interfaces and records.
+bool blockElement(VARTYPE type) {
+  switch (type) {
+  case VT_VARIANT:
+  case VT_EMPTY:
+  case VT_NULL:
+  case VT_ERROR:
+  case VT_BOOL:
+  case VT_UI1:
+  case VT_I1:
+  case VT_I2:
+  case VT_UI2:
+  case VT_I4:
+  case VT_UI4:
+  case VT_INT:
+  case VT_UINT:
+  case VT_I8:
+  case VT_UI8:
+  case VT_R4:
+  case VT_R8:
+  case VT_DATE:
+  case VT_CY:
+  case VT_BSTR:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// A one- or two-dimensional array as rows of values; a one-dimensional array is one row.
+HRESULT arrayToAny(SAFEARRAY *array, VARTYPE declared, Any &out) {
+  if (!array)
+    return E_POINTER;
+  VARTYPE type = declared;
+  if (SafeArrayGetVartype(array, &type) == S_OK && type != declared)
+    return DISP_E_TYPEMISMATCH;
+  UINT dims = SafeArrayGetDim(array);
+  if ((dims != 1 && dims != 2) || !blockElement(type))
+    return DISP_E_TYPEMISMATCH;
+  LONG low[2] = {0, 0}, high[2] = {0, 0};
+  for (UINT d = 0; d < dims; ++d)
+    if (FAILED(SafeArrayGetLBound(array, d + 1, &low[d])) ||
+        FAILED(SafeArrayGetUBound(array, d + 1, &high[d])))
+      return DISP_E_TYPEMISMATCH;
+  int64_t rows = dims == 2 ? int64_t(high[0]) - low[0] + 1 : 1;
+  int64_t columns = int64_t(high[dims - 1]) - low[dims - 1] + 1;
+  if (rows <= 0 || columns <= 0)
+    return DISP_E_TYPEMISMATCH;
+  if (rows * columns > kMostBlockCells)
+    return E_OUTOFMEMORY;
+  if (FAILED(SafeArrayLock(array)))
+    return E_UNEXPECTED;
+  HRESULT hr = S_OK;
+  Rows block(static_cast<sal_Int32>(rows));
+  for (sal_Int32 row = 0; row < rows && SUCCEEDED(hr); ++row) {
+    auto &line = block.getArray()[row];
+    line.realloc(static_cast<sal_Int32>(columns));
+    for (sal_Int32 column = 0; column < columns && SUCCEEDED(hr); ++column) {
+      LONG at[2] = {low[0] + row, low[1] + column};
+      if (dims == 1)
+        at[0] = low[0] + column;
+      void *element = nullptr;
+      hr = SafeArrayPtrOfIndex(array, at, &element);
+      if (FAILED(hr))
+        break;
+      VARIANT item;
+      if (type == VT_VARIANT) {
+        item = *static_cast<const VARIANT *>(element);
+      } else {
+        VariantInit(&item);
+        V_VT(&item) = type;
+        // The element's bytes are the value member's: every member starts the union.
+        std::memcpy(&item.llVal, element, SafeArrayGetElemsize(array));
+      }
+      Any &cell = line.getArray()[column];
+      hr = variantToAny(item, cell);
+      // Blocks hold values, not further blocks.
+      if (SUCCEEDED(hr) && cell.getValueTypeClass() == css::uno::TypeClass_SEQUENCE)
+        hr = DISP_E_TYPEMISMATCH;
+    }
+  }
+  SafeArrayUnlock(array);
+  if (SUCCEEDED(hr))
+    out <<= block;
+  return hr;
+}
+
+// Rows of values as the two-dimensional array the spreadsheet gives, bounds from 1.
+HRESULT rowsToVariant(const Rows &block, VARIANT &out) {
+  sal_Int32 rows = block.getLength(), columns = rows ? block[0].getLength() : 0;
+  if (rows == 0 || columns == 0)
+    return DISP_E_BADVARTYPE;
+  SAFEARRAYBOUND bounds[2] = {{ULONG(rows), 1}, {ULONG(columns), 1}};
+  SAFEARRAY *array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array)
+    return E_OUTOFMEMORY;
+  VARIANT *data = nullptr;
+  if (FAILED(SafeArrayAccessData(array, reinterpret_cast<void **>(&data)))) {
+    SafeArrayDestroy(array);
+    return E_UNEXPECTED;
+  }
+  HRESULT hr = S_OK;
+  // The first dimension varies fastest in memory.
+  for (sal_Int32 row = 0; row < rows && SUCCEEDED(hr); ++row) {
+    if (block[row].getLength() != columns) {
+      hr = DISP_E_BADVARTYPE;
+      break;
+    }
+    for (sal_Int32 column = 0; column < columns && SUCCEEDED(hr); ++column) {
+      const Any &value = block[row][column];
+      if (value.getValueTypeClass() == css::uno::TypeClass_SEQUENCE)
+        hr = DISP_E_BADVARTYPE;
+      else
+        hr = anyToVariant(value, data[size_t(column) * size_t(rows) + size_t(row)]);
+    }
+  }
+  SafeArrayUnaccessData(array);
+  if (FAILED(hr)) {
+    SafeArrayDestroy(array);
+    return hr;
+  }
+  VariantInit(&out);
+  V_VT(&out) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&out) = array;
+  return S_OK;
+}
 
 } // namespace
 
@@ -61,9 +193,12 @@ BSTR toBstr(const OUString &text) {
 HRESULT variantToAny(const VARIANT &value, Any &out) {
   VARTYPE type = V_VT(&value);
   bool byRef = (type & VT_BYREF) != 0;
-  if (type & VT_ARRAY)
-    return DISP_E_BADVARTYPE;
-    // Reads a member directly or through the reference.
+  if (type & VT_ARRAY) {
+    if (byRef && !value.pparray)
+      return E_POINTER;
+    return arrayToAny(byRef ? *value.pparray : value.parray, type & VT_TYPEMASK, out);
+  }
+  // Reads a member directly or through the reference.
 #define VLX_READ(field, pointer) (byRef ? *value.pointer : value.field)
   if (byRef && !value.byref)
     return E_POINTER;
@@ -229,6 +364,10 @@ HRESULT anyToVariant(const Any &value, VARIANT &out) {
     break;
   case css::uno::TypeClass_INTERFACE:
     return DISP_E_TYPEMISMATCH;
+  case css::uno::TypeClass_SEQUENCE:
+    if (Rows block; value >>= block)
+      return rowsToVariant(block, out);
+    return DISP_E_BADVARTYPE;
   default:
     return DISP_E_BADVARTYPE;
   }

@@ -11,6 +11,9 @@
 #include <dlfcn.h>
 #include <memory>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -426,6 +429,268 @@ TEST_F(CalcValuesTest, HostWrittenValuesAndFormulasKeepTheirKind) {
   });
   RecordProperty("cells_compared", compared);
   std::printf("cells compared: %d\n", compared);
+}
+
+// A block's element at (row, column), counted from 1 as the host counts them.
+VARIANT elementOf(const VARIANT &block, LONG row, LONG column) {
+  VARIANT v;
+  VariantInit(&v);
+  LONG at[2] = {row, column};
+  EXPECT_EQ(SafeArrayGetElement(V_ARRAY(&block), at, &v), S_OK);
+  return v;
+}
+
+// Expects a rows x columns block with bounds from 1, as the spreadsheet gives one.
+void expectBlock(const VARIANT &block, LONG rows, LONG columns) {
+  ASSERT_EQ(V_VT(&block), VT_ARRAY | VT_VARIANT);
+  ASSERT_EQ(SafeArrayGetDim(V_ARRAY(&block)), 2u);
+  LONG low = 0, high = 0;
+  for (UINT dim : {1u, 2u}) {
+    SafeArrayGetLBound(V_ARRAY(&block), dim, &low);
+    SafeArrayGetUBound(V_ARRAY(&block), dim, &high);
+    EXPECT_EQ(low, 1);
+    EXPECT_EQ(high, dim == 1 ? rows : columns) << "dimension " << dim;
+  }
+}
+
+// A put with the HRESULT the host gets, not the framework's exception.
+HRESULT put(COleDispatchDriver &object, DISPID id, VARIANT value) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params = {&value, &named, 1, 1};
+  EXCEPINFO error{};
+  HRESULT hr = object.m_lpDispatch->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr,
+                                           &error, nullptr);
+  SysFreeString(error.bstrSource);
+  SysFreeString(error.bstrDescription);
+  return hr == DISP_E_EXCEPTION ? error.scode : hr;
+}
+
+VARIANT scalar(VARTYPE vt, double number) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = vt;
+  switch (vt) {
+  case VT_R8:
+    V_R8(&v) = number;
+    break;
+  case VT_DATE:
+    V_DATE(&v) = number;
+    break;
+  case VT_CY:
+    V_CY(&v).int64 = static_cast<LONGLONG>(number * 10000);
+    break;
+  case VT_BOOL:
+    V_BOOL(&v) = number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    break;
+  case VT_ERROR:
+    V_ERROR(&v) = static_cast<SCODE>(0x800A0000u + unsigned(number));
+    break;
+  case VT_I4:
+    V_I4(&v) = static_cast<LONG>(number);
+    break;
+  default:
+    break;
+  }
+  return v;
+}
+
+VARIANT textIn(const char16_t *text) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_BSTR;
+  V_BSTR(&v) = SysAllocString(text);
+  return v;
+}
+
+// An array VARIANT of these rows (one dimension when `flat`), bounds from 0.
+VARIANT arrayOf(std::vector<std::vector<VARIANT>> rows, bool flat = false) {
+  LONG height = LONG(rows.size()), width = LONG(rows[0].size());
+  SAFEARRAYBOUND bounds[2] = {{ULONG(height), 0}, {ULONG(width), 0}};
+  SAFEARRAY *array = flat ? SafeArrayCreateVector(VT_VARIANT, 0, ULONG(width))
+                          : SafeArrayCreate(VT_VARIANT, 2, bounds);
+  for (LONG row = 0; row < height; ++row)
+    for (LONG column = 0; column < width; ++column) {
+      LONG at[2] = {row, column};
+      if (flat)
+        at[0] = column;
+      SafeArrayPutElement(array, at, &rows[size_t(row)][size_t(column)]);
+      VariantClear(&rows[size_t(row)][size_t(column)]);
+    }
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&v) = array;
+  return v;
+}
+
+// The values fixture read as one block gives each cell as a one-cell read does, in both date
+// systems, through Value and Value2; a one-cell range still gives a single value.
+TEST_F(CalcValuesTest, ABlockReadTypesEachCellAsACellReadDoes) {
+  for (bool date1904 : {false, true}) {
+    SCOPED_TRACE(date1904 ? "1904 date system" : "1900 date system");
+    reporting([&] {
+      std::string path = dir_->file(date1904 ? "block1904.xlsx" : "block.xlsx");
+      vlx::calc::test::writeXlsx(path, valuesBook(date1904));
+      auto rows = valueRows(date1904);
+      COleDispatchDriver book(open(path));
+      COleDispatchDriver values(sheet(book, 1));
+      Range block(range(values, "A1:B29"));
+      for (DISPID id : {kValue, kValue2}) {
+        SCOPED_TRACE(id == kValue ? "Value" : "Value2");
+        // Read twice: the second read uses what the first learnt of the cells.
+        for (int pass = 0; pass < 2; ++pass) {
+          VARIANT all = get(block, id);
+          expectBlock(all, 29, 2);
+          for (const auto &row : rows) {
+            SCOPED_TRACE(row.cell.ref);
+            LONG at = std::stol(row.cell.ref.substr(1));
+            expectVariant(elementOf(all, at, 2), id == kValue ? row.value : row.value2);
+            expectVariant(elementOf(all, at, 1), {VT_EMPTY});
+          }
+          VariantClear(&all);
+        }
+      }
+      VARIANT one = Range(range(values, "B5")).GetValue();
+      expectVariant(one, boolean(true));
+      close(book);
+    });
+  }
+}
+
+// Arrays written through Value read back with each element's kind: two dimensions, one
+// dimension as a row, a scalar date over a block; an array smaller than the range repeats a
+// single row and leaves #N/A beyond itself; a range that learnt its cells sees a later change.
+TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
+  reporting([&] {
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH added = nullptr;
+    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
+    COleDispatchDriver book(added);
+    COleDispatchDriver cells(sheet(book, 1));
+    Range grid(range(cells, "A1:D2"));
+    VARIANT before = get(grid, kValue); // learns the empty cells
+    VariantClear(&before);
+    ASSERT_EQ(put(grid, kValue,
+                  arrayOf({{scalar(VT_R8, 1.5), textIn(u"text"), scalar(VT_BOOL, 1),
+                            scalar(VT_DATE, 45000.5)},
+                           {scalar(VT_CY, 12.5), scalar(VT_ERROR, 2007), scalar(VT_EMPTY, 0),
+                            scalar(VT_I4, 7)}})),
+              S_OK);
+    const Expected wrote[2][4] = {{r8(1.5), text(u"text"), boolean(true), date(45000.5)},
+                                  {{VT_CY, 12.5}, error(2007), {VT_EMPTY}, r8(7)}};
+    VARIANT back = get(grid, kValue);
+    expectBlock(back, 2, 4);
+    for (LONG row = 1; row <= 2; ++row)
+      for (LONG column = 1; column <= 4; ++column) {
+        SCOPED_TRACE(std::to_string(row) + "," + std::to_string(column));
+        expectVariant(elementOf(back, row, column), wrote[row - 1][column - 1]);
+      }
+    VariantClear(&back);
+    VARIANT back2 = get(grid, kValue2);
+    expectVariant(elementOf(back2, 1, 4), r8(45000.5));
+    expectVariant(elementOf(back2, 2, 1), r8(12.5));
+    VariantClear(&back2);
+    Range d1(range(cells, "D1"));
+    EXPECT_NE(shown(d1).find(u"/15/"), std::u16string::npos) << "a date format where none was";
+
+    // One dimension is one row, repeated down a taller range; #N/A past its end.
+    Range rows(range(cells, "A4:C5"));
+    ASSERT_EQ(put(rows, kValue, arrayOf({{scalar(VT_R8, 1), scalar(VT_R8, 2)}}, true)), S_OK);
+    VARIANT repeated = get(rows, kValue);
+    expectBlock(repeated, 2, 3);
+    for (LONG row = 1; row <= 2; ++row) {
+      expectVariant(elementOf(repeated, row, 1), r8(1));
+      expectVariant(elementOf(repeated, row, 2), r8(2));
+      expectVariant(elementOf(repeated, row, 3), error(2042));
+    }
+    VariantClear(&repeated);
+    // A 2 x 2 array in 3 x 3 cells; Value2 writes a date as its serial.
+    Range square(range(cells, "A7:C9"));
+    ASSERT_EQ(put(square, kValue2,
+                  arrayOf({{scalar(VT_DATE, 45000), scalar(VT_R8, 2)},
+                           {scalar(VT_R8, 3), scalar(VT_R8, 4)}})),
+              S_OK);
+    VARIANT cut = get(square, kValue);
+    expectBlock(cut, 3, 3);
+    expectVariant(elementOf(cut, 1, 1), r8(45000));
+    expectVariant(elementOf(cut, 2, 2), r8(4));
+    for (auto [row, column] : {std::pair{1, 3}, {2, 3}, {3, 1}, {3, 2}, {3, 3}})
+      expectVariant(elementOf(cut, row, column), error(2042));
+    VariantClear(&cut);
+    // A scalar date over a block: every cell a date, in one write.
+    Range dates(range(cells, "F1:G3"));
+    ASSERT_EQ(put(dates, kValue, scalar(VT_DATE, 45001)), S_OK);
+    VARIANT filled = get(dates, kValue);
+    expectVariant(elementOf(filled, 3, 2), date(45001));
+    VariantClear(&filled);
+    // Texts read as typed, as in Excel: numbers, formulas, Booleans, an apostrophe's text.
+    Range typed(range(cells, "A12:F13"));
+    ASSERT_EQ(put(typed, kValue,
+                  arrayOf({{textIn(u"1"), textIn(u"x1"), scalar(VT_R8, 5), textIn(u"'7"),
+                            textIn(u"TRUE"), textIn(u"plain")},
+                           {textIn(u"2"), textIn(u"=A12+A13"), scalar(VT_R8, 6), textIn(u"-3"),
+                            textIn(u"=1/0"), textIn(u"")}})),
+              S_OK);
+    const Expected read[2][6] = {
+        {r8(1), text(u"x1"), r8(5), text(u"7"), boolean(true), text(u"plain")},
+        {r8(2), r8(3), r8(6), r8(-3), error(2007), {VT_EMPTY}}};
+    VARIANT entered = get(typed, kValue);
+    expectBlock(entered, 2, 6);
+    for (LONG row = 1; row <= 2; ++row)
+      for (LONG column = 1; column <= 6; ++column) {
+        SCOPED_TRACE("typed " + std::to_string(row) + "," + std::to_string(column));
+        expectVariant(elementOf(entered, row, column), read[row - 1][column - 1]);
+      }
+    VariantClear(&entered);
+    // The first block read learnt A1:D2; a change through another object is seen.
+    Range c2(range(cells, "C2"));
+    ASSERT_EQ(put(c2, kValue, scalar(VT_DATE, 45002)), S_OK);
+    VARIANT changed = get(grid, kValue);
+    expectVariant(elementOf(changed, 2, 3), date(45002));
+    VariantClear(&changed);
+    close(book);
+  });
+}
+
+// What no block takes fails with the server's error and changes nothing: arrays of three
+// dimensions, of objects, of arrays, empty ones, arrays where a member takes none.
+TEST_F(CalcValuesTest, BadArraysFailWithoutHarm) {
+  reporting([&] {
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH added = nullptr;
+    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
+    COleDispatchDriver book(added);
+    COleDispatchDriver cells(sheet(book, 1));
+    Range block(range(cells, "A1:B2"));
+    ASSERT_EQ(put(block, kValue, scalar(VT_R8, 5)), S_OK);
+    SAFEARRAYBOUND cube[3] = {{2, 0}, {2, 0}, {2, 0}};
+    auto wrap = [](VARTYPE vt, SAFEARRAY *array) {
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VARTYPE(VT_ARRAY | vt);
+      V_ARRAY(&v) = array;
+      return v;
+    };
+    VARIANT nested = arrayOf({{arrayOf({{scalar(VT_R8, 1)}})}});
+    std::vector<VARIANT> bad = {
+        wrap(VT_VARIANT, SafeArrayCreate(VT_VARIANT, 3, cube)),
+        wrap(VT_DISPATCH, SafeArrayCreateVector(VT_DISPATCH, 0, 2)),
+        nested,
+        wrap(VT_VARIANT, SafeArrayCreateVector(VT_VARIANT, 0, 0)),
+    };
+    for (auto &value : bad) {
+      EXPECT_EQ(put(block, kValue, value), DISP_E_TYPEMISMATCH);
+      VariantClear(&value);
+    }
+    VARIANT row = arrayOf({{scalar(VT_R8, 1), scalar(VT_R8, 2)}});
+    EXPECT_EQ(put(block, kFormula, row), DISP_E_TYPEMISMATCH) << "Formula takes no array";
+    VariantClear(&row);
+    VARIANT unchanged = get(block, kValue);
+    expectBlock(unchanged, 2, 2);
+    expectVariant(elementOf(unchanged, 2, 2), r8(5));
+    VariantClear(&unchanged);
+    close(book);
+  });
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace vlx::calc {
 namespace {
@@ -62,7 +63,7 @@ TEST(CalcVariant, HostValuesReachLibreOfficeAsBasicPassesThem) {
       {"VARIANT by reference", var(VT_VARIANT | VT_BYREF, &inner), S_OK, Any(0.5)},
       {"null reference", var(VT_I4 | VT_BYREF, static_cast<LONG *>(nullptr)), E_POINTER, Any()},
       {"VARIANT by value", var(VT_VARIANT), DISP_E_BADVARTYPE, Any()},
-      {"array", var(VT_ARRAY | VT_I4), DISP_E_BADVARTYPE, Any()},
+      {"array without its SAFEARRAY", var(VT_ARRAY | VT_I4), E_POINTER, Any()},
       {"foreign interface", var(VT_DISPATCH, static_cast<IDispatch *>(nullptr)),
        DISP_E_TYPEMISMATCH, Any()},
   };
@@ -128,6 +129,111 @@ TEST(CalcVariant, LibreOfficeAnswersReachTheHostAsExcelGivesThem) {
   }
 }
 
+// A SAFEARRAY of `vt` with these bounds (rows first), elements set by index.
+SAFEARRAY *newArray(VARTYPE vt, std::vector<SAFEARRAYBOUND> bounds) {
+  return SafeArrayCreate(vt, UINT(bounds.size()), bounds.data());
+}
+
+TEST(CalcVariant, ArraysAreRowsOfValuesBothWays) {
+  // A host's 2 x 3 array with bounds from 0 and -1: rows first, whatever the bounds.
+  SAFEARRAY *grid = newArray(VT_VARIANT, {{2, 0}, {3, -1}});
+  for (LONG row = 0; row < 2; ++row)
+    for (LONG column = -1; column < 2; ++column) {
+      LONG at[2] = {row, column};
+      VARIANT v = var(VT_I4, LONG(row * 10 + column + 1));
+      ASSERT_EQ(SafeArrayPutElement(grid, at, &v), S_OK);
+    }
+  LONG textAt[2] = {1, 1};
+  VARIANT text = var(VT_BSTR, bstr(u"t"));
+  ASSERT_EQ(SafeArrayPutElement(grid, textAt, &text), S_OK);
+  VariantClear(&text);
+  VARIANT in = var(VT_ARRAY | VT_VARIANT, grid);
+  Any out;
+  ASSERT_EQ(variantToAny(in, out), S_OK);
+  css::uno::Sequence<css::uno::Sequence<Any>> rows;
+  ASSERT_TRUE(out >>= rows);
+  ASSERT_EQ(rows.getLength(), 2);
+  ASSERT_EQ(rows[1].getLength(), 3);
+  EXPECT_EQ(rows[0][0], Any(sal_Int16(0)));
+  EXPECT_EQ(rows[0][2], Any(sal_Int16(2)));
+  EXPECT_EQ(rows[1][0], Any(sal_Int16(10)));
+  EXPECT_EQ(rows[1][2], Any(fromOle(u"t", 1)));
+
+  // Back to the host: two dimensions, bounds from 1, each element typed as a single value.
+  rows.getArray()[0].getArray()[1] <<= ole::Date(45000.5);
+  rows.getArray()[1].getArray()[1] <<= ole::SCode(SCODE(0x800A07FA));
+  VARIANT back = var(VT_EMPTY);
+  ASSERT_EQ(anyToVariant(Any(rows), back), S_OK);
+  ASSERT_EQ(V_VT(&back), VT_ARRAY | VT_VARIANT);
+  ASSERT_EQ(SafeArrayGetDim(V_ARRAY(&back)), 2u);
+  LONG low = 0, high = 0;
+  SafeArrayGetLBound(V_ARRAY(&back), 1, &low);
+  SafeArrayGetUBound(V_ARRAY(&back), 1, &high);
+  EXPECT_EQ(low, 1);
+  EXPECT_EQ(high, 2) << "rows";
+  SafeArrayGetLBound(V_ARRAY(&back), 2, &low);
+  SafeArrayGetUBound(V_ARRAY(&back), 2, &high);
+  EXPECT_EQ(low, 1);
+  EXPECT_EQ(high, 3) << "columns";
+  auto element = [&](LONG row, LONG column) {
+    LONG at[2] = {row, column};
+    VARIANT v = var(VT_EMPTY);
+    EXPECT_EQ(SafeArrayGetElement(V_ARRAY(&back), at, &v), S_OK);
+    return v;
+  };
+  VARIANT date = element(1, 2), error = element(2, 2), number = element(1, 3), word = element(2, 3);
+  EXPECT_EQ(V_VT(&date), VT_DATE);
+  EXPECT_EQ(V_VT(&error), VT_ERROR);
+  EXPECT_EQ(V_ERROR(&error), SCODE(0x800A07FA));
+  EXPECT_EQ(V_VT(&number), VT_I2);
+  EXPECT_EQ(V_I2(&number), 2);
+  EXPECT_EQ(V_VT(&word), VT_BSTR);
+  VariantClear(&word);
+  VariantClear(&back);
+  VariantClear(&in);
+
+  // One dimension is one row; typed arrays take their elements' type.
+  SAFEARRAY *line = SafeArrayCreateVector(VT_R8, 1, 3);
+  VARIANT oneRow = var(VT_ARRAY | VT_R8, line);
+  ASSERT_EQ(variantToAny(oneRow, out), S_OK);
+  ASSERT_TRUE(out >>= rows);
+  EXPECT_EQ(rows.getLength(), 1);
+  EXPECT_EQ(rows[0].getLength(), 3);
+  EXPECT_EQ(rows[0][2], Any(0.0));
+  VARIANT byRef = var(VT_ARRAY | VT_R8 | VT_BYREF, &line);
+  EXPECT_EQ(variantToAny(byRef, out), S_OK);
+  VariantClear(&oneRow);
+
+  // What no cell takes.
+  SAFEARRAY *cube = newArray(VT_VARIANT, {{2, 0}, {2, 0}, {2, 0}});
+  SAFEARRAY *objects = SafeArrayCreateVector(VT_DISPATCH, 0, 1);
+  SAFEARRAY *nested = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  LONG first = 0;
+  VARIANT inner = var(VT_ARRAY | VT_R8, SafeArrayCreateVector(VT_R8, 0, 1));
+  SafeArrayPutElement(nested, &first, &inner);
+  VariantClear(&inner);
+  SAFEARRAY *empty = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  SAFEARRAY *decimals = SafeArrayCreateVector(VT_DECIMAL, 0, 1);
+  for (SAFEARRAY *bad : {cube, objects, nested, empty, decimals}) {
+    VARTYPE vt = VT_VARIANT;
+    SafeArrayGetVartype(bad, &vt);
+    VARIANT v = var(VARTYPE(VT_ARRAY | vt), bad);
+    Any kept(sal_Int32(7));
+    EXPECT_EQ(variantToAny(v, kept), DISP_E_TYPEMISMATCH) << "array of vt " << vt;
+    EXPECT_EQ(kept, Any(sal_Int32(7)));
+    VariantClear(&v);
+  }
+  // Only rows of values go back; a ragged or empty block has no VARIANT.
+  css::uno::Sequence<css::uno::Sequence<Any>> ragged(2);
+  ragged.getArray()[0].realloc(2);
+  ragged.getArray()[1].realloc(1);
+  VARIANT none = var(VT_EMPTY);
+  EXPECT_EQ(anyToVariant(Any(ragged), none), DISP_E_BADVARTYPE);
+  EXPECT_EQ(anyToVariant(Any(css::uno::Sequence<css::uno::Sequence<Any>>()), none),
+            DISP_E_BADVARTYPE);
+  EXPECT_EQ(V_VT(&none), VT_EMPTY);
+}
+
 // The emulated Panes collection answers without an office: the dispatch layer's own work.
 class CalcDispatchTest : public ::testing::Test {
 protected:
@@ -191,8 +297,17 @@ TEST_F(CalcDispatchTest, InvokeMapsArgumentsResultsAndFaults) {
       {"unknown parameter", {i4(1)}, {5}, DISP_E_PARAMNOTFOUND, 0, 0},
       {"too many arguments", {i4(1), i4(1)}, {}, DISP_E_BADPARAMCOUNT, 0, 77},
       {"an argument that cannot cross", {i4(0)}, {}, DISP_E_BADVARTYPE, 0, 0},
+      {"an array, which only cell values take",
+       {i4(0)},
+       {},
+       DISP_E_EXCEPTION,
+       DISP_E_TYPEMISMATCH,
+       77},
   };
-  V_VT(&rows[4].args[0]) = VT_ARRAY | VT_I4;
+  V_VT(&rows[4].args[0]) = VT_RECORD;
+  SAFEARRAY *array = SafeArrayCreateVector(VT_I4, 0, 2);
+  V_VT(&rows[5].args[0]) = VT_ARRAY | VT_I4;
+  V_ARRAY(&rows[5].args[0]) = array;
   for (auto &row : rows) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(invoke(0xAA, DISPATCH_METHOD | DISPATCH_PROPERTYGET, row.args, row.named), row.hr);
@@ -206,6 +321,8 @@ TEST_F(CalcDispatchTest, InvokeMapsArgumentsResultsAndFaults) {
     SysFreeString(error_.bstrDescription);
     error_.bstrSource = error_.bstrDescription = nullptr;
   }
+
+  SafeArrayDestroy(array);
 
   VARIANT value = i4(3);
   DISPID putId = DISPID_PROPERTYPUT;

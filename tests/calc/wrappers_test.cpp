@@ -284,6 +284,7 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
       {{"sheets", path}, 0, "Sheet1\n"},
       {{"set", path, "Sheet1!C1", "hello"}, 0, ""},
       {{"get", path, "C1"}, 0, "hello\n"},
+      {{"get", path, "A1:C2"}, 0, "42\t\thello\n\t\t\n"},
       {{"names", path}, 0, "Total\t=Sheet1!$B$3\n"},
       {{"get", path, "Nope!A1"},
        1,

@@ -6,8 +6,8 @@
 #include "errors.h"
 #include "escape.h"
 #include "generate.h"
-#include "hive_copy_commands.h"
 #include "help.h"
+#include "hive_copy_commands.h"
 #include "output.h"
 #include "reg_store.h"
 
@@ -329,7 +329,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   std::string range;
   auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
   sheetGetCmd->add_option("FILE", file, "The workbook")->required();
-  sheetGetCmd->add_option("RANGE", range, "The cell")->required();
+  sheetGetCmd->add_option("RANGE", range, "The cell, or a block printed a row a line")->required();
   sheetGetCmd->add_flag("--json", json, jsonHelp);
   auto *sheetSetCmd =
       sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");

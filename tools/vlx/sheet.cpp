@@ -190,6 +190,13 @@ std::string valueText(VARIANT &value) {
   return out;
 }
 
+// A cell's value for JSON: a number as a number, anything else as its text.
+nlohmann::json cellJson(VARIANT &value) {
+  if (V_VT(&value) == VT_R8)
+    return V_R8(&value);
+  return valueText(value);
+}
+
 } // namespace
 
 void sheetGet(std::ostream &out, const std::string &file, const std::string &reference, bool json) {
@@ -197,14 +204,42 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
   Range cells = session.range(reference);
   try {
     VARIANT value = cells.GetValue();
-    const bool number = V_VT(&value) == VT_R8;
-    const double r8 = number ? V_R8(&value) : 0;
-    std::string text = valueText(value);
-    VariantClear(&value);
+    if (!(V_VT(&value) & VT_ARRAY)) {
+      COleVariant owned;
+      owned.Attach(value);
+      if (json)
+        printJson(out, cellJson(owned));
+      else
+        out << printable(valueText(owned)) << '\n';
+      return;
+    }
+    // A block: one line a row, its cells separated by tabs (JSON: an array of rows).
+    COleSafeArray block;
+    block.Attach(value);
+    long rows = 0, columns = 0, first[2] = {0, 0};
+    block.GetUBound(1, &rows);
+    block.GetUBound(2, &columns);
+    block.GetLBound(1, &first[0]);
+    block.GetLBound(2, &first[1]);
+    nlohmann::json list = nlohmann::json::array();
+    for (long row = first[0]; row <= rows; ++row) {
+      nlohmann::json line = nlohmann::json::array();
+      for (long column = first[1]; column <= columns; ++column) {
+        long at[2] = {row, column};
+        COleVariant cell;
+        block.GetElement(at, &cell);
+        if (json)
+          line.push_back(cellJson(cell));
+        else
+          out << (column > first[1] ? "\t" : "") << printable(valueText(cell));
+      }
+      if (json)
+        list.push_back(line);
+      else
+        out << '\n';
+    }
     if (json)
-      printJson(out, number ? nlohmann::json(r8) : nlohmann::json(text));
-    else
-      out << printable(text) << '\n';
+      printJson(out, list);
   } catch (CException *e) {
     Session::fail(reference + ": ", e);
   }
