@@ -41,13 +41,70 @@ void openTable(const std::string &dir) {
     SetLastError(0);
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 row.disposition, row.flags, nullptr);
-    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    // A handle to a file that existed says so with OPEN_ALWAYS.
+    const DWORD error = handle == INVALID_HANDLE_VALUE || row.disposition == OPEN_ALWAYS
+                            ? GetLastError()
+                            : ERROR_SUCCESS;
     if (handle != INVALID_HANDLE_VALUE)
       CloseHandle(handle);
     const std::string what = std::string("CreateFileA ") + (row.verbatim ? "\\\\?\\" : "") +
                              row.name + " disposition " + std::to_string(row.disposition);
     judge(error == row.error, what,
           "got " + std::to_string(error) + ", expected " + std::to_string(row.error));
+  }
+}
+
+// The outcome of one step of the name table: the error, and for a search the first name found.
+DWORD runNameStep(const vlx::test::NameStep &step, const std::string &dir, std::string &found) {
+  using vlx::test::NameCall;
+  const std::string name = dir + "\\" + step.name;
+  const std::string other = step.other ? dir + "\\" + step.other : std::string();
+  SetLastError(0);
+  BOOL ok = FALSE;
+  switch (step.call) {
+  case NameCall::Attributes:
+    ok = GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+    break;
+  case NameCall::CreateFolder:
+    ok = CreateDirectoryA(name.c_str(), nullptr);
+    break;
+  case NameCall::RemoveFolder:
+    ok = RemoveDirectoryA(name.c_str());
+    break;
+  case NameCall::Move:
+    ok = MoveFileA(name.c_str(), other.c_str());
+    break;
+  case NameCall::CopyNew:
+    ok = CopyFileA(name.c_str(), other.c_str(), TRUE);
+    break;
+  case NameCall::Delete:
+    ok = DeleteFileA(name.c_str());
+    break;
+  case NameCall::Find: {
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileExA(name.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch,
+                                     nullptr, 0);
+    ok = search != INVALID_HANDLE_VALUE;
+    if (ok) {
+      found = data.cFileName;
+      FindClose(search);
+    }
+    break;
+  }
+  }
+  return ok ? ERROR_SUCCESS : GetLastError();
+}
+
+void nameTable(const std::string &dir) {
+  int row = 0;
+  for (const vlx::test::NameStep &step : vlx::test::nameSteps()) {
+    std::string found;
+    const DWORD error = runNameStep(step, dir, found);
+    const std::string what = "name step " + std::to_string(row++) + " (" + step.name + ")";
+    judge(error == step.error, what,
+          "got " + std::to_string(error) + ", expected " + std::to_string(step.error));
+    if (step.call == vlx::test::NameCall::Find && error == ERROR_SUCCESS)
+      EXPECT_EQ(found, std::string(step.other), what);
   }
 }
 
@@ -129,6 +186,7 @@ void checkFiles() {
   writeFile(dir + "\\gear.txt", "gear");
   CreateDirectoryA((dir + "\\temp").c_str(), nullptr);
   openTable(dir);
+  nameTable(dir);
   copiesMovesAndReplacements(dir);
   locks(dir);
   rights(dir);
