@@ -2,6 +2,7 @@
 // DOS devices, trailing dots and spaces, and the errors of odd arguments.
 #include "support/file_call_cases.h"
 #include "support/files.h"
+#include "support/name_steps.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>
@@ -68,40 +69,11 @@ TEST_F(WindowsRules, NamesAreFoundWithoutRegardToCase) {
   int row = 0;
   for (const NameStep &step : nameSteps()) {
     SCOPED_TRACE(std::to_string(row++) + " " + step.name);
-    const std::string name = std::string("C:\\") + step.name;
-    const std::string other = step.other ? std::string("C:\\") + step.other : std::string();
-    BOOL ok = FALSE;
-    WIN32_FIND_DATAA data = {};
-    switch (step.call) {
-    case NameCall::Attributes:
-      ok = GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-      break;
-    case NameCall::CreateFolder:
-      ok = CreateDirectoryA(name.c_str(), nullptr);
-      break;
-    case NameCall::RemoveFolder:
-      ok = RemoveDirectoryA(name.c_str());
-      break;
-    case NameCall::Move:
-      ok = MoveFileA(name.c_str(), other.c_str());
-      break;
-    case NameCall::CopyNew:
-      ok = CopyFileA(name.c_str(), other.c_str(), TRUE);
-      break;
-    case NameCall::Delete:
-      ok = DeleteFileA(name.c_str());
-      break;
-    case NameCall::Find: {
-      HANDLE search = FindFirstFileExA(name.c_str(), FindExInfoStandard, &data,
-                                       FindExSearchNameMatch, nullptr, 0);
-      ok = search != INVALID_HANDLE_VALUE && FindClose(search);
-      if (ok) {
-        EXPECT_STREQ(data.cFileName, step.other);
-      }
-      break;
+    std::string found;
+    EXPECT_EQ(runNameStep(step, "C:\\", found), step.error);
+    if (step.call == NameCall::Find) {
+      EXPECT_EQ(found, step.other);
     }
-    }
-    EXPECT_EQ(ok ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError(), step.error);
   }
   // No step made a second name of one folding.
   EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"gear.txt", "temp"}));

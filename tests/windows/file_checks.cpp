@@ -2,6 +2,7 @@
 // kernel32: Windows is the reference, Wine a second implementation written against it.
 #include "check.h"
 #include "support/file_call_cases.h"
+#include "support/name_steps.h"
 
 #include <windows.h>
 
@@ -56,52 +57,11 @@ void openTable(const std::string &dir) {
   }
 }
 
-// The outcome of one step of the name table: the error, and for a search the first name found.
-DWORD runNameStep(const vlx::test::NameStep &step, const std::string &dir, std::string &found) {
-  using vlx::test::NameCall;
-  const std::string name = dir + "\\" + step.name;
-  const std::string other = step.other ? dir + "\\" + step.other : std::string();
-  SetLastError(0);
-  BOOL ok = FALSE;
-  switch (step.call) {
-  case NameCall::Attributes:
-    ok = GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-    break;
-  case NameCall::CreateFolder:
-    ok = CreateDirectoryA(name.c_str(), nullptr);
-    break;
-  case NameCall::RemoveFolder:
-    ok = RemoveDirectoryA(name.c_str());
-    break;
-  case NameCall::Move:
-    ok = MoveFileA(name.c_str(), other.c_str());
-    break;
-  case NameCall::CopyNew:
-    ok = CopyFileA(name.c_str(), other.c_str(), TRUE);
-    break;
-  case NameCall::Delete:
-    ok = DeleteFileA(name.c_str());
-    break;
-  case NameCall::Find: {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileExA(name.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch,
-                                     nullptr, 0);
-    ok = search != INVALID_HANDLE_VALUE;
-    if (ok) {
-      found = data.cFileName;
-      FindClose(search);
-    }
-    break;
-  }
-  }
-  return ok ? ERROR_SUCCESS : GetLastError();
-}
-
 void nameTable(const std::string &dir) {
   using vlx::test::NameCall;
   for (const vlx::test::NameStep &step : vlx::test::nameSteps()) {
     std::string found;
-    const DWORD error = runNameStep(step, dir, found);
+    const DWORD error = vlx::test::runNameStep(step, dir + "\\", found);
     const char *calls[] = {"GetFileAttributesA", "CreateDirectoryA", "RemoveDirectoryA",
                            "MoveFileA",          "CopyFileA",        "DeleteFileA",
                            "FindFirstFileExA"};
