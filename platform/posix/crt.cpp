@@ -1,6 +1,7 @@
 // The Windows C run-time calls the library uses (_getpid, _itoa, _mkdir, getenv) and the check
 // that keeps a scratch directory private.
 #include "platform/posix/errno_map.h"
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 #include "platform/posix/files/trusted_path.h"
@@ -50,7 +51,8 @@ char *_itoa(int value, char *buffer, int radix) {
 int _mkdir(const char *dirname) {
   using namespace vlx::posix;
   std::string path;
-  DWORD error = mapPath(dirname, path);
+  PathFacts facts;
+  DWORD error = mapPath(dirname, path, &facts);
   if (error == ERROR_SUCCESS && hasWildcards(path))
     error = ERROR_INVALID_NAME;
   if (error != ERROR_SUCCESS) {
@@ -58,6 +60,9 @@ int _mkdir(const char *dirname) {
     errno = error == ERROR_INVALID_PARAMETER ? EINVAL : ENOENT;
     return -1;
   }
+  // The folder in another case is the folder asked for: it exists.
+  struct stat st;
+  statCaseless(path, facts, st, StatMode::NoFollow);
   // Scratch directories hold the user's work in progress: private to the user.
   if (fileSyscalls().mkdir(path.c_str(), 0700) != 0) {
     int err = errno;

@@ -2,6 +2,7 @@
 // DOS devices, trailing dots and spaces, and the errors of odd arguments.
 #include "support/file_call_cases.h"
 #include "support/files.h"
+#include "support/name_steps.h"
 #include "support/temp_env.h"
 
 #include <velmora/win32.h>
@@ -73,6 +74,21 @@ TEST_F(WindowsRules, CreateFileReadsNamesAsWindowsDoes) {
   EXPECT_FALSE(WriteFile(folder, "x", 1, &done, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
   CloseHandle(folder);
+}
+
+TEST_F(WindowsRules, NamesAreFoundWithoutRegardToCase) {
+  // The shared table's steps, in order, as the Windows check runs them.
+  int row = 0;
+  for (const NameStep &step : nameSteps()) {
+    SCOPED_TRACE(std::to_string(row++) + " " + step.name);
+    std::string found;
+    EXPECT_EQ(runNameStep(step, "C:\\", found), step.error);
+    if (step.call == NameCall::Find) {
+      EXPECT_EQ(found, step.other);
+    }
+  }
+  // No step made a second name of one folding.
+  EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"gear.txt", "temp"}));
 }
 
 TEST_F(WindowsRules, NulDiscardsAndTheOtherDevicesDoNotExist) {

@@ -19,14 +19,15 @@ namespace vlx::test {
 struct OpenCase {
   const char *name;     // below the folder, after "\\" (or after "\\\\?\\" and the folder)
   bool verbatim;        // with the long-path prefix
-  unsigned disposition; // OPEN_EXISTING 3, CREATE_NEW 1
+  unsigned disposition; // OPEN_EXISTING 3, CREATE_NEW 1, OPEN_ALWAYS 4
   unsigned flags;       // 0 or FILE_FLAG_BACKUP_SEMANTICS
-  unsigned error;       // ERROR_SUCCESS: a handle
+  unsigned error;       // ERROR_SUCCESS (and ERROR_ALREADY_EXISTS for OPEN_ALWAYS): a handle
 };
 
 inline const std::vector<OpenCase> &openCases() {
   constexpr unsigned openExisting = 3;
   constexpr unsigned createNew = 1;
+  constexpr unsigned openAlways = 4;
   constexpr unsigned backup = 0x02000000;
   static const std::vector<OpenCase> cases = {
       // A folder opens only with backup semantics.
@@ -47,8 +48,50 @@ inline const std::vector<OpenCase> &openCases() {
       // A colon in a folder's name.
       {"c:\\gear.txt", false, openExisting, 0, 123},
       {"temp\\..\\gear.txt", true, openExisting, 0, 123},
+      // Names are found without regard to case, after the prefix too; a name that exists in
+      // another case is that file, never a second one.
+      {"GEAR.TXT", false, openExisting, 0, 0},
+      {"Gear.Txt", false, createNew, 0, 80},
+      {"GEAR.txt", false, openAlways, 0, 183},
+      {"TEMP", false, openExisting, backup, 0},
+      {"Temp\\NEW.txt", false, createNew, 0, 0},
+      {"TEMP\\new.TXT", true, openExisting, 0, 0},
+      {"TEMP\\missing.txt", false, openExisting, 0, 2},
   };
   return cases;
+}
+
+// The calls on names, applied in order in the same folder (holding "gear.txt" and "temp"),
+// with names in other cases than the entries have.
+enum class NameCall { Attributes, CreateFolder, RemoveFolder, Move, CopyNew, Delete, Find };
+
+struct NameStep {
+  NameCall call;
+  const char *name;  // below the folder, after "\\"
+  const char *other; // Move and CopyNew: the new name; Find: the name the first match has
+  unsigned error;
+};
+
+inline const std::vector<NameStep> &nameSteps() {
+  using C = NameCall;
+  static const std::vector<NameStep> steps = {
+      {C::Attributes, "GEAR.TXT", nullptr, 0},
+      {C::CreateFolder, "TEMP", nullptr, 183},
+      {C::CreateFolder, "Temp\\Sub", nullptr, 0},
+      {C::Find, "TEMP\\s*", "Sub", 0},
+      {C::Find, "temp\\SUB", "Sub", 0},
+      {C::CopyNew, "Gear.txt", "TEMP\\SUB\\copy.txt", 0},
+      {C::CopyNew, "gear.txt", "temp\\sub\\COPY.TXT", 80},
+      {C::Move, "temp\\sub\\copy.txt", "GEAR.TXT", 183},
+      // Another case of its own name renames the file.
+      {C::Move, "TEMP\\SUB\\COPY.TXT", "temp\\sub\\Copy.Txt", 0},
+      {C::Find, "temp\\sub\\copy.txt", "Copy.Txt", 0},
+      {C::Delete, "TEMP\\Sub\\COPY.TXT", nullptr, 0},
+      {C::Delete, "TEMP\\Sub\\COPY.TXT", nullptr, 2},
+      {C::RemoveFolder, "TEMP\\SUB", nullptr, 0},
+      {C::Attributes, "temp\\sub", nullptr, 2},
+  };
+  return steps;
 }
 
 // What a handle opened with `access` on a file holding "0123456789" does: a read of 4 bytes

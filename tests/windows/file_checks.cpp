@@ -2,6 +2,7 @@
 // kernel32: Windows is the reference, Wine a second implementation written against it.
 #include "check.h"
 #include "support/file_call_cases.h"
+#include "support/name_steps.h"
 
 #include <windows.h>
 
@@ -35,6 +36,8 @@ const Known wineDeviations[] = {
     {"ReplaceFileA, read-only replacement", "Wine run as root writes a read-only file"},
     {"CopyFileExA, PROGRESS_CANCEL", "Wine: the copy runs whatever the routine answers"},
     {"CopyFileExA, PROGRESS_STOP", "Wine: the copy runs whatever the routine answers"},
+    {"FindFirstFileExA temp\\sub\\copy.txt: name",
+     "Wine: a move onto another case of the same name keeps the old case"},
 };
 
 // EXPECT, but a known Wine deviation is reported under Wine instead of failed.
@@ -55,13 +58,35 @@ void openTable(const std::string &dir) {
     SetLastError(0);
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 row.disposition, row.flags, nullptr);
-    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    // A handle to a file that existed says so with OPEN_ALWAYS.
+    const DWORD error = handle == INVALID_HANDLE_VALUE || row.disposition == OPEN_ALWAYS
+                            ? GetLastError()
+                            : ERROR_SUCCESS;
     if (handle != INVALID_HANDLE_VALUE)
       CloseHandle(handle);
     const std::string what = std::string("CreateFileA ") + (row.verbatim ? "\\\\?\\" : "") +
                              row.name + " disposition " + std::to_string(row.disposition);
     judge(error == row.error, what,
           "got " + std::to_string(error) + ", expected " + std::to_string(row.error));
+  }
+}
+
+void nameTable(const std::string &dir) {
+  using vlx::test::NameCall;
+  for (const vlx::test::NameStep &step : vlx::test::nameSteps()) {
+    std::string found;
+    const DWORD error = vlx::test::runNameStep(step, dir + "\\", found);
+    const char *calls[] = {"GetFileAttributesA", "CreateDirectoryA", "RemoveDirectoryA",
+                           "MoveFileA",          "CopyFileA",        "DeleteFileA",
+                           "FindFirstFileExA"};
+    const std::string what = std::string(calls[static_cast<int>(step.call)]) + " " + step.name +
+                             (step.call == NameCall::Move || step.call == NameCall::CopyNew
+                                  ? std::string(" ") + step.other
+                                  : std::string());
+    judge(error == step.error, what,
+          "got " + std::to_string(error) + ", expected " + std::to_string(step.error));
+    if (step.call == NameCall::Find && error == ERROR_SUCCESS)
+      judge(found == step.other, what + ": name", "got " + found + ", expected " + step.other);
   }
 }
 
@@ -154,6 +179,7 @@ void checkFiles() {
   writeFile(dir + "\\gear.txt", "gear");
   CreateDirectoryA((dir + "\\temp").c_str(), nullptr);
   openTable(dir);
+  nameTable(dir);
   copiesMovesAndReplacements(dir);
   callTable(dir);
   locks(dir);

@@ -1,4 +1,5 @@
 // GetFileAttributesA and DeleteFileA.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/path_map.h"
@@ -18,14 +19,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
   // As a directory search reports the device.
   if (facts.device)
     return FILE_ATTRIBUTE_ARCHIVE;
-  const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.statPath(path.c_str(), &st) != 0) {
-    int err = errno;
-    // A dangling link still exists as an entry.
-    if (err != ENOENT || sys.lstatPath(path.c_str(), &st) != 0)
-      return fail(fileError(err, path), INVALID_FILE_ATTRIBUTES);
-  }
+  // A dangling link still exists as an entry.
+  if (int err = statCaseless(path, facts, st, StatMode::Entry))
+    return fail(fileError(err, path), INVALID_FILE_ATTRIBUTES);
   return attributesFrom(st);
 }
 
@@ -39,8 +36,8 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return fail(ERROR_ACCESS_DENIED, FALSE);
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.lstatPath(path.c_str(), &st) != 0)
-    return fail(fileError(errno, path), FALSE);
+  if (int err = statCaseless(path, facts, st, StatMode::NoFollow))
+    return fail(fileError(err, path), FALSE);
   if (S_ISDIR(st.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
   // The read-only attribute protects the file even from root, as on Windows.

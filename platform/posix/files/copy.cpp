@@ -1,6 +1,7 @@
 // CopyFileA and CopyFileExA: a copy beside the target renamed into place, so the target is whole
 // or untouched.
 #include "platform/posix/files/copy.h"
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
@@ -32,6 +33,11 @@ public:
   Descriptor(const Descriptor &) = delete;
   Descriptor &operator=(const Descriptor &) = delete;
   int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0)
+      fileSyscalls().close(fd_);
+    fd_ = fd;
+  }
   // Closes now, so that a late write error is seen.
   bool close() {
     int fd = fd_;
@@ -210,15 +216,19 @@ BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
               LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel) {
   std::string from;
   std::string to;
+  PathFacts fromFacts;
   PathFacts toFacts;
-  if (DWORD error = mapFilePath(lpExistingFileName, from))
+  if (DWORD error = mapFilePath(lpExistingFileName, from, &fromFacts))
     return fail(error, FALSE);
   if (DWORD error = mapFilePath(lpNewFileName, to, &toFacts))
     return fail(error, FALSE);
 
   const FileSyscalls &sys = fileSyscalls();
   // Non-blocking so that a FIFO in the source's place cannot hang the call.
-  Descriptor in(sys.open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
+  const int sourceFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  Descriptor in(sys.open(from.c_str(), sourceFlags, 0));
+  if (in.get() < 0 && retryCaseless(errno, from, fromFacts))
+    in.reset(sys.open(from.c_str(), sourceFlags, 0));
   if (in.get() < 0)
     return fail(fileError(errno, from), FALSE);
   struct stat source;
@@ -232,7 +242,8 @@ BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
   if (toFacts.device)
     return TRUE;
   struct stat target;
-  if (sys.lstatPath(to.c_str(), &target) == 0) {
+  // The target in another case is the one copied over (or kept).
+  if (statCaseless(to, toFacts, target, StatMode::NoFollow) == 0) {
     if (bFailIfExists)
       return fail(ERROR_FILE_EXISTS, FALSE);
     if (S_ISDIR(target.st_mode))

@@ -1,5 +1,6 @@
 // The path calls a ported host uses: attributes, moves, the safe replacement of a document,
 // folders, the current and temporary directories, temporary names and full paths.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/copy.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
@@ -57,9 +58,8 @@ int renameKeeping(const std::string &from, const std::string &to) {
 }
 
 // Both names of a two-name call, each naming one entry (not a device).
-DWORD mapTwo(LPCSTR first, LPCSTR second, std::string &from, std::string &to) {
-  PathFacts a;
-  PathFacts b;
+DWORD mapTwo(LPCSTR first, LPCSTR second, std::string &from, std::string &to, PathFacts &a,
+             PathFacts &b) {
   if (DWORD error = mapFilePath(first, from, &a))
     return error;
   if (DWORD error = mapFilePath(second, to, &b))
@@ -75,7 +75,10 @@ BOOL onDirectory(LPCSTR name, int (*call)(const char *)) {
     return fail(error, FALSE);
   if (facts.device)
     return fail(ERROR_DIRECTORY, FALSE);
-  if (call(path.c_str()) != 0) {
+  int result = call(path.c_str());
+  if (result != 0 && retryCaseless(errno, path, facts))
+    result = call(path.c_str());
+  if (result != 0) {
     const int err = errno;
     return fail(err == ENOTDIR ? static_cast<DWORD>(ERROR_DIRECTORY) : fileError(err, path), FALSE);
   }
@@ -101,13 +104,9 @@ BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfo
     info->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
     return TRUE;
   }
-  const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.statPath(path.c_str(), &st) != 0) {
-    int err = errno;
-    if (err != ENOENT || sys.lstatPath(path.c_str(), &st) != 0)
-      return fail(fileError(err, path), FALSE);
-  }
+  if (int err = statCaseless(path, facts, st, StatMode::Entry))
+    return fail(fileError(err, path), FALSE);
   // The find data carries the same fields in the same order.
   WIN32_FIND_DATAA data;
   fillFindData("", st, data);
@@ -129,8 +128,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     return TRUE;
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.statPath(path.c_str(), &st) != 0)
-    return fail(fileError(errno, path), FALSE);
+  if (int err = statCaseless(path, facts, st, StatMode::Follow))
+    return fail(fileError(err, path), FALSE);
   // Windows ignores read-only on folders too.
   if (S_ISDIR(st.st_mode))
     return TRUE;
@@ -151,17 +150,24 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   // A null target asks for deletion at the next reboot, which has no meaning here.
   if (!lpNewFileName)
     return fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (DWORD error = mapTwo(lpExistingFileName, lpNewFileName, from, to))
+  PathFacts fromFacts;
+  PathFacts toFacts;
+  if (DWORD error = mapTwo(lpExistingFileName, lpNewFileName, from, to, fromFacts, toFacts))
     return fail(error, FALSE);
   const FileSyscalls &sys = fileSyscalls();
   struct stat source;
-  if (sys.lstatPath(from.c_str(), &source) != 0)
-    return fail(fileError(errno, from), FALSE);
+  if (int err = statCaseless(from, fromFacts, source, StatMode::NoFollow))
+    return fail(fileError(err, from), FALSE);
   const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
   struct stat target;
-  const bool targetExists = sys.lstatPath(to.c_str(), &target) == 0;
+  // The target in another case is the target: a move never makes a second name of one folding.
+  const std::string given = to;
+  const bool targetExists = statCaseless(to, toFacts, target, StatMode::NoFollow) == 0;
   const bool sameEntry =
       targetExists && target.st_dev == source.st_dev && target.st_ino == source.st_ino;
+  // A file moved onto another case of its own name takes the new case, as on Windows.
+  if (sameEntry)
+    to = withLastComponentOf(to, given);
   if (targetExists && !sameEntry) {
     if (!replace)
       return fail(ERROR_ALREADY_EXISTS, FALSE);
@@ -204,22 +210,28 @@ BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName
   std::string replaced;
   std::string replacement;
   std::string backup;
-  if (DWORD error = mapTwo(lpReplacedFileName, lpReplacementFileName, replaced, replacement))
+  PathFacts replacedFacts;
+  PathFacts replacementFacts;
+  if (DWORD error = mapTwo(lpReplacedFileName, lpReplacementFileName, replaced, replacement,
+                           replacedFacts, replacementFacts))
     return fail(error, FALSE);
+  const FileSyscalls &sys = fileSyscalls();
   if (lpBackupFileName) {
     PathFacts facts;
     if (DWORD error = mapFilePath(lpBackupFileName, backup, &facts))
       return fail(error, FALSE);
     if (facts.device)
       return fail(ERROR_ACCESS_DENIED, FALSE);
+    // An old backup in another case is the one replaced.
+    struct stat st;
+    statCaseless(backup, facts, st, StatMode::NoFollow);
   }
-  const FileSyscalls &sys = fileSyscalls();
   struct stat old;
   struct stat fresh;
-  if (sys.statPath(replaced.c_str(), &old) != 0)
-    return fail(fileError(errno, replaced), FALSE);
-  if (sys.statPath(replacement.c_str(), &fresh) != 0)
-    return fail(fileError(errno, replacement), FALSE);
+  if (int err = statCaseless(replaced, replacedFacts, old, StatMode::Follow))
+    return fail(fileError(err, replaced), FALSE);
+  if (int err = statCaseless(replacement, replacementFacts, fresh, StatMode::Follow))
+    return fail(fileError(err, replacement), FALSE);
   if (!S_ISREG(old.st_mode) || !S_ISREG(fresh.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);
   // Neither file may be read-only: one is deleted, the other renamed and given new attributes.
@@ -264,6 +276,9 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     return fail(error, FALSE);
   if (facts.device)
     return fail(ERROR_ALREADY_EXISTS, FALSE);
+  // The folder in another case is the folder asked for: it exists.
+  struct stat st;
+  statCaseless(path, facts, st, StatMode::NoFollow);
   if (fileSyscalls().mkdir(path.c_str(), 0777) != 0)
     return fail(win32Error(errno, ErrnoSite::Directory), FALSE);
   return TRUE;

@@ -1,5 +1,6 @@
 // FindFirstFileA/FindNextFileA/FindClose and the names-only listing: a directory listing
 // filtered by the Windows wildcards.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/path_map.h"
@@ -91,6 +92,8 @@ DWORD Search::open(const char *winPattern, std::unique_ptr<Search> &search) {
   const FileSyscalls &sys = fileSyscalls();
   search.reset(new Search(pattern));
   search->dir_ = sys.openDir(directory.c_str());
+  if (!search->dir_ && retryCaseless(errno, directory, facts))
+    search->dir_ = sys.openDir(directory.c_str());
   if (!search->dir_)
     return win32Error(errno, ErrnoSite::Directory);
   // A path ending in a separator names no entry.

@@ -1,4 +1,5 @@
 // Hard links, a handle's final path, and the information classes read and set through a handle.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/handle_access.h"
@@ -71,14 +72,18 @@ using namespace vlx::posix;
 
 BOOL WINAPI CreateHardLinkA(LPCSTR lpFileName, LPCSTR lpExistingFileName, LPSECURITY_ATTRIBUTES) {
   std::string to, from;
-  if (DWORD error = mapFilePath(lpFileName, to))
+  PathFacts toFacts, fromFacts;
+  if (DWORD error = mapFilePath(lpFileName, to, &toFacts))
     return fail(error, FALSE);
-  if (DWORD error = mapFilePath(lpExistingFileName, from))
+  if (DWORD error = mapFilePath(lpExistingFileName, from, &fromFacts))
     return fail(error, FALSE);
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.statPath(from.c_str(), &st) != 0)
-    return fail(fileError(errno, from), FALSE);
+  if (int err = statCaseless(from, fromFacts, st, StatMode::Follow))
+    return fail(fileError(err, from), FALSE);
+  // A new name that exists in another case exists.
+  struct stat existing;
+  statCaseless(to, toFacts, existing, StatMode::NoFollow);
   // A folder has no second name on Windows either.
   if (S_ISDIR(st.st_mode))
     return fail(ERROR_ACCESS_DENIED, FALSE);

@@ -1,5 +1,6 @@
 // File handles: CreateFileA and the calls on the handle it returns (data, locks, times,
 // information), with Windows errors.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/handle_access.h"
@@ -257,7 +258,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE) {
   std::string path;
-  if (DWORD error = mapFilePath(lpFileName, path))
+  PathFacts facts;
+  if (DWORD error = mapFilePath(lpFileName, path, &facts))
     return fail(error, INVALID_HANDLE_VALUE);
 
   const DWORD rights = dataRights(dwDesiredAccess);
@@ -289,7 +291,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
 
   const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  const bool existed = sys.statPath(path.c_str(), &st) == 0;
+  // A name that exists in another case is that file: opened, replaced or refused, never a second.
+  const bool existed = statCaseless(path, facts, st, StatMode::Follow) == 0;
   const bool backup = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   const bool deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
   if (existed && S_ISDIR(st.st_mode)) {

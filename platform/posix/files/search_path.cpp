@@ -1,4 +1,5 @@
 // SearchPathA: a file name looked up in a list of directories.
+#include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
@@ -83,9 +84,10 @@ std::string absolute(const std::string &path) {
 
 bool exists(const std::string &candidate) {
   std::string path;
+  PathFacts facts;
   struct stat st;
-  return mapPath(candidate.c_str(), path) == ERROR_SUCCESS &&
-         fileSyscalls().statPath(path.c_str(), &st) == 0;
+  return mapPath(candidate.c_str(), path, &facts) == ERROR_SUCCESS &&
+         statCaseless(path, facts, st, StatMode::Follow) == 0;
 }
 
 } // namespace

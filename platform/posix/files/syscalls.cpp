@@ -63,6 +63,18 @@ constexpr FileSyscalls kSystem = {
     [](const char *path, mode_t mode) { return ::chmod(path, mode); },
     [](const char *path) { return ::rmdir(path); },
     [](const char *path) { return ::chdir(path); },
+    [](int dirFd, const char *name, int flags, mode_t mode) {
+      return retryIntr([&] { return ::openat(dirFd, name, flags, mode); });
+    },
+    [](int fd) {
+      DIR *dir = ::fdopendir(fd);
+      if (!dir) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+      }
+      return dir;
+    },
 };
 
 FileSyscalls live = kSystem;

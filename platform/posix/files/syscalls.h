@@ -45,6 +45,9 @@ struct FileSyscalls {
   int (*chmod)(const char *path, mode_t mode);
   int (*rmdir)(const char *path);
   int (*chdir)(const char *path);
+  int (*openAt)(int dirFd, const char *name, int flags, mode_t mode);
+  // fdopendir: the stream owns `fd` from then on, even when the call fails.
+  DIR *(*openDirFd)(int fd);
 };
 
 // The live table; tests swap members and put them back.
