@@ -26,6 +26,7 @@
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -130,6 +131,11 @@ struct Opened {
   std::string path; // empty: a new workbook that has no file yet
   int lock = -1;
   bool readOnly = false;
+  unsigned long serial = nextSerial(); // the order of opening
+  static unsigned long nextSerial() {
+    static std::atomic<unsigned long> next{0};
+    return ++next;
+  }
   ~Opened() {
     if (lock >= 0)
       ::close(lock);
@@ -537,6 +543,38 @@ void releaseDocument(const Reference<css::uno::XInterface> &document) {
 void releaseAllDocuments() {
   std::lock_guard<std::mutex> guard(openedMutex());
   opened().clear();
+}
+
+std::vector<Reference<css::uno::XInterface>> ownDocuments() {
+  std::vector<std::pair<unsigned long, Reference<css::uno::XInterface>>> found;
+  {
+    std::lock_guard<std::mutex> guard(openedMutex());
+    for (const auto &[document, entry] : opened())
+      found.emplace_back(entry->serial, document);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::vector<Reference<css::uno::XInterface>> out;
+  for (const auto &item : found) {
+    try {
+      // A document closed by other means refuses as disposed.
+      Reference<css::frame::XModel>(item.second, css::uno::UNO_QUERY_THROW)->getURL();
+      out.push_back(item.second);
+    } catch (const css::uno::RuntimeException &) {
+    }
+  }
+  return out;
+}
+
+void closeOwnDocuments() {
+  for (const auto &document : ownDocuments()) {
+    try {
+      Reference<css::util::XCloseable>(document, css::uno::UNO_QUERY_THROW)->close(true);
+    } catch (const css::uno::Exception &) {
+      // Vetoed or gone: it goes with the office.
+    }
+    releaseDocument(document);
+  }
 }
 
 } // namespace vlx::calc

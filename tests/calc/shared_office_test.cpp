@@ -1,0 +1,208 @@
+// The office kept for later commands: its private directory, its reuse, its replacement when it
+// died, its end when unused, and processes that share it without seeing each other's workbooks.
+#include "load.h"
+#include "model.h"
+#include "shared_office.h"
+#include "support/temp_env.h"
+#include "xlsx_writer.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vlx::calc {
+namespace {
+
+using css::uno::Any;
+using namespace std::chrono_literals;
+
+TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
+  test::TempDir temp;
+  const std::string dir = temp.file("own");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  EXPECT_EQ(privateDirectoryRisk(dir, ::geteuid()), "");
+  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid() + 1).find("belongs to user"), std::string::npos);
+  ::chmod(dir.c_str(), 0750);
+  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid()).find("mode 750"), std::string::npos);
+  ::chmod(dir.c_str(), 0700);
+  const std::string link = temp.file("link");
+  ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+  EXPECT_NE(privateDirectoryRisk(link, ::geteuid()).find("symbolic link"), std::string::npos);
+  std::ofstream(temp.file("file")) << "x";
+  EXPECT_NE(privateDirectoryRisk(temp.file("file"), ::geteuid()).find("not a directory"),
+            std::string::npos);
+  // A private directory in a parent where others could swap it.
+  const std::string open = temp.file("open");
+  ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((open + "/inner").c_str(), 0700), 0);
+  ::chmod(open.c_str(), 0777);
+  EXPECT_NE(privateDirectoryRisk(open + "/inner", ::geteuid()), "");
+
+  // Made private in the runtime directory; one made by someone else's rules is refused.
+  test::ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path().c_str());
+  struct stat st {};
+  EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc"));
+  ASSERT_EQ(::lstat(temp.file("velmora-calc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ::chmod(temp.file("velmora-calc").c_str(), 0755);
+  EXPECT_THROW(sharedDirectory(), CalcError);
+  test::ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
+  test::ScopedEnv tmp("TMPDIR", temp.path().c_str());
+  EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc-" + std::to_string(::geteuid())));
+}
+
+TEST(SharedOfficeDirectory, KeepTimeIsAPositiveNumberOfSeconds) {
+  const std::pair<const char *, int> cases[] = {{nullptr, 0}, {"", 0},   {"0", 0},
+                                                {"-3", 0},    {"5x", 0}, {"5", 5},
+                                                {"999999", 86400}};
+  for (const auto &[value, seconds] : cases) {
+    test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", value);
+    EXPECT_EQ(keepSeconds(), seconds) << (value ? value : "unset");
+  }
+}
+
+bool alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
+
+// Commands against the shared office in a runtime directory, home and registry of the test's
+// own, with the server registered there.
+class SharedOfficeTest : public test::TempEnvTest {
+protected:
+  void SetUp() override {
+    Office::instance().stop(); // an office an earlier test left to this process
+    ::mkdir(run_.c_str(), 0700);
+    void *server = ::dlopen(VLX_CALC_SERVER, RTLD_NOW);
+    ASSERT_NE(server, nullptr) << ::dlerror();
+    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(server, "DllRegisterServer"));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), S_OK);
+  }
+  void TearDown() override {
+    Office::instance().stop();
+    // The keeper takes its office along.
+    pid_t keeper = pids().first;
+    if (keeper > 0)
+      ::kill(keeper, SIGKILL);
+    for (int i = 0; i < 100 && alive(pids().second); ++i)
+      std::this_thread::sleep_for(50ms);
+  }
+
+  std::string book(const std::string &name, const std::string &value) {
+    std::string path = dir_.file(name);
+    test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", value, "", 0}}, false}}});
+    return path;
+  }
+  // The keeper's and the office's pid, or -1.
+  std::pair<pid_t, pid_t> pids() const {
+    std::pair<pid_t, pid_t> found{-1, -1};
+    std::ifstream(run_ + "/velmora-calc/office.pid") >> found.first >> found.second;
+    return found;
+  }
+  vlx::test::RunResult get(const std::string &path) {
+    return vlx::test::runCommand({VLX_BINARY, "sheet", "get", path, "A1"});
+  }
+
+  std::string run_ = dir_.file("run");
+  test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_.c_str()};
+  test::ScopedEnv home_{"HOME", dir_.path().c_str()};
+  test::ScopedEnv cache_{"XDG_CACHE_HOME", dir_.file("cache").c_str()};
+};
+
+TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
+  const std::string path = book("a.xlsx", "42");
+  test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  auto first = get(path);
+  EXPECT_EQ(first.output, "42\n");
+  auto [keeper, office] = pids();
+  ASSERT_TRUE(alive(keeper) && alive(office)) << keeper << " " << office;
+  EXPECT_EQ(get(path).output, "42\n");
+  EXPECT_EQ(pids(), std::make_pair(keeper, office)) << "the second command started an office";
+
+  // A killed keeper leaves its socket; its office goes with it.
+  ::kill(keeper, SIGKILL);
+  for (int i = 0; i < 100 && alive(office); ++i)
+    std::this_thread::sleep_for(50ms);
+  ASSERT_FALSE(alive(office));
+  test::ScopedEnv shortKeep("VELMORA_CALC_KEEP_SECONDS", "1");
+  EXPECT_EQ(get(path).output, "42\n");
+  auto [keeper2, office2] = pids();
+  EXPECT_NE(keeper2, keeper);
+  EXPECT_TRUE(alive(office2));
+
+  // Unused for its second, it ends with its office and leaves nothing.
+  for (int i = 0; i < 200 && alive(keeper2); ++i)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(alive(keeper2));
+  EXPECT_FALSE(alive(office2));
+  std::vector<std::string> left;
+  for (const auto &entry : std::filesystem::directory_iterator(run_ + "/velmora-calc"))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"office.log", "start.lock"}));
+}
+
+TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
+  const std::string mine = book("mine.xlsx", "7"), a = book("a.xlsx", "1"), b = book("b.xlsx", "2");
+  test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  auto call = [](const Object &self, const char *name, const Args &args = {}) {
+    return invoke(*findMember(self.kind, std::string_view(name)), self, args);
+  };
+  auto object = [&](const Object &self, const char *name, const Args &args = {}) {
+    const Member *member = findMember(self.kind, std::string_view(name));
+    return answerObject(*member, self, invoke(*member, self, args));
+  };
+  auto count = [&](const Object &books) {
+    sal_Int32 n = -1;
+    call(books, "Count") >>= n;
+    return n;
+  };
+  Object app{Kind::Application, nullptr, nullptr};
+  Object books = object(app, "Workbooks");
+  Object book = object(books, "Open", {Any(OUString::createFromAscii(mine.c_str()))});
+  ASSERT_TRUE(Office::instance().shared());
+  const auto office = pids();
+  // Another process's workbook in the same office.
+  css::uno::Sequence<css::beans::PropertyValue> hidden(1);
+  hidden.getArray()[0].Name = "Hidden";
+  hidden.getArray()[0].Value <<= true;
+  css::uno::Reference<css::frame::XComponentLoader> loader(Office::instance().desktop(),
+                                                           css::uno::UNO_QUERY_THROW);
+  auto foreign = loader->loadComponentFromURL("private:factory/scalc", "_blank", 0, hidden);
+  EXPECT_EQ(count(books), 1);
+  EXPECT_THROW(object(books, "Item", {Any(sal_Int32(2))}), CalcError);
+
+  // Two commands at once: each reads its own file, and ending closes only its own.
+  auto first = std::async(std::launch::async, [&] { return get(a); });
+  auto second = std::async(std::launch::async, [&] { return get(b); });
+  EXPECT_EQ(first.get().output, "1\n");
+  EXPECT_EQ(second.get().output, "2\n");
+  EXPECT_EQ(pids(), office) << "the commands started an office of their own";
+  EXPECT_EQ(count(books), 1);
+  Object sheet = object(object(books, "Item", {Any(sal_Int32(1))}), "Worksheets",
+                        {Any(sal_Int16(1))});
+  double value = 0;
+  call(object(sheet, "Range", {Any(OUString("A1"))}), "Value") >>= value;
+  EXPECT_EQ(value, 7);
+
+  // Closing this process's workbooks leaves the other's open.
+  call(books, "Close");
+  EXPECT_EQ(count(books), 0);
+  css::uno::Reference<css::util::XCloseable> other(foreign, css::uno::UNO_QUERY_THROW);
+  EXPECT_NO_THROW(other->close(true)) << "the other process's workbook was closed";
+  (void)book;
+}
+
+} // namespace
+} // namespace vlx::calc
