@@ -10,8 +10,8 @@
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/connection/XConnection.hpp>
-#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <cppuhelper/bootstrap.hxx>
@@ -667,8 +667,8 @@ void Office::startShared() {
                                          " (sudo apt-get install -y libreoffice-calc xvfb)");
   std::string scratch = dir + "/office-XXXXXX";
   if (!::mkdtemp(scratch.data()) || ::mkdir((scratch + "/tmp").c_str(), 0700) != 0)
-    throw CalcError(Fault::NoOffice, "cannot create a scratch directory in " + dir + ": " +
-                                         std::strerror(errno));
+    throw CalcError(Fault::NoOffice,
+                    "cannot create a scratch directory in " + dir + ": " + std::strerror(errno));
   writeProfileSettings(scratch + "/profile");
 
   KeeperPlan plan;
@@ -682,8 +682,8 @@ void Office::startShared() {
   const std::string pipeName = "velmora-calc-shared-" + std::to_string(random()) +
                                std::to_string(random()) + std::to_string(random());
   // Where the UNO run-time puts a pipe's socket: not ours to choose.
-  plan.officePipe = std::string(::access("/tmp", W_OK) == 0 ? "/tmp" : "/var/tmp") +
-                    "/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipeName;
+  plan.officePipe = std::string(::access("/tmp", W_OK) == 0 ? "/tmp" : "/var/tmp") + "/OSL_PIPE_" +
+                    std::to_string(::getuid()) + "_" + pipeName;
   plan.argv = {std::string(kProgramDir) + "/soffice.bin",
                "-env:UserInstallation=file://" + scratch + "/profile",
                "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
@@ -694,8 +694,8 @@ void Office::startShared() {
                "--headless"};
   plan.env = currentEnvironment();
   setEnv(plan.env, "TMPDIR", scratch + "/tmp");
-  if (int log = ::open(plan.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                       0600);
+  if (int log =
+          ::open(plan.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
       log >= 0)
     ::close(log);
   launchKeeper(plan);
@@ -718,8 +718,7 @@ bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
   } catch (const css::uno::Exception &) {
     ::close(control);
     forget();
-    if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY};
-        component.is()) {
+    if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY}; component.is()) {
       try {
         component->dispose();
       } catch (const css::uno::Exception &) {

@@ -61,8 +61,7 @@ struct Plan {
 
 void closeFrom(int first, int last) {
 #ifdef SYS_close_range
-  if (::syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0) ==
-      0)
+  if (::syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0)
     return;
 #endif
   for (int fd = first; fd <= last && fd < 65536; ++fd)
@@ -315,9 +314,8 @@ std::string privateDirectoryRisk(const std::string &dir, uid_t user) {
   if (st.st_uid != user)
     return dir + " belongs to user " + std::to_string(st.st_uid);
   if (st.st_mode & (S_IRWXG | S_IRWXO))
-    return dir + " may be opened by other users (mode " +
-           std::to_string((st.st_mode >> 6) & 7) + std::to_string((st.st_mode >> 3) & 7) +
-           std::to_string(st.st_mode & 7) + ")";
+    return dir + " may be opened by other users (mode " + std::to_string((st.st_mode >> 6) & 7) +
+           std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) + ")";
   // Its parent must not let others swap it for theirs.
   const std::string parent = dir.substr(0, dir.find_last_of('/') + 1);
   struct stat up;
@@ -340,8 +338,8 @@ std::string sharedDirectory() {
     // No runtime directory: a name of our own in the shared temporary directory, which is
     // trusted only once it proves to be the user's private directory.
     const char *tmp = std::getenv("TMPDIR");
-    dir = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/velmora-calc-" +
-          std::to_string(user);
+    dir =
+        std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/velmora-calc-" + std::to_string(user);
   }
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
     throw CalcError(Fault::NoOffice, "cannot create the shared office's directory " + dir + ": " +
@@ -358,8 +356,8 @@ pid_t launchKeeper(const KeeperPlan &plan) {
   int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ::unlink(plan.socketPath.c_str());
   const mode_t mask = ::umask(077);
-  bool bound =
-      listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+  bool bound = listener >= 0 &&
+               ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
   ::umask(mask);
   struct stat st;
   if (!bound || ::listen(listener, 16) != 0 || ::lstat(plan.socketPath.c_str(), &st) != 0) {
@@ -390,7 +388,8 @@ pid_t launchKeeper(const KeeperPlan &plan) {
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) {
     ::close(listener);
-    throw CalcError(Fault::NoOffice, std::string("cannot start the keeper: ") + std::strerror(errno));
+    throw CalcError(Fault::NoOffice,
+                    std::string("cannot start the keeper: ") + std::strerror(errno));
   }
   // Forked twice, so that the keeper belongs to no host process and leaves no zombie behind.
   pid_t first = ::fork();
@@ -412,7 +411,8 @@ pid_t launchKeeper(const KeeperPlan &plan) {
     ::waitpid(first, nullptr, 0);
   ::close(listener);
   if (pid <= 0)
-    throw CalcError(Fault::NoOffice, std::string("cannot start the keeper: ") + std::strerror(errno));
+    throw CalcError(Fault::NoOffice,
+                    std::string("cannot start the keeper: ") + std::strerror(errno));
   return pid;
 }
 
@@ -440,8 +440,7 @@ int reachKeeper(const std::string &socketPath, int &control, int timeoutSeconds)
   int connection = -1;
   if (::poll(&ready, 1, timeoutSeconds * 1000) == 1 &&
       ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC) == 1) {
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-         header = CMSG_NXTHDR(&message, header))
+    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
       if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
         std::memcpy(&connection, CMSG_DATA(header), sizeof connection);
   }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -30,7 +31,7 @@ using css::uno::Any;
 using namespace std::chrono_literals;
 
 TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
-  test::TempDir temp;
+  vlx::test::TempDir temp;
   const std::string dir = temp.file("own");
   ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
   EXPECT_EQ(privateDirectoryRisk(dir, ::geteuid()), "");
@@ -52,24 +53,23 @@ TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
   EXPECT_NE(privateDirectoryRisk(open + "/inner", ::geteuid()), "");
 
   // Made private in the runtime directory; one made by someone else's rules is refused.
-  test::ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path().c_str());
+  vlx::test::ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path().c_str());
   struct stat st {};
   EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc"));
   ASSERT_EQ(::lstat(temp.file("velmora-calc").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ::chmod(temp.file("velmora-calc").c_str(), 0755);
   EXPECT_THROW(sharedDirectory(), CalcError);
-  test::ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
-  test::ScopedEnv tmp("TMPDIR", temp.path().c_str());
+  vlx::test::ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
+  vlx::test::ScopedEnv tmp("TMPDIR", temp.path().c_str());
   EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc-" + std::to_string(::geteuid())));
 }
 
 TEST(SharedOfficeDirectory, KeepTimeIsAPositiveNumberOfSeconds) {
-  const std::pair<const char *, int> cases[] = {{nullptr, 0}, {"", 0},   {"0", 0},
-                                                {"-3", 0},    {"5x", 0}, {"5", 5},
-                                                {"999999", 86400}};
+  const std::pair<const char *, int> cases[] = {{nullptr, 0}, {"", 0},  {"0", 0},         {"-3", 0},
+                                                {"5x", 0},    {"5", 5}, {"999999", 86400}};
   for (const auto &[value, seconds] : cases) {
-    test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", value);
+    vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", value);
     EXPECT_EQ(keepSeconds(), seconds) << (value ? value : "unset");
   }
 }
@@ -78,16 +78,16 @@ bool alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
 // Commands against the shared office in a runtime directory, home and registry of the test's
 // own, with the server registered there.
-class SharedOfficeTest : public test::TempEnvTest {
+class SharedOfficeTest : public vlx::test::TempEnvTest {
 protected:
   void SetUp() override {
     Office::instance().stop(); // an office an earlier test left to this process
     ::mkdir(run_.c_str(), 0700);
     void *server = ::dlopen(VLX_CALC_SERVER, RTLD_NOW);
     ASSERT_NE(server, nullptr) << ::dlerror();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(::dlsym(server, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<int32_t (*)()>(::dlsym(server, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(registerServer(), 0); // S_OK
   }
   void TearDown() override {
     Office::instance().stop();
@@ -101,7 +101,7 @@ protected:
 
   std::string book(const std::string &name, const std::string &value) {
     std::string path = dir_.file(name);
-    test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", value, "", 0}}, false}}});
+    calc::test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", value, "", 0}}, false}}});
     return path;
   }
   // The keeper's and the office's pid, or -1.
@@ -115,14 +115,14 @@ protected:
   }
 
   std::string run_ = dir_.file("run");
-  test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_.c_str()};
-  test::ScopedEnv home_{"HOME", dir_.path().c_str()};
-  test::ScopedEnv cache_{"XDG_CACHE_HOME", dir_.file("cache").c_str()};
+  vlx::test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_.c_str()};
+  vlx::test::ScopedEnv home_{"HOME", dir_.path().c_str()};
+  vlx::test::ScopedEnv cache_{"XDG_CACHE_HOME", dir_.file("cache").c_str()};
 };
 
 TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
   const std::string path = book("a.xlsx", "42");
-  test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
   auto first = get(path);
   EXPECT_EQ(first.output, "42\n");
   auto [keeper, office] = pids();
@@ -135,7 +135,7 @@ TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
   for (int i = 0; i < 100 && alive(office); ++i)
     std::this_thread::sleep_for(50ms);
   ASSERT_FALSE(alive(office));
-  test::ScopedEnv shortKeep("VELMORA_CALC_KEEP_SECONDS", "1");
+  vlx::test::ScopedEnv shortKeep("VELMORA_CALC_KEEP_SECONDS", "1");
   EXPECT_EQ(get(path).output, "42\n");
   auto [keeper2, office2] = pids();
   EXPECT_NE(keeper2, keeper);
@@ -155,7 +155,7 @@ TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
 
 TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
   const std::string mine = book("mine.xlsx", "7"), a = book("a.xlsx", "1"), b = book("b.xlsx", "2");
-  test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
   auto call = [](const Object &self, const char *name, const Args &args = {}) {
     return invoke(*findMember(self.kind, std::string_view(name)), self, args);
   };
@@ -190,8 +190,8 @@ TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
   EXPECT_EQ(second.get().output, "2\n");
   EXPECT_EQ(pids(), office) << "the commands started an office of their own";
   EXPECT_EQ(count(books), 1);
-  Object sheet = object(object(books, "Item", {Any(sal_Int32(1))}), "Worksheets",
-                        {Any(sal_Int16(1))});
+  Object sheet =
+      object(object(books, "Item", {Any(sal_Int32(1))}), "Worksheets", {Any(sal_Int16(1))});
   double value = 0;
   call(object(sheet, "Range", {Any(OUString("A1"))}), "Value") >>= value;
   EXPECT_EQ(value, 7);

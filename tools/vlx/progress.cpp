@@ -33,8 +33,7 @@ void Progress::update(const std::string &what, uint64_t done) {
   drawn_ = true;
 }
 
-WaitLine::WaitLine(std::ostream &err, std::string text, bool shown,
-                   std::chrono::milliseconds delay)
+WaitLine::WaitLine(std::ostream &err, std::string text, bool shown, std::chrono::milliseconds delay)
     : err_(err) {
   if (!shown)
     return;

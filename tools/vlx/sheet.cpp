@@ -2,8 +2,8 @@
 // server is registered for Excel.Application (on Linux, the LibreOffice Calc server).
 #include "commands.h"
 #include "errors.h"
-#include "progress.h"
 #include "platform/posix/files/trusted_path.h"
+#include "progress.h"
 #include "value_text.h"
 
 #include <velmora/automation.h>
