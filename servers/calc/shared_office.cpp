@@ -332,11 +332,12 @@ std::string sharedDirectory() {
   const uid_t user = ::geteuid();
   std::string dir;
   const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') {
+  struct stat st;
+  if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
     dir = std::string(runtime) + "/velmora-calc";
   } else {
-    // No runtime directory: a name of our own in the shared temporary directory, which is
-    // trusted only once it proves to be the user's private directory.
+    // No runtime directory (or one that is gone, as after su): a name of our own in the shared
+    // temporary directory, which is trusted only once it proves to be the user's private directory.
     const char *tmp = std::getenv("TMPDIR");
     dir =
         std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/velmora-calc-" + std::to_string(user);
