@@ -174,10 +174,17 @@ bool handOver(int client, int fd) {
   ::_exit(0);
 }
 
+volatile sig_atomic_t endRequested = 0;
+
+void requestEnd(int) { endRequested = 1; }
+
 [[noreturn]] void keep(const Plan &plan, int inherited) {
   for (int signal = 1; signal < NSIG; ++signal) {
     struct sigaction action {};
     action.sa_handler = signal == SIGPIPE ? SIG_IGN : SIG_DFL;
+    // Asked to end, it ends the office and cleans up as when unused.
+    if (signal == SIGTERM || signal == SIGINT || signal == SIGHUP)
+      action.sa_handler = requestEnd;
     ::sigaction(signal, &action, nullptr);
   }
   sigset_t none;
@@ -211,6 +218,8 @@ bool handOver(int client, int fd) {
     for (int i = 0; i < count; ++i)
       fds[i + 1] = {clients[i], POLLIN, 0};
     ::poll(fds, static_cast<nfds_t>(count + 1), 100);
+    if (endRequested)
+      finish(plan, listener, office);
 
     int status = 0;
     if (office > 0 && ::waitpid(office, &status, WNOHANG) == office) {

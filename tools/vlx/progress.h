@@ -42,7 +42,7 @@ private:
 class WaitLine {
 public:
   WaitLine(std::ostream &err, std::string text, bool shown,
-           std::chrono::milliseconds delay = std::chrono::milliseconds(500));
+           std::chrono::milliseconds delay = std::chrono::seconds(1));
   // The line for standard error when it is a terminal.
   WaitLine(std::ostream &err, std::string text);
   ~WaitLine(); // clears the line
