@@ -16,11 +16,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,6 +32,116 @@ namespace {
 
 using css::uno::Any;
 using namespace std::chrono_literals;
+
+// A process that runs and is not a zombie (a keeper is nobody's child here).
+bool alive(pid_t pid) {
+  std::string name, state;
+  std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> name >> name >> state;
+  return pid > 0 && ::kill(pid, 0) == 0 && state != "Z";
+}
+
+bool waitGone(pid_t pid) {
+  for (int i = 0; i < 200 && alive(pid); ++i)
+    std::this_thread::sleep_for(50ms);
+  return !alive(pid);
+}
+
+bool exists(const std::string &path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The keeper with a stand-in for the office: `office` runs as its office, and the office's socket
+// is one the test listens on.
+class KeeperTest : public ::testing::Test {
+protected:
+  KeeperPlan plan(std::vector<std::string> office, int keep) {
+    KeeperPlan p;
+    p.socketPath = temp_.file("office.sock");
+    p.lockPath = temp_.file("start.lock");
+    p.pidPath = temp_.file("office.pid");
+    p.scratch = temp_.file("office-x");
+    p.officePipe = temp_.file("pipe");
+    p.log = temp_.file("office.log");
+    p.argv = std::move(office);
+    p.keepSeconds = keep;
+    ::mkdir(p.scratch.c_str(), 0700);
+    return p;
+  }
+  std::pair<pid_t, pid_t> pids(const KeeperPlan &p) {
+    std::pair<pid_t, pid_t> found{-1, -1};
+    for (int i = 0; i < 100 && found.second <= 0; ++i) {
+      std::ifstream(p.pidPath) >> found.first >> found.second;
+      if (found.second <= 0)
+        std::this_thread::sleep_for(20ms);
+    }
+    return found;
+  }
+  vlx::test::TempDir temp_;
+};
+
+TEST_F(KeeperTest, HandsOverTheOfficesConnectionAndEndsWhenUnused) {
+  KeeperPlan p = plan({"/bin/sleep", "60"}, 1);
+  int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, p.officePipe.c_str());
+  ASSERT_EQ(::bind(office, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(office, 4), 0);
+  const pid_t keeper = launchKeeper(p);
+  int control = -1;
+  int fd = reachKeeper(p.socketPath, control, 10);
+  ASSERT_GE(fd, 0);
+  int peer = ::accept(office, nullptr, nullptr);
+  ASSERT_EQ(::write(fd, "x", 1), 1);
+  char byte = 0;
+  EXPECT_EQ(::read(peer, &byte, 1), 1);
+  EXPECT_EQ(byte, 'x') << "the handed descriptor is not connected to the office";
+  auto [named, officePid] = pids(p);
+  EXPECT_EQ(named, keeper);
+  EXPECT_TRUE(alive(officePid));
+
+  // Used, it outlives its keep time; unused, it ends and leaves nothing.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(alive(keeper));
+  ::close(control);
+  ::close(fd);
+  EXPECT_TRUE(waitGone(keeper));
+  EXPECT_FALSE(alive(officePid));
+  EXPECT_FALSE(exists(p.socketPath));
+  EXPECT_FALSE(exists(p.pidPath));
+  EXPECT_FALSE(exists(p.scratch));
+  ::close(peer);
+  ::close(office);
+}
+
+TEST_F(KeeperTest, EndsWithItsOfficeOrWhenAskedAndAStaleSocketAnswersNothing) {
+  KeeperPlan p = plan({"/bin/sleep", "60"}, 60);
+  pid_t keeper = launchKeeper(p);
+  auto office = pids(p).second;
+  ASSERT_TRUE(alive(office));
+  ::kill(office, SIGKILL);
+  EXPECT_TRUE(waitGone(keeper)) << "the keeper outlived its office";
+  EXPECT_FALSE(exists(p.socketPath));
+
+  p = plan({"/bin/sleep", "60"}, 60);
+  keeper = launchKeeper(p);
+  office = pids(p).second;
+  ::kill(keeper, SIGTERM);
+  EXPECT_TRUE(waitGone(keeper));
+  EXPECT_FALSE(alive(office));
+  EXPECT_FALSE(exists(p.scratch));
+
+  // A socket nobody listens on, as a killed keeper leaves it, is refused at once.
+  p = plan({"/bin/sleep", "60"}, 60);
+  keeper = launchKeeper(p);
+  ::kill(keeper, SIGKILL);
+  ASSERT_TRUE(waitGone(keeper));
+  EXPECT_TRUE(exists(p.socketPath));
+  int control = -1;
+  EXPECT_EQ(reachKeeper(p.socketPath, control, 10), -1);
+  EXPECT_EQ(control, -1);
+}
 
 TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
   vlx::test::TempDir temp;
@@ -73,8 +186,6 @@ TEST(SharedOfficeDirectory, KeepTimeIsAPositiveNumberOfSeconds) {
     EXPECT_EQ(keepSeconds(), seconds) << (value ? value : "unset");
   }
 }
-
-bool alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
 // Commands against the shared office in a runtime directory, home and registry of the test's
 // own, with the server registered there.
