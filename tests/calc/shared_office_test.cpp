@@ -294,11 +294,15 @@ TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
   EXPECT_EQ(count(books), 1);
   EXPECT_THROW(object(books, "Item", {Any(sal_Int32(2))}), CalcError);
 
-  // Two commands at once: each reads its own file, and ending closes only its own.
-  auto first = std::async(std::launch::async, [&] { return get(a); });
-  auto second = std::async(std::launch::async, [&] { return get(b); });
-  EXPECT_EQ(first.get().output, "1\n");
-  EXPECT_EQ(second.get().output, "2\n");
+  // Commands at once, two of them on one file and one on the file this process has open: each
+  // reads its own file, and ending closes only its own.
+  std::vector<std::pair<std::string, std::future<vlx::test::RunResult>>> commands;
+  for (const auto &[path, value] : {std::make_pair(a, "1"), std::make_pair(a, "1"),
+                                    std::make_pair(b, "2"), std::make_pair(mine, "7")})
+    commands.emplace_back(std::string(value) + "\n",
+                          std::async(std::launch::async, [&, path = path] { return get(path); }));
+  for (auto &[expected, command] : commands)
+    EXPECT_EQ(command.get().output, expected);
   EXPECT_EQ(pids(), office) << "the commands started an office of their own";
   EXPECT_EQ(count(books), 1);
   Object sheet =
