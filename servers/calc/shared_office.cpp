@@ -355,7 +355,9 @@ std::string sharedDirectory() {
     throw CalcError(Fault::NoOffice, "cannot create the shared office's directory " + dir + ": " +
                                          std::strerror(errno));
   if (std::string risk = privateDirectoryRisk(dir, user); !risk.empty())
-    throw CalcError(Fault::NoOffice, "the shared office's directory is not private: " + risk);
+    throw CalcError(Fault::NoOffice, "the shared office's directory is not private: " + risk +
+                                         " (VELMORA_CALC_KEEP_SECONDS=0 gives an office of your "
+                                         "own)");
   return dir;
 }
 
