@@ -3,11 +3,11 @@
 #include "load.h"
 #include "cells.h"
 
+#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/document/BrokenPackageRequest.hpp>
 #include <com/sun/star/document/FilterOptionsRequest.hpp>
 #include <com/sun/star/document/NoSuchFilterRequest.hpp>
-#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
@@ -26,16 +26,20 @@
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -81,6 +85,7 @@ OUString urlOf(const std::string &absolute) {
 
 // LibreOffice's error codes with this bit are notices, not failures.
 const sal_Int32 kWarning = static_cast<sal_Int32>(0x80000000u);
+const sal_Int32 kGeneralIoError = 0x20D; // the input/output area's general error
 
 std::string inQuotes(const std::string &path) { return "'" + path + "'"; }
 
@@ -130,6 +135,11 @@ struct Opened {
   std::string path; // empty: a new workbook that has no file yet
   int lock = -1;
   bool readOnly = false;
+  unsigned long serial = nextSerial(); // the order of opening
+  static unsigned long nextSerial() {
+    static std::atomic<unsigned long> next{0};
+    return ++next;
+  }
   ~Opened() {
     if (lock >= 0)
       ::close(lock);
@@ -188,6 +198,7 @@ public:
       // A notice, such as that the file was repaired: loading goes on.
       approve = true;
     } else if (what >>= code) {
+      general_ = general_ || code.ErrCode == kGeneralIoError;
       char text[16];
       std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(code.ErrCode));
       cause = std::string("could not be read: LibreOffice error ") + text +
@@ -213,6 +224,9 @@ public:
       chosen->select();
   }
 
+  // Whether loading failed with LibreOffice's general input/output error.
+  bool generalError() const { return general_; }
+
   // The first question that was declined, or empty.
   std::string cause() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -222,6 +236,7 @@ public:
 private:
   bool repair_;
   bool passwordGiven_;
+  std::atomic<bool> general_{false};
   std::mutex mutex_;
   std::string cause_;
 };
@@ -429,18 +444,30 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
     entry->readOnly = entry->lock < 0;
   }
 
-  Reference<QuietHandler> handler(new QuietHandler(
-      request.corruptLoad == 1 || request.corruptLoad == 2, request.password.has_value()));
-  auto props = loadProperties(handler);
-  add(props, "ReadOnly", Any(entry->readOnly));
-  add(props, "DocumentService", Any(OUString("com.sun.star.sheet.SpreadsheetDocument")));
-  if (request.password)
-    add(props, "Password", Any(*request.password));
-  if (options) {
-    add(props, "FilterName", Any(OUString("Text - txt - csv (StarCalc)")));
-    add(props, "FilterOptions", Any(*options));
+  Reference<css::frame::XModel> model;
+  for (int attempt = 1;; ++attempt) {
+    Reference<QuietHandler> handler(new QuietHandler(
+        request.corruptLoad == 1 || request.corruptLoad == 2, request.password.has_value()));
+    auto props = loadProperties(handler);
+    add(props, "ReadOnly", Any(entry->readOnly));
+    add(props, "DocumentService", Any(OUString("com.sun.star.sheet.SpreadsheetDocument")));
+    if (request.password)
+      add(props, "Password", Any(*request.password));
+    if (options) {
+      add(props, "FilterName", Any(OUString("Text - txt - csv (StarCalc)")));
+      add(props, "FilterOptions", Any(*options));
+    }
+    try {
+      model = load(urlOf(path), props, handler, path);
+      break;
+    } catch (const CalcError &) {
+      // An office shared with other processes fails one of two loads of a file at the same
+      // moment with a general input/output error; the file itself may be fine.
+      if (!Office::instance().shared() || !handler->generalError() || attempt == 5)
+        throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt + std::rand() % 50));
   }
-  auto model = load(urlOf(path), props, handler, path);
   std::lock_guard<std::mutex> guard(openedMutex());
   opened()[identity(model)] = entry;
   return model;
@@ -537,6 +564,38 @@ void releaseDocument(const Reference<css::uno::XInterface> &document) {
 void releaseAllDocuments() {
   std::lock_guard<std::mutex> guard(openedMutex());
   opened().clear();
+}
+
+std::vector<Reference<css::uno::XInterface>> ownDocuments() {
+  std::vector<std::pair<unsigned long, Reference<css::uno::XInterface>>> found;
+  {
+    std::lock_guard<std::mutex> guard(openedMutex());
+    for (const auto &[document, entry] : opened())
+      found.emplace_back(entry->serial, document);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::vector<Reference<css::uno::XInterface>> out;
+  for (const auto &item : found) {
+    try {
+      // A document closed by other means refuses as disposed.
+      Reference<css::frame::XModel>(item.second, css::uno::UNO_QUERY_THROW)->getURL();
+      out.push_back(item.second);
+    } catch (const css::uno::RuntimeException &) {
+    }
+  }
+  return out;
+}
+
+void closeOwnDocuments() {
+  for (const auto &document : ownDocuments()) {
+    try {
+      Reference<css::util::XCloseable>(document, css::uno::UNO_QUERY_THROW)->close(true);
+    } catch (const css::uno::Exception &) {
+      // Vetoed or gone: it goes with the office.
+    }
+    releaseDocument(document);
+  }
 }
 
 } // namespace vlx::calc

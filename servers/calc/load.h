@@ -7,6 +7,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 
 #include <optional>
+#include <vector>
 
 namespace vlx::calc {
 
@@ -44,5 +45,10 @@ void saveDocumentAs(const css::uno::Reference<css::uno::XInterface> &document, c
 void releaseDocument(const css::uno::Reference<css::uno::XInterface> &document);
 // Gives up every lock: the office went away with its documents.
 void releaseAllDocuments();
+// The documents this process opened or added and has not closed, oldest first: in an office
+// shared with other processes, the only ones it sees.
+std::vector<css::uno::Reference<css::uno::XInterface>> ownDocuments();
+// Closes them, changes lost: what a process leaves in a shared office goes when it ends.
+void closeOwnDocuments();
 
 } // namespace vlx::calc

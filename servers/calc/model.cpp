@@ -89,10 +89,15 @@ Reference<xl::XApplication> activeApp(const char *what) {
 }
 
 void needView(const char *what) {
-  if (!Office::instance().hasView())
+  if (Office::instance().hasView())
+    return;
+  if (Office::instance().shared())
     throw CalcError(Fault::NoView, std::string(what) +
-                                       " needs a window: LibreOffice runs headless here (no "
-                                       "DISPLAY and no Xvfb; apt-get install xvfb)");
+                                       " needs a window: the shared office runs headless (unset "
+                                       "VELMORA_CALC_KEEP_SECONDS for an office of your own)");
+  throw CalcError(Fault::NoView, std::string(what) +
+                                     " needs a window: LibreOffice runs headless here (no "
+                                     "DISPLAY and no Xvfb; apt-get install xvfb)");
 }
 
 template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
@@ -325,6 +330,28 @@ Any guardedItem(const Reference<vba::XCollection> &items, const Any &index) {
   return items->Item(Any(static_cast<sal_Int32>(position)), Any());
 }
 
+// In an office shared with other processes, Workbooks holds only this process's own: one by
+// position or name.
+Any ownWorkbook(const Any &index) {
+  auto own = ownDocuments();
+  OUString name;
+  if (index >>= name) {
+    for (const auto &document : own) {
+      Any book = bookOf(Reference<css::frame::XModel>(document, UNO_QUERY));
+      if (itemName(Reference<css::uno::XInterface>(book, UNO_QUERY)).equalsIgnoreAsciiCase(name))
+        return book;
+    }
+    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
+  }
+  double position = 0;
+  if (!(index >>= position))
+    throw CalcError(Fault::BadArgument, "an index is a number or a name");
+  if (position < 1 || position > static_cast<double>(own.size()))
+    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
+                                         std::to_string(own.size()));
+  return bookOf(Reference<css::frame::XModel>(own[static_cast<size_t>(position) - 1], UNO_QUERY));
+}
+
 // A collection member: the collection without an index, else one of its items.
 Any indexed(const Any &collection, const Any &index) {
   if (!index.hasValue())
@@ -481,7 +508,11 @@ const Member applicationMembers[] = {
   {"Windows", 0x1AE, std::nullopt, 0, 1,
    [](const Object &, const Args &args) { return indexed(app()->Windows(Any()), arg(args, 0)); }, nullptr},
   {"Workbooks", 0x23C, std::nullopt, 0, 1,
-   [](const Object &, const Args &args) { return indexed(app()->Workbooks(Any()), arg(args, 0)); }, nullptr},
+   [](const Object &, const Args &args) {
+     if (Office::instance().shared() && arg(args, 0).hasValue())
+       return ownWorkbook(arg(args, 0));
+     return indexed(app()->Workbooks(Any()), arg(args, 0));
+   }, nullptr},
   {"Worksheets", 0x1EE, std::nullopt, 0, 1,
    [](const Object &, const Args &args) {
      Any sheets = activeApp("Worksheets")->Worksheets(Any());
@@ -494,12 +525,26 @@ const Member workbooksMembers[] = {
    [](const Object &, const Args &) { return bookOf(newDocument()); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 0,
    [](const Object &self, const Args &) {
+     if (Office::instance().shared()) {
+       for (const auto &document : ownDocuments())
+         closedDocuments().insert(document);
+       closeOwnDocuments();
+       return Any();
+     }
      as<xl::XWorkbooks>(self)->Close();
      releaseAllDocuments();
      return Any();
    }, nullptr},
-  {"Count", 0x76, std::nullopt, 0, 0, count, nullptr},
-  {"Item", 0xAA, Kind::Workbook, 1, 1, item, nullptr},
+  {"Count", 0x76, std::nullopt, 0, 0,
+   [](const Object &self, const Args &args) {
+     if (Office::instance().shared())
+       return Any(static_cast<sal_Int32>(ownDocuments().size()));
+     return count(self, args);
+   }, nullptr},
+  {"Item", 0xAA, Kind::Workbook, 1, 1,
+   [](const Object &self, const Args &args) {
+     return Office::instance().shared() ? ownWorkbook(arg(args, 0)) : item(self, args);
+   }, nullptr},
   {"Open", 0x2AA, Kind::Workbook, 1, 15, [](const Object &, const Args &args) { return openWorkbook(args); }, nullptr},
 };
 

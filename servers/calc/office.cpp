@@ -3,15 +3,19 @@
 #include "office.h"
 #include "load.h"
 #include "prepared_profile.h"
+#include "shared_office.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
 #include <cerrno>
@@ -27,6 +31,7 @@
 #include <random>
 #include <set>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -224,6 +229,49 @@ void writeProfileSettings(const std::string &profile) {
   ::close(fd);
 }
 
+// A UNO connection over a socket the keeper handed over: the office's own socket, reached
+// without a path this process has to trust.
+class SocketConnection : public cppu::WeakImplHelper1<css::connection::XConnection> {
+public:
+  explicit SocketConnection(int fd) : fd_(fd) {}
+  // Closed only here: a reader still in read() must not find the number reused.
+  ~SocketConnection() override { ::close(fd_); }
+
+  sal_Int32 SAL_CALL read(css::uno::Sequence<sal_Int8> &data, sal_Int32 size) override {
+    data.realloc(size);
+    sal_Int32 got = 0;
+    while (got < size) {
+      ssize_t n = ::read(fd_, data.getArray() + got, static_cast<size_t>(size - got));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      got += static_cast<sal_Int32>(n);
+    }
+    if (got < size)
+      throw css::io::IOException("the office's connection ended");
+    return got;
+  }
+  void SAL_CALL write(const css::uno::Sequence<sal_Int8> &data) override {
+    sal_Int32 done = 0;
+    while (done < data.getLength()) {
+      ssize_t n = ::send(fd_, data.getConstArray() + done,
+                         static_cast<size_t>(data.getLength() - done), MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        throw css::io::IOException("the office's connection ended");
+      done += static_cast<sal_Int32>(n);
+    }
+  }
+  void SAL_CALL flush() override {}
+  void SAL_CALL close() override { ::shutdown(fd_, SHUT_RDWR); }
+  OUString SAL_CALL getDescription() override { return "velmora-calc-keeper"; }
+
+private:
+  int fd_;
+};
+
 } // namespace
 
 Office &Office::instance() {
@@ -328,6 +376,11 @@ Reference<css::uno::XComponentContext> Office::context() {
       ::close(ownerLock_); // the parent's lock stays with the parent's descriptor
     ownerLock_ = -1;
     owner_ = -1;
+    if (control_ >= 0)
+      ::close(control_);
+    control_ = -1;
+    leak(bridge_);
+    shared_ = false;
     releaseAllDocuments();
   }
   if (!remote_.is())
@@ -377,6 +430,10 @@ void Office::start() {
   if (!registered)
     throw CalcError(Fault::NoOffice, "cannot register the office's clean-up");
   owner_ = ::getpid();
+  if (keepSeconds() > 0) {
+    startShared();
+    return;
+  }
   removeStale(scratchBase());
   std::string dir = scratchBase() + "/velmora-calc-XXXXXX";
   if (!::mkdtemp(dir.data()))
@@ -515,6 +572,13 @@ void Office::connect(const std::string &description, bool owned) {
 }
 
 void Office::stop() {
+  if (shared_) {
+    closeOwnDocuments();
+    releaseAllDocuments();
+    forget();
+    leaveShared();
+    return;
+  }
   releaseAllDocuments();
   if (owner_ == ::getpid()) {
     // Not Desktop.terminate: with a window it asks about unsaved documents and waits for an
@@ -547,11 +611,139 @@ bool Office::checkLost() {
   if (gone) {
     releaseAllDocuments();
     forget();
+    leaveShared();
     disposeBridges();
     if (owner_ == ::getpid())
       endChildren();
   }
   return gone;
+}
+
+} // namespace vlx::calc
+
+namespace vlx::calc {
+
+void Office::startShared() {
+  view_ = false; // headless: it serves processes with different displays, or none
+  const std::string dir = sharedDirectory();
+  const std::string socketPath = dir + "/office.sock";
+  if (joinShared(socketPath, 90))
+    return;
+  // One process at a time starts an office; the others wait here and then join it.
+  const std::string lockPath = dir + "/start.lock";
+  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  struct flock request {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  if (lock < 0 || ::fcntl(lock, F_OFD_SETLKW, &request) != 0) {
+    std::string why = std::strerror(errno);
+    if (lock >= 0)
+      ::close(lock);
+    throw CalcError(Fault::NoOffice, "cannot lock " + lockPath + ": " + why);
+  }
+  struct Unlock {
+    int fd;
+    ~Unlock() { ::close(fd); }
+  } unlock{lock};
+  if (joinShared(socketPath, 90))
+    return;
+  // No keeper answers: what dead ones left goes.
+  ::unlink(socketPath.c_str());
+  if (DIR *entries = ::opendir(dir.c_str())) {
+    while (dirent *entry = ::readdir(entries)) {
+      std::string path = dir + "/" + entry->d_name;
+      struct stat st;
+      if (std::strncmp(entry->d_name, "office-", 7) == 0 && ::lstat(path.c_str(), &st) == 0 &&
+          S_ISDIR(st.st_mode)) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+      }
+    }
+    ::closedir(entries);
+  }
+  if (::access((std::string(kProgramDir) + "/soffice.bin").c_str(), X_OK) != 0)
+    throw CalcError(Fault::NoOffice, std::string("LibreOffice Calc is not installed in ") +
+                                         kProgramDir +
+                                         " (sudo apt-get install -y libreoffice-calc xvfb)");
+  std::string scratch = dir + "/office-XXXXXX";
+  if (!::mkdtemp(scratch.data()) || ::mkdir((scratch + "/tmp").c_str(), 0700) != 0)
+    throw CalcError(Fault::NoOffice,
+                    "cannot create a scratch directory in " + dir + ": " + std::strerror(errno));
+  writeProfileSettings(scratch + "/profile");
+
+  KeeperPlan plan;
+  plan.socketPath = socketPath;
+  plan.lockPath = lockPath;
+  plan.pidPath = dir + "/office.pid";
+  plan.scratch = scratch;
+  plan.log = dir + "/office.log";
+  plan.keepSeconds = keepSeconds();
+  std::random_device random;
+  const std::string pipeName = "velmora-calc-shared-" + std::to_string(random()) +
+                               std::to_string(random()) + std::to_string(random());
+  // Where the UNO run-time puts a pipe's socket: not ours to choose.
+  plan.officePipe = std::string(::access("/tmp", W_OK) == 0 ? "/tmp" : "/var/tmp") + "/OSL_PIPE_" +
+                    std::to_string(::getuid()) + "_" + pipeName;
+  plan.argv = {std::string(kProgramDir) + "/soffice.bin",
+               "-env:UserInstallation=file://" + scratch + "/profile",
+               "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
+               "--norestore",
+               "--nologo",
+               "--nodefault",
+               "--nolockcheck",
+               "--headless"};
+  plan.env = currentEnvironment();
+  setEnv(plan.env, "TMPDIR", scratch + "/tmp");
+  if (int log =
+          ::open(plan.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+      log >= 0)
+    ::close(log);
+  launchKeeper(plan);
+  if (!joinShared(socketPath, 90))
+    throw CalcError(Fault::NoOffice, "LibreOffice did not answer the keeper; see " + plan.log);
+  keepPreparedProfile(scratch + "/profile", preparedProfileDir(kProgramDir));
+}
+
+bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
+  int control = -1;
+  int fd = reachKeeper(socketPath, control, timeoutSeconds);
+  if (fd < 0)
+    return false;
+  Reference<css::bridge::XBridge> bridge;
+  try {
+    auto factory = css::bridge::BridgeFactory::create(local_);
+    bridge = factory->createBridge("", "urp", new SocketConnection(fd), nullptr);
+    remote_.set(bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
+    desktop_ = css::frame::Desktop::create(remote_);
+  } catch (const css::uno::Exception &) {
+    ::close(control);
+    forget();
+    if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY}; component.is()) {
+      try {
+        component->dispose();
+      } catch (const css::uno::Exception &) {
+      }
+    }
+    return false;
+  }
+  bridge_.set(bridge, css::uno::UNO_QUERY);
+  control_ = control;
+  shared_ = true;
+  return true;
+}
+
+void Office::leaveShared() {
+  if (bridge_.is()) {
+    try {
+      bridge_->dispose();
+    } catch (const css::uno::Exception &) {
+    }
+    bridge_.clear();
+  }
+  if (control_ >= 0)
+    ::close(control_); // the keeper counts this process gone
+  control_ = -1;
+  shared_ = false;
 }
 
 } // namespace vlx::calc

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <ooo/vba/excel/XApplication.hpp>
 
@@ -41,7 +42,9 @@ private:
 
 // One office per host process: started on first use with a private profile in a private
 // scratch directory (or reached through VELMORA_CALC_CONNECT, a UNO connection description such
-// as "pipe,name=calc"), ended by stop() or when the host exits.
+// as "pipe,name=calc"), ended by stop() or when the host exits. With VELMORA_CALC_KEEP_SECONDS
+// set, the office shared by the user's processes instead (see shared_office.h): stop() then
+// closes this process's documents and leaves it running.
 class Office {
 public:
   static Office &instance();
@@ -58,6 +61,8 @@ public:
   // Called after a UNO call failed as disposed: true when the office is gone, which is then
   // forgotten so that the next call starts a new one.
   bool checkLost();
+  // Whether this process uses the shared office.
+  bool shared() const { return shared_; }
   // The soffice this process started, or -1.
   pid_t pid() const { return soffice_; }
   // The private directory of the office this process started (which the office may write), or
@@ -76,6 +81,9 @@ private:
   void connect(const std::string &description, bool owned);
   void startDisplay();
   pid_t spawnOffice(const std::string &pipeName);
+  void startShared();
+  bool joinShared(const std::string &socketPath, int timeoutSeconds);
+  void leaveShared();
   void forget();
   void disposeBridges();
   void endChildren();
@@ -92,6 +100,9 @@ private:
   std::string pipe_;
   int ownerLock_ = -1; // held while this process owns scratch_
   bool view_ = true;
+  bool shared_ = false;
+  int control_ = -1; // open while this process uses the shared office
+  css::uno::Reference<css::lang::XComponent> bridge_; // to the shared office
 };
 
 } // namespace vlx::calc

@@ -276,6 +276,11 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
   LPDISPATCH opened = nullptr;
   books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &opened, kText, locked.c_str());
   COleDispatchDriver writer(opened);
+  // The commands share one office, kept briefly, in a runtime directory of the test's own.
+  const std::string run = dir_.file("run");
+  ::mkdir(run.c_str(), 0700);
+  vlx::test::ScopedEnv runtime("XDG_RUNTIME_DIR", run.c_str());
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "2");
   struct Row {
     std::vector<std::string> args;
     int status;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <thread>
 
 namespace vlx::cli {
 namespace {
@@ -113,6 +114,19 @@ TEST(VlxProgress, ShownOnlyOnATerminalAfterTheDelay) {
   EXPECT_EQ(late.str(), "");
   EXPECT_EQ(shown.str(), "\rchecking [###############               ] 50% (2 of 4 MB)\x1b[K"
                          "\r\x1b[K");
+}
+
+TEST(VlxProgress, WaitLineShownOnlyOnATerminalWhileTheWaitLasts) {
+  std::ostringstream quiet, quick, shown;
+  { WaitLine line(quiet, "vlx: waiting", false, std::chrono::milliseconds(0)); }
+  { WaitLine line(quick, "vlx: waiting", true, std::chrono::hours(1)); }
+  {
+    WaitLine line(shown, "vlx: waiting", true, std::chrono::milliseconds(0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(quiet.str(), "");
+  EXPECT_EQ(quick.str(), "") << "a wait shorter than the delay shows nothing";
+  EXPECT_EQ(shown.str(), "vlx: waiting\r\x1b[K");
 }
 
 } // namespace

@@ -324,7 +324,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   // sheet: a workbook through the spreadsheet wrappers and the registered server.
   auto *sheetCmd = app.add_subcommand(
       "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
-               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3.");
+               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3. The "
+               "office stays up for the next command until unused for "
+               "VELMORA_CALC_KEEP_SECONDS (default 300); 0 starts one office per command.");
   sheetCmd->require_subcommand(1);
   std::string range;
   auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");

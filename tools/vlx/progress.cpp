@@ -33,4 +33,32 @@ void Progress::update(const std::string &what, uint64_t done) {
   drawn_ = true;
 }
 
+WaitLine::WaitLine(std::ostream &err, std::string text, bool shown, std::chrono::milliseconds delay)
+    : err_(err) {
+  if (!shown)
+    return;
+  shower_ = std::thread([this, text = std::move(text), delay] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (done_.wait_for(lock, delay, [this] { return finished_; }))
+      return;
+    err_ << text << std::flush;
+    drawn_ = true;
+  });
+}
+
+WaitLine::WaitLine(std::ostream &err, std::string text)
+    : WaitLine(err, std::move(text), ::isatty(STDERR_FILENO) == 1) {}
+
+WaitLine::~WaitLine() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  done_.notify_all();
+  if (shower_.joinable())
+    shower_.join();
+  if (drawn_)
+    err_ << "\r\x1b[K" << std::flush;
+}
+
 } // namespace vlx::cli

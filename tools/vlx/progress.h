@@ -3,9 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 
 namespace vlx::cli {
 
@@ -32,6 +35,27 @@ private:
   int lastPercent_ = -1;
   std::string lastWhat_;
   std::chrono::steady_clock::time_point showFrom_;
+};
+
+// One line on standard error while something without measurable steps is awaited (an office
+// starting): shown once the wait has lasted `delay`, only when `shown`, and cleared at the end.
+class WaitLine {
+public:
+  WaitLine(std::ostream &err, std::string text, bool shown,
+           std::chrono::milliseconds delay = std::chrono::seconds(1));
+  // The line for standard error when it is a terminal.
+  WaitLine(std::ostream &err, std::string text);
+  ~WaitLine(); // clears the line
+  WaitLine(const WaitLine &) = delete;
+  WaitLine &operator=(const WaitLine &) = delete;
+
+private:
+  std::ostream &err_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  bool drawn_ = false;
+  std::thread shower_;
 };
 
 } // namespace vlx::cli

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "platform/posix/files/trusted_path.h"
+#include "progress.h"
 #include "value_text.h"
 
 #include <velmora/automation.h>
@@ -13,7 +14,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -28,6 +32,9 @@ const BYTE kText[] = {0x0E, 0}; // narrow text, made a BSTR by the driver
 const BYTE kBool[] = {VT_BOOL, 0};
 const BYTE kInt[] = {VT_I4, 0};
 const BYTE kOpenArgs[] = {0x0E, VT_ERROR, VT_BOOL, 0}; // FileName, UpdateLinks omitted, ReadOnly
+
+// How long an unused office waits for the next command, unless VELMORA_CALC_KEEP_SECONDS says.
+const char kKeepSeconds[] = "300";
 
 const char kInstall[] = "sudo apt-get install -y libreoffice-calc libreoffice-dev xvfb";
 
@@ -67,6 +74,10 @@ public:
     if (!S_ISREG(st.st_mode) || ::access(file.c_str(), R_OK) != 0)
       throw Failure("cannot read " + file +
                     (S_ISREG(st.st_mode) ? ": permission denied" : ": not a file"));
+    // The office outlives the command, for the next one, unless the user chose otherwise.
+    ::setenv("VELMORA_CALC_KEEP_SECONDS", kKeepSeconds, 0);
+    std::optional<WaitLine> waiting;
+    waiting.emplace(std::cerr, "vlx: waiting for LibreOffice...");
     CoInitialize(nullptr);
     COleException error;
     if (!app_.CreateDispatch("Excel.Application", &error)) {
@@ -94,6 +105,7 @@ public:
         books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kOpenArgs, file.c_str(),
                            DISP_E_PARAMNOTFOUND, write ? FALSE : TRUE);
         book_.AttachDispatch(book);
+        waiting.reset();
         BOOL readOnly = FALSE;
         if (write)
           book_.GetProperty(kReadOnly, VT_BOOL, &readOnly);

@@ -1,0 +1,323 @@
+// The office kept for later commands: its private directory, its reuse, its replacement when it
+// died, its end when unused, and processes that share it without seeing each other's workbooks.
+#include "load.h"
+#include "model.h"
+#include "shared_office.h"
+#include "support/temp_env.h"
+#include "xlsx_writer.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vlx::calc {
+namespace {
+
+using css::uno::Any;
+using namespace std::chrono_literals;
+
+// A process that runs and is not a zombie (a keeper is nobody's child here).
+bool alive(pid_t pid) {
+  std::string name, state;
+  std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> name >> name >> state;
+  return pid > 0 && ::kill(pid, 0) == 0 && state != "Z";
+}
+
+bool waitGone(pid_t pid) {
+  for (int i = 0; i < 200 && alive(pid); ++i)
+    std::this_thread::sleep_for(50ms);
+  return !alive(pid);
+}
+
+bool exists(const std::string &path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The keeper with a stand-in for the office: `office` runs as its office, and the office's socket
+// is one the test listens on.
+class KeeperTest : public ::testing::Test {
+protected:
+  KeeperPlan plan(std::vector<std::string> office, int keep) {
+    KeeperPlan p;
+    p.socketPath = temp_.file("office.sock");
+    p.lockPath = temp_.file("start.lock");
+    p.pidPath = temp_.file("office.pid");
+    p.scratch = temp_.file("office-x");
+    p.officePipe = temp_.file("pipe");
+    p.log = temp_.file("office.log");
+    p.argv = std::move(office);
+    p.keepSeconds = keep;
+    ::mkdir(p.scratch.c_str(), 0700);
+    return p;
+  }
+  std::pair<pid_t, pid_t> pids(const KeeperPlan &p) {
+    std::pair<pid_t, pid_t> found{-1, -1};
+    for (int i = 0; i < 100 && found.second <= 0; ++i) {
+      std::ifstream(p.pidPath) >> found.first >> found.second;
+      if (found.second <= 0)
+        std::this_thread::sleep_for(20ms);
+    }
+    return found;
+  }
+  vlx::test::TempDir temp_;
+};
+
+TEST_F(KeeperTest, HandsOverTheOfficesConnectionAndEndsWhenUnused) {
+  KeeperPlan p = plan({"/bin/sleep", "60"}, 1);
+  int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, p.officePipe.c_str());
+  ASSERT_EQ(::bind(office, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(office, 4), 0);
+  const pid_t keeper = launchKeeper(p);
+  int control = -1;
+  int fd = reachKeeper(p.socketPath, control, 10);
+  ASSERT_GE(fd, 0);
+  int peer = ::accept(office, nullptr, nullptr);
+  ASSERT_EQ(::write(fd, "x", 1), 1);
+  char byte = 0;
+  EXPECT_EQ(::read(peer, &byte, 1), 1);
+  EXPECT_EQ(byte, 'x') << "the handed descriptor is not connected to the office";
+  auto [named, officePid] = pids(p);
+  EXPECT_EQ(named, keeper);
+  EXPECT_TRUE(alive(officePid));
+
+  // Used, it outlives its keep time; unused, it ends and leaves nothing.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(alive(keeper));
+  ::close(control);
+  ::close(fd);
+  EXPECT_TRUE(waitGone(keeper));
+  EXPECT_FALSE(alive(officePid));
+  EXPECT_FALSE(exists(p.socketPath));
+  EXPECT_FALSE(exists(p.pidPath));
+  EXPECT_FALSE(exists(p.scratch));
+  ::close(peer);
+  ::close(office);
+}
+
+TEST_F(KeeperTest, EndsWithItsOfficeOrWhenAskedAndAStaleSocketAnswersNothing) {
+  KeeperPlan p = plan({"/bin/sleep", "60"}, 60);
+  pid_t keeper = launchKeeper(p);
+  auto office = pids(p).second;
+  ASSERT_TRUE(alive(office));
+  ::kill(office, SIGKILL);
+  EXPECT_TRUE(waitGone(keeper)) << "the keeper outlived its office";
+  EXPECT_FALSE(exists(p.socketPath));
+
+  p = plan({"/bin/sleep", "60"}, 60);
+  keeper = launchKeeper(p);
+  office = pids(p).second;
+  ::kill(keeper, SIGTERM);
+  EXPECT_TRUE(waitGone(keeper));
+  EXPECT_FALSE(alive(office));
+  EXPECT_FALSE(exists(p.scratch));
+
+  // A socket nobody listens on, as a killed keeper leaves it, is refused at once.
+  p = plan({"/bin/sleep", "60"}, 60);
+  keeper = launchKeeper(p);
+  ::kill(keeper, SIGKILL);
+  ASSERT_TRUE(waitGone(keeper));
+  EXPECT_TRUE(exists(p.socketPath));
+  int control = -1;
+  EXPECT_EQ(reachKeeper(p.socketPath, control, 10), -1);
+  EXPECT_EQ(control, -1);
+}
+
+TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
+  vlx::test::TempDir temp;
+  const std::string dir = temp.file("own");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  EXPECT_EQ(privateDirectoryRisk(dir, ::geteuid()), "");
+  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid() + 1).find("belongs to user"), std::string::npos);
+  ::chmod(dir.c_str(), 0750);
+  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid()).find("mode 750"), std::string::npos);
+  ::chmod(dir.c_str(), 0700);
+  const std::string link = temp.file("link");
+  ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+  EXPECT_NE(privateDirectoryRisk(link, ::geteuid()).find("symbolic link"), std::string::npos);
+  std::ofstream(temp.file("file")) << "x";
+  EXPECT_NE(privateDirectoryRisk(temp.file("file"), ::geteuid()).find("not a directory"),
+            std::string::npos);
+  // A private directory in a parent where others could swap it.
+  const std::string open = temp.file("open");
+  ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((open + "/inner").c_str(), 0700), 0);
+  ::chmod(open.c_str(), 0777);
+  EXPECT_NE(privateDirectoryRisk(open + "/inner", ::geteuid()), "");
+
+  // Made private in the runtime directory; one made by someone else's rules is refused.
+  vlx::test::ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path().c_str());
+  struct stat st {};
+  EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc"));
+  ASSERT_EQ(::lstat(temp.file("velmora-calc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ::chmod(temp.file("velmora-calc").c_str(), 0755);
+  EXPECT_THROW(sharedDirectory(), CalcError);
+  vlx::test::ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
+  vlx::test::ScopedEnv tmp("TMPDIR", temp.path().c_str());
+  EXPECT_EQ(sharedDirectory(), temp.file("velmora-calc-" + std::to_string(::geteuid())));
+}
+
+TEST(SharedOfficeDirectory, KeepTimeIsAPositiveNumberOfSeconds) {
+  const std::pair<const char *, int> cases[] = {{nullptr, 0}, {"", 0},  {"0", 0},         {"-3", 0},
+                                                {"5x", 0},    {"5", 5}, {"999999", 86400}};
+  for (const auto &[value, seconds] : cases) {
+    vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", value);
+    EXPECT_EQ(keepSeconds(), seconds) << (value ? value : "unset");
+  }
+}
+
+// Commands against the shared office in a runtime directory, home and registry of the test's
+// own, with the server registered there.
+class SharedOfficeTest : public vlx::test::TempEnvTest {
+protected:
+  void SetUp() override {
+    Office::instance().stop(); // an office an earlier test left to this process
+    ::mkdir(run_.c_str(), 0700);
+    void *server = ::dlopen(VLX_CALC_SERVER, RTLD_NOW);
+    ASSERT_NE(server, nullptr) << ::dlerror();
+    auto registerServer = reinterpret_cast<int32_t (*)()>(::dlsym(server, "DllRegisterServer"));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), 0); // S_OK
+  }
+  void TearDown() override {
+    Office::instance().stop();
+    // The keeper takes its office along.
+    pid_t keeper = pids().first;
+    if (keeper > 0)
+      ::kill(keeper, SIGKILL);
+    for (int i = 0; i < 100 && alive(pids().second); ++i)
+      std::this_thread::sleep_for(50ms);
+  }
+
+  std::string book(const std::string &name, const std::string &value) {
+    std::string path = dir_.file(name);
+    calc::test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", value, "", 0}}, false}}});
+    return path;
+  }
+  // The keeper's and the office's pid, or -1.
+  std::pair<pid_t, pid_t> pids() const {
+    std::pair<pid_t, pid_t> found{-1, -1};
+    std::ifstream(run_ + "/velmora-calc/office.pid") >> found.first >> found.second;
+    return found;
+  }
+  vlx::test::RunResult get(const std::string &path) {
+    return vlx::test::runCommand({VLX_BINARY, "sheet", "get", path, "A1"});
+  }
+
+  std::string run_ = dir_.file("run");
+  vlx::test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_.c_str()};
+  vlx::test::ScopedEnv home_{"HOME", dir_.path().c_str()};
+  vlx::test::ScopedEnv cache_{"XDG_CACHE_HOME", dir_.file("cache").c_str()};
+};
+
+TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
+  const std::string path = book("a.xlsx", "42");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  auto first = get(path);
+  EXPECT_EQ(first.output, "42\n");
+  auto [keeper, office] = pids();
+  ASSERT_TRUE(alive(keeper) && alive(office)) << keeper << " " << office;
+  EXPECT_EQ(get(path).output, "42\n");
+  EXPECT_EQ(pids(), std::make_pair(keeper, office)) << "the second command started an office";
+
+  // A killed keeper leaves its socket; its office goes with it.
+  ::kill(keeper, SIGKILL);
+  for (int i = 0; i < 100 && alive(office); ++i)
+    std::this_thread::sleep_for(50ms);
+  ASSERT_FALSE(alive(office));
+  vlx::test::ScopedEnv shortKeep("VELMORA_CALC_KEEP_SECONDS", "1");
+  EXPECT_EQ(get(path).output, "42\n");
+  auto [keeper2, office2] = pids();
+  EXPECT_NE(keeper2, keeper);
+  EXPECT_TRUE(alive(office2));
+
+  // Unused for its second, it ends with its office and leaves nothing.
+  for (int i = 0; i < 200 && alive(keeper2); ++i)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(alive(keeper2));
+  EXPECT_FALSE(alive(office2));
+  std::vector<std::string> left;
+  for (const auto &entry : std::filesystem::directory_iterator(run_ + "/velmora-calc"))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"office.log", "start.lock"}));
+}
+
+TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
+  const std::string mine = book("mine.xlsx", "7"), a = book("a.xlsx", "1"), b = book("b.xlsx", "2");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  auto call = [](const Object &self, const char *name, const Args &args = {}) {
+    return invoke(*findMember(self.kind, std::string_view(name)), self, args);
+  };
+  auto object = [&](const Object &self, const char *name, const Args &args = {}) {
+    const Member *member = findMember(self.kind, std::string_view(name));
+    return answerObject(*member, self, invoke(*member, self, args));
+  };
+  auto count = [&](const Object &books) {
+    sal_Int32 n = -1;
+    call(books, "Count") >>= n;
+    return n;
+  };
+  Object app{Kind::Application, nullptr, nullptr};
+  Object books = object(app, "Workbooks");
+  Object book = object(books, "Open", {Any(OUString::createFromAscii(mine.c_str()))});
+  ASSERT_TRUE(Office::instance().shared());
+  const auto office = pids();
+  // Another process's workbook in the same office.
+  css::uno::Sequence<css::beans::PropertyValue> hidden(1);
+  hidden.getArray()[0].Name = "Hidden";
+  hidden.getArray()[0].Value <<= true;
+  css::uno::Reference<css::frame::XComponentLoader> loader(Office::instance().desktop(),
+                                                           css::uno::UNO_QUERY_THROW);
+  auto foreign = loader->loadComponentFromURL("private:factory/scalc", "_blank", 0, hidden);
+  EXPECT_EQ(count(books), 1);
+  EXPECT_THROW(object(books, "Item", {Any(sal_Int32(2))}), CalcError);
+
+  // Commands at once, two of them on one file and one on the file this process has open: each
+  // reads its own file, and ending closes only its own.
+  std::vector<std::pair<std::string, std::future<vlx::test::RunResult>>> commands;
+  for (const auto &[path, value] : {std::make_pair(a, "1"), std::make_pair(a, "1"),
+                                    std::make_pair(b, "2"), std::make_pair(mine, "7")})
+    commands.emplace_back(std::string(value) + "\n",
+                          std::async(std::launch::async, [&, path = path] { return get(path); }));
+  for (auto &[expected, command] : commands)
+    EXPECT_EQ(command.get().output, expected);
+  EXPECT_EQ(pids(), office) << "the commands started an office of their own";
+  EXPECT_EQ(count(books), 1);
+  Object sheet =
+      object(object(books, "Item", {Any(sal_Int32(1))}), "Worksheets", {Any(sal_Int16(1))});
+  double value = 0;
+  call(object(sheet, "Range", {Any(OUString("A1"))}), "Value") >>= value;
+  EXPECT_EQ(value, 7);
+
+  // Closing this process's workbooks leaves the other's open.
+  call(books, "Close");
+  EXPECT_EQ(count(books), 0);
+  css::uno::Reference<css::util::XCloseable> other(foreign, css::uno::UNO_QUERY_THROW);
+  EXPECT_NO_THROW(other->close(true)) << "the other process's workbook was closed";
+  (void)book;
+}
+
+} // namespace
+} // namespace vlx::calc
