@@ -93,14 +93,15 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
     const std::string step = ++pass == 1 ? "checking" : dryRun ? "listing" : "importing";
     pieces.read(
         [&](std::string_view text, int firstLine) {
-          reg::ParseResult parsed = reg::parse(text, readHexText);
+          // Handed on as parsed: a piece's operations are never held all at once.
+          const reg::ParseResult parsed =
+              reg::parse(text, readHexText, [&](reg::Operation &op) {
+                op.line += firstLine - 1;
+                each(op);
+              });
           if (!parsed.ok())
             throw Failure(file + ":" + std::to_string(parsed.errorLine + firstLine - 1) + ": " +
                           parsed.error);
-          for (reg::Operation &op : parsed.operations) {
-            op.line += firstLine - 1;
-            each(op);
-          }
         },
         [&](uint64_t bytes) { progress.update(step, bytes); });
   };
