@@ -91,7 +91,8 @@ void checkText(const std::string &fullPath, const std::string &what, std::string
     throw Failure("cannot export " + fullPath + ": " + what + " is not UTF-8 text");
 }
 
-void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Format format) {
+void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Format format,
+                const std::function<void()> &eachKey) {
   std::string why;
   std::vector<reg::Value> values;
   LONG rc = readValues(key, values);
@@ -106,6 +107,8 @@ void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Fo
       checkText(fullPath, "the data of value '" + v.name + "'", v.data);
   }
   reg::writeKey(out, fullPath, values, format == reg::Format::Version5 ? utf16Hex : nullptr);
+  if (eachKey)
+    eachKey();
 
   std::vector<std::string> names;
   rc = subKeyNames(key, names);
@@ -121,8 +124,21 @@ void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Fo
       continue; // deleted since it was listed
     if (rc != ERROR_SUCCESS)
       throw Failure("cannot open " + childPath + ": " + errorText(rc));
-    exportTree(out, child.get(), childPath, format);
+    exportTree(out, child.get(), childPath, format, eachKey);
   }
+}
+
+uint64_t countTree(HKEY key) {
+  std::vector<std::string> names;
+  if (subKeyNames(key, names) != ERROR_SUCCESS)
+    return 1;
+  uint64_t count = 1;
+  for (const auto &name : names) {
+    Key child;
+    if (openKey(key, name, KEY_READ, child) == ERROR_SUCCESS)
+      count += countTree(child.get());
+  }
+  return count;
 }
 
 // Where an operation lands: the hive, the root handle and the path below it.
@@ -377,7 +393,8 @@ bool keyExists(const reg::KeyPath &path) {
   return true;
 }
 
-void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
+void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format,
+               const std::function<void()> &eachKey) {
   Key key;
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc != ERROR_SUCCESS)
@@ -385,7 +402,14 @@ void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
   std::string why;
   if (!reg::writable(path.subKey, why))
     throw Failure("cannot export " + path.full() + ": key " + why);
-  exportTree(out, key.get(), path.full(), format);
+  exportTree(out, key.get(), path.full(), format, eachKey);
+}
+
+uint64_t countKeys(const reg::KeyPath &path) {
+  Key key;
+  if (openKey(rootHandle(path.root), path.subKey, KEY_READ, key) != ERROR_SUCCESS)
+    return 0;
+  return countTree(key.get());
 }
 
 namespace {
