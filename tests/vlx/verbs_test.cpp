@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -168,6 +169,28 @@ TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
             std::string::npos)
       << r.output;
   EXPECT_EQ(r.output.find("Other"), std::string::npos) << r.output;
+}
+
+TEST_F(VlxTest, WatchInJsonPrintsOneObjectALine) {
+  ok({"pref", "set", "General", "Units", "mm"});
+  auto watched = std::async(std::launch::async, [this] {
+    return vlx({"pref", "watch", "General", "--count", "2", "--json"});
+  });
+  // A line break in a name stays inside its line's JSON.
+  for (int i = 0;
+       i < 200 && watched.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready;
+       ++i)
+    ok({"pref", "set", "General", "Units\nv", std::to_string(i)});
+  const RunResult r = watched.get();
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
+  const auto first = nlohmann::json::parse(r.output.substr(0, r.output.find('\n')));
+  EXPECT_EQ(first["key"], "HKEY_CURRENT_USER\\Software\\Velmora\\General");
+  EXPECT_EQ(first["value"]["name"], "Units\nv");
+  EXPECT_EQ(first["value"]["type"], "REG_SZ");
+  EXPECT_TRUE(first["change"] == "add" || first["change"] == "change") << first;
+  EXPECT_EQ(first.contains("before"), first["change"] == "change") << first;
+  EXPECT_NO_THROW(nlohmann::json::parse(r.output.substr(r.output.find('\n') + 1)));
 }
 
 } // namespace

@@ -106,11 +106,10 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
     pieces.read(
         [&](std::string_view text, int firstLine) {
           // Handed on as parsed: a piece's operations are never held all at once.
-          const reg::ParseResult parsed =
-              reg::parse(text, readHexText, [&](reg::Operation &op) {
-                op.line += firstLine - 1;
-                each(op);
-              });
+          const reg::ParseResult parsed = reg::parse(text, readHexText, [&](reg::Operation &op) {
+            op.line += firstLine - 1;
+            each(op);
+          });
           if (!parsed.ok())
             throw Failure(file + ":" + std::to_string(parsed.errorLine + firstLine - 1) + ": " +
                           parsed.error);
