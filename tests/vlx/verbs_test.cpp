@@ -141,6 +141,37 @@ TEST_F(VlxTest, DryRunsListTheChangesAndChangeNothing) {
   EXPECT_EQ(ok({"reg", "export"}), kept);
 }
 
+// A key the import makes holds only what the import set there, counted without asking the store
+// (the same counts and listing as asking it for each value);
+// names that are one to the store (any letter case, "ſ" and "S") still meet.
+TEST_F(VlxTest, ImportCountsValuesOfTheKeysItMakes) {
+  const std::string file = write("new.reg", "REGEDIT4\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\New]\n"
+                                            "\"a\"=\"1\"\n\"A\"=\"1\"\n"
+                                            "\"b\"=\"1\"\n\"B\"=\"2\"\n"
+                                            "\"S\"=\"x\"\n\"\xc5\xbf\"=\"y\"\n"
+                                            "\"c\"=-\n\"c\"=\"1\"\n\"C\"=\"1\"\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\Other]\n"
+                                            "\"x\"=\"1\"\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\nEW]\n"
+                                            "\"A\"=\"2\"\n\"d\"=\"1\"\n");
+  const std::string listed = ok({"reg", "import", file, "--dry-run"});
+  EXPECT_NE(listed.find("import (dry run, nothing changed): 6 values added, 3 changed, 2 "
+                        "unchanged, 0 removed; 2 keys added, 0 removed (15 entries of "),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(listed.find("change HKEY_CURRENT_USER\\Software\\Velmora\\New \"\xc5\xbf\" = "
+                        "REG_SZ x -> REG_SZ y\n"),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(ok({"reg", "import", file}).find("import: 6 values added, 3 changed, 2 unchanged, "),
+            std::string::npos);
+  EXPECT_EQ(ok({"reg", "query", "HKCU\\Software\\Velmora\\New"}),
+            "HKEY_CURRENT_USER\\Software\\Velmora\\New\n"
+            "    a    REG_SZ    2\n    b    REG_SZ    2\n    S    REG_SZ    y\n"
+            "    c    REG_SZ    1\n    d    REG_SZ    1\n\n");
+}
+
 TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
   ok({"pref", "set", "General", "Units", "mm"});
   auto watched = std::async(std::launch::async, [this] {
