@@ -182,6 +182,9 @@ TEST_F(VlxTest, UnmarkedUtf8IsCheckedAsTheConverterChecksIt) {
       }
     }
   }
+  // Half a UTF-16 unit, all the file holds after its byte-order mark.
+  fails({"reg", "import", write("odd.reg", "\xff\xfeW")},
+        "odd.reg:1: not UTF-16LE text (a lone surrogate or an odd byte)");
 }
 
 } // namespace

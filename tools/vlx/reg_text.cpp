@@ -87,7 +87,9 @@ int lineCount(std::string_view bytes, std::string_view newline) {
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
       count += bytes[i] == '\n' && bytes[i + 1] == '\0';
   }
-  return static_cast<int>(count) + (bytes.substr(bytes.size() - newline.size()) == newline ? 0 : 1);
+  const bool ended =
+      bytes.size() >= newline.size() && bytes.substr(bytes.size() - newline.size()) == newline;
+  return static_cast<int>(count) + (ended ? 0 : 1);
 }
 
 // Whether `text` is UTF-8 as RFC 3629 has it (no surrogates, nothing past U+10FFFF, shortest
