@@ -184,19 +184,20 @@ private:
     ++pos;
     out.clear();
     while (pos < s.size()) {
-      char c = s[pos++];
-      if (c == '"')
+      // Plain text up to the next quote or escape goes over in one piece.
+      const size_t stop = s.find_first_of("\"\\", pos);
+      if (stop == std::string_view::npos)
+        break;
+      out.append(s.substr(pos, stop - pos));
+      pos = stop + 1;
+      if (s[stop] == '"')
         return true;
-      if (c == '\\') {
-        if (pos >= s.size())
-          break;
-        char e = s[pos++];
-        if (e != '\\' && e != '"')
-          return error(std::string("unknown escape '\\") + e + "' (write '\\\\' for a backslash)");
-        out += e;
-      } else {
-        out += c;
-      }
+      if (pos >= s.size())
+        break;
+      char e = s[pos++];
+      if (e != '\\' && e != '"')
+        return error(std::string("unknown escape '\\") + e + "' (write '\\\\' for a backslash)");
+      out += e;
     }
     return error("unterminated quote");
   }
