@@ -6,11 +6,14 @@
 
 #ifdef VLX_HAVE_HIVEX
 #include "support/windows_hive_file.h"
+#include "vlx/commands.h"
 #include "vlx/errors.h"
 #include "vlx/windows_hive.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -327,6 +330,28 @@ TEST_F(HiveImport, WhatIsReadIsWhatWasChecked) {
   hiveChecked = nullptr;
   ASSERT_EQ(read.operations.size(), 2u);
   EXPECT_EQ(read.operations[1].key.subKey, "Software\\Velmora\\Checked");
+}
+
+TEST_F(HiveImport, EntriesAreCountedOnATerminalOnly) {
+  const std::string file = hive("NTUSER.DAT", userHive());
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal);
+    BarPolicy policy(terminal);
+    std::ostringstream out, err;
+    regImportHive(out, err, file, std::nullopt, false);
+    EXPECT_NE(out.str().find("(18 entries of "), std::string::npos) << out.str();
+    if (!terminal) {
+      EXPECT_EQ(err.str(), "");
+      continue;
+    }
+    // Both passes, each counted to its end, and the bar cleared.
+    EXPECT_EQ(err.str().rfind(BarPolicy::drawn("checking", 5, "1 of 18 entries"), 0), 0u)
+        << err.str();
+    const std::string end = BarPolicy::drawn("importing", 100, "18 of 18 entries") + "\r\x1b[K";
+    EXPECT_EQ(err.str().substr(err.str().size() - std::min(err.str().size(), end.size())), end);
+    EXPECT_NE(err.str().find(BarPolicy::drawn("checking", 100, "18 of 18 entries")),
+              std::string::npos);
+  }
 }
 
 TEST_F(HiveImport, FileNotClosedCleanlyIsImportedWithAWarning) {

@@ -2,8 +2,11 @@
 // lands hold across the pieces' edges; the progress bar shows only where it may.
 #include "vlx_fixture.h"
 
+#include <vlx/commands.h>
+#include <vlx/errors.h>
 #include <vlx/progress.h>
 #include <vlx/reg_file.h>
+#include <vlx/reg_text.h>
 
 #include <algorithm>
 #include <sstream>
@@ -127,6 +130,75 @@ TEST(VlxProgress, WaitLineShownOnlyOnATerminalWhileTheWaitLasts) {
   EXPECT_EQ(quiet.str(), "");
   EXPECT_EQ(quick.str(), "") << "a wait shorter than the delay shows nothing";
   EXPECT_EQ(shown.str(), "vlx: waiting\r\x1b[K");
+}
+
+TEST_F(VlxTest, ExportCountsItsKeysOnATerminalOnly) {
+  ok({"reg", "import",
+      write("three.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velmora\\A]\n\"x\"=\"1\"\n\n"
+                         "[HKEY_CURRENT_USER\\Software\\Velmora\\A\\B]\n")});
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal);
+    BarPolicy policy(terminal);
+    std::ostringstream out, err;
+    regExport(out, err, std::string("HKCU\\Software\\Velmora"), std::nullopt);
+    EXPECT_NE(out.str().find("[HKEY_CURRENT_USER\\Software\\Velmora\\A\\B]"), std::string::npos);
+    EXPECT_EQ(err.str(), terminal
+                             ? BarPolicy::drawn("exporting", 33, "1 of 3 keys") +
+                                   BarPolicy::drawn("exporting", 66, "2 of 3 keys") +
+                                   BarPolicy::drawn("exporting", 100, "3 of 3 keys") + "\r\x1b[K"
+                             : "");
+  }
+}
+
+// The validator that spares most files the converter takes no more than the converter does:
+// each sequence, inside a version 5 file (UTF-8 only), is refused exactly when the converter
+// refuses it, also past a run of ASCII read eight bytes at a time.
+TEST_F(VlxTest, UnmarkedUtf8IsCheckedAsTheConverterChecksIt) {
+  const std::string sequences[] = {"\xc3\xa4",
+                                   "\xe6\xad\xaf",
+                                   "\xf0\x9f\x98\x80",
+                                   "\xf4\x8f\xbf\xbf",
+                                   "\xc0\xaf",
+                                   "\xc1\xbf",
+                                   "\xe0\x80\xaf",
+                                   "\xe0\x9f\xbf",
+                                   "\xed\xa0\x80",
+                                   "\xed\xbf\xbf",
+                                   "\xf0\x80\x80\xaf",
+                                   "\xf4\x90\x80\x80",
+                                   "\xf5\x80\x80\x80",
+                                   "\xff",
+                                   "\x80",
+                                   "\xc3",
+                                   "\xe6\xad",
+                                   "\xf0\x9f\x98",
+                                   "\xc3\x28",
+                                   "\xe6\x28\xaf"};
+  for (const std::string &sequence : sequences) {
+    for (const std::string &before : {std::string(), std::string(13, 'a')}) {
+      const std::string text = "Windows Registry Editor Version 5.00\n\n"
+                               "[HKEY_CURRENT_USER\\Software\\Velmora]\n\"x\"=\"" +
+                               before + sequence + "\"\n";
+      SCOPED_TRACE(testing::PrintToString(text));
+      std::string decoded, error;
+      int errorLine = 0;
+      const bool valid = decodeRegFile(text, decoded, errorLine, error);
+      RegFilePieces pieces(write("seq.reg", text));
+      std::string read;
+      try {
+        pieces.read([&](std::string_view piece, int) { read += piece; });
+        EXPECT_TRUE(valid);
+        EXPECT_EQ(read, decoded);
+      } catch (const Failure &f) {
+        EXPECT_FALSE(valid);
+        EXPECT_NE(std::string(f.what()).find("seq.reg:4: not UTF-8 text"), std::string::npos)
+            << f.what();
+      }
+    }
+  }
+  // Half a UTF-16 unit, all the file holds after its byte-order mark.
+  fails({"reg", "import", write("odd.reg", "\xff\xfeW")},
+        "odd.reg:1: not UTF-16LE text (a lone surrogate or an odd byte)");
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 // Values as the tool shows and reads them: every type's text, JSON and command-line form.
 #include <vlx/errors.h>
 #include <vlx/reg_file.h>
+#include <vlx/sheet.h>
+#include <vlx/snapshot.h>
 #include <vlx/value_text.h>
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
 
 namespace vlx::cli {
@@ -58,6 +61,56 @@ TEST(VlxValueText, TypeNamesAndRefusedData) {
       EXPECT_EQ(f.exitStatus, 2);
     }
   }
+}
+
+TEST(VlxValueText, EachChangeIsOneJsonLine) {
+  const reg::Value before{"Units\nx", reg::kTypeSz, "mm\0"s};
+  const reg::Value after{"Units\nx", reg::kTypeDword, "\x07\0\0\0"s};
+  const std::string key = "HKEY_CURRENT_USER\\Software\\Velmora\\Gen\neral";
+  std::ostringstream out;
+  for (const Change &c :
+       {Change{Change::Kind::KeyAdded, key, {}, {}}, Change{Change::Kind::Added, key, {}, after},
+        Change{Change::Kind::Changed, key, before, after},
+        Change{Change::Kind::Removed, key, before, {}},
+        Change{Change::Kind::KeyRemoved, key, {}, {}}})
+    printJsonLine(out, changeJson(c));
+  const nlohmann::json value = {{"name", "Units\nx"}, {"type", "REG_DWORD"}, {"data", 7}};
+  const nlohmann::json old = {{"name", "Units\nx"}, {"type", "REG_SZ"}, {"data", "mm"}};
+  const nlohmann::json expected[] = {
+      {{"change", "add key"}, {"key", key}},
+      {{"change", "add"}, {"key", key}, {"value", value}},
+      {{"change", "change"}, {"key", key}, {"value", value}, {"before", old}},
+      {{"change", "remove"}, {"key", key}, {"value", old}},
+      {{"change", "remove key"}, {"key", key}},
+  };
+  std::istringstream lines(out.str());
+  std::string line;
+  for (const auto &want : expected) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(nlohmann::json::parse(line), want);
+  }
+  EXPECT_FALSE(std::getline(lines, line)) << line;
+}
+
+// What `sheet get --json` prints of a cell, without a workbook: numbers stay numbers, and the
+// document is one whatever the text holds.
+TEST(VlxValueText, CellsAsJson) {
+  VARIANT number, text, empty;
+  VariantInit(&number);
+  V_VT(&number) = VT_R8;
+  V_R8(&number) = 0.1;
+  VariantInit(&empty);
+  VariantInit(&text);
+  V_VT(&text) = VT_BSTR;
+  V_BSTR(&text) = SysAllocString(u"Zahnr\u00e4der\n\"x\"");
+  EXPECT_EQ(cellJson(number), nlohmann::json(0.1));
+  EXPECT_EQ(cellText(number), "0.1");
+  EXPECT_EQ(cellJson(empty), nlohmann::json(""));
+  EXPECT_EQ(cellJson(text), nlohmann::json("Zahnr\u00e4der\n\"x\""));
+  std::ostringstream out;
+  printJson(out, cellJson(text));
+  EXPECT_EQ(out.str(), "\"Zahnr\u00e4der\\n\\\"x\\\"\"\n");
+  VariantClear(&text);
 }
 
 } // namespace

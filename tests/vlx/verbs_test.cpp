@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -140,6 +141,37 @@ TEST_F(VlxTest, DryRunsListTheChangesAndChangeNothing) {
   EXPECT_EQ(ok({"reg", "export"}), kept);
 }
 
+// A key the import makes holds only what the import set there, counted without asking the store
+// (the same counts and listing as asking it for each value);
+// names that are one to the store (any letter case, "ſ" and "S") still meet.
+TEST_F(VlxTest, ImportCountsValuesOfTheKeysItMakes) {
+  const std::string file = write("new.reg", "REGEDIT4\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\New]\n"
+                                            "\"a\"=\"1\"\n\"A\"=\"1\"\n"
+                                            "\"b\"=\"1\"\n\"B\"=\"2\"\n"
+                                            "\"S\"=\"x\"\n\"\xc5\xbf\"=\"y\"\n"
+                                            "\"c\"=-\n\"c\"=\"1\"\n\"C\"=\"1\"\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\Other]\n"
+                                            "\"x\"=\"1\"\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Velmora\\nEW]\n"
+                                            "\"A\"=\"2\"\n\"d\"=\"1\"\n");
+  const std::string listed = ok({"reg", "import", file, "--dry-run"});
+  EXPECT_NE(listed.find("import (dry run, nothing changed): 6 values added, 3 changed, 2 "
+                        "unchanged, 0 removed; 2 keys added, 0 removed (15 entries of "),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(listed.find("change HKEY_CURRENT_USER\\Software\\Velmora\\New \"\xc5\xbf\" = "
+                        "REG_SZ x -> REG_SZ y\n"),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(ok({"reg", "import", file}).find("import: 6 values added, 3 changed, 2 unchanged, "),
+            std::string::npos);
+  EXPECT_EQ(ok({"reg", "query", "HKCU\\Software\\Velmora\\New"}),
+            "HKEY_CURRENT_USER\\Software\\Velmora\\New\n"
+            "    a    REG_SZ    2\n    b    REG_SZ    2\n    S    REG_SZ    y\n"
+            "    c    REG_SZ    1\n    d    REG_SZ    1\n\n");
+}
+
 TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
   ok({"pref", "set", "General", "Units", "mm"});
   auto watched = std::async(std::launch::async, [this] {
@@ -168,6 +200,28 @@ TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
             std::string::npos)
       << r.output;
   EXPECT_EQ(r.output.find("Other"), std::string::npos) << r.output;
+}
+
+TEST_F(VlxTest, WatchInJsonPrintsOneObjectALine) {
+  ok({"pref", "set", "General", "Units", "mm"});
+  auto watched = std::async(std::launch::async, [this] {
+    return vlx({"pref", "watch", "General", "--count", "2", "--json"});
+  });
+  // A line break in a name stays inside its line's JSON.
+  for (int i = 0;
+       i < 200 && watched.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready;
+       ++i)
+    ok({"pref", "set", "General", "Units\nv", std::to_string(i)});
+  const RunResult r = watched.get();
+  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
+  const auto first = nlohmann::json::parse(r.output.substr(0, r.output.find('\n')));
+  EXPECT_EQ(first["key"], "HKEY_CURRENT_USER\\Software\\Velmora\\General");
+  EXPECT_EQ(first["value"]["name"], "Units\nv");
+  EXPECT_EQ(first["value"]["type"], "REG_SZ");
+  EXPECT_TRUE(first["change"] == "add" || first["change"] == "change") << first;
+  EXPECT_EQ(first.contains("before"), first["change"] == "change") << first;
+  EXPECT_NO_THROW(nlohmann::json::parse(r.output.substr(r.output.find('\n') + 1)));
 }
 
 } // namespace

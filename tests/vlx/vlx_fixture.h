@@ -4,6 +4,8 @@
 #include "support/files.h"
 #include "support/temp_env.h"
 
+#include <vlx/progress.h>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,28 @@ namespace vlx::cli {
 
 using test::readFile;
 using test::RunResult;
+
+// Progress bars as a terminal (or not) would show them, from the first update on: the policy
+// stands in for the terminal and the second of waiting, restored after.
+class BarPolicy {
+public:
+  explicit BarPolicy(bool terminal) : saved_(progressPolicy()) {
+    progressPolicy() = {[terminal] { return terminal; }, std::chrono::milliseconds(0)};
+  }
+  ~BarPolicy() { progressPolicy() = saved_; }
+  BarPolicy(const BarPolicy &) = delete;
+  BarPolicy &operator=(const BarPolicy &) = delete;
+
+  // One drawing of the bar: `percent` filled of 30 columns, then the count.
+  static std::string drawn(const std::string &what, int percent, const std::string &count) {
+    const auto filled = static_cast<size_t>(percent * 30 / 100);
+    return "\r" + what + " [" + std::string(filled, '#') + std::string(30 - filled, ' ') + "] " +
+           std::to_string(percent) + "% (" + count + ")\x1b[K";
+  }
+
+private:
+  ProgressPolicy saved_;
+};
 
 class VlxTest : public test::TempEnvTest {
 protected:

@@ -175,13 +175,20 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   auto *watchSection = watch->add_option("SECTION", section, "Section, e.g. General");
   long watchCount = 0;
   watch->add_option("--count", watchCount, "Stop after this many changes");
+  watch->add_flag("--json", json,
+                  "Print each change as one JSON object on its own line (JSON Lines): "
+                  "{\"change\": \"add\", \"key\": KEY, \"value\": {\"name\", \"type\", "
+                  "\"data\"}}; \"change\" is add, change (with \"before\"), remove, add key "
+                  "or remove key");
 
   auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
   regCmd->require_subcommand(1);
 
   auto *exp = regCmd->add_subcommand(
       "export", "Write REGEDIT4 text of KEY and everything below it. Without KEY: "
-                "Software\\Velmora of the machine, the default user and the user, where present.");
+                "Software\\Velmora of the machine, the default user and the user, where present. "
+                "On a terminal, an export that lasts over a second shows a progress bar on "
+                "standard error.");
   auto *expKey = exp->add_option(
       "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
   auto *expFile = exp->add_option("-o,--output", file, "Write to FILE (atomically) instead");
@@ -192,7 +199,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   auto *imp = regCmd->add_subcommand(
       "import", "Apply a .reg file (REGEDIT4 or version 5.00; UTF-8, UTF-16LE or Windows-1252). "
                 "The whole file is checked "
-                "first; each hive's changes land together or not at all.");
+                "first; each hive's changes land together or not at all. On a terminal, an "
+                "import that lasts over a second shows a progress bar on standard error.");
   imp->add_option("FILE", file, "The .reg file")->required();
   imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
 
@@ -202,7 +210,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "SOFTWARE hive) with everything below it into the user's Software\\Velmora (the machine's "
       "with --machine), keeping value types, data and order. Keys already there are merged: a "
       "value of the same name is replaced, others are kept. Checked whole first, as reg import "
-      "does; lands all at once or not at all.");
+      "does; lands all at once or not at all. On a terminal, an import that lasts over a "
+      "second shows a progress bar on standard error.");
   impHive->add_option("FILE", file, "The hive file")->required();
   auto *hiveKey = impHive->add_option(
       "--key,-k", key,
@@ -414,9 +423,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                json);
     } else if (*watch) {
       prefWatch(out, given(watchSection) ? std::optional<std::string>(section) : std::nullopt,
-                watchCount);
+                watchCount, json);
     } else if (*exp) {
-      regExport(out, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
+      regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
                 given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
       regImport(out, err, file, dryRun);

@@ -43,12 +43,14 @@ void prefReset(std::ostream &out, bool dryRun = false);
 // too.
 void prefList(std::ostream &out, const std::optional<std::string> &section, bool all, bool json);
 // Prints each change below the product key (or SECTION) of every hive as it lands; `count` > 0
-// stops after that many.
-void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count);
+// stops after that many. `json`: one JSON object a line (changeJson) instead.
+void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count,
+               bool json = false);
 
 // `key`: one key; none: the product key of every hive that has one. `file`: written atomically.
 // `unicode`: regedit's version 5 form (UTF-16LE, byte-order mark, CRLF) instead of REGEDIT4 UTF-8.
-void regExport(std::ostream &out, const std::optional<std::string> &key,
+// A progress bar counts the keys on `err` when it is a terminal and the work lasts over a second.
+void regExport(std::ostream &out, std::ostream &err, const std::optional<std::string> &key,
                const std::optional<std::string> &file, bool unicode = false);
 // Imports end with a summary of what they added, changed and removed; `dryRun` lists it per
 // value and changes nothing.
@@ -57,7 +59,7 @@ void regExport(std::ostream &out, const std::optional<std::string> &key,
 void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun = false);
 void regCheck(std::ostream &out, bool json = false);
 // `key`: a path inside the hive file; none: its product key. A file not closed cleanly is noted
-// on `err`.
+// on `err`, where a progress bar counts the entries as regImport's does.
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
                    const std::optional<std::string> &key, bool machine, bool dryRun = false);
 // reg.exe's verbs: a key's values and subkeys (with `recursive` the whole subtree); a key, or a

@@ -88,7 +88,8 @@ void demo(std::ostream &out, const std::optional<std::string> &dir) {
       << " (from " << from << ")\n";
 
   out << "7. export of the result:\n" << std::flush;
-  regExport(out, std::nullopt, std::nullopt);
+  std::ostream quiet(nullptr); // no progress bar amid the demo's lines
+  regExport(out, quiet, std::nullopt, std::nullopt);
 }
 
 } // namespace vlx::cli

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -12,17 +13,30 @@
 
 namespace vlx::cli {
 
+// How commands decide on their bar: whether standard error is a terminal, and how long the work
+// lasts before the bar shows. Tests put their own in.
+struct ProgressPolicy {
+  std::function<bool()> terminal;
+  std::chrono::milliseconds delay = std::chrono::seconds(1);
+};
+ProgressPolicy &progressPolicy();
+
 class Progress {
 public:
   // `shown`: whether a bar may appear at all (standard error is a terminal); `delay`: how long
-  // the work lasts before it does.
+  // the work lasts before it does. `unit` names what is counted ("keys"); none: bytes, shown
+  // in MB.
   Progress(std::ostream &err, uint64_t total, bool shown,
-           std::chrono::milliseconds delay = std::chrono::seconds(1));
-  // The bar for standard error when it is a terminal.
-  Progress(std::ostream &err, uint64_t total);
+           std::chrono::milliseconds delay = std::chrono::seconds(1), const char *unit = nullptr);
+  // The bar for standard error, by progressPolicy().
+  explicit Progress(std::ostream &err, uint64_t total, const char *unit = nullptr);
   ~Progress(); // clears the bar
   Progress(const Progress &) = delete;
   Progress &operator=(const Progress &) = delete;
+
+  // Whether a bar may appear: work worth counting ahead only for it is skipped otherwise.
+  bool shown() const { return shown_; }
+  void setTotal(uint64_t total) { total_ = total; }
 
   // `what` is the step ("checking", "importing"); `done` of the total.
   void update(const std::string &what, uint64_t done);
@@ -31,6 +45,7 @@ private:
   std::ostream &err_;
   uint64_t total_;
   bool shown_;
+  const char *unit_;
   bool drawn_ = false;
   int lastPercent_ = -1;
   std::string lastWhat_;
@@ -43,7 +58,7 @@ class WaitLine {
 public:
   WaitLine(std::ostream &err, std::string text, bool shown,
            std::chrono::milliseconds delay = std::chrono::seconds(1));
-  // The line for standard error when it is a terminal.
+  // The line for standard error, by progressPolicy().
   WaitLine(std::ostream &err, std::string text);
   ~WaitLine(); // clears the line
   WaitLine(const WaitLine &) = delete;

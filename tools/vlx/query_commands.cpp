@@ -42,10 +42,6 @@ reg::KeyPath parsedKey(const std::string &text) {
 
 std::string shownName(const std::string &name) { return name.empty() ? "@" : printable(name); }
 
-nlohmann::json valueJson(const reg::Value &v) {
-  return {{"name", v.name}, {"type", typeText(v.type)}, {"data", dataJson(v.type, v.data)}};
-}
-
 // One key of `reg query`, and with `recursive` every key below it, in enumeration order.
 void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::string &path,
               bool recursive) {
@@ -188,7 +184,8 @@ void regDelete(std::ostream &out, const std::string &keyText,
       << (result.counts.keysRemoved == 1 ? " key" : " keys") << " removed\n";
 }
 
-void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count) {
+void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count,
+               bool json) {
   struct Watched {
     const PrefHive *hive;
     Key key;
@@ -223,7 +220,10 @@ void prefWatch(std::ostream &out, const std::optional<std::string> &section, lon
       arm(w);
       Snapshot now = takeSnapshot(below(w.hive->product, section.value_or("")));
       for (const Change &change : changesBetween(w.seen, now)) {
-        printChange(out, change);
+        if (json)
+          printJsonLine(out, changeJson(change));
+        else
+          printChange(out, change);
         ++printed;
       }
       w.seen = std::move(now);

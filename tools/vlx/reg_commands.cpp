@@ -41,22 +41,34 @@ void printMerges(std::ostream &out, const HiveCheck &check) {
 
 } // namespace
 
-void regExport(std::ostream &out, const std::optional<std::string> &key,
+void regExport(std::ostream &out, std::ostream &err, const std::optional<std::string> &key,
                const std::optional<std::string> &file, bool unicode) {
   const reg::Format format = unicode ? reg::Format::Version5 : reg::Format::Regedit4;
-  std::string text;
-  reg::writeHeader(text, format);
+  std::vector<reg::KeyPath> paths;
   if (key) {
     reg::KeyPath path;
     std::string why;
     if (!reg::parseKeyPath(*key, path, why))
       throw Failure("bad key '" + *key + "': " + why, 2);
-    exportKey(text, path, format);
+    paths.push_back(path);
   } else {
     for (const auto &path : kProductKeys)
       if (keyExists(path))
-        exportKey(text, path, format);
+        paths.push_back(path);
   }
+  Progress progress(err, 0, "keys");
+  if (progress.shown()) {
+    // Counted only for the bar: scripts do not pay for the walk.
+    uint64_t total = 0;
+    for (const auto &path : paths)
+      total += countKeys(path);
+    progress.setTotal(total);
+  }
+  uint64_t done = 0;
+  std::string text;
+  reg::writeHeader(text, format);
+  for (const auto &path : paths)
+    exportKey(text, path, format, [&] { progress.update("exporting", ++done); });
   if (unicode)
     text = unicodeRegFile(text);
   if (file)
@@ -93,14 +105,14 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
     const std::string step = ++pass == 1 ? "checking" : dryRun ? "listing" : "importing";
     pieces.read(
         [&](std::string_view text, int firstLine) {
-          reg::ParseResult parsed = reg::parse(text, readHexText);
+          // Handed on as parsed: a piece's operations are never held all at once.
+          const reg::ParseResult parsed = reg::parse(text, readHexText, [&](reg::Operation &op) {
+            op.line += firstLine - 1;
+            each(op);
+          });
           if (!parsed.ok())
             throw Failure(file + ":" + std::to_string(parsed.errorLine + firstLine - 1) + ": " +
                           parsed.error);
-          for (reg::Operation &op : parsed.operations) {
-            op.line += firstLine - 1;
-            each(op);
-          }
         },
         [&](uint64_t bytes) { progress.update(step, bytes); });
   };
@@ -110,12 +122,24 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
 
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
                    const std::optional<std::string> &key, bool machine, bool dryRun) {
+  // Made first, so that the second before the bar shows counts the hive's reading too.
+  Progress progress(err, 0, "entries");
   const HiveRead read =
       readWindowsHive(file, key, machine ? reg::Root::LocalMachine : reg::Root::CurrentUser);
   if (read.dirty)
     err << "vlx: warning: " << printable(file)
         << " was not closed cleanly; changes still in its .LOG1/.LOG2 files are not imported\n";
-  const ImportResult result = importOperations(read.operations, file, importOptions(out, dryRun));
+  progress.setTotal(read.operations.size());
+  int pass = 0;
+  const OperationSource source = [&](const std::function<void(const reg::Operation &)> &each) {
+    const std::string step = ++pass == 1 ? "checking" : dryRun ? "listing" : "importing";
+    uint64_t done = 0;
+    for (const reg::Operation &op : read.operations) {
+      each(op);
+      progress.update(step, ++done);
+    }
+  };
+  const ImportResult result = importOperations(source, file, importOptions(out, dryRun));
   out << importSummary(dryRun, result, file + ": " + read.key + " into " + read.destination.full());
 }
 

@@ -2,6 +2,7 @@
 #include "reg_file.h"
 
 #include <array>
+#include <functional>
 
 namespace vlx::reg {
 namespace {
@@ -88,7 +89,8 @@ std::string excerpt(std::string_view s) {
 
 class Parser {
 public:
-  Parser(std::string_view text, HexTextReader readText) : text_(text), readText_(readText) {}
+  Parser(std::string_view text, HexTextReader readText, const OperationSink *sink = nullptr)
+      : text_(text), readText_(readText), sink_(sink) {}
 
   ParseResult run() {
     static constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -165,9 +167,16 @@ private:
       return error("cannot delete the root key " + std::string(rootName(op.key.root)));
     haveKey_ = true;
     keyDeleted_ = remove;
-    current_ = op.key;
-    result_.operations.push_back(std::move(op));
+    valueOp_.key = op.key;
+    emit(op);
     return true;
+  }
+
+  void emit(Operation &op) {
+    if (sink_)
+      (*sink_)(op);
+    else
+      result_.operations.push_back(op);
   }
 
   // A quoted string starting at s[pos] == '"'; `pos` ends after the closing quote.
@@ -175,19 +184,20 @@ private:
     ++pos;
     out.clear();
     while (pos < s.size()) {
-      char c = s[pos++];
-      if (c == '"')
+      // Plain text up to the next quote or escape goes over in one piece.
+      const size_t stop = s.find_first_of("\"\\", pos);
+      if (stop == std::string_view::npos)
+        break;
+      out.append(s.substr(pos, stop - pos));
+      pos = stop + 1;
+      if (s[stop] == '"')
         return true;
-      if (c == '\\') {
-        if (pos >= s.size())
-          break;
-        char e = s[pos++];
-        if (e != '\\' && e != '"')
-          return error(std::string("unknown escape '\\") + e + "' (write '\\\\' for a backslash)");
-        out += e;
-      } else {
-        out += c;
-      }
+      if (pos >= s.size())
+        break;
+      char e = s[pos++];
+      if (e != '\\' && e != '"')
+        return error(std::string("unknown escape '\\") + e + "' (write '\\\\' for a backslash)");
+      out += e;
     }
     return error("unterminated quote");
   }
@@ -197,9 +207,12 @@ private:
       return error("value outside a key (no [KEY] line before it)");
     if (keyDeleted_)
       return error("value under a deleted key");
-    Operation op;
+    // One operation serves every value line: its strings keep their buffers from line to line.
+    Operation &op = valueOp_;
     op.line = lineNo_;
-    op.key = current_;
+    op.value.name.clear();
+    op.value.type = kTypeSz;
+    op.value.data.clear();
     size_t pos = 0;
     if (s[0] == '@') {
       pos = 1;
@@ -227,7 +240,7 @@ private:
         return false;
       }
     }
-    result_.operations.push_back(std::move(op));
+    emit(op);
     return true;
   }
 
@@ -322,7 +335,8 @@ private:
   ParseResult result_;
   bool haveKey_ = false;
   bool keyDeleted_ = false;
-  KeyPath current_;
+  Operation valueOp_; // its key: the current key section's
+  const OperationSink *sink_;
   int errorLine_ = 0;
   std::string error_;
 };
@@ -413,6 +427,10 @@ bool isTextType(uint32_t type) {
 
 ParseResult parse(std::string_view text, HexTextReader readText) {
   return Parser(text, readText).run();
+}
+
+ParseResult parse(std::string_view text, HexTextReader readText, const OperationSink &each) {
+  return Parser(text, readText, &each).run();
 }
 
 void writeHeader(std::string &out, Format format) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,12 @@ using HexTextWriter = std::string (*)(std::string_view text);
 // Parses a whole .reg file. On a malformed file the result carries no operations, the line
 // number (1-based) and a short description. Without `readText` hex text data stays as it is.
 ParseResult parse(std::string_view text, HexTextReader readText = nullptr);
+
+// Hands each operation over as it is read instead of keeping them: the same Operation object,
+// refilled line after line (the receiver may change it). On a malformed file the operations of
+// the lines before the faulty one have been handed over; the result holds no operations.
+using OperationSink = std::function<void(Operation &op)>;
+ParseResult parse(std::string_view text, HexTextReader readText, const OperationSink &each);
 
 // Appends the header line and the blank line after it.
 void writeHeader(std::string &out, Format format = Format::Regedit4);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <unordered_set>
 
 namespace vlx::cli {
 namespace {
@@ -90,7 +91,8 @@ void checkText(const std::string &fullPath, const std::string &what, std::string
     throw Failure("cannot export " + fullPath + ": " + what + " is not UTF-8 text");
 }
 
-void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Format format) {
+void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Format format,
+                const std::function<void()> &eachKey) {
   std::string why;
   std::vector<reg::Value> values;
   LONG rc = readValues(key, values);
@@ -105,6 +107,8 @@ void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Fo
       checkText(fullPath, "the data of value '" + v.name + "'", v.data);
   }
   reg::writeKey(out, fullPath, values, format == reg::Format::Version5 ? utf16Hex : nullptr);
+  if (eachKey)
+    eachKey();
 
   std::vector<std::string> names;
   rc = subKeyNames(key, names);
@@ -120,8 +124,21 @@ void exportTree(std::string &out, HKEY key, const std::string &fullPath, reg::Fo
       continue; // deleted since it was listed
     if (rc != ERROR_SUCCESS)
       throw Failure("cannot open " + childPath + ": " + errorText(rc));
-    exportTree(out, child.get(), childPath, format);
+    exportTree(out, child.get(), childPath, format, eachKey);
   }
+}
+
+uint64_t countTree(HKEY key) {
+  std::vector<std::string> names;
+  if (subKeyNames(key, names) != ERROR_SUCCESS)
+    return 1;
+  uint64_t count = 1;
+  for (const auto &name : names) {
+    Key child;
+    if (openKey(key, name, KEY_READ, child) == ERROR_SUCCESS)
+      count += countTree(child.get());
+  }
+  return count;
 }
 
 // Where an operation lands: the hive, the root handle and the path below it.
@@ -144,52 +161,84 @@ bool keptKey(Hive hive, const std::vector<std::string_view> &path) {
 
 // Where an operation lands, with every refusal the registry would give while applying found
 // here, before anything is written: a file that the registry would stop half-way is refused
-// whole. The limits are the registry's own.
-Target checkedTarget(const reg::Operation &op) {
-  using Kind = reg::Operation::Kind;
-  std::vector<std::string_view> parts;
-  splitKeyPath(op.key.subKey.c_str(), &parts);
-  for (std::string_view part : parts)
-    if (nameChars(part) > kMaxKeyNameChars)
-      throw Failure("key name longer than 255 characters");
-  if (op.kind == Kind::SetValue || op.kind == Kind::DeleteValue) {
-    if (nameChars(op.value.name) > kMaxValueNameChars)
-      throw Failure("value name longer than 16,383 characters");
-    if (op.value.data.size() > kMaxValueBytes)
-      throw Failure("value data longer than " + std::to_string(kMaxValueBytes) + " bytes");
+// whole. The limits are the registry's own. A file's values come key by key, so what depends on
+// the key alone is worked out once for a run of operations on it.
+class TargetChecker {
+public:
+  const Target &operator()(const reg::Operation &op) {
+    using Kind = reg::Operation::Kind;
+    if (!valid_ || op.key.root != root_ || op.key.subKey != subKey_)
+      examine(op.key);
+    if (!nameError_.empty())
+      throw Failure(nameError_);
+    if (op.kind == Kind::SetValue || op.kind == Kind::DeleteValue) {
+      if (nameChars(op.value.name) > kMaxValueNameChars)
+        throw Failure("value name longer than 16,383 characters");
+      if (op.value.data.size() > kMaxValueBytes)
+        throw Failure("value data longer than " + std::to_string(kMaxValueBytes) + " bytes");
+    }
+    // What an export of HKEY_USERS writes first: the key line alone, which changes nothing.
+    if (usersItself_ && op.kind != Kind::CreateKey)
+      throw Failure("HKEY_USERS itself holds no values");
+    if (!keyError_.empty())
+      throw Failure(keyError_);
+    if (op.kind == Kind::DeleteKey && kept_)
+      throw Failure("cannot delete " + op.key.full() + ": the hive always keeps this key");
+    return target_;
   }
 
-  Target t{Hive::User, HKEY_CURRENT_USER, op.key.subKey};
-  std::vector<std::string_view> inHive = parts; // the path from the hive's root
-  switch (op.key.root) {
-  case reg::Root::CurrentUser:
-    break;
-  case reg::Root::LocalMachine:
-    t = {Hive::Machine, HKEY_LOCAL_MACHINE, op.key.subKey};
-    break;
-  case reg::Root::ClassesRoot: // merged view; writes go to the machine's classes
-    t = {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", op.key.subKey)};
-    inHive.insert(inHive.begin(), {"Software", "Classes"});
-    break;
-  case reg::Root::Users:
-    if (parts.empty()) {
-      // What an export of HKEY_USERS writes first: the key line alone, which changes nothing.
-      if (op.kind != Kind::CreateKey)
-        throw Failure("HKEY_USERS itself holds no values");
-      return {Hive::DefaultUser, HKEY_USERS, ""};
+private:
+  // Everything about the key, each refusal kept for the operations that meet it.
+  void examine(const reg::KeyPath &key) {
+    valid_ = true;
+    root_ = key.root;
+    subKey_ = key.subKey;
+    nameError_.clear();
+    keyError_.clear();
+    usersItself_ = kept_ = false;
+    std::vector<std::string_view> parts;
+    splitKeyPath(subKey_.c_str(), &parts);
+    for (std::string_view part : parts)
+      if (nameChars(part) > kMaxKeyNameChars)
+        nameError_ = "key name longer than 255 characters";
+    target_ = {Hive::User, HKEY_CURRENT_USER, key.subKey};
+    std::vector<std::string_view> inHive = parts; // the path from the hive's root
+    switch (key.root) {
+    case reg::Root::CurrentUser:
+      break;
+    case reg::Root::LocalMachine:
+      target_ = {Hive::Machine, HKEY_LOCAL_MACHINE, key.subKey};
+      break;
+    case reg::Root::ClassesRoot: // merged view; writes go to the machine's classes
+      target_ = {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", key.subKey)};
+      inHive.insert(inHive.begin(), {"Software", "Classes"});
+      break;
+    case reg::Root::Users:
+      if (parts.empty()) {
+        usersItself_ = true;
+        target_ = {Hive::DefaultUser, HKEY_USERS, ""};
+        return;
+      }
+      if (!sameFolded(parts[0], ".DEFAULT")) {
+        keyError_ = "only HKEY_USERS\\.DEFAULT can be imported, not " + key.full();
+        return;
+      }
+      target_ = {Hive::DefaultUser, HKEY_USERS, key.subKey};
+      inHive.erase(inHive.begin());
+      break;
     }
-    if (!sameFolded(parts[0], ".DEFAULT"))
-      throw Failure("only HKEY_USERS\\.DEFAULT can be imported, not " + op.key.full());
-    t = {Hive::DefaultUser, HKEY_USERS, op.key.subKey};
-    inHive.erase(inHive.begin());
-    break;
+    if (inHive.size() > kMaxKeyDepth)
+      keyError_ = "key nested deeper than 512 levels";
+    kept_ = keptKey(target_.hive, inHive);
   }
-  if (inHive.size() > kMaxKeyDepth)
-    throw Failure("key nested deeper than 512 levels");
-  if (op.kind == Kind::DeleteKey && keptKey(t.hive, inHive))
-    throw Failure("cannot delete " + op.key.full() + ": the hive always keeps this key");
-  return t;
-}
+
+  bool valid_ = false;
+  reg::Root root_ = reg::Root::CurrentUser;
+  std::string subKey_;
+  Target target_;
+  std::string nameError_, keyError_; // a key name too long; the key cannot be imported
+  bool usersItself_ = false, kept_ = false;
+};
 
 // What a message points at: the line of a .reg file; the key names itself for sources without
 // lines.
@@ -344,7 +393,8 @@ bool keyExists(const reg::KeyPath &path) {
   return true;
 }
 
-void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
+void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format,
+               const std::function<void()> &eachKey) {
   Key key;
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc != ERROR_SUCCESS)
@@ -352,7 +402,14 @@ void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format) {
   std::string why;
   if (!reg::writable(path.subKey, why))
     throw Failure("cannot export " + path.full() + ": key " + why);
-  exportTree(out, key.get(), path.full(), format);
+  exportTree(out, key.get(), path.full(), format, eachKey);
+}
+
+uint64_t countKeys(const reg::KeyPath &path) {
+  Key key;
+  if (openKey(rootHandle(path.root), path.subKey, KEY_READ, key) != ERROR_SUCCESS)
+    return 0;
+  return countTree(key.get());
 }
 
 namespace {
@@ -365,14 +422,27 @@ public:
   void before(const reg::Operation &op, const Target &t, KeyCache &keys) {
     using Kind = reg::Operation::Kind;
     ++result_.operations;
+    if (op.kind == Kind::DeleteKey || op.kind == Kind::DeleteValue || !isFresh(t))
+      fresh_ = false;
+    if (op.kind == Kind::SetValue && fresh_ && !isAscii(op.value.name))
+      fresh_ = false; // "ſ" is "S" to the store: such names are left to it
+    if (op.kind == Kind::SetValue && fresh_) {
+      // A key this import made holds only the values it set: no need to ask the store.
+      if (freshNames_.insert(asciiFolded(op.value.name)).second) {
+        note(Change::Kind::Added, op, nullptr, &op.value);
+        return;
+      }
+    }
     if (op.kind == Kind::DeleteKey)
       keys.forget();
     HKEY key = nullptr;
     const bool exists = keys.get(t, false, key) == ERROR_SUCCESS;
     switch (op.kind) {
     case Kind::CreateKey:
-      if (!exists)
-        note({Change::Kind::KeyAdded, op.key.full(), {}, {}});
+      if (!exists) {
+        note(Change::Kind::KeyAdded, op, nullptr, nullptr);
+        makeFresh(t, nullptr);
+      }
       return;
     case Kind::DeleteKey:
       if (exists)
@@ -381,58 +451,112 @@ public:
       return;
     case Kind::SetValue: {
       if (!exists) {
-        note({Change::Kind::KeyAdded, op.key.full(), {}, {}});
-        note({Change::Kind::Added, op.key.full(), {}, op.value});
+        note(Change::Kind::KeyAdded, op, nullptr, nullptr);
+        note(Change::Kind::Added, op, nullptr, &op.value);
+        makeFresh(t, &op.value.name);
         return;
       }
-      std::optional<reg::Value> old = valueOf(key, op.value.name);
-      if (!old)
-        note({Change::Kind::Added, op.key.full(), {}, op.value});
-      else if (old->type != op.value.type || old->data != op.value.data)
-        note({Change::Kind::Changed, op.key.full(), *old, op.value});
+      if (!valueOf(key, op.value.name, old_))
+        note(Change::Kind::Added, op, nullptr, &op.value);
+      else if (old_.type != op.value.type || old_.data != op.value.data)
+        note(Change::Kind::Changed, op, &old_, &op.value);
       else
         ++result_.unchanged;
       return;
     }
     case Kind::DeleteValue:
-      if (exists)
-        if (std::optional<reg::Value> old = valueOf(key, op.value.name))
-          note({Change::Kind::Removed, op.key.full(), *old, {}});
+      if (exists && valueOf(key, op.value.name, old_))
+        note(Change::Kind::Removed, op, &old_, nullptr);
       return;
     }
   }
 
 private:
-  static std::optional<reg::Value> valueOf(HKEY key, const std::string &name) {
+  // Reads the value into `out`, reusing its buffer; false when there is none.
+  static bool valueOf(HKEY key, const std::string &name, reg::Value &out) {
     DWORD type = 0;
-    std::string data(256, '\0');
-    DWORD size = static_cast<DWORD>(data.size());
+    out.data.resize(std::max<size_t>(out.data.capacity(), 256));
+    DWORD size = static_cast<DWORD>(out.data.size());
     LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
-                               reinterpret_cast<LPBYTE>(data.data()), &size);
+                               reinterpret_cast<LPBYTE>(out.data.data()), &size);
     if (rc == ERROR_MORE_DATA) {
-      data.resize(size);
+      out.data.resize(size);
       rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
-                            reinterpret_cast<LPBYTE>(data.data()), &size);
+                            reinterpret_cast<LPBYTE>(out.data.data()), &size);
     }
     if (rc != ERROR_SUCCESS)
-      return std::nullopt;
-    data.resize(size);
-    return reg::Value{name, type, data};
+      return false;
+    out.data.resize(size);
+    out.name = name;
+    out.type = type;
+    return true;
+  }
+
+  // Names compare as the store compares them; for ASCII that is upper-casing its letters.
+  static std::string asciiFolded(const std::string &name) {
+    std::string folded = name;
+    for (char &c : folded)
+      c = upperAscii(c);
+    return folded;
+  }
+
+  bool isFresh(const Target &t) const {
+    return fresh_ && t.root == freshRoot_ && t.subKey == freshSubKey_;
+  }
+
+  // The key did not exist before this operation, which makes it (with the value named).
+  void makeFresh(const Target &t, const std::string *name) {
+    freshNames_.clear();
+    fresh_ = !name || isAscii(*name);
+    freshRoot_ = t.root;
+    freshSubKey_ = t.subKey;
+    if (fresh_ && name)
+      freshNames_.insert(asciiFolded(*name));
+  }
+
+  void note(Change::Kind kind, const reg::Operation &op, const reg::Value *before,
+            const reg::Value *after) {
+    count(kind);
+    if (listing_)
+      printChange(*listing_, {kind, op.key.full(), before ? *before : reg::Value{},
+                              after ? *after : reg::Value{}});
   }
 
   void note(const Change &c) {
-    const ChangeCounts one = countChanges({c});
-    result_.counts.keysAdded += one.keysAdded;
-    result_.counts.keysRemoved += one.keysRemoved;
-    result_.counts.added += one.added;
-    result_.counts.changed += one.changed;
-    result_.counts.removed += one.removed;
+    count(c.kind);
     if (listing_)
       printChange(*listing_, c);
   }
 
+  void count(Change::Kind kind) {
+    switch (kind) {
+    case Change::Kind::KeyAdded:
+      ++result_.counts.keysAdded;
+      break;
+    case Change::Kind::KeyRemoved:
+      ++result_.counts.keysRemoved;
+      break;
+    case Change::Kind::Added:
+      ++result_.counts.added;
+      break;
+    case Change::Kind::Changed:
+      ++result_.counts.changed;
+      break;
+    case Change::Kind::Removed:
+      ++result_.counts.removed;
+      break;
+    }
+  }
+
   ImportResult &result_;
   std::ostream *listing_;
+  reg::Value old_; // the value an operation replaces or removes
+  // The key the latest operations wrote to, when this import made it, and the names of the
+  // values they set there (upper-cased ASCII); while it lasts, values set there are new ones.
+  bool fresh_ = false;
+  HKEY freshRoot_ = nullptr;
+  std::string freshSubKey_;
+  std::unordered_set<std::string> freshNames_;
 };
 
 } // namespace
@@ -441,16 +565,17 @@ ImportResult importOperations(const OperationSource &source, const std::string &
                               const ImportOptions &options) {
   // First pass: every operation checked, and the hives concerned found, before anything lands.
   std::vector<Hive> hives;
+  TargetChecker check;
   source([&](const reg::Operation &op) {
-    Target t;
+    Hive hive;
     try {
-      t = checkedTarget(op);
+      hive = check(op).hive;
     } catch (const Failure &f) {
       throw Failure(where(fileName, op) + ": " + (op.line ? "" : op.key.full() + ": ") + f.what() +
                     " (nothing imported)");
     }
-    if (std::find(hives.begin(), hives.end(), t.hive) == hives.end())
-      hives.push_back(t.hive);
+    if (std::find(hives.begin(), hives.end(), hive) == hives.end())
+      hives.push_back(hive);
   });
   // Every importer takes the hives' write locks in one order, so two never wait on each other.
   std::sort(hives.begin(), hives.end());
@@ -465,8 +590,9 @@ ImportResult importOperations(const OperationSource &source, const std::string &
     Inspector inspector(result, options.listing);
     try {
       KeyCache keys;
+      TargetChecker target;
       source([&](const reg::Operation &op) {
-        const Target t = checkedTarget(op);
+        const Target &t = target(op);
         inspector.before(op, t, keys);
         failed = apply(op, t, what, keys);
         if (failed != ERROR_SUCCESS) {

@@ -52,8 +52,12 @@ bool keyExists(const reg::KeyPath &path);
 
 // Appends the key and its whole subtree as .reg sections, depth-first, hex text data in the
 // form `format` holds it; throws Failure, also for names and text that are not UTF-8.
+// `eachKey` (when set) is called after each key is written.
 void exportKey(std::string &out, const reg::KeyPath &path,
-               reg::Format format = reg::Format::Regedit4);
+               reg::Format format = reg::Format::Regedit4,
+               const std::function<void()> &eachKey = nullptr);
+// The keys an export of `path` writes: the key and all below it (0 when it is not there).
+uint64_t countKeys(const reg::KeyPath &path);
 
 struct ImportOptions {
   bool dryRun = false;             // roll every change back at the end

@@ -5,6 +5,7 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,66 @@ size_t lineEnd(std::string_view bytes, size_t start, std::string_view newline) {
     if (bytes.substr(i, newline.size()) == newline)
       return i + newline.size();
   return bytes.size();
+}
+
+// The lines `bytes` holds, the last one counted without its newline too.
+int lineCount(std::string_view bytes, std::string_view newline) {
+  if (bytes.empty())
+    return 0;
+  size_t count = 0;
+  if (newline.size() == 1) {
+    count = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  } else {
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+      count += bytes[i] == '\n' && bytes[i + 1] == '\0';
+  }
+  const bool ended =
+      bytes.size() >= newline.size() && bytes.substr(bytes.size() - newline.size()) == newline;
+  return static_cast<int>(count) + (ended ? 0 : 1);
+}
+
+// Whether `text` is UTF-8 as RFC 3629 has it (no surrogates, nothing past U+10FFFF, shortest
+// forms only), without a converter: a .reg file's bytes are mostly ASCII, passed eight at a time.
+bool isUtf8Fast(std::string_view text) {
+  const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+  const unsigned char *const end = p + text.size();
+  while (p < end) {
+    if (end - p >= 8) {
+      uint64_t eight;
+      std::memcpy(&eight, p, 8);
+      if ((eight & 0x8080808080808080u) == 0) {
+        p += 8;
+        continue;
+      }
+    }
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    size_t more;
+    unsigned char low = 0x80, high = 0xbf; // the range of the second byte
+    if (c >= 0xc2 && c <= 0xdf) {
+      more = 1;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      more = 2;
+      low = c == 0xe0 ? 0xa0 : 0x80;
+      high = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      more = 3;
+      low = c == 0xf0 ? 0x90 : 0x80;
+      high = c == 0xf4 ? 0x8f : 0xbf;
+    } else {
+      return false;
+    }
+    if (static_cast<size_t>(end - p) <= more || p[1] < low || p[1] > high)
+      return false;
+    for (size_t i = 2; i <= more; ++i)
+      if ((p[i] & 0xc0) != 0x80)
+        return false;
+    p += more + 1;
+  }
+  return true;
 }
 
 // Converts line by line so that a failure names its line.
@@ -182,7 +243,7 @@ bool RegFilePieces::readAs(Encoding encoding,
                                                        &std::fclose);
   if (!f)
     throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
-  std::string bytes, text, header;
+  std::string bytes, text, header, decoded;
   uint64_t total = 0;
   bool atEnd = false, first = true;
   int line = 1;
@@ -237,27 +298,34 @@ bool RegFilePieces::readAs(Encoding encoding,
     }
     if (atEnd)
       cut = bytes.size();
-    // Decoded line by line, so that a failure names its line.
-    text.clear();
-    std::string decoded;
-    int lines = 0;
-    for (size_t start = 0; start < cut; ++lines) {
-      const size_t end = lineEnd(std::string_view(bytes).substr(0, cut), start, newline);
-      if (!(*recoder)(std::string_view(bytes).substr(start, end - start), decoded)) {
-        errorLine = line + lines;
-        encoding_ = encoding == Encoding::Utf8 && ansiAllowed_ ? Encoding::Ansi : encoding;
-        return false;
-      }
+    const std::string_view raw = std::string_view(bytes).substr(0, cut);
+    // Each later piece is parsed as a file of its own, under the first one's header.
+    text.assign(header);
+    int lines = lineCount(raw, newline);
+    // Valid UTF-8 is taken as it is; anything else goes through the converter, whole, and line
+    // by line only to name the line of a failure.
+    if (encoding == Encoding::Utf8 && isUtf8Fast(raw)) {
+      text.append(raw);
+    } else if (encoding != Encoding::Utf8 && (*recoder)(raw, decoded)) {
       text += decoded;
-      start = end;
+    } else {
+      for (size_t start = 0, at = 0; start < cut; ++at) {
+        const size_t end = lineEnd(raw, start, newline);
+        if (!(*recoder)(raw.substr(start, end - start), decoded)) {
+          errorLine = line + static_cast<int>(at);
+          encoding_ = encoding == Encoding::Utf8 && ansiAllowed_ ? Encoding::Ansi : encoding;
+          return false;
+        }
+        text += decoded;
+        start = end;
+      }
     }
     bytes.erase(0, cut);
     if (line == 1) {
       header = text.substr(0, text.find('\n') + 1);
       piece(text, 1);
     } else {
-      // Each later piece is parsed as a file of its own, under the first one's header.
-      piece(header + text, line - 1);
+      piece(text, line - 1);
     }
     line += lines;
     if (progress)
@@ -284,7 +352,9 @@ std::string unicodeRegFile(std::string_view text) {
 bool readHexText(reg::Format format, std::string &data) {
   std::string text;
   if (format == reg::Format::Version5) {
-    if (!Recoder("UTF-16LE", "UTF-8")(data, text))
+    // Opening a converter costs more than converting a value: one serves the whole import.
+    static thread_local Recoder utf16("UTF-16LE", "UTF-8");
+    if (!utf16(data, text))
       return false;
   } else if (isUtf8(data)) {
     return true;
@@ -303,7 +373,7 @@ std::string utf16Hex(std::string_view text) {
 
 bool isUtf8(std::string_view text) {
   std::string unused;
-  return Recoder("UTF-8", "UTF-8")(text, unused);
+  return isUtf8Fast(text) || Recoder("UTF-8", "UTF-8")(text, unused);
 }
 
 } // namespace vlx::cli

@@ -1,5 +1,6 @@
 // `vlx sheet`: a workbook read and written through the spreadsheet wrapper classes and whatever
 // server is registered for Excel.Application (on Linux, the LibreOffice Calc server).
+#include "sheet.h"
 #include "commands.h"
 #include "errors.h"
 #include "platform/posix/files/trusted_path.h"
@@ -185,15 +186,16 @@ private:
   COleDispatchDriver book_;
 };
 
-// A cell's value as text: numbers in their shortest form, texts as they are, nothing as "".
-std::string valueText(VARIANT &value) {
+} // namespace
+
+std::string cellText(const VARIANT &value) {
   if (V_VT(&value) == VT_R8)
     return formatDouble(V_R8(&value));
   if (V_VT(&value) == VT_EMPTY)
     return "";
   VARIANT text;
   VariantInit(&text);
-  HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
+  HRESULT hr = VariantChangeType(&text, const_cast<VARIANT *>(&value), 0, VT_BSTR);
   if (FAILED(hr))
     throw Failure("the cell holds a value of type " + std::to_string(V_VT(&value)) +
                   ", which has no text: " + codeText(hr));
@@ -202,14 +204,11 @@ std::string valueText(VARIANT &value) {
   return out;
 }
 
-// A cell's value for JSON: a number as a number, anything else as its text.
-nlohmann::json cellJson(VARIANT &value) {
+nlohmann::json cellJson(const VARIANT &value) {
   if (V_VT(&value) == VT_R8)
     return V_R8(&value);
-  return valueText(value);
+  return cellText(value);
 }
-
-} // namespace
 
 void sheetGet(std::ostream &out, const std::string &file, const std::string &reference, bool json) {
   Session session(file);
@@ -222,7 +221,7 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
       if (json)
         printJson(out, cellJson(owned));
       else
-        out << printable(valueText(owned)) << '\n';
+        out << printable(cellText(owned)) << '\n';
       return;
     }
     // A block: one line a row, its cells separated by tabs (JSON: an array of rows).
@@ -243,7 +242,7 @@ void sheetGet(std::ostream &out, const std::string &file, const std::string &ref
         if (json)
           line.push_back(cellJson(cell));
         else
-          out << (column > first[1] ? "\t" : "") << printable(valueText(cell));
+          out << (column > first[1] ? "\t" : "") << printable(cellText(cell));
       }
       if (json)
         list.push_back(line);

@@ -139,6 +139,27 @@ void printChange(std::ostream &out, const Change &c) {
   }
 }
 
+nlohmann::json changeJson(const Change &c) {
+  static const char *const kNames[] = {"add key", "remove key", "add", "change", "remove"};
+  nlohmann::json line = {{"change", kNames[static_cast<int>(c.kind)]}, {"key", c.key}};
+  switch (c.kind) {
+  case Change::Kind::KeyAdded:
+  case Change::Kind::KeyRemoved:
+    break;
+  case Change::Kind::Added:
+    line["value"] = valueJson(c.after);
+    break;
+  case Change::Kind::Changed:
+    line["value"] = valueJson(c.after);
+    line["before"] = valueJson(c.before);
+    break;
+  case Change::Kind::Removed:
+    line["value"] = valueJson(c.before);
+    break;
+  }
+  return line;
+}
+
 Outcome changesMadeBy(Hive hive, const reg::KeyPath &scope, bool dryRun, const std::string &what,
                       const std::function<void()> &body) {
   const Snapshot before = takeSnapshot(scope);

@@ -6,6 +6,8 @@
 
 #include <velmora/hive.h>
 
+#include <nlohmann/json.hpp>
+
 #include <functional>
 
 #include <map>
@@ -44,6 +46,10 @@ ChangeCounts countChanges(const std::vector<Change> &changes);
 // One line a change: "add KEY "NAME" = REG_SZ data", "change ...: old -> new", "remove ...",
 // "add key KEY", "remove key KEY"; every name and datum escaped.
 void printChange(std::ostream &out, const Change &change);
+// The same as one JSON object: {"change": "add" | "change" | "remove" | "add key" |
+// "remove key", "key": KEY}, with "value" (the value as it is after the change, or as it was
+// before its removal) and, for "change", "before".
+nlohmann::json changeJson(const Change &change);
 
 // Runs `body` as one transaction on `hive` and gives the changes it made below `scope`. With
 // `dryRun`, or when `body` throws, nothing lands.

@@ -224,4 +224,12 @@ void printJson(std::ostream &out, const nlohmann::json &document) {
   out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
+void printJsonLine(std::ostream &out, const nlohmann::json &document) {
+  out << document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+nlohmann::json valueJson(const reg::Value &v) {
+  return {{"name", v.name}, {"type", typeText(v.type)}, {"data", dataJson(v.type, v.data)}};
+}
+
 } // namespace vlx::cli

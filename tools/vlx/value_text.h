@@ -2,6 +2,8 @@
 // JSON, and data parsed from the command line.
 #pragma once
 
+#include "reg_file.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -24,6 +26,8 @@ std::vector<std::string> typeNames();
 std::string dataText(uint32_t type, const std::string &data);
 // Data in JSON: a string, an array of strings, a number, or hex bytes as a string.
 nlohmann::json dataJson(uint32_t type, const std::string &data);
+// {"name": ..., "type": "REG_SZ", "data": ...}
+nlohmann::json valueJson(const reg::Value &value);
 
 // Data as typed for `reg add`: text; for REG_MULTI_SZ parts separated by "\0"; a number in
 // decimal or 0x hex; for REG_BINARY and REG_NONE hex bytes (blanks and commas ignored). Throws
@@ -32,5 +36,7 @@ std::string parseData(uint32_t type, const std::string &text);
 
 // One JSON document and a line end; text that is no UTF-8 shows U+FFFD where it fails.
 void printJson(std::ostream &out, const nlohmann::json &document);
+// The same on one line, for output read a line at a time (JSON Lines).
+void printJsonLine(std::ostream &out, const nlohmann::json &document);
 
 } // namespace vlx::cli
