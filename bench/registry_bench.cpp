@@ -1,6 +1,7 @@
 // Preference reads, writes and the reset on the real store, each beside an in-memory map
 // look-up of the same path as its baseline; the check of a hive before the first write, beside
-// opening it; the move of a hive in the former name format, beside a first write.
+// opening it; the move of a hive in the former name format, beside a first write; another
+// process's change reaching this one's notification, beside a pipe between the two.
 #include <velmora/hive.h>
 #include <velmora/registry.h>
 
@@ -11,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -140,6 +142,61 @@ void BM_SetUserValue(benchmark::State &state) {
     benchmark::DoNotOptimize(regSetUserValue("General", "Written", intType, "", &value, nullptr));
   }
 }
+
+double monotonicSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// From another process's commit to this process's notification: the child sends the time its
+// write returned through a pipe. The baseline is that pipe's wake-up alone.
+void crossProcess(benchmark::State &state, bool notify) {
+  store();
+  HKEY key = nullptr;
+  RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Velmora\\Notified", &key);
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  DWORD round = 0;
+  for (auto _ : state) {
+    if (notify)
+      RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE);
+    int fds[2];
+    if (pipe(fds) != 0) {
+      state.SkipWithError("no pipe");
+      break;
+    }
+    ++round;
+    pid_t child = fork();
+    if (child == 0) {
+      if (notify)
+        regSetUserValue("Notified", "v", intType, "", reinterpret_cast<int *>(&round), nullptr);
+      double sent = monotonicSeconds();
+      _exit(write(fds[1], &sent, sizeof sent) == sizeof sent ? 0 : 1);
+    }
+    double sent = 0, seen = 0;
+    if (notify && WaitForSingleObject(event, 5000) != WAIT_OBJECT_0) {
+      state.SkipWithError("no notification within 5 s");
+      break;
+    }
+    if (notify)
+      seen = monotonicSeconds();
+    if (read(fds[0], &sent, sizeof sent) != sizeof sent) {
+      state.SkipWithError("the child sent no time");
+      break;
+    }
+    if (!notify)
+      seen = monotonicSeconds();
+    state.SetIterationTime(std::max(0.0, seen - sent));
+    waitpid(child, nullptr, 0);
+    close(fds[0]);
+    close(fds[1]);
+  }
+  CloseHandle(event);
+  RegCloseKey(key);
+}
+
+void BM_Baseline_PipeAcrossProcesses(benchmark::State &state) { crossProcess(state, false); }
+void BM_NotifyAcrossProcesses(benchmark::State &state) { crossProcess(state, true); }
 
 void BM_Baseline_MapLookup(benchmark::State &state) {
   auto &values = memoryStore();
@@ -316,6 +373,11 @@ BENCHMARK(BM_GetUserValue_MachineFallback);
 BENCHMARK(BM_GetUserValue_DefaultUserFallback);
 BENCHMARK(BM_Baseline_IdleProcess)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Idle1000Notifications)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_PipeAcrossProcesses)
+    ->Iterations(50)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NotifyAcrossProcesses)->Iterations(50)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Baseline_MapWrite);
 BENCHMARK(BM_SetUserValue);
 BENCHMARK(BM_Baseline_FirstReadAfterOpen)->Unit(benchmark::kMicrosecond);
