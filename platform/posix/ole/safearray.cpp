@@ -140,6 +140,11 @@ HRESULT offsetOf(const SAFEARRAY *psa, const LONG *indices, size_t &offset) {
   return S_OK;
 }
 
+// Zeroed element storage; never a null pointer, also for no elements: the data exists.
+void *newData(size_t count, ULONG size) {
+  return std::calloc(count != 0 ? count : 1, size != 0 ? size : 1);
+}
+
 SAFEARRAY *newDescriptor(UINT dims, size_t dataBytes) {
   size_t total = kPrefix + descriptorSize(dims) + dataBytes;
   auto *block = static_cast<unsigned char *>(std::calloc(1, total));
@@ -148,6 +153,12 @@ SAFEARRAY *newDescriptor(UINT dims, size_t dataBytes) {
   auto *psa = reinterpret_cast<SAFEARRAY *>(block + kPrefix);
   psa->cDims = USHORT(dims);
   return psa;
+}
+
+// The element at the indices, with the array locked for the caller to unlock.
+HRESULT lockElement(SAFEARRAY *psa, LONG *indices, void **element) {
+  HRESULT hr = SafeArrayPtrOfIndex(psa, indices, element);
+  return FAILED(hr) ? hr : SafeArrayLock(psa);
 }
 
 } // namespace
@@ -210,8 +221,7 @@ HRESULT WINAPI SafeArrayAllocData(SAFEARRAY *psa) {
   size_t count;
   if (!elementCount(psa, count))
     return E_OUTOFMEMORY;
-  // Never a null pointer, also for no elements: the data exists.
-  void *data = std::calloc(count != 0 ? count : 1, psa->cbElements != 0 ? psa->cbElements : 1);
+  void *data = newData(count, psa->cbElements);
   if (data == nullptr)
     return E_OUTOFMEMORY;
   psa->pvData = data;
@@ -284,8 +294,7 @@ HRESULT WINAPI SafeArrayDestroyDescriptor(SAFEARRAY *psa) {
 HRESULT WINAPI SafeArrayDestroy(SAFEARRAY *psa) {
   if (psa == nullptr)
     return S_OK;
-  if (psa->cLocks != 0)
-    return DISP_E_ARRAYISLOCKED;
+  // Checks the locks before anything is released.
   HRESULT hr = SafeArrayDestroyData(psa);
   return FAILED(hr) ? hr : SafeArrayDestroyDescriptor(psa);
 }
@@ -382,10 +391,7 @@ HRESULT WINAPI SafeArrayPutElement(SAFEARRAY *psa, LONG *rgIndices, void *pv) {
   if (pv == nullptr && !(psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH)))
     return E_INVALIDARG;
   void *element;
-  HRESULT hr = SafeArrayPtrOfIndex(psa, rgIndices, &element);
-  if (FAILED(hr))
-    return hr;
-  hr = SafeArrayLock(psa);
+  HRESULT hr = lockElement(psa, rgIndices, &element);
   if (FAILED(hr))
     return hr;
   auto *slot = static_cast<unsigned char *>(element);
@@ -419,10 +425,7 @@ HRESULT WINAPI SafeArrayGetElement(SAFEARRAY *psa, LONG *rgIndices, void *pv) {
   if (psa == nullptr || rgIndices == nullptr || pv == nullptr)
     return E_INVALIDARG;
   void *element;
-  HRESULT hr = SafeArrayPtrOfIndex(psa, rgIndices, &element);
-  if (FAILED(hr))
-    return hr;
-  hr = SafeArrayLock(psa);
+  HRESULT hr = lockElement(psa, rgIndices, &element);
   if (FAILED(hr))
     return hr;
   // The destination is the caller's fresh storage: whatever it held is not released.
@@ -482,8 +485,7 @@ HRESULT WINAPI SafeArrayRedim(SAFEARRAY *psa, SAFEARRAYBOUND *psaboundNew) {
       !fits(newCount, psa->cbElements))
     return E_OUTOFMEMORY;
   if (psa->pvData != nullptr && newCount != oldCount) {
-    void *data =
-        std::calloc(newCount != 0 ? newCount : 1, psa->cbElements != 0 ? psa->cbElements : 1);
+    void *data = newData(newCount, psa->cbElements);
     if (data == nullptr)
       return E_OUTOFMEMORY;
     if (newCount < oldCount)
