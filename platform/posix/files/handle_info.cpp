@@ -65,6 +65,17 @@ BOOL renameHandle(HANDLE handle, int fd, const FILE_RENAME_INFO &info, DWORD siz
   return MoveFileExA(libraryPathText(from).c_str(), name.data(), flags);
 }
 
+// What a handle information call starts with: the handle's facts and its file's status.
+bool infoCall(HANDLE handle, const void *information, HandleFacts *facts, struct stat *st) {
+  if (!handleFacts(handle, facts))
+    return false;
+  if (!information)
+    return fail(ERROR_INVALID_PARAMETER, false);
+  if (fileSyscalls().fstat(facts->fd, st) != 0)
+    return fail(win32Error(errno, ErrnoSite::Read), false);
+  return true;
+}
+
 } // namespace
 } // namespace vlx::posix
 
@@ -130,13 +141,9 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
                                          FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                          LPVOID lpFileInformation, DWORD dwBufferSize) {
   HandleFacts facts;
-  if (!handleFacts(hFile, &facts))
-    return FALSE;
-  if (!lpFileInformation)
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
   struct stat st;
-  if (fileSyscalls().fstat(facts.fd, &st) != 0)
-    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  if (!infoCall(hFile, lpFileInformation, &facts, &st))
+    return FALSE;
   switch (FileInformationClass) {
   case FileBasicInfo: {
     if (dwBufferSize < sizeof(FILE_BASIC_INFO))
@@ -170,14 +177,10 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
 BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                        LPVOID lpFileInformation, DWORD dwBufferSize) {
   HandleFacts facts;
-  if (!handleFacts(hFile, &facts))
-    return FALSE;
-  if (!lpFileInformation)
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
-  const FileSyscalls &sys = fileSyscalls();
   struct stat st;
-  if (sys.fstat(facts.fd, &st) != 0)
-    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
+  if (!infoCall(hFile, lpFileInformation, &facts, &st))
+    return FALSE;
+  const FileSyscalls &sys = fileSyscalls();
   switch (FileInformationClass) {
   case FileBasicInfo: {
     if (dwBufferSize < sizeof(FILE_BASIC_INFO))
