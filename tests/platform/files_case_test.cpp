@@ -1,5 +1,6 @@
 // Names found without regard to case on a file system that tells case apart: which entry of
 // several wins, what a look-up costs, and what stays as it was (links, bytes that are not UTF-8).
+#include "support/file_call_cases.h"
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -23,18 +24,6 @@ protected:
     mkdir(dir_.file("sub/deep").c_str(), 0755);
     writeFile(dir_.file("sub/deep/file.txt"), "deep");
   }
-  // The content of the file a name opens, or "(none)".
-  static std::string contentOf(const char *path) {
-    HANDLE handle =
-        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-      return "(none)";
-    char buffer[64];
-    DWORD done = 0;
-    ReadFile(handle, buffer, sizeof buffer, &done, nullptr);
-    CloseHandle(handle);
-    return std::string(buffer, done);
-  }
   ScopedEnv driveC_{"VELMORA_DRIVE_C", dir_.path().c_str()};
 };
 
@@ -43,14 +32,14 @@ TEST_F(Caseless, OfSeveralNamesOfOneFoldingTheFirstInByteOrderWins) {
   writeFile(dir_.file("config.Ini"), "lower");
   writeFile(dir_.file("CONFIG.INI"), "upper");
   // The name as written wins; otherwise "CONFIG.INI" < "Config.ini" < "config.Ini".
-  EXPECT_EQ(contentOf("C:\\config.Ini"), "lower");
-  EXPECT_EQ(contentOf("C:\\config.ini"), "upper");
+  EXPECT_EQ(calls::get("C:\\config.Ini"), "lower");
+  EXPECT_EQ(calls::get("C:\\config.ini"), "upper");
   mkdir(dir_.file("Data").c_str(), 0755);
   mkdir(dir_.file("DATA").c_str(), 0755);
   writeFile(dir_.file("Data/f"), "mixed");
   writeFile(dir_.file("DATA/f"), "upper");
-  EXPECT_EQ(contentOf("C:\\data\\F"), "upper");
-  EXPECT_EQ(contentOf("C:\\Data\\F"), "mixed");
+  EXPECT_EQ(calls::get("C:\\data\\F"), "upper");
+  EXPECT_EQ(calls::get("C:\\Data\\F"), "mixed");
   // Creating refers to the same entry: no fourth name.
   EXPECT_FALSE(CreateDirectoryA("C:\\config.INI", nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -88,11 +77,11 @@ TEST_F(Caseless, OnlyAMissingComponentCostsAScanOfItsDirectory) {
 }
 
 TEST_F(Caseless, LettersFoldAsWindowsFoldsThemAndOtherBytesOnlyMatchThemselves) {
-  writeFile(dir_.file("\xc3\x89mile.txt"), "utf8");     // Émile.txt
-  writeFile(dir_.file("caf\xe9.txt"), "latin1");        // not UTF-8
-  EXPECT_EQ(contentOf("C:\\\xc3\xa9MILE.TXT"), "utf8"); // éMILE.TXT
-  EXPECT_EQ(contentOf("C:\\CAF\xe9.TXT"), "latin1");
-  EXPECT_EQ(contentOf("C:\\caf\xc9.txt"), "(none)");
+  writeFile(dir_.file("\xc3\x89mile.txt"), "utf8");      // Émile.txt
+  writeFile(dir_.file("caf\xe9.txt"), "latin1");         // not UTF-8
+  EXPECT_EQ(calls::get("C:\\\xc3\xa9MILE.TXT"), "utf8"); // éMILE.TXT
+  EXPECT_EQ(calls::get("C:\\CAF\xe9.TXT"), "latin1");
+  EXPECT_EQ(calls::get("C:\\caf\xc9.txt"), "(missing)");
 }
 
 TEST_F(Caseless, ReplacingAnotherCaseOfANameKeepsOneEntry) {
@@ -116,10 +105,10 @@ TEST_F(Caseless, ReplacingAnotherCaseOfANameKeepsOneEntry) {
 TEST_F(Caseless, LinksAreFollowedAsBefore) {
   ASSERT_EQ(symlink("sub", dir_.file("Link").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", dir_.file("gone").c_str()), 0);
-  EXPECT_EQ(contentOf("C:\\LINK\\DEEP\\File.txt"), "deep");
+  EXPECT_EQ(calls::get("C:\\LINK\\DEEP\\File.txt"), "deep");
   // A link whose target is missing is an entry all the same, in any case.
   EXPECT_NE(GetFileAttributesA("C:\\GONE"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(contentOf("C:\\GONE"), "(none)");
+  EXPECT_EQ(calls::get("C:\\GONE"), "(unreadable)");
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
@@ -127,8 +116,8 @@ TEST_F(Caseless, RelativeAndHostPathsAreFoundToo) {
   char saved[PATH_MAX];
   ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
   ASSERT_TRUE(SetCurrentDirectoryA("C:\\SUB"));
-  EXPECT_EQ(contentOf("Deep\\FILE.txt"), "deep");
-  EXPECT_EQ(contentOf("..\\SUB\\deep\\File.TXT"), "deep");
+  EXPECT_EQ(calls::get("Deep\\FILE.txt"), "deep");
+  EXPECT_EQ(calls::get("..\\SUB\\deep\\File.TXT"), "deep");
   ASSERT_TRUE(SetCurrentDirectoryA(saved));
   // The host's own path to the file, and a new name in a folder found in another case.
   EXPECT_EQ(std::string(vlx::toSystemPath("C:\\SUB\\Deep\\FILE.TXT").GetString()),
