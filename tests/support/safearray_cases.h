@@ -269,39 +269,39 @@ inline const std::vector<SafeArrayCase> &safeArrayCases() {
          Line line;
          int value = 7;
          LONG at[4];
+         const auto refuses = [&] {
+           return SafeArrayPutElement(sa, at, &value) == DISP_E_BADINDEX &&
+                  SafeArrayGetElement(sa, at, &value) == DISP_E_BADINDEX;
+         };
+         // Every index in order, the first varying slowest.
+         const auto everyIndex = [&](auto visit) {
+           for (at[0] = 1; at[0] < 2; ++at[0])
+             for (at[1] = 3; at[1] < 7; ++at[1])
+               for (at[2] = 5; at[2] < 12; ++at[2])
+                 for (at[3] = 7; at[3] < 17; ++at[3])
+                   visit();
+         };
          std::string refused;
          for (int d = 0; d < 4; ++d) {
            for (int k = 0; k < 4; ++k)
              at[k] = bounds[k].lLbound;
            at[d] = bounds[d].lLbound - 1;
-           refused += SafeArrayPutElement(sa, at, &value) == DISP_E_BADINDEX &&
-                              SafeArrayGetElement(sa, at, &value) == DISP_E_BADINDEX
-                          ? "<"
-                          : "?";
+           refused += refuses() ? "<" : "?";
            at[d] = bounds[d].lLbound + LONG(bounds[d].cElements);
-           refused += SafeArrayPutElement(sa, at, &value) == DISP_E_BADINDEX &&
-                              SafeArrayGetElement(sa, at, &value) == DISP_E_BADINDEX
-                          ? ">"
-                          : "?";
+           refused += refuses() ? ">" : "?";
          }
          line.add("refused", refused);
          int next = 0;
          bool put = true, same = true;
-         for (at[0] = 1; at[0] < 2; ++at[0])
-           for (at[1] = 3; at[1] < 7; ++at[1])
-             for (at[2] = 5; at[2] < 12; ++at[2])
-               for (at[3] = 7; at[3] < 17; ++at[3]) {
-                 int v = next++;
-                 put = put && SafeArrayPutElement(sa, at, &v) == S_OK;
-               }
+         everyIndex([&] {
+           int v = next++;
+           put = put && SafeArrayPutElement(sa, at, &v) == S_OK;
+         });
          next = 0;
-         for (at[0] = 1; at[0] < 2; ++at[0])
-           for (at[1] = 3; at[1] < 7; ++at[1])
-             for (at[2] = 5; at[2] < 12; ++at[2])
-               for (at[3] = 7; at[3] < 17; ++at[3]) {
-                 int v = -1;
-                 same = same && SafeArrayGetElement(sa, at, &v) == S_OK && v == next++;
-               }
+         everyIndex([&] {
+           int v = -1;
+           same = same && SafeArrayGetElement(sa, at, &v) == S_OK && v == next++;
+         });
          line.number("put", put)
              .number("same", same)
              .number("last", static_cast<int *>(sa->pvData)[279]);
