@@ -1,16 +1,12 @@
 // COleDispatchDriver: owning an IDispatch pointer and calling it by DISPID.
 #include <velmora/afx/ole.h>
 
+#include "framework/ole_text.h"
+
 #include <cstring>
 
-namespace {
+namespace vlx::detail {
 
-// Parameter type byte 0x0E: narrow text that travels as a BSTR.
-constexpr BYTE kNarrowText = 0x0E;
-// Parameter type bit for an argument passed by reference.
-constexpr BYTE kByRef = 0x40;
-
-// Narrow text as a new BSTR; a null pointer gives a null BSTR.
 BSTR narrowToBstr(LPCSTR text) {
   if (text == nullptr)
     return nullptr;
@@ -22,6 +18,17 @@ BSTR narrowToBstr(LPCSTR text) {
     MultiByteToWideChar(CP_ACP, 0, text, -1, out, units);
   return out;
 }
+
+} // namespace vlx::detail
+
+namespace {
+
+using vlx::detail::narrowToBstr;
+
+// Parameter type byte 0x0E: narrow text that travels as a BSTR.
+constexpr BYTE kNarrowText = 0x0E;
+// Parameter type bit for an argument passed by reference.
+constexpr BYTE kByRef = 0x40;
 
 BSTR wideToBstr(LPCOLESTR text) {
   BSTR out = SysAllocString(text);

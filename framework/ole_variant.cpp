@@ -1,21 +1,11 @@
 // COleVariant and COleSafeArray: VARIANTs that own their values, and value comparison.
 #include <velmora/afx/ole_variant.h>
 
+#include "framework/ole_text.h"
+
 #include <cstring>
 
 namespace {
-
-BSTR narrowText(LPCTSTR text) {
-  if (text == nullptr)
-    return nullptr;
-  int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  BSTR out = SysAllocStringLen(nullptr, UINT(units > 0 ? units - 1 : 0));
-  if (out == nullptr)
-    AfxThrowMemoryException();
-  if (units > 1)
-    MultiByteToWideChar(CP_ACP, 0, text, -1, out, units);
-  return out;
-}
 
 bool sameVariant(const VARIANT &a, const VARIANT &b);
 
@@ -260,7 +250,7 @@ void COleVariant::SetString(LPCTSTR lpszSrc, VARTYPE vtSrc) {
     if (text == nullptr)
       AfxThrowMemoryException();
   } else {
-    text = narrowText(lpszSrc);
+    text = vlx::detail::narrowToBstr(lpszSrc);
   }
   VariantClear(this);
   vt = VT_BSTR;
