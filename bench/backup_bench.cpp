@@ -2,36 +2,27 @@
 #include <velmora/afx.h>
 #include <velmora/files.h>
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
 constexpr std::size_t kFileSize = std::size_t{256} << 20;
 
 // The document, its backups and the registry live in one scratch directory, removed at exit.
-struct Scratch {
+struct Scratch : vlx::bench::ScratchDir {
   Scratch() {
-    char pattern[] = "/tmp/vlx-bench-XXXXXX";
-    if (!mkdtemp(pattern)) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    dir = pattern;
     setenv("VELMORA_REGISTRY_DIR", (dir + "/registry").c_str(), 1);
     std::filesystem::create_directory(dir + "/registry");
     static const vlx::StringResource strings[] = {{10122, "Backup of "}};
@@ -50,11 +41,6 @@ struct Scratch {
     windowsDocument = document;
     std::replace(windowsDocument.begin(), windowsDocument.end(), '/', '\\');
   }
-  ~Scratch() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::string dir;
   std::string document;
   std::string windowsDocument;
 };
@@ -80,10 +66,7 @@ void BM_CpOfFile(benchmark::State &state) {
     if (removeFirst)
       unlink(target.c_str());
     const char *argv[] = {"cp", scratch->document.c_str(), target.c_str(), nullptr};
-    pid_t pid;
-    int status = 0;
-    if (posix_spawnp(&pid, "cp", nullptr, nullptr, const_cast<char *const *>(argv), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!vlx::bench::runToEnd(const_cast<char *const *>(argv))) {
       state.SkipWithError("cp failed");
       break;
     }

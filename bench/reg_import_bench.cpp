@@ -1,35 +1,23 @@
 // `vlx reg import` of a 48 MB .reg file: its speed and the peak memory of the vlx process, beside
 // cat reading the same file (the floor any import stands on), in one run.
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // The file and the stores it is imported into live in one scratch directory, removed at exit.
-struct Scratch {
+struct Scratch : vlx::bench::ScratchDir {
   Scratch() {
-    char pattern[] = "/tmp/vlx-bench-XXXXXX";
-    if (!mkdtemp(pattern)) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    dir = pattern;
     file = dir + "/big.reg";
     // Keys of values as an admin's export holds them: text, numbers and wrapped hex data.
     std::ofstream out(file, std::ios::binary);
@@ -49,11 +37,7 @@ struct Scratch {
     }
     size = fs::file_size(file);
   }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  std::string dir, file;
+  std::string file;
   uintmax_t size = 0;
 };
 
@@ -78,12 +62,8 @@ bool run(const std::vector<std::string> &argv, const std::string &store, long &p
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int status = 0;
   rusage usage{};
-  const bool ok = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0 &&
-                  wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) &&
-                  WEXITSTATUS(status) == 0;
+  const bool ok = vlx::bench::runToEnd(args.data(), envp.data(), &actions, &usage);
   posix_spawn_file_actions_destroy(&actions);
   peakKb = usage.ru_maxrss;
   auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
