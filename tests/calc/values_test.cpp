@@ -21,9 +21,9 @@ using vlx::calc::test::XlsxBook;
 using vlx::calc::test::XlsxCell;
 using vlx::calc::test::XlsxSheet;
 
-const DISPID kOpen = 0x2AA, kClose = 0x115, kSaveAs = 0x11C, kWorksheets = 0x1EE, kSheets = 0x1E5,
-             kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6, kValue2 = 0x56C,
-             kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kQuit = 0x12E;
+const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSaveAs = 0x11C, kWorksheets = 0x1EE,
+             kSheets = 0x1E5, kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6,
+             kValue2 = 0x56C, kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kQuit = 0x12E;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kString[] = {0x0E, 0};
 const BYTE kBool[] = {VT_BOOL, 0};
@@ -207,6 +207,12 @@ protected:
     books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &book, kString, path.c_str());
     return book;
   }
+  static LPDISPATCH add() {
+    Workbooks books(app_->Workbooks(0));
+    LPDISPATCH book = nullptr;
+    books.InvokeHelper(kAdd, kCall, VT_DISPATCH, &book, nullptr);
+    return book;
+  }
   static void close(COleDispatchDriver &book) {
     book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
   }
@@ -386,10 +392,7 @@ TEST_F(CalcValuesTest, HostWrittenValuesAndFormulasKeepTheirKind) {
         {"C2", money, {VT_CY, 12.5}, nullptr},
         {"C3", yes, boolean(true), u"TRUE"},
     };
-    Workbooks books(app_->Workbooks(0));
-    LPDISPATCH added = nullptr;
-    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
-    COleDispatchDriver book(added);
+    COleDispatchDriver book(add());
     COleDispatchDriver values(sheet(book, 1));
     for (auto &row : rows) {
       SCOPED_TRACE(row.ref);
@@ -451,6 +454,18 @@ void expectBlock(const VARIANT &block, LONG rows, LONG columns) {
     EXPECT_EQ(low, 1);
     EXPECT_EQ(high, dim == 1 ? rows : columns) << "dimension " << dim;
   }
+}
+
+// Expects a block of exactly these cells; consumes block.
+template <size_t Rows, size_t Columns>
+void expectCells(VARIANT block, const Expected (&cells)[Rows][Columns], const std::string &what) {
+  expectBlock(block, LONG(Rows), LONG(Columns));
+  for (LONG row = 1; row <= LONG(Rows); ++row)
+    for (LONG column = 1; column <= LONG(Columns); ++column) {
+      SCOPED_TRACE(what + " " + std::to_string(row) + "," + std::to_string(column));
+      expectVariant(elementOf(block, row, column), cells[row - 1][column - 1]);
+    }
+  VariantClear(&block);
 }
 
 // A put with the HRESULT the host gets, not the framework's exception.
@@ -562,10 +577,7 @@ TEST_F(CalcValuesTest, ABlockReadTypesEachCellAsACellReadDoes) {
 // single row and leaves #N/A beyond itself; a range that learnt its cells sees a later change.
 TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
   reporting([&] {
-    Workbooks books(app_->Workbooks(0));
-    LPDISPATCH added = nullptr;
-    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
-    COleDispatchDriver book(added);
+    COleDispatchDriver book(add());
     COleDispatchDriver cells(sheet(book, 1));
     Range grid(range(cells, "A1:D2"));
     VARIANT before = get(grid, kValue); // learns the empty cells
@@ -578,14 +590,7 @@ TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
               S_OK);
     const Expected wrote[2][4] = {{r8(1.5), text(u"text"), boolean(true), date(45000.5)},
                                   {{VT_CY, 12.5}, error(2007), {VT_EMPTY}, r8(7)}};
-    VARIANT back = get(grid, kValue);
-    expectBlock(back, 2, 4);
-    for (LONG row = 1; row <= 2; ++row)
-      for (LONG column = 1; column <= 4; ++column) {
-        SCOPED_TRACE(std::to_string(row) + "," + std::to_string(column));
-        expectVariant(elementOf(back, row, column), wrote[row - 1][column - 1]);
-      }
-    VariantClear(&back);
+    expectCells(get(grid, kValue), wrote, "written");
     VARIANT back2 = get(grid, kValue2);
     expectVariant(elementOf(back2, 1, 4), r8(45000.5));
     expectVariant(elementOf(back2, 2, 1), r8(12.5));
@@ -634,14 +639,7 @@ TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
     const Expected read[2][6] = {
         {r8(1), text(u"x1"), r8(5), text(u"7"), boolean(true), text(u"plain")},
         {r8(2), r8(3), r8(6), r8(-3), error(2007), {VT_EMPTY}}};
-    VARIANT entered = get(typed, kValue);
-    expectBlock(entered, 2, 6);
-    for (LONG row = 1; row <= 2; ++row)
-      for (LONG column = 1; column <= 6; ++column) {
-        SCOPED_TRACE("typed " + std::to_string(row) + "," + std::to_string(column));
-        expectVariant(elementOf(entered, row, column), read[row - 1][column - 1]);
-      }
-    VariantClear(&entered);
+    expectCells(get(typed, kValue), read, "typed");
     // The first block read learnt A1:D2; a change through another object is seen.
     Range c2(range(cells, "C2"));
     ASSERT_EQ(put(c2, kValue, scalar(VT_DATE, 45002)), S_OK);
@@ -656,10 +654,7 @@ TEST_F(CalcValuesTest, ArraysWrittenToABlockReadBackWithTheirKinds) {
 // dimensions, of objects, of arrays, empty ones, arrays where a member takes none.
 TEST_F(CalcValuesTest, BadArraysFailWithoutHarm) {
   reporting([&] {
-    Workbooks books(app_->Workbooks(0));
-    LPDISPATCH added = nullptr;
-    books.InvokeHelper(0xB5, kCall, VT_DISPATCH, &added, nullptr);
-    COleDispatchDriver book(added);
+    COleDispatchDriver book(add());
     COleDispatchDriver cells(sheet(book, 1));
     Range block(range(cells, "A1:B2"));
     ASSERT_EQ(put(block, kValue, scalar(VT_R8, 5)), S_OK);
