@@ -121,38 +121,23 @@ TEST_F(RegistryWindowsTest, EnumValueWithShortBuffers) {
   ASSERT_EQ(setRaw(k, "Name", REG_SZ, std::string("value", 6)), ERROR_SUCCESS);
   for (const vlx::test::EnumValueCase &c : vlx::test::enumValueCases()) {
     SCOPED_TRACE(c.what);
-    char name[16];
-    std::memset(name, '#', sizeof name);
-    name[4] = '\0';
-    char data[16];
-    std::memset(data, '?', sizeof data);
-    DWORD nameLen = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data),
-                            &dataSize),
-              c.result);
-    EXPECT_EQ(nameLen, c.nameLength);
-    EXPECT_EQ(type, c.type);
-    EXPECT_EQ(dataSize, c.dataSize);
+    const vlx::test::EnumValueSeen seen = vlx::test::enumValue(k, c);
+    EXPECT_EQ(seen.result, c.result);
+    EXPECT_EQ(seen.nameLength, c.nameLength);
+    EXPECT_EQ(seen.type, c.type);
+    EXPECT_EQ(seen.dataSize, c.dataSize);
     if (c.name) {
-      EXPECT_STREQ(name, c.name);
+      EXPECT_EQ(seen.name, c.name);
     }
-    EXPECT_EQ(std::string(data, 6), c.dataCopied ? std::string("value", 6) : std::string(6, '?'));
+    EXPECT_EQ(seen.data, c.dataCopied ? std::string("value", 6) : std::string(6, '?'));
 
-    char16_t wname[16];
-    std::fill(wname, wname + 16, u'#');
-    wname[4] = u'\0';
-    char16_t wdata[16];
-    std::fill(wdata, wdata + 16, u'?');
-    nameLen = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueW(k, 0, wname, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(wdata),
-                            &dataSize),
-              c.result);
-    EXPECT_EQ(nameLen, c.wideNameLength);
-    EXPECT_EQ(dataSize, c.dataSize * 2);
+    EXPECT_EQ(seen.wideResult, c.result);
+    EXPECT_EQ(seen.wideNameLength, c.wideNameLength);
+    EXPECT_EQ(seen.wideDataSize, c.dataSize * 2);
     if (c.wideName) {
-      EXPECT_EQ(std::u16string(wname), vlx::test::widened(c.wideName));
+      EXPECT_EQ(seen.wideName, vlx::test::widened(c.wideName));
     }
-    EXPECT_EQ(std::u16string(wdata, 6),
+    EXPECT_EQ(seen.wideData,
               c.wideDataCopied ? std::u16string(u"value", 6) : std::u16string(6, u'?'));
   }
 }

@@ -8,6 +8,7 @@
 #include <velmora/win32.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,41 @@ inline const std::vector<EnumValueCase> &enumValueCases() {
       {"both short", 2, 2, ERROR_MORE_DATA, 2, REG_SZ, 6, "####", false, 2, "####", false},
   };
   return cases;
+}
+
+// What both calls answer for one case on the key, each probed in the same way on both systems.
+struct EnumValueSeen {
+  LONG result, wideResult;
+  DWORD nameLength, type, dataSize, wideNameLength, wideDataSize;
+  std::string name, data;                      // the name to its terminator, 6 bytes of data
+  std::basic_string<WCHAR> wideName, wideData; // likewise, in characters
+};
+
+inline EnumValueSeen enumValue(HKEY k, const EnumValueCase &c) {
+  EnumValueSeen seen{};
+  char name[16], data[16];
+  std::fill(name, name + 16, '#');
+  name[4] = '\0';
+  std::fill(data, data + 16, '?');
+  DWORD type = 77;
+  seen.nameLength = c.nameRoom, seen.dataSize = c.dataRoom;
+  seen.result = RegEnumValueA(k, 0, name, &seen.nameLength, nullptr, &type,
+                              reinterpret_cast<BYTE *>(data), &seen.dataSize);
+  seen.type = type;
+  seen.name = name;
+  seen.data.assign(data, 6);
+
+  WCHAR wname[16], wdata[16];
+  std::fill(wname, wname + 16, WCHAR('#'));
+  wname[4] = WCHAR(0);
+  std::fill(wdata, wdata + 16, WCHAR('?'));
+  type = 77;
+  seen.wideNameLength = c.nameRoom, seen.wideDataSize = c.dataRoom;
+  seen.wideResult = RegEnumValueW(k, 0, wname, &seen.wideNameLength, nullptr, &type,
+                                  reinterpret_cast<BYTE *>(wdata), &seen.wideDataSize);
+  seen.wideName = wname;
+  seen.wideData.assign(wdata, 6);
+  return seen;
 }
 
 } // namespace vlx::test

@@ -57,39 +57,23 @@ void checkEnumValue(HKEY scratch) {
   EXPECT_EQ(setRaw(k, "Name", REG_SZ, std::string("value", 6)), ERROR_SUCCESS, "set Name");
   for (const test::EnumValueCase &c : test::enumValueCases()) {
     const std::string what = c.what;
-    char name[16];
-    std::memset(name, '#', sizeof name);
-    name[4] = '\0';
-    char data[16];
-    std::memset(data, '?', sizeof data);
-    DWORD nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueA(k, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(data),
-                            &dataSize),
-              c.result, what);
-    EXPECT_EQ(nameLength, c.nameLength, what + ": name length");
-    EXPECT_EQ(type, c.type, what + ": type");
-    EXPECT_EQ(dataSize, c.dataSize, what + ": data size");
+    const test::EnumValueSeen seen = test::enumValue(k, c);
+    EXPECT_EQ(seen.result, c.result, what);
+    EXPECT_EQ(seen.nameLength, c.nameLength, what + ": name length");
+    EXPECT_EQ(seen.type, c.type, what + ": type");
+    EXPECT_EQ(seen.dataSize, c.dataSize, what + ": data size");
     if (c.name)
-      EXPECT_EQ(std::string(name), std::string(c.name), what + ": name");
-    EXPECT(std::string(data, 6) == (c.dataCopied ? std::string("value", 6) : std::string(6, '?')),
+      EXPECT_EQ(seen.name, std::string(c.name), what + ": name");
+    EXPECT(seen.data == (c.dataCopied ? std::string("value", 6) : std::string(6, '?')),
            what + ": data");
 
-    wchar_t wname[16];
-    std::fill(wname, wname + 16, L'#');
-    wname[4] = L'\0';
-    wchar_t wdata[16];
-    std::fill(wdata, wdata + 16, L'?');
-    nameLength = c.nameRoom, type = 77, dataSize = c.dataRoom;
-    EXPECT_EQ(RegEnumValueW(k, 0, wname, &nameLength, nullptr, &type,
-                            reinterpret_cast<BYTE *>(wdata), &dataSize),
-              c.result, what + " (W)");
-    EXPECT_EQ(nameLength, c.wideNameLength, what + ": name length (W)");
-    EXPECT_EQ(dataSize, c.dataSize * 2, what + ": data size (W)");
+    EXPECT_EQ(seen.wideResult, c.result, what + " (W)");
+    EXPECT_EQ(seen.wideNameLength, c.wideNameLength, what + ": name length (W)");
+    EXPECT_EQ(seen.wideDataSize, c.dataSize * 2, what + ": data size (W)");
     if (c.wideName)
-      EXPECT(std::wstring(wname) == std::wstring(c.wideName, c.wideName + std::strlen(c.wideName)),
+      EXPECT(seen.wideName == std::wstring(c.wideName, c.wideName + std::strlen(c.wideName)),
              what + ": name (W)");
-    EXPECT(std::wstring(wdata, 6) ==
-               (c.wideDataCopied ? std::wstring(L"value", 6) : std::wstring(6, L'?')),
+    EXPECT(seen.wideData == (c.wideDataCopied ? std::wstring(L"value", 6) : std::wstring(6, L'?')),
            what + ": data (W)");
   }
   RegCloseKey(k);
