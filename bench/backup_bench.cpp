@@ -99,12 +99,5 @@ int main(int argc, char **argv) {
   args.insert(args.begin() + 1, interleave.data());
   argc = static_cast<int>(args.size());
   argv = args.data();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  Scratch files;
-  scratch = &files;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vlx::bench::runWithScratch(argc, argv, scratch);
 }

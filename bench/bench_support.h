@@ -1,5 +1,8 @@
-// What several benchmarks share: a scratch directory, and starting a program to its end.
+// What several benchmarks share: a scratch directory, starting a program to its end, and a main
+// that makes the scratch before the benchmarks run.
 #pragma once
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +47,20 @@ inline bool runToEnd(char *const argv[], char *const envp[] = environ,
   return posix_spawnp(&pid, argv[0], actions, nullptr, argv, envp) == 0 &&
          wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+// Runs the benchmarks named on the command line with a Scratch made for them; `scratch` points
+// to it meanwhile.
+template <class Scratch> int runWithScratch(int argc, char **argv, Scratch *&scratch) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  Scratch files;
+  scratch = &files;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  scratch = nullptr;
+  return 0;
 }
 
 } // namespace vlx::bench

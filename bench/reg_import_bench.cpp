@@ -110,13 +110,4 @@ BENCHMARK(BM_CatOfFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iteration
 
 } // namespace
 
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  Scratch files;
-  scratch = &files;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return vlx::bench::runWithScratch(argc, argv, scratch); }
