@@ -2,6 +2,7 @@
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
 #include "cells.h"
+#include "save_target.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -353,7 +354,9 @@ void fail(const std::string &what) {
 
 // Puts the file `from` in the place of the locked `target` in one rename; the new file is
 // locked before it has a name, so no other writer can take it in between.
-int install(const std::string &from, const std::string &target, int oldLock) {
+int install(const std::string &from, const std::string &given, int oldLock) {
+  // Through a link, the workbook it names is replaced and the link kept.
+  const std::string target = saveTarget(given);
   size_t slash = target.rfind('/');
   std::string dir = target.substr(0, slash == 0 ? 1 : slash);
   std::string saving = savingName(target);

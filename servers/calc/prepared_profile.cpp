@@ -105,6 +105,15 @@ bool copyPreparedProfile(const std::string &kept, const std::string &profile) {
     // Half a profile would be worse than none.
     fs::remove_all(profile + "/user", ec);
     fs::create_directories(profile + "/user", ec);
+    // A kept profile that cannot be copied is dropped, so that a later start keeps a whole one;
+    // moved aside first, so that no other host copies from it while it goes.
+    std::string aside = kept + ".XXXXXX";
+    if (::mkdtemp(aside.data())) {
+      if (::rename(kept.c_str(), aside.c_str()) == 0)
+        fs::remove_all(aside, ec);
+      else
+        ::rmdir(aside.c_str());
+    }
     return false;
   }
   return true;

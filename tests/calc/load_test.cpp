@@ -235,6 +235,23 @@ TEST_F(CalcLoadTest, ASecondWriterGetsTheWorkbookReadOnlyAndCannotSave) {
   ::chmod(path.c_str(), 0644);
 }
 
+TEST_F(CalcLoadTest, ASaveThroughALinkReplacesTheWorkbookAndKeepsTheLink) {
+  std::string path = workbook("book.xlsx");
+  fs::create_directories(dir_.file("links"));
+  const std::string link = dir_.file("links/link.xlsx");
+  fs::create_symlink("../book.xlsx", link);
+  Object book = open(link);
+  EXPECT_FALSE(readOnly(book));
+  put(cell(book, "A1"), Any(7.0));
+  call(book, "Save");
+  close(book);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.file("links")), {}), 1);
+  Object again = open(path);
+  EXPECT_EQ(textOf(again, "A1"), "7");
+  close(again);
+}
+
 // Folders and pipe sockets of hosts that were killed go at the next start; those of living
 // hosts stay. The office's own temporary folders live in its scratch directory.
 TEST_F(CalcLoadTest, AStartRemovesWhatKilledHostsLeft) {

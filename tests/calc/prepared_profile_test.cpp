@@ -129,5 +129,20 @@ TEST(PreparedProfile, KeptOnceAndCopiedWithoutSettings) {
   EXPECT_FALSE(copyPreparedProfile("", dir.file("fourth")));
 }
 
+TEST(PreparedProfile, ADamagedKeptProfileIsDroppedAndKeptAnew) {
+  TempDir dir;
+  std::string kept = dir.file("velmora/calc-profile");
+  writeFile(kept + "/extensions/state", "synced");
+  // What no office writes, and a copy cannot take: the next start keeps a whole one again.
+  ASSERT_EQ(::mkfifo((kept + "/extensions/pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(copyPreparedProfile(kept, dir.file("first")));
+  EXPECT_TRUE(fs::is_empty(dir.file("first/user")));
+  EXPECT_FALSE(fs::exists(kept));
+  writeFile(dir.file("first/user/extensions/state"), "fresh");
+  keepPreparedProfile(dir.file("first"), kept);
+  ASSERT_TRUE(copyPreparedProfile(kept, dir.file("second")));
+  EXPECT_EQ(readFile(dir.file("second/user/extensions/state")), "fresh");
+}
+
 } // namespace
 } // namespace vlx::calc

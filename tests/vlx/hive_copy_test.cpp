@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vlx::cli {
 namespace {
@@ -68,6 +72,51 @@ TEST_F(HiveCopyTest, RestoreRefusesWhatIsNotAHive) {
   fails({"reg", "restore", dir_.file("none.db")}, "no such file");
   fails({"reg", "restore", dir_.path()}, "is a directory");
   EXPECT_EQ(countOf(ok({"reg", "export"}), "\"kept\""), 1u);
+}
+
+// Names in `dir` other than `kept`: what a failed backup left behind.
+std::vector<std::string> strays(const std::string &dir, const std::string &kept) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(dir))
+    if (entry.path().filename() != kept)
+      names.push_back(entry.path().filename().string());
+  return names;
+}
+
+TEST_F(HiveCopyTest, BackupReplacesOnlyARegularFileOrALink) {
+  ok({"reg", "import", write("a.reg", regText("v", 1, "kept"))});
+  const std::string fifo = dir_.file("fifo"), folder = dir_.file("folder");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directory(folder);
+  fails({"reg", "backup", fifo}, fifo + " is not a regular file");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  fails({"reg", "backup", folder}, "is not a regular file");
+  EXPECT_TRUE(fs::is_directory(folder));
+  // A link planted at FILE is replaced itself; what it names is never written.
+  const std::string victim = write("victim", "theirs"), link = dir_.file("link.db");
+  fs::create_symlink(victim, link);
+  ok({"reg", "backup", link});
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(readFile(victim), "theirs");
+  ok({"reg", "restore", link});
+}
+
+TEST_F(HiveCopyTest, BackupOntoAFullDiskLeavesNothing) {
+  const std::string small = dir_.file("small");
+  fs::create_directory(small);
+  if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=48k") != 0)
+    GTEST_SKIP() << "mounting a small disk needs root (CI runs as root)";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{small};
+  ok({"reg", "import", write("a.reg", regText("v", 1, "kept"))});
+  // Room for a part of the copy and its log, not for all of it, at several sizes.
+  for (size_t fill : {24u << 10, 16u << 10, 12u << 10}) {
+    write("small/fill", std::string(fill, 'x'));
+    fails({"reg", "backup", small + "/out.db"}, "out.db: ");
+    EXPECT_EQ(strays(small, "fill"), std::vector<std::string>{}) << fill;
+  }
 }
 
 } // namespace

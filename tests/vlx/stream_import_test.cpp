@@ -6,10 +6,12 @@
 #include <vlx/errors.h>
 #include <vlx/progress.h>
 #include <vlx/reg_file.h>
+#include <vlx/reg_store.h>
 #include <vlx/reg_text.h>
 
 #include <algorithm>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vlx::cli {
@@ -96,6 +98,58 @@ TEST_F(VlxTest, EncodingIsFoundOverTheWholeFile) {
             std::string::npos);
   EXPECT_NE(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K599"}).find("V49    REG_SZ"),
             std::string::npos);
+}
+
+TEST_F(VlxTest, OnlyARegularFileIsImported) {
+  // A FIFO without a writer, and a device that never ends: refused at once.
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fails({"reg", "import", fifo}, "fifo: not a regular file");
+  fails({"reg", "import", "/dev/zero"}, "/dev/zero: not a regular file");
+  // A section without end is refused at the bound, whatever it holds.
+  const std::string endless = write("zeros.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"" +
+                                                     std::string(3 << 20, '\0'));
+  std::string caught;
+  try {
+    RegFilePieces(endless, 2 << 20).read([](std::string_view, int) {});
+  } catch (const Failure &f) {
+    caught = f.what();
+  }
+  EXPECT_EQ(caught, endless + ":3: a key section of more than 2 MiB");
+}
+
+TEST_F(VlxTest, AFileChangedBetweenThePassesImportsNothing) {
+  const std::string file = write("a.reg", bigFile("REGEDIT4", 600));
+  RegFilePieces pieces(file);
+  pieces.read([](std::string_view, int) {});
+  // The same size, another byte.
+  std::string changed = bigFile("REGEDIT4", 600);
+  changed[changed.rfind('x')] = 'y';
+  write("a.reg", changed);
+  std::string caught;
+  try {
+    pieces.read([](std::string_view, int) {});
+  } catch (const Failure &f) {
+    caught = f.what();
+  }
+  EXPECT_EQ(caught, file + ": changed while it was imported (nothing imported)");
+
+  // What the check did not see reaches no hive: here a hive the first pass did not name.
+  auto op = [](reg::Root root) {
+    reg::Operation o;
+    o.key.root = root;
+    o.key.subKey = "Software\\Changed";
+    return o;
+  };
+  int pass = 0;
+  const OperationSource source = [&](const std::function<void(const reg::Operation &)> &each) {
+    each(op(reg::Root::CurrentUser));
+    if (++pass > 1)
+      each(op(reg::Root::LocalMachine));
+  };
+  EXPECT_THROW(importOperations(source, "b.reg", ImportOptions{}), Failure);
+  fails({"reg", "query", "HKCU\\Software\\Changed"}, "");
+  fails({"reg", "query", "HKLM\\Software\\Changed"}, "");
 }
 
 TEST(VlxProgress, ShownOnlyOnATerminalAfterTheDelay) {

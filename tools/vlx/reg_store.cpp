@@ -593,6 +593,9 @@ ImportResult importOperations(const OperationSource &source, const std::string &
       TargetChecker target;
       source([&](const reg::Operation &op) {
         const Target &t = target(op);
+        // Only a file changed since the check reaches a hive outside the transactions.
+        if (std::find(hives.begin(), hives.end(), t.hive) == hives.end())
+          throw Failure(fileName + ": changed while it was imported (nothing imported)");
         inspector.before(op, t, keys);
         failed = apply(op, t, what, keys);
         if (failed != ERROR_SUCCESS) {

@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vlx::cli {
 namespace {
@@ -34,7 +38,8 @@ public:
   Recoder(const char *from, const char *to) : from_(openStrict(from)), to_(openStrict(to)) {}
 
   bool operator()(std::string_view in, std::string &out) {
-    if (!from_ || !to_)
+    // ICU counts in int32_t: a longer line is refused, never cut.
+    if (!from_ || !to_ || in.size() > size_t{INT32_MAX} / 3)
       return false;
     UErrorCode status = U_ZERO_ERROR;
     // Every encoding here spends at least one byte on a UTF-16 unit, and at most three.
@@ -192,15 +197,17 @@ bool decodeRegFile(std::string_view bytes, std::string &text, int &errorLine, st
 namespace {
 
 // Where the next piece can end: the start of the last line in `bytes` that opens a key section
-// and does not continue the line before it; 0 when there is none.
-size_t lastKeyLine(std::string_view bytes, std::string_view newline) {
+// and does not continue the line before it; 0 when there is none. Lines that start before
+// `from` were looked at already, so a long section costs one look at each byte.
+size_t lastKeyLine(std::string_view bytes, std::string_view newline, size_t from) {
   const size_t unit = newline.size();
   if (bytes.size() < 2 * unit)
     return 0;
   auto isChar = [&](size_t at, char c) {
     return bytes[at] == c && (unit == 1 || bytes[at + 1] == '\0');
   };
-  for (size_t i = (bytes.size() - unit) / unit * unit; i >= unit; i -= unit) {
+  const size_t low = std::max(unit, from / unit * unit);
+  for (size_t i = (bytes.size() - unit) / unit * unit; i >= low; i -= unit) {
     if (bytes.compare(i - unit, unit, newline) != 0 || !isChar(i, '['))
       continue;
     // The line before must not end with '\\' (hex data that goes on).
@@ -239,12 +246,23 @@ void RegFilePieces::read(const std::function<void(std::string_view, int)> &piece
 bool RegFilePieces::readAs(Encoding encoding,
                            const std::function<void(std::string_view, int)> &piece,
                            const std::function<void(uint64_t)> &progress, int &errorLine) {
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(file_.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!f)
+  // Opened without waiting for a FIFO's writer: a pipe or a device cannot be read twice alike,
+  // nor /dev/zero to its end.
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0)
     throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Failure(file_ + ": not a regular file (an import reads its file twice; save it first)");
+  }
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> f(::fdopen(fd, "rb"), &std::fclose);
+  if (!f) {
+    ::close(fd);
+    throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
+  }
   std::string bytes, text, header, decoded;
-  uint64_t total = 0;
+  uint64_t total = 0, digest = 14695981039346656037u; // FNV-1a of the bytes read
   bool atEnd = false, first = true;
   int line = 1;
   std::string_view newline = "\n";
@@ -258,6 +276,8 @@ bool RegFilePieces::readAs(Encoding encoding,
       const size_t n = std::fread(bytes.data() + had, 1, kPieceBytes, f.get());
       bytes.resize(had + n);
       total += n;
+      for (size_t i = had; i < had + n; ++i)
+        digest = (digest ^ static_cast<unsigned char>(bytes[i])) * 1099511628211u;
       if (n < kPieceBytes) {
         if (std::ferror(f.get()))
           throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
@@ -292,9 +312,12 @@ bool RegFilePieces::readAs(Encoding encoding,
                         "UTF-8");
         first = false;
       }
-      cut = atEnd ? bytes.size() : lastKeyLine(bytes, newline);
+      cut = atEnd ? bytes.size() : lastKeyLine(bytes, newline, had > 0 ? had - 1 : 0);
       if (cut > 0)
         break;
+      if (bytes.size() > maxPiece_)
+        throw Failure(file_ + ":" + std::to_string(line) + ": a key section of more than " +
+                      std::to_string(maxPiece_ >> 20) + " MiB");
     }
     if (atEnd)
       cut = bytes.size();
@@ -333,6 +356,11 @@ bool RegFilePieces::readAs(Encoding encoding,
     if (atEnd && bytes.empty())
       break;
   }
+  if (read_ && (total != size_ || digest != digest_))
+    throw Failure(file_ + ": changed while it was imported (nothing imported)");
+  read_ = true;
+  size_ = total;
+  digest_ = digest;
   encoding_ = encoding;
   return true;
 }

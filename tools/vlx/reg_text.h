@@ -19,16 +19,21 @@ bool decodeRegFile(std::string_view bytes, std::string &text, int &errorLine, st
 // decodes the whole file, so that reading it takes memory for one piece whatever its size.
 class RegFilePieces {
 public:
-  explicit RegFilePieces(std::string file) : file_(std::move(file)) {}
+  explicit RegFilePieces(std::string file, size_t maxPiece = kMaxPieceBytes)
+      : file_(std::move(file)), maxPiece_(maxPiece) {}
 
   // Calls `piece` with each piece's UTF-8 text and the number of its first line, from the start
-  // of the file. The first piece starts with the header line. Throws Failure "FILE:LINE: why".
+  // of the file. The first piece starts with the header line. Throws Failure "FILE:LINE: why",
+  // and "FILE: ..." for what is not a regular file, or one whose bytes differ from an earlier
+  // read's (after its last piece: a caller in a transaction undoes what the pieces did).
   // `progress` (when set) is called with the bytes read so far after each piece.
   void read(const std::function<void(std::string_view text, int firstLine)> &piece,
             const std::function<void(uint64_t bytes)> &progress = nullptr);
 
   // Pieces hold about this many bytes, more when one key section is larger.
   static constexpr size_t kPieceBytes = size_t{1} << 20;
+  // A key section may not be longer: the hex text of the largest value fits.
+  static constexpr size_t kMaxPieceBytes = size_t{1} << 30;
 
 private:
   enum class Encoding { Unknown, Utf8, Ansi, Utf16 };
@@ -37,6 +42,9 @@ private:
               const std::function<void(uint64_t bytes)> &progress, int &errorLine);
 
   std::string file_;
+  size_t maxPiece_;
+  bool read_ = false; // a read went to the end, and these are what it found
+  uint64_t size_ = 0, digest_ = 0;
   Encoding encoding_ = Encoding::Unknown; // settled by the first read to the end
   bool ansiAllowed_ = false;              // an unmarked REGEDIT4 file
 };

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vlx {
@@ -96,6 +97,10 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
   if (probe.error != ERROR_SUCCESS)
     return failWith(probe.error, "the hive " + source + " " + probe.why, why);
 
+  // A link is replaced, never written through; a device, pipe or folder is never replaced.
+  struct stat st;
+  if (::lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+    return failWith(ERROR_ACCESS_DENIED, file + " is not a regular file", why);
   // Written beside the target and renamed over it, so the target is never half-written.
   std::string temp = file + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -116,6 +121,11 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
     rc = sqlite3_exec(to, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
   std::string message =
       rc == SQLITE_OK ? "" : sqlite3_errmsg(to && sqlite3_errcode(to) ? to : from);
+  // A full disk often shows as an I/O error of the log that could not grow.
+  if (rc != SQLITE_OK && to && sqlite3_system_errno(to) == ENOSPC) {
+    rc = SQLITE_FULL;
+    message = std::strerror(ENOSPC);
+  }
   sqlite3_close_v2(from);
   if (sqlite3_close_v2(to) != SQLITE_OK && rc == SQLITE_OK)
     rc = SQLITE_IOERR;
@@ -124,8 +134,9 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
     message = file + ": " + std::strerror(errno);
   }
   if (rc != SQLITE_OK) {
-    std::remove(temp.c_str());
-    return failWith(errorFromSqlite(rc), message, why);
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+      std::remove((temp + suffix).c_str());
+    return failWith(errorFromSqlite(rc), file + ": " + message, why);
   }
   std::string dir = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/') + 1);
   if (int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
