@@ -83,7 +83,7 @@ std::vector<std::string> strays(const std::string &dir, const std::string &kept)
   return names;
 }
 
-TEST_F(HiveCopyTest, BackupReplacesOnlyARegularFileOrALink) {
+TEST_F(HiveCopyTest, BackupReplacesOnlyARegularFileOrWhatALinkNames) {
   ok({"reg", "import", write("a.reg", regText("v", 1, "kept"))});
   const std::string fifo = dir_.file("fifo"), folder = dir_.file("folder");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -92,13 +92,16 @@ TEST_F(HiveCopyTest, BackupReplacesOnlyARegularFileOrALink) {
   EXPECT_TRUE(fs::is_fifo(fifo));
   fails({"reg", "backup", folder}, "is not a regular file");
   EXPECT_TRUE(fs::is_directory(folder));
-  // A link planted at FILE is replaced itself; what it names is never written.
-  const std::string victim = write("victim", "theirs"), link = dir_.file("link.db");
-  fs::create_symlink(victim, link);
+  // A link at FILE is followed as -o follows it: the file it names is replaced, the link kept.
+  const std::string target = write("target.db", "old"), link = dir_.file("link.db");
+  fs::create_symlink(target, link);
   ok({"reg", "backup", link});
-  EXPECT_FALSE(fs::is_symlink(link));
-  EXPECT_EQ(readFile(victim), "theirs");
-  ok({"reg", "restore", link});
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_NE(readFile(target), "old");
+  ok({"reg", "restore", target});
+  const std::string loop = dir_.file("loop.db");
+  fs::create_symlink(loop, loop);
+  fails({"reg", "backup", loop}, "loop.db: ");
 }
 
 TEST_F(HiveCopyTest, BackupOntoAFullDiskLeavesNothing) {

@@ -86,9 +86,34 @@ void writeFileAtomically(const std::string &file, const std::string &text) {
   fail(why);
 }
 
+std::string fileToReplace(const std::string &file) { return file; }
+
 #else
 
 namespace {
+
+// Where the chain of symbolic links that starts at `file` ends; `*error` set when it cannot be
+// followed (a loop, an unreadable link).
+std::string endOfLinks(const std::string &file, int *error) {
+  std::string path = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return path;
+    std::string target(PATH_MAX, '\0');
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) {
+      *error = errno;
+      return path;
+    }
+    target.resize(static_cast<size_t>(n));
+    if (target.empty() || target[0] != '/')
+      target = path.substr(0, path.rfind('/') + 1) + target;
+    path = target;
+  }
+  *error = ELOOP;
+  return path;
+}
 
 class Writer {
 public:
@@ -100,23 +125,11 @@ public:
                   ": " + why);
   }
 
-  // Where the chain of symbolic links that starts at the file ends.
   void followLinks() {
-    path_ = file_;
-    for (int hops = 0; hops < 40; ++hops) {
-      struct stat st;
-      if (::lstat(path_.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return;
-      std::string target(PATH_MAX, '\0');
-      ssize_t n = ::readlink(path_.c_str(), target.data(), target.size());
-      if (n < 0)
-        fail(errno);
-      target.resize(static_cast<size_t>(n));
-      if (target.empty() || target[0] != '/')
-        target = path_.substr(0, path_.rfind('/') + 1) + target;
-      path_ = target;
-    }
-    fail(ELOOP);
+    int error = 0;
+    path_ = endOfLinks(file_, &error);
+    if (error)
+      fail(error);
   }
 
   void write(const std::string &text) {
@@ -278,6 +291,14 @@ private:
 
 void writeFileAtomically(const std::string &file, const std::string &text) {
   Writer(file).write(text);
+}
+
+std::string fileToReplace(const std::string &file) {
+  int error = 0;
+  std::string path = endOfLinks(file, &error);
+  if (error)
+    throw Failure("cannot write " + file + ": " + std::strerror(error));
+  return path;
 }
 
 #endif

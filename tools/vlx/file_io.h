@@ -16,4 +16,8 @@ std::string readFile(const std::string &file);
 // throws Failure naming the file and the cause.
 void writeFileAtomically(const std::string &file, const std::string &text);
 
+// The file a writer that replaces whole files replaces for `file`: a chain of symbolic links is
+// followed to its end, as writeFileAtomically follows it. Throws Failure for a loop.
+std::string fileToReplace(const std::string &file);
+
 } // namespace vlx::cli

@@ -2,6 +2,7 @@
 #include "hive_copy_commands.h"
 
 #include "errors.h"
+#include "file_io.h"
 #include "reg_store.h"
 
 #include <velmora/hive.h>
@@ -24,7 +25,10 @@ std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
   auto *backup = reg.add_subcommand(
       "backup", "Copy the user's hive (or another) whole into FILE, consistent even while hosts "
                 "are using it. Use this, not cp: the hive file alone can lack recent changes.");
-  backup->add_option("FILE", args->file, "The copy to write (replaced whole)")->required();
+  backup
+      ->add_option("FILE", args->file,
+                   "The copy to write (replaced whole; a link is followed to the file it names)")
+      ->required();
   addHiveFlags(backup);
   auto *restore = reg.add_subcommand(
       "restore", "Replace the whole content of the user's hive (or another) with FILE, a copy "
@@ -37,7 +41,9 @@ std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
       return;
     Hive hive = args->machine ? Hive::Machine : args->defaultUser ? Hive::DefaultUser : Hive::User;
     std::string why;
-    LONG error = *backup ? backupHive(hive, args->file, &why) : restoreHive(hive, args->file, &why);
+    // A link at FILE is followed, and the file it leads to replaced, as every file vlx writes.
+    LONG error = *backup ? backupHive(hive, fileToReplace(args->file), &why)
+                         : restoreHive(hive, args->file, &why);
     if (error != ERROR_SUCCESS)
       throw Failure((*backup ? "backup failed: " : "restore failed: ") +
                     (why.empty() ? errorText(error) : why));
