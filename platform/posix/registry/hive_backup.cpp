@@ -49,7 +49,10 @@ int copyPages(sqlite3 *to, sqlite3 *from) {
   if (!b)
     return sqlite3_errcode(to);
   int rc;
-  while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+  // A writer holding its lock for longer than a busy wait allows makes the copy fail as busy.
+  for (int waited = 0; ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) &&
+                       waited < kBusyTimeoutMs;
+       waited += 5)
     sqlite3_sleep(5);
   int finished = sqlite3_backup_finish(b);
   return rc == SQLITE_DONE ? finished : rc;
