@@ -153,7 +153,44 @@ bool underWine() {
 #endif
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+RunResult runCommand(const std::vector<std::string> &argv) {
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE readEnd, writeEnd;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0))
+    throw std::runtime_error("CreatePipe failed");
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  std::string line;
+  for (const auto &a : argv)
+    line += (line.empty() ? "\"" : " \"") + a + "\"";
+  STARTUPINFOA start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  start.hStdOutput = start.hStdError = writeEnd;
+  PROCESS_INFORMATION process;
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &start, &process);
+  CloseHandle(writeEnd);
+  RunResult result{127, {}};
+  if (started) {
+    char buf[4096];
+    DWORD n;
+    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+      result.output.append(buf, n);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    result.status = int(status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(readEnd);
+  return result;
+}
+
+#else
 
 RunResult runCommand(const std::vector<std::string> &argv) {
   int fds[2];
