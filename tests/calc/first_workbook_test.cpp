@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -24,16 +25,16 @@ TEST_F(CalcFirstWorkbookTest, ProgramSavesWhatItWroteAndReportsTheFault) {
   ASSERT_EQ(registerServer(), S_OK);
 
   const std::string book = dir_.file("book.xlsx"), copy = dir_.file("copy.xlsx");
-  vlx::calc::test::XlsxBook fixture;
-  fixture.sheets.push_back(
-      {"Sheet1",
-       {{"A1", "", "41"}, {"A2", "", "1"}, {"B2", "", "2"}, {"A3", "", "3"}, {"B3", "", "4"}}});
+  vlx::calc::test::XlsxBook fixture{false, {}, {{"Sheet1", {}, false}}};
+  for (auto [ref, value] :
+       {std::pair{"A1", "41"}, {"A2", "1"}, {"B2", "2"}, {"A3", "3"}, {"B3", "4"}})
+    fixture.sheets[0].cells.push_back({ref, "", value, "", 0});
   vlx::calc::test::writeXlsx(book, fixture);
 
   auto run = runCommand({VLX_FIRST_WORKBOOK, book, copy});
   EXPECT_EQ(run.status, 0) << run.output;
   const std::string missing = (std::filesystem::current_path() / "no-such-book.xlsx").string();
-  EXPECT_EQ(run.output, "A1 held 41\nOpen failed: '" + missing +
+  EXPECT_EQ(run.output, "A1 held 41\nOpen failed: Workbooks.Open: '" + missing +
                             "' could not be found: No such file or directory\n");
   // Save wrote the workbook, SaveAs the copy, each with the cell and the doubled block.
   for (const std::string &saved : {book, copy}) {
