@@ -90,7 +90,7 @@ bool load(const char *path) {
 }
 
 bool save() {
-  std::FILE *file = std::fopen(bookPath, "w");
+  std::FILE *file = std::fopen(bookPath, "wb");
   if (!file)
     return false;
   for (LONG r = 0; r < kSize; ++r)

@@ -81,7 +81,7 @@ protected:
 };
 
 // Runs `argv` (argv[0] a path) and returns its exit status and combined output. On Windows the
-// arguments are quoted, not escaped: none may hold a quote.
+// arguments are quoted, not escaped (none may hold a quote), and lines end in \n as on POSIX.
 struct RunResult {
   int status;
   std::string output;
