@@ -31,6 +31,8 @@ TEST_F(CalcFirstWorkbookTest, ProgramSavesWhatItWroteAndReportsTheFault) {
     fixture.sheets[0].cells.push_back({ref, "", value, "", 0});
   vlx::calc::test::writeXlsx(book, fixture);
 
+  // Every process its own office, ended with it: nothing outlives the test.
+  vlx::test::ScopedEnv ownOffice("VELMORA_CALC_KEEP_SECONDS", "0");
   auto run = runCommand({VLX_FIRST_WORKBOOK, book, copy});
   EXPECT_EQ(run.status, 0) << run.output;
   const std::string missing = (std::filesystem::current_path() / "no-such-book.xlsx").string();
