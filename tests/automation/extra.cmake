@@ -22,3 +22,11 @@ else()
     VLX_TEST_NO_ENTRY="$<TARGET_FILE:vlx_test_no_entry>")
   target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
 endif()
+# The README's host program, which the server test runs.
+add_dependencies(${target} first_workbook)
+if(WIN32)
+  target_compile_definitions(${target} PRIVATE VLX_FIRST_WORKBOOK="$<TARGET_FILE_NAME:first_workbook>")
+else()
+  target_compile_definitions(${target} PRIVATE VLX_FIRST_WORKBOOK="$<TARGET_FILE:first_workbook>"
+    VLX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -14,7 +17,6 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #endif
 
@@ -24,7 +26,8 @@ namespace {
 
 const char kClsidText[] = "{5EC7A11D-0001-4000-8000-000000000001}";
 const CLSID kSheetClsid = {0x5EC7A11D, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
-const std::string kClassKeys[] = {"Test.Sheet", std::string("CLSID\\") + kClsidText};
+const std::string kClassKeys[] = {"Test.Sheet", "Excel.Application",
+                                  std::string("CLSID\\") + kClsidText};
 
 // The classes COM reads: the user's, which are the test's own hives on POSIX. Windows' COM
 // ignores the roots TempEnvTest redirects, so there the test writes the system's classes and
@@ -252,5 +255,46 @@ TEST_F(ServerTest, HostClassObjectsAnswerUntilRevoked) {
   EXPECT_EQ(error.m_sc, REGDB_E_CLASSNOTREG);
   CoUninitialize();
 }
+
+std::string contents(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The README's host program, run as a host runs, against this server registered as the
+// spreadsheet: a workbook of its own text format, two cells and a block read and written.
+TEST_F(ServerTest, FirstWorkbookProgramRunsAgainstARegisteredServer) {
+  registerServer(VLX_TEST_SERVER);
+  setDefault("Excel.Application\\CLSID", kClsidText);
+  std::string program = VLX_FIRST_WORKBOOK;
+#ifdef _WIN32
+  char self[MAX_PATH];
+  std::string here(self, GetModuleFileNameA(nullptr, self, sizeof self));
+  program = here.substr(0, here.find_last_of('\\') + 1) + program; // beside this test
+#endif
+  const std::string book = dir_.file("book.txt"), copy = dir_.file("copy.txt");
+  std::ofstream(book) << "R1C1 41\nR2C1 1\nR2C2 2\nR3C1 3\nR3C2 4\n";
+  RunResult run = runCommand({program, book, copy});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "A1 held 41\nOpen failed: 'no-such-book.xlsx' could not be found\n");
+  const char saved[] = "R1C1 42\nR2C1 1\nR2C2 2\nR2C3 2\nR2C4 4\nR3C1 3\nR3C2 4\nR3C3 6\nR3C4 8\n";
+  EXPECT_EQ(contents(book), saved);
+  EXPECT_EQ(contents(copy), saved);
+}
+
+#ifndef _WIN32
+// The README shows the program's whole text: the two never drift apart.
+TEST(FirstWorkbookProgram, IsTheReadmesHostExample) {
+  std::string readme = contents(VLX_SOURCE_DIR "/README.md");
+  std::string program = contents(VLX_SOURCE_DIR "/examples/first_workbook.cpp");
+  ASSERT_FALSE(program.empty());
+  size_t start = readme.find("```cpp\n" + program.substr(0, program.find('\n')));
+  ASSERT_NE(start, std::string::npos) << "no cpp block opens with the program's first line";
+  start += 7;
+  EXPECT_EQ(readme.substr(start, readme.find("```", start) - start), program);
+}
+#endif
 
 } // namespace

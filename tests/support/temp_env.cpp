@@ -153,7 +153,52 @@ bool underWine() {
 #endif
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+RunResult runCommand(const std::vector<std::string> &argv) {
+  // Output goes to a file, read once the child has ended: a pipe would not end while a process
+  // the child started keeps its handle, as Wine's desktop process does.
+  char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  if (GetTempPathA(sizeof dir, dir) == 0 || GetTempFileNameA(dir, "out", 0, name) == 0)
+    throw std::runtime_error("no file for the child's output");
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE out = CreateFileA(
+      name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (out == INVALID_HANDLE_VALUE)
+    throw std::runtime_error("no file for the child's output");
+  std::string line;
+  for (const auto &a : argv)
+    line += (line.empty() ? "\"" : " \"") + a + "\"";
+  STARTUPINFOA start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  start.hStdOutput = start.hStdError = out;
+  PROCESS_INFORMATION process;
+  RunResult result{127, {}};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    result.status = int(status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    SetFilePointer(out, 0, nullptr, FILE_BEGIN);
+    char buf[4096];
+    DWORD n;
+    while (ReadFile(out, buf, sizeof buf, &n, nullptr) && n > 0)
+      result.output.append(buf, n);
+    // Lines as a text-mode read gives them, the same on both systems.
+    for (size_t at = 0; (at = result.output.find("\r\n", at)) != std::string::npos;)
+      result.output.erase(at, 1);
+  }
+  CloseHandle(out);
+  return result;
+}
+
+#else
 
 RunResult runCommand(const std::vector<std::string> &argv) {
   int fds[2];

@@ -80,13 +80,12 @@ protected:
   ScopedHives registry_;
 };
 
-#ifndef _WIN32
-// Runs `argv` (argv[0] a path) and returns its exit status and combined output.
+// Runs `argv` (argv[0] a path) and returns its exit status and combined output. On Windows the
+// arguments are quoted, not escaped (none may hold a quote), and lines end in \n as on POSIX.
 struct RunResult {
   int status;
   std::string output;
 };
 RunResult runCommand(const std::vector<std::string> &argv);
-#endif
 
 } // namespace vlx::test
