@@ -221,8 +221,8 @@ TEST_F(VlxTest, WatchInJsonPrintsOneObjectALine) {
   EXPECT_EQ(first["value"]["type"], "REG_SZ");
   EXPECT_TRUE(first["change"] == "add" || first["change"] == "change") << first;
   EXPECT_EQ(first.contains("before"), first["change"] == "change") << first;
-  EXPECT_NO_THROW(
-      static_cast<void>(nlohmann::json::parse(r.output.substr(r.output.find('\n') + 1))));
+  // Every line is a document of its own.
+  EXPECT_TRUE(nlohmann::json::accept(r.output.substr(r.output.find('\n') + 1)));
 }
 
 } // namespace
