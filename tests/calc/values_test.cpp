@@ -469,12 +469,14 @@ void expectCells(VARIANT block, const Expected (&cells)[Rows][Columns], const st
 }
 
 // A put with the HRESULT the host gets, not the framework's exception.
+// Takes `value` over: it is cleared once put.
 HRESULT put(COleDispatchDriver &object, DISPID id, VARIANT value) {
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params = {&value, &named, 1, 1};
   EXCEPINFO error{};
   HRESULT hr = object.m_lpDispatch->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr,
                                            &error, nullptr);
+  VariantClear(&value);
   SysFreeString(error.bstrSource);
   SysFreeString(error.bstrDescription);
   return hr == DISP_E_EXCEPTION ? error.scode : hr;
@@ -673,13 +675,11 @@ TEST_F(CalcValuesTest, BadArraysFailWithoutHarm) {
         nested,
         wrap(VT_VARIANT, SafeArrayCreateVector(VT_VARIANT, 0, 0)),
     };
-    for (auto &value : bad) {
+    for (auto &value : bad)
       EXPECT_EQ(put(block, kValue, value), DISP_E_TYPEMISMATCH);
-      VariantClear(&value);
-    }
-    VARIANT row = arrayOf({{scalar(VT_R8, 1), scalar(VT_R8, 2)}});
-    EXPECT_EQ(put(block, kFormula, row), DISP_E_TYPEMISMATCH) << "Formula takes no array";
-    VariantClear(&row);
+    EXPECT_EQ(put(block, kFormula, arrayOf({{scalar(VT_R8, 1), scalar(VT_R8, 2)}})),
+              DISP_E_TYPEMISMATCH)
+        << "Formula takes no array";
     VARIANT unchanged = get(block, kValue);
     expectBlock(unchanged, 2, 2);
     expectVariant(elementOf(unchanged, 2, 2), r8(5));
