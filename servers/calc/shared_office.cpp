@@ -131,21 +131,32 @@ int reachOffice(const Plan &plan) {
   return fd;
 }
 
-bool handOver(int client, int fd) {
+// One byte with room for one descriptor beside it: the message the keeper sends and a client
+// receives. Set up without allocating, as the keeper must.
+struct HandOverMessage {
   char byte = 'u';
   iovec data{&byte, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr *header = CMSG_FIRSTHDR(&message);
+
+  HandOverMessage() {
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  HandOverMessage(const HandOverMessage &) = delete;
+  HandOverMessage &operator=(const HandOverMessage &) = delete;
+};
+
+bool handOver(int client, int fd) {
+  HandOverMessage out;
+  cmsghdr *header = CMSG_FIRSTHDR(&out.message);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
   header->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-  return ::sendmsg(client, &message, MSG_NOSIGNAL) == 1;
+  return ::sendmsg(client, &out.message, MSG_NOSIGNAL) == 1;
 }
 
 [[noreturn]] void finish(const Plan &plan, int listener, pid_t office) {
@@ -441,18 +452,12 @@ int reachKeeper(const std::string &socketPath, int &control, int timeoutSeconds)
     return -1;
   }
   pollfd ready{fd, POLLIN, 0};
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char buffer[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = buffer;
-  message.msg_controllen = sizeof buffer;
+  HandOverMessage in;
   int connection = -1;
   if (::poll(&ready, 1, timeoutSeconds * 1000) == 1 &&
-      ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC) == 1) {
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
+      ::recvmsg(fd, &in.message, MSG_CMSG_CLOEXEC) == 1) {
+    for (cmsghdr *header = CMSG_FIRSTHDR(&in.message); header;
+         header = CMSG_NXTHDR(&in.message, header))
       if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
         std::memcpy(&connection, CMSG_DATA(header), sizeof connection);
   }
