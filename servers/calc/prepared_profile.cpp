@@ -1,8 +1,11 @@
 // The profile's last version and the kept profile: see prepared_profile.h.
 #include "prepared_profile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -34,7 +37,42 @@ bool privateDir(const std::string &path) {
          (st.st_mode & 077) == 0;
 }
 
+// The name mkdtemp gives a copy of a kept profile: "calc-profile-...", a dot and six letters or
+// digits. A kept profile's own name ends in "-<time>", never so.
+bool isHalfCopy(const std::string &name) {
+  if (name.rfind("calc-profile-", 0) != 0 || name.size() < 20 || name[name.size() - 7] != '.')
+    return false;
+  for (size_t i = name.size() - 6; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i])))
+      return false;
+  return true;
+}
+
 } // namespace
+
+void removeStaleCopies(const std::string &kept) {
+  if (kept.empty())
+    return;
+  const std::string dir = fs::path(kept).parent_path().string();
+  // A copy is written in seconds, and each entry written into it renews its time: one this old
+  // was left by a start that was killed (or one that failed to remove it).
+  const time_t before = std::time(nullptr) - kStaleCopySeconds;
+  DIR *entries = ::opendir(dir.c_str());
+  if (!entries)
+    return;
+  while (dirent *entry = ::readdir(entries)) {
+    const std::string path = dir + "/" + entry->d_name;
+    struct stat st;
+    // Only the user's own directories, never a link; remove_all does not follow the links
+    // inside, and nobody else can enter the cache to swap one in meanwhile.
+    if (isHalfCopy(entry->d_name) && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == ::getuid() && st.st_mtime < before) {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  }
+  ::closedir(entries);
+}
 
 std::string installedVersion(const std::string &programDir) {
   // "ProductKey=<product name> <major>.<minor>", written when the office is built.
@@ -148,7 +186,9 @@ void keepPreparedProfile(const std::string &profile, const std::string &kept) {
 
 std::string prepareProfile(const std::string &profile, const std::string &programDir,
                            const std::string &settings) {
-  copyPreparedProfile(preparedProfileDir(programDir), profile);
+  const std::string kept = preparedProfileDir(programDir);
+  removeStaleCopies(kept);
+  copyPreparedProfile(kept, profile);
   if (const char *fast = std::getenv("VELMORA_CALC_FAST_START"); fast && std::string(fast) == "0")
     return settings;
   return withLastVersion(settings, installedVersion(programDir));

@@ -28,8 +28,16 @@ bool copyPreparedProfile(const std::string &kept, const std::string &profile);
 // Keeps profile/user, which an office has set up, as the prepared profile when none is kept yet.
 void keepPreparedProfile(const std::string &profile, const std::string &kept);
 
-// For the office's start: copies the prepared profile of the installation in programDir into
-// profile (when one is kept) and answers settings with the installed version.
+// How long a half-made copy of a kept profile (from keeping one, or dropping a damaged one)
+// stays untouched before a start takes it for one a killed start left.
+constexpr int kStaleCopySeconds = 15 * 60;
+
+// Removes the half-made copies beside kept that no start has written for kStaleCopySeconds: the
+// user's own directories only, never through a link.
+void removeStaleCopies(const std::string &kept);
+
+// For the office's start: removes stale copies, copies the prepared profile of the installation
+// in programDir into profile (when one is kept) and answers settings with the installed version.
 std::string prepareProfile(const std::string &profile, const std::string &programDir,
                            const std::string &settings);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -142,6 +143,47 @@ TEST(PreparedProfile, ADamagedKeptProfileIsDroppedAndKeptAnew) {
   keepPreparedProfile(dir.file("first"), kept);
   ASSERT_TRUE(copyPreparedProfile(kept, dir.file("second")));
   EXPECT_EQ(readFile(dir.file("second/user/extensions/state")), "fresh");
+}
+
+// A start that was killed while it kept or dropped a profile leaves a half-made copy; a later
+// start removes it once nothing has written it for a while, and nothing else.
+TEST(PreparedProfile, StaleHalfCopiesGo) {
+  TempDir dir;
+  writeFile(dir.file("program/bootstraprc"), "ProductKey=LibreOffice 7.4\n");
+  ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
+  const std::string kept = preparedProfileDir(dir.file("program"));
+  const std::string cacheDir = dir.file("cache/velmora/");
+  writeFile(dir.file("outside/keep"), "not ours to remove");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::seconds(kStaleCopySeconds + 60);
+  const struct {
+    std::string name;
+    bool aged;
+    bool goes;
+  } entries[] = {
+      {fs::path(kept).filename().string() + ".a1B2c3", true, true},
+      {"calc-profile-7.3-1600000000.Zz9yY8", true, true},             // of an earlier version
+      {fs::path(kept).filename().string() + ".d4E5f6", false, false}, // a start writes it now
+      {fs::path(kept).filename().string(), true, false},              // the kept profile
+      {"calc-profile-7.4-1.g7H8i", true, false},                      // not a copy's name
+      {"other.j1K2l3", true, false},
+  };
+  for (const auto &e : entries) {
+    writeFile(cacheDir + e.name + "/extensions/state", "synced");
+    if (e.aged)
+      fs::last_write_time(cacheDir + e.name, old);
+  }
+  // Neither a link nor a file named as a copy is taken for one; a link is not followed.
+  fs::last_write_time(dir.file("outside"), old);
+  fs::create_directory_symlink(dir.file("outside"), cacheDir + "calc-profile-7.4-2.m4N5o6");
+  writeFile(cacheDir + "calc-profile-7.4-3.p7Q8r9", "");
+  fs::last_write_time(cacheDir + "calc-profile-7.4-3.p7Q8r9", old);
+
+  prepareProfile(dir.file("profile"), dir.file("program"), kSettings);
+  for (const auto &e : entries)
+    EXPECT_EQ(fs::exists(cacheDir + e.name), !e.goes) << e.name;
+  EXPECT_TRUE(fs::is_symlink(cacheDir + "calc-profile-7.4-2.m4N5o6"));
+  EXPECT_TRUE(fs::exists(cacheDir + "calc-profile-7.4-3.p7Q8r9"));
+  EXPECT_EQ(readFile(dir.file("outside/keep")), "not ours to remove");
 }
 
 } // namespace
