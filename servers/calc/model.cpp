@@ -1,34 +1,26 @@
 // The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
-#include "load.h"
-
 #include "cells.h"
+#include "collections.h"
+#include "load.h"
 #include "variant.h"
+#include "workbook_documents.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
-#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/NoSuchElementException.hpp>
-#include <com/sun/star/container/XEnumeration.hpp>
-#include <com/sun/star/container/XEnumerationAccess.hpp>
-#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/script/BasicErrorException.hpp>
-#include <com/sun/star/sheet/CellFlags.hpp>
-#include <com/sun/star/sheet/XCellRangesQuery.hpp>
-#include <com/sun/star/sheet/XSheetCellRanges.hpp>
-#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <ooo/vba/XApplicationBase.hpp>
 #include <ooo/vba/XCollection.hpp>
 #include <ooo/vba/XDocumentBase.hpp>
@@ -42,13 +34,10 @@
 #include <ooo/vba/excel/XWorkbooks.hpp>
 #include <ooo/vba/excel/XWorksheet.hpp>
 #include <ooo/vba/excel/XWorksheets.hpp>
-#include <osl/file.hxx>
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <map>
-#include <set>
 #include <string>
 #include <strings.h>
 
@@ -102,42 +91,6 @@ void needView(const char *what) {
 
 template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
 
-// The documents closed through a workbook here: LibreOffice's objects of a closed document may
-// still answer, with nothing.
-std::set<Reference<css::uno::XInterface>> &closedDocuments() {
-  static std::set<Reference<css::uno::XInterface>> closed;
-  return closed;
-}
-
-// The documents of the workbooks opened or added here, by workbook object.
-std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> &documents() {
-  static std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> opened;
-  return opened;
-}
-
-// The workbook object of a document. (The document's own VBAGlobals answers the first
-// document as its ThisWorkbook.)
-Any workbookFor(const Reference<css::uno::XInterface> &model) {
-  Office &office = Office::instance();
-  auto context = office.context();
-  css::uno::Sequence<Any> args(2);
-  args.getArray()[0] <<= office.application();
-  args.getArray()[1] <<= model;
-  Reference<xl::XWorkbook> book(context->getServiceManager()->createInstanceWithArgumentsAndContext(
-                                    "ooo.vba.excel.Workbook", args, context),
-                                UNO_QUERY);
-  if (!book.is())
-    throw CalcError(Fault::NoMember, "LibreOffice has no Excel-compatible object model");
-  return Any(book);
-}
-
-// The workbook object of a document this process opened or added.
-Any bookOf(const Reference<css::frame::XModel> &model) {
-  Any book = workbookFor(model);
-  documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
-  return book;
-}
-
 OUString textArg(const Args &args, size_t i, const char *what) {
   OUString text;
   if (arg(args, i).hasValue() && !(arg(args, i) >>= text))
@@ -168,38 +121,6 @@ Any openWorkbook(const Args &args) {
   request.delimiter = textArg(args, 8, "Delimiter");
   request.corruptLoad = numberArg(args, 14, "CorruptLoad");
   return bookOf(openDocument(request));
-}
-
-// The document of a workbook that LibreOffice answered: the open document whose file or,
-// before it has one, whose title is the workbook's.
-Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase> &book) {
-  OUString fullName = book->getFullName();
-  auto components = Office::instance().desktop()->getComponents()->createEnumeration();
-  while (components->hasMoreElements()) {
-    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
-    Reference<css::frame::XTitle> title(model, UNO_QUERY);
-    // Compared as paths: a URL may spell one name in more than one way.
-    OUString path;
-    if (model.is() && (model->getURL().isEmpty()
-                           ? title.is() && title->getTitle() == fullName
-                           : osl::FileBase::getSystemPathFromFileURL(model->getURL(), path) ==
-                                     osl::FileBase::E_None &&
-                                 path == fullName))
-      return model;
-  }
-  return nullptr;
-}
-
-// Whether a document was closed: its model then refuses every call as disposed.
-bool isClosed(const Reference<css::uno::XInterface> &document) {
-  try {
-    Reference<css::frame::XModel>(document, UNO_QUERY_THROW)->getURL();
-    return false;
-  } catch (const css::lang::DisposedException &) {
-    return true;
-  } catch (const css::uno::RuntimeException &) {
-    return false;
-  }
 }
 
 // The names of the workbook a range lives in. (A range's worksheet has no parent workbook in
@@ -296,141 +217,8 @@ Any saveWorkbookAs(const Object &self, const Args &args) {
 
 Any count(const Object &self, const Args &) { return Any(as<vba::XCollection>(self)->getCount()); }
 
-// The name of a collection's item, whatever its kind.
-OUString itemName(const Reference<css::uno::XInterface> &item) {
-  if (Reference<xl::XWorksheet> sheet{item, UNO_QUERY}; sheet.is())
-    return sheet->getName();
-  if (Reference<xl::XName> name{item, UNO_QUERY}; name.is())
-    return name->getName();
-  if (Reference<vba::XDocumentBase> doc{item, UNO_QUERY}; doc.is())
-    return doc->getName();
-  return OUString();
-}
-
-// A collection's item by position or name. LibreOffice's own look-up of a missing sheet ends
-// soffice, so the index is checked here first.
-Any guardedItem(const Reference<vba::XCollection> &items, const Any &index) {
-  sal_Int32 count = items->getCount();
-  OUString name;
-  if (index >>= name) {
-    for (sal_Int32 i = 1; i <= count; ++i) {
-      Any found = items->Item(Any(i), Any());
-      Reference<css::uno::XInterface> item(found, UNO_QUERY);
-      if (itemName(item).equalsIgnoreAsciiCase(name))
-        return found;
-    }
-    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
-  }
-  double position = 0;
-  if (!(index >>= position))
-    throw CalcError(Fault::BadArgument, "an index is a number or a name");
-  if (position < 1 || position > count)
-    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
-                                         std::to_string(count));
-  return items->Item(Any(static_cast<sal_Int32>(position)), Any());
-}
-
-// In an office shared with other processes, Workbooks holds only this process's own: one by
-// position or name.
-Any ownWorkbook(const Any &index) {
-  auto own = ownDocuments();
-  OUString name;
-  if (index >>= name) {
-    for (const auto &document : own) {
-      Any book = bookOf(Reference<css::frame::XModel>(document, UNO_QUERY));
-      if (itemName(Reference<css::uno::XInterface>(book, UNO_QUERY)).equalsIgnoreAsciiCase(name))
-        return book;
-    }
-    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
-  }
-  double position = 0;
-  if (!(index >>= position))
-    throw CalcError(Fault::BadArgument, "an index is a number or a name");
-  if (position < 1 || position > static_cast<double>(own.size()))
-    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
-                                         std::to_string(own.size()));
-  return bookOf(Reference<css::frame::XModel>(own[static_cast<size_t>(position) - 1], UNO_QUERY));
-}
-
-// A collection member: the collection without an index, else one of its items.
-Any indexed(const Any &collection, const Any &index) {
-  if (!index.hasValue())
-    return collection;
-  return guardedItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW), index);
-}
-
 Any item(const Object &self, const Args &args) {
   return guardedItem(as<vba::XCollection>(self), arg(args, 0));
-}
-
-// The positions (from 1) of a workbook's worksheets, or of its chart sheets. LibreOffice keeps a
-// file's chart sheet as a sheet without cells that holds one chart, and that is what a chart
-// sheet is taken to be here.
-std::vector<sal_Int32> sheetPositions(const Reference<css::uno::XInterface> &document,
-                                      bool charts) {
-  static const OUString chartClass("12dcae26-281f-416f-a234-c3086127382e");
-  std::vector<sal_Int32> positions;
-  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
-  if (!doc.is())
-    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
-  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
-  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
-    Any sheet = sheets->getByIndex(i);
-    bool chart = false;
-    Reference<css::drawing::XDrawPageSupplier> page(sheet, UNO_QUERY);
-    // A sheet's drawing objects have no other way in than this deprecated one.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Reference<css::container::XIndexAccess> shapes(page.is() ? page->getDrawPage() : nullptr,
-                                                   UNO_QUERY);
-#pragma GCC diagnostic pop
-    if (shapes.is() && shapes->getCount() == 1) {
-      Reference<css::beans::XPropertySet> shape(shapes->getByIndex(0), UNO_QUERY);
-      OUString kind;
-      if (shape.is() && shape->getPropertySetInfo()->hasPropertyByName("CLSID") &&
-          (shape->getPropertyValue("CLSID") >>= kind) && kind.equalsIgnoreAsciiCase(chartClass)) {
-        namespace flags = css::sheet::CellFlags;
-        Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
-        chart =
-            query
-                ->queryContentCells(flags::VALUE | flags::DATETIME | flags::STRING | flags::FORMULA)
-                ->getCount() == 0;
-      }
-    }
-    if (chart == charts)
-      positions.push_back(i + 1);
-  }
-  return positions;
-}
-
-// An item of a workbook's worksheets or chart sheets, by position among them or by name.
-Any sheetItem(const Reference<vba::XCollection> &items, const std::vector<sal_Int32> &positions,
-              const Any &index) {
-  OUString name;
-  if (index >>= name) {
-    for (sal_Int32 position : positions) {
-      Any found = items->Item(Any(position), Any());
-      if (itemName(Reference<css::uno::XInterface>(found, UNO_QUERY)).equalsIgnoreAsciiCase(name))
-        return found;
-    }
-    throw CalcError(Fault::NotFound, "no item is named '" + toString(name) + "'");
-  }
-  double position = 0;
-  if (!(index >>= position))
-    throw CalcError(Fault::BadArgument, "an index is a number or a name");
-  if (position < 1 || position > static_cast<double>(positions.size()))
-    throw CalcError(Fault::NotFound, "no item " + toString(OUString::number(position)) + " among " +
-                                         std::to_string(positions.size()));
-  return items->Item(Any(positions[static_cast<size_t>(position) - 1]), Any());
-}
-
-// Worksheets or Charts of a workbook: the collection without an index, else one of its items.
-Any sheetsOfKind(const Reference<css::uno::XInterface> &document, const Any &collection,
-                 const Any &index, bool charts) {
-  if (!index.hasValue())
-    return collection;
-  return sheetItem(Reference<vba::XCollection>(collection, UNO_QUERY_THROW),
-                   sheetPositions(document, charts), index);
 }
 
 Any filteredCount(const Object &self, bool charts) {

@@ -1,26 +1,24 @@
 // Starting, reaching and ending the office: soffice under a private profile, Xvfb when there is
 // no display, a UNO pipe named for this process.
 #include "office.h"
+#include "child_process.h"
+#include "installation.h"
 #include "load.h"
 #include "prepared_profile.h"
+#include "profile_settings.h"
 #include "shared_office.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
-#include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
-#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <cppuhelper/bootstrap.hxx>
-#include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -30,15 +28,11 @@
 #include <poll.h>
 #include <random>
 #include <set>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace vlx::calc {
 
@@ -47,7 +41,6 @@ namespace {
 using namespace std::chrono_literals;
 using css::uno::Reference;
 
-const char kProgramDir[] = VLX_LIBREOFFICE_PROGRAM;
 // soffice asks its launcher for a restart with this status after it set up a new profile.
 const int kRestartStatus = 81;
 
@@ -63,64 +56,6 @@ std::string scratchBase() {
       return dir;
   }
   return "/tmp";
-}
-
-// Runs argv in its own process group, killed with its parent; its output goes to logPath and
-// childFd (when not -1) is handed over as descriptor 3.
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-            const std::string &logPath, int childFd) {
-  std::vector<char *> args;
-  for (const auto &arg : argv)
-    args.push_back(const_cast<char *>(arg.c_str()));
-  args.push_back(nullptr);
-  std::vector<char *> envp;
-  for (const auto &entry : env)
-    envp.push_back(const_cast<char *>(entry.c_str()));
-  envp.push_back(nullptr);
-  int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-  int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls from here to exec.
-    ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent)
-      ::_exit(127);
-    if (null >= 0)
-      ::dup2(null, 0);
-    if (log >= 0) {
-      ::dup2(log, 1);
-      ::dup2(log, 2);
-    }
-    if (childFd >= 0)
-      ::dup2(childFd, 3);
-    ::execve(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  if (log >= 0)
-    ::close(log);
-  if (null >= 0)
-    ::close(null);
-  return pid;
-}
-
-// Ends a process group started by spawn(): politely, then by force.
-void endGroup(pid_t &pid, std::chrono::milliseconds grace) {
-  if (pid <= 0)
-    return;
-  ::kill(-pid, SIGTERM);
-  auto deadline = std::chrono::steady_clock::now() + grace;
-  while (::waitpid(pid, nullptr, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(-pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      break;
-    }
-    std::this_thread::sleep_for(20ms);
-  }
-  ::kill(-pid, SIGKILL); // stragglers of the group
-  pid = -1;
 }
 
 bool lockFd(int fd) {
@@ -142,23 +77,6 @@ std::set<std::string> listeningSockets() {
       paths.insert(line.substr(slash + 1));
   }
   return paths;
-}
-
-std::vector<std::string> currentEnvironment() {
-  std::vector<std::string> env;
-  for (char **entry = environ; *entry; ++entry)
-    env.emplace_back(*entry);
-  return env;
-}
-
-void setEnv(std::vector<std::string> &env, const std::string &name, const std::string &value) {
-  std::string prefix = name + "=";
-  for (auto &entry : env)
-    if (entry.compare(0, prefix.size(), prefix) == 0) {
-      entry = prefix + value;
-      return;
-    }
-  env.push_back(prefix + value);
 }
 
 std::string findXvfb() {
@@ -185,92 +103,6 @@ template <class T> void leak(Reference<T> &ref) {
     kept->emplace_back(ref);
   ref.clear();
 }
-
-// Settings of the private profile: no lock files beside the host's documents (a lock left by a
-// killed office makes the next one ask, and wait, whether to open the file), no recovery data,
-// no first-start dialogs, and files never recalculated on load (1: never), whatever the
-// installation's default.
-const char kProfileSettings[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" "
-    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
-    "oor:name=\"UseDocumentOOoLockFile\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
-    "oor:name=\"UseDocumentSystemFileLocking\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"ShowTipOfTheDay\" "
-    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
-    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop "
-    "oor:name=\"OOXMLRecalcMode\" oor:op=\"fuse\"><value>1</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop "
-    "oor:name=\"ODFRecalcMode\" oor:op=\"fuse\"><value>1</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" "
-    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop "
-    "oor:name=\"Enabled\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "</oor:items>\n";
-
-void writeProfileSettings(const std::string &profile) {
-  std::error_code ec;
-  std::filesystem::create_directories(profile + "/user", ec);
-  std::string path = profile + "/user/registrymodifications.xcu";
-  const std::string text = prepareProfile(profile, kProgramDir, kProfileSettings);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (ec || fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-    if (fd >= 0)
-      ::close(fd);
-    throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile);
-  }
-  ::close(fd);
-}
-
-// A UNO connection over a socket the keeper handed over: the office's own socket, reached
-// without a path this process has to trust.
-class SocketConnection : public cppu::WeakImplHelper1<css::connection::XConnection> {
-public:
-  explicit SocketConnection(int fd) : fd_(fd) {}
-  // Closed only here: a reader still in read() must not find the number reused.
-  ~SocketConnection() override { ::close(fd_); }
-
-  sal_Int32 SAL_CALL read(css::uno::Sequence<sal_Int8> &data, sal_Int32 size) override {
-    data.realloc(size);
-    sal_Int32 got = 0;
-    while (got < size) {
-      ssize_t n = ::read(fd_, data.getArray() + got, static_cast<size_t>(size - got));
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n <= 0)
-        break;
-      got += static_cast<sal_Int32>(n);
-    }
-    if (got < size)
-      throw css::io::IOException("the office's connection ended");
-    return got;
-  }
-  void SAL_CALL write(const css::uno::Sequence<sal_Int8> &data) override {
-    sal_Int32 done = 0;
-    while (done < data.getLength()) {
-      ssize_t n = ::send(fd_, data.getConstArray() + done,
-                         static_cast<size_t>(data.getLength() - done), MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n <= 0)
-        throw css::io::IOException("the office's connection ended");
-      done += static_cast<sal_Int32>(n);
-    }
-  }
-  void SAL_CALL flush() override {}
-  void SAL_CALL close() override { ::shutdown(fd_, SHUT_RDWR); }
-  OUString SAL_CALL getDescription() override { return "velmora-calc-keeper"; }
-
-private:
-  int fd_;
-};
 
 } // namespace
 
@@ -617,133 +449,6 @@ bool Office::checkLost() {
       endChildren();
   }
   return gone;
-}
-
-} // namespace vlx::calc
-
-namespace vlx::calc {
-
-void Office::startShared() {
-  view_ = false; // headless: it serves processes with different displays, or none
-  const std::string dir = sharedDirectory();
-  const std::string socketPath = dir + "/office.sock";
-  if (joinShared(socketPath, 90))
-    return;
-  // One process at a time starts an office; the others wait here and then join it.
-  const std::string lockPath = dir + "/start.lock";
-  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  struct flock request {};
-  request.l_type = F_WRLCK;
-  request.l_whence = SEEK_SET;
-  if (lock < 0 || ::fcntl(lock, F_OFD_SETLKW, &request) != 0) {
-    std::string why = std::strerror(errno);
-    if (lock >= 0)
-      ::close(lock);
-    throw CalcError(Fault::NoOffice, "cannot lock " + lockPath + ": " + why);
-  }
-  struct Unlock {
-    int fd;
-    ~Unlock() { ::close(fd); }
-  } unlock{lock};
-  if (joinShared(socketPath, 90))
-    return;
-  // No keeper answers: what dead ones left goes.
-  ::unlink(socketPath.c_str());
-  if (DIR *entries = ::opendir(dir.c_str())) {
-    while (dirent *entry = ::readdir(entries)) {
-      std::string path = dir + "/" + entry->d_name;
-      struct stat st;
-      if (std::strncmp(entry->d_name, "office-", 7) == 0 && ::lstat(path.c_str(), &st) == 0 &&
-          S_ISDIR(st.st_mode)) {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-      }
-    }
-    ::closedir(entries);
-  }
-  if (::access((std::string(kProgramDir) + "/soffice.bin").c_str(), X_OK) != 0)
-    throw CalcError(Fault::NoOffice, std::string("LibreOffice Calc is not installed in ") +
-                                         kProgramDir +
-                                         " (sudo apt-get install -y libreoffice-calc xvfb)");
-  std::string scratch = dir + "/office-XXXXXX";
-  if (!::mkdtemp(scratch.data()) || ::mkdir((scratch + "/tmp").c_str(), 0700) != 0)
-    throw CalcError(Fault::NoOffice,
-                    "cannot create a scratch directory in " + dir + ": " + std::strerror(errno));
-  writeProfileSettings(scratch + "/profile");
-
-  KeeperPlan plan;
-  plan.socketPath = socketPath;
-  plan.lockPath = lockPath;
-  plan.pidPath = dir + "/office.pid";
-  plan.scratch = scratch;
-  plan.log = dir + "/office.log";
-  plan.keepSeconds = keepSeconds();
-  std::random_device random;
-  const std::string pipeName = "velmora-calc-shared-" + std::to_string(random()) +
-                               std::to_string(random()) + std::to_string(random());
-  // Where the UNO run-time puts a pipe's socket: not ours to choose.
-  plan.officePipe = std::string(::access("/tmp", W_OK) == 0 ? "/tmp" : "/var/tmp") + "/OSL_PIPE_" +
-                    std::to_string(::getuid()) + "_" + pipeName;
-  plan.argv = {std::string(kProgramDir) + "/soffice.bin",
-               "-env:UserInstallation=file://" + scratch + "/profile",
-               "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
-               "--norestore",
-               "--nologo",
-               "--nodefault",
-               "--nolockcheck",
-               "--headless"};
-  plan.env = currentEnvironment();
-  setEnv(plan.env, "TMPDIR", scratch + "/tmp");
-  if (int log =
-          ::open(plan.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-      log >= 0)
-    ::close(log);
-  launchKeeper(plan);
-  if (!joinShared(socketPath, 90))
-    throw CalcError(Fault::NoOffice, "LibreOffice did not answer the keeper; see " + plan.log);
-  keepPreparedProfile(scratch + "/profile", preparedProfileDir(kProgramDir));
-}
-
-bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
-  int control = -1;
-  int fd = reachKeeper(socketPath, control, timeoutSeconds);
-  if (fd < 0)
-    return false;
-  Reference<css::bridge::XBridge> bridge;
-  try {
-    auto factory = css::bridge::BridgeFactory::create(local_);
-    bridge = factory->createBridge("", "urp", new SocketConnection(fd), nullptr);
-    remote_.set(bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
-    desktop_ = css::frame::Desktop::create(remote_);
-  } catch (const css::uno::Exception &) {
-    ::close(control);
-    forget();
-    if (Reference<css::lang::XComponent> component{bridge, css::uno::UNO_QUERY}; component.is()) {
-      try {
-        component->dispose();
-      } catch (const css::uno::Exception &) {
-      }
-    }
-    return false;
-  }
-  bridge_.set(bridge, css::uno::UNO_QUERY);
-  control_ = control;
-  shared_ = true;
-  return true;
-}
-
-void Office::leaveShared() {
-  if (bridge_.is()) {
-    try {
-      bridge_->dispose();
-    } catch (const css::uno::Exception &) {
-    }
-    bridge_.clear();
-  }
-  if (control_ >= 0)
-    ::close(control_); // the keeper counts this process gone
-  control_ = -1;
-  shared_ = false;
 }
 
 } // namespace vlx::calc

@@ -1,0 +1,80 @@
+// The documents behind workbook objects: see workbook_documents.h.
+#include "workbook_documents.h"
+#include "office.h"
+
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <ooo/vba/excel/XWorkbook.hpp>
+#include <osl/file.hxx>
+
+namespace vlx::calc {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+namespace vba = ooo::vba;
+namespace xl = ooo::vba::excel;
+
+std::set<Reference<css::uno::XInterface>> &closedDocuments() {
+  static std::set<Reference<css::uno::XInterface>> closed;
+  return closed;
+}
+
+std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> &documents() {
+  static std::map<Reference<css::uno::XInterface>, Reference<css::uno::XInterface>> opened;
+  return opened;
+}
+
+Any workbookFor(const Reference<css::uno::XInterface> &model) {
+  Office &office = Office::instance();
+  auto context = office.context();
+  css::uno::Sequence<Any> args(2);
+  args.getArray()[0] <<= office.application();
+  args.getArray()[1] <<= model;
+  Reference<xl::XWorkbook> book(context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                                    "ooo.vba.excel.Workbook", args, context),
+                                UNO_QUERY);
+  if (!book.is())
+    throw CalcError(Fault::NoMember, "LibreOffice has no Excel-compatible object model");
+  return Any(book);
+}
+
+Any bookOf(const Reference<css::frame::XModel> &model) {
+  Any book = workbookFor(model);
+  documents()[Reference<css::uno::XInterface>(book, UNO_QUERY)] = model;
+  return book;
+}
+
+Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase> &book) {
+  OUString fullName = book->getFullName();
+  auto components = Office::instance().desktop()->getComponents()->createEnumeration();
+  while (components->hasMoreElements()) {
+    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
+    Reference<css::frame::XTitle> title(model, UNO_QUERY);
+    // Compared as paths: a URL may spell one name in more than one way.
+    OUString path;
+    if (model.is() && (model->getURL().isEmpty()
+                           ? title.is() && title->getTitle() == fullName
+                           : osl::FileBase::getSystemPathFromFileURL(model->getURL(), path) ==
+                                     osl::FileBase::E_None &&
+                                 path == fullName))
+      return model;
+  }
+  return nullptr;
+}
+
+bool isClosed(const Reference<css::uno::XInterface> &document) {
+  try {
+    Reference<css::frame::XModel>(document, UNO_QUERY_THROW)->getURL();
+    return false;
+  } catch (const css::lang::DisposedException &) {
+    return true;
+  } catch (const css::uno::RuntimeException &) {
+    return false;
+  }
+}
+
+} // namespace vlx::calc
