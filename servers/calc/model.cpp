@@ -1,11 +1,13 @@
 // The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
+#include "arguments.h"
 #include "cells.h"
 #include "collections.h"
 #include "load.h"
 #include "variant.h"
 #include "workbook_documents.h"
+#include "workbook_files.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -52,11 +54,6 @@ using css::uno::UNO_QUERY_THROW;
 namespace vba = ooo::vba;
 namespace xl = ooo::vba::excel;
 
-const Any &arg(const Args &args, size_t i) {
-  static const Any none;
-  return i < args.size() ? args[i] : none;
-}
-
 // The object's UNO interface T; LibreOffice's objects do not all implement every base.
 template <class T> Reference<T> as(const Object &self) {
   Reference<T> ref(self.ref, UNO_QUERY);
@@ -90,38 +87,6 @@ void needView(const char *what) {
 }
 
 template <class T> Any wrap(const Reference<T> &ref) { return Any(ref); }
-
-OUString textArg(const Args &args, size_t i, const char *what) {
-  OUString text;
-  if (arg(args, i).hasValue() && !(arg(args, i) >>= text))
-    throw CalcError(Fault::BadArgument, std::string(what) + " takes a text");
-  return text;
-}
-
-sal_Int32 numberArg(const Args &args, size_t i, const char *what) {
-  double number = 0;
-  if (arg(args, i).hasValue() && !(arg(args, i) >>= number))
-    throw CalcError(Fault::BadArgument, std::string(what) + " takes a number");
-  return static_cast<sal_Int32>(number);
-}
-
-// Workbooks.Open(FileName, UpdateLinks, ReadOnly, Format, Password, WriteResPassword,
-// IgnoreReadOnlyRecommended, Origin, Delimiter, Editable, Notify, Converter, AddToMru, Local,
-// CorruptLoad): the ones LibreOffice can honour.
-Any openWorkbook(const Args &args) {
-  OpenRequest request;
-  request.path = textArg(args, 0, "FileName");
-  if (request.path.isEmpty())
-    throw CalcError(Fault::BadArgument, "a file name is required");
-  if (arg(args, 2).hasValue() && !(arg(args, 2) >>= request.readOnly))
-    throw CalcError(Fault::BadArgument, "ReadOnly takes a Boolean");
-  request.format = numberArg(args, 3, "Format");
-  if (arg(args, 4).hasValue())
-    request.password = textArg(args, 4, "Password");
-  request.delimiter = textArg(args, 8, "Delimiter");
-  request.corruptLoad = numberArg(args, 14, "CorruptLoad");
-  return bookOf(openDocument(request));
-}
 
 // The names of the workbook a range lives in. (A range's worksheet has no parent workbook in
 // LibreOffice, and its Names are the sheet's own.) A range reached from the application is
@@ -164,55 +129,6 @@ void setRangeName(const Object &self, const Args &, const Any &value) {
                       range->Address(Any(true), Any(true), Any(), Any(), Any());
   Any none;
   names->Add(value, Any(refersTo), none, none, none, none, none, none, none, none, none);
-}
-
-Reference<css::frame::XStorable> storable(const Object &self) {
-  Reference<css::frame::XStorable> doc(self.document, UNO_QUERY);
-  if (!doc.is())
-    throw CalcError(Fault::NoMember, "the workbook's document is unknown");
-  return doc;
-}
-
-// LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
-// format whatever the name: both go to the document itself here.
-// A held calculation (see holdCalculation) is saved as it is only in OOXML files, which do not
-// record it; ODF and Excel 97 files would open with calculation off, so it resumes before.
-void beforeSaving(const Object &self, const OUString &url) {
-  if (!url.endsWithIgnoreAsciiCase(".xlsx") && !url.endsWithIgnoreAsciiCase(".xlsm"))
-    resumeCalculation(self.document);
-}
-
-Any saveWorkbook(const Object &self, const Args &) {
-  auto doc = storable(self);
-  beforeSaving(self, doc->getLocation());
-  saveDocument(self.document);
-  return Any();
-}
-
-// The export filter for a file name's extension, as Excel picks the format from it.
-OUString filterFor(const OUString &url) {
-  static const std::pair<const char *, const char *> filters[] = {
-      {".xlsx", "Calc MS Excel 2007 XML"},
-      {".xlsm", "Calc MS Excel 2007 VBA XML"},
-      {".xls", "MS Excel 97"},
-      {".ods", "calc8"},
-      {".csv", "Text - txt - csv (StarCalc)"},
-  };
-  for (const auto &[extension, filter] : filters)
-    if (url.endsWithIgnoreAsciiCase(OUString::createFromAscii(extension)))
-      return OUString::createFromAscii(filter);
-  throw CalcError(Fault::BadArgument, "cannot tell the file format from '" + toString(url) +
-                                          "': name it .xlsx, .xlsm, .xls, .ods or .csv");
-}
-
-Any saveWorkbookAs(const Object &self, const Args &args) {
-  storable(self);
-  OUString path = textArg(args, 0, "FileName");
-  if (path.isEmpty())
-    throw CalcError(Fault::BadArgument, "a file name is required");
-  beforeSaving(self, path);
-  saveDocumentAs(self.document, path, filterFor(path));
-  return Any();
 }
 
 Any count(const Object &self, const Args &) { return Any(as<vba::XCollection>(self)->getCount()); }
