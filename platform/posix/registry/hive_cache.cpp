@@ -21,10 +21,33 @@ namespace vlx {
 void HiveDb::forgetKeys() {
   children_.clear();
   existing_.clear();
+  paths_.clear();
   values_.clear();
   valueBytes_ = 0;
   stamp_ = CommitStamp{};
   stampCheckedIn_ = 0;
+}
+
+const std::string &HiveDb::pathKey(KeyId from, std::string_view path) {
+  pathKey_.assign(reinterpret_cast<const char *>(&from), sizeof from);
+  pathKey_.append(path.data(), path.size());
+  return pathKey_;
+}
+
+bool HiveDb::knownPath(KeyId from, std::string_view path, KeyId *id, size_t *components) {
+  auto known = paths_.find(pathKey(from, path));
+  if (known == paths_.end())
+    return false;
+  *id = known->second.id;
+  *components = known->second.components;
+  return true;
+}
+
+void HiveDb::rememberPath(KeyId from, std::string_view path, KeyId id, size_t components) {
+  constexpr size_t kMaxPaths = 1024; // the paths a program reads over and over are few
+  if (paths_.size() >= kMaxPaths)
+    paths_.clear();
+  paths_.insert_or_assign(pathKey(from, path), KnownPath{id, components});
 }
 
 void HiveDb::rememberValue(KeyId key, std::string folded, bool found, DWORD type,

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -101,6 +102,13 @@ public:
   // Reads.
   LONG keyExists(KeyId id, bool *exists, int64_t *written = nullptr);
   LONG findChild(KeyId parent, std::string_view name, KeyId *child);
+  // Key paths found in the current read view, by their text as given: the key `path` names below
+  // `from` and the number of its components. Only keys found are kept, so they stay true for
+  // as long as the keys found one by one do.
+  bool knownPath(KeyId from, std::string_view path, KeyId *id, size_t *components);
+  void rememberPath(KeyId from, std::string_view path, KeyId id, size_t components);
+  // False once they are forgotten, which happens to all of them at once.
+  bool remembersPaths() const { return !paths_.empty(); }
   LONG subkeyAt(KeyId parent, DWORD index, SubkeyRow *row);
   LONG subkeys(KeyId parent, std::vector<SubkeyRow> *rows);
   LONG findValue(KeyId key, std::string_view name, DWORD *type, std::string *data);
@@ -240,6 +248,13 @@ private:
   };
   std::map<std::pair<KeyId, std::string>, KnownValue> values_;
   size_t valueBytes_ = 0;
+  struct KnownPath {
+    KeyId id = 0;
+    size_t components = 0;
+  };
+  std::unordered_map<std::string, KnownPath> paths_; // keyed by pathKey()
+  std::string pathKey_;                               // reused: looking up allocates nothing
+  const std::string &pathKey(KeyId from, std::string_view path);
   const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
   CommitStamp stamp_;
   uint64_t stampCheckedIn_ = 0;   // the call that last found stamp_ current

@@ -258,16 +258,20 @@ struct OpenResult {
 };
 
 // The parent handle's rights do not matter when creating: Windows checks the new key's.
+// `text`: the path `parts` were split from, under which a key found is remembered.
 LONG openPlain(HiveDb &db, KeyId base, size_t depth, const Parts &parts, bool create,
-               OpenResult *out) {
+               OpenResult *out, std::string_view text = {}) {
   LONG error = db.beginRead();
   if (error != ERROR_SUCCESS)
     return error;
   KeyId id = 0;
   error = walk(db, base, parts, &id);
   if (error == ERROR_SUCCESS || !create || error != ERROR_FILE_NOT_FOUND) {
-    if (error == ERROR_SUCCESS)
+    if (error == ERROR_SUCCESS) {
       out->key = KeyRef{KeyKind::Plain, &db, id, depth + parts.size(), {}, 0, 0, false};
+      if (!text.empty() && !parts.empty())
+        db.rememberPath(base, text, id, parts.size());
+    }
     return error;
   }
   if (depth + parts.size() > kMaxKeyDepth)
@@ -328,7 +332,43 @@ LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *o
   return ERROR_SUCCESS;
 }
 
+// A path found before in the current read view, as every preference read opens the same
+// few: not split, checked and walked again. False when the path must take the long way.
+bool openKnown(KeyHandle &base, const char *subKey, OpenResult *out, LONG *error) {
+  HiveDb *db = base.key.db;
+  KeyId from = base.key.id;
+  size_t depth = base.key.depth;
+  const char *rest = subKey;
+  if (base.key.kind == KeyKind::Users) {
+    // Only ASCII spellings: any other that folds the same takes the long way.
+    static constexpr std::string_view kDefault = ".DEFAULT\\";
+    for (size_t i = 0; i < kDefault.size(); ++i)
+      if (upperAscii(subKey[i]) != kDefault[i])
+        return false;
+    db = &Store::get().defaultUser;
+    from = kRootKey;
+    depth = 0;
+    rest += kDefault.size();
+  } else if (base.key.kind != KeyKind::Plain) {
+    return false;
+  }
+  KeyId id = 0;
+  size_t components = 0;
+  if (!*rest || !db->knownPath(from, rest, &id, &components))
+    return false;
+  // A read view that has moved on forgets every path, this one with them.
+  *error = db->beginRead();
+  if (*error == ERROR_SUCCESS && !db->remembersPaths())
+    return false;
+  if (*error == ERROR_SUCCESS)
+    out->key = KeyRef{KeyKind::Plain, db, id, depth + components, {}, 0, 0, false};
+  return true;
+}
+
 LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out) {
+  LONG known = ERROR_SUCCESS;
+  if (!create && subKey && *subKey && openKnown(base, subKey, out, &known))
+    return known;
   static Parts parts; // reused under the store's mutex: opening is the hot path
   parts.clear();
   // HKEY_CLASSES_ROOT takes one leading backslash, as Windows does.
@@ -341,7 +381,8 @@ LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out)
     return create ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
   switch (base.key.kind) {
   case KeyKind::Plain:
-    return openPlain(*base.key.db, base.key.id, base.key.depth, parts, create, out);
+    return openPlain(*base.key.db, base.key.id, base.key.depth, parts, create, out,
+                     subKey ? subKey : "");
   case KeyKind::Classes:
     return openClasses(base, parts, create, out);
   case KeyKind::Users:
@@ -354,7 +395,9 @@ LONG openFrom(KeyHandle &base, const char *subKey, bool create, OpenResult *out)
   if (!sameFolded(parts.front(), ".DEFAULT"))
     return create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   Parts rest(parts.begin() + 1, parts.end());
-  return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, out);
+  // The text after ".DEFAULT" and its backslash, under which openKnown looks it up.
+  std::string_view restText = rest.empty() ? std::string_view() : std::string_view(rest[0].data());
+  return openPlain(Store::get().defaultUser, kRootKey, 0, rest, create, out, restText);
 }
 
 LONG openOrCreate(HKEY hKey, const char *subKey, REGSAM sam, bool create, PHKEY result,
