@@ -122,5 +122,31 @@ TEST_F(HiveCopyTest, BackupOntoAFullDiskLeavesNothing) {
   }
 }
 
+// SQLite opens files by full paths of at most 504 bytes (512 with its journal's suffix): a longer
+// FILE fails saying so, as does one that fits only until the backup's temporary suffix is added,
+// and leaves nothing behind.
+TEST_F(HiveCopyTest, PathTooLongForTheStoreFailsSayingSo) {
+  ok({"reg", "import", write("a.reg", regText("v", 1, "kept"))});
+  const std::string saved = dir_.file("saved.db");
+  ok({"reg", "backup", saved});
+  const std::string deep = dir_.file(std::string(200, 'd') + "/" + std::string(200, 'e'));
+  fs::create_directories(deep);
+  auto pathOf = [&](size_t length) {
+    std::string path = deep + "/";
+    return path + std::string(length - path.size() - 3, 'f') + ".db";
+  };
+  const std::string far = deep + "/" + std::string(200, 'f') + ".db";
+  fails({"reg", "backup", far}, far + ": the path is too long for the store");
+  fails({"reg", "backup", pathOf(498)}, "under a name 7 bytes longer");
+  EXPECT_EQ(strays(deep, ""), std::vector<std::string>{});
+  for (const std::string &copy : {far, pathOf(505), pathOf(504)})
+    fs::copy_file(saved, copy);
+  fails({"reg", "restore", far}, "at most 504 bytes");
+  fails({"reg", "restore", pathOf(505)}, "too long for the store");
+  ok({"reg", "restore", pathOf(504)});
+  ok({"reg", "backup", pathOf(497)});
+  EXPECT_EQ(countOf(ok({"reg", "export"}), "\"kept\""), 1u);
+}
+
 } // namespace
 } // namespace vlx::cli

@@ -9,11 +9,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +44,48 @@ int openImmutable(const std::string &file, sqlite3 **db) {
   }
   uri += "?immutable=1";
   return sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+}
+
+// SQLite opens a file only by its full path, made absolute and its links followed, and only
+// when the name of its journal beside it (8 bytes more) fits its file system's limit (512 bytes
+// on Unix). A longer one fails as "unable to open database file", which does not say why.
+bool tooLongForSqlite(const std::string &file, int *limit) {
+  sqlite3_vfs *vfs = sqlite3_vfs_find(nullptr);
+  if (!vfs || !vfs->xFullPathname)
+    return false;
+  constexpr int kJournalSuffix = 8; // "-journal"
+  *limit = vfs->mxPathname - kJournalSuffix;
+  std::string path = file;
+  if (path.empty() || path[0] != '/') {
+    // SQLite reads the working directory into a buffer of its limit as well.
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    if (!cwd)
+      return false;
+    path = std::string(cwd.get()) + "/" + file;
+  }
+  auto resolve = [&](size_t room, std::string *out) {
+    out->assign(room, '\0');
+    int rc = vfs->xFullPathname(vfs, path.c_str(), static_cast<int>(room), out->data());
+    return (rc & 0xff) == SQLITE_OK;
+  };
+  // With room enough the path resolves, where SQLite's own room is too little for it.
+  std::string full, within;
+  if (!resolve(std::max<size_t>(PATH_MAX, 2 * path.size()) + 1, &full))
+    return false;
+  return !resolve(static_cast<size_t>(vfs->mxPathname) + 1, &within) ||
+         std::strlen(full.c_str()) > static_cast<size_t>(*limit);
+}
+
+// `extra`: the bytes the name SQLite opens has beyond `file`'s.
+LONG pathTooLong(const std::string &file, int limit, size_t extra, std::string *why) {
+  std::string text = file +
+                     ": the path is too long for the store: SQLite opens files by full "
+                     "paths of at most " +
+                     std::to_string(limit) + " bytes";
+  if (extra > 0)
+    text +=
+        ", and the copy is written first under a name " + std::to_string(extra) + " bytes longer";
+  return failWith(ERROR_FILENAME_EXCED_RANGE, text, why);
 }
 
 // Copies every page of `from` into `to`, waiting for the destination's writers.
@@ -106,6 +151,8 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
     return failWith(ERROR_ACCESS_DENIED, file + " is not a regular file", why);
   // Written beside the target and renamed over it, so the target is never half-written.
   std::string temp = file + ".XXXXXX";
+  if (int limit = 0; tooLongForSqlite(temp, &limit))
+    return pathTooLong(file, limit, temp.size() - file.size(), why);
   int fd = ::mkstemp(temp.data());
   if (fd < 0)
     return failWith(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED,
@@ -155,6 +202,8 @@ LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
     return failWith(ERROR_FILE_NOT_FOUND, file + ": no such file", why);
   if (probe.error != ERROR_SUCCESS)
     return failWith(probe.error, file + " " + probe.why, why);
+  if (int limit = 0; tooLongForSqlite(file, &limit))
+    return pathTooLong(file, limit, 0, why);
   sqlite3 *from = nullptr;
   int rc = openImmutable(file, &from);
   std::string wrong = rc == SQLITE_OK ? notAHive(from) : sqlite3_errmsg(from);
