@@ -34,6 +34,38 @@ namespace {
 
 enum class Read { Found, Missing, Unsure };
 
+// "<software>\<product>\<section>", joined on the stack when it fits: every read joins it for
+// each hive it asks.
+class SectionPath {
+public:
+  SectionPath(const char *software, const char *section) {
+    const char *parts[] = {software, vlx::productKey, section};
+    size_t lengths[3], total = 0;
+    for (size_t i = 0; i < 3; ++i)
+      total += (lengths[i] = std::strlen(parts[i])) + 1;
+    if (total > sizeof local_) {
+      heap_ = std::string(software) + "\\" + vlx::productKey + "\\" + section;
+      text_ = heap_.c_str();
+      return;
+    }
+    char *at = local_;
+    for (size_t i = 0; i < 3; ++i) {
+      std::memcpy(at, parts[i], lengths[i]);
+      at += lengths[i];
+      *at++ = '\\';
+    }
+    at[-1] = '\0';
+  }
+  SectionPath(const SectionPath &) = delete;
+  SectionPath &operator=(const SectionPath &) = delete;
+  const char *c_str() const { return text_; }
+
+private:
+  char local_[192];
+  std::string heap_;
+  const char *text_ = local_;
+};
+
 // One registry call per hive where that settles the answer. A string of exactly the buffer's
 // size without its terminator is read by the key-by-key path but not by RegGetValueA, so a
 // string too long for it is left to that path; so are section names the joined path could
@@ -44,7 +76,7 @@ Read readInOneCall(HKEY root, const char *software, CString section, CString val
   size_t length = std::strlen(name);
   if (length == 0 || name[0] == '\\' || name[length - 1] == '\\' || std::strstr(name, "\\\\"))
     return Read::Unsure;
-  std::string path = std::string(software) + "\\" + vlx::productKey + "\\" + name;
+  SectionPath path(software, name);
   if (type == intType) {
     DWORD number = 0, size = sizeof number;
     if (RegGetValueA(root, path.c_str(), valueName, RRF_RT_REG_DWORD, nullptr, &number, &size) !=

@@ -101,4 +101,27 @@ TEST_F(Preferences, ReadFallsBackFromUserToMachineToDefaultUser) {
   EXPECT_EQ(value, 2);
 }
 
+// The path a read asks for is joined in a buffer of its own up to some length and beyond it
+// elsewhere: sections on either side of that length, for each hive of the fall-back.
+TEST_F(Preferences, SectionsOfEveryLengthFallBackAlike) {
+  CString unused;
+  for (size_t length : {150, 165, 166, 167, 174, 175, 176, 255}) {
+    const std::string section(length, 's');
+    int value = 0, machine = 2, user = 3;
+    auto read = [&] {
+      return regGetUserValue(section.c_str(), "v", intType, unused, &value, nullptr);
+    };
+    plantValue(HKEY_USERS, ".DEFAULT\\Software\\Velmora\\" + section, "v", REG_DWORD, dword(1));
+    ASSERT_EQ(read(), 1) << length;
+    EXPECT_EQ(value, 1) << length;
+    ASSERT_EQ(regSetLocMachineValue(section.c_str(), "v", intType, "", &machine, nullptr), 1);
+    ASSERT_EQ(read(), 1) << length;
+    EXPECT_EQ(value, 2) << length;
+    ASSERT_EQ(regSetUserValue(section.c_str(), "v", intType, "", &user, nullptr), 1);
+    ASSERT_EQ(read(), 1) << length;
+    EXPECT_EQ(value, 3) << length;
+    EXPECT_EQ(regGetUserValue((section + "x").c_str(), "v", intType, unused, &value, nullptr), 0);
+  }
+}
+
 } // namespace

@@ -66,6 +66,20 @@ CommitStamp readCommitStamp(const volatile uint32_t *header) {
   return first;
 }
 
+bool stillStamped(const volatile uint32_t *header, const CommitStamp &stamp) {
+  // A valid stamp already has the marks of a built index; both copies must still hold it.
+  if (!stamp.valid)
+    return false;
+  for (size_t i = 0; i < kWords; ++i)
+    if (header[i] != stamp.words[i])
+      return false;
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
+  for (size_t i = 0; i < kWords; ++i)
+    if (header[kWords + i] != stamp.words[i])
+      return false;
+  return true;
+}
+
 const volatile uint32_t *ReadOnlyHeader::map(const std::string &shmPath) {
   if (page_)
     return static_cast<const volatile uint32_t *>(page_);

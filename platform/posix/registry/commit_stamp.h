@@ -26,6 +26,8 @@ const volatile uint32_t *sharedCommitHeader(sqlite3 *db);
 // The header as it stands; invalid while a writer is half-way through it, or before the
 // index is built.
 CommitStamp readCommitStamp(const volatile uint32_t *header);
+// Whether readCommitStamp(header) would equal `stamp`, read without copying: every call asks.
+bool stillStamped(const volatile uint32_t *header, const CommitStamp &stamp);
 
 // The header of a hive this process may only read, mapped read-only from its -shm file by name.
 // SQLite gives such a connection a private copy of the index, which no other process updates,

@@ -73,8 +73,8 @@ void HiveDb::endSnapshot() {
 }
 
 void HiveDb::expireSnapshot(Clock::time_point now, Clock::duration maxAge) {
-  if (snapshot_ && (now - snapshotStart_ > maxAge ||
-                    (commitHeader_ && !(stamp_ == readCommitStamp(commitHeader_)))))
+  if (snapshot_ &&
+      (now - snapshotStart_ > maxAge || (commitHeader_ && !stillStamped(commitHeader_, stamp_))))
     endSnapshot();
 }
 
@@ -83,8 +83,7 @@ LONG HiveDb::beginRead() {
     return batchError_ != ERROR_SUCCESS ? batchError_ : ERROR_SUCCESS;
   if (snapshot_)
     return ERROR_SUCCESS;
-  if (commitHeader_ &&
-      (stampCheckedIn_ == callNumber || stamp_ == readCommitStamp(commitHeader_))) {
+  if (commitHeader_ && (stampCheckedIn_ == callNumber || stillStamped(commitHeader_, stamp_))) {
     stampCheckedIn_ = callNumber;
     return ERROR_SUCCESS; // nothing committed since: memory answers, or a miss starts a snapshot
   }

@@ -204,6 +204,8 @@ private:
   void forgetKeys();
   // A name's comparison form, and equality of names, by the rule the file was written with.
   std::string fold(std::string_view name) const;
+  // The same, valid until the next call of it.
+  std::string_view foldedView(std::string_view name);
   bool sameName(std::string_view a, std::string_view b) const;
   // Moves a file of version 1 to the current folding of names, merging what it makes equal.
   LONG moveToCurrentFolding();
@@ -239,21 +241,32 @@ private:
   // that opening the same keys again, as every preference read does, costs no query. The view
   // lasts while `stamp_` matches the shared header: until any process commits. Emptied too
   // when a write starts and when a key is deleted.
-  std::map<std::pair<KeyId, std::string>, KeyId> children_;
+  // Keyed by a key and a folded name; looked up by a view of the name, which copies nothing.
+  using NameKey = std::pair<KeyId, std::string>;
+  using NameView = std::pair<KeyId, std::string_view>;
+  struct NameLess {
+    using is_transparent = void;
+    template <typename A, typename B> bool operator()(const A &a, const B &b) const {
+      return a.first != b.first ? a.first < b.first
+                                : std::string_view(a.second) < std::string_view(b.second);
+    }
+  };
+  std::map<NameKey, KeyId, NameLess> children_;
   std::unordered_set<KeyId> existing_;
   struct KnownValue {
     bool found = false;
     DWORD type = REG_NONE;
     std::string data;
   };
-  std::map<std::pair<KeyId, std::string>, KnownValue> values_;
+  std::map<NameKey, KnownValue, NameLess> values_;
+  std::string folded_; // foldedView()'s, its room reused
   size_t valueBytes_ = 0;
   struct KnownPath {
     KeyId id = 0;
     size_t components = 0;
   };
   std::unordered_map<std::string, KnownPath> paths_; // keyed by pathKey()
-  std::string pathKey_;                               // reused: looking up allocates nothing
+  std::string pathKey_;                              // reused: looking up allocates nothing
   const std::string &pathKey(KeyId from, std::string_view path);
   const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
   CommitStamp stamp_;

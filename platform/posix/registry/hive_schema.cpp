@@ -77,6 +77,14 @@ std::string HiveDb::fold(std::string_view name) const {
   return asciiFolding_ ? foldNameAsciiOnly(name) : foldName(name);
 }
 
+std::string_view HiveDb::foldedView(std::string_view name) {
+  if (asciiFolding_)
+    folded_ = foldNameAsciiOnly(name);
+  else
+    foldName(name, &folded_);
+  return folded_;
+}
+
 bool HiveDb::sameName(std::string_view a, std::string_view b) const {
   return asciiFolding_ ? foldNameAsciiOnly(a) == foldNameAsciiOnly(b) : sameFolded(a, b);
 }

@@ -102,13 +102,14 @@ LONG HiveDb::keyExists(KeyId id, bool *exists, int64_t *written) {
 }
 
 LONG HiveDb::findChild(KeyId parent, std::string_view name, KeyId *child) {
-  std::pair<KeyId, std::string> key(parent, fold(name));
-  if (auto known = children_.find(key); known != children_.end()) {
+  std::string_view folded = foldedView(name);
+  if (auto known = children_.find(NameView(parent, folded)); known != children_.end()) {
     if (known->second == 0)
       return ERROR_FILE_NOT_FOUND; // *child untouched, as after a query that found nothing
     *child = known->second;
     return ERROR_SUCCESS;
   }
+  NameKey key(parent, folded); // the view does not outlive another fold
   if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
     return error;
   Query q(db_, stmt(kFindChild), parent, key.second);
@@ -172,12 +173,13 @@ LONG HiveDb::findValue(KeyId key, std::string_view name, DWORD *type, std::strin
     *data = valuesAhead_[valueLast_].data;
     return ERROR_SUCCESS;
   }
-  std::string folded = fold(name);
-  if (auto known = values_.find(std::make_pair(key, folded)); known != values_.end()) {
+  std::string_view view = foldedView(name);
+  if (auto known = values_.find(NameView(key, view)); known != values_.end()) {
     *type = known->second.type;
     *data = known->second.data;
     return known->second.found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
+  std::string folded(view); // the view does not outlive another fold
   if (LONG error = needSnapshot(); error != ERROR_SUCCESS)
     return error;
   Query q(db_, stmt(kFindValue), key, folded);

@@ -9,21 +9,26 @@
 namespace vlx {
 
 std::string foldName(std::string_view name) {
+  std::string out;
+  foldName(name, &out);
+  return out;
+}
+
+void foldName(std::string_view name, std::string *out) {
   // Most names: no detour through the units.
   if (isAscii(name)) {
-    std::string out(2 * name.size(), '\0');
+    out->assign(2 * name.size(), '\0');
     for (size_t i = 0; i < name.size(); ++i)
-      out[2 * i + 1] = upperAscii(name[i]);
-    return out;
+      (*out)[2 * i + 1] = upperAscii(name[i]);
+    return;
   }
-  std::string out;
-  out.reserve(2 * name.size());
+  out->clear();
+  out->reserve(2 * name.size());
   for (char32_t unit : foldedUnits(name)) {
     const char32_t stored = unit >= kRawByte ? 0xDC00 + (unit - kRawByte) : unit;
-    out += static_cast<char>(stored >> 8);
-    out += static_cast<char>(stored & 0xFF);
+    *out += static_cast<char>(stored >> 8);
+    *out += static_cast<char>(stored & 0xFF);
   }
-  return out;
 }
 
 std::string foldNameAsciiOnly(std::string_view name) {

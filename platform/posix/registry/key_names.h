@@ -19,6 +19,8 @@ constexpr size_t kMaxKeyDepth = 512;
 // Windows enumerates subkeys. A byte that is not UTF-8 is the lone trail surrogate U+DC80 + byte,
 // which no valid name holds without a lead before it.
 std::string foldName(std::string_view name);
+// The same into `out`, whose room is reused.
+void foldName(std::string_view name, std::string *out);
 
 // The comparison form that hives of schema version 1 hold: ASCII letters upper-cased, every other
 // byte kept.
