@@ -70,8 +70,9 @@ private:
 // size without its terminator is read by the key-by-key path but not by RegGetValueA, so a
 // string too long for it is left to that path; so are section names the joined path could
 // read differently.
-Read readInOneCall(HKEY root, const char *software, CString section, CString valueName,
-                   valueTypes type, CString &stringValue, int *intValue, double *doubleValue) {
+Read readInOneCall(HKEY root, const char *software, const CString &section,
+                   const CString &valueName, valueTypes type, CString &stringValue, int *intValue,
+                   double *doubleValue) {
   const char *name = section;
   size_t length = std::strlen(name);
   if (length == 0 || name[0] == '\\' || name[length - 1] == '\\' || std::strstr(name, "\\\\"))
