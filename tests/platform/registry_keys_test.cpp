@@ -166,6 +166,41 @@ TEST_F(RegistryTest, HandleToDeletedKeyAnswersKeyDeleted) {
   EXPECT_EQ(openKey(k, "", sub), ERROR_KEY_DELETED);
 }
 
+// Paths opened before are found again by their text, which must follow what happens to their
+// keys since: a rename, a deletion, a key made anew, from either root that takes plain paths.
+TEST_F(RegistryTest, PathsOpenedAgainFollowTheirKeys) {
+  auto got = [](HKEY root, const std::string &path) {
+    DWORD value = 0, size = sizeof value;
+    LONG rc = RegGetValueA(root, path.c_str(), "v", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return rc == ERROR_SUCCESS ? value : 0xdeadbeef;
+  };
+  for (auto [root, prefix] : {std::pair{HKCU, ""}, std::pair{HKU, ".DEFAULT\\"}}) {
+    const std::string base = std::string(prefix) + "Software\\Again", path = base + "\\Inner";
+    SCOPED_TRACE(path);
+    ASSERT_EQ(setIn(root, path.c_str(), "v", 1), ERROR_SUCCESS);
+    EXPECT_EQ(got(root, path), 1u);
+    EXPECT_EQ(getIn(root, (path + "\\").c_str(), "v"), 1u);
+    Key parent, gone, deep;
+    ASSERT_EQ(openKey(root, base.c_str(), parent, KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(RegRenameKey(parent, u"Inner", u"Moved"), ERROR_SUCCESS);
+    EXPECT_EQ(openKey(root, path.c_str(), gone), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(got(root, path), 0xdeadbeef);
+    EXPECT_EQ(got(root, base + "\\moved"), 1u);
+    ASSERT_EQ(setIn(root, path.c_str(), "v", 2), ERROR_SUCCESS);
+    EXPECT_EQ(got(root, path), 2u);
+    ASSERT_EQ(RegDeleteTreeA(root, base.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(got(root, path), 0xdeadbeef);
+    EXPECT_EQ(openKey(root, path.c_str(), gone), ERROR_FILE_NOT_FOUND);
+  }
+  // The default user's root by other spellings; what only looks like it is not.
+  ASSERT_EQ(setIn(HKU, ".DEFAULT\\Software\\Spelt", "v", 3), ERROR_SUCCESS);
+  EXPECT_EQ(got(HKU, ".default\\Software\\Spelt"), 3u);
+  EXPECT_EQ(got(HKU, ".DEFAULT\\Software\\Spelt"), 3u);
+  EXPECT_EQ(got(HKU, ".DEFAULTS\\Software\\Spelt"), 0xdeadbeef);
+  Key k;
+  EXPECT_EQ(openKey(HKU, ".DEFAULT\\\\Software\\Spelt", k), ERROR_BAD_PATHNAME);
+}
+
 TEST_F(RegistryTest, AccessMaskIsEnforcedPerHandle) {
   ASSERT_EQ(setIn(HKCU, "Software\\Guarded", "v", 1), ERROR_SUCCESS);
   struct Case {
