@@ -86,6 +86,16 @@ TEST(NameFold, StoredFormOrdersAsUpperCasedUtf16) {
   // Names that are not UTF-8 never meet a valid one, not even a surrogate pair's trail.
   EXPECT_NE(foldName("\xf0\x90\x82\x80"), foldName("\xed\xa0\x80\x80"));
   EXPECT_NE(foldName("a\x80"), foldName("a\xc2\x80"));
+
+  // Folded into one buffer after another, as look-ups do, each comes out as on its own.
+  std::string reused;
+  for (const std::string &name : windowsOrder)
+    for (const std::string &after : {std::string("a much longer name"), name}) {
+      foldName(std::string("\xc3\xa9") + after, &reused);
+      EXPECT_EQ(reused, foldName(std::string("\xc3\xa9") + after)) << after;
+      foldName(after, &reused);
+      EXPECT_EQ(reused, foldName(after)) << after;
+    }
 }
 
 } // namespace
