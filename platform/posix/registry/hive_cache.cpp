@@ -1,14 +1,14 @@
 // The in-memory answers of a hive connection and the read views they belong to.
 //
-// Read views. Keys and values read are kept in memory and serve later calls while no process
-// has committed to the hive since: every commit moves SQLite's wal-index header, which all
-// processes share, and checking it costs no lock. A read that memory cannot answer starts a
-// snapshot lazily. The store ends a snapshot at the end of every call but an open that leaves a
-// handle, when a call starts from a predefined root, before any write, once another commit has
-// moved the header and once it is older than about a millisecond; so a look-up "open, open,
-// open, query" pays for at most one snapshot, and no process keeps one while it is idle.
-// Handles hold key row ids, which are never reused (AUTOINCREMENT), so they outlive views and a
-// deleted key is found by its id. Writes run in their own BEGIN IMMEDIATE transaction, or join
+// Read views. Keys, the paths they were found by, and values read are kept in memory and serve
+// later calls while no process has committed to the hive since: every commit moves SQLite's
+// wal-index header, which all processes share, and checking it costs no lock. A read that memory
+// cannot answer starts a snapshot lazily. The store ends a snapshot at the end of every call but an
+// open that leaves a handle, when a call starts from a predefined root, before any write, once
+// another commit has moved the header and once it is older than about a millisecond; so a look-up
+// "open, open, open, query" pays for at most one snapshot, and no process keeps one while it is
+// idle. Handles hold key row ids, which are never reused (AUTOINCREMENT), so they outlive views and
+// a deleted key is found by its id. Writes run in their own BEGIN IMMEDIATE transaction, or join
 // the batch of inHiveTransaction.
 #include "platform/posix/registry/hive_db.h"
 
