@@ -305,6 +305,7 @@ Reference<css::frame::XModel> load(const OUString &url,
                                    const Reference<QuietHandler> &handler,
                                    const std::string &name) {
   Reference<css::frame::XComponentLoader> loader(Office::instance().desktop(), UNO_QUERY);
+  Office::Turn turn; // once the office is reached: only then is it known to be shared
   Reference<css::lang::XComponent> doc;
   std::string refusal;
   try {
@@ -485,6 +486,7 @@ bool isReadOnly(const Reference<css::uno::XInterface> &document) {
 }
 
 void saveDocument(const Reference<css::uno::XInterface> &document) {
+  Office::Turn turn;
   Reference<css::frame::XStorable> storable(document, UNO_QUERY);
   Reference<css::frame::XModel> model(document, UNO_QUERY);
   if (!storable.is() || !model.is())
@@ -522,6 +524,7 @@ void saveDocument(const Reference<css::uno::XInterface> &document) {
 
 void saveDocumentAs(const Reference<css::uno::XInterface> &document, const OUString &name,
                     const OUString &filter) {
+  Office::Turn turn;
   Reference<css::frame::XStorable> storable(document, UNO_QUERY);
   if (!storable.is())
     throw CalcError(Fault::NoMember, "the workbook's document is unknown");
@@ -591,6 +594,7 @@ std::vector<Reference<css::uno::XInterface>> ownDocuments() {
 }
 
 void closeOwnDocuments() {
+  Office::Turn turn;
   for (const auto &document : ownDocuments()) {
     try {
       Reference<css::util::XCloseable>(document, css::uno::UNO_QUERY_THROW)->close(true);

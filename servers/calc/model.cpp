@@ -269,6 +269,7 @@ const Member workbookMembers[] = {
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 3,
    [](const Object &self, const Args &args) {
+     Office::Turn turn;
      as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
      documents().erase(self.ref);
      if (self.document.is()) {

@@ -74,6 +74,19 @@ public:
   Office(const Office &) = delete;
   Office &operator=(const Office &) = delete;
 
+  // Held around what opens, saves or closes a document. In the shared office it is one process's
+  // turn among all: LibreOffice does not survive such calls from several connections at once.
+  class Turn {
+  public:
+    Turn();
+    ~Turn();
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+
+  private:
+    bool held_;
+  };
+
 private:
   Office() = default;
   static void atExit();
@@ -101,7 +114,8 @@ private:
   int ownerLock_ = -1; // held while this process owns scratch_
   bool view_ = true;
   bool shared_ = false;
-  int control_ = -1; // open while this process uses the shared office
+  int control_ = -1;     // open while this process uses the shared office
+  std::string turnPath_; // the shared office's lock of turns
   css::uno::Reference<css::lang::XComponent> bridge_; // to the shared office
 };
 

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,7 +132,41 @@ bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
   bridge_.set(bridge, css::uno::UNO_QUERY);
   control_ = control;
   shared_ = true;
+  turnPath_ = socketPath.substr(0, socketPath.rfind('/') + 1) + "turn.lock";
   return true;
+}
+
+namespace {
+// The turn's holder in this process, which may take it again (a close inside a failed open).
+std::recursive_mutex turnMutex;
+int turnDepth = 0;
+int turnFd = -1;
+} // namespace
+
+Office::Turn::Turn() : held_(Office::instance().shared_) {
+  if (!held_)
+    return;
+  turnMutex.lock();
+  if (turnDepth++ > 0)
+    return;
+  turnFd =
+      ::open(Office::instance().turnPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  struct flock request {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  // Without the lock the call goes ahead as it would with one process: no worse than before.
+  while (turnFd >= 0 && ::fcntl(turnFd, F_OFD_SETLKW, &request) != 0 && errno == EINTR) {
+  }
+}
+
+Office::Turn::~Turn() {
+  if (!held_)
+    return;
+  if (--turnDepth == 0 && turnFd >= 0) {
+    ::close(turnFd); // an OFD lock ends with its descriptor
+    turnFd = -1;
+  }
+  turnMutex.unlock();
 }
 
 void Office::leaveShared() {

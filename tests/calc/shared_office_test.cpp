@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -201,6 +202,9 @@ protected:
     ASSERT_EQ(registerServer(), 0); // S_OK
   }
   void TearDown() override {
+    // What the office said before it went, if it went.
+    if (std::ifstream log(run_ + "/velmora-calc/office.log"); HasFailure() && log)
+      std::cerr << log.rdbuf();
     Office::instance().stop();
     // The keeper takes its office along.
     pid_t keeper = pids().first;
@@ -261,7 +265,7 @@ TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
   for (const auto &entry : std::filesystem::directory_iterator(run_ + "/velmora-calc"))
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"office.log", "start.lock"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"office.log", "start.lock", "turn.lock"}));
 }
 
 TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {
