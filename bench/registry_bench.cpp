@@ -311,9 +311,16 @@ struct HivesToMove {
     sqlite3_open_v2(current.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     sqlite3_close(db);
     sqlite3_open_v2(old.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    // SQLite's upper() folds ASCII letters only, as that rule did.
+    // Values kept by a rowid, and SQLite's upper() folding ASCII letters only, as in version 1.
     const char *sql =
         "BEGIN;"
+        "CREATE TABLE rowid_vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
+        " name BLOB NOT NULL, folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
+        "INSERT INTO rowid_vals(key, name, folded, type, data)"
+        " SELECT key, name, folded, type, data FROM vals ORDER BY key, id;"
+        "DROP TABLE vals; ALTER TABLE rowid_vals RENAME TO vals;"
+        "CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);"
+        "CREATE INDEX vals_in_order ON vals(key, id);"
         "UPDATE keys SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
         "UPDATE vals SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
         "INSERT INTO keys(parent, name, folded, written) SELECT parent,"

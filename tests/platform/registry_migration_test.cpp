@@ -1,5 +1,6 @@
-// Hive files written when names folded ASCII letters only: read by that rule while only read,
-// moved to the current one by the first write, with the merges it needs, and never half moved.
+// Hive files of older versions: names folded by ASCII letters only, read by that rule while only
+// read, and values kept by a rowid; moved to the current version by the first write, with the
+// merges it needs, every value kept in its key's order, and never half moved.
 #include "platform/posix/registry/hive_db.h"
 #include "platform/registry_support.h"
 #include "support/old_hive.h"
@@ -92,7 +93,7 @@ TEST_F(MigrationTest, ReadByItsOwnRuleUntilTheFirstWriteMergesWithoutLoss) {
   EXPECT_EQ(hiveVersion(file), 1);
 
   ASSERT_EQ(setIn(HKCU, "Software\\Velmora\\Plain", "Units", 2), ERROR_SUCCESS);
-  EXPECT_EQ(hiveVersion(file), 2);
+  EXPECT_EQ(hiveVersion(file), 3);
   EXPECT_EQ(names(velmora), (Names{"Plain", "Same", kLowerA}));
   struct Case {
     std::string key;
@@ -161,6 +162,85 @@ TEST_F(MigrationTest, AReaderFollowsTheMoveAnotherProcessMade) {
   EXPECT_EQ(getIn(HKCU, (kVelmora + "\xc3\x84RGER").c_str(), "Farbe (merged)"), 1u);
 }
 
+// The statement that made the values table, and the names of its indexes.
+std::string valuesTable(const std::string &file) {
+  sqlite3 *db = nullptr;
+  std::string out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt *s = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT name, sql FROM sqlite_master WHERE tbl_name='vals' ORDER BY name",
+                       -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+      out += std::string(reinterpret_cast<const char *>(sqlite3_column_text(s, 0))) +
+             (sqlite3_column_text(s, 1)
+                  ? std::string(reinterpret_cast<const char *>(sqlite3_column_text(s, 1)))
+                  : std::string()) +
+             "\n";
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+TEST_F(MigrationTest, ValuesKeptByRowidMoveIntoTheKeyOrderedTableInTheirOrder) {
+  // Written in turns, so the keys' rowids interleave; one replaced and one deleted on the way.
+  const char *a = "Software\\Velmora\\A", *b = "Software\\Velmora\\B";
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(setIn(HKCU, a, "a" + std::to_string(5 - i), i), ERROR_SUCCESS);
+    ASSERT_EQ(setIn(HKCU, b, "b" + std::to_string(i), 10 + i), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(setIn(HKCU, a, "a4", 40), ERROR_SUCCESS);
+  {
+    Key k;
+    ASSERT_EQ(openKey(HKCU, b, k, KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueA(k, "b2"), ERROR_SUCCESS);
+  }
+  vlx::detail::closeIdleHives();
+  const std::string file = vlx::hivePath(Hive::User);
+  { OldHive old(file, 2); }
+  ASSERT_EQ(hiveVersion(file), 2);
+  ASSERT_NE(valuesTable(file).find("vals_in_order"), std::string::npos);
+
+  const Names inA = {"a5", "a4", "a3", "a2", "a1", "a0"}, inB = {"b0", "b1", "b3", "b4", "b5"};
+  auto check = [&](const Names &moreInA) {
+    Key ka, kb;
+    ASSERT_EQ(openKey(HKCU, a, ka), ERROR_SUCCESS);
+    ASSERT_EQ(openKey(HKCU, b, kb), ERROR_SUCCESS);
+    Names expected = inA;
+    expected.insert(expected.end(), moreInA.begin(), moreInA.end());
+    EXPECT_EQ(names(ka, true), expected);
+    EXPECT_EQ(names(kb, true), inB);
+    EXPECT_EQ(getDword(ka, "a4"), 40u);
+    EXPECT_EQ(getDword(ka, "a0"), 5u);
+    EXPECT_EQ(getDword(kb, "b5"), 15u);
+  };
+  check({}); // read as it is
+  // The first write moves the file; values added after go last, whichever key was written
+  // between.
+  ASSERT_EQ(setIn(HKCU, a, "new", 1), ERROR_SUCCESS);
+  EXPECT_EQ(hiveVersion(file), 3);
+  ASSERT_EQ(setIn(HKCU, b, "b9", 19), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, a, "newer", 2), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, a, "A5", 55), ERROR_SUCCESS); // replaced in place
+  const std::string table = valuesTable(file);
+  EXPECT_NE(table.find("WITHOUT ROWID"), std::string::npos) << table;
+  EXPECT_EQ(table.find("vals_in_order"), std::string::npos) << table;
+  {
+    Key kb;
+    ASSERT_EQ(openKey(HKCU, b, kb), ERROR_SUCCESS);
+    EXPECT_EQ(names(kb, true), (Names{"b0", "b1", "b3", "b4", "b5", "b9"}));
+  }
+  Key ka;
+  ASSERT_EQ(openKey(HKCU, a, ka), ERROR_SUCCESS);
+  EXPECT_EQ(getDword(ka, "a5"), 55u);
+  Names expected = inA;
+  expected.insert(expected.end(), {"new", "newer"});
+  EXPECT_EQ(names(ka, true), expected);
+  for (const vlx::HiveCheck &c : vlx::checkHives())
+    EXPECT_TRUE(c.ok) << c.what;
+}
+
 // Every row of the hive file but the keys' times of writing, to compare it whole.
 std::string dump(const std::string &file) {
   sqlite3 *db = nullptr;
@@ -209,7 +289,7 @@ TEST_F(MigrationTest, AMoveKilledHalfWayLeavesTheHiveAsItWas) {
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
   const std::string after = dump(whole + file);
-  ASSERT_EQ(hiveVersion(whole + file), 2);
+  ASSERT_EQ(hiveVersion(whole + file), 3);
 
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<long> moment(0, took.count());
@@ -229,7 +309,7 @@ TEST_F(MigrationTest, AMoveKilledHalfWayLeavesTheHiveAsItWas) {
     const int version = hiveVersion(dir + file);
     EXPECT_EQ(dump(dir + file), version == 1 ? before : after);
     unchanged += version == 1;
-    moved += version == 2;
+    moved += version == 3;
   }
   RecordProperty("hives unchanged", unchanged);
   RecordProperty("hives moved", moved);

@@ -1,5 +1,6 @@
-// A hive file as the store wrote it when names folded ASCII letters only (schema version 1),
-// made through SQLite from one the library wrote: for the tests of reading and moving such files.
+// A hive file as the store wrote it when names folded ASCII letters only (schema version 1), or
+// when values were kept by a rowid (versions 1 and 2), made through SQLite from one the library
+// wrote: for the tests of reading and moving such files.
 #pragma once
 
 #include <sqlite3.h>
@@ -14,11 +15,23 @@ namespace vlx::test {
 
 class OldHive {
 public:
-  // Turns the hive file at `path`, which no connection may hold, into the former format: every
-  // `folded` in that rule's form and user_version 1.
-  explicit OldHive(const std::string &path) {
+  // Turns the hive file at `path`, which no connection may hold, into the format of `version`:
+  // the values table of a rowid and an index for the order; for version 1, every `folded` in
+  // that rule's form too.
+  explicit OldHive(const std::string &path, int version = 1) {
     EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    exec("BEGIN; UPDATE keys SET folded=id; UPDATE vals SET folded=id");
+    exec("BEGIN;"
+         "CREATE TABLE rowid_vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
+         " name BLOB NOT NULL, folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
+         "INSERT INTO rowid_vals(key, name, folded, type, data)"
+         " SELECT key, name, folded, type, data FROM vals ORDER BY key, id;"
+         "DROP TABLE vals; ALTER TABLE rowid_vals RENAME TO vals;"
+         "CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);"
+         "CREATE INDEX vals_in_order ON vals(key, id)");
+    exec("PRAGMA user_version=" + std::to_string(version));
+    if (version != 1)
+      return;
+    exec("UPDATE keys SET folded=id; UPDATE vals SET folded=id");
     for (const char *table : {"keys", "vals"}) {
       sqlite3_stmt *rows = prepare("SELECT id, name FROM " + std::string(table));
       sqlite3_stmt *set = prepare("UPDATE " + std::string(table) + " SET folded=?2 WHERE id=?1");
@@ -31,7 +44,6 @@ public:
       sqlite3_finalize(rows);
       sqlite3_finalize(set);
     }
-    exec("PRAGMA user_version=1");
   }
   // Everything lands together, when the hive is closed.
   ~OldHive() {

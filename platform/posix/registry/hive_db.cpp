@@ -26,6 +26,7 @@ void HiveDb::close() {
   checked_ = false;
   damageSeen_ = false;
   asciiFolding_ = false;
+  oldSchema_ = false;
   opened_ = FileId{};
   unsaved_ = false;
   commitHeader_ = nullptr;
@@ -86,14 +87,15 @@ LONG HiveDb::beginWrite() {
     error = ERROR_ACCESS_DENIED;
   if (error == ERROR_SUCCESS && !checked_)
     error = checkBeforeWriting();
-  if (error == ERROR_SUCCESS && asciiFolding_)
-    error = moveToCurrentFolding();
+  if (error == ERROR_SUCCESS && oldSchema_)
+    error = moveToCurrentSchema();
   if (error != ERROR_SUCCESS)
     return refused(error);
   int rc = exec(kBeginImmediate);
   if (rc != SQLITE_OK)
     return refused(fail(rc));
   forgetKeys();
+  idKey_ = 0; // another process may have added values since
   ++generation_;
   return ERROR_SUCCESS;
 }

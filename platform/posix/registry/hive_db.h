@@ -177,6 +177,7 @@ private:
     kParentOf,
     kRenameKey,
     kDataVersion,
+    kLastValueId,
     kStmtCount
   };
 
@@ -207,8 +208,9 @@ private:
   // The same, valid until the next call of it.
   std::string_view foldedView(std::string_view name);
   bool sameName(std::string_view a, std::string_view b) const;
-  // Moves a file of version 1 to the current folding of names, merging what it makes equal.
-  LONG moveToCurrentFolding();
+  // Moves a file of an older version to the current one: names to the current folding (merging
+  // what it makes equal), values into the current table.
+  LONG moveToCurrentSchema();
   // Follows a file that another connection moved to the current rule.
   LONG followFolding();
 
@@ -224,10 +226,14 @@ private:
   bool checked_ = false;      // the open file passed the check before the first write
   bool damageSeen_ = false;   // a statement found the open file damaged
   bool asciiFolding_ = false; // the file's names are folded by the rule of schema version 1
+  bool oldSchema_ = false;    // the file was of an older version when opened
   FileId opened_;             // the file the connection has open
   bool unsaved_ = false;      // commits that may still be in the log only
   Clock::time_point lastCommit_;
   sqlite3_stmt *stmts_[kStmtCount] = {};
+  // The id the next value added to `idKey_` takes, known in the current write transaction.
+  KeyId idKey_ = 0;
+  int64_t nextValueId_ = 0;
 
   bool snapshot_ = false;
   Clock::time_point snapshotStart_;

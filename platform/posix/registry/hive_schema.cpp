@@ -28,14 +28,14 @@ CREATE TABLE keys(
   written INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
 CREATE TABLE vals(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
   key INTEGER NOT NULL,
+  id INTEGER NOT NULL,
   name BLOB NOT NULL,
   folded BLOB NOT NULL,
   type INTEGER NOT NULL,
-  data BLOB NOT NULL);
+  data BLOB NOT NULL,
+  PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
-CREATE INDEX vals_in_order ON vals(key, id);
 INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, x'', x'');
 INSERT INTO keys(id, parent, name, folded)
   VALUES(2, 1, CAST('Software' AS BLOB), x'0053004F004600540057004100520045');
@@ -50,6 +50,29 @@ const char *const kShapeQuery =
     " (SELECT user_version FROM pragma_user_version),"
     " (SELECT count(*) FROM sqlite_master),"
     " (SELECT count(*) FROM sqlite_master WHERE name IN ('keys','vals'))";
+
+// Ids stay as they were: unique in the whole file, so in each key too, and in the key's order.
+// The by-name index goes with the old table and is made again.
+const char *const kMigrateValues = R"sql(
+CREATE TABLE vals_by_key(
+  key INTEGER NOT NULL,
+  id INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  folded BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  PRIMARY KEY(key, id)) WITHOUT ROWID;
+INSERT INTO vals_by_key(key, id, name, folded, type, data)
+  SELECT key, id, name, folded, type, data FROM vals ORDER BY key, id;
+DROP TABLE vals;
+ALTER TABLE vals_by_key RENAME TO vals;
+CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
+DELETE FROM sqlite_sequence WHERE name='vals';
+)sql";
+
+int migrateValuesTable(sqlite3 *db) {
+  return sqlite3_exec(db, kMigrateValues, nullptr, nullptr, nullptr);
+}
 
 int queryInts(sqlite3 *db, const char *sql, std::initializer_list<int *> values) {
   sqlite3_stmt *s = nullptr;
@@ -89,19 +112,27 @@ bool HiveDb::sameName(std::string_view a, std::string_view b) const {
   return asciiFolding_ ? foldNameAsciiOnly(a) == foldNameAsciiOnly(b) : sameFolded(a, b);
 }
 
-// In a transaction of its own, so that it stands whatever becomes of the write that asked for it.
-LONG HiveDb::moveToCurrentFolding() {
+// In a transaction of its own, so that it stands whatever becomes of the write that asked for it;
+// either every step lands or none. Another process may have moved the file meanwhile.
+LONG HiveDb::moveToCurrentSchema() {
   int rc = exec(kBeginImmediate);
   int version = 0;
   if (rc == SQLITE_OK)
     rc = queryInts(db_, "PRAGMA user_version", {&version});
   if (rc == SQLITE_OK && version == kAsciiFoldingVersion)
-    rc = migrateNames(db_, kSchemaVersion);
+    rc = migrateNames(db_, kRowidValuesVersion);
+  // Statements prepared for the old table are prepared again by SQLite when they next run.
+  if (rc == SQLITE_OK && version < kSchemaVersion)
+    rc = migrateValuesTable(db_);
+  if (rc == SQLITE_OK && version < kSchemaVersion)
+    rc = sqlite3_exec(db_, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str(),
+                      nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = exec(kCommit);
   if (rc != SQLITE_OK)
-    return fail(rc);
+    return fail(rc); // rolled back: the file is as it was
   asciiFolding_ = false;
+  oldSchema_ = false;
   forgetKeys();
   ++generation_;
   return ERROR_SUCCESS;
@@ -167,6 +198,7 @@ LONG HiveDb::openFile(bool create) {
   if (!empty && (appId != kApplicationId || tables != 2))
     return becomeUnusable(ERROR_BADDB, "not a registry hive");
   asciiFolding_ = !empty && version == kAsciiFoldingVersion;
+  oldSchema_ = !empty && version < kSchemaVersion;
   if (!readOnly_) {
     // Keep the -wal and -shm files after the last close: readers that may not create them
     // (a read-only directory) can still open the hive.

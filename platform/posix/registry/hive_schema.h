@@ -11,8 +11,11 @@ namespace vlx {
 struct SubkeyRow;
 
 constexpr int kApplicationId = 0x564c5852; // "VLXR"
-// 2: `folded` is foldName's form. Files of version 1 hold foldNameAsciiOnly's.
-constexpr int kSchemaVersion = 2;
+// 3: values are kept in the table in (key, id) order. Files of version 2 keep them by a rowid,
+// with an index for the order. 2: `folded` is foldName's form. Files of version 1 hold
+// foldNameAsciiOnly's.
+constexpr int kSchemaVersion = 3;
+constexpr int kRowidValuesVersion = 2;
 constexpr int kAsciiFoldingVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
 
@@ -23,6 +26,10 @@ extern const char *const kMachineSkeleton;
 // What the file holds, read in one statement so that a hive being created by another
 // process is seen either before or after its creation commits.
 extern const char *const kShapeQuery;
+
+// Inside a write transaction the caller holds: moves the values of a file of version 2 or older
+// into the current table, each key's in their order. Returns an SQLite result code.
+int migrateValuesTable(sqlite3 *db);
 
 // Runs a one-row query and reads its integer columns.
 int queryInts(sqlite3 *db, const char *sql, std::initializer_list<int *> values);

@@ -34,7 +34,7 @@ const char *const kStmtSql[] = {
      "FROM vals WHERE key=?1"),
     "SELECT id, name, type, data FROM vals WHERE key=?1 AND type IN (1, 2, 7) ORDER BY id",
     "INSERT INTO keys(parent, name, folded, written) VALUES(?1, ?2, ?3, ?4)",
-    ("INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    ("INSERT INTO vals(key, id, name, folded, type, data) VALUES(?1, ?6, ?2, ?3, ?4, ?5) "
      "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data"),
     "DELETE FROM vals WHERE key=?1 AND folded=?2",
     "DELETE FROM keys WHERE id=?1",
@@ -44,6 +44,7 @@ const char *const kStmtSql[] = {
     "SELECT parent FROM keys WHERE id=?1",
     "UPDATE keys SET name=?2, folded=?3 WHERE id=?1",
     "PRAGMA data_version",
+    "SELECT coalesce(max(id), 0) FROM vals WHERE key=?1",
 };
 
 // FILETIME: 100 ns units since 1601-01-01.
@@ -286,9 +287,19 @@ LONG HiveDb::createChild(KeyId parent, std::string_view name, KeyId *child) {
 
 LONG HiveDb::setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size) {
   std::string folded = fold(name);
+  // A key's values are written in runs (an import, a program's settings): its last id is looked
+  // up once per run. A value that replaces one keeps the old id and leaves this one unused.
+  if (key != idKey_) {
+    Query q(db_, stmt(kLastValueId), key);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+      return fail(rc);
+    idKey_ = key;
+    nextValueId_ = q.integer(0) + 1;
+  }
   {
     Query q(db_, stmt(kSetValue), key, name, folded, static_cast<int64_t>(type),
-            std::string_view(reinterpret_cast<const char *>(data), size));
+            std::string_view(reinterpret_cast<const char *>(data), size), nextValueId_++);
     int rc = q.step();
     if (rc != SQLITE_DONE)
       return fail(rc);
