@@ -184,9 +184,12 @@ private:
     ++pos;
     out.clear();
     while (pos < s.size()) {
-      // Plain text up to the next quote or escape goes over in one piece.
-      const size_t stop = s.find_first_of("\"\\", pos);
-      if (stop == std::string_view::npos)
+      // Plain text up to the next quote or escape goes over in one piece. A loop of its own:
+      // find_first_of looks each character up in the set with a call.
+      size_t stop = pos;
+      while (stop < s.size() && s[stop] != '"' && s[stop] != '\\')
+        ++stop;
+      if (stop == s.size())
         break;
       out.append(s.substr(pos, stop - pos));
       pos = stop + 1;

@@ -72,6 +72,21 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// The digest that tells whether the file changed between its two readings: eight bytes a step,
+// each step a bijection of the state, so a file differing in one word never gives the same one.
+uint64_t mixInto(uint64_t digest, std::string_view bytes) {
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    digest = (digest ^ word) * 1099511628211u;
+    digest ^= digest >> 29;
+  }
+  for (; i < bytes.size(); ++i)
+    digest = (digest ^ static_cast<unsigned char>(bytes[i])) * 1099511628211u;
+  return digest;
+}
+
 // The end of the line that starts at `start` (its newline included), where a newline is the
 // unit `newline` at a multiple of its size.
 size_t lineEnd(std::string_view bytes, size_t start, std::string_view newline) {
@@ -262,7 +277,7 @@ bool RegFilePieces::readAs(Encoding encoding,
     throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
   }
   std::string bytes, text, header, decoded;
-  uint64_t total = 0, digest = 14695981039346656037u; // FNV-1a of the bytes read
+  uint64_t total = 0, digest = 14695981039346656037u; // of the bytes read, see mixInto
   bool atEnd = false, first = true;
   int line = 1;
   std::string_view newline = "\n";
@@ -276,8 +291,7 @@ bool RegFilePieces::readAs(Encoding encoding,
       const size_t n = std::fread(bytes.data() + had, 1, kPieceBytes, f.get());
       bytes.resize(had + n);
       total += n;
-      for (size_t i = had; i < had + n; ++i)
-        digest = (digest ^ static_cast<unsigned char>(bytes[i])) * 1099511628211u;
+      digest = mixInto(digest, std::string_view(bytes).substr(had, n));
       if (n < kPieceBytes) {
         if (std::ferror(f.get()))
           throw Failure("cannot read " + file_ + ": " + std::strerror(errno));
