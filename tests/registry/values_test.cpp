@@ -105,7 +105,7 @@ TEST_F(Preferences, ReadFallsBackFromUserToMachineToDefaultUser) {
 // elsewhere: sections on either side of that length, for each hive of the fall-back.
 TEST_F(Preferences, SectionsOfEveryLengthFallBackAlike) {
   CString unused;
-  for (size_t length : {150, 165, 166, 167, 174, 175, 176, 255}) {
+  for (size_t length : {150, 165, 166, 167, 174, 175, 176, 200}) {
     const std::string section(length, 's');
     int value = 0, machine = 2, user = 3;
     auto read = [&] {
