@@ -607,6 +607,16 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
       member.put(self, plain, typed ? *value : plainValue(*value));
       return Any();
     }
+    if (!self.document.is() && readsOnly(member)) {
+      // The office's own collections can still list a workbook that is just being closed, and
+      // refuse as disposed for it: asked again, they no longer list it.
+      try {
+        return member.get(self, plain);
+      } catch (const css::lang::DisposedException &) {
+        if (Office::instance().checkLost())
+          throw;
+      }
+    }
     return member.get(self, plain);
   } catch (const CalcError &e) {
     throw CalcError(e.fault(), what + ": " + e.what());
