@@ -1,8 +1,10 @@
 // Starting and ending the office's helper processes: see child_process.h.
 #include "child_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -67,6 +69,34 @@ void endGroup(pid_t &pid, std::chrono::milliseconds grace) {
   }
   ::kill(-pid, SIGKILL); // stragglers of the group
   pid = -1;
+}
+
+std::string logTail(const std::string &path) {
+  const size_t kRead = 65536, kKeep = 600;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0)
+    return {};
+  std::string text(kRead, '\0');
+  off_t size = ::lseek(fd, 0, SEEK_END);
+  ssize_t got = size < 0 ? -1 : ::pread(fd, text.data(), kRead, std::max<off_t>(0, size - kRead));
+  ::close(fd);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  // A crash report can set off another (an abort in the handler): the first one is the cause.
+  size_t crash = text.find("Fatal exception");
+  std::vector<std::string> lines;
+  std::istringstream in(text.substr(crash == std::string::npos ? 0 : crash));
+  for (std::string line; std::getline(in, line);)
+    if (size_t end = line.find_last_not_of(" \t\r"); end != std::string::npos)
+      lines.push_back(line.substr(0, end + 1));
+  size_t first = crash == std::string::npos && lines.size() > 3 ? lines.size() - 3 : 0;
+  std::string tail;
+  for (size_t i = first; i < lines.size(); ++i) {
+    if (i > first)
+      tail += " | ";
+    for (char c : lines[i])
+      tail += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  }
+  return tail.size() > kKeep ? tail.substr(0, kKeep) + "..." : tail;
 }
 
 std::vector<std::string> currentEnvironment() {

@@ -17,6 +17,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
 // Ends a process group started by spawn(): politely, then by force.
 void endGroup(pid_t &pid, std::chrono::milliseconds grace);
 
+// The end of a child's log as one line: from LibreOffice's first "Fatal exception" report when
+// there is one (its own account of a crash), else the last lines; empty when the log is.
+std::string logTail(const std::string &path);
+
 // This process's environment, as entries "NAME=value" for a child's.
 std::vector<std::string> currentEnvironment();
 // Sets name in env to value, in place of an entry of that name.

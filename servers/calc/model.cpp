@@ -621,10 +621,13 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   } catch (const CalcError &e) {
     throw CalcError(e.fault(), what + ": " + e.what());
   } catch (const css::lang::DisposedException &) {
-    if (Office::instance().checkLost())
+    if (Office::instance().checkLost()) {
+      const std::string &log = Office::instance().lastWords();
       throw CalcError(Fault::OfficeLost,
-                      what +
-                          ": LibreOffice stopped during the call; the next call starts it again");
+                      what + ": LibreOffice stopped during the call" +
+                          (log.empty() ? "" : " (its log ends: " + log + ")") +
+                          "; the next call starts it again");
+    }
     throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
   } catch (const css::lang::IndexOutOfBoundsException &e) {
     throw CalcError(Fault::NotFound, describe(member, self, e.Message));

@@ -441,6 +441,14 @@ bool Office::checkLost() {
     }
   }
   if (gone) {
+    // Read once the office has ended, and before its scratch directory goes.
+    lastWords_.clear();
+    if (shared_)
+      lastWords_ = logTail(turnPath_.substr(0, turnPath_.rfind('/') + 1) + "office.log");
+    else if (owner_ == ::getpid()) {
+      endGroup(soffice_, 2s);
+      lastWords_ = logTail(scratch_ + "/soffice.log");
+    }
     releaseAllDocuments();
     forget();
     leaveShared();

@@ -61,6 +61,8 @@ public:
   // Called after a UNO call failed as disposed: true when the office is gone, which is then
   // forgotten so that the next call starts a new one.
   bool checkLost();
+  // The end of the lost office's log (LibreOffice reports a crash there), or empty.
+  const std::string &lastWords() const { return lastWords_; }
   // Whether this process uses the shared office.
   bool shared() const { return shared_; }
   // The soffice this process started, or -1.
@@ -116,6 +118,7 @@ private:
   bool shared_ = false;
   int control_ = -1;     // open while this process uses the shared office
   std::string turnPath_; // the shared office's lock of turns
+  std::string lastWords_;
   css::uno::Reference<css::lang::XComponent> bridge_; // to the shared office
 };
 
