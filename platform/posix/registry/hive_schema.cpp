@@ -19,6 +19,14 @@
 
 namespace vlx {
 
+// The values table, as a new file makes it and as the move of an older file makes it again: each
+// key's values kept in their order, found by name through the index.
+#define VLX_VALUES_TABLE(name)                                                                     \
+  "CREATE TABLE " name "(key INTEGER NOT NULL, id INTEGER NOT NULL, name BLOB NOT NULL,"           \
+  " folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"                              \
+  " PRIMARY KEY(key, id)) WITHOUT ROWID;\n"
+#define VLX_VALUES_INDEX "CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);\n"
+
 const char *const kSchema = R"sql(
 CREATE TABLE keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -27,15 +35,7 @@ CREATE TABLE keys(
   folded BLOB NOT NULL,
   written INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
-CREATE TABLE vals(
-  key INTEGER NOT NULL,
-  id INTEGER NOT NULL,
-  name BLOB NOT NULL,
-  folded BLOB NOT NULL,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  PRIMARY KEY(key, id)) WITHOUT ROWID;
-CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
+)sql" VLX_VALUES_TABLE("vals") VLX_VALUES_INDEX R"sql(
 INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, x'', x'');
 INSERT INTO keys(id, parent, name, folded)
   VALUES(2, 1, CAST('Software' AS BLOB), x'0053004F004600540057004100520045');
@@ -53,22 +53,12 @@ const char *const kShapeQuery =
 
 // Ids stay as they were: unique in the whole file, so in each key too, and in the key's order.
 // The by-name index goes with the old table and is made again.
-const char *const kMigrateValues = R"sql(
-CREATE TABLE vals_by_key(
-  key INTEGER NOT NULL,
-  id INTEGER NOT NULL,
-  name BLOB NOT NULL,
-  folded BLOB NOT NULL,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  PRIMARY KEY(key, id)) WITHOUT ROWID;
+const char *const kMigrateValues = VLX_VALUES_TABLE("vals_by_key") R"sql(
 INSERT INTO vals_by_key(key, id, name, folded, type, data)
   SELECT key, id, name, folded, type, data FROM vals ORDER BY key, id;
 DROP TABLE vals;
 ALTER TABLE vals_by_key RENAME TO vals;
-CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);
-DELETE FROM sqlite_sequence WHERE name='vals';
-)sql";
+)sql" VLX_VALUES_INDEX "DELETE FROM sqlite_sequence WHERE name='vals';\n";
 
 int migrateValuesTable(sqlite3 *db) {
   return sqlite3_exec(db, kMigrateValues, nullptr, nullptr, nullptr);
