@@ -17,6 +17,16 @@ OUString textArg(const Args &args, size_t i, const char *what) {
   return text;
 }
 
+bool boolArg(const Args &args, size_t i, const char *what) {
+  bool flag = false;
+  double number = 0;
+  if (!arg(args, i).hasValue() || (arg(args, i) >>= flag))
+    return flag;
+  if (!(arg(args, i) >>= number))
+    throw CalcError(Fault::BadArgument, std::string(what) + " takes a Boolean");
+  return number != 0;
+}
+
 sal_Int32 numberArg(const Args &args, size_t i, const char *what) {
   double number = 0;
   if (arg(args, i).hasValue() && !(arg(args, i) >>= number))

@@ -6,6 +6,7 @@
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/PropertyVetoException.hpp>
 #include <com/sun/star/document/BrokenPackageRequest.hpp>
 #include <com/sun/star/document/FilterOptionsRequest.hpp>
 #include <com/sun/star/document/NoSuchFilterRequest.hpp>
@@ -14,6 +15,7 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/task/ErrorCodeRequest.hpp>
@@ -23,6 +25,7 @@
 #include <com/sun/star/task/XInteractionDisapprove.hpp>
 #include <com/sun/star/task/XInteractionHandler.hpp>
 #include <com/sun/star/ucb/InteractiveIOException.hpp>
+#include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
@@ -593,15 +596,33 @@ std::vector<Reference<css::uno::XInterface>> ownDocuments() {
   return out;
 }
 
+void closeDocument(const Reference<css::uno::XInterface> &document) {
+  Office::Turn turn;
+  try {
+    if (Reference<css::util::XModifiable> modifiable{document, UNO_QUERY}; modifiable.is()) {
+      try {
+        modifiable->setModified(false); // so that nothing asks whether to save it
+      } catch (const css::beans::PropertyVetoException &) {
+        // Closing with ownership given away drops the changes all the same.
+      }
+    }
+    Reference<css::util::XCloseable>(document, css::uno::UNO_QUERY_THROW)->close(true);
+  } catch (const css::lang::DisposedException &) {
+    // Closed already, or the office is gone: the caller's next call finds that.
+  } catch (const css::util::CloseVetoException &) {
+    // Busy: with ownership given away, it closes itself when done.
+  }
+  releaseDocument(document);
+}
+
 void closeOwnDocuments() {
   Office::Turn turn;
   for (const auto &document : ownDocuments()) {
     try {
-      Reference<css::util::XCloseable>(document, css::uno::UNO_QUERY_THROW)->close(true);
+      closeDocument(document);
     } catch (const css::uno::Exception &) {
-      // Vetoed or gone: it goes with the office.
+      // Gone: it goes with the office.
     }
-    releaseDocument(document);
   }
 }
 

@@ -41,6 +41,10 @@ void saveDocument(const css::uno::Reference<css::uno::XInterface> &document);
 // refused.
 void saveDocumentAs(const css::uno::Reference<css::uno::XInterface> &document, const OUString &path,
                     const OUString &filter);
+// Closes a document now, changes lost (its windows with it), and gives up its lock. Not the
+// office's own Workbook.Close: that posts the close to the office's event loop and returns before
+// it is done, and later calls then meet a document half closed.
+void closeDocument(const css::uno::Reference<css::uno::XInterface> &document);
 // Gives up the document's lock: it was closed.
 void releaseDocument(const css::uno::Reference<css::uno::XInterface> &document);
 // Gives up every lock: the office went away with its documents.

@@ -131,6 +131,12 @@ void setRangeName(const Object &self, const Args &, const Any &value) {
   names->Add(value, Any(refersTo), none, none, none, none, none, none, none, none, none);
 }
 
+// LibreOffice's Workbooks object lists the workbooks open when it was made; on Windows it is live.
+Object liveWorkbooks() {
+  return {Kind::Workbooks, Reference<css::uno::XInterface>(app()->Workbooks(Any()), UNO_QUERY),
+          nullptr};
+}
+
 Any count(const Object &self, const Args &) { return Any(as<vba::XCollection>(self)->getCount()); }
 
 Any item(const Object &self, const Args &args) {
@@ -228,26 +234,26 @@ const Member workbooksMembers[] = {
   {"Add", 0xB5, Kind::Workbook, 0, 1,
    [](const Object &, const Args &) { return bookOf(newDocument()); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 0,
-   [](const Object &self, const Args &) {
+   [](const Object &, const Args &) {
      if (Office::instance().shared()) {
        for (const auto &document : ownDocuments())
          closedDocuments().insert(document);
        closeOwnDocuments();
        return Any();
      }
-     as<xl::XWorkbooks>(self)->Close();
+     closeEveryWorkbook();
      releaseAllDocuments();
      return Any();
    }, nullptr},
   {"Count", 0x76, std::nullopt, 0, 0,
-   [](const Object &self, const Args &args) {
+   [](const Object &, const Args &args) {
      if (Office::instance().shared())
        return Any(static_cast<sal_Int32>(ownDocuments().size()));
-     return count(self, args);
+     return count(liveWorkbooks(), args);
    }, nullptr},
   {"Item", 0xAA, Kind::Workbook, 1, 1,
-   [](const Object &self, const Args &args) {
-     return Office::instance().shared() ? ownWorkbook(arg(args, 0)) : item(self, args);
+   [](const Object &, const Args &args) {
+     return Office::instance().shared() ? ownWorkbook(arg(args, 0)) : item(liveWorkbooks(), args);
    }, nullptr},
   {"Open", 0x2AA, Kind::Workbook, 1, 15, [](const Object &, const Args &args) { return openWorkbook(args); }, nullptr},
 };
@@ -267,18 +273,7 @@ const Member workbookMembers[] = {
    }, nullptr},
   {"Sheets", 0x1E5, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
-  {"Close", 0x115, std::nullopt, 0, 3,
-   [](const Object &self, const Args &args) {
-     Office::Turn turn;
-     as<vba::XDocumentBase>(self)->Close(arg(args, 0), arg(args, 1), arg(args, 2));
-     documents().erase(self.ref);
-     if (self.document.is()) {
-       closedDocuments().insert(self.document);
-       forgetDocument(self.document);
-       releaseDocument(self.document);
-     }
-     return Any();
-   }, nullptr},
+  {"Close", 0x115, std::nullopt, 0, 3, closeWorkbook, nullptr},
   {"FullName", 0x121, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getFullName()); }, nullptr},
   {"Name", 0x6E, std::nullopt, 0, 0,
@@ -623,10 +618,9 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   } catch (const css::lang::DisposedException &) {
     if (Office::instance().checkLost()) {
       const std::string &log = Office::instance().lastWords();
-      throw CalcError(Fault::OfficeLost,
-                      what + ": LibreOffice stopped during the call" +
-                          (log.empty() ? "" : " (its log ends: " + log + ")") +
-                          "; the next call starts it again");
+      throw CalcError(Fault::OfficeLost, what + ": LibreOffice stopped during the call" +
+                                             (log.empty() ? "" : " (its log ends: " + log + ")") +
+                                             "; the next call starts it again");
     }
     throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
   } catch (const css::lang::IndexOutOfBoundsException &e) {

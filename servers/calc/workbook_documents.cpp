@@ -1,13 +1,18 @@
 // The documents behind workbook objects: see workbook_documents.h.
 #include "workbook_documents.h"
+#include "cells.h"
+#include "load.h"
 #include "office.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
 #include <ooo/vba/excel/XWorkbook.hpp>
 #include <osl/file.hxx>
+
+#include <vector>
 
 namespace vlx::calc {
 
@@ -64,6 +69,22 @@ Reference<css::uno::XInterface> findDocument(const Reference<vba::XDocumentBase>
       return model;
   }
   return nullptr;
+}
+
+void closeEveryWorkbook() {
+  std::vector<Reference<css::uno::XInterface>> books;
+  auto components = Office::instance().desktop()->getComponents()->createEnumeration();
+  while (components->hasMoreElements()) {
+    Reference<css::lang::XServiceInfo> info(components->nextElement(), UNO_QUERY);
+    if (info.is() && info->supportsService("com.sun.star.sheet.SpreadsheetDocument"))
+      books.emplace_back(info, UNO_QUERY);
+  }
+  for (const auto &book : books) {
+    closeDocument(book);
+    closedDocuments().insert(book);
+    forgetDocument(book);
+  }
+  documents().clear();
 }
 
 bool isClosed(const Reference<css::uno::XInterface> &document) {

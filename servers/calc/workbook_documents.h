@@ -31,6 +31,10 @@ css::uno::Any bookOf(const css::uno::Reference<css::frame::XModel> &model);
 css::uno::Reference<css::uno::XInterface>
 findDocument(const css::uno::Reference<ooo::vba::XDocumentBase> &book);
 
+// Workbooks.Close in an office this process has to itself: every workbook closes before the call
+// returns, changes lost.
+void closeEveryWorkbook();
+
 // Whether a document was closed: its model then refuses every call as disposed.
 bool isClosed(const css::uno::Reference<css::uno::XInterface> &document);
 

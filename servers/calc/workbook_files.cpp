@@ -45,8 +45,7 @@ Any openWorkbook(const Args &args) {
   request.path = textArg(args, 0, "FileName");
   if (request.path.isEmpty())
     throw CalcError(Fault::BadArgument, "a file name is required");
-  if (arg(args, 2).hasValue() && !(arg(args, 2) >>= request.readOnly))
-    throw CalcError(Fault::BadArgument, "ReadOnly takes a Boolean");
+  request.readOnly = boolArg(args, 2, "ReadOnly");
   request.format = numberArg(args, 3, "Format");
   if (arg(args, 4).hasValue())
     request.password = textArg(args, 4, "Password");
@@ -76,6 +75,21 @@ Any saveWorkbookAs(const Object &self, const Args &args) {
     throw CalcError(Fault::BadArgument, "a file name is required");
   beforeSaving(self, path);
   saveDocumentAs(self.document, path, filterFor(path));
+  return Any();
+}
+
+Any closeWorkbook(const Object &self, const Args &args) {
+  storable(self);
+  if (boolArg(args, 0, "SaveChanges")) {
+    if (textArg(args, 1, "FileName").isEmpty())
+      saveWorkbook(self, {});
+    else
+      saveWorkbookAs(self, {arg(args, 1)});
+  }
+  closeDocument(self.document);
+  documents().erase(self.ref);
+  closedDocuments().insert(self.document);
+  forgetDocument(self.document);
   return Any();
 }
 

@@ -20,4 +20,8 @@ css::uno::Reference<css::frame::XStorable> storable(const Object &self);
 css::uno::Any saveWorkbook(const Object &self, const Args &args);
 css::uno::Any saveWorkbookAs(const Object &self, const Args &args);
 
+// Workbook.Close(SaveChanges, FileName, RouteWorkbook): saved as Save or SaveAs(FileName) would
+// when SaveChanges is true, then closed before the call returns.
+css::uno::Any closeWorkbook(const Object &self, const Args &args);
+
 } // namespace vlx::calc

@@ -21,8 +21,9 @@ TEST(LogTail, CrashReportElseLastLinesOnOneLine) {
 
   std::ofstream(log) << "starting\nFatal exception: Signal 11\nStack:\n#0 a\n"
                      << "Fatal exception: Signal 6\nStack:\n#0 b\n";
-  EXPECT_EQ(logTail(log),
-            "Fatal exception: Signal 11 | Stack: | #0 a | Fatal exception: Signal 6 | Stack: | #0 b");
+  EXPECT_EQ(
+      logTail(log),
+      "Fatal exception: Signal 11 | Stack: | #0 a | Fatal exception: Signal 6 | Stack: | #0 b");
 
   std::ofstream(log) << std::string(100000, 'x') << "\nFatal exception: Signal 6\n"
                      << std::string(5000, 'y');

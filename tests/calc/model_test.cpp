@@ -2,6 +2,7 @@
 // emulated members, and the faults a host must see.
 #include "model.h"
 #include "support/temp_env.h"
+#include "workbook_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,52 @@ TEST_F(CalcModelTest, SheetsNamesAndSavingAWorkbook) {
   EXPECT_EQ(text(call(book_, "Name")), "book.xlsx");
   EXPECT_EQ(number(call(object(sheet_, "Range", {str("A1")}), "Value")), 8.0);
   EXPECT_EQ(text(call(object(object(book_, "Names"), "Item", {str("Corner")}), "Name")), "Corner");
+}
+
+// A closed workbook is gone when Close returns (the office's own Close only asks its event loop
+// to close it, and later calls met it half closed); SaveChanges saves as Save or SaveAs would. A
+// Workbooks object held by the host counts what is open now.
+TEST_F(CalcModelTest, CloseIsDoneWhenItReturnsAndSavesWhenAsked) {
+  Object books = object(app_, "Workbooks");
+  auto count = [&] {
+    sal_Int32 n = -1;
+    EXPECT_TRUE(call(books, "Count") >>= n);
+    return n;
+  };
+  auto valueIn = [&](const std::string &path) {
+    Object book = object(books, "Open", {str(path.c_str())});
+    double value = number(call(
+        object(object(book, "Worksheets", {Any(sal_Int16(1))}), "Range", {str("A1")}), "Value"));
+    call(book, "Close");
+    return value;
+  };
+  std::string named = dir_.file("named.ods"), own = dir_.file("own.xlsx");
+  put(object(sheet_, "Range", {str("A1")}), "Value", Any(1.0));
+  call(book_, "SaveAs", {str(own.c_str())});
+  put(object(sheet_, "Range", {str("A1")}), "Value", Any(2.0));
+  sal_Int32 before = count();
+  auto document = book_.document;
+  call(book_, "Close", {Any(true), str(named.c_str())});
+  EXPECT_TRUE(isClosed(document));
+  EXPECT_EQ(count(), before - 1);
+  EXPECT_EQ(faultOf([&] { call(sheet_, "Name"); }), Fault::Disconnected);
+  EXPECT_EQ(valueIn(named), 2.0);
+  EXPECT_EQ(valueIn(own), 1.0) << "SaveAs went to the new name only";
+
+  for (double value : {3.0, 4.0}) {
+    Object book = object(books, "Open", {str(own.c_str())});
+    put(object(object(book, "Worksheets", {Any(sal_Int16(1))}), "Range", {str("A1")}), "Value",
+        Any(value));
+    call(book, "Close", {Any(value == 3.0 ? Any(sal_Int32(1)) : Any(false))});
+  }
+  EXPECT_EQ(valueIn(own), 3.0) << "a true number saved, false dropped the change";
+  book_ = object(books, "Add");
+  EXPECT_EQ(faultOf([&] { call(book_, "Close", {str("yes")}); }), Fault::BadArgument);
+  object(books, "Add");
+  call(books, "Close");
+  EXPECT_EQ(count(), 0);
+  book_ = object(books, "Add");
+  EXPECT_EQ(count(), 1);
 }
 
 // Without a display and without Xvfb the office runs headless: workbooks still open (hidden),

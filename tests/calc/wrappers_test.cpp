@@ -255,8 +255,10 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
   EXPECT_NE(description.find("(its log ends: Fatal exception: Signal "), std::string::npos)
       << description;
   EXPECT_EQ(::kill(offices[0], 0), -1) << "the dead office was reaped";
-  COleDispatchDriver fresh(addWorkbook());
-  Range(app_.Range(const_cast<char *>("A1"))).SetValue(const_cast<char *>("1"));
+  reporting([&] {
+    COleDispatchDriver fresh(addWorkbook());
+    Range(app_.Range(const_cast<char *>("A1"))).SetValue(const_cast<char *>("1"));
+  });
   EXPECT_EQ(officeChildren().size(), 1u) << "the next call started a new office";
 }
 
