@@ -7,6 +7,7 @@
 #include "prepared_profile.h"
 #include "profile_settings.h"
 #include "shared_office.h"
+#include "socket_connection.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
@@ -369,6 +370,7 @@ pid_t Office::spawnOffice(const std::string &pipeName) {
 }
 
 void Office::connect(const std::string &description, bool owned) {
+  PipeSignalBlock quiet; // the bridge's threads start blocked too
   auto resolver = css::bridge::UnoUrlResolver::create(local_);
   OUString url = toOUString("uno:" + description + ";urp;StarOffice.ComponentContext");
   auto deadline = std::chrono::steady_clock::now() + 90s;

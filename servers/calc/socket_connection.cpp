@@ -5,6 +5,8 @@
 #include <cppuhelper/implbase1.hxx>
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -59,6 +61,25 @@ private:
 
 css::uno::Reference<css::connection::XConnection> socketConnection(int fd) {
   return new SocketConnection(fd);
+}
+
+PipeSignalBlock::PipeSignalBlock() {
+  sigset_t pipe;
+  ::sigemptyset(&pipe);
+  ::sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, &previous_);
+}
+
+PipeSignalBlock::~PipeSignalBlock() {
+  if (::sigismember(&previous_, SIGPIPE))
+    return;
+  sigset_t pipe;
+  ::sigemptyset(&pipe);
+  ::sigaddset(&pipe, SIGPIPE);
+  const timespec now{};
+  while (::sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 } // namespace vlx::calc

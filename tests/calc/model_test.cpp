@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vlx::calc {
@@ -182,6 +185,34 @@ TEST_F(CalcModelTest, HeadlessOfficeRefusesViewMembers) {
 }
 
 // An office the host already runs, named by VELMORA_CALC_CONNECT: used, and left running.
+// An office that goes away while the bridge writes to it fails the call; the host lives on (the
+// write would raise SIGPIPE, whose default ends the process).
+TEST_F(CalcModelTest, AnOfficeThatHangsUpFailsTheCallAndTheHostLives) {
+  Office::instance().stop();
+  std::string pipe = "velmora-calc-test-hangup-" + std::to_string(::getpid());
+  std::string path = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe;
+  int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ::unlink(path.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  std::thread hangUp([listener] {
+    for (int fd; (fd = ::accept(listener, nullptr, nullptr)) >= 0;)
+      ::close(fd);
+  });
+  {
+    test::ScopedEnv connect("VELMORA_CALC_CONNECT", ("pipe,name=" + pipe).c_str());
+    for (int i = 0; i < 20; ++i)
+      EXPECT_EQ(faultOf([&] { call(app_, "Name"); }), Fault::NoOffice);
+  }
+  ::shutdown(listener, SHUT_RDWR);
+  hangUp.join();
+  ::close(listener);
+  ::unlink(path.c_str());
+}
+
 TEST_F(CalcModelTest, ReachesARunningOfficeAndLeavesItRunning) {
   Office::instance().stop();
   test::TempDir profile;

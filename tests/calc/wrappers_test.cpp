@@ -264,22 +264,24 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
 
 TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
   std::string path = dir_.file("vlx.xlsx");
-  {
+  reporting([&] {
     COleDispatchDriver book(addWorkbook());
     Range(app_.Range(const_cast<char *>("A1"))).SetValue(const_cast<char *>("42"));
     Range(app_.Range(const_cast<char *>("B3"))).SetName(const_cast<char *>("Total"));
     book.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kText, path.c_str());
     book.InvokeHelper(kClose, kCall, VT_EMPTY, nullptr, kBool, FALSE);
-  }
+  });
   std::string locked = dir_.file("locked.xlsx");
   std::string readOnly = dir_.file("readonly.xlsx");
   std::filesystem::copy_file(path, locked);
   std::filesystem::copy_file(path, readOnly);
   ::chmod(readOnly.c_str(), 0444);
   // This process writes locked.xlsx while vlx runs.
-  Workbooks books(app_.Workbooks(0));
   LPDISPATCH opened = nullptr;
-  books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &opened, kText, locked.c_str());
+  reporting([&] {
+    Workbooks books(app_.Workbooks(0));
+    books.InvokeHelper(kOpen, kCall, VT_DISPATCH, &opened, kText, locked.c_str());
+  });
   COleDispatchDriver writer(opened);
   // The commands share one office, kept briefly, in a runtime directory of the test's own.
   const std::string run = dir_.file("run");
