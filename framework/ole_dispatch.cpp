@@ -1,6 +1,7 @@
 // COleDispatchDriver: owning an IDispatch pointer and calling it by DISPID.
 #include <velmora/afx/ole.h>
 
+#include "framework/invoke_arguments.h"
 #include "framework/ole_text.h"
 
 #include <cstring>
@@ -23,134 +24,10 @@ BSTR narrowToBstr(LPCSTR text) {
 
 namespace {
 
-using vlx::detail::narrowToBstr;
-
 // Parameter type byte 0x0E: narrow text that travels as a BSTR.
 constexpr BYTE kNarrowText = 0x0E;
 // Parameter type bit for an argument passed by reference.
 constexpr BYTE kByRef = 0x40;
-
-BSTR wideToBstr(LPCOLESTR text) {
-  BSTR out = SysAllocString(text);
-  if (text != nullptr && out == nullptr)
-    AfxThrowMemoryException();
-  return out;
-}
-
-// The argument array: filled from its last element, as Invoke expects the first argument
-// there; whatever happens, the strings it made are freed and the array with them.
-class Arguments {
-public:
-  Arguments(const BYTE *paramInfo, UINT count) : paramInfo_(paramInfo), count_(count) {
-    if (count_ != 0) {
-      args_ = new VARIANT[count_];
-      std::memset(static_cast<void *>(args_), 0, sizeof(VARIANT) * count_);
-    }
-  }
-  // Only the strings made here: a VARIANT argument's string stays the caller's.
-  ~Arguments() {
-    for (UINT i = 0; i < filled_; ++i)
-      if (paramInfo_[i] == VT_BSTR || paramInfo_[i] == kNarrowText)
-        VariantClear(&args_[count_ - 1 - i]);
-    delete[] args_;
-  }
-  Arguments(const Arguments &) = delete;
-  Arguments &operator=(const Arguments &) = delete;
-
-  VARIANT *data() { return args_; }
-
-  void fill(va_list &argList) {
-    for (; filled_ < count_; ++filled_) {
-      VARIANT &arg = args_[count_ - 1 - filled_];
-      BYTE code = paramInfo_[filled_];
-      if (code & kByRef) {
-        takeByReference(arg, VARTYPE(code & ~kByRef), argList);
-        continue;
-      }
-      arg.vt = code == kNarrowText ? VARTYPE(VT_BSTR) : VARTYPE(code);
-      switch (code) {
-      case VT_UI1:
-        arg.bVal = BYTE(va_arg(argList, int));
-        break;
-      case VT_I1:
-        arg.cVal = CHAR(va_arg(argList, int));
-        break;
-      case VT_I2:
-        arg.iVal = SHORT(va_arg(argList, int));
-        break;
-      case VT_UI2:
-        arg.uiVal = USHORT(va_arg(argList, int));
-        break;
-      case VT_I4:
-        arg.lVal = va_arg(argList, LONG);
-        break;
-      case VT_UI4:
-        arg.ulVal = va_arg(argList, ULONG);
-        break;
-      case VT_I8:
-        arg.llVal = va_arg(argList, LONGLONG);
-        break;
-      case VT_UI8:
-        arg.ullVal = va_arg(argList, ULONGLONG);
-        break;
-      case VT_R4:
-        arg.fltVal = FLOAT(va_arg(argList, double));
-        break;
-      case VT_R8:
-      case VT_DATE:
-        arg.dblVal = va_arg(argList, double);
-        break;
-      case VT_CY:
-        arg.cyVal = *va_arg(argList, CY *);
-        break;
-      case VT_BSTR:
-        arg.vt = VT_EMPTY; // stays so if the allocation throws
-        arg.bstrVal = wideToBstr(va_arg(argList, LPCOLESTR));
-        arg.vt = VT_BSTR;
-        break;
-      case kNarrowText:
-        arg.vt = VT_EMPTY;
-        arg.bstrVal = narrowToBstr(va_arg(argList, LPCSTR));
-        arg.vt = VT_BSTR;
-        break;
-      case VT_DISPATCH:
-      case VT_UNKNOWN:
-        arg.punkVal = va_arg(argList, IUnknown *);
-        break;
-      case VT_ERROR:
-        arg.scode = va_arg(argList, SCODE);
-        break;
-      case VT_BOOL:
-        arg.boolVal = va_arg(argList, BOOL) ? VARIANT_TRUE : VARIANT_FALSE;
-        break;
-      case VT_VARIANT:
-        arg = *va_arg(argList, const VARIANT *);
-        break;
-      default:
-        arg.vt = VT_EMPTY;
-        AfxThrowNotSupportedException();
-      }
-    }
-  }
-
-private:
-  static void takeByReference(VARIANT &arg, VARTYPE base, va_list &argList) {
-    arg.vt = VARTYPE(base | VT_BYREF);
-    if (base == VT_BOOL) {
-      // A BOOL in the caller's hands, rewritten in place as the 16-bit Boolean it points to.
-      BOOL *value = va_arg(argList, BOOL *);
-      *value = *value ? -1 : 0;
-      arg.byref = value;
-    } else {
-      arg.byref = va_arg(argList, void *);
-    }
-  }
-
-  const BYTE *paramInfo_;
-  UINT count_;
-  UINT filled_ = 0;
-  VARIANT *args_ = nullptr;
-};
 
 } // namespace
 
@@ -200,7 +77,7 @@ BOOL COleDispatchDriver::CreateDispatch(REFCLSID clsid, COleException *pError) {
 
 BOOL COleDispatchDriver::CreateDispatch(LPCTSTR lpszProgID, COleException *pError) {
   CLSID clsid;
-  BSTR progID = narrowToBstr(lpszProgID);
+  BSTR progID = vlx::detail::narrowToBstr(lpszProgID);
   HRESULT hr = progID != nullptr ? CLSIDFromProgID(progID, &clsid) : CO_E_CLASSSTRING;
   SysFreeString(progID);
   if (FAILED(hr)) {
@@ -255,7 +132,7 @@ void COleDispatchDriver::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtR
   }
   UINT count =
       pbParamInfo != nullptr ? UINT(std::strlen(reinterpret_cast<const char *>(pbParamInfo))) : 0;
-  Arguments args(pbParamInfo, count);
+  vlx::detail::InvokeArguments args(pbParamInfo, count, vlx::detail::FloatArgument::AsFloat);
   va_list copy;
   va_copy(copy, argList);
   try {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <tuple>
 
@@ -98,6 +99,85 @@ TEST_F(InvokeTest, VtsStringsAreTheArgumentTypes) {
                                                                  {VT_ERROR, "0x80020004"}};
   EXPECT_EQ(args, expected);
   EXPECT_EQ(call.args[14 - 6].ref, &out) << "VTS_PVARIANT passes the caller's VARIANT";
+}
+
+// Both invoke routines decode with one decoder: every code gives the same element through
+// either, but VT_R4, which the named routine sends as the double it was promoted to.
+TEST_F(InvokeTest, EveryVtsCodeDecodesAlikeInBothRoutines) {
+  static const DISPID names[] = {0};
+  CY money;
+  money.int64 = 25000;
+  COleVariant cell(2.5);
+  VARIANT out;
+  VariantInit(&out);
+  BOOL flag = 5;
+  LONG number = 3;
+  auto both = [&](BYTE code, auto arg) {
+    const BYTE params[] = {code, 0};
+    target_.calls.clear();
+    driver_.InvokeHelper(1, DISPATCH_METHOD, VT_EMPTY, nullptr, params, arg);
+    vlx::InvokeNamedHelper(driver_, 1, DISPATCH_METHOD, VT_EMPTY, nullptr, names, params, arg);
+    EXPECT_EQ(target_.calls.size(), 2u);
+    return std::make_pair(target_.calls.at(0).args.at(0), target_.calls.at(1).args.at(0));
+  };
+  struct Row {
+    BYTE code;
+    std::function<std::pair<RecordedArg, RecordedArg>()> call;
+    VARTYPE vt;
+    ULONGLONG bits; // the framework's element's value bytes
+  };
+  auto low = [](auto value) {
+    VARIANT v;
+    std::memset(&v, 0, sizeof v);
+    std::memcpy(&v.ullVal, &value, sizeof value);
+    return v.ullVal;
+  };
+  const Row rows[] = {
+      {VT_UI1, [&] { return both(VT_UI1, 200); }, VT_UI1, 200},
+      {VT_I1, [&] { return both(VT_I1, -2); }, VT_I1, 0xFE},
+      {VT_I2, [&] { return both(VT_I2, 0x12345); }, VT_I2, 0x2345},
+      {VT_UI2, [&] { return both(VT_UI2, 65535); }, VT_UI2, 0xFFFF},
+      {VT_I4, [&] { return both(VT_I4, LONG(-7)); }, VT_I4, 0xFFFFFFF9u},
+      {VT_UI4, [&] { return both(VT_UI4, ULONG(0xFFFFFFFFu)); }, VT_UI4, 0xFFFFFFFFu},
+      {VT_I8, [&] { return both(VT_I8, LONGLONG(1) << 40); }, VT_I8, 1ull << 40},
+      {VT_UI8, [&] { return both(VT_UI8, ULONGLONG(1) << 63); }, VT_UI8, 1ull << 63},
+      {VT_R8, [&] { return both(VT_R8, 0.5); }, VT_R8, low(0.5)},
+      {VT_DATE, [&] { return both(VT_DATE, 2.25); }, VT_DATE, low(2.25)},
+      {VT_CY, [&] { return both(VT_CY, &money); }, VT_CY, 25000},
+      {VT_ERROR, [&] { return both(VT_ERROR, DISP_E_PARAMNOTFOUND); }, VT_ERROR,
+       ULONG(DISP_E_PARAMNOTFOUND)},
+      {VT_BOOL, [&] { return both(VT_BOOL, 9); }, VT_BOOL, 0xFFFF},
+      {VT_DISPATCH, [&] { return both(VT_DISPATCH, static_cast<IDispatch *>(&target_)); },
+       VT_DISPATCH, low(static_cast<IUnknown *>(&target_))},
+      {VT_VARIANT, [&] { return both(VT_VARIANT, static_cast<const VARIANT *>(&cell)); }, VT_R8,
+       low(2.5)},
+      {VT_I4 | 0x40, [&] { return both(VT_I4 | 0x40, &number); }, VT_I4 | VT_BYREF, low(&number)},
+      {VT_BOOL | 0x40, [&] { return both(VT_BOOL | 0x40, &flag); }, VT_BOOL | VT_BYREF,
+       low(&flag)},
+      {VT_VARIANT | 0x40, [&] { return both(VT_VARIANT | 0x40, &out); }, VT_VARIANT | VT_BYREF,
+       low(&out)},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(int(row.code));
+    auto [framework, named] = row.call();
+    EXPECT_EQ(framework.vt, row.vt);
+    EXPECT_EQ(framework.bits, row.bits) << "the array starts zero-filled";
+    EXPECT_EQ(named.vt, framework.vt);
+    EXPECT_EQ(named.value, framework.value);
+  }
+  EXPECT_EQ(flag, -1) << "a Boolean by reference is rewritten in the caller's integer";
+
+  // Text, wide and narrow, arrives as a BSTR through both.
+  for (BYTE code : {BYTE(VT_BSTR), BYTE(0x0E)}) {
+    auto [framework, named] = code == VT_BSTR ? both(code, OLESTR("text")) : both(code, "text");
+    EXPECT_EQ(framework.vt, VT_BSTR);
+    EXPECT_EQ(framework.value, "\"text\"");
+    EXPECT_EQ(named.value, framework.value);
+  }
+  auto floats = both(VT_R4, 0.25f);
+  EXPECT_EQ(floats.first.vt, VT_R4);
+  EXPECT_EQ(floats.second.vt, VT_R8);
+  EXPECT_EQ(floats.second.value, "0.25");
 }
 
 TEST_F(InvokeTest, VtsNoneCallsWithoutArguments) {

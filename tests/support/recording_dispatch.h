@@ -17,6 +17,7 @@ struct RecordedArg {
   std::string value; // renderVariant of the element; "&" for a reference
   const void *ref;   // the address a by-reference element carries
   BSTR bstr;         // the string pointer a VT_BSTR element carries
+  ULONGLONG bits;    // the element's 8 value bytes, as they were
 };
 
 struct RecordedCall {
@@ -54,7 +55,7 @@ public:
         const VARIANT &arg = params->rgvarg[i];
         bool byRef = (arg.vt & VT_BYREF) != 0;
         call.args.push_back({arg.vt, byRef ? "&" : renderVariant(arg), byRef ? arg.byref : nullptr,
-                             arg.vt == VT_BSTR ? arg.bstrVal : nullptr});
+                             arg.vt == VT_BSTR ? arg.bstrVal : nullptr, arg.ullVal});
       }
       for (UINT i = 0; i < params->cNamedArgs; ++i)
         call.named.push_back(params->rgdispidNamedArgs[i]);
