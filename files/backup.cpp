@@ -2,6 +2,8 @@
 #include <velmora/files.h>
 #include <velmora/registry.h>
 
+#include "files/backup_count.h"
+
 #include <cstring>
 
 namespace {
@@ -37,15 +39,6 @@ CString backupPrefix() {
   return prefix;
 }
 
-// Without a stored value the count is 1.
-int backupCount() {
-  int count = 0;
-  CString unused;
-  if (!regGetUserValue("General", "Backup Copies", intType, unused, &count, nullptr))
-    count = 1;
-  return count;
-}
-
 // The caller's buffer holds MAX_PATH characters. A longer text is given as the empty text, which
 // names no file: a cut one could name another.
 void writeResult(char *result, const char *text, size_t length) {
@@ -64,7 +57,7 @@ int su_CreateBackupOfFile(CString path) {
   // The file must be listed under exactly this spelling; this comes before the preference.
   if (!listed(parts, parts.fileName()))
     return 0;
-  switch (backupCount()) {
+  switch (vlx::backupCount()) {
   case 0:
     return 1;
   case 1: {

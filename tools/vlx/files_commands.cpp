@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "escape.h"
+#include "files/backup_count.h"
 
 #include <velmora/afx.h>
 #include <velmora/files.h>
@@ -62,15 +63,6 @@ struct BackupParts {
   CString name, extension, directory, prefix;
 };
 
-// The same read as the library's: a missing or unreadable value counts as 1.
-int backupCount() {
-  int count = 0;
-  CString unused;
-  if (!regGetUserValue("General", "Backup Copies", intType, unused, &count, nullptr))
-    count = 1;
-  return count;
-}
-
 // Why su_CreateBackupOfFile gave 0, checked in the order it decides.
 [[noreturn]] void explainFailedBackup(const std::string &file, const std::string &path,
                                       DWORD copyError) {
@@ -93,7 +85,7 @@ int backupCount() {
       throw Failure(what + "its name has no extension");
     throw Failure(what + "its directory does not list it under exactly that spelling");
   }
-  int count = backupCount();
+  int count = vlx::backupCount();
   if (count != 1)
     throw Failure(what + "\"Backup Copies\" in section General is " + std::to_string(count) +
                   "; only 0 (off) and 1 are supported");
@@ -195,7 +187,7 @@ void backupMake(std::ostream &out, const std::string &file) {
   if (!made)
     explainFailedBackup(file, path, copyError);
   // A count of 0 also succeeds, doing nothing.
-  if (backupCount() == 0)
+  if (vlx::backupCount() == 0)
     throw Failure("no backup of " + quoted(file) +
                   ": backups are off (\"Backup Copies\" in section General is 0)");
   out << printable(toPosixPath(BackupParts(path).backupPath().GetString())) << '\n';
