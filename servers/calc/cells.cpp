@@ -1,6 +1,7 @@
 // Cell values through LibreOffice's sheet API: its Excel objects give dates as a struct the host
 // cannot take, Boolean and error results as numbers, and texts with their format's decoration.
 #include "cells.h"
+#include "uno_names.h"
 
 #include "office.h"
 #include "variant.h"
@@ -44,10 +45,6 @@ namespace vlx::calc {
 
 namespace {
 
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
 namespace ole = css::bridge::oleautomation;
 namespace NumberFormat = css::util::NumberFormat;
 

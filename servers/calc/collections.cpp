@@ -1,5 +1,6 @@
 // Look-ups in the object model's collections: see collections.h.
 #include "collections.h"
+#include "uno_names.h"
 #include "load.h"
 #include "office.h"
 #include "workbook_documents.h"
@@ -18,10 +19,6 @@
 
 namespace vlx::calc {
 
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
 namespace vba = ooo::vba;
 namespace xl = ooo::vba::excel;
 

@@ -1,6 +1,7 @@
 // Documents opened with an interaction handler that never shows a dialog, and saved so that a
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
+#include "uno_names.h"
 #include "cells.h"
 #include "save_target.h"
 
@@ -50,10 +51,6 @@
 namespace vlx::calc {
 
 namespace {
-
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
 
 std::string absolutePath(const OUString &path) {
   std::string text = toString(path);

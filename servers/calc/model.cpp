@@ -1,6 +1,7 @@
 // The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
 // interfaces, and the one place where UNO failures become CalcErrors.
 #include "model.h"
+#include "uno_names.h"
 #include "arguments.h"
 #include "cells.h"
 #include "collections.h"
@@ -47,10 +48,6 @@ namespace vlx::calc {
 
 namespace {
 
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
 namespace vba = ooo::vba;
 namespace xl = ooo::vba::excel;
 

@@ -1,5 +1,6 @@
 // The documents behind workbook objects: see workbook_documents.h.
 #include "workbook_documents.h"
+#include "uno_names.h"
 #include "cells.h"
 #include "load.h"
 #include "office.h"
@@ -16,10 +17,6 @@
 
 namespace vlx::calc {
 
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
 namespace vba = ooo::vba;
 namespace xl = ooo::vba::excel;
 

@@ -1,5 +1,6 @@
 // A workbook's file: see workbook_files.h.
 #include "workbook_files.h"
+#include "uno_names.h"
 #include "arguments.h"
 #include "cells.h"
 #include "load.h"
@@ -8,10 +9,6 @@
 namespace vlx::calc {
 
 namespace {
-
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
 
 // LibreOffice's Save asks for a name when there is none, and its SaveAs writes the Excel 97
 // format whatever the name: both go to the document itself here.
