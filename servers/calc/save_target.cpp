@@ -1,10 +1,9 @@
 // Links followed by hand: a rename onto the link would replace the link, not the workbook.
 #include "save_target.h"
 
-#include <climits>
+#include "platform/posix/files/link_rule.h"
+
 #include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace vlx::calc {
 
@@ -12,14 +11,14 @@ std::string saveTarget(const std::string &path) {
   std::string current = path;
   // As many hops as the system itself follows before it calls it a loop.
   for (int hop = 0; hop < 40; ++hop) {
+    const posix::LinkAt at = posix::linkAt(current);
     struct stat st;
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+    if (!at.link)
       return hop > 0 && ::stat(current.c_str(), &st) == 0 ? current : path;
-    std::vector<char> link(PATH_MAX + 1);
-    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n <= 0 || static_cast<size_t>(n) >= link.size())
+    // Another user's link in a shared folder is replaced, never followed.
+    if (at.refused || at.error)
       return path;
-    std::string next(link.data(), static_cast<size_t>(n));
+    std::string next = at.target;
     if (next.front() != '/')
       next = current.substr(0, current.rfind('/') + 1) + next;
     current = next;

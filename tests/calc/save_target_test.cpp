@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace vlx::calc {
 namespace {
@@ -29,6 +30,23 @@ TEST(SaveTarget, LinksAreFollowedToTheWorkbook) {
   EXPECT_EQ(saveTarget(dir.file("broken.xlsx")), dir.file("broken.xlsx"));
   EXPECT_EQ(saveTarget(dir.file("loop1.xlsx")), dir.file("loop1.xlsx"));
   EXPECT_EQ(saveTarget(dir.file("none.xlsx")), dir.file("none.xlsx"));
+}
+
+// In a sticky folder everyone may write, another user's link is replaced by the save, so that a
+// link planted there cannot send a root's save onto a file of root's.
+TEST(SaveTarget, AnotherUsersLinkInASharedFolderIsNotFollowed) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "a link of another user's needs root to make (CI runs as root)";
+  test::TempDir dir;
+  std::ofstream(dir.file("victim.xlsx")) << "x";
+  fs::create_directories(dir.file("shared"));
+  fs::permissions(dir.file("shared"), fs::perms::all | fs::perms::sticky_bit);
+  const std::string planted = dir.file("shared/book.xlsx"), own = dir.file("shared/own.xlsx");
+  fs::create_symlink(dir.file("victim.xlsx"), planted);
+  fs::create_symlink(dir.file("victim.xlsx"), own);
+  ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(saveTarget(planted), planted);
+  EXPECT_EQ(saveTarget(own), dir.file("victim.xlsx"));
 }
 
 } // namespace

@@ -11,8 +11,11 @@
 #if defined(_WIN32)
 #include <filesystem>
 #else
+#include "platform/posix/files/link_rule.h"
+#include "platform/posix/files/syscalls.h"
+
 #include <algorithm>
-#include <climits>
+#include <deque>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -92,27 +95,63 @@ std::string fileToReplace(const std::string &file) { return file; }
 
 namespace {
 
-// Where the chain of symbolic links that starts at `file` ends; `*error` set when it cannot be
-// followed (a loop, an unreadable link).
-std::string endOfLinks(const std::string &file, int *error) {
-  std::string path = file;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-      return path;
-    std::string target(PATH_MAX, '\0');
-    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) {
-      *error = errno;
-      return path;
+using posix::fileSyscalls;
+
+// `file` with every symbolic link on its way followed, each under the owner rule of linkAt; a
+// missing folder or file ends nothing: the rest is kept as named, for the write to create or
+// report.
+struct Followed {
+  std::string path;
+  bool viaLink = false;
+  std::string refused; // the link not followed, when one was refused
+  int error = 0;
+};
+
+Followed followLinks(const std::string &file) {
+  Followed out;
+  auto split = [](const std::string &path) {
+    std::deque<std::string> parts;
+    for (size_t at = 0; at <= path.size();) {
+      const size_t slash = std::min(path.find('/', at), path.size());
+      if (slash > at)
+        parts.emplace_back(path, at, slash - at);
+      at = slash + 1;
     }
-    target.resize(static_cast<size_t>(n));
-    if (target.empty() || target[0] != '/')
-      target = path.substr(0, path.rfind('/') + 1) + target;
-    path = target;
+    return parts;
+  };
+  std::deque<std::string> rest = split(file);
+  std::string done = !file.empty() && file[0] == '/' ? "/" : "";
+  for (int hops = 0; !rest.empty();) {
+    const std::string part = std::move(rest.front());
+    rest.pop_front();
+    if (part == ".")
+      continue;
+    // Folders behind `done` are real ones, so its ".." is the kernel's too.
+    const std::string next = done.empty() ? part : done == "/" ? "/" + part : done + "/" + part;
+    const posix::LinkAt at = part == ".." ? posix::LinkAt{} : posix::linkAt(next);
+    if (!at.link) {
+      done = next;
+      continue;
+    }
+    if (at.refused || at.error || ++hops > 40) {
+      out.refused = at.refused ? next : "";
+      out.error = at.refused ? 0 : at.error ? at.error : ELOOP;
+      out.path = next;
+      return out;
+    }
+    out.viaLink = true;
+    if (at.target[0] == '/')
+      done = "/";
+    std::deque<std::string> target = split(at.target);
+    rest.insert(rest.begin(), target.begin(), target.end());
   }
-  *error = ELOOP;
-  return path;
+  out.path = done.empty() ? "." : done;
+  return out;
+}
+
+std::string refusedLink(const std::string &link) {
+  return link + " is a link another user owns in a folder everyone may write, not followed (it may "
+                "have been planted there); name the file it leads to instead";
 }
 
 class Writer {
@@ -121,15 +160,18 @@ public:
 
   [[noreturn]] void fail(int error) const { fail(std::strerror(error)); }
   [[noreturn]] void fail(const std::string &why) const {
-    throw Failure("cannot write " + file_ + (path_ != file_ ? " (link to " + path_ + ")" : "") +
-                  ": " + why);
+    throw Failure("cannot write " + file_ + (viaLink_ ? " (link to " + path_ + ")" : "") + ": " +
+                  why);
   }
 
-  void followLinks() {
-    int error = 0;
-    path_ = endOfLinks(file_, &error);
-    if (error)
-      fail(error);
+  void resolve() {
+    const Followed followed = followLinks(file_);
+    viaLink_ = followed.viaLink;
+    path_ = followed.path;
+    if (!followed.refused.empty())
+      throw Failure("cannot write " + file_ + ": " + refusedLink(followed.refused));
+    if (followed.error)
+      fail(followed.error);
   }
 
   void write(const std::string &text) {
@@ -140,24 +182,22 @@ public:
       finish(copy, text, false);
       return;
     }
-    // What the path leads to, links followed: anything but a regular file stays in place.
+    // Links followed: a regular file (or none) is replaced, anything else stays in place.
+    resolve();
     struct stat st;
-    if (::stat(file_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      if (S_ISDIR(st.st_mode))
-        fail(EISDIR);
-      writeInPlace(text, st);
-      return;
-    }
-    followLinks();
-    if (::lstat(path_.c_str(), &st) != 0) {
+    if (fileSyscalls().lstatPath(path_.c_str(), &st) != 0) {
       // A missing file is made; a missing directory is named by the creation below.
       if (errno != ENOENT && errno != ENOTDIR)
         fail(errno);
       replace(text, nullptr);
     } else if (S_ISREG(st.st_mode)) {
       replace(text, &st);
-    } else {
+    } else if (S_ISDIR(st.st_mode)) {
+      fail(EISDIR);
+    } else if (S_ISLNK(st.st_mode)) {
       fail("it was replaced while being opened");
+    } else {
+      writeInPlace(text, st);
     }
   }
 
@@ -182,9 +222,7 @@ private:
   static bool writeAll(int fd, const std::string &text, int &error) {
     const char *p = text.data();
     for (size_t left = text.size(); left > 0;) {
-      ssize_t n = ::write(fd, p, left);
-      if (n < 0 && errno == EINTR)
-        continue;
+      ssize_t n = fileSyscalls().write(fd, p, left);
       if (n <= 0) {
         error = n < 0 ? errno : EIO;
         return false;
@@ -199,30 +237,32 @@ private:
   void finish(int fd, const std::string &text, bool sync, const std::string &temp = {}) const {
     int error = 0;
     bool ok = writeAll(fd, text, error);
-    if (ok && sync && ::fsync(fd) != 0) {
+    if (ok && sync && fileSyscalls().fsync(fd) != 0) {
       ok = false;
       error = errno;
     }
-    if (::close(fd) != 0 && ok && errno != EINTR) {
+    if (fileSyscalls().close(fd) != 0 && ok && errno != EINTR) {
       ok = false;
       error = errno;
     }
     if (!ok) {
       if (!temp.empty())
-        ::unlink(temp.c_str());
+        fileSyscalls().unlink(temp.c_str());
       fail(error);
     }
   }
 
   // A device, FIFO or socket stays what it is: only its stream gets the text.
   void writeInPlace(const std::string &text, const struct stat &st) const {
-    int fd = S_ISSOCK(st.st_mode) ? connectTo(path_)
-                                  : ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    int fd =
+        S_ISSOCK(st.st_mode)
+            ? connectTo(path_)
+            : fileSyscalls().open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd < 0)
       fail(errno);
     struct stat opened;
     if (::fstat(fd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
-      ::close(fd);
+      fileSyscalls().close(fd);
       fail("it was replaced while being opened");
     }
     finish(fd, text, false);
@@ -241,7 +281,7 @@ private:
       return -1;
     if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
       int error = errno;
-      ::close(fd);
+      fileSyscalls().close(fd);
       errno = error;
       return -1;
     }
@@ -251,40 +291,41 @@ private:
   // Beside the target under a random name no one else planted, then renamed over it.
   void replace(const std::string &text, const struct stat *old) const {
     const std::string temp = path_ + randomSuffix();
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    old ? 0600 : 0666);
+    int fd = fileSyscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                 old ? 0600 : 0666);
     if (fd < 0)
       fail(errno);
     if (old) {
       // Root keeps another user's file theirs; others may keep at least its group.
       if (::fchown(fd, old->st_uid, old->st_gid) != 0)
         (void)!::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
-      if (::fchmod(fd, old->st_mode & 07777) != 0) {
+      if (fileSyscalls().fchmod(fd, old->st_mode & 07777) != 0) {
         int error = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
+        fileSyscalls().close(fd);
+        fileSyscalls().unlink(temp.c_str());
         fail(error);
       }
     }
     finish(fd, text, true, temp);
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+    if (fileSyscalls().rename(temp.c_str(), path_.c_str()) != 0) {
       int error = errno;
-      ::unlink(temp.c_str());
+      fileSyscalls().unlink(temp.c_str());
       fail(error);
     }
     // The rename itself lasts once the directory is synced.
     const std::string dir = path_.find('/') == std::string::npos
                                 ? "."
                                 : path_.substr(0, std::max<size_t>(path_.rfind('/'), 1));
-    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dirFd = fileSyscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
+      fileSyscalls().fsync(dirFd);
+      fileSyscalls().close(dirFd);
     }
   }
 
   std::string file_;
   std::string path_;
+  bool viaLink_ = false;
 };
 
 } // namespace
@@ -294,11 +335,12 @@ void writeFileAtomically(const std::string &file, const std::string &text) {
 }
 
 std::string fileToReplace(const std::string &file) {
-  int error = 0;
-  std::string path = endOfLinks(file, &error);
-  if (error)
-    throw Failure("cannot write " + file + ": " + std::strerror(error));
-  return path;
+  const Followed followed = followLinks(file);
+  if (!followed.refused.empty())
+    throw Failure("cannot write " + file + ": " + refusedLink(followed.refused));
+  if (followed.error)
+    throw Failure("cannot write " + file + ": " + std::strerror(followed.error));
+  return followed.path;
 }
 
 #endif
