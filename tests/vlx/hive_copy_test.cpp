@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,15 +138,60 @@ TEST_F(HiveCopyTest, PathTooLongForTheStoreFailsSayingSo) {
   };
   const std::string far = deep + "/" + std::string(200, 'f') + ".db";
   fails({"reg", "backup", far}, far + ": the path is too long for the store");
-  fails({"reg", "backup", pathOf(498)}, "under a name 7 bytes longer");
+  fails({"reg", "backup", pathOf(493)}, "under a name 12 bytes longer");
   EXPECT_EQ(strays(deep, ""), std::vector<std::string>{});
   for (const std::string &copy : {far, pathOf(505), pathOf(504)})
     fs::copy_file(saved, copy);
   fails({"reg", "restore", far}, "at most 504 bytes");
   fails({"reg", "restore", pathOf(505)}, "too long for the store");
   ok({"reg", "restore", pathOf(504)});
-  ok({"reg", "backup", pathOf(497)});
+  ok({"reg", "backup", pathOf(492)});
   EXPECT_EQ(countOf(ok({"reg", "export"}), "\"kept\""), 1u);
+}
+
+// Flips the last byte of the first entry in the root page of `index` in the hive file `file`: the
+// row it names, so the file still opens and only a full check finds the index wrong.
+void damageIndex(const std::string &file, const std::string &index) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt *s = nullptr;
+  const std::string query = "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM "
+                            "sqlite_master WHERE name = '" +
+                            index + "'";
+  ASSERT_EQ(sqlite3_prepare_v2(db, query.c_str(), -1, &s, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  const auto root = static_cast<size_t>(sqlite3_column_int(s, 0));
+  const auto pageSize = static_cast<size_t>(sqlite3_column_int(s, 1));
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  std::string bytes = readFile(file);
+  const size_t page = (root - 1) * pageSize, header = page + (root == 1 ? 100 : 0);
+  auto byte = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  ASSERT_TRUE(byte(header) == 0x0a || byte(header) == 0x02) << "not an index page";
+  const bool leaf = byte(header) == 0x0a;
+  const size_t pointers = header + (leaf ? 8 : 12);
+  size_t cell = page + (byte(pointers) << 8 | byte(pointers + 1)) + (leaf ? 0 : 4);
+  size_t payload = 0;
+  for (int i = 0; i < 9; ++i) {
+    payload = payload << 7 | (byte(cell) & 0x7f);
+    if (!(byte(cell++) & 0x80))
+      break;
+  }
+  bytes[cell + payload - 1] ^= 0x01;
+  test::writeFile(file, bytes);
+}
+
+// A backup with one byte of an index flipped is refused whole, and the hive stays as it was.
+TEST_F(HiveCopyTest, RestoreRefusesADamagedBackup) {
+  const std::string saved = dir_.file("saved.db");
+  ok({"reg", "import", write("a.reg", regText("v", 3, "first"))});
+  ok({"reg", "backup", saved});
+  ok({"reg", "import", write("b.reg", regText("v", 3, "second"))});
+  damageIndex(saved, "keys_by_name");
+  fails({"reg", "restore", saved}, saved + ": damaged: ");
+  const std::string out = ok({"reg", "export", "HKEY_CURRENT_USER\\Software\\Velmora\\Copy"});
+  EXPECT_EQ(countOf(out, "\"second\""), 3u) << out;
+  EXPECT_EQ(ok({"reg", "check"}).find("DAMAGED"), std::string::npos);
 }
 
 } // namespace

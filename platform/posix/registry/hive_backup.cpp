@@ -149,19 +149,26 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
   struct stat st;
   if (::lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
     return failWith(ERROR_ACCESS_DENIED, file + " is not a regular file", why);
-  // Written beside the target and renamed over it, so the target is never half-written.
-  std::string temp = file + ".XXXXXX";
-  if (int limit = 0; tooLongForSqlite(temp, &limit))
-    return pathTooLong(file, limit, temp.size() - file.size(), why);
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0)
+  // Written beside the target and renamed over it, so the target is never half-written. The copy
+  // and the logs SQLite makes beside it live in a folder of this process's own, where no one
+  // else can plant a link under a name they foresee.
+  std::string folder = file + ".XXXXXX";
+  const std::string name = "/copy";
+  if (int limit = 0; tooLongForSqlite(folder + name, &limit))
+    return pathTooLong(file, limit, folder.size() + name.size() - file.size(), why);
+  if (!::mkdtemp(folder.data()))
     return failWith(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED,
                     file + ": " + std::strerror(errno), why);
-  ::close(fd);
+  const std::string temp = folder + name;
+  auto removeFolder = [&] {
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+      std::remove((temp + suffix).c_str());
+    ::rmdir(folder.c_str());
+  };
   sqlite3 *from = nullptr, *to = nullptr;
   int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
   if (rc == SQLITE_OK)
-    rc = sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE, nullptr);
+    rc = sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(from, kBusyTimeoutMs);
     rc = copyPages(to, from);
@@ -179,15 +186,16 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
   sqlite3_close_v2(from);
   if (sqlite3_close_v2(to) != SQLITE_OK && rc == SQLITE_OK)
     rc = SQLITE_IOERR;
-  if (rc == SQLITE_OK && std::rename(temp.c_str(), file.c_str()) != 0) {
-    rc = SQLITE_CANTOPEN;
-    message = file + ": " + std::strerror(errno);
+  // A hive's copy is its owner's alone, as the hive is.
+  if (rc == SQLITE_OK) {
+    if (::chmod(temp.c_str(), 0600) != 0 || std::rename(temp.c_str(), file.c_str()) != 0) {
+      rc = SQLITE_CANTOPEN;
+      message = file + ": " + std::strerror(errno);
+    }
   }
-  if (rc != SQLITE_OK) {
-    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-      std::remove((temp + suffix).c_str());
+  removeFolder();
+  if (rc != SQLITE_OK)
     return failWith(errorFromSqlite(rc), file + ": " + message, why);
-  }
   std::string dir = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/') + 1);
   if (int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
     ::fsync(d);
