@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
+
 using namespace vlx::test;
 
 namespace {
@@ -28,6 +32,33 @@ TEST(OleSafeArray, RefusesSizesThatDoNotFit) {
   EXPECT_EQ(SafeArrayRedim(sa, &tooMany), E_OUTOFMEMORY);
   EXPECT_EQ(sa->rgsabound[0].cElements, 2u) << "a refused redim changes nothing";
   EXPECT_EQ(SafeArrayDestroy(sa), S_OK);
+}
+
+// A 64 MiB array of bytes whose data past its first page is unreadable, destroyed (after a
+// shrink to 16 elements when `shrink`): 0 when nothing touched the dropped elements, which would
+// end the process.
+int destroyUntouched(bool shrink) {
+  SAFEARRAYBOUND bound = {64u << 20, 0};
+  SAFEARRAY *sa = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (!sa)
+    return 2;
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<uintptr_t>(sa->pvData);
+  const uintptr_t from = (start + 2 * page - 1) / page * page,
+                  to = (start + bound.cElements) / page * page;
+  if (mprotect(reinterpret_cast<void *>(from), to - from, PROT_NONE) != 0)
+    return 3;
+  SAFEARRAYBOUND smaller = {16, 0};
+  if (shrink && SafeArrayRedim(sa, &smaller) != S_OK)
+    return 4;
+  return SafeArrayDestroy(sa) == S_OK ? 0 : 5;
+}
+
+// An array of plain numbers is freed, or shrunk, without a look at the elements it drops: the
+// untouched pages of a huge array are never brought in.
+TEST(OleSafeArray, DroppedPlainElementsAreNotTouched) {
+  EXPECT_EXIT(_exit(destroyUntouched(false)), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(_exit(destroyUntouched(true)), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(OleSafeArray, PtrOfIndexWithoutDataFailsSafely) {

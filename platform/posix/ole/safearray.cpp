@@ -70,8 +70,11 @@ unsigned char *elementAt(SAFEARRAY *psa, size_t index) {
   return static_cast<unsigned char *>(psa->pvData) + index * psa->cbElements;
 }
 
-// Releases what the elements own and zeroes them.
-void clearElements(SAFEARRAY *psa, size_t first, size_t count) {
+// Releases what the elements own. Only elements that own something are read: the untouched
+// pages of a large array are never brought in.
+void releaseElements(SAFEARRAY *psa, size_t first, size_t count) {
+  if (!(psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)))
+    return;
   for (size_t i = first; i < first + count; ++i) {
     unsigned char *element = elementAt(psa, i);
     if (psa->fFeatures & FADF_BSTR) {
@@ -83,10 +86,15 @@ void clearElements(SAFEARRAY *psa, size_t first, size_t count) {
       std::memcpy(&object, element, sizeof object);
       if (object != nullptr)
         object->Release();
-    } else if (psa->fFeatures & FADF_VARIANT) {
+    } else {
       VariantClear(reinterpret_cast<VARIANT *>(element));
     }
   }
+}
+
+// Releases what the elements own and zeroes them, for storage that stays in use.
+void clearElements(SAFEARRAY *psa, size_t first, size_t count) {
+  releaseElements(psa, first, count);
   if (count != 0)
     std::memset(elementAt(psa, first), 0, count * psa->cbElements);
 }
@@ -272,12 +280,16 @@ HRESULT WINAPI SafeArrayDestroyData(SAFEARRAY *psa) {
   if (psa->pvData == nullptr)
     return S_OK;
   size_t count;
-  if (elementCount(psa, count))
-    clearElements(psa, 0, count);
-  // Storage the array does not own, or shares with its descriptor, stays where it is.
+  if (!elementCount(psa, count))
+    count = 0;
+  // Storage the array does not own, or shares with its descriptor, stays where it is, zeroed;
+  // its own is freed as it is.
   if (ownsData(psa)) {
+    releaseElements(psa, 0, count);
     std::free(psa->pvData);
     psa->pvData = nullptr;
+  } else {
+    clearElements(psa, 0, count);
   }
   return S_OK;
 }
@@ -489,7 +501,7 @@ HRESULT WINAPI SafeArrayRedim(SAFEARRAY *psa, SAFEARRAYBOUND *psaboundNew) {
     if (data == nullptr)
       return E_OUTOFMEMORY;
     if (newCount < oldCount)
-      clearElements(psa, newCount, oldCount - newCount);
+      (ownsData(psa) ? releaseElements : clearElements)(psa, newCount, oldCount - newCount);
     size_t kept = newCount < oldCount ? newCount : oldCount;
     if (kept != 0)
       std::memcpy(data, psa->pvData, kept * psa->cbElements);
