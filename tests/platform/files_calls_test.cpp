@@ -414,6 +414,47 @@ TEST_F(FileCalls, SpecificRightsReadWriteAndAppend) {
   }
 }
 
+// A system that writes 3 bytes a call, and with room for `room` bytes in all (-1: no limit).
+long long room = -1;
+ssize_t shortWrite(int fd, const void *data, size_t size) {
+  if (room == 0)
+    return errno = ENOSPC, -1;
+  size_t n = std::min<size_t>(size, 3);
+  if (room > 0)
+    n = std::min<size_t>(n, static_cast<size_t>(room));
+  const ssize_t written = vlx::posix::systemFileSyscalls().write(fd, data, n);
+  if (room > 0 && written > 0)
+    room -= written;
+  return written;
+}
+
+// WriteFile writes all it is given however little each system call takes, and a disk that fills
+// on the way fails the call with the disk-full error and the count of what landed.
+TEST_F(FileCalls, WriteFileWritesAllThroughShortWritesAndReportsAFullDisk) {
+  SyscallGuard guard;
+  vlx::posix::fileSyscalls().write = shortWrite;
+  // room, expected result, error, bytes reported, the file after
+  const std::vector<std::tuple<long long, BOOL, DWORD, DWORD, std::string>> cases = {
+      {-1, TRUE, ERROR_SUCCESS, 10u, "0123456789"},
+      {7, FALSE, ERROR_DISK_FULL, 7u, "0123456"},
+      {0, FALSE, ERROR_DISK_FULL, 0u, ""},
+  };
+  for (const auto &[space, result, error, count, content] : cases) {
+    SCOPED_TRACE(space);
+    room = space;
+    HANDLE h =
+        CreateFileA(win("short.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = 99;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(WriteFile(h, "0123456789", 10, &done, nullptr), result);
+    EXPECT_EQ(GetLastError(), error);
+    EXPECT_EQ(done, count);
+    CloseHandle(h);
+    EXPECT_EQ(readFile(dir_.file("short.txt")), content);
+  }
+}
+
 TEST_F(FileCalls, LockFileExSharesReadersAndMakesWaitersWait) {
   HANDLE first = open("doc.txt");
   HANDLE second = open("doc.txt");

@@ -233,4 +233,30 @@ TEST_F(HandleCalls, InformationClassesReadAndSet) {
   CloseHandle(reader);
 }
 
+// A handle that may only read neither sets nor clears the read-only mark.
+TEST_F(HandleCalls, AReadOnlyHandleChangesNoAttribute) {
+  // The file's mode, the attributes asked for
+  const std::vector<std::pair<mode_t, DWORD>> cases = {{0644, FILE_ATTRIBUTE_READONLY},
+                                                       {0444, FILE_ATTRIBUTE_NORMAL}};
+  for (const auto &[mode, attributes] : cases) {
+    SCOPED_TRACE(attributes);
+    writeFile(dir_.file("basic.txt"), "x");
+    ASSERT_EQ(chmod(dir_.file("basic.txt").c_str(), mode), 0);
+    struct stat before;
+    ASSERT_EQ(stat(dir_.file("basic.txt").c_str(), &before), 0);
+    HANDLE reader = open("basic.txt", GENERIC_READ);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes; // no time: the mark alone is asked for
+    EXPECT_FALSE(SetFileInformationByHandle(reader, FileBasicInfo, &basic, sizeof basic));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
+    struct stat after;
+    ASSERT_EQ(stat(dir_.file("basic.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    ASSERT_EQ(chmod(dir_.file("basic.txt").c_str(), 0644), 0);
+    DeleteFileA(win("basic.txt").c_str());
+  }
+}
+
 } // namespace
