@@ -5,6 +5,7 @@
 #include "snapshot.h"
 #include "value_text.h"
 
+#include <velmora/hive.h>
 #include <velmora/registry.h>
 
 #include <algorithm>
@@ -289,13 +290,17 @@ void prefSet(const std::string &section, const std::string &name, const std::str
                   2);
   CString s(section.c_str()), n(name.c_str()), v(value.c_str());
   takeRegistryWriteError(); // an older refusal is not this write's
-  int ok = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
-                   : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue);
-  if (!ok) {
-    LONG rc = takeRegistryWriteError();
+  // A new section and its value land as one change, as a watcher should see them.
+  bool written = false;
+  LONG rc = inHiveTransaction(machine ? Hive::Machine : Hive::User, [&]() -> LONG {
+    written = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
+                      : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue);
+    const LONG refused = takeRegistryWriteError();
+    return written ? ERROR_SUCCESS : refused != ERROR_SUCCESS ? refused : ERROR_WRITE_FAULT;
+  });
+  if (rc != ERROR_SUCCESS)
     throw Failure("cannot write " + sectionPath(prefHives()[machine ? 1 : 0], section) + ": " +
-                  (rc != ERROR_SUCCESS ? errorText(rc) : "write refused"));
-  }
+                  (written || rc != ERROR_WRITE_FAULT ? errorText(rc) : "write refused"));
 }
 
 namespace {
