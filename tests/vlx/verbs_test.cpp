@@ -204,6 +204,20 @@ TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
   EXPECT_EQ(r.output.find("Other"), std::string::npos) << r.output;
 }
 
+// A set that makes its section lands whole or not at all: a refused value (its name too long)
+// leaves no new section behind, so a watcher never sees the section without its value.
+TEST_F(VlxTest, PrefSetMakesItsSectionWithItsValueOrNotAtAll) {
+  const std::string tooLong(16384, 'n');
+  for (const std::string root : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
+    SCOPED_TRACE(root);
+    std::vector<std::string> set = {"pref", "set", "New", tooLong, "x"};
+    if (root == "HKEY_LOCAL_MACHINE")
+      set.push_back("--machine");
+    fails(set, "cannot write " + root + "\\Software\\Velmora\\New");
+    fails({"reg", "query", root + "\\Software\\Velmora\\New"}, "not found");
+  }
+}
+
 TEST_F(VlxTest, WatchInJsonPrintsOneObjectALine) {
   ok({"pref", "set", "General", "Units", "mm"});
   auto watched = std::async(std::launch::async, [this] {
