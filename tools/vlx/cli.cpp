@@ -109,6 +109,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                        "spreadsheet server is built, LibreOffice");
   bool json = false;
   const std::string jsonHelp = "Print one JSON document instead (for scripts)";
+  const std::string changesJsonHelp =
+      "Print the changes made (or with --dry-run those that would be) as one JSON document "
+      "instead: {\"changed\": true|false, \"changes\": [...]}, each change as pref watch "
+      "--json prints it";
   app.footer("Every failure prints one line on standard error and exits non-zero "
              "(1: failed or not set, 2: bad usage).\n");
 
@@ -131,15 +135,19 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   get->add_flag("--json", json, jsonHelp);
 
   auto *set = pref->add_subcommand(
-      "set", "Write a preference for the current user (or the machine with --machine). int: "
-             "32-bit decimal; double: a decimal number, stored as text; string: as given.");
+      "set", "Write a preference for the current user (or the machine with --machine, the "
+             "default user with --default-user). int: 32-bit decimal; double: a decimal number, "
+             "stored as text; string: as given.");
   set->add_option("SECTION", section, "Section, e.g. General")->required();
   set->add_option("NAME", name, "Value name")->required();
   set->add_option("VALUE", value, "The value")->required();
   set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
       ->check(CLI::IsMember({"int", "double", "string"}));
-  bool machine = false;
-  set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
+  bool machine = false, defaultUser = false;
+  auto *setMachine = set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
+  set->add_flag("--default-user", defaultUser,
+                "Write the default user's value instead (HKEY_USERS\\.DEFAULT)")
+      ->excludes(setMachine);
 
   auto *del = pref->add_subcommand(
       "delete", "Delete the user's value NAME in SECTION, or without NAME the user's whole "
@@ -150,6 +158,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   const std::string dryRunHelp =
       "List what would be added, changed and removed, one value a line, and change nothing";
   del->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  set->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  set->add_flag("--json", json, changesJsonHelp);
 
   auto *reset = pref->add_subcommand(
       "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values), "
@@ -203,6 +213,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 "import that lasts over a second shows a progress bar on standard error.");
   imp->add_option("FILE", file, "The .reg file")->required();
   imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  imp->add_flag("--json", json, changesJsonHelp);
 
   auto *impHive = regCmd->add_subcommand(
       "import-hive",
@@ -242,12 +253,16 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
       "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
 
+  add->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  add->add_flag("--json", json, changesJsonHelp);
+
   auto *regDel = regCmd->add_subcommand(
       "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
                 "does not exist.");
   regDel->add_option("KEY", key, "Full key path")->required();
   auto *regDelName = regDel->add_option("NAME", name, "Value name (\"\" for the default value)");
   regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  regDel->add_flag("--json", json, changesJsonHelp);
 
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
@@ -412,7 +427,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
         t = prefTypeNamed(type);
       prefGet(out, err, section, name, t, showOrigin, json);
     } else if (*set) {
-      prefSet(section, name, value, prefTypeNamed(type).value_or(PrefType::String), machine);
+      prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
+              machine ? Hive::Machine : defaultUser ? Hive::DefaultUser : Hive::User, dryRun, json);
     } else if (*del) {
       prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
                  dryRun);
@@ -428,7 +444,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
                 given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
     } else if (*imp) {
-      regImport(out, err, file, dryRun);
+      regImport(out, err, file, dryRun, json);
     } else if (*impHive) {
       regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
                     machine, dryRun);
@@ -438,10 +454,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       auto opt = [&](const CLI::Option *o, const std::string &v) {
         return given(o) ? std::optional<std::string>(v) : std::nullopt;
       };
-      regAdd(key, opt(addName, name), opt(addType, type), opt(addData, value));
+      regAdd(out, key, opt(addName, name), opt(addType, type), opt(addData, value), dryRun, json);
     } else if (*regDel) {
       regDelete(out, key, given(regDelName) ? std::optional<std::string>(name) : std::nullopt,
-                dryRun);
+                dryRun, json);
     } else if (*check) {
       regCheck(out, json);
     } else if (*pathCmd) {

@@ -1,6 +1,8 @@
 // The vlx commands; each throws Failure for the one line that reports what went wrong.
 #pragma once
 
+#include <velmora/hive.h>
+
 #include <optional>
 #include <ostream>
 #include <string>
@@ -31,8 +33,11 @@ std::optional<std::string> prefSource(const std::string &section, const std::str
 void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
              const std::string &name, std::optional<PrefType> type, bool showOrigin = false,
              bool json = false);
-void prefSet(const std::string &section, const std::string &name, const std::string &value,
-             PrefType type, bool machine);
+// Writes into `hive`; `dryRun` lists the changes it would make and changes nothing; `json`
+// prints them as one document (changesJson), whether done or not.
+void prefSet(std::ostream &out, const std::string &section, const std::string &name,
+             const std::string &value, PrefType type, Hive hive, bool dryRun = false,
+             bool json = false);
 // `pref delete` and `pref reset` end with a one-line summary; with `dryRun` they list what they
 // would add, change and remove, one value a line, and change nothing.
 void prefDelete(std::ostream &out, const std::string &section,
@@ -56,7 +61,9 @@ void regExport(std::ostream &out, std::ostream &err, const std::optional<std::st
 // value and changes nothing.
 // The file is read in pieces, twice (checked whole, then applied), with a progress bar on `err`
 // when it is a terminal and the work lasts over a second.
-void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun = false);
+// `json`: the changes as one document (changesJson) instead of the listing and summary.
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun = false,
+               bool json = false);
 void regCheck(std::ostream &out, bool json = false);
 // `key`: a path inside the hive file; none: its product key. A file not closed cleanly is noted
 // on `err`, where a progress bar counts the entries as regImport's does.
@@ -65,10 +72,12 @@ void regImportHive(std::ostream &out, std::ostream &err, const std::string &file
 // reg.exe's verbs: a key's values and subkeys (with `recursive` the whole subtree); a key, or a
 // value of any type; removal of a key with its subtree, or of one value.
 void regQuery(std::ostream &out, const std::string &key, bool recursive, bool json);
-void regAdd(const std::string &key, const std::optional<std::string> &name,
-            const std::optional<std::string> &type, const std::optional<std::string> &data);
+// `dryRun` and `json` as for regImport; reg add prints nothing done for real without `json`.
+void regAdd(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
+            const std::optional<std::string> &type, const std::optional<std::string> &data,
+            bool dryRun = false, bool json = false);
 void regDelete(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
-               bool dryRun);
+               bool dryRun, bool json = false);
 
 // `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
 void demo(std::ostream &out, const std::optional<std::string> &dir);

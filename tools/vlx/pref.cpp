@@ -18,22 +18,23 @@ namespace {
 
 struct PrefHive {
   HKEY root;
+  reg::Root store;
   const char *prefix; // below the root, up to the product key
   const char *name;
 };
 
-// The fall-back order of regGetUserValue.
+// The fall-back order of regGetUserValue, which is also the order of Hive.
 const std::array<PrefHive, 3> &prefHives() {
   static const std::array<PrefHive, 3> hives{{
-      {HKEY_CURRENT_USER, "Software\\Velmora", "HKEY_CURRENT_USER"},
-      {HKEY_LOCAL_MACHINE, "Software\\Velmora", "HKEY_LOCAL_MACHINE"},
-      {HKEY_USERS, ".DEFAULT\\Software\\Velmora", "HKEY_USERS\\.DEFAULT"},
+      {HKEY_CURRENT_USER, reg::Root::CurrentUser, "Software\\Velmora", "HKEY_CURRENT_USER"},
+      {HKEY_LOCAL_MACHINE, reg::Root::LocalMachine, "Software\\Velmora", "HKEY_LOCAL_MACHINE"},
+      {HKEY_USERS, reg::Root::Users, ".DEFAULT\\Software\\Velmora", "HKEY_USERS\\.DEFAULT"},
   }};
   return hives;
 }
 
 std::string sectionPath(const PrefHive &hive, const std::string &section) {
-  return std::string(hive.name) + "\\" + hive.prefix + "\\" + section;
+  return std::string(reg::rootName(hive.store)) + "\\" + hive.prefix + "\\" + section;
 }
 
 // Longest REG_SZ data (with its zero) the library reads back.
@@ -274,8 +275,36 @@ void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
   }
 }
 
-void prefSet(const std::string &section, const std::string &name, const std::string &value,
-             PrefType type, bool machine) {
+namespace {
+
+// The library writes only the user's and the machine's preferences; the default user's get what
+// it would store: the DWORD, or the text (a double as "%.18g").
+LONG writeDefaultUser(const std::string &section, const std::string &name, PrefType type,
+                      const std::string &text, int intValue, double doubleValue) {
+  const PrefHive &hive = prefHives()[static_cast<size_t>(Hive::DefaultUser)];
+  Key key;
+  LONG rc = RegCreateKeyExA(hive.root, (std::string(hive.prefix) + "\\" + section).c_str(), 0,
+                            nullptr, 0, KEY_WRITE, nullptr, key.out(), nullptr);
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  if (type == PrefType::Int)
+    return RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE *>(&intValue), sizeof intValue);
+  char number[32];
+  std::string data = text;
+  if (type == PrefType::Double) {
+    std::snprintf(number, sizeof number, "%.18g", doubleValue);
+    data = number;
+  }
+  return RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE *>(data.c_str()),
+                        static_cast<DWORD>(data.size() + 1));
+}
+
+} // namespace
+
+void prefSet(std::ostream &out, const std::string &section, const std::string &name,
+             const std::string &value, PrefType type, Hive hive, bool dryRun, bool json) {
   int intValue = 0;
   double doubleValue = 0;
   if (type == PrefType::Int)
@@ -288,19 +317,34 @@ void prefSet(const std::string &section, const std::string &name, const std::str
                       std::to_string(kMaxReadableString - 1) +
                       " the library reads back; nothing written",
                   2);
-  CString s(section.c_str()), n(name.c_str()), v(value.c_str());
-  takeRegistryWriteError(); // an older refusal is not this write's
-  // A new section and its value land as one change, as a watcher should see them.
-  bool written = false;
-  LONG rc = inHiveTransaction(machine ? Hive::Machine : Hive::User, [&]() -> LONG {
-    written = machine ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
-                      : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue);
-    const LONG refused = takeRegistryWriteError();
-    return written ? ERROR_SUCCESS : refused != ERROR_SUCCESS ? refused : ERROR_WRITE_FAULT;
-  });
-  if (rc != ERROR_SUCCESS)
-    throw Failure("cannot write " + sectionPath(prefHives()[machine ? 1 : 0], section) + ": " +
-                  (written || rc != ERROR_WRITE_FAULT ? errorText(rc) : "write refused"));
+  const PrefHive &target = prefHives()[static_cast<size_t>(hive)];
+  const std::string path = sectionPath(target, section);
+  const auto write = [&] {
+    CString s(section.c_str()), n(name.c_str()), v(value.c_str());
+    takeRegistryWriteError(); // an older refusal is not this write's
+    LONG rc = ERROR_SUCCESS;
+    if (hive == Hive::DefaultUser) {
+      rc = writeDefaultUser(section, name, type, value, intValue, doubleValue);
+    } else if (!(hive == Hive::Machine
+                     ? regSetLocMachineValue(s, n, libraryType(type), v, &intValue, &doubleValue)
+                     : regSetUserValue(s, n, libraryType(type), v, &intValue, &doubleValue))) {
+      rc = takeRegistryWriteError();
+      if (rc == ERROR_SUCCESS)
+        throw Failure("cannot write " + path + ": write refused");
+    }
+    if (rc != ERROR_SUCCESS)
+      throw Failure("cannot write " + path + ": " + errorText(rc));
+  };
+  // One transaction: a new section lands with its value, as a watcher should see them, and a
+  // refused value leaves no new section behind.
+  const Outcome outcome =
+      changesMadeBy(hive, {target.store, std::string(target.prefix) + "\\" + section}, dryRun,
+                    "cannot write " + path, write);
+  if (json)
+    printJson(out, changesJson(outcome.changes));
+  else if (dryRun)
+    for (const Change &c : outcome.changes)
+      printChange(out, c);
 }
 
 namespace {

@@ -137,8 +137,9 @@ void regQuery(std::ostream &out, const std::string &keyText, bool recursive, boo
     printJson(out, recursive ? document : document.front());
 }
 
-void regAdd(const std::string &keyText, const std::optional<std::string> &name,
-            const std::optional<std::string> &type, const std::optional<std::string> &data) {
+void regAdd(std::ostream &out, const std::string &keyText, const std::optional<std::string> &name,
+            const std::optional<std::string> &type, const std::optional<std::string> &data,
+            bool dryRun, bool json) {
   using Kind = reg::Operation::Kind;
   reg::Operation op;
   op.key = parsedKey(keyText);
@@ -153,11 +154,18 @@ void regAdd(const std::string &keyText, const std::optional<std::string> &name,
     op.kind = Kind::SetValue;
     op.value = {name.value_or(""), *valueType, parseData(*valueType, data.value_or(""))};
   }
-  importOperations({op}, "reg add");
+  std::vector<Change> changes;
+  ImportOptions options;
+  options.dryRun = dryRun;
+  options.listing = dryRun && !json ? &out : nullptr;
+  options.changes = json ? &changes : nullptr;
+  importOperations({op}, "reg add", options);
+  if (json)
+    printJson(out, changesJson(changes));
 }
 
 void regDelete(std::ostream &out, const std::string &keyText,
-               const std::optional<std::string> &name, bool dryRun) {
+               const std::optional<std::string> &name, bool dryRun, bool json) {
   using Kind = reg::Operation::Kind;
   reg::Operation op;
   op.key = parsedKey(keyText);
@@ -175,10 +183,14 @@ void regDelete(std::ostream &out, const std::string &keyText,
   op.kind = name ? Kind::DeleteValue : Kind::DeleteKey;
   if (name)
     op.value.name = *name;
+  std::vector<Change> changes;
   ImportOptions options;
   options.dryRun = dryRun;
-  options.listing = dryRun ? &out : nullptr;
+  options.listing = dryRun && !json ? &out : nullptr;
+  options.changes = json ? &changes : nullptr;
   const ImportResult result = importOperations({op}, "reg delete", options);
+  if (json)
+    return printJson(out, changesJson(changes));
   out << (dryRun ? "delete (dry run, nothing changed): " : "delete: ") << result.counts.removed
       << (result.counts.removed == 1 ? " value" : " values") << " and " << result.counts.keysRemoved
       << (result.counts.keysRemoved == 1 ? " key" : " keys") << " removed\n";

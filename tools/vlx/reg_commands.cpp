@@ -94,7 +94,8 @@ std::string importSummary(bool dryRun, const ImportResult &result, const std::st
 
 } // namespace
 
-void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun) {
+void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun,
+               bool json) {
   // Read in pieces twice, to check and to apply, so that memory stays bounded whatever the size.
   RegFilePieces pieces(file);
   std::error_code ec;
@@ -116,8 +117,17 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
         },
         [&](uint64_t bytes) { progress.update(step, bytes); });
   };
-  const ImportResult result = importOperations(source, file, importOptions(out, dryRun));
-  out << importSummary(dryRun, result, file);
+  ImportOptions options = importOptions(out, dryRun);
+  std::vector<Change> changes;
+  if (json) {
+    options.listing = nullptr;
+    options.changes = &changes;
+  }
+  const ImportResult result = importOperations(source, file, options);
+  if (json)
+    printJson(out, changesJson(changes));
+  else
+    out << importSummary(dryRun, result, file);
 }
 
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,

@@ -417,7 +417,8 @@ namespace {
 // What one operation will change, found before it is applied: counted, and listed on a dry run.
 class Inspector {
 public:
-  Inspector(ImportResult &result, std::ostream *listing) : result_(result), listing_(listing) {}
+  Inspector(ImportResult &result, const ImportOptions &options)
+      : result_(result), listing_(options.listing), changes_(options.changes) {}
 
   void before(const reg::Operation &op, const Target &t, KeyCache &keys) {
     using Kind = reg::Operation::Kind;
@@ -516,16 +517,18 @@ private:
 
   void note(Change::Kind kind, const reg::Operation &op, const reg::Value *before,
             const reg::Value *after) {
-    count(kind);
-    if (listing_)
-      printChange(*listing_, {kind, op.key.full(), before ? *before : reg::Value{},
-                              after ? *after : reg::Value{}});
+    if (listing_ || changes_)
+      note({kind, op.key.full(), before ? *before : reg::Value{}, after ? *after : reg::Value{}});
+    else
+      count(kind);
   }
 
   void note(const Change &c) {
     count(c.kind);
     if (listing_)
       printChange(*listing_, c);
+    if (changes_)
+      changes_->push_back(c);
   }
 
   void count(Change::Kind kind) {
@@ -550,6 +553,7 @@ private:
 
   ImportResult &result_;
   std::ostream *listing_;
+  std::vector<Change> *changes_;
   reg::Value old_; // the value an operation replaces or removes
   // The key the latest operations wrote to, when this import made it, and the names of the
   // values they set there (upper-cased ASCII); while it lasts, values set there are new ones.
@@ -587,7 +591,9 @@ ImportResult importOperations(const OperationSource &source, const std::string &
   LONG failed = ERROR_SUCCESS;
   auto applyAll = [&]() -> LONG {
     result = {};
-    Inspector inspector(result, options.listing);
+    if (options.changes)
+      options.changes->clear();
+    Inspector inspector(result, options);
     try {
       KeyCache keys;
       TargetChecker target;

@@ -62,6 +62,7 @@ uint64_t countKeys(const reg::KeyPath &path);
 struct ImportOptions {
   bool dryRun = false;             // roll every change back at the end
   std::ostream *listing = nullptr; // one line per value added, changed or removed
+  std::vector<Change> *changes = nullptr; // gets the same, for --json
 };
 
 struct ImportResult {

@@ -160,6 +160,13 @@ nlohmann::json changeJson(const Change &c) {
   return line;
 }
 
+nlohmann::json changesJson(const std::vector<Change> &changes) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const Change &c : changes)
+    list.push_back(changeJson(c));
+  return {{"changed", !changes.empty()}, {"changes", list}};
+}
+
 Outcome changesMadeBy(Hive hive, const reg::KeyPath &scope, bool dryRun, const std::string &what,
                       const std::function<void()> &body) {
   const Snapshot before = takeSnapshot(scope);

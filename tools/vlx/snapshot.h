@@ -50,6 +50,8 @@ void printChange(std::ostream &out, const Change &change);
 // "remove key", "key": KEY}, with "value" (the value as it is after the change, or as it was
 // before its removal) and, for "change", "before".
 nlohmann::json changeJson(const Change &change);
+// What a command's --json prints: {"changed": whether any, "changes": [changeJson, ...]}.
+nlohmann::json changesJson(const std::vector<Change> &changes);
 
 // Runs `body` as one transaction on `hive` and gives the changes it made below `scope`. With
 // `dryRun`, or when `body` throws, nothing lands.
