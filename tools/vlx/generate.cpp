@@ -153,7 +153,12 @@ void optionItems(std::ostream &out, const CLI::App &app, bool withHelp) {
 // its section, so a group's entry leaves it out.
 void commandEntries(std::ostream &out, const CLI::App &app, const std::string &path, bool top) {
   if (runsAlone(app)) {
-    out << ".SS \"" << roff(synopsis(app, path), true) << "\"\n";
+    // The command's words are joined by unpaddable spaces: a synopsis longer than the line is
+    // adjusted to its width, which must not stretch "vlx pref set".
+    std::string words = roff(path, true);
+    for (size_t at = words.find(' '); at != std::string::npos; at = words.find(' ', at + 2))
+      words.replace(at, 1, "\\ ");
+    out << ".SS \"" << words << roff(synopsis(app, path).substr(path.size()), true) << "\"\n";
     if (!top)
       paragraphs(out, app.get_description());
     optionItems(out, app, false);
