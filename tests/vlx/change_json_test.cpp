@@ -83,5 +83,32 @@ TEST_F(VlxTest, ChangingCommandsReportTheirChangesAsJson) {
   fails({"pref", "set", "General", "N", "1", "--machine", "--default-user"}, "excludes", 2);
 }
 
+TEST_F(VlxTest, DeleteIfExistsTakesWhatIsMissingAsDone) {
+  ok({"pref", "set", "General", "Units", "mm"});
+  const std::string kept = ok({"reg", "export"});
+  const json nothing = {{"changed", false}, {"changes", json::array()}};
+  const std::vector<std::string> missing[] = {
+      {"HKCU\\Software\\Velmora\\General", "Copies"},
+      {"HKCU\\Software\\Velmora\\Nowhere", "Copies"},
+      {"HKCU\\Software\\Velmora\\Nowhere"},
+      {"HKLM\\Software\\Velmora\\Nowhere", ""},
+  };
+  for (const auto &target : missing) {
+    std::vector<std::string> args = {"reg", "delete", "--if-exists"};
+    args.insert(args.end(), target.begin(), target.end());
+    EXPECT_EQ(ok(args), "delete: 0 values and 0 keys removed\n") << target[0];
+    args.push_back("--json");
+    EXPECT_EQ(json::parse(ok(args)), nothing) << target[0];
+  }
+  EXPECT_EQ(ok({"reg", "export"}), kept);
+  // What is there goes as without the option; the registry's rules still hold.
+  EXPECT_EQ(changes(ok({"reg", "delete", "--if-exists", "HKCU\\Software\\Velmora\\General",
+                        "Units", "--json"}))
+                .size(),
+            1u);
+  fails({"reg", "delete", "--if-exists", "HKU\\S-1-5-18\\X"}, "only HKEY_USERS\\.DEFAULT");
+  fails({"reg", "delete", "--if-exists", "HKCU\\Software"}, "the hive always keeps this key");
+}
+
 } // namespace
 } // namespace vlx::cli

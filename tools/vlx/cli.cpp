@@ -258,11 +258,14 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
 
   auto *regDel = regCmd->add_subcommand(
       "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
-                "does not exist.");
+                "does not exist (unless --if-exists).");
   regDel->add_option("KEY", key, "Full key path")->required();
   auto *regDelName = regDel->add_option("NAME", name, "Value name (\"\" for the default value)");
   regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
   regDel->add_flag("--json", json, changesJsonHelp);
+  bool ifExists = false;
+  regDel->add_flag("--if-exists", ifExists,
+                   "A KEY or NAME that does not exist is no failure: nothing changes (exit 0)");
 
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
@@ -457,7 +460,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regAdd(out, key, opt(addName, name), opt(addType, type), opt(addData, value), dryRun, json);
     } else if (*regDel) {
       regDelete(out, key, given(regDelName) ? std::optional<std::string>(name) : std::nullopt,
-                dryRun, json);
+                dryRun, json, ifExists);
     } else if (*check) {
       regCheck(out, json);
     } else if (*pathCmd) {

@@ -76,8 +76,9 @@ void regQuery(std::ostream &out, const std::string &key, bool recursive, bool js
 void regAdd(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
             const std::optional<std::string> &type, const std::optional<std::string> &data,
             bool dryRun = false, bool json = false);
+// `ifExists`: a key or value that is not there is no failure; nothing changes.
 void regDelete(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
-               bool dryRun, bool json = false);
+               bool dryRun, bool json = false, bool ifExists = false);
 
 // `dir`: where the scratch store goes; none: a fresh directory under $TMPDIR or /tmp.
 void demo(std::ostream &out, const std::optional<std::string> &dir);

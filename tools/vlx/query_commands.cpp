@@ -165,7 +165,7 @@ void regAdd(std::ostream &out, const std::string &keyText, const std::optional<s
 }
 
 void regDelete(std::ostream &out, const std::string &keyText,
-               const std::optional<std::string> &name, bool dryRun, bool json) {
+               const std::optional<std::string> &name, bool dryRun, bool json, bool ifExists) {
   using Kind = reg::Operation::Kind;
   reg::Operation op;
   op.key = parsedKey(keyText);
@@ -173,11 +173,12 @@ void regDelete(std::ostream &out, const std::string &keyText,
   LONG rc = openKey(rootHandle(op.key.root), op.key.subKey, KEY_QUERY_VALUE, key);
   if (rc == ERROR_SUCCESS && name)
     rc = RegQueryValueExA(key.get(), name->c_str(), nullptr, nullptr, nullptr, nullptr);
-  if (rc == ERROR_FILE_NOT_FOUND)
+  const bool missing = rc == ERROR_FILE_NOT_FOUND;
+  if (missing && !ifExists)
     throw Failure(name
                       ? op.key.full() + " has no value " + (name->empty() ? "@" : "'" + *name + "'")
                       : op.key.full() + " does not exist");
-  if (rc != ERROR_SUCCESS)
+  if (rc != ERROR_SUCCESS && !missing)
     throw Failure("cannot open " + op.key.full() + ": " + errorText(rc));
   key.reset();
   op.kind = name ? Kind::DeleteValue : Kind::DeleteKey;
@@ -188,7 +189,8 @@ void regDelete(std::ostream &out, const std::string &keyText,
   options.dryRun = dryRun;
   options.listing = dryRun && !json ? &out : nullptr;
   options.changes = json ? &changes : nullptr;
-  const ImportResult result = importOperations({op}, "reg delete", options);
+  const ImportResult result =
+      importOperations({op}, "reg delete", options);
   if (json)
     return printJson(out, changesJson(changes));
   out << (dryRun ? "delete (dry run, nothing changed): " : "delete: ") << result.counts.removed
