@@ -22,6 +22,7 @@ ensure_packages() {
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev nlohmann-json3-dev)
-test_packages=(googletest libgtest-dev libbenchmark-dev)
+# The Ansible collection's tests run its playbook with ansible-core and lint it with yamllint.
+test_packages=(googletest libgtest-dev libbenchmark-dev ansible-core yamllint)
 # The spreadsheet server and its tests: LibreOffice Calc, its SDK, and Xvfb for a display.
 calc_packages=(libreoffice-calc libreoffice-dev xvfb)
