@@ -2,6 +2,7 @@
 // from the fork on it makes only async-signal-safe calls, on strings and arrays made before.
 #include "shared_office.h"
 #include "office.h"
+#include "process_title.h"
 
 #include <cerrno>
 #include <csignal>
@@ -57,6 +58,7 @@ struct Plan {
   dev_t socketDev;
   ino_t socketIno;
   long long keepMs;
+  const ProcessTitle *title; // shown in ps instead of the host's command line
 };
 
 void closeFrom(int first, int last) {
@@ -190,6 +192,7 @@ volatile sig_atomic_t endRequested = 0;
 void requestEnd(int) { endRequested = 1; }
 
 [[noreturn]] void keep(const Plan &plan, int inherited) {
+  showTitle(*plan.title, "office keeper");
   for (int signal = 1; signal < NSIG; ++signal) {
     struct sigaction action {};
     action.sa_handler = signal == SIGPIPE ? SIG_IGN : SIG_DFL;
@@ -395,6 +398,11 @@ pid_t launchKeeper(const KeeperPlan &plan) {
                                                         : nullptr;
   std::vector<std::string> removal = {"rm", "-rf", "--", plan.scratch};
   std::vector<char *> removeArgv = pointers(removal);
+  const ProcessTitle title =
+      prepareTitle("office keeper (idle " +
+                   (plan.keepSeconds % 60 == 0 ? std::to_string(plan.keepSeconds / 60) + " min"
+                                               : std::to_string(plan.keepSeconds) + " s") +
+                   ")");
   Plan keeper{plan.socketPath.c_str(),
               plan.lockPath.c_str(),
               plan.pidPath.c_str(),
@@ -407,7 +415,8 @@ pid_t launchKeeper(const KeeperPlan &plan) {
               office,
               st.st_dev,
               st.st_ino,
-              plan.keepSeconds * 1000LL};
+              plan.keepSeconds * 1000LL,
+              &title};
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) {
     ::close(listener);
