@@ -333,7 +333,7 @@ void prefSet(std::ostream &out, const std::string &section, const std::string &n
         throw Failure("cannot write " + path + ": write refused");
     }
     if (rc != ERROR_SUCCESS)
-      throw Failure("cannot write " + path + ": " + errorText(rc));
+      throw Failure("cannot write " + path + ": " + writeErrorText(hive, rc));
   };
   // One transaction: a new section lands with its value, as a watcher should see them, and a
   // refused value leaves no new section behind.

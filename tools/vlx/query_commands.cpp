@@ -157,6 +157,7 @@ void regAdd(std::ostream &out, const std::string &keyText, const std::optional<s
   std::vector<Change> changes;
   ImportOptions options;
   options.dryRun = dryRun;
+  options.done = "changed";
   options.listing = dryRun && !json ? &out : nullptr;
   options.changes = json ? &changes : nullptr;
   importOperations({op}, "reg add", options);
@@ -188,6 +189,7 @@ void regDelete(std::ostream &out, const std::string &keyText,
   ImportOptions options;
   options.dryRun = dryRun;
   options.listing = dryRun && !json ? &out : nullptr;
+  options.done = "deleted";
   options.changes = json ? &changes : nullptr;
   const ImportResult result =
       importOperations({op}, "reg delete", options);

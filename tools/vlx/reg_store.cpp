@@ -576,7 +576,7 @@ ImportResult importOperations(const OperationSource &source, const std::string &
       hive = check(op).hive;
     } catch (const Failure &f) {
       throw Failure(where(fileName, op) + ": " + (op.line ? "" : op.key.full() + ": ") + f.what() +
-                    " (nothing imported)");
+                    " (nothing " + options.done + ")");
     }
     if (std::find(hives.begin(), hives.end(), hive) == hives.end())
       hives.push_back(hive);
@@ -589,6 +589,7 @@ ImportResult importOperations(const OperationSource &source, const std::string &
   ImportResult result;
   std::string what, failedAt;
   LONG failed = ERROR_SUCCESS;
+  Hive failedHive = Hive::User;
   auto applyAll = [&]() -> LONG {
     result = {};
     if (options.changes)
@@ -606,6 +607,7 @@ ImportResult importOperations(const OperationSource &source, const std::string &
         failed = apply(op, t, what, keys);
         if (failed != ERROR_SUCCESS) {
           failedAt = where(fileName, op);
+          failedHive = t.hive;
           throw failed;
         }
       });
@@ -630,14 +632,16 @@ ImportResult importOperations(const OperationSource &source, const std::string &
   if (rc == ERROR_SUCCESS || (options.dryRun && rc == kDryRunEnd && failed == ERROR_SUCCESS))
     return result;
 
-  std::string note = landed.empty() ? " (nothing imported)" : " (imported into ";
+  const std::string done = options.done;
+  std::string note = landed.empty() ? " (nothing " + done + ")" : " (" + done + " into ";
   for (size_t i = 0; i < landed.size(); ++i)
     note += std::string(i == 0 ? "" : ", ") + hiveName(landed[i]) +
             (i + 1 == landed.size() ? " only)" : "");
   if (failed != ERROR_SUCCESS)
-    throw Failure(failedAt + ": " + what + ": " + errorText(failed) + note);
+    throw Failure(failedAt + ": " + what + ": " + writeErrorText(failedHive, failed) + note);
   throw Failure(fileName + ": cannot apply the changes to " +
-                (refused ? hiveName(*refused) : "the registry") + ": " + errorText(rc) + note);
+                (refused ? hiveName(*refused) : "the registry") + ": " +
+                (refused ? writeErrorText(*refused, rc) : errorText(rc)) + note);
 }
 
 ImportResult importOperations(const std::vector<reg::Operation> &operations,
@@ -658,6 +662,13 @@ std::string ImportResult::summary() const {
          " changed, " + std::to_string(unchanged) + " unchanged, " +
          std::to_string(counts.removed) + " removed; " + n(counts.keysAdded, "key", "keys") +
          " added, " + std::to_string(counts.keysRemoved) + " removed";
+}
+
+std::string writeErrorText(Hive hive, LONG code, uid_t user) {
+  if (code != ERROR_ACCESS_DENIED)
+    return errorText(code);
+  return std::string("access denied to ") + hiveName(hive) + ", the file " + hivePath(hive) +
+         (hive != Hive::User && user != 0 ? ": writing it needs root (sudo vlx ...)" : "");
 }
 
 const char *hiveName(Hive hive) {

@@ -7,6 +7,8 @@
 #include <velmora/hive.h>
 #include <velmora/win32.h>
 
+#include <unistd.h>
+
 #include <functional>
 #include <ostream>
 #include <string>
@@ -63,7 +65,12 @@ struct ImportOptions {
   bool dryRun = false;             // roll every change back at the end
   std::ostream *listing = nullptr; // one line per value added, changed or removed
   std::vector<Change> *changes = nullptr; // gets the same, for --json
+  const char *done = "imported";   // what a failure says did not happen: "(nothing imported)"
 };
+
+// Why a write to `hive` was refused: for ERROR_ACCESS_DENIED, the hive's file, and for a user
+// other than root (`user`) writing a hive of the machine, that it needs root.
+std::string writeErrorText(Hive hive, LONG code, uid_t user = ::geteuid());
 
 struct ImportResult {
   size_t operations = 0; // lines of the file applied: keys, values set, deletions
