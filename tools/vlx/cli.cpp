@@ -380,9 +380,12 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   std::string server = installedCalcServer();
   auto *sheetRegCmd = sheetCmd->add_subcommand(
       "register", "Register the server library for all users (the machine hive), as regsvr32.");
-  sheetRegCmd->add_option("SERVER", server, "The server library")->required(server.empty());
+  auto *sheetServer = sheetRegCmd->add_option(
+      "SERVER", server, "The server library (default: the one installed beside vlx)");
   bool unregister = false;
-  sheetRegCmd->add_flag("--unregister,-u", unregister, "Remove the registration instead");
+  sheetRegCmd->add_flag("--unregister,-u", unregister,
+                        "Remove the registration instead, without loading anything: the keys "
+                        "that name SERVER, or without SERVER the class of Excel.Application");
 
   auto *helpCmd = app.add_subcommand("help", "Print the help of COMMAND (e.g. vlx help reg "
                                              "import), or of vlx itself.");
@@ -490,7 +493,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
     } else if (*sheetSheetsCmd) {
       sheetSheets(out, file, json);
     } else if (*sheetRegCmd) {
-      sheetRegister(out, server, unregister);
+      sheetRegister(out,
+                    given(sheetServer) || !unregister ? std::optional<std::string>(server)
+                                                      : std::nullopt,
+                    unregister);
     } else if (*demoCmd) {
       demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }

@@ -125,7 +125,12 @@ void sheetNames(std::ostream &out, const std::string &file, bool json = false);
 void sheetSheets(std::ostream &out, const std::string &file, bool json = false);
 // The server library installed beside the tool, or "" when there is none.
 std::string installedCalcServer();
-// Calls the server library's DllRegisterServer (or DllUnregisterServer), as regsvr32 does.
-void sheetRegister(std::ostream &out, const std::string &server, bool unregister);
+// What keeps an office from starting that the user can mend (the office, the server package,
+// the registration), with the one command that does; "" when all are there.
+std::string sheetAdvice();
+// Registers: calls the server library's DllRegisterServer, as regsvr32 does. Unregisters without
+// loading anything: the classes whose InprocServer32 names `server`, or without it the class
+// Excel.Application names; nothing to remove is no failure.
+void sheetRegister(std::ostream &out, const std::optional<std::string> &server, bool unregister);
 
 } // namespace vlx::cli

@@ -3,22 +3,21 @@
 #include "sheet.h"
 #include "commands.h"
 #include "errors.h"
-#include "platform/posix/files/trusted_path.h"
 #include "progress.h"
 #include "value_text.h"
 
 #include <velmora/automation.h>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -36,8 +35,6 @@ const BYTE kOpenArgs[] = {0x0E, VT_ERROR, VT_BOOL, 0}; // FileName, UpdateLinks 
 
 // How long an unused office waits for the next command, unless VELMORA_CALC_KEEP_SECONDS says.
 const char kKeepSeconds[] = "300";
-
-const char kInstall[] = "sudo apt-get install -y libreoffice-calc libreoffice-dev xvfb";
 
 std::string codeText(HRESULT hr) {
   char text[32];
@@ -86,16 +83,15 @@ public:
       CoUninitialize();
       if (!refused.empty() && error.m_sc != CO_E_DLLNOTFOUND)
         throw Failure("cannot start the spreadsheet: " + refused);
+      const std::string advice = sheetAdvice();
+      const std::string then = advice.empty() ? "" : ": " + advice;
       if (error.m_sc == REGDB_E_CLASSNOTREG || error.m_sc == REGDB_E_KEYMISSING ||
           error.m_sc == CO_E_CLASSSTRING)
-        throw Failure("no spreadsheet server is registered for Excel.Application: install "
-                      "LibreOffice (" +
-                      std::string(kInstall) + ") and register the server (vlx sheet register)");
+        throw Failure("no spreadsheet server is registered for Excel.Application" + then);
       if (error.m_sc == CO_E_DLLNOTFOUND || error.m_sc == CO_E_ERRORINDLL)
         throw Failure("the spreadsheet server cannot be loaded" +
-                      (refused.empty() ? std::string() : " (" + refused + ")") +
-                      "; is LibreOffice installed? (" + std::string(kInstall) + ")");
-      throw Failure("cannot start the spreadsheet: " + codeText(error.m_sc));
+                      (refused.empty() ? std::string() : " (" + refused + ")") + then);
+      throw Failure("cannot start the spreadsheet: " + codeText(error.m_sc) + then);
     }
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(static_cast<long>(lockWait * 1000));
@@ -312,46 +308,6 @@ void sheetSheets(std::ostream &out, const std::string &file, bool json) {
   } catch (CException *e) {
     Session::fail("sheets: ", e);
   }
-}
-
-std::string installedCalcServer() {
-#ifdef VLX_CALC_SERVER
-  std::error_code ec;
-  auto tool = std::filesystem::read_symlink("/proc/self/exe", ec);
-  auto server = (tool.parent_path() / VLX_CALC_SERVER).lexically_normal();
-  if (!ec && std::filesystem::is_regular_file(server, ec))
-    return server.string();
-#endif
-  return "";
-}
-
-void sheetRegister(std::ostream &out, const std::string &server, bool unregister) {
-  // Loading runs the library's code, as root for a machine registration: only a file no other
-  // user can change is loaded, as the library itself loads servers.
-  std::error_code ec;
-  const std::string absolute = std::filesystem::absolute(server, ec).string();
-  const posix::TrustedFile trusted = posix::openTrustedFile(ec ? server : absolute, ::geteuid());
-  if (trusted.fd >= 0)
-    ::close(trusted.fd);
-  if (trusted.trust != posix::Trust::Trusted)
-    throw Failure("cannot load the spreadsheet server " + server + ": " +
-                  (trusted.trust == posix::Trust::Missing ? "no such library" : trusted.why));
-  void *library = ::dlopen(trusted.resolved.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char *why = ::dlerror();
-    throw Failure("cannot load the spreadsheet server " + server + ": " +
-                  (why ? why : "unknown error") + " (is LibreOffice installed? " + kInstall + ")");
-  }
-  using Entry = HRESULT (*)();
-  auto entry = reinterpret_cast<Entry>(
-      ::dlsym(library, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
-  HRESULT hr = entry ? entry() : E_NOTIMPL;
-  // The server stays loaded: its UNO run-time cannot be unloaded safely.
-  if (FAILED(hr))
-    throw Failure(std::string(unregister ? "unregistering " : "registering ") + server +
-                  " failed: " + codeText(hr));
-  out << (unregister ? "unregistered " : "registered ") << printable(server)
-      << " for Excel.Application\n";
 }
 
 } // namespace vlx::cli
