@@ -113,5 +113,14 @@ TEST(VlxValueText, CellsAsJson) {
   VariantClear(&text);
 }
 
+// `sheet get FILE ZZZ` says ZZZ is no cell reference instead of passing on the office's refusal.
+TEST(VlxValueText, CellReferences) {
+  for (const char *cells : {"B3", "$B$3", "b3", "A1:C3", "A:C", "2:5", "XFD1048576", "A1,C3:D4"})
+    EXPECT_TRUE(isCellReference(cells)) << cells;
+  for (const char *cells : {"ZZZ", "", "A", "3", "A1:", ":A1", "A1:C", "A:3", "A1,", "Total",
+                            "A-1", "B3!", "$"})
+    EXPECT_FALSE(isCellReference(cells)) << cells;
+}
+
 } // namespace
 } // namespace vlx::cli

@@ -157,7 +157,12 @@ public:
       ws.InvokeHelper(kRange, kCall, VT_DISPATCH, &found, kText, cells.c_str());
       return Range(found);
     } catch (CException *e) {
-      fail(reference + ": ", e);
+      if (isCellReference(cells))
+        fail(reference + ": ", e);
+      e->Delete();
+      throw Failure(cells + " is not a cell reference (such as B3 or A1:C3) nor a name the "
+                            "workbook defines",
+                    2);
     }
   }
 
@@ -198,6 +203,29 @@ std::string cellText(const VARIANT &value) {
   std::string out = narrow(V_BSTR(&text), int(SysStringLen(V_BSTR(&text))));
   VariantClear(&text);
   return out;
+}
+
+bool isCellReference(const std::string &cells) {
+  // Columns A to XFD, rows 1 to 1048576, each part of a pair the same kind (cell, column, row).
+  static const std::regex part(R"(\$?([A-Za-z]{1,3})?\$?([0-9]{1,7})?)");
+  auto kind = [](const std::string &text) {
+    std::smatch m;
+    if (text.empty() || !std::regex_match(text, m, part))
+      return 0;
+    return (m[1].matched ? 1 : 0) | (m[2].matched ? 2 : 0);
+  };
+  std::stringstream list(cells);
+  std::string area;
+  int areas = 0;
+  while (std::getline(list, area, ',')) {
+    const size_t colon = area.find(':');
+    const int first = kind(area.substr(0, colon));
+    if (first == 0 || (colon == std::string::npos ? first != 3
+                                                  : kind(area.substr(colon + 1)) != first))
+      return false;
+    ++areas;
+  }
+  return areas > 0 && cells.back() != ',';
 }
 
 nlohmann::json cellJson(const VARIANT &value) {

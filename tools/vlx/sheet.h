@@ -15,4 +15,8 @@ std::string cellText(const VARIANT &value);
 // The same for `--json`: a number stays a JSON number, anything else is its text.
 nlohmann::json cellJson(const VARIANT &value);
 
+// Whether `cells` reads as A1-style cells: "B3", "$B$3", "A1:C3", whole columns "A:C" or rows
+// "2:5", several joined by ','. A name the workbook defines is none of these.
+bool isCellReference(const std::string &cells);
+
 } // namespace vlx::cli
