@@ -41,7 +41,18 @@ TEST_F(VlxTest, HelpVersionAndHints) {
   fails({"help", "reg", "imprt"}, "unknown command 'imprt' for 'vlx reg'; did you mean 'import'?",
         2);
   fails({"pref", "lsit"}, "did you mean 'list'?", 2);
-  fails({"pref", "set", "General", "Name", "-x"}, "goes after '--', e.g. vlx pref set -- -x", 2);
+  // The hint gives the whole command, and only for a value a positional still waits for.
+  fails({"pref", "set", "General", "Name", "-x"},
+        "goes after '--': vlx pref set General Name -- -x)", 2);
+  fails({"pref", "set", "-t", "int", "General", "-x", "Name"},
+        "goes after '--': vlx pref set -t int General -- -x Name)", 2);
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"pref", "set", "General", "Name", "--bogus"},
+        {"pref", "get", "General", "Name", "-x"}}) {
+    const RunResult r = vlx(args);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_EQ(r.output.find("'--'"), std::string::npos) << r.output;
+  }
   ok({"pref", "set", "General", "--", "Name", "-x"});
   EXPECT_EQ(ok({"pref", "get", "General", "Name"}), "-x\n");
 

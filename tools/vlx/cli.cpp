@@ -64,8 +64,17 @@ bool knownOption(const CLI::App *command, std::string arg) {
   return false;
 }
 
+// Whether the command still lacks a positional argument, which a value taken for an option left.
+bool positionalMissing(const CLI::App *command) {
+  for (const CLI::Option *opt : command->get_options())
+    if (opt->get_positional() && opt->count() == 0)
+      return true;
+  return false;
+}
+
 // CLI11 reports an unknown command word as a missing subcommand; name the word instead. A
-// value that looks like an option gets the way to pass it.
+// value that starts with a single '-' where a positional is missing gets the whole command that
+// passes it; a mistyped "--option" does not.
 std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const char *const *argv) {
   std::string path;
   CLI::App *current = parsedCommand(app, path);
@@ -73,16 +82,20 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const 
   if (current->get_require_subcommand_min() > 0 && !rest.empty())
     return unknownCommand(*current, path, rest.front());
   std::string text = oneLine(e.what());
+  if (!positionalMissing(current))
+    return text;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--")
       break;
     // CLI11 takes a negative number as a value itself.
     const bool number = arg.find_first_not_of("-0123456789.eE+") == std::string::npos;
-    if (arg.size() < 2 || arg[0] != '-' || number || knownOption(current, arg))
+    if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-' || number || knownOption(current, arg))
       continue;
-    return text + " (a value that starts with '-' goes after '--', e.g. " + path + " -- " + arg +
-           ")";
+    std::string command = "vlx";
+    for (int j = 1; j < argc; ++j)
+      command += std::string(j == i ? " --" : "") + " " + shellWord(argv[j]);
+    return text + " (a value that starts with '-' goes after '--': " + command + ")";
   }
   return text;
 }
