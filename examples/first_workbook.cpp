@@ -40,8 +40,9 @@ int main(int argc, char **argv) {
   int status = 0;
   try {
     Spreadsheet app;
-    if (!app.CreateDispatch("Excel.Application"))
-      AfxThrowOleException(REGDB_E_CLASSNOTREG);
+    COleException why; // keeps the real cause: not registered, not loadable, no office...
+    if (!app.CreateDispatch("Excel.Application", &why))
+      AfxThrowOleException(why.m_sc);
     Books books(app.Workbooks(0));
     Book book(books.Open(argv[1]));
     Range a1(app.Range(const_cast<char *>("A1")));
