@@ -16,7 +16,8 @@ target_link_libraries(${target} PRIVATE PkgConfig::SQLITE3)
 # The manual page and the completion the build writes from the command tree.
 add_dependencies(${target} vlx_docs)
 add_test(NAME vlx_man_page
-  COMMAND sh ${dir}/man_page_test.sh $<TARGET_FILE:vlx> ${PROJECT_BINARY_DIR}/tools/vlx/vlx.1)
+  COMMAND sh ${dir}/man_page_test.sh $<TARGET_FILE:vlx> ${PROJECT_BINARY_DIR}/tools/vlx/vlx.1
+    ${PROJECT_SOURCE_DIR})
 add_test(NAME vlx_completion
   COMMAND bash ${dir}/completion_test.sh $<TARGET_FILE:vlx> ${PROJECT_BINARY_DIR}/tools/vlx/vlx.bash)
 set_tests_properties(vlx_man_page PROPERTIES SKIP_RETURN_CODE 77)

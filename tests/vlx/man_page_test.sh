@@ -1,9 +1,11 @@
 #!/bin/sh
 # vlx(1) as man shows it: no formatter warnings, a section for every command group that
-# `vlx --help` lists, and an entry for every command below a group.
+# `vlx --help` lists, an entry for every command below a group, a dated header, examples, and
+# every environment variable the tool, the server and the platform layer read.
 set -eu
 vlx=$1
 page=$2
+sources=$3
 command -v man >/dev/null || { echo "skipped: man is not installed (apt-get install man-db)"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -39,6 +41,18 @@ for group in $groups; do
       failed=1
     fi
   done
+done
+grep -q '^\.TH VLX 1 "[0-9]\{4\}-[0-9][0-9]-[0-9][0-9]"' "$page" || { echo "no date in .TH" >&2; failed=1; }
+for heading in ENVIRONMENT EXAMPLES 'SEE ALSO'; do
+  grep -qx "$heading" "$work/page" || { echo "no section $heading" >&2; failed=1; }
+done
+sed -n '/^\.SH ENVIRONMENT/,/^\.SH [^E]/p' "$page" >"$work/environment"
+for name in $(cd "$sources" && grep -rhoE 'getenv\("[A-Za-z_]+"\)' tools/vlx servers platform |
+  sed 's/getenv("\(.*\)")/\1/' | tr a-z A-Z | sort -u); do
+  if ! grep -q "^\.BR\? \(.*[ \"]\)\?$name\([ \"]\|\$\)" "$work/environment"; then
+    echo "ENVIRONMENT does not name $name, which the sources read" >&2
+    failed=1
+  fi
 done
 # Option names come through as typed, not as hyphens the formatter may change.
 grep -q -- '--machine' "$work/page" || { echo "no --machine in the page" >&2; failed=1; }

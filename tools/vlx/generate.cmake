@@ -17,6 +17,11 @@ foreach(call IN ITEMS man completion)
 endforeach()
 file(READ ${MAN_END} end)
 file(APPEND ${MAN}.new "${end}")
+# The page's date: the build's, or SOURCE_DATE_EPOCH's for a reproducible one.
+string(TIMESTAMP date "%Y-%m-%d" UTC)
+file(READ ${MAN}.new page)
+string(REPLACE ".TH VLX 1 \"\"" ".TH VLX 1 \"${date}\"" page "${page}")
+file(WRITE ${MAN}.new "${page}")
 file(RENAME ${MAN}.new ${MAN})
 file(RENAME ${COMPLETION}.new ${COMPLETION})
 # -n: no name or time in the header, so that the same page compresses to the same bytes.
