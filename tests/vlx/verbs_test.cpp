@@ -14,6 +14,41 @@ namespace {
 
 const std::string kGeneral = "HKCU\\Software\\Velmora\\General";
 
+// reg.exe's /v, /f (with /k, /v and /d to narrow it) and /t.
+TEST_F(VlxTest, RegQueryOneValueSearchAndType) {
+  ok({"reg", "add", kGeneral, "Count", "--type", "dword", "--data", "16"});
+  ok({"reg", "add", kGeneral, "Title", "--data", "Gear count"});
+  ok({"reg", "add", kGeneral + "\\Counter", "Other", "--data", "x"});
+  const std::string head = "HKEY_CURRENT_USER\\Software\\Velmora\\General";
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "count"}), head + "\n    Count    REG_DWORD    0x10 (16)\n");
+  EXPECT_EQ(nlohmann::json::parse(ok({"reg", "query", kGeneral, "Title", "--json"})),
+            nlohmann::json({{"name", "Title"}, {"type", "REG_SZ"}, {"data", "Gear count"}}));
+  fails({"reg", "query", kGeneral, "Missing"}, head + " has no value 'Missing'");
+  fails({"reg", "query", kGeneral, "Title", "--type", "dword"}, "of type REG_DWORD");
+
+  const struct {
+    std::vector<std::string> narrow;
+    std::string want;
+  } searches[] = {
+      {{}, head + "\n    Count    REG_DWORD    0x10 (16)\n    Title    REG_SZ    Gear count\n" +
+               head + "\\Counter\nEnd of search: 3 matches found.\n"},
+      {{"--keys"}, head + "\\Counter\nEnd of search: 1 match found.\n"},
+      {{"--names"}, head + "\n    Count    REG_DWORD    0x10 (16)\nEnd of search: 1 match found.\n"},
+      {{"--data"}, head + "\n    Title    REG_SZ    Gear count\nEnd of search: 1 match found.\n"},
+      {{"--keys", "--data"}, head + "\n    Title    REG_SZ    Gear count\n" + head +
+                                 "\\Counter\nEnd of search: 2 matches found.\n"},
+  };
+  for (const auto &search : searches) {
+    std::vector<std::string> args = {"reg", "query", kGeneral, "-r", "--find", "COUNT"};
+    args.insert(args.end(), search.narrow.begin(), search.narrow.end());
+    EXPECT_EQ(ok(args), search.want) << args.back();
+  }
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "-r", "--type", "REG_SZ"}),
+            head + "\n    Title    REG_SZ    Gear count\n" + head +
+                "\\Counter\n    Other    REG_SZ    x\n");
+  fails({"reg", "query", kGeneral, "--keys"}, "requires --find", 2);
+}
+
 TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
   const std::tuple<const char *, const char *, std::string> cases[] = {
       {"Text", "REG_SZ", "C:\\x \"y\""},

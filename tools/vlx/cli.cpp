@@ -10,6 +10,7 @@
 #include "hive_copy_commands.h"
 #include "output.h"
 #include "reg_store.h"
+#include "value_text.h"
 
 #include <CLI/CLI.hpp>
 
@@ -249,9 +250,23 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
                "other data as hex bytes.");
   query->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
+  auto *queryName = query->add_option(
+      "NAME", name, "Only this value (\"\" for the default value); exit 1 when it is not there");
   bool recursive = false;
   query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
   query->add_flag("--json", json, jsonHelp);
+  std::string findText;
+  auto *queryFind = query->add_option(
+      "--find,-f", findText,
+      "Only the keys, value names and data that hold TEXT (any letter case), then the count");
+  bool findKeys = false, findNames = false, findData = false;
+  query->add_flag("--keys", findKeys, "Search key names only (with --find)")->needs(queryFind);
+  query->add_flag("--names", findNames, "Search value names only (with --find)")->needs(queryFind);
+  query->add_flag("--data", findData, "Search value data only (with --find)")->needs(queryFind);
+  std::string queryTypeName;
+  auto *queryType = query->add_option("--type,-t", queryTypeName,
+                                      "Only values of this type, e.g. REG_DWORD (REG_ may be "
+                                      "left out)");
 
   auto *add = regCmd->add_subcommand(
       "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
@@ -468,7 +483,23 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
                     machine, dryRun);
     } else if (*query) {
-      regQuery(out, key, recursive, json);
+      QueryFilter filter;
+      if (given(queryName))
+        filter.name = name;
+      if (given(queryFind)) {
+        filter.find = findText;
+        if (findKeys || findNames || findData) {
+          filter.inKeys = findKeys;
+          filter.inNames = findNames;
+          filter.inData = findData;
+        }
+      }
+      if (given(queryType)) {
+        filter.type = typeNamed(queryTypeName);
+        if (!filter.type)
+          throw Failure("unknown type '" + queryTypeName + "'", 2);
+      }
+      regQuery(out, key, recursive, json, filter);
     } else if (*add) {
       auto opt = [&](const CLI::Option *o, const std::string &v) {
         return given(o) ? std::optional<std::string>(v) : std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <velmora/hive.h>
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -71,7 +72,17 @@ void regImportHive(std::ostream &out, std::ostream &err, const std::string &file
                    const std::optional<std::string> &key, bool machine, bool dryRun = false);
 // reg.exe's verbs: a key's values and subkeys (with `recursive` the whole subtree); a key, or a
 // value of any type; removal of a key with its subtree, or of one value.
-void regQuery(std::ostream &out, const std::string &key, bool recursive, bool json);
+// `name`: that value alone (reg.exe's /v), a failure when there is none; `find`: keys, value
+// names and data that hold the text, in any letter case (/f, narrowed by /k /v /d as inKeys,
+// inNames, inData), ending with the count; `type`: values of that type only (/t).
+struct QueryFilter {
+  std::optional<std::string> name;
+  std::optional<std::string> find;
+  bool inKeys = true, inNames = true, inData = true;
+  std::optional<uint32_t> type;
+};
+void regQuery(std::ostream &out, const std::string &key, bool recursive, bool json,
+              const QueryFilter &filter = {});
 // `dryRun` and `json` as for regImport; reg add prints nothing done for real without `json`.
 void regAdd(std::ostream &out, const std::string &key, const std::optional<std::string> &name,
             const std::optional<std::string> &type, const std::optional<std::string> &data,

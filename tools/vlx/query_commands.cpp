@@ -8,6 +8,7 @@
 
 #include "platform/posix/name_fold.h"
 
+#include <algorithm>
 #include <map>
 
 namespace vlx::cli {
@@ -42,9 +43,34 @@ reg::KeyPath parsedKey(const std::string &text) {
 
 std::string shownName(const std::string &name) { return name.empty() ? "@" : printable(name); }
 
+bool contains(const std::string &text, const std::string &part) {
+  return foldedUnits(text).find(foldedUnits(part)) != std::u32string::npos;
+}
+
+// What a `reg query` shows of each key: all, or only what its filters match.
+struct QueryScope {
+  const QueryFilter &filter;
+  size_t matches = 0;
+
+  bool filtered() const { return filter.name || filter.find || filter.type; }
+  bool keyMatches(const std::string &name) const {
+    return filter.find && filter.inKeys && contains(name, *filter.find);
+  }
+  bool valueMatches(const reg::Value &v) const {
+    if (filter.type && v.type != *filter.type)
+      return false;
+    if (filter.name && !(foldedUnits(v.name) == foldedUnits(*filter.name)))
+      return false;
+    if (!filter.find)
+      return true;
+    return (filter.inNames && contains(v.name, *filter.find)) ||
+           (filter.inData && contains(dataText(v.type, v.data), *filter.find));
+  }
+};
+
 // One key of `reg query`, and with `recursive` every key below it, in enumeration order.
 void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::string &path,
-              bool recursive) {
+              const std::string &name, bool recursive, QueryScope &scope) {
   std::vector<reg::Value> values;
   std::vector<std::string> names;
   LONG rc = readValues(key, values);
@@ -52,31 +78,41 @@ void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::stri
     rc = subKeyNames(key, names);
   if (rc != ERROR_SUCCESS)
     throw Failure("cannot read " + path + ": " + errorText(rc));
+  values.erase(std::remove_if(values.begin(), values.end(),
+                              [&](const reg::Value &v) { return !scope.valueMatches(v); }),
+               values.end());
+  const bool keyMatch = scope.keyMatches(name);
+  scope.matches += values.size() + (keyMatch ? 1 : 0);
   if (json) {
-    nlohmann::json entry = {{"key", path}, {"values", nlohmann::json::array()}, {"subkeys", names}};
-    for (const auto &v : values)
-      entry["values"].push_back(valueJson(v));
-    json->push_back(entry);
-  } else {
+    if (!scope.filtered() || keyMatch || !values.empty()) {
+      nlohmann::json entry = {
+          {"key", path}, {"values", nlohmann::json::array()}, {"subkeys", names}};
+      for (const auto &v : values)
+        entry["values"].push_back(valueJson(v));
+      json->push_back(entry);
+    }
+  } else if (!scope.filtered() || keyMatch || !values.empty()) {
     out << printable(path) << '\n';
     for (const auto &v : values)
       out << "    " << shownName(v.name) << "    " << typeText(v.type) << "    "
           << dataText(v.type, v.data) << '\n';
-    out << '\n';
-    if (!recursive)
-      for (const auto &name : names)
-        out << printable(path + "\\" + name) << '\n';
+    if (!scope.filtered()) {
+      out << '\n';
+      if (!recursive)
+        for (const auto &sub : names)
+          out << printable(path + "\\" + sub) << '\n';
+    }
   }
   if (!recursive)
     return;
-  for (const auto &name : names) {
+  for (const auto &sub : names) {
     Key child;
-    rc = openKey(key, name, KEY_READ, child);
+    rc = openKey(key, sub, KEY_READ, child);
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED)
       continue;
     if (rc != ERROR_SUCCESS)
-      throw Failure("cannot open " + path + "\\" + name + ": " + errorText(rc));
-    queryKey(out, json, child.get(), path + "\\" + name, recursive);
+      throw Failure("cannot open " + path + "\\" + sub + ": " + errorText(rc));
+    queryKey(out, json, child.get(), path + "\\" + sub, sub, recursive, scope);
   }
 }
 
@@ -125,16 +161,30 @@ void prefList(std::ostream &out, const std::optional<std::string> &section, bool
     printJson(out, document);
 }
 
-void regQuery(std::ostream &out, const std::string &keyText, bool recursive, bool json) {
+void regQuery(std::ostream &out, const std::string &keyText, bool recursive, bool json,
+              const QueryFilter &filter) {
   const reg::KeyPath path = parsedKey(keyText);
   Key key;
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc != ERROR_SUCCESS)
     throw Failure("cannot open " + path.full() + ": " + errorText(rc));
   nlohmann::json document = nlohmann::json::array();
-  queryKey(out, json ? &document : nullptr, key.get(), path.full(), recursive);
-  if (json)
-    printJson(out, recursive ? document : document.front());
+  QueryScope scope{filter};
+  // The key's own name is no match of a search below it.
+  queryKey(out, json ? &document : nullptr, key.get(), path.full(), "", recursive, scope);
+  if (filter.name && !filter.find && scope.matches == 0)
+    throw Failure(path.full() + " has no value " +
+                  (filter.name->empty() ? "@" : "'" + *filter.name + "'") +
+                  (filter.type ? " of type " + typeText(*filter.type) : ""));
+  if (json) {
+    if (filter.name && !filter.find && !recursive)
+      printJson(out, document.front()["values"].front());
+    else
+      printJson(out, recursive || scope.filtered() ? document : document.front());
+  } else if (filter.find) {
+    out << "End of search: " << scope.matches << (scope.matches == 1 ? " match" : " matches")
+        << " found.\n";
+  }
 }
 
 void regAdd(std::ostream &out, const std::string &keyText, const std::optional<std::string> &name,
