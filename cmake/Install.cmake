@@ -19,8 +19,13 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/velmora-util-config-versi
 install(FILES ${PROJECT_BINARY_DIR}/velmora-util-config.cmake
   ${PROJECT_BINARY_DIR}/velmora-util-config-version.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/velmora-util COMPONENT development)
-# The .pc file finds the prefix from its own place, so `cmake --install --prefix` can move it.
-file(RELATIVE_PATH VLX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(cmake/velmora-util.pc.in ${PROJECT_BINARY_DIR}/velmora-util.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/velmora-util.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-  COMPONENT development)
+# The .pc file names the prefix of the install (`cmake --install --prefix` or the packages'
+# /usr), written when it is known: plain paths such as -I/usr/include, which pkg-config drops.
+set(VLX_PC_PREFIX @VLX_PC_PREFIX@)
+configure_file(cmake/velmora-util.pc.in ${PROJECT_BINARY_DIR}/velmora-util.pc.in @ONLY)
+install(CODE "
+  set(VLX_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  configure_file(\"${PROJECT_BINARY_DIR}/velmora-util.pc.in\"
+    \"${PROJECT_BINARY_DIR}/pc/velmora-util.pc\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\"
+    TYPE FILE FILES \"${PROJECT_BINARY_DIR}/pc/velmora-util.pc\")" COMPONENT development)
