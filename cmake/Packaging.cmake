@@ -3,12 +3,18 @@
 #   runtime      libvelmora-util0       the shared library
 #   development  libvelmora-util-dev    headers, CMake package, pkg-config file
 #   tool         vlx                    the tool, its manual page and bash completion
-#   calc         velmora-calc-server    the spreadsheet server (registered by the admin)
+#   calc         velmora-calc-server    the spreadsheet server, registered by its postinst
 set(VLX_PACKAGE_MAINTAINER "velmora-util developers <velmora-util@example.org>"
   CACHE STRING "Maintainer field of the Debian packages")
 set(VLX_PACKAGE_DATE "" CACHE STRING
   "Date of the packages' changelog entry, as in a Debian changelog (empty: configure time)")
 
+# CPack installs with the library directory of this configure step: the multiarch one only when
+# the prefix was /usr (docs/install.md's recipe).
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT CMAKE_INSTALL_LIBDIR MATCHES "/${CMAKE_LIBRARY_ARCHITECTURE}$")
+  message(STATUS "Debian packages put the library in /usr/${CMAKE_INSTALL_LIBDIR}; configure with "
+    "-DCMAKE_INSTALL_PREFIX=/usr for /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}")
+endif()
 set(vlx_lib_package libvelmora-util${PROJECT_VERSION_MAJOR})
 set(vlx_packages ${vlx_lib_package} libvelmora-util-dev vlx)
 set(vlx_components runtime development tool)
@@ -101,13 +107,29 @@ set(CPACK_DEBIAN_CALC_PACKAGE_DEPENDS "libreoffice-calc, xvfb")
 set(CPACK_DEBIAN_CALC_DESCRIPTION "spreadsheet server for Velmora CAD on LibreOffice Calc
 The in-process automation server that Velmora hosts reach as
 Excel.Application on Linux: it drives LibreOffice Calc, headless under
-Xvfb. Installing it does not register it: an administrator runs
-'vlx sheet register' (or imports /usr/share/velmora/calc_server.reg).")
+Xvfb. The package registers it for every user when installed and
+removes the registration before it goes.")
+if(TARGET velmora_calc)
+  # The maintainer scripts register and unregister through vlx (the calc package depends on it).
+  set(VLX_PACKAGE_BINDIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
+  set(VLX_CALC_SERVER_PATH
+    ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/velmora/libvelmora_calc.so)
+  set(VLX_CALC_REG_PATH ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/velmora/calc_server.reg)
+  foreach(script postinst prerm postrm)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/calc/${script}.in
+      ${PROJECT_BINARY_DIR}/package-calc/${script} @ONLY
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+        WORLD_READ WORLD_EXECUTE)
+  endforeach()
+  set(CPACK_DEBIAN_CALC_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-calc/postinst
+    ${PROJECT_BINARY_DIR}/package-calc/prerm ${PROJECT_BINARY_DIR}/package-calc/postrm)
+  set(CPACK_DEBIAN_CALC_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
 
 include(CPack)
 cpack_add_component(runtime DISPLAY_NAME "Library")
 cpack_add_component(development DISPLAY_NAME "Development files" DEPENDS runtime)
 cpack_add_component(tool DISPLAY_NAME "vlx" DEPENDS runtime)
 if(TARGET velmora_calc)
-  cpack_add_component(calc DISPLAY_NAME "Spreadsheet server" DEPENDS runtime)
+  cpack_add_component(calc DISPLAY_NAME "Spreadsheet server" DEPENDS runtime tool)
 endif()

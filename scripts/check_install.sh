@@ -37,11 +37,13 @@ run_tool() {
 
 # pkg_config_host BINARY: builds tests/install/host.cpp with -std=c++20 through the pkg-config file in
 # $PKG_CONFIG_PATH, with an rpath to the library.
+# PREFIX (optional): where the files lie when not where the .pc file says (a scratch root).
 pkg_config_host() {
-  local flags libdir
-  flags=$(pkg-config --cflags --libs velmora-util)
+  local flags libdir define=()
+  [[ -z ${2:-} ]] || define=(--define-variable=prefix="$2")
+  flags=$(pkg-config "${define[@]}" --cflags --libs velmora-util)
   [[ $flags != *-std=* ]] || fail "pkg-config gives a -std flag: $flags"
-  libdir=$(pkg-config --variable=libdir velmora-util)
+  libdir=$(pkg-config "${define[@]}" --variable=libdir velmora-util)
   # shellcheck disable=SC2086
   c++ -std=c++20 "$repo_root/tests/install/host.cpp" $flags -Wl,-rpath,"$libdir" -o "$1"
 }
@@ -83,9 +85,10 @@ else
   echo "install check: lintian is not installed; the packages are not checked with it"
 fi
 # Every dependency outside these packages is a package this machine has.
+ours=" $(for deb in "${packages[@]}"; do dpkg-deb -f "$deb" Package; done | tr '\n' ' ')"
 for deb in "${packages[@]}"; do
   dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/ //g' | while read -r dep; do
-    [[ -z $dep || $dep == libvelmora-util* ]] && continue
+    [[ -z $dep || $ours == *" $dep "* ]] && continue
     dpkg-query -W -f='${Status}' "$dep" 2>/dev/null | grep -q 'install ok installed' ||
       fail "$(basename "$deb") depends on $dep, which is not installed here"
   done
@@ -99,6 +102,34 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/d
 touch "$root/var/lib/dpkg/status"
 printf '#!/bin/sh\nexit 0\n' >"$work/stub/ldconfig"
 chmod +x "$work/stub/ldconfig"
+# dpkg on the scratch root, its maintainer scripts run as above.
+scratch_dpkg() {
+  PATH=$work/stub:$PATH dpkg --root="$root" --force-depends --force-script-chrootless "$@" \
+    >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg $* failed"; }
+}
+# What of the machine hive names the server library (its InprocServer32 values).
+server_keys() {
+  "$root/usr/bin/vlx" reg export 'HKLM\Software\Classes' | grep -c 'libvelmora_calc\.so' || true
+}
+# The server's package registers it, keeps one registration through an upgrade and leaves no
+# key naming the missing file once removed or purged.
+calc_life_cycle() {
+  local deb
+  deb=$(printf '%s\n' "${packages[@]}" | grep '/velmora-calc-server_' || true)
+  [[ -n $deb ]] || return 0
+  [[ $(server_keys) == 1 ]] || fail "the installed server is not registered once ($(server_keys))"
+  "$root/usr/bin/vlx" reg query \
+    'HKLM\Software\Classes\CLSID\{00024500-0000-0000-C000-000000000046}\InprocServer32' |
+    grep -q '/usr/lib/.*libvelmora_calc\.so' || fail "the registration names no server in /usr"
+  scratch_dpkg -i "$deb"
+  [[ $(server_keys) == 1 ]] || fail "an upgrade left $(server_keys) registrations"
+  scratch_dpkg -r velmora-calc-server
+  [[ $(server_keys) == 0 ]] || fail "a removed server is still registered"
+  scratch_dpkg -i "$deb"
+  scratch_dpkg -P velmora-calc-server
+  [[ $(server_keys) == 0 ]] || fail "a purged server is still registered"
+  scratch_dpkg -i "$deb"
+}
 if [[ $(id -u) -eq 0 ]]; then
   PATH=$work/stub:$PATH dpkg --root="$root" --force-depends --force-script-chrootless \
     -i "${packages[@]}" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
@@ -107,6 +138,7 @@ if [[ $(id -u) -eq 0 ]]; then
     dpkg --root="$root" -s "$name" | grep -q '^Status: install ok installed' ||
       fail "$name is not installed in the scratch root"
   done
+  calc_life_cycle
 else
   echo "install check: not root; the packages are unpacked with dpkg-deb -x instead of dpkg -i"
   for deb in "${packages[@]}"; do dpkg-deb -x "$deb" "$root"; done
@@ -118,7 +150,10 @@ if command -v man >/dev/null; then
   LC_ALL=C man -l "$usr/share/man/man1/vlx.1.gz" | grep -q '^NAME' ||
     fail "the packaged manual page does not open"
 fi
-PKG_CONFIG_PATH=$libdir/pkgconfig pkg_config_host "$work/deb-host"
+# The packaged .pc file names /usr plainly: no "..", and pkg-config drops -I/usr/include.
+flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs velmora-util)
+[[ $flags != *..* && $flags != *-I/usr/include* ]] || fail "the packaged .pc file gives $flags"
+PKG_CONFIG_PATH=$libdir/pkgconfig pkg_config_host "$work/deb-host" "$usr"
 "$work/deb-host"
 reg=$usr/share/velmora/calc_server.reg
 if [[ -e $reg ]]; then
