@@ -2,6 +2,8 @@
 // destructive command would do and change nothing.
 #include "vlx_fixture.h"
 
+#include <velmora/hive.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -13,6 +15,45 @@ namespace vlx::cli {
 namespace {
 
 const std::string kGeneral = "HKCU\\Software\\Velmora\\General";
+
+// Every hive tried, in order, with its file, and which answered (kdb get -v).
+TEST_F(VlxTest, PrefGetTraceNamesEveryHiveAndTheOneThatAnswers) {
+  ok({"pref", "set", "General", "Count", "7", "--type", "int", "--machine"});
+  const std::string traced = ok({"pref", "get", "-v", "General", "Count"});
+  const std::string product = "\\Software\\Velmora\\General\\Count (";
+  const std::string lines[] = {
+      "vlx: trace: HKEY_CURRENT_USER" + product + hivePath(Hive::User) + "): not set\n",
+      "vlx: trace: HKEY_LOCAL_MACHINE" + product + hivePath(Hive::Machine) +
+          "): REG_DWORD of 4 bytes: answers\n",
+      "vlx: trace: HKEY_USERS\\.DEFAULT" + product + hivePath(Hive::DefaultUser) + "): not read\n",
+      "7\n"};
+  size_t at = 0;
+  for (const std::string &line : lines) {
+    const size_t found = traced.find(line, at);
+    EXPECT_NE(found, std::string::npos) << line << "\n" << traced;
+    at = found == std::string::npos ? at : found + line.size();
+  }
+  EXPECT_NE(vlx({"pref", "get", "--trace", "General", "Missing"}).output.find("no hive answers"),
+            std::string::npos);
+}
+
+// "-" is standard input for reg import and standard output for reg export.
+TEST_F(VlxTest, RegImportAndExportThroughStandardStreams) {
+  const std::string good = write("good.reg", "REGEDIT4\n\n[" + kGeneral + "]\n\"A\"=\"b\"\n");
+  const std::string bad = write("bad.reg", "REGEDIT4\n\n[" + kGeneral + "]\n\"A\"=dword:xyz\n");
+  auto shell = [](const std::string &line) {
+    return test::runCommand({"/bin/sh", "-c", line});
+  };
+  RunResult r = shell(std::string(VLX_BINARY) + " reg import - < '" + good + "'");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("import: 1 value added"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("(2 entries of -)"), std::string::npos) << r.output;
+  r = shell(std::string(VLX_BINARY) + " reg import - < '" + bad + "'");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_EQ(r.output.rfind("vlx: -:4: ", 0), 0u) << r.output;
+  EXPECT_EQ(ok({"reg", "export", kGeneral, "-o", "-"}), ok({"reg", "export", kGeneral}));
+  EXPECT_FALSE(test::exists("-")) << "no file named -";
+}
 
 // reg.exe's /v, /f (with /k, /v and /d to narrow it) and /t.
 TEST_F(VlxTest, RegQueryOneValueSearchAndType) {

@@ -147,6 +147,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   get->add_flag("--show-origin", showOrigin,
                 "Print the hive the value comes from first, then a tab and the value");
   get->add_flag("--json", json, jsonHelp);
+  bool trace = false;
+  get->add_flag("--trace,-v", trace,
+                "First print on standard error every hive tried, in order, the file it lives in, "
+                "what it holds and which one answers");
 
   auto *set = pref->add_subcommand(
       "set", "Write a preference for the current user (or the machine with --machine, the "
@@ -215,7 +219,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 "standard error.");
   auto *expKey = exp->add_option(
       "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
-  auto *expFile = exp->add_option("-o,--output", file, "Write to FILE (atomically) instead");
+  auto *expFile =
+      exp->add_option("-o,--output", file,
+                      "Write to FILE (atomically) instead; - is standard output");
   bool unicode = false;
   exp->add_flag("--unicode", unicode,
                 "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
@@ -225,7 +231,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 "The whole file is checked "
                 "first; each hive's changes land together or not at all. On a terminal, an "
                 "import that lasts over a second shows a progress bar on standard error.");
-  imp->add_option("FILE", file, "The .reg file")->required();
+  imp->add_option("FILE", file, "The .reg file; - reads standard input")->required();
   imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
   imp->add_flag("--json", json, changesJsonHelp);
 
@@ -459,7 +465,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       std::optional<PrefType> t;
       if (given(getType))
         t = prefTypeNamed(type);
-      prefGet(out, err, section, name, t, showOrigin, json);
+      prefGet(out, err, section, name, t, showOrigin, json, trace);
     } else if (*set) {
       prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
               machine ? Hive::Machine : defaultUser ? Hive::DefaultUser : Hive::User, dryRun, json);
@@ -476,7 +482,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 watchCount, json);
     } else if (*exp) {
       regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
-                given(expFile) ? std::optional<std::string>(file) : std::nullopt, unicode);
+                given(expFile) && file != "-" ? std::optional<std::string>(file) : std::nullopt,
+                unicode);
     } else if (*imp) {
       regImport(out, err, file, dryRun, json);
     } else if (*impHive) {

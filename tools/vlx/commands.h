@@ -31,9 +31,11 @@ std::optional<std::string> prefSource(const std::string &section, const std::str
 
 // A text that an earlier hive holds but the library passes over as too long is noted on `err`.
 // `showOrigin`: the hive first, a tab, then the value; `json`: one object with both.
+// `trace`: first, on `err`, every hive of the fall-back in order with its file, what it holds and
+// which one answers.
 void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
              const std::string &name, std::optional<PrefType> type, bool showOrigin = false,
-             bool json = false);
+             bool json = false, bool trace = false);
 // Writes into `hive`; `dryRun` lists the changes it would make and changes nothing; `json`
 // prints them as one document (changesJson), whether done or not.
 void prefSet(std::ostream &out, const std::string &section, const std::string &name,

@@ -213,8 +213,38 @@ std::string asStoredDouble(const std::string &text) {
   return formatDouble(value);
 }
 
+// Every hive of the fall-back in order, the file it lives in, what it holds and which answers.
+void printTrace(std::ostream &err, const std::string &section, const std::string &name,
+                std::optional<PrefType> type) {
+  const Hive hives[] = {Hive::User, Hive::Machine, Hive::DefaultUser};
+  const auto answer = locate(section, name, type);
+  bool answered = false;
+  for (size_t i = 0; i < prefHives().size(); ++i) {
+    const PrefHive &hive = prefHives()[i];
+    err << "vlx: trace: " << printable(sectionPath(hive, section) + "\\" + name) << " ("
+        << printable(hivePath(hives[i])) << "): ";
+    if (answered) {
+      err << "not read\n";
+      continue;
+    }
+    const auto found = valueIn(hive, section, name);
+    if (!found) {
+      err << "not set\n";
+      continue;
+    }
+    err << typeName(found->type) << " of " << found->size << " bytes";
+    answered = answer && answer->hive == &hive;
+    err << (answered ? ": answers\n" : ": passed over\n");
+  }
+  if (!answer)
+    err << "vlx: trace: no hive answers\n";
+}
+
 void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
-             const std::string &name, std::optional<PrefType> type, bool showOrigin, bool json) {
+             const std::string &name, std::optional<PrefType> type, bool showOrigin, bool json,
+             bool trace) {
+  if (trace)
+    printTrace(err, section, name, type);
   const bool typeGiven = type.has_value();
   if (!type) {
     // Without --type the first value of the fall-back decides: a DWORD reads as int.

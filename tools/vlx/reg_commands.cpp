@@ -12,6 +12,12 @@
 #include <velmora/hive.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include <unistd.h>
 #include <filesystem>
 
 namespace vlx::cli {
@@ -94,8 +100,76 @@ std::string importSummary(bool dryRun, const ImportResult &result, const std::st
 
 } // namespace
 
+namespace {
+
+// Standard input kept in a private file of the temporary directory, for reading twice; removed
+// when done.
+class SpooledInput {
+public:
+  SpooledInput() {
+    const char *tmp = std::getenv("TMPDIR");
+    path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/vlx-import-XXXXXX";
+    const int fd = ::mkstemp(path_.data());
+    if (fd < 0)
+      throw Failure("cannot keep standard input in " + path_ + ": " + std::strerror(errno));
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(0, buffer, sizeof buffer)) != 0;) {
+      if (got < 0 && errno == EINTR)
+        continue;
+      for (ssize_t at = 0; got > 0 && at < got;) {
+        const ssize_t put = ::write(fd, buffer + at, static_cast<size_t>(got - at));
+        if (put < 0 && errno != EINTR)
+          got = -1;
+        at += put > 0 ? put : 0;
+      }
+      if (got < 0) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        ::unlink(path_.c_str());
+        throw Failure("cannot read standard input: " + why);
+      }
+    }
+    ::close(fd);
+  }
+  ~SpooledInput() { ::unlink(path_.c_str()); }
+  SpooledInput(const SpooledInput &) = delete;
+  SpooledInput &operator=(const SpooledInput &) = delete;
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+void importFile(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun,
+                bool json);
+
+} // namespace
+
+// "-" is standard input: its messages say "-" where a file's name its path.
 void regImport(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun,
                bool json) {
+  if (file != "-")
+    return importFile(out, err, file, dryRun, json);
+  SpooledInput input;
+  std::ostringstream summary;
+  try {
+    importFile(summary, err, input.path(), dryRun, json);
+  } catch (const Failure &f) {
+    std::string what = f.what();
+    for (size_t at; (at = what.find(input.path())) != std::string::npos;)
+      what.replace(at, input.path().size(), "-");
+    throw Failure(what, f.exitStatus);
+  }
+  std::string text = summary.str();
+  if (size_t at = text.rfind(input.path()); at != std::string::npos)
+    text.replace(at, input.path().size(), "-");
+  out << text;
+}
+
+namespace {
+
+void importFile(std::ostream &out, std::ostream &err, const std::string &file, bool dryRun,
+                bool json) {
   // Read in pieces twice, to check and to apply, so that memory stays bounded whatever the size.
   RegFilePieces pieces(file);
   std::error_code ec;
@@ -129,6 +203,8 @@ void regImport(std::ostream &out, std::ostream &err, const std::string &file, bo
   else
     out << importSummary(dryRun, result, file);
 }
+
+} // namespace
 
 void regImportHive(std::ostream &out, std::ostream &err, const std::string &file,
                    const std::optional<std::string> &key, bool machine, bool dryRun) {
