@@ -21,3 +21,5 @@ add_test(NAME vlx_man_page
 add_test(NAME vlx_completion
   COMMAND bash ${dir}/completion_test.sh $<TARGET_FILE:vlx> ${PROJECT_BINARY_DIR}/tools/vlx/vlx.bash)
 set_tests_properties(vlx_man_page PROPERTIES SKIP_RETURN_CODE 77)
+add_test(NAME vlx_synopsis
+  COMMAND sh ${dir}/synopsis_test.sh $<TARGET_FILE:vlx> ${PROJECT_SOURCE_DIR}/docs/vlx.md)
