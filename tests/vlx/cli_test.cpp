@@ -293,9 +293,13 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   std::filesystem::remove(path + "-wal");
   std::filesystem::remove(path + "-shm");
   std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+  EXPECT_NE(written.find("HKEY_CURRENT_USER    writable  /"), std::string::npos) << written;
   RunResult r = vlx({"reg", "check"}); // every hive's line, then the count
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("vlx: 1 hive is damaged"), std::string::npos) << r.output;
+  // A damaged hive refuses writes, whoever asks.
+  EXPECT_NE(r.output.find("HKEY_CURRENT_USER    read-only /"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("HKEY_LOCAL_MACHINE   writable  /"), std::string::npos) << r.output;
 
   // A FIFO in the hive's place is reported, not waited on.
   std::filesystem::remove(path);

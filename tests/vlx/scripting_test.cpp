@@ -89,6 +89,7 @@ TEST_F(VlxTest, JsonDocumentsAndEmptyResults) {
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0]["state"], "ok");
   EXPECT_EQ(got[2]["state"], "missing");
+  EXPECT_EQ(got[2]["writable"], true) << "made on its first write";
 
   // Text that is no UTF-8 still gives a valid document.
   ok({"reg", "add", "HKCU\\Software\\Velmora\\General", "Raw", "--data", "a\xff"});

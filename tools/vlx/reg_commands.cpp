@@ -229,15 +229,38 @@ void regImportHive(std::ostream &out, std::ostream &err, const std::string &file
   out << importSummary(dryRun, result, file + ": " + read.key + " into " + read.destination.full());
 }
 
+namespace {
+
+// Whether the calling user may write the hive (as gsettings writable tells for a key): a sound
+// file and its directory, which holds its journal, writable to them; for a missing file, the
+// nearest directory that exists, where it would be made.
+bool writableHive(const HiveCheck &check) {
+  if (check.exists && !check.ok)
+    return false; // a damaged hive refuses every write
+  std::filesystem::path place = check.path;
+  if (check.exists && ::access(place.c_str(), W_OK) != 0)
+    return false;
+  std::error_code ec;
+  for (place = place.parent_path(); !place.empty() && !std::filesystem::exists(place, ec);
+       place = place.parent_path())
+    if (place == place.root_path())
+      break;
+  return ::access(place.empty() ? "." : place.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
 void regCheck(std::ostream &out, bool json) {
   int damaged = 0;
   nlohmann::json list = nlohmann::json::array();
   for (const auto &check : checkHives()) {
     if (check.exists && !check.ok)
       ++damaged;
+    const bool writable = writableHive(check);
     if (json) {
       nlohmann::json hive = {{"hive", hiveName(check.hive)},
                              {"path", check.path},
+                             {"writable", writable},
                              {"state", !check.exists ? "missing"
                                        : check.ok    ? "ok"
                                                      : "damaged"}};
@@ -255,7 +278,8 @@ void regCheck(std::ostream &out, bool json) {
     }
     std::string label = hiveName(check.hive);
     label.resize(std::max<size_t>(label.size(), 20), ' ');
-    out << label << ' ' << printable(check.path) << ": ";
+    out << label << ' ' << (writable ? "writable " : "read-only") << ' ' << printable(check.path)
+        << ": ";
     if (!check.exists)
       out << "missing (reads as empty)\n";
     else if (check.ok) {
