@@ -2,7 +2,7 @@
 # Completion rounds as bash runs them: the generated script sourced, COMP_WORDS and COMP_CWORD
 # set, the function called, COMPREPLY read. Each kind of word: commands (all that --help lists),
 # options, option choices, preference sections, registry keys (typed with escapes or in quotes),
-# and file names.
+# value names after a section or key, and file names.
 set -u
 vlx=$1
 script=$2
@@ -54,7 +54,12 @@ check 'int' pref get -t i
 check '' nosuch ''
 check 'General Sheet\ Paths' pref get ''
 check 'Sheet\ Paths' pref delete Sh
-check '' pref get General ''
+# Value names after their section or key, from every hive.
+check 'Backup\ Copies' pref get General ''
+check 'Last' pref get 'Sheet\ Paths' l
+check 'Last' pref set "'Sheet Paths'" ''
+check 'Backup\ Copies' reg query 'HKCU\\Software\\Velmora\\General' b
+check '' pref get Nowhere ''
 check 'HKEY_CURRENT_USER' reg export HKEY_CU
 check 'HKCU\\Software\\Velmora' reg export 'HKCU\\Software\\V'
 check "'HKEY_CURRENT_USER\\Software\\Velmora" reg export "'HKEY_CURRENT_USER\\Software\\v"

@@ -264,7 +264,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   std::string findText;
   auto *queryFind = query->add_option(
       "--find,-f", findText,
-      "Only the keys, value names and data that hold TEXT (any letter case), then the count");
+      "Only the keys, value names and data that hold TEXT (any letter case), then the count")
+      ->type_name("TEXT");
   bool findKeys = false, findNames = false, findData = false;
   query->add_flag("--keys", findKeys, "Search key names only (with --find)")->needs(queryFind);
   query->add_flag("--names", findNames, "Search value names only (with --find)")->needs(queryFind);

@@ -177,6 +177,7 @@ void writeManPage(std::ostream &out, const CLI::App &app, const std::string &ver
   out << ".\\\" Written by `vlx __man` from the tool's command tree: edit the help texts instead.\n"
       << ".TH VLX 1 \"\" \"velmora-util " << roff(version, true) << "\" \"User Commands\"\n"
       << ".nh\n" // option names are not to be split at a line's end
+      << ".ad l\n" // nor a long synopsis spread with blanks when it wraps
       << ".SH NAME\nvlx \\- " << roff(summary) << "\n"
       << ".SH SYNOPSIS\n.B vlx\n.I command\n.RI [ options ]\n.RI [ arguments ]\n"
       << ".SH DESCRIPTION\n";
@@ -207,6 +208,7 @@ std::string argumentKind(const CLI::Option &arg) {
                      : name == "KEY"                                         ? "key"
                      : name == "SECTION"                                     ? "section"
                      : name == "COMMAND"                                     ? "command"
+                     : name == "NAME"                                        ? "value"
                                                                              : "-";
   return takesMany(arg) ? kind + "*" : kind;
 }
@@ -254,25 +256,38 @@ void completionEntries(CompletionTables &tables, const CLI::App &app, const std:
 }
 
 const char kCompletionMain[] = R"bash(
-# Registry keys and preference sections come from the tool itself, which reads the store.
-_vlx_store() {
-  local tool=$1 kind=$2 word=$3 raw='' quote='' name i
+# A word as typed, its quote or backslashes taken off, in `raw`; `quote` is its opening quote.
+_vlx_raw() {
+  local word=$1 i
+  raw='' quote=''
   if [[ $word == \'* ]]; then
     quote=\'
     raw=${word#\'}
+    raw=${raw%\'}
   else
     for ((i = 0; i < ${#word}; i++)); do
       [[ ${word:i:1} == \\ ]] && i=$((i + 1))
       raw+=${word:i:1}
     done
   fi
+}
+
+# Registry keys, preference sections and value names come from the tool itself, which reads the
+# store; a value name after the section or key ($4) it belongs to.
+_vlx_store() {
+  local tool=$1 kind=$2 word=$3 raw quote name context=()
+  if [[ -n ${4+set} ]]; then
+    _vlx_raw "$4"
+    context=("$raw")
+  fi
+  _vlx_raw "$word"
   while IFS= read -r name; do
     if [[ -n $quote ]]; then
       COMPREPLY+=("'$name")
     else
       COMPREPLY+=("$(printf '%q' "$name")")
     fi
-  done < <("$tool" __complete "$kind" "$raw" 2>/dev/null)
+  done < <("$tool" __complete "$kind" "${context[@]}" "$raw" 2>/dev/null)
   # A key may go on with a backslash and a subkey.
   [[ $kind == key ]] && compopt -o nospace 2>/dev/null
   return 0
@@ -280,7 +295,7 @@ _vlx_store() {
 
 _vlx() {
   local cur=${COMP_WORDS[COMP_CWORD]} path='' npos=0 expect='' word i
-  local subs opts valued args words='' kind=- named=
+  local subs opts valued args words='' kind=- named= positional=() before=-
   _vlx_node ''
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
@@ -294,6 +309,7 @@ _vlx() {
     else
       npos=$((npos + 1))
       named=${named:+$named }$word
+      positional+=("$word")
     fi
   done
   COMPREPLY=()
@@ -311,6 +327,7 @@ _vlx() {
       kind=${kinds[${#kinds[@]} - 1]}
     fi
     kind=${kind%'*'}
+    ((npos > 0 && npos <= ${#kinds[@]})) && before=${kinds[npos - 1]%'*'}
   fi
   [[ -n $words ]] && mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
   case $kind in
@@ -321,6 +338,11 @@ _vlx() {
     mapfile -t -O ${#COMPREPLY[@]} COMPREPLY < <(compgen "$flag" -- "$cur")
     ;;
   key | section) _vlx_store "${1:-vlx}" "$kind" "$cur" ;;
+  value)
+    # The names of the values in the section or key just before.
+    [[ $before == section || $before == key ]] &&
+      _vlx_store "${1:-vlx}" "value-$before" "$cur" "${positional[npos - 1]}"
+    ;;
   command)
     # The words of a command path (`help reg import`): what follows those given so far.
     local subs
@@ -339,7 +361,7 @@ void writeBashCompletion(std::ostream &out, const CLI::App &app) {
   out << "# bash completion for vlx, written by `vlx __bash-completion` from the tool's command "
          "tree.\n\n"
          "# What may follow the command words $1: subcommands, options, the options that take a\n"
-         "# value, and what each argument is (file, dir, key, section; - for anything).\n"
+         "# value, and what each argument is (file, dir, key, section, value; - for anything).\n"
          "_vlx_node() {\n  case $1 in\n"
       << tables.nodes
       << "  *) subs='' opts='' valued='' args='' ;;\n  esac\n}\n\n"
@@ -408,6 +430,38 @@ void completeKey(std::ostream &out, const std::string &word) {
     out << parent << '\\' << name << '\n';
 }
 
+// The value names of `subKey` below `root` that start with `prefix`, in any letter case.
+void addValueNames(std::set<std::string> &names, HKEY root, const std::string &subKey,
+                   const std::string &prefix) {
+  Key key;
+  std::vector<reg::Value> values;
+  if (openKey(root, subKey, KEY_READ, key) != ERROR_SUCCESS ||
+      readValues(key.get(), values) != ERROR_SUCCESS)
+    return;
+  for (const reg::Value &v : values)
+    if (!v.name.empty() && startsNoCase(v.name, prefix))
+      names.insert(v.name);
+}
+
+// The value names after a section (every hive's, each once) or after a key.
+void completeValue(std::ostream &out, std::string_view kind, const std::string &context,
+                   const std::string &word) {
+  std::set<std::string> names;
+  if (kind == "value-section") {
+    for (auto [root, key] : {std::pair{HKEY_CURRENT_USER, "Software\\Velmora\\"},
+                             std::pair{HKEY_LOCAL_MACHINE, "Software\\Velmora\\"},
+                             std::pair{HKEY_USERS, ".DEFAULT\\Software\\Velmora\\"}})
+      addValueNames(names, root, key + context, word);
+  } else {
+    reg::KeyPath path;
+    std::string why;
+    if (reg::parseKeyPath(context, path, why))
+      addValueNames(names, rootHandle(path.root), path.subKey, word);
+  }
+  for (const std::string &name : names)
+    out << name << '\n';
+}
+
 // The sections of the preference fall-back: every hive's, each name once.
 void completeSection(std::ostream &out, const std::string &word) {
   std::set<std::string> names;
@@ -435,6 +489,10 @@ std::optional<int> runGenerator(const CLI::App &app, int argc, const char *const
     completeKey(out, argv[3]);
   } else if (call == "__complete" && argc == 4 && std::string_view(argv[2]) == "section") {
     completeSection(out, argv[3]);
+  } else if (call == "__complete" && argc == 5 &&
+             (std::string_view(argv[2]) == "value-section" ||
+              std::string_view(argv[2]) == "value-key")) {
+    completeValue(out, argv[2], argv[3], argv[4]);
   } else {
     return std::nullopt;
   }
