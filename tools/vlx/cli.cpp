@@ -8,6 +8,7 @@
 #include "generate.h"
 #include "help.h"
 #include "hive_copy_commands.h"
+#include "key_copy_commands.h"
 #include "output.h"
 #include "reg_store.h"
 #include "value_text.h"
@@ -306,6 +307,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
   check->add_flag("--json", json, jsonHelp);
   auto runHiveCopy = addHiveCopyCommands(*regCmd);
+  auto runKeyCopy = addKeyCopyCommands(*regCmd);
 
   auto *demoCmd = app.add_subcommand(
       "demo", "Show the preference fall-back, override, deletion, reset and export on a scratch "
@@ -462,6 +464,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   try {
     runAddinCommand(out);
     runHiveCopy(out);
+    runKeyCopy(out);
     if (*get) {
       std::optional<PrefType> t;
       if (given(getType))
