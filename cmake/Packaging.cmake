@@ -79,6 +79,7 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${vlx_lib_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/drop_ldconfig.cmake)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Velmora CAD shared utility library
 The shared utility library of the Velmora CAD application: typed
 preferences in a registry tree with a user, machine and default-user

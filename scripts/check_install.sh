@@ -80,7 +80,14 @@ rm -rf "$build_dir/packages"
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 packages=("$build_dir"/packages/*.deb)
 if command -v lintian >/dev/null; then
-  lintian --fail-on error "${packages[@]}" 2>/dev/null || fail "lintian reports errors"
+  lintian --fail-on error "${packages[@]}" >"$work/lintian.log" 2>/dev/null ||
+    { cat "$work/lintian.log" >&2; fail "lintian reports errors"; }
+  cat "$work/lintian.log"
+  # Every warning is one that docs/install.md explains.
+  for tag in $(sed -n 's/^W: [^ ]* \([a-z0-9-]*\).*/\1/p' "$work/lintian.log" | sort -u); do
+    grep -q "\`$tag\`" "$repo_root/docs/install.md" ||
+      fail "lintian warns $tag, which docs/install.md does not explain"
+  done
 else
   echo "install check: lintian is not installed; the packages are not checked with it"
 fi

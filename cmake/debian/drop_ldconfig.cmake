@@ -1,0 +1,32 @@
+cmake_policy(SET CMP0007 NEW)
+# Run by cpack after it made the packages (CPACK_POST_BUILD_SCRIPTS): CPack gives a package with
+# a library below /usr/lib a postinst and postrm that only run ldconfig. The library package's
+# ldconfig trigger does that job, so those scripts go and the package is built again.
+find_program(DPKG_DEB dpkg-deb REQUIRED)
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  set(tree ${deb}.tree)
+  file(REMOVE_RECURSE ${tree})
+  execute_process(COMMAND ${DPKG_DEB} -R ${deb} ${tree} COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT EXISTS ${tree}/DEBIAN/triggers)
+    file(REMOVE_RECURSE ${tree})
+    continue()
+  endif()
+  file(READ ${tree}/DEBIAN/triggers triggers)
+  set(changed FALSE)
+  foreach(script postinst postrm)
+    if(EXISTS ${tree}/DEBIAN/${script} AND triggers MATCHES "ldconfig")
+      file(STRINGS ${tree}/DEBIAN/${script} lines)
+      # Only the generated form: a shebang, set -e, the test of $1 and ldconfig.
+      list(FILTER lines EXCLUDE REGEX "^(#!/bin/sh|set -e|if \\[ .*\\]; then|[\t ]*ldconfig|fi|)$")
+      if(NOT lines)
+        file(REMOVE ${tree}/DEBIAN/${script})
+        set(changed TRUE)
+      endif()
+    endif()
+  endforeach()
+  if(changed)
+    execute_process(COMMAND ${DPKG_DEB} --root-owner-group -Zgzip -b ${tree} ${deb}
+      OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  file(REMOVE_RECURSE ${tree})
+endforeach()
