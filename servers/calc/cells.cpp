@@ -287,10 +287,10 @@ HeldCells &holdCells(const Reference<css::uno::XInterface> &document,
   return *held;
 }
 
-void checkSize(const HeldCells &held) {
+void checkSize(const HeldCells &held, const char *verb = "move") {
   if (held.size > static_cast<double>(kMostBlockCells))
     throw CalcError(Fault::Failed, "the range has more than " + std::to_string(kMostBlockCells) +
-                                       " cells to move at once");
+                                       " cells to " + verb + " at once");
 }
 
 // Calls fn(row, column) for each cell of each area, relative to the block at origin.
@@ -640,8 +640,11 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
     ole::Date date;
     ole::Currency money;
     ole::SCode error;
-    if (!(value >>= date) && !(value >>= money) && !(value >>= error))
+    if (!(value >>= date) && !(value >>= money) && !(value >>= error)) {
+      // LibreOffice's own put fills cell by cell: the whole sheet would take days.
+      checkSize(holdCells(document, range, kept), "fill");
       return false;
+    }
     css::uno::Sequence<Any> row(&value, 1);
     source = Rows(&row, 1);
   }

@@ -684,6 +684,14 @@ TEST_F(CalcValuesTest, BadArraysFailWithoutHarm) {
     expectBlock(unchanged, 2, 2);
     expectVariant(elementOf(unchanged, 2, 2), r8(5));
     VariantClear(&unchanged);
+    // One value for more cells than a block moves: refused at once, as a larger array is (the
+    // office fills cell by cell: the whole sheet would take days).
+    for (const char *huge : {"A1:XFD1048576", "B3:XFD300"}) {
+      Range all(range(cells, huge));
+      EXPECT_EQ(put(all, kValue, scalar(VT_R8, 7)), VLX_HR(0x800A03EC)) << huge;
+    }
+    Range fits(range(cells, "A1:A4"));
+    EXPECT_EQ(put(fits, kValue, scalar(VT_R8, 7)), S_OK);
     close(book);
   });
 }
