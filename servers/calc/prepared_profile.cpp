@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace vlx::calc {
@@ -120,6 +121,14 @@ std::string preparedProfileDir(const std::string &programDir) {
          std::to_string(static_cast<long long>(installed.st_mtime));
 }
 
+bool diskFull(const std::string &dir, unsigned long long &freeBytes) {
+  struct statvfs room;
+  if (::statvfs(dir.c_str(), &room) != 0)
+    return false;
+  freeBytes = static_cast<unsigned long long>(room.f_bavail) * room.f_frsize;
+  return freeBytes < kStartRoomBytes;
+}
+
 bool copyPreparedProfile(const std::string &kept, const std::string &profile) {
   struct stat st;
   if (kept.empty() || ::lstat(kept.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
@@ -141,8 +150,14 @@ bool copyPreparedProfile(const std::string &kept, const std::string &profile) {
   }
   if (ec) {
     // Half a profile would be worse than none.
+    // (A copy that ran out of room may say EIO.)
+    unsigned long long room = 0;
+    const bool full = ec == std::errc::no_space_on_device || ec.value() == EDQUOT ||
+                      diskFull(profile, room);
     fs::remove_all(profile + "/user", ec);
     fs::create_directories(profile + "/user", ec);
+    if (full)
+      return false; // the copy's disk is full, not the kept profile damaged
     // A kept profile that cannot be copied is dropped, so that a later start keeps a whole one;
     // moved aside first, so that no other host copies from it while it goes.
     std::string aside = kept + ".XXXXXX";

@@ -21,8 +21,16 @@ std::string withLastVersion(const std::string &settings, const std::string &vers
 // directory is not the user's own with mode 0700.
 std::string preparedProfileDir(const std::string &programDir);
 
+// What an office needs free to start: its profile and first temporary files take a few
+// megabytes, and on a full disk it starts and never answers.
+constexpr unsigned long long kStartRoomBytes = 16ULL << 20;
+// Whether dir's file system has less than kStartRoomBytes free for this user; freeBytes says
+// how much it has.
+bool diskFull(const std::string &dir, unsigned long long &freeBytes);
+
 // Copies a kept profile into profile/user, all but its settings file, which the caller writes.
-// False when none is kept (or the copy failed: the office then sets up the profile itself).
+// False when none is kept (or the copy failed: the office then sets up the profile itself). A
+// kept profile that cannot be copied is dropped, unless the copy's disk was full.
 bool copyPreparedProfile(const std::string &kept, const std::string &profile);
 
 // Keeps profile/user, which an office has set up, as the prepared profile when none is kept yet.

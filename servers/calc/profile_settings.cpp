@@ -4,6 +4,8 @@
 #include "office.h"
 #include "prepared_profile.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -41,18 +43,32 @@ const char kProfileSettings[] =
     "oor:name=\"Enabled\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "</oor:items>\n";
 
+[[noreturn]] void failFull(const std::string &dir, unsigned long long freeBytes) {
+  throw CalcError(Fault::NoOffice, "the disk is full: " + std::to_string(freeBytes >> 10) +
+                                       " KB free in " + dir + ", where LibreOffice needs " +
+                                       std::to_string(kStartRoomBytes >> 20) + " MB to start");
+}
+
 } // namespace
 
 void writeProfileSettings(const std::string &profile) {
+  const std::string scratch = std::filesystem::path(profile).parent_path().string();
+  unsigned long long room = 0;
+  if (diskFull(scratch, room))
+    failFull(scratch, room);
   std::error_code ec;
   std::filesystem::create_directories(profile + "/user", ec);
   std::string path = profile + "/user/registrymodifications.xcu";
   const std::string text = prepareProfile(profile, kProgramDir, kProfileSettings);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (ec || fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    int error = ec ? ec.value() : errno;
     if (fd >= 0)
       ::close(fd);
-    throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile);
+    if (error == ENOSPC || error == EDQUOT || diskFull(scratch, room))
+      failFull(scratch, room);
+    throw CalcError(Fault::NoOffice, "cannot write the office's profile in " + profile + ": " +
+                                         std::strerror(error));
   }
   ::close(fd);
 }

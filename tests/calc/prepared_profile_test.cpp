@@ -1,6 +1,8 @@
 // The profile a started office gets: the installed version read without starting the office,
 // written into the settings, and the prepared profile kept and reused in a private cache.
 #include "prepared_profile.h"
+#include "office.h"
+#include "profile_settings.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +10,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vlx::calc {
 namespace {
@@ -143,6 +149,41 @@ TEST(PreparedProfile, ADamagedKeptProfileIsDroppedAndKeptAnew) {
   keepPreparedProfile(dir.file("first"), kept);
   ASSERT_TRUE(copyPreparedProfile(kept, dir.file("second")));
   EXPECT_EQ(readFile(dir.file("second/user/extensions/state")), "fresh");
+}
+
+// On a full disk a start fails at once and says so, where the office would start and never
+// answer; the kept profile, which is whole, stays.
+TEST(PreparedProfile, AFullDiskIsNamedAndTheKeptProfileStays) {
+  TempDir dir;
+  ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
+  const std::string kept = preparedProfileDir(fs::path(VLX_SOFFICE).parent_path());
+  ASSERT_NE(kept, "");
+  writeFile(kept + "/extensions/state", std::string(256 << 10, 's'));
+  const std::string full = dir.file("full");
+  fs::create_directories(full);
+  pid_t child = ::fork();
+  if (child == 0) {
+    // A small file system of the child's own, full but for 64 KB.
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("none", full.c_str(), "tmpfs", 0, "size=1m") != 0)
+      ::_exit(77);
+    std::ofstream(full + "/fill") << std::string((1 << 20) - (64 << 10), 'f');
+    if (copyPreparedProfile(kept, full + "/copy") || !fs::exists(kept + "/extensions/state"))
+      ::_exit(1);
+    try {
+      writeProfileSettings(full + "/profile");
+      ::_exit(2);
+    } catch (const CalcError &e) {
+      ::_exit(std::string(e.what()).rfind("the disk is full: ", 0) == 0 ? 0 : 3);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "no mount namespace for a small file system";
+  EXPECT_EQ(status, 0) << "1: the kept profile was dropped; 2, 3: the full disk was not named";
+  EXPECT_EQ(readFile(kept + "/extensions/state").size(), size_t(256) << 10);
 }
 
 // A start that was killed while it kept or dropped a profile leaves a half-made copy; a later
