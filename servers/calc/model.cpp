@@ -3,6 +3,7 @@
 #include "model.h"
 #include "uno_names.h"
 #include "arguments.h"
+#include "bounds.h"
 #include "cells.h"
 #include "collections.h"
 #include "load.h"
@@ -592,6 +593,14 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   Args plain;
   for (const Any &a : args)
     plain.push_back(plainValue(a));
+  // An office that is stopped or stuck would keep the host waiting for ever.
+  AnswerWatch watch(answerWait(), [] { Office::instance().cut(); });
+  auto unanswered = [&] {
+    return CalcError(Fault::OfficeLost, what + ": LibreOffice did not answer within " +
+                                            secondsText(watch.bound()) +
+                                            " (VELMORA_CALC_CALL_SECONDS): it is stopped or "
+                                            "stuck, and was let go; the next call starts it again");
+  };
   try {
     if (value || std::strcmp(member.name, "Delete") == 0 || std::strcmp(member.name, "Add") == 0)
       resumeCalculation(self.kind == Kind::Range ? rangeDocument(self) : self.document);
@@ -613,7 +622,10 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   } catch (const CalcError &e) {
     throw CalcError(e.fault(), what + ": " + e.what());
   } catch (const css::lang::DisposedException &) {
+    const bool late = watch.finish();
     if (Office::instance().checkLost()) {
+      if (late)
+        throw unanswered();
       const std::string &log = Office::instance().lastWords();
       throw CalcError(Fault::OfficeLost, what + ": LibreOffice stopped during the call" +
                                              (log.empty() ? "" : " (its log ends: " + log + ")") +
@@ -627,6 +639,10 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   } catch (const css::lang::IllegalArgumentException &e) {
     throw CalcError(Fault::BadArgument, describe(member, self, e.Message));
   } catch (const css::uno::Exception &e) {
+    if (watch.finish()) {
+      Office::instance().checkLost();
+      throw unanswered();
+    }
     if (self.document.is() && isClosed(self.document))
       throw CalcError(Fault::Disconnected, what + ": the object's workbook was closed");
     throw CalcError(Fault::Failed, describe(member, self, e.Message));

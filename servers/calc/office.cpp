@@ -1,6 +1,7 @@
 // Starting, reaching and ending the office: soffice under a private profile, Xvfb when there is
 // no display, a UNO pipe named for this process.
 #include "office.h"
+#include "bounds.h"
 #include "child_process.h"
 #include "installation.h"
 #include "load.h"
@@ -20,6 +21,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -29,6 +31,7 @@
 #include <poll.h>
 #include <random>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -216,8 +219,11 @@ Reference<css::uno::XComponentContext> Office::context() {
     shared_ = false;
     releaseAllDocuments();
   }
-  if (!remote_.is())
+  if (!remote_.is()) {
+    // A start has bounds of its own; the call that needs it waits for them.
+    AnswerWatch starting(3 * startWait(), [] {});
     start();
+  }
   return remote_;
 }
 
@@ -369,11 +375,24 @@ pid_t Office::spawnOffice(const std::string &pipeName) {
   return spawn(argv, env, scratch_ + "/soffice.log", -1);
 }
 
+void Office::cut() {
+  if (shared_) {
+    ::shutdown(connection_, SHUT_RDWR);
+    (void)::send(control_, "x", 1, MSG_NOSIGNAL);
+  } else if (owner_ == ::getpid() && soffice_ > 0) {
+    ::kill(-soffice_, SIGKILL); // stopped or stuck: nothing less ends it
+  } else {
+    disposeBridges();
+  }
+}
+
 void Office::connect(const std::string &description, bool owned) {
   PipeSignalBlock quiet; // the bridge's threads start blocked too
+  // An office that takes the connection and never answers (stopped, or not an office at all).
+  AnswerWatch watch(startWait(), [this] { cut(); });
   auto resolver = css::bridge::UnoUrlResolver::create(local_);
   OUString url = toOUString("uno:" + description + ";urp;StarOffice.ComponentContext");
-  auto deadline = std::chrono::steady_clock::now() + 90s;
+  auto deadline = std::chrono::steady_clock::now() + startWait();
   int restarts = 0;
   for (;;) {
     try {
@@ -382,6 +401,10 @@ void Office::connect(const std::string &description, bool owned) {
       return;
     } catch (const css::connection::NoConnectException &) {
     } catch (const css::uno::Exception &e) {
+      if (watch.finish())
+        throw CalcError(Fault::NoOffice, "LibreOffice at " + description +
+                                             " did not answer within " +
+                                             secondsText(startWait()));
       throw CalcError(Fault::NoOffice,
                       "cannot reach LibreOffice at " + description + ": " + toString(e.Message));
     }
@@ -400,7 +423,8 @@ void Office::connect(const std::string &description, bool owned) {
                                            "/soffice.log");
     }
     if (std::chrono::steady_clock::now() > deadline)
-      throw CalcError(Fault::NoOffice, "LibreOffice did not answer within 90 seconds");
+      throw CalcError(Fault::NoOffice,
+                      "LibreOffice did not answer within " + secondsText(startWait()));
     std::this_thread::sleep_for(100ms);
   }
 }

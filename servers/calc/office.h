@@ -6,6 +6,7 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <ooo/vba/excel/XApplication.hpp>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
@@ -61,6 +62,10 @@ public:
   // Called after a UNO call failed as disposed: true when the office is gone, which is then
   // forgotten so that the next call starts a new one.
   bool checkLost();
+  // Ends the wait of a call the office does not answer, from another thread: the office this
+  // process started is killed, the shared one's connection closed and its keeper asked to end
+  // it, the connection to an office named by VELMORA_CALC_CONNECT closed. The call then fails.
+  void cut();
   // The end of the lost office's log (LibreOffice reports a crash there), or empty.
   const std::string &lastWords() const { return lastWords_; }
   // Whether this process uses the shared office.
@@ -97,7 +102,7 @@ private:
   void startDisplay();
   pid_t spawnOffice(const std::string &pipeName);
   void startShared();
-  bool joinShared(const std::string &socketPath, int timeoutSeconds);
+  bool joinShared(const std::string &socketPath, std::chrono::steady_clock::time_point deadline);
   void leaveShared();
   void forget();
   void disposeBridges();
@@ -117,6 +122,7 @@ private:
   bool view_ = true;
   bool shared_ = false;
   int control_ = -1;     // open while this process uses the shared office
+  int connection_ = -1;  // the shared office's UNO connection
   std::string turnPath_; // the shared office's lock of turns
   std::string lastWords_;
   css::uno::Reference<css::lang::XComponent> bridge_; // to the shared office

@@ -1,5 +1,6 @@
 // This process's side of the shared office: joined through its keeper, started with a keeper
 // when none answers, and left.
+#include "bounds.h"
 #include "child_process.h"
 #include "installation.h"
 #include "office.h"
@@ -13,42 +14,84 @@
 #include <com/sun/star/frame/Desktop.hpp>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vlx::calc {
 
 using css::uno::Reference;
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Takes the OFD lock on fd, trying until deadline (a stopped holder never lets go): false when
+// it passed.
+bool lockBefore(int fd, Clock::time_point deadline) {
+  struct flock request {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  for (auto pause = 1ms;; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    if (::fcntl(fd, F_OFD_SETLK, &request) == 0)
+      return true;
+    if ((errno != EAGAIN && errno != EACCES && errno != EINTR) || Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+// The holder a lock file names (its holder writes its pid there), as words for a message.
+std::string holderOf(int fd) {
+  char text[24] = {};
+  ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
+  long pid = got > 0 ? std::strtol(text, nullptr, 10) : 0;
+  return pid > 0 ? "process " + std::to_string(pid) : "another process";
+}
+
+void nameHolder(int fd) {
+  std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) < 0)
+    return; // only for messages
+}
+
+} // namespace
+
 void Office::startShared() {
   view_ = false; // headless: it serves processes with different displays, or none
   const std::string dir = sharedDirectory();
   const std::string socketPath = dir + "/office.sock";
-  if (joinShared(socketPath, 90))
+  // Finding, or waiting for, an office another process starts has one bound in all.
+  const auto deadline = Clock::now() + startWait();
+  if (joinShared(socketPath, deadline))
     return;
   // One process at a time starts an office; the others wait here and then join it.
   const std::string lockPath = dir + "/start.lock";
   int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  struct flock request {};
-  request.l_type = F_WRLCK;
-  request.l_whence = SEEK_SET;
-  if (lock < 0 || ::fcntl(lock, F_OFD_SETLKW, &request) != 0) {
-    std::string why = std::strerror(errno);
-    if (lock >= 0)
-      ::close(lock);
-    throw CalcError(Fault::NoOffice, "cannot lock " + lockPath + ": " + why);
-  }
+  if (lock < 0)
+    throw CalcError(Fault::NoOffice, "cannot lock " + lockPath + ": " + std::strerror(errno));
   struct Unlock {
     int fd;
     ~Unlock() { ::close(fd); }
   } unlock{lock};
-  if (joinShared(socketPath, 90))
+  if (!lockBefore(lock, deadline)) {
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR)
+      throw CalcError(Fault::NoOffice, "cannot lock " + lockPath + ": " + std::strerror(errno));
+    throw CalcError(Fault::NoOffice, "the shared office did not start within " +
+                                         secondsText(startWait()) + ": " + holderOf(lock) +
+                                         " holds " + lockPath + " while it starts one");
+  }
+  nameHolder(lock);
+  if (joinShared(socketPath, deadline))
     return;
   // No keeper answers: what dead ones left goes.
   ::unlink(socketPath.c_str());
@@ -102,18 +145,26 @@ void Office::startShared() {
       log >= 0)
     ::close(log);
   launchKeeper(plan);
-  if (!joinShared(socketPath, 90))
-    throw CalcError(Fault::NoOffice, "LibreOffice did not answer the keeper; see " + plan.log);
+  if (!joinShared(socketPath, Clock::now() + startWait()))
+    throw CalcError(Fault::NoOffice, "LibreOffice did not answer within " +
+                                         secondsText(startWait()) + "; see " + plan.log);
   keepPreparedProfile(scratch + "/profile", preparedProfileDir(kProgramDir));
 }
 
-bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
+bool Office::joinShared(const std::string &socketPath, Clock::time_point deadline) {
   int control = -1;
-  int fd = reachKeeper(socketPath, control, timeoutSeconds);
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  int fd = reachKeeper(socketPath, control, static_cast<int>(std::max<long long>(left.count(), 0)));
   if (fd < 0)
     return false;
   Reference<css::bridge::XBridge> bridge;
   try {
+    // An office that is stopped (or stuck) takes the connection and never answers: cut, and
+    // its keeper asked to end it, so that the next start makes a new one.
+    AnswerWatch watch(answerWait(), [fd, control] {
+      ::shutdown(fd, SHUT_RDWR);
+      (void)::send(control, "x", 1, MSG_NOSIGNAL);
+    });
     auto factory = css::bridge::BridgeFactory::create(local_);
     bridge = factory->createBridge("", "urp", socketConnection(fd), nullptr);
     remote_.set(bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
@@ -131,6 +182,7 @@ bool Office::joinShared(const std::string &socketPath, int timeoutSeconds) {
   }
   bridge_.set(bridge, css::uno::UNO_QUERY);
   control_ = control;
+  connection_ = fd;
   shared_ = true;
   turnPath_ = socketPath.substr(0, socketPath.rfind('/') + 1) + "turn.lock";
   return true;
@@ -146,17 +198,38 @@ int turnFd = -1;
 Office::Turn::Turn() : held_(Office::instance().shared_) {
   if (!held_)
     return;
-  turnMutex.lock();
-  if (turnDepth++ > 0)
+  std::unique_lock<std::recursive_mutex> guard(turnMutex);
+  if (turnDepth > 0) {
+    ++turnDepth;
+    guard.release();
     return;
-  turnFd =
-      ::open(Office::instance().turnPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  struct flock request {};
-  request.l_type = F_WRLCK;
-  request.l_whence = SEEK_SET;
-  // Without the lock the call goes ahead as it would with one process: no worse than before.
-  while (turnFd >= 0 && ::fcntl(turnFd, F_OFD_SETLKW, &request) != 0 && errno == EINTR) {
   }
+  const std::string &path = Office::instance().turnPath_;
+  turnFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // Another process's turn has a bound of its own: the office's answer is not waited for
+  // meanwhile.
+  const auto bound = turnWait();
+  AnswerWatch pause(bound + 1min, [] {});
+  // Without the lock file the call goes ahead as it would with one process: no worse than before.
+  if (turnFd >= 0 && !lockBefore(turnFd, Clock::now() + bound)) {
+    const bool busy = errno == EAGAIN || errno == EACCES || errno == EINTR;
+    std::string holder = holderOf(turnFd);
+    ::close(turnFd);
+    turnFd = -1;
+    if (!busy) {
+      ++turnDepth;
+      guard.release();
+      return;
+    }
+    throw CalcError(Fault::Failed, "the shared office is busy: " + holder + " has held " + path +
+                                       " (its turn to open, save or close a workbook) for over " +
+                                       secondsText(bound) +
+                                       " (VELMORA_CALC_WAIT_SECONDS; vlx's --wait)");
+  }
+  if (turnFd >= 0)
+    nameHolder(turnFd);
+  ++turnDepth;
+  guard.release();
 }
 
 Office::Turn::~Turn() {
@@ -180,6 +253,7 @@ void Office::leaveShared() {
   if (control_ >= 0)
     ::close(control_); // the keeper counts this process gone
   control_ = -1;
+  connection_ = -1;
   shared_ = false;
 }
 

@@ -27,6 +27,10 @@ const int kMaxClients = 64;
 const long long kStartLimitMs = 90000; // a client waits this long for the office to answer
 // soffice asks its launcher for a restart with this status after it set up a new profile.
 const int kRestartStatus = 81;
+// An office that uses a tenth of a core over two windows of this length while no client is
+// connected works for nobody: a client went away in the middle of a call (Ctrl-C, a kill).
+const long long kBusyWindowMs = 2000;
+const long long kBusyPerWindowMs = 200;
 
 long long nowMs() {
   timespec now{};
@@ -59,6 +63,7 @@ struct Plan {
   ino_t socketIno;
   long long keepMs;
   const ProcessTitle *title; // shown in ps instead of the host's command line
+  long ticksPerSecond;
 };
 
 void closeFrom(int first, int last) {
@@ -79,6 +84,37 @@ void writeNumber(int fd, long value) {
   } while (value > 0 && at > 0);
   ssize_t ignored = ::write(fd, text + at, sizeof text - at);
   (void)ignored;
+}
+
+// The processor time pid has used, in clock ticks (from /proc/PID/stat); -1 when unknown.
+long long cpuTicks(pid_t pid) {
+  char path[48] = "/proc/";
+  char digits[16];
+  int count = 0;
+  for (long value = pid; value > 0 && count < 15; value /= 10)
+    digits[count++] = static_cast<char>('0' + value % 10);
+  int at = 6;
+  while (count > 0)
+    path[at++] = digits[--count];
+  std::memcpy(path + at, "/stat", 6);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return -1;
+  char text[1024];
+  ssize_t got = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (got <= 0)
+    return -1;
+  text[got] = '\0';
+  // After the name in parentheses: state, then ten fields, then utime and stime.
+  const char *field = std::strrchr(text, ')');
+  long long ticks = 0;
+  for (int index = 0; field && index < 13; ++index) {
+    field = std::strchr(field + 1, ' ');
+    if (field && index >= 11)
+      ticks += std::strtoll(field + 1, nullptr, 10);
+  }
+  return field ? ticks : -1;
 }
 
 void writePids(const Plan &plan, pid_t office) {
@@ -226,6 +262,8 @@ void requestEnd(int) { endRequested = 1; }
   long long waitingSince[kMaxClients]; // 0 once the client has its connection
   int count = 0;
   long long idleSince = nowMs();
+  long long windowStart = 0, windowTicks = 0; // the office's work while no client is connected
+  int busyWindows = 0;
   for (;;) {
     pollfd fds[kMaxClients + 1];
     fds[0] = {listener, POLLIN, 0};
@@ -249,8 +287,12 @@ void requestEnd(int) { endRequested = 1; }
       if (!(fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)))
         continue;
       char buffer[64];
-      if (::read(clients[i], buffer, sizeof buffer) > 0)
+      if (ssize_t got = ::read(clients[i], buffer, sizeof buffer); got > 0) {
+        // A client whose call the office did not answer asks for its end.
+        if (std::memchr(buffer, 'x', static_cast<size_t>(got)))
+          finish(plan, listener, office);
         continue;
+      }
       ::close(clients[i]);
       clients[i] = clients[count - 1];
       waitingSince[i] = waitingSince[count - 1];
@@ -286,7 +328,22 @@ void requestEnd(int) { endRequested = 1; }
     }
     if (count > 0) {
       idleSince = nowMs();
+      windowStart = 0;
+      busyWindows = 0;
       continue;
+    }
+    if (long long now = nowMs(); windowStart == 0) {
+      windowStart = now;
+      windowTicks = cpuTicks(office);
+    } else if (now - windowStart >= kBusyWindowMs) {
+      long long ticks = cpuTicks(office);
+      bool busy = ticks >= 0 && windowTicks >= 0 &&
+                  (ticks - windowTicks) * 1000 >= kBusyPerWindowMs * plan.ticksPerSecond;
+      busyWindows = busy ? busyWindows + 1 : 0;
+      windowStart = now;
+      windowTicks = ticks;
+      if (busyWindows >= 2)
+        finish(plan, listener, office);
     }
     if (nowMs() - idleSince < plan.keepMs)
       continue;
@@ -416,7 +473,8 @@ pid_t launchKeeper(const KeeperPlan &plan) {
               st.st_dev,
               st.st_ino,
               plan.keepSeconds * 1000LL,
-              &title};
+              &title,
+              ::sysconf(_SC_CLK_TCK)};
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) {
     ::close(listener);
@@ -448,7 +506,7 @@ pid_t launchKeeper(const KeeperPlan &plan) {
   return pid;
 }
 
-int reachKeeper(const std::string &socketPath, int &control, int timeoutSeconds) {
+int reachKeeper(const std::string &socketPath, int &control, int timeoutMs) {
   control = -1;
   sockaddr_un address;
   if (!fillAddress(address, socketPath))
@@ -463,7 +521,7 @@ int reachKeeper(const std::string &socketPath, int &control, int timeoutSeconds)
   pollfd ready{fd, POLLIN, 0};
   HandOverMessage in;
   int connection = -1;
-  if (::poll(&ready, 1, timeoutSeconds * 1000) == 1 &&
+  if (::poll(&ready, 1, timeoutMs) == 1 &&
       ::recvmsg(fd, &in.message, MSG_CMSG_CLOEXEC) == 1) {
     for (cmsghdr *header = CMSG_FIRSTHDR(&in.message); header;
          header = CMSG_NXTHDR(&in.message, header))

@@ -40,7 +40,7 @@ pid_t launchKeeper(const KeeperPlan &plan);
 
 // A connection to the shared office through the keeper at socketPath: the descriptor of the
 // office's UNO connection, and `control`, which the client keeps open while it uses the office.
-// -1 when no keeper answers there (or it ended before the office answered).
-int reachKeeper(const std::string &socketPath, int &control, int timeoutSeconds);
+// -1 when no keeper answers there within timeoutMs (or it ended before the office answered).
+int reachKeeper(const std::string &socketPath, int &control, int timeoutMs);
 
 } // namespace vlx::calc

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -91,7 +92,7 @@ TEST_F(KeeperTest, HandsOverTheOfficesConnectionAndEndsWhenUnused) {
   ASSERT_EQ(::listen(office, 4), 0);
   const pid_t keeper = launchKeeper(p);
   int control = -1;
-  int fd = reachKeeper(p.socketPath, control, 10);
+  int fd = reachKeeper(p.socketPath, control, 10000);
   ASSERT_GE(fd, 0);
   int peer = ::accept(office, nullptr, nullptr);
   ASSERT_EQ(::write(fd, "x", 1), 1);
@@ -140,8 +141,41 @@ TEST_F(KeeperTest, EndsWithItsOfficeOrWhenAskedAndAStaleSocketAnswersNothing) {
   ASSERT_TRUE(waitGone(keeper));
   EXPECT_TRUE(exists(p.socketPath));
   int control = -1;
-  EXPECT_EQ(reachKeeper(p.socketPath, control, 10), -1);
+  EXPECT_EQ(reachKeeper(p.socketPath, control, 10000), -1);
   EXPECT_EQ(control, -1);
+}
+
+// A client that goes away in the middle of a call (Ctrl-C) leaves the office working for nobody:
+// the keeper ends an office that keeps working with no client, and keeps an idle one.
+TEST_F(KeeperTest, EndsAnOfficeThatWorksForNobody) {
+  for (bool busy : {false, true}) {
+    KeeperPlan p = plan(busy ? std::vector<std::string>{"/bin/sh", "-c", "while :; do :; done"}
+                             : std::vector<std::string>{"/bin/sleep", "60"},
+                        60);
+    ::unlink(p.officePipe.c_str());
+    int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, p.officePipe.c_str());
+    ASSERT_EQ(::bind(office, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(office, 4), 0);
+    const pid_t keeper = launchKeeper(p);
+    int control = -1;
+    int fd = reachKeeper(p.socketPath, control, 10000);
+    ASSERT_GE(fd, 0);
+    ::close(control);
+    ::close(fd);
+    bool ended = false;
+    for (int i = 0; i < (busy ? 300 : 60) && !ended; ++i) {
+      std::this_thread::sleep_for(100ms);
+      ended = !alive(keeper);
+    }
+    EXPECT_EQ(ended, busy) << (busy ? "a busy office outlived its last client"
+                                    : "an idle office was ended before its keep time");
+    ::kill(keeper, SIGTERM);
+    EXPECT_TRUE(waitGone(keeper));
+    ::close(office);
+  }
 }
 
 TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
@@ -266,6 +300,80 @@ TEST_F(SharedOfficeTest, ReusedReplacedWhenDeadAndEndedWhenUnused) {
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"office.log", "start.lock", "turn.lock"}));
+}
+
+// Every wait has a bound and a message that names what was waited for: another process's turn
+// (a holder that was stopped), an office that was stopped, and a keeper that never answers.
+TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
+  using Clock = std::chrono::steady_clock;
+  const std::string path = book("a.xlsx", "42");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  ASSERT_EQ(get(path).output, "42\n");
+  const pid_t office = pids().second;
+  {
+    int held = ::open((run_ + "/velmora-calc/turn.lock").c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+    ASSERT_EQ(::pwrite(held, "4242\n", 5, 0), 5);
+    auto start = Clock::now();
+    auto set = vlx::test::runCommand(
+        {"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "set", "--wait", "2", path, "A1", "5"});
+    EXPECT_LT(Clock::now() - start, 30s);
+    EXPECT_EQ(set.status, 1) << set.output;
+    EXPECT_NE(set.output.find("process 4242 has held " + run_ + "/velmora-calc/turn.lock"),
+              std::string::npos)
+        << set.output;
+    EXPECT_NE(set.output.find("for over 2 s"), std::string::npos) << set.output;
+    ::close(held);
+  }
+
+  // A stopped office: the call gives up after its bound and the keeper ends it.
+  vlx::test::ScopedEnv bound("VELMORA_CALC_CALL_SECONDS", "3");
+  Object app{Kind::Application, nullptr, nullptr};
+  const Member *workbooks = findMember(Kind::Application, std::string_view("Workbooks"));
+  Object books = answerObject(*workbooks, app, invoke(*workbooks, app, {}));
+  ASSERT_EQ(pids().second, office);
+  ::kill(office, SIGSTOP);
+  const Member *open = findMember(Kind::Workbooks, std::string_view("Open"));
+  std::string message;
+  auto start = Clock::now();
+  try {
+    invoke(*open, books, {Any(OUString::createFromAscii(path.c_str()))});
+  } catch (const CalcError &e) {
+    message = e.what();
+  }
+  EXPECT_LT(Clock::now() - start, 30s);
+  EXPECT_NE(message.find("did not answer within 3 s"), std::string::npos) << message;
+  EXPECT_TRUE(waitGone(office)) << "the stopped office was not ended";
+  ::kill(office, SIGCONT);
+  // The next command starts a new one.
+  EXPECT_EQ(vlx::test::runCommand({"/usr/bin/timeout", "120", VLX_BINARY, "sheet", "get", path, "A1"})
+                .output,
+            "42\n");
+  EXPECT_NE(pids().second, office);
+}
+
+TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {
+  // A socket that takes the connection and never hands one over (a keeper that is stuck).
+  const std::string path = book("a.xlsx", "42");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  vlx::test::ScopedEnv bound("VELMORA_CALC_START_SECONDS", "4");
+  ::mkdir((run_ + "/velmora-calc").c_str(), 0700);
+  int stuck = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = run_ + "/velmora-calc/office.sock";
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(stuck, 4), 0);
+  auto start = std::chrono::steady_clock::now();
+  auto result = vlx::test::runCommand({"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "get", path, "A1"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 45s);
+  EXPECT_TRUE(result.output == "42\n" || result.output.find("within 4 s") != std::string::npos)
+      << result.output;
+  ::close(stuck);
 }
 
 TEST_F(SharedOfficeTest, ProcessesSharingItSeeOnlyTheirOwnWorkbooks) {

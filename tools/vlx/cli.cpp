@@ -405,7 +405,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   double lockWait = 10;
   sheetSetCmd
       ->add_option("--wait", lockWait,
-                   "Seconds to wait while another process writes FILE (default 10)")
+                   "Seconds to wait while another process writes FILE or has the shared "
+                   "office's turn (default 10)")
       ->check(CLI::Range(0.0, 3600.0));
   auto *sheetNamesCmd =
       sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");

@@ -74,6 +74,9 @@ public:
                     (S_ISREG(st.st_mode) ? ": permission denied" : ": not a file"));
     // The office outlives the command, for the next one, unless the user chose otherwise.
     ::setenv("VELMORA_CALC_KEEP_SECONDS", kKeepSeconds, 0);
+    // A writer waits for the other processes (the shared office's turn too) as --wait says.
+    if (write)
+      ::setenv("VELMORA_CALC_WAIT_SECONDS", formatDouble(lockWait).c_str(), 1);
     std::optional<WaitLine> waiting;
     waiting.emplace(std::cerr, "vlx: waiting for LibreOffice...");
     CoInitialize(nullptr);
