@@ -27,10 +27,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <random>
-#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,20 +64,6 @@ bool lockFd(int fd) {
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-// The paths of the Unix sockets some process listens on.
-std::set<std::string> listeningSockets() {
-  std::set<std::string> paths;
-  std::ifstream table("/proc/net/unix");
-  std::string line;
-  std::getline(table, line);
-  while (std::getline(table, line)) {
-    size_t slash = line.find(" /");
-    if (slash != std::string::npos)
-      paths.insert(line.substr(slash + 1));
-  }
-  return paths;
 }
 
 std::string findXvfb() {
@@ -151,20 +134,8 @@ void Office::removeStale(const std::string &base) {
     }
     ::closedir(dir);
   }
-  // A killed office leaves its pipe's socket where the UNO run-time puts it.
-  std::string prefix = "OSL_PIPE_" + std::to_string(::getuid()) + "_velmora-calc-";
-  std::set<std::string> live = listeningSockets();
-  if (DIR *dir = ::opendir("/tmp")) {
-    while (dirent *entry = ::readdir(dir)) {
-      std::string path = std::string("/tmp/") + entry->d_name;
-      struct stat st;
-      if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
-          ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid() &&
-          !live.count(path))
-        ::unlink(path.c_str());
-    }
-    ::closedir(dir);
-  }
+  // A killed office leaves its pipe where the UNO run-time puts it.
+  removeStalePipes("velmora-calc-");
 }
 
 void Office::disposeBridges() {
@@ -184,10 +155,10 @@ void Office::disposeBridges() {
 void Office::endChildren() {
   endGroup(soffice_, 2s);
   endGroup(xvfb_, 1s);
-  if (!pipe_.empty()) {
+  if (!pipe_.name.empty()) {
     // A killed soffice leaves its pipe's socket where the UNO run-time puts it.
-    ::unlink(("/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe_).c_str());
-    pipe_.clear();
+    removeOfficePipe(pipe_.socket);
+    pipe_ = {};
   }
   if (!scratch_.empty()) {
     std::error_code ec;
@@ -207,7 +178,7 @@ Reference<css::uno::XComponentContext> Office::context() {
     forget();
     soffice_ = xvfb_ = -1;
     scratch_.clear();
-    pipe_.clear();
+    pipe_ = {};
     if (ownerLock_ >= 0)
       ::close(ownerLock_); // the parent's lock stays with the parent's descriptor
     ownerLock_ = -1;
@@ -300,12 +271,15 @@ void Office::start() {
     throw;
   }
   startDisplay();
-  std::random_device random;
-  pipe_ = "velmora-calc-" + std::to_string(owner_) + "-" + std::to_string(random()) +
-          std::to_string(random());
-  soffice_ = spawnOffice(pipe_);
   try {
-    connect("pipe,name=" + pipe_, true);
+    pipe_ = makeOfficePipe("velmora-calc-" + std::to_string(owner_) + "-");
+  } catch (...) {
+    endChildren();
+    throw;
+  }
+  soffice_ = spawnOffice(pipe_.name);
+  try {
+    connect("pipe,name=" + pipe_.name, true);
   } catch (...) {
     endChildren();
     throw;
@@ -415,7 +389,7 @@ void Office::connect(const std::string &description, bool owned) {
     if (::waitpid(soffice_, &status, WNOHANG) == soffice_) {
       soffice_ = -1;
       if (WIFEXITED(status) && WEXITSTATUS(status) == kRestartStatus && restarts++ < 2) {
-        soffice_ = spawnOffice(pipe_);
+        soffice_ = spawnOffice(pipe_.name);
         continue;
       }
       throw CalcError(Fault::NoOffice, "LibreOffice ended while starting (status " +

@@ -1,6 +1,8 @@
 // The soffice process that a host process owns, and the UNO connection to it.
 #pragma once
 
+#include "office_pipe.h"
+
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
@@ -117,7 +119,7 @@ private:
   pid_t xvfb_ = -1;
   std::string display_;
   std::string scratch_;
-  std::string pipe_;
+  OfficePipe pipe_;
   int ownerLock_ = -1; // held while this process owns scratch_
   bool view_ = true;
   bool shared_ = false;

@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -95,6 +94,7 @@ void Office::startShared() {
     return;
   // No keeper answers: what dead ones left goes.
   ::unlink(socketPath.c_str());
+  removeStalePipes("velmora-calc-shared-");
   if (DIR *entries = ::opendir(dir.c_str())) {
     while (dirent *entry = ::readdir(entries)) {
       std::string path = dir + "/" + entry->d_name;
@@ -124,15 +124,11 @@ void Office::startShared() {
   plan.scratch = scratch;
   plan.log = dir + "/office.log";
   plan.keepSeconds = keepSeconds();
-  std::random_device random;
-  const std::string pipeName = "velmora-calc-shared-" + std::to_string(random()) +
-                               std::to_string(random()) + std::to_string(random());
-  // Where the UNO run-time puts a pipe's socket: not ours to choose.
-  plan.officePipe = std::string(::access("/tmp", W_OK) == 0 ? "/tmp" : "/var/tmp") + "/OSL_PIPE_" +
-                    std::to_string(::getuid()) + "_" + pipeName;
+  const OfficePipe pipe = makeOfficePipe("velmora-calc-shared-");
+  plan.officePipe = pipe.socket;
   plan.argv = {std::string(kProgramDir) + "/soffice.bin",
                "-env:UserInstallation=file://" + scratch + "/profile",
-               "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
+               "--accept=pipe,name=" + pipe.name + ";urp;StarOffice.ComponentContext",
                "--norestore",
                "--nologo",
                "--nodefault",

@@ -54,7 +54,7 @@ bool fillAddress(sockaddr_un &address, const std::string &path) {
 
 // The keeper's view of its plan: C strings only.
 struct Plan {
-  const char *socketPath, *lockPath, *pidPath, *officePipe, *log, *rm;
+  const char *socketPath, *lockPath, *pidPath, *officePipe, *officePipeDir, *log, *rm;
   char *const *argv;
   char *const *envp;
   char *const *removeArgv;
@@ -209,6 +209,7 @@ bool handOver(int client, int fd) {
   struct stat pipe;
   if (::lstat(plan.officePipe, &pipe) == 0 && S_ISSOCK(pipe.st_mode) && pipe.st_uid == ::getuid())
     ::unlink(plan.officePipe);
+  ::rmdir(plan.officePipeDir); // the pipe's own directory, where nobody else can bind its name
   ::unlink(plan.pidPath);
   if (plan.rm) {
     pid_t remover = ::fork();
@@ -450,6 +451,7 @@ pid_t launchKeeper(const KeeperPlan &plan) {
     throw CalcError(Fault::NoOffice, "cannot listen on " + plan.socketPath + ": " + why);
   }
   std::vector<char *> argv = pointers(plan.argv), env = pointers(plan.env);
+  const std::string pipeDir = plan.officePipe.substr(0, plan.officePipe.rfind('/'));
   const char *rm = ::access("/bin/rm", X_OK) == 0       ? "/bin/rm"
                    : ::access("/usr/bin/rm", X_OK) == 0 ? "/usr/bin/rm"
                                                         : nullptr;
@@ -464,6 +466,7 @@ pid_t launchKeeper(const KeeperPlan &plan) {
               plan.lockPath.c_str(),
               plan.pidPath.c_str(),
               plan.officePipe.c_str(),
+              pipeDir.c_str(),
               plan.log.c_str(),
               rm,
               argv.data(),

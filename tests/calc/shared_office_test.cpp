@@ -355,6 +355,38 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
   EXPECT_NE(pids().second, office);
 }
 
+// The office's pipe, which LibreOffice names in /tmp where any user could bind the name first, is
+// inside a directory only the user can enter: the office's own and the shared one's.
+TEST_F(SharedOfficeTest, TheOfficesPipeIsInADirectoryOfTheUsersOwn) {
+  auto expectPrivatePipe = [](pid_t office) {
+    std::string arguments;
+    std::getline(std::ifstream("/proc/" + std::to_string(office) + "/cmdline"), arguments, '\x01');
+    const std::string key = std::string("--accept=pipe,name=");
+    size_t at = arguments.find(key);
+    ASSERT_NE(at, std::string::npos) << office;
+    at += key.size();
+    const std::string name = arguments.substr(at, arguments.find(';', at) - at);
+    const std::string socket = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + name;
+    const std::string dir = socket.substr(0, socket.rfind('/'));
+    struct stat st {};
+    ASSERT_NE(dir, "/tmp") << socket;
+    ASSERT_EQ(::lstat(dir.c_str(), &st), 0) << dir;
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << dir;
+    EXPECT_TRUE(exists(socket)) << socket;
+  };
+  Office::instance().context();
+  ASSERT_FALSE(Office::instance().shared());
+  expectPrivatePipe(Office::instance().pid());
+  Office::instance().stop();
+
+  const std::string path = book("a.xlsx", "42");
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  ASSERT_EQ(get(path).output, "42\n");
+  expectPrivatePipe(pids().second);
+}
+
 TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {
   // A socket that takes the connection and never hands one over (a keeper that is stuck).
   const std::string path = book("a.xlsx", "42");
