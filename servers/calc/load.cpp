@@ -1,6 +1,7 @@
 // Documents opened with an interaction handler that never shows a dialog, and saved so that a
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
+#include "package_check.h"
 #include "uno_names.h"
 #include "cells.h"
 #include "save_target.h"
@@ -136,6 +137,7 @@ struct Opened {
   std::string path; // empty: a new workbook that has no file yet
   int lock = -1;
   bool readOnly = false;
+  std::string damage; // what is damaged in the file, which then opens read-only
   unsigned long serial = nextSerial(); // the order of opening
   static unsigned long nextSerial() {
     static std::atomic<unsigned long> next{0};
@@ -472,9 +474,23 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt + std::rand() % 50));
   }
+  // A sheet the office passed over in silence: read-only, as the office opens a repaired file.
+  if (!options)
+    entry->damage = packageDamage(Office::instance().context(), urlOf(path), path);
+  if (!entry->damage.empty()) {
+    entry->readOnly = true;
+    if (entry->lock >= 0)
+      ::close(entry->lock);
+    entry->lock = -1;
+  }
   std::lock_guard<std::mutex> guard(openedMutex());
   opened()[identity(model)] = entry;
   return model;
+}
+
+std::string damageOf(const Reference<css::uno::XInterface> &document) {
+  auto entry = find(document);
+  return entry ? entry->damage : std::string();
 }
 
 bool isReadOnly(const Reference<css::uno::XInterface> &document) {
@@ -497,8 +513,11 @@ void saveDocument(const Reference<css::uno::XInterface> &document) {
   if (isReadOnly(document))
     throw CalcError(Fault::Failed,
                     inQuotes(entry ? entry->path : toString(model->getURL())) +
-                        " is read-only (the file is, or another process writes it): save it "
-                        "under another name with SaveAs");
+                        (entry && !entry->damage.empty()
+                             ? " is read-only: it is damaged (" + entry->damage + ")"
+                             : std::string(" is read-only (the file is, or another process "
+                                           "writes it)")) +
+                        ": save it under another name with SaveAs");
   std::string scratch = Office::instance().scratch();
   if (!entry || entry->lock < 0 || scratch.empty()) {
     // An office this process did not start cannot write into its private directory.

@@ -34,6 +34,8 @@ css::uno::Reference<css::frame::XModel> newDocument();
 
 // Whether a document was opened read-only, or is so now.
 bool isReadOnly(const css::uno::Reference<css::uno::XInterface> &document);
+// What is damaged in the file of a document opened here (it is then read-only), or empty.
+std::string damageOf(const css::uno::Reference<css::uno::XInterface> &document);
 // Writes a document to its file: into a private file first, then put in place in one rename, so
 // that a killed save leaves the old file and nothing beside it.
 void saveDocument(const css::uno::Reference<css::uno::XInterface> &document);

@@ -272,6 +272,10 @@ const Member workbookMembers[] = {
   {"Sheets", 0x1E5, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { return indexed(as<xl::XWorkbook>(self)->Worksheets(Any()), arg(args, 0)); }, nullptr},
   {"Close", 0x115, std::nullopt, 0, 3, closeWorkbook, nullptr},
+  // The server's own (Excel shows "[Repaired]" instead): what is damaged in the file, which
+  // then opens read-only; empty when it is whole.
+  {"Damage", 0x7F000001, std::nullopt, 0, 0,
+   [](const Object &self, const Args &) { const std::string damage = damageOf(storable(self)); return Any(OUString(damage.data(), static_cast<sal_Int32>(damage.size()), RTL_TEXTENCODING_UTF8)); }, nullptr},
   {"FullName", 0x121, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return Any(as<vba::XDocumentBase>(self)->getFullName()); }, nullptr},
   {"Name", 0x6E, std::nullopt, 0, 0,
@@ -559,7 +563,7 @@ namespace {
 bool readsOnly(const Member &member) {
   static const char *const reads[] = {
       "ActiveCell", "ActiveSheet", "ActiveWorkbook", "Address",       "Cells",   "Charts",
-      "Column",     "ColumnWidth", "Columns",        "Count",         "Formula", "FullName",
+      "Column",     "ColumnWidth", "Columns",        "Count",   "Damage",  "Formula", "FullName",
       "Height",     "Index",       "Item",           "Name",          "Names",   "Next",
       "Previous",   "Range",       "RefersTo",       "RefersToRange", "Row",     "RowHeight",
       "Rows",       "Sheets",      "Text",           "Value",         "Value2",  "Width",

@@ -3,6 +3,7 @@
 #include "load.h"
 #include "model.h"
 #include "support/temp_env.h"
+#include "xlsx_writer.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -89,7 +90,7 @@ protected:
     return names;
   }
 
-  test::TempDir dir_;
+  vlx::test::TempDir dir_;
   Object app_{Kind::Application, nullptr, nullptr};
 };
 
@@ -235,6 +236,35 @@ TEST_F(CalcLoadTest, ASecondWriterGetsTheWorkbookReadOnlyAndCannotSave) {
   ::chmod(path.c_str(), 0644);
 }
 
+// A sheet the office passes over in silence (its part missing, or cut short) opens read-only and
+// says what is damaged, as a repaired file does; a whole workbook says nothing.
+TEST_F(CalcLoadTest, AWorkbookWithADamagedSheetOpensReadOnlyAndSaysSo) {
+  const struct {
+    long damage;
+    const char *said;
+  } cases[] = {{0, ""},
+               {-1, "its sheet 'Data' (xl/worksheets/sheet2.xml) is missing"},
+               {160, "its sheet 'Data' (xl/worksheets/sheet2.xml) is cut short"}};
+  for (const auto &c : cases) {
+    const std::string path = dir_.file("damaged.xlsx");
+    std::vector<test::XlsxCell> cells;
+    for (int row = 1; row <= 20; ++row)
+      cells.push_back({"A" + std::to_string(row), "", std::to_string(row), "", 0});
+    test::writeXlsx(path, {false, {}, {{"First", {{"A1", "", "1", "", 0}}, false, 0},
+                                       {"Data", cells, false, c.damage}}});
+    Object book = open(path);
+    OUString said;
+    EXPECT_TRUE(call(book, "Damage") >>= said);
+    EXPECT_EQ(toString(said), c.said);
+    EXPECT_EQ(readOnly(book), *c.said != '\0') << c.said;
+    if (*c.said) {
+      EXPECT_NE(failure([&] { call(book, "Save"); }).find("it is damaged (" + std::string(c.said)),
+                std::string::npos);
+    }
+    close(book);
+  }
+}
+
 TEST_F(CalcLoadTest, ASaveThroughALinkReplacesTheWorkbookAndKeepsTheLink) {
   std::string path = workbook("book.xlsx");
   fs::create_directories(dir_.file("links"));
@@ -256,8 +286,8 @@ TEST_F(CalcLoadTest, ASaveThroughALinkReplacesTheWorkbookAndKeepsTheLink) {
 // hosts stay. The office's own temporary folders live in its scratch directory.
 TEST_F(CalcLoadTest, AStartRemovesWhatKilledHostsLeft) {
   Office::instance().stop();
-  test::ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.path().c_str());
-  test::ScopedEnv tmp("TMPDIR", dir_.path().c_str());
+  vlx::test::ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.path().c_str());
+  vlx::test::ScopedEnv tmp("TMPDIR", dir_.path().c_str());
   auto scratch = [&](const char *name, bool withOwner) {
     fs::create_directory(dir_.file(name));
     write(dir_.file(name) + "/soffice.log", "log");

@@ -387,6 +387,26 @@ TEST_F(SharedOfficeTest, TheOfficesPipeIsInADirectoryOfTheUsersOwn) {
   expectPrivatePipe(pids().second);
 }
 
+// vlx reports a damaged workbook as the office reports a repaired one: read, with a warning, and
+// not written.
+TEST_F(SharedOfficeTest, ADamagedWorkbookIsReadWithAWarningAndNotWritten) {
+  const std::string path = dir_.file("cut.xlsx");
+  calc::test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", "42", "", 0}}, false, 0},
+                                           {"Sheet2", {{"A1", "", "7", "", 0}}, false, -1}}});
+  vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
+  auto read = get(path);
+  EXPECT_EQ(read.status, 0);
+  EXPECT_NE(read.output.find("vlx: warning: " + path + " is damaged (its sheet 'Sheet2' "
+                             "(xl/worksheets/sheet2.xml) is missing): opened read-only\n"),
+            std::string::npos)
+      << read.output;
+  EXPECT_NE(read.output.find("42\n"), std::string::npos) << read.output;
+  auto write = vlx::test::runCommand({VLX_BINARY, "sheet", "set", path, "A1", "5"});
+  EXPECT_EQ(write.status, 1);
+  EXPECT_NE(write.output.find("cannot write " + path + ": it is damaged"), std::string::npos)
+      << write.output;
+}
+
 TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {
   // A socket that takes the connection and never hands one over (a keeper that is stuck).
   const std::string path = book("a.xlsx", "42");

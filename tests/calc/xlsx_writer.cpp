@@ -229,7 +229,9 @@ void writeXlsx(const std::string &path, const XlsxBook &book) {
         "<sheet name=\"" + escape(sheet.name) + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
     if (!sheet.chart) {
       std::string part = "xl/worksheets/sheet" + n + ".xml";
-      parts.emplace_back(part, worksheet(sheet, styles));
+      if (sheet.damage >= 0)
+        parts.emplace_back(part, worksheet(sheet, styles).substr(
+                                     0, sheet.damage > 0 ? size_t(sheet.damage) : std::string::npos));
       override(part, "spreadsheetml.worksheet");
       bookRels.emplace_back("worksheet", "worksheets/sheet" + n + ".xml");
       continue;

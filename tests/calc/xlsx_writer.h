@@ -20,6 +20,8 @@ struct XlsxSheet {
   std::string name;
   std::vector<XlsxCell> cells;
   bool chart = false; // a chart sheet, plotting the first sheet's B1:B3
+  // A damaged file: the sheet's part left out (-1), or cut to so many bytes (above 0).
+  long damage = 0;
 };
 
 struct XlsxBook {

@@ -27,6 +27,9 @@ namespace {
 // DISPIDs of the members the wrappers do not export, called through their driver.
 const DISPID kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kWorksheets = 0x1EE, kRange = 0xC5,
              kNames = 0x1BA, kRefersTo = 0x3AA, kQuit = 0x12E, kReadOnly = 0x128;
+// The LibreOffice server's own: what is damaged in the workbook's file, which it opened
+// read-only (Excel has no such member).
+const DISPID kDamage = 0x7F000001;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kText[] = {0x0E, 0}; // narrow text, made a BSTR by the driver
 const BYTE kBool[] = {VT_BOOL, 0};
@@ -58,6 +61,19 @@ std::string describe(CException *e) {
   SCODE code = COleException::Process(e);
   e->Delete();
   return line.empty() ? codeText(code) : line;
+}
+
+// What the server found damaged in the workbook's file, or empty (also from a server without
+// the member).
+std::string damageOf(COleDispatchDriver &book) {
+  CString damage;
+  try {
+    book.GetProperty(kDamage, VT_BSTR, &damage);
+  } catch (CException *e) {
+    e->Delete();
+    return "";
+  }
+  return static_cast<const char *>(damage);
 }
 
 // The workbook FILE open in the spreadsheet, closed (without saving) and the spreadsheet ended
@@ -106,6 +122,15 @@ public:
                            DISP_E_PARAMNOTFOUND, write ? FALSE : TRUE);
         book_.AttachDispatch(book);
         waiting.reset();
+        if (const std::string damage = damageOf(book_); !damage.empty()) {
+          if (write) {
+            end();
+            throw Failure("cannot write " + file + ": it is damaged (" + damage +
+                          "), and opens read-only");
+          }
+          std::cerr << "vlx: warning: " << printable(file) << " is damaged ("
+                    << printable(damage) << "): opened read-only\n";
+        }
         BOOL readOnly = FALSE;
         if (write)
           book_.GetProperty(kReadOnly, VT_BOOL, &readOnly);
