@@ -1,10 +1,10 @@
 // Documents opened with an interaction handler that never shows a dialog, and saved so that a
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
-#include "package_check.h"
-#include "uno_names.h"
 #include "cells.h"
+#include "package_check.h"
 #include "save_target.h"
+#include "uno_names.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -137,7 +137,7 @@ struct Opened {
   std::string path; // empty: a new workbook that has no file yet
   int lock = -1;
   bool readOnly = false;
-  std::string damage; // what is damaged in the file, which then opens read-only
+  std::string damage;                  // what is damaged in the file, which then opens read-only
   unsigned long serial = nextSerial(); // the order of opening
   static unsigned long nextSerial() {
     static std::atomic<unsigned long> next{0};

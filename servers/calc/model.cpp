@@ -562,12 +562,12 @@ namespace {
 // the types it learnt over these.
 bool readsOnly(const Member &member) {
   static const char *const reads[] = {
-      "ActiveCell", "ActiveSheet", "ActiveWorkbook", "Address",       "Cells",   "Charts",
-      "Column",     "ColumnWidth", "Columns",        "Count",   "Damage",  "Formula", "FullName",
-      "Height",     "Index",       "Item",           "Name",          "Names",   "Next",
-      "Previous",   "Range",       "RefersTo",       "RefersToRange", "Row",     "RowHeight",
-      "Rows",       "Sheets",      "Text",           "Value",         "Value2",  "Width",
-      "Workbooks",  "Worksheet",   "Worksheets"};
+      "ActiveCell", "ActiveSheet", "ActiveWorkbook", "Address",   "Cells",         "Charts",
+      "Column",     "ColumnWidth", "Columns",        "Count",     "Damage",        "Formula",
+      "FullName",   "Height",      "Index",          "Item",      "Name",          "Names",
+      "Next",       "Previous",    "Range",          "RefersTo",  "RefersToRange", "Row",
+      "RowHeight",  "Rows",        "Sheets",         "Text",      "Value",         "Value2",
+      "Width",      "Workbooks",   "Worksheet",      "Worksheets"};
   return std::any_of(std::begin(reads), std::end(reads),
                      [&](const char *name) { return std::strcmp(name, member.name) == 0; });
 }

@@ -377,8 +377,7 @@ void Office::connect(const std::string &description, bool owned) {
     } catch (const css::uno::Exception &e) {
       if (watch.finish())
         throw CalcError(Fault::NoOffice, "LibreOffice at " + description +
-                                             " did not answer within " +
-                                             secondsText(startWait()));
+                                             " did not answer within " + secondsText(startWait()));
       throw CalcError(Fault::NoOffice,
                       "cannot reach LibreOffice at " + description + ": " + toString(e.Message));
     }

@@ -43,8 +43,8 @@ OfficePipe makeOfficePipe(const std::string &tag) {
   // mkdtemp makes it with mode 0700, and never takes a name that exists: in the sticky
   // temporary directory, nobody else can then move or replace it.
   if (!::mkdtemp(dir.data()))
-    throw CalcError(Fault::NoOffice, "cannot create the office's pipe directory in " +
-                                         pipeBase() + ": " + std::strerror(errno));
+    throw CalcError(Fault::NoOffice, "cannot create the office's pipe directory in " + pipeBase() +
+                                         ": " + std::strerror(errno));
   const std::string name = dir.substr(dir.rfind('/') + 1 + pipePrefix().size());
   return {name + "/" + kSocketName, dir + "/" + kSocketName};
 }

@@ -105,8 +105,8 @@ bool endsWorksheet(std::string tail) {
 
 } // namespace
 
-std::string packageDamage(const Reference<css::uno::XComponentContext> &office,
-                          const OUString &url, const std::string &path) {
+std::string packageDamage(const Reference<css::uno::XComponentContext> &office, const OUString &url,
+                          const std::string &path) {
   const std::string extension = lower(path.substr(path.find_last_of("./") + 1));
   if (extension != "xlsx" && extension != "xlsm" && extension != "xltx" && extension != "xltm")
     return {};

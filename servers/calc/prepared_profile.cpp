@@ -152,8 +152,8 @@ bool copyPreparedProfile(const std::string &kept, const std::string &profile) {
     // Half a profile would be worse than none.
     // (A copy that ran out of room may say EIO.)
     unsigned long long room = 0;
-    const bool full = ec == std::errc::no_space_on_device || ec.value() == EDQUOT ||
-                      diskFull(profile, room);
+    const bool full =
+        ec == std::errc::no_space_on_device || ec.value() == EDQUOT || diskFull(profile, room);
     fs::remove_all(profile + "/user", ec);
     fs::create_directories(profile + "/user", ec);
     if (full)

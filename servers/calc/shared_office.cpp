@@ -524,8 +524,7 @@ int reachKeeper(const std::string &socketPath, int &control, int timeoutMs) {
   pollfd ready{fd, POLLIN, 0};
   HandOverMessage in;
   int connection = -1;
-  if (::poll(&ready, 1, timeoutMs) == 1 &&
-      ::recvmsg(fd, &in.message, MSG_CMSG_CLOEXEC) == 1) {
+  if (::poll(&ready, 1, timeoutMs) == 1 && ::recvmsg(fd, &in.message, MSG_CMSG_CLOEXEC) == 1) {
     for (cmsghdr *header = CMSG_FIRSTHDR(&in.message); header;
          header = CMSG_NXTHDR(&in.message, header))
       if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)

@@ -250,8 +250,10 @@ TEST_F(CalcLoadTest, AWorkbookWithADamagedSheetOpensReadOnlyAndSaysSo) {
     std::vector<test::XlsxCell> cells;
     for (int row = 1; row <= 20; ++row)
       cells.push_back({"A" + std::to_string(row), "", std::to_string(row), "", 0});
-    test::writeXlsx(path, {false, {}, {{"First", {{"A1", "", "1", "", 0}}, false, 0},
-                                       {"Data", cells, false, c.damage}}});
+    test::writeXlsx(
+        path, {false,
+               {},
+               {{"First", {{"A1", "", "1", "", 0}}, false, 0}, {"Data", cells, false, c.damage}}});
     Object book = open(path);
     OUString said;
     EXPECT_TRUE(call(book, "Damage") >>= said);

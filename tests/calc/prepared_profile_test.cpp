@@ -1,7 +1,7 @@
 // The profile a started office gets: the installed version read without starting the office,
 // written into the settings, and the prepared profile kept and reused in a private cache.
-#include "prepared_profile.h"
 #include "office.h"
+#include "prepared_profile.h"
 #include "profile_settings.h"
 #include "support/temp_env.h"
 

@@ -349,9 +349,10 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
   EXPECT_TRUE(waitGone(office)) << "the stopped office was not ended";
   ::kill(office, SIGCONT);
   // The next command starts a new one.
-  EXPECT_EQ(vlx::test::runCommand({"/usr/bin/timeout", "120", VLX_BINARY, "sheet", "get", path, "A1"})
-                .output,
-            "42\n");
+  EXPECT_EQ(
+      vlx::test::runCommand({"/usr/bin/timeout", "120", VLX_BINARY, "sheet", "get", path, "A1"})
+          .output,
+      "42\n");
   EXPECT_NE(pids().second, office);
 }
 
@@ -391,12 +392,15 @@ TEST_F(SharedOfficeTest, TheOfficesPipeIsInADirectoryOfTheUsersOwn) {
 // not written.
 TEST_F(SharedOfficeTest, ADamagedWorkbookIsReadWithAWarningAndNotWritten) {
   const std::string path = dir_.file("cut.xlsx");
-  calc::test::writeXlsx(path, {false, {}, {{"Sheet1", {{"A1", "", "42", "", 0}}, false, 0},
-                                           {"Sheet2", {{"A1", "", "7", "", 0}}, false, -1}}});
+  calc::test::writeXlsx(path, {false,
+                               {},
+                               {{"Sheet1", {{"A1", "", "42", "", 0}}, false, 0},
+                                {"Sheet2", {{"A1", "", "7", "", 0}}, false, -1}}});
   vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
   auto read = get(path);
   EXPECT_EQ(read.status, 0);
-  EXPECT_NE(read.output.find("vlx: warning: " + path + " is damaged (its sheet 'Sheet2' "
+  EXPECT_NE(read.output.find("vlx: warning: " + path +
+                             " is damaged (its sheet 'Sheet2' "
                              "(xl/worksheets/sheet2.xml) is missing): opened read-only\n"),
             std::string::npos)
       << read.output;
@@ -421,7 +425,8 @@ TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {
   ASSERT_EQ(::bind(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(stuck, 4), 0);
   auto start = std::chrono::steady_clock::now();
-  auto result = vlx::test::runCommand({"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "get", path, "A1"});
+  auto result =
+      vlx::test::runCommand({"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "get", path, "A1"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, 45s);
   EXPECT_TRUE(result.output == "42\n" || result.output.find("within 4 s") != std::string::npos)
       << result.output;

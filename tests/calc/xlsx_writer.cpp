@@ -230,8 +230,9 @@ void writeXlsx(const std::string &path, const XlsxBook &book) {
     if (!sheet.chart) {
       std::string part = "xl/worksheets/sheet" + n + ".xml";
       if (sheet.damage >= 0)
-        parts.emplace_back(part, worksheet(sheet, styles).substr(
-                                     0, sheet.damage > 0 ? size_t(sheet.damage) : std::string::npos));
+        parts.emplace_back(
+            part, worksheet(sheet, styles)
+                      .substr(0, sheet.damage > 0 ? size_t(sheet.damage) : std::string::npos));
       override(part, "spreadsheetml.worksheet");
       bookRels.emplace_back("worksheet", "worksheets/sheet" + n + ".xml");
       continue;

@@ -128,8 +128,8 @@ public:
             throw Failure("cannot write " + file + ": it is damaged (" + damage +
                           "), and opens read-only");
           }
-          std::cerr << "vlx: warning: " << printable(file) << " is damaged ("
-                    << printable(damage) << "): opened read-only\n";
+          std::cerr << "vlx: warning: " << printable(file) << " is damaged (" << printable(damage)
+                    << "): opened read-only\n";
         }
         BOOL readOnly = FALSE;
         if (write)
