@@ -104,7 +104,10 @@ private:
   void startDisplay();
   pid_t spawnOffice(const std::string &pipeName);
   void startShared();
-  bool joinShared(const std::string &socketPath, std::chrono::steady_clock::time_point deadline);
+  // Joins the shared office through its keeper, reached before deadline; the office's first
+  // answer is waited for `answer`.
+  bool joinShared(const std::string &socketPath, std::chrono::steady_clock::time_point deadline,
+                  std::chrono::milliseconds answer);
   void leaveShared();
   void forget();
   void disposeBridges();

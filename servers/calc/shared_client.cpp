@@ -71,7 +71,7 @@ void Office::startShared() {
   const std::string socketPath = dir + "/office.sock";
   // Finding, or waiting for, an office another process starts has one bound in all.
   const auto deadline = Clock::now() + startWait();
-  if (joinShared(socketPath, deadline))
+  if (joinShared(socketPath, deadline, answerWait()))
     return;
   // One process at a time starts an office; the others wait here and then join it.
   const std::string lockPath = dir + "/start.lock";
@@ -90,7 +90,7 @@ void Office::startShared() {
                                          " holds " + lockPath + " while it starts one");
   }
   nameHolder(lock);
-  if (joinShared(socketPath, deadline))
+  if (joinShared(socketPath, deadline, answerWait()))
     return;
   // No keeper answers: what dead ones left goes.
   ::unlink(socketPath.c_str());
@@ -141,13 +141,15 @@ void Office::startShared() {
       log >= 0)
     ::close(log);
   launchKeeper(plan);
-  if (!joinShared(socketPath, Clock::now() + startWait()))
+  // A new office answers its first call once it has set itself up.
+  if (!joinShared(socketPath, Clock::now() + startWait(), startWait()))
     throw CalcError(Fault::NoOffice, "LibreOffice did not answer within " +
                                          secondsText(startWait()) + "; see " + plan.log);
   keepPreparedProfile(scratch + "/profile", preparedProfileDir(kProgramDir));
 }
 
-bool Office::joinShared(const std::string &socketPath, Clock::time_point deadline) {
+bool Office::joinShared(const std::string &socketPath, Clock::time_point deadline,
+                        std::chrono::milliseconds answer) {
   int control = -1;
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   int fd = reachKeeper(socketPath, control, static_cast<int>(std::max<long long>(left.count(), 0)));
@@ -157,7 +159,7 @@ bool Office::joinShared(const std::string &socketPath, Clock::time_point deadlin
   try {
     // An office that is stopped (or stuck) takes the connection and never answers: cut, and
     // its keeper asked to end it, so that the next start makes a new one.
-    AnswerWatch watch(answerWait(), [fd, control] {
+    AnswerWatch watch(answer, [fd, control] {
       ::shutdown(fd, SHUT_RDWR);
       (void)::send(control, "x", 1, MSG_NOSIGNAL);
     });

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <future>
 #include <iostream>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -330,7 +331,7 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
   }
 
   // A stopped office: the call gives up after its bound and the keeper ends it.
-  vlx::test::ScopedEnv bound("VELMORA_CALC_CALL_SECONDS", "3");
+  auto bound = std::make_unique<vlx::test::ScopedEnv>("VELMORA_CALC_CALL_SECONDS", "3");
   Object app{Kind::Application, nullptr, nullptr};
   const Member *workbooks = findMember(Kind::Application, std::string_view("Workbooks"));
   Object books = answerObject(*workbooks, app, invoke(*workbooks, app, {}));
@@ -348,6 +349,7 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
   EXPECT_NE(message.find("did not answer within 3 s"), std::string::npos) << message;
   EXPECT_TRUE(waitGone(office)) << "the stopped office was not ended";
   ::kill(office, SIGCONT);
+  bound.reset();
   // The next command starts a new one.
   EXPECT_EQ(
       vlx::test::runCommand({"/usr/bin/timeout", "120", VLX_BINARY, "sheet", "get", path, "A1"})
