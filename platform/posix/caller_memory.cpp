@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vlx::posix {
 namespace {
@@ -33,7 +34,54 @@ bool copyThroughPipe(const char *from, size_t size, std::string *out) {
   return ok;
 }
 
+// One byte of each page the buffer touches: protection is per page, so these tell for all.
+bool probePages(const void *buffer, size_t size, bool write) {
+  if (size == 0)
+    return true;
+  if (!buffer)
+    return false;
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<uintptr_t>(buffer);
+  const uintptr_t last = start + (size - 1);
+  if (last < start)
+    return false;
+  constexpr size_t kBatch = 512; // below IOV_MAX
+  std::vector<char> bytes(kBatch);
+  std::vector<iovec> local(kBatch), remote(kBatch);
+  uintptr_t at = start;
+  bool more = true;
+  while (more) {
+    size_t n = 0;
+    for (; more && n < kBatch; ++n) {
+      local[n] = {&bytes[n], 1};
+      remote[n] = {reinterpret_cast<void *>(at), 1};
+      const uintptr_t next = (at / page + 1) * page;
+      more = next > at && next <= last; // the top page of the address space has no next
+      at = next;
+    }
+    const auto count = static_cast<unsigned long>(n);
+    ssize_t done = process_vm_readv(getpid(), local.data(), count, remote.data(), count, 0);
+    if (done < 0 && errno != EFAULT)
+      return true;
+    if (done != static_cast<ssize_t>(n))
+      return false;
+    // The same bytes written back: only a page that may be written takes them.
+    if (write) {
+      done = process_vm_writev(getpid(), local.data(), count, remote.data(), count, 0);
+      if (done < 0 && errno != EFAULT)
+        return true;
+      if (done != static_cast<ssize_t>(n))
+        return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
+
+bool callerMayRead(const void *buffer, size_t size) { return probePages(buffer, size, false); }
+
+bool callerMayWrite(void *buffer, size_t size) { return probePages(buffer, size, true); }
 
 bool copyCallerBytes(const void *from, size_t size, std::string *out) {
   out->assign(size, '\0');

@@ -7,8 +7,13 @@
 #include <windows.h>
 #else
 #include <velmora/win32.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -315,6 +320,276 @@ inline std::string attributesOfOddNames(const std::string &, unsigned) {
   return out;
 }
 
+
+// Two pages of which only the first may be touched; `page` is set to their size.
+inline char *pagesWithHole(size_t *page) {
+#ifdef _WIN32
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  *page = info.dwPageSize;
+  auto *pages =
+      static_cast<char *>(VirtualAlloc(nullptr, 2 * *page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD old = 0;
+  VirtualProtect(pages + *page, *page, PAGE_NOACCESS, &old);
+  return pages;
+#else
+  *page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void *pages = mmap(nullptr, 2 * *page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  mprotect(static_cast<char *>(pages) + *page, *page, PROT_NONE);
+  return static_cast<char *>(pages);
+#endif
+}
+
+inline void freePages(char *pages, size_t page) {
+#ifdef _WIN32
+  (void)page;
+  VirtualFree(pages, 0, MEM_RELEASE);
+#else
+  munmap(pages, 2 * page);
+#endif
+}
+
+inline std::string done(BOOL ok, const char *what) { return ok ? std::string(what) : lastError(); }
+
+// A file this process maps is cut, replaced and deleted by no call while a view shows it
+// (Wine's test_file_sharing, test_CopyFileA, test_DeleteFileA).
+inline std::string mappedFileKept(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\m.txt", other = dir + "\\o.txt";
+  put(path, "0123456789");
+  put(other, "other");
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+  const auto *view = static_cast<const char *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  if (!view)
+    return "map: " + lastError();
+  SetFilePointer(h, 4, nullptr, FILE_BEGIN);
+  std::string out = "SetEndOfFile " + done(SetEndOfFile(h), "cuts");
+  CloseHandle(h);
+  auto opens = [&](DWORD disposition) {
+    HANDLE again =
+        CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, disposition, 0, nullptr);
+    if (again == INVALID_HANDLE_VALUE)
+      return lastError();
+    CloseHandle(again);
+    return std::string("opens");
+  };
+  out += ", CREATE_ALWAYS " + opens(CREATE_ALWAYS);
+  out += ", TRUNCATE_EXISTING " + opens(TRUNCATE_EXISTING);
+  out += ", CopyFileA " + done(CopyFileA(other.c_str(), path.c_str(), FALSE), "copies");
+  out += ", DeleteFileA " + done(DeleteFileA(path.c_str()), "deletes");
+  out += ", view " + std::string(view, 10);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+  return out + "; closed: DeleteFileA " + done(DeleteFileA(path.c_str()), "deletes");
+}
+
+// PAGE_WRITECOPY on a read-only handle: read views, and copy views whose writes stay here; views
+// of the whole mapping and no more.
+inline std::string copyOnWrite(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\c.txt";
+  put(path, "0123456789");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
+  CloseHandle(h);
+  if (!mapping)
+    return "mapping: " + lastError();
+  const auto *read = static_cast<const char *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 10));
+  auto *copy = static_cast<char *>(MapViewOfFile(mapping, FILE_MAP_COPY, 0, 0, 0));
+  if (!read || !copy)
+    return "view: " + lastError();
+  copy[0] = 'X';
+  std::string out = "read view " + std::string(read, 10) + ", copy view " + std::string(copy, 10);
+  void *write = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+  out += ", write view " + done(write != nullptr, "maps");
+  void *more = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 11);
+  out += ", 11 of 10 bytes " + done(more != nullptr, "maps");
+  const void *views[] = {read, copy, write, more};
+  for (const void *view : views)
+    if (view)
+      UnmapViewOfFile(view);
+  CloseHandle(mapping);
+  return out + ", c.txt " + get(path);
+}
+
+// A synchronous handle given an OVERLAPPED moves data at its offset (test_offset_in_overlapped_
+// structure); a read there at the end is ERROR_HANDLE_EOF (test_overlapped_read).
+inline std::string atOffsets(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\f.txt";
+  put(path, "0123456789");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  OVERLAPPED at = {};
+  at.Offset = 2;
+  char buffer[4];
+  DWORD moved = 99;
+  std::string out = ReadFile(h, buffer, 2, &moved, &at) ? "read " + std::string(buffer, moved)
+                                                         : "read " + lastError();
+  out += ", pointer " + std::to_string(SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  at.Offset = 10;
+  out += ", at the end " + done(ReadFile(h, buffer, 2, &moved, &at), "reads");
+  out += " " + std::to_string(moved);
+  out += ", write there " + done(WriteFile(h, "ab", 2, &moved, &at), "writes");
+  out += ", pointer " + std::to_string(SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  CloseHandle(h);
+  return out + ", f.txt " + get(path);
+}
+
+// Null buffers, and buffers whose end cannot be touched, move nothing (test_read_write).
+inline std::string unusableBuffers(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\f.txt";
+  put(path, "0123456789");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  DWORD moved = 99;
+  std::string out = "WriteFile null 0 " + done(WriteFile(h, nullptr, 0, &moved, nullptr), "writes");
+  out += ", null 10 " + done(WriteFile(h, nullptr, 10, &moved, nullptr), "writes");
+  out += " " + std::to_string(moved);
+  out += ", ReadFile null 10 " + done(ReadFile(h, nullptr, 10, &moved, nullptr), "reads");
+  size_t page = 0;
+  char *pages = pagesWithHole(&page);
+  std::memcpy(pages + page - 4, "wxyz", 4);
+  out += ", WriteFile over the hole " +
+         done(WriteFile(h, pages + page - 4, 8, &moved, nullptr), "writes");
+  out += " " + std::to_string(moved);
+  out += ", ReadFile into it " + done(ReadFile(h, pages + page - 4, 8, &moved, nullptr), "reads");
+  out += " " + std::to_string(moved) + " " + std::string(pages + page - 4, 4);
+  out += ", pointer " + std::to_string(SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  freePages(pages, page);
+  CloseHandle(h);
+  return out + ", f.txt " + get(path);
+}
+
+// Locks next to a lock of no bytes, as test_LockFile takes them.
+inline std::string zeroLengthLocks(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\l.txt";
+  put(path, "0123456789");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  std::string out = "100,0 " + done(LockFile(h, 100, 0, 0, 0), "locks");
+  out += ", 98,4 " + done(LockFile(h, 98, 0, 4, 0), "locks");
+  out += ", 90,10 " + done(LockFile(h, 90, 0, 10, 0), "locks");
+  out += ", 100,10 " + done(LockFile(h, 100, 0, 10, 0), "locks");
+  out += ", unlock 90,10 " + done(UnlockFile(h, 90, 0, 10, 0), "unlocks");
+  out += ", 100,10 " + done(UnlockFile(h, 100, 0, 10, 0), "unlocks");
+  out += ", 100,0 " + done(UnlockFile(h, 100, 0, 0, 0), "unlocks");
+  CloseHandle(h);
+  return out;
+}
+
+// FindFirstFileA through the device NUL (test_FindFirstFileA).
+inline std::string findThroughNul(const std::string &dir, unsigned) {
+  std::string out;
+  for (const char *name : {"nul\\*", "missing\\nul\\bar", "nul*"}) {
+    WIN32_FIND_DATAA data;
+    HANDLE found = FindFirstFileA((dir + "\\" + name).c_str(), &data);
+    out += (out.empty() ? "" : ", ") + std::string(name) + " " +
+           (found == INVALID_HANDLE_VALUE ? lastError() : std::string("found"));
+    if (found != INVALID_HANDLE_VALUE)
+      FindClose(found);
+  }
+  return out;
+}
+
+// Sizes no address space holds (test_MapFile), and TRUNCATE_EXISTING without GENERIC_WRITE
+// (test_CreateFile).
+inline std::string sizesAndRights(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\f.txt";
+  put(path, "x");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0x8000000, 0x10000, nullptr);
+  std::string out = "2^59 bytes " + done(mapping != nullptr, "map");
+  if (mapping)
+    CloseHandle(mapping);
+  CloseHandle(h);
+  HANDLE cut =
+      CreateFileA(path.c_str(), FILE_WRITE_DATA, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+  out += ", TRUNCATE_EXISTING with FILE_WRITE_DATA " +
+         done(cut != INVALID_HANDLE_VALUE, "opens");
+  if (cut != INVALID_HANDLE_VALUE)
+    CloseHandle(cut);
+  return out + ", f.txt " + get(path);
+}
+
+// The name and priority classes, and the final path's size when the buffer is short
+// (test_GetFileInformationByHandleEx, test_SetFileInformationByHandle,
+// test_GetFinalPathNameByHandleA).
+inline std::string namesAndHints(const std::string &dir, unsigned) {
+  const std::string path = dir + "\\f.txt";
+  put(path, "x");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  char full[1024];
+  const DWORD length = GetFinalPathNameByHandleA(h, full, sizeof full, VOLUME_NAME_DOS);
+  char shortBuffer[1024];
+  std::memset(shortBuffer, 'q', sizeof shortBuffer);
+  const DWORD answer = GetFinalPathNameByHandleA(h, shortBuffer, length, VOLUME_NAME_DOS);
+  std::string out = "short buffer " + std::string(answer == length ? "length" : "other") +
+                    (shortBuffer[0] == 'q' ? ", untouched" : ", written");
+  char below[1024];
+  const DWORD belowLength = GetFinalPathNameByHandleA(h, below, sizeof below, VOLUME_NAME_NONE);
+  alignas(8) char buffer[2048];
+  auto *name = reinterpret_cast<FILE_NAME_INFO *>(buffer);
+  if (GetFileInformationByHandleEx(h, FileNameInfo, name, sizeof buffer)) {
+    const std::basic_string<WCHAR> wide(name->FileName, name->FileNameLength / sizeof(WCHAR));
+    const std::string text(wide.begin(), wide.end());
+    out += ", FileNameInfo " + std::string(text == std::string(below, belowLength)
+                                               ? "the path below the volume"
+                                               : text);
+  } else {
+    out += ", FileNameInfo " + lastError();
+  }
+  FILE_IO_PRIORITY_HINT_INFO hint = {};
+  out += ", priority: read " +
+         done(GetFileInformationByHandleEx(h, FileIoPriorityHintInfo, &hint, sizeof hint), "reads");
+  hint.PriorityHint = IoPriorityHintNormal;
+  out += ", normal " +
+         done(SetFileInformationByHandle(h, FileIoPriorityHintInfo, &hint, sizeof hint), "set");
+  out += ", short " +
+         done(SetFileInformationByHandle(h, FileIoPriorityHintInfo, &hint, sizeof hint - 1), "set");
+  hint.PriorityHint = MaximumIoPriorityHintType;
+  out += ", maximum " +
+         done(SetFileInformationByHandle(h, FileIoPriorityHintInfo, &hint, sizeof hint), "set");
+  CloseHandle(h);
+  return out;
+}
+
+// A folder's entries through FileIdBothDirectoryInfo, one a call in a buffer that holds one.
+inline std::string folderEntries(const std::string &dir, unsigned) {
+  put(dir + "\\a.txt", "a");
+  CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
+  HANDLE h = CreateFileA(dir.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return "open: " + lastError();
+  alignas(8) char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + 32];
+  std::string out = "no room " +
+                    done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr, 0), "reads");
+  out += ", null " + done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr,
+                                                       sizeof buffer),
+                          "reads");
+  std::vector<std::string> names;
+  while (GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, buffer, sizeof buffer)) {
+    for (const char *at = buffer;;) {
+      const auto *entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO *>(at);
+      const std::basic_string<WCHAR> wide(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+      names.emplace_back(wide.begin(), wide.end());
+      if (!entry->NextEntryOffset)
+        break;
+      at += entry->NextEntryOffset;
+    }
+  }
+  out += ", then " + lastError() + ", entries";
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names)
+    out += " " + name;
+  CloseHandle(h);
+  return out;
+}
+
 } // namespace calls
 
 inline const std::vector<CallCase> &callCases() {
@@ -354,6 +629,30 @@ inline const std::vector<CallCase> &callCases() {
       {"CopyFileExA, PROGRESS_STOP", copyAnswered, PROGRESS_STOP, "error 1235, dst.txt (there)"},
       {"GetFileAttributesExW of odd names", attributesOfOddNames, 0,
        "\\\\?\\ error 123, \\??\\ error 123, \\DosDevices\\ error 2"},
+      {"A mapped file", mappedFileKept, 0,
+       "SetEndOfFile error 1224, CREATE_ALWAYS error 1224, TRUNCATE_EXISTING error 1224, "
+       "CopyFileA error 1224, DeleteFileA error 5, view 0123456789; closed: DeleteFileA deletes"},
+      {"PAGE_WRITECOPY", copyOnWrite, 0,
+       "read view 0123456789, copy view X123456789, write view error 5, 11 of 10 bytes error 5, "
+       "c.txt 0123456789"},
+      {"ReadFile and WriteFile at offsets", atOffsets, 0,
+       "read 23, pointer 4, at the end error 38 0, write there writes, pointer 12, f.txt "
+       "0123456789ab"},
+      {"Unusable buffers", unusableBuffers, 0,
+       "WriteFile null 0 writes, null 10 error 1784 0, ReadFile null 10 error 998, WriteFile over "
+       "the hole error 1784 0, ReadFile into it error 998 0 wxyz, pointer 0, f.txt 0123456789"},
+      {"LockFile beside a lock of no bytes", zeroLengthLocks, 0,
+       "100,0 locks, 98,4 error 33, 90,10 locks, 100,10 error 33, unlock 90,10 unlocks, 100,10 "
+       "error 158, 100,0 unlocks"},
+      {"FindFirstFileA through NUL", findThroughNul, 0,
+       "nul\\* error 3, missing\\nul\\bar error 3, nul* error 2"},
+      {"Sizes and rights", sizesAndRights, 0,
+       "2^59 bytes error 8, TRUNCATE_EXISTING with FILE_WRITE_DATA error 87, f.txt x"},
+      {"Name and priority classes", namesAndHints, 0,
+       "short buffer length, untouched, FileNameInfo the path below the volume, priority: read "
+       "error 87, normal set, short error 24, maximum error 87"},
+      {"FileIdBothDirectoryInfo", folderEntries, 0,
+       "no room error 24, null error 998, then error 18, entries . .. a.txt sub"},
   };
   return cases;
 }

@@ -14,6 +14,7 @@
 #define PAGE_EXECUTE_WRITECOPY 0x80
 #define SEC_COMMIT 0x08000000
 #define SEC_RESERVE 0x04000000
+#define SEC_IMAGE 0x01000000
 
 #define SECTION_QUERY 0x0001
 #define SECTION_MAP_WRITE 0x0002
@@ -45,6 +46,9 @@
 #ifndef ERROR_BAD_LENGTH
 #define ERROR_BAD_LENGTH 24L
 #endif
+#ifndef ERROR_USER_MAPPED_FILE
+#define ERROR_USER_MAPPED_FILE 1224L
+#endif
 
 #define FILE_NAME_NORMALIZED 0x0
 #define FILE_NAME_OPENED 0x8
@@ -63,6 +67,8 @@ typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileDispositionInfo = 4,
   FileAllocationInfo = 5,
   FileEndOfFileInfo = 6,
+  FileIdBothDirectoryInfo = 10,
+  FileIoPriorityHintInfo = 12,
 } FILE_INFO_BY_HANDLE_CLASS;
 
 typedef struct _FILE_BASIC_INFO {
@@ -99,7 +105,43 @@ typedef struct _FILE_END_OF_FILE_INFO {
   LARGE_INTEGER EndOfFile;
 } FILE_END_OF_FILE_INFO, *PFILE_END_OF_FILE_INFO;
 
-static_assert(sizeof(FILE_BASIC_INFO) == 40 && sizeof(FILE_STANDARD_INFO) == 24,
+typedef struct _FILE_NAME_INFO {
+  DWORD FileNameLength; // in bytes
+  WCHAR FileName[1];
+} FILE_NAME_INFO, *PFILE_NAME_INFO;
+
+typedef enum _PRIORITY_HINT {
+  IoPriorityHintVeryLow = 0,
+  IoPriorityHintLow,
+  IoPriorityHintNormal,
+  MaximumIoPriorityHintType
+} PRIORITY_HINT;
+
+typedef struct _FILE_IO_PRIORITY_HINT_INFO {
+  PRIORITY_HINT PriorityHint;
+} FILE_IO_PRIORITY_HINT_INFO, *PFILE_IO_PRIORITY_HINT_INFO;
+
+typedef struct _FILE_ID_BOTH_DIR_INFO {
+  DWORD NextEntryOffset;
+  DWORD FileIndex;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER EndOfFile;
+  LARGE_INTEGER AllocationSize;
+  DWORD FileAttributes;
+  DWORD FileNameLength; // in bytes
+  DWORD EaSize;
+  CHAR ShortNameLength;
+  WCHAR ShortName[12];
+  LARGE_INTEGER FileId;
+  WCHAR FileName[1];
+} FILE_ID_BOTH_DIR_INFO, *PFILE_ID_BOTH_DIR_INFO;
+
+static_assert(sizeof(FILE_BASIC_INFO) == 40 && sizeof(FILE_STANDARD_INFO) == 24 &&
+                  sizeof(FILE_ID_BOTH_DIR_INFO) == 112 &&
+                  offsetof(FILE_ID_BOTH_DIR_INFO, FileId) == 96,
               "the information classes have Windows' layout");
 
 // Mappings are of files or of memory (INVALID_HANDLE_VALUE). A named mapping of memory is shared
@@ -137,8 +179,10 @@ VLX_WIN32_API DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFil
                                                      DWORD cchFilePath, DWORD dwFlags);
 VLX_WIN32_API DWORD WINAPI GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath,
                                                      DWORD cchFilePath, DWORD dwFlags);
-// The basic, standard, rename, disposition and end-of-file classes; others give
-// ERROR_INVALID_PARAMETER.
+// Read: the basic, standard and name classes, and of a folder opened with backup semantics the
+// entries (FileIdBothDirectoryInfo, as many as fit each call, ERROR_NO_MORE_FILES at the end).
+// Set: the basic, rename, disposition, end-of-file and I/O priority classes (the hint is checked
+// and has no effect). Others give ERROR_INVALID_PARAMETER.
 VLX_WIN32_API BOOL WINAPI
 GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                              LPVOID lpFileInformation, DWORD dwBufferSize);

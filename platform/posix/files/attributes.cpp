@@ -1,6 +1,7 @@
 // GetFileAttributesA and DeleteFileA.
 #include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
@@ -42,6 +43,9 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return fail(ERROR_ACCESS_DENIED, FALSE);
   // The read-only attribute protects the file even from root, as on Windows.
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))
+    return fail(ERROR_ACCESS_DENIED, FALSE);
+  // Nor is a file deleted while a view of this process shows it, as on Windows.
+  if (S_ISREG(st.st_mode) && viewedInProcess(st))
     return fail(ERROR_ACCESS_DENIED, FALSE);
   if (sys.unlink(path.c_str()) != 0)
     return fail(fileError(errno, path), FALSE);

@@ -3,6 +3,7 @@
 #include "platform/posix/files/copy.h"
 #include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/path_map.h"
 #include "platform/posix/files/syscalls.h"
 
@@ -253,6 +254,9 @@ BOOL copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
     // Read-only means no write bit for the owner; checked here because root passes any mode.
     if (!S_ISLNK(target.st_mode) && !(target.st_mode & S_IWUSR))
       return fail(ERROR_ACCESS_DENIED, FALSE);
+    // Windows keeps a mapped file's data in place; the copy would not land where its views are.
+    if (S_ISREG(target.st_mode) && mappedPast(target, 0))
+      return fail(ERROR_USER_MAPPED_FILE, FALSE);
   }
 
   TempFile temp;

@@ -3,6 +3,7 @@
 
 #include <velmora/win32/files.h>
 
+#include <string>
 #include <sys/stat.h>
 
 namespace vlx::posix {
@@ -15,5 +16,8 @@ DWORD attributesFrom(const struct stat &st);
 
 // The entry `name` with status `st`; no 8.3 name exists here.
 void fillFindData(const char *name, const struct stat &st, WIN32_FIND_DATAA &data);
+
+// UTF-8 text (a name the system gave) as 16-bit text; bytes that are not UTF-8 become U+FFFD.
+std::u16string widen(const char *text);
 
 } // namespace vlx::posix

@@ -3,6 +3,7 @@
 
 #include <velmora/win32/base.h>
 
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 
@@ -27,5 +28,11 @@ bool openInProcess(const struct stat &file);
 
 // Closes a file mapping handle; false when `handle` is not one.
 bool closeMapping(HANDLE handle);
+
+// Whether a mapping or a view of this process reaches past the first `size` bytes of `file`,
+// which cutting it there would take from under them (SIGBUS where Windows refuses the cut).
+bool mappedPast(const struct stat &file, uint64_t size);
+// Whether a view of this process shows `file`.
+bool viewedInProcess(const struct stat &file);
 
 } // namespace vlx::posix

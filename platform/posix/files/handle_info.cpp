@@ -1,4 +1,5 @@
 // Hard links, a handle's final path, and the information classes read and set through a handle.
+#include "platform/posix/caller_memory.h"
 #include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
@@ -10,7 +11,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -65,6 +68,107 @@ BOOL renameHandle(HANDLE handle, int fd, const FILE_RENAME_INFO &info, DWORD siz
   return MoveFileExA(libraryPathText(from).c_str(), name.data(), flags);
 }
 
+// The path of the handle's file as GetFinalPathNameByHandle spells it for `volume`.
+bool finalPathText(int fd, DWORD volume, std::string *out) {
+  std::string posixPath;
+  if (!handlePath(fd, &posixPath))
+    return false;
+  std::string text = libraryPathText(posixPath);
+  const bool drive = text.size() >= 2 && text[1] == ':';
+  if (volume == VOLUME_NAME_NONE)
+    text = drive ? text.substr(2) : text;
+  else if (drive)
+    text = "\\\\?\\" + text;
+  else if (!std::getenv("VELMORA_DRIVE_Z") || std::strcmp(std::getenv("VELMORA_DRIVE_Z"), "/") == 0)
+    text = "\\\\?\\Z:" + text; // Z: is the root where it is not set elsewhere
+  *out = text;
+  return true;
+}
+
+// FileNameInfo: the path below the volume, cut short (ERROR_MORE_DATA) where it does not fit.
+BOOL nameInfo(int fd, FILE_NAME_INFO *info, DWORD size) {
+  const size_t header = offsetof(FILE_NAME_INFO, FileName);
+  if (size < sizeof(FILE_NAME_INFO))
+    return fail(ERROR_BAD_LENGTH, FALSE);
+  std::string text;
+  if (!finalPathText(fd, VOLUME_NAME_NONE, &text))
+    return FALSE;
+  const std::u16string name = widen(text.c_str());
+  const size_t bytes = name.size() * sizeof(WCHAR);
+  info->FileNameLength = static_cast<DWORD>(bytes);
+  const size_t room = size - header;
+  std::memcpy(info->FileName, name.data(), bytes < room ? bytes : room - room % sizeof(WCHAR));
+  return bytes <= room ? TRUE : fail(ERROR_MORE_DATA, FALSE);
+}
+
+// One FileIdBothDirectoryInfo entry for `name` of the folder at `dirFd`, written at `out` where
+// `room` bytes are left: its size, or 0 when the entry is gone; `fits` false when it does not.
+size_t directoryEntry(int dirFd, const char *name, char *out, size_t room, bool *fits) {
+  const std::u16string wide = widen(name);
+  const size_t need = offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + wide.size() * sizeof(WCHAR);
+  *fits = need <= room;
+  struct stat st;
+  if (!*fits || fileSyscalls().fstatAt(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return 0;
+  WIN32_FIND_DATAA data;
+  fillFindData("", st, data);
+  FILE_ID_BOTH_DIR_INFO info = {};
+  info.CreationTime = largeFrom(data.ftCreationTime);
+  info.LastAccessTime = largeFrom(data.ftLastAccessTime);
+  info.LastWriteTime = largeFrom(data.ftLastWriteTime);
+  info.ChangeTime = largeFrom(fileTimeFrom(st.st_ctim));
+  info.EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+  info.AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+  info.FileAttributes = data.dwFileAttributes;
+  info.FileNameLength = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
+  info.FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+  std::memcpy(out, &info, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
+  std::memcpy(out + offsetof(FILE_ID_BOTH_DIR_INFO, FileName), wide.data(), info.FileNameLength);
+  return need;
+}
+
+// FileIdBothDirectoryInfo: the folder's next entries, as many as fit. The folder descriptor's
+// own position tells where the listing stands, so a call goes on where the last one stopped.
+BOOL directoryEntries(const HandleFacts &facts, void *buffer, DWORD size) {
+  if (!facts.directory)
+    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  auto *out = static_cast<char *>(buffer);
+  size_t used = 0;
+  FILE_ID_BOTH_DIR_INFO *previous = nullptr;
+  alignas(8) char raw[8192];
+  for (;;) {
+    off_t resume = lseek(facts.fd, 0, SEEK_CUR);
+    const ssize_t n = getdents64(facts.fd, raw, sizeof raw);
+    if (n < 0)
+      return fail(win32Error(errno, ErrnoSite::Directory), FALSE);
+    if (n == 0)
+      break;
+    for (ssize_t at = 0; at < n;) {
+      const auto *entry = reinterpret_cast<const struct dirent64 *>(raw + at);
+      at += entry->d_reclen;
+      const size_t start = (used + 7) & ~static_cast<size_t>(7); // entries are 8-byte aligned
+      bool fits = false;
+      const size_t length = directoryEntry(facts.fd, entry->d_name, out + start,
+                                           start < size ? size - start : 0, &fits);
+      if (!fits) {
+        // Left for the next call.
+        lseek(facts.fd, resume, SEEK_SET);
+        return used ? TRUE : fail(ERROR_MORE_DATA, FALSE);
+      }
+      resume = entry->d_off;
+      if (length == 0)
+        continue;
+      auto *info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO *>(out + start);
+      if (previous)
+        previous->NextEntryOffset = static_cast<DWORD>(reinterpret_cast<char *>(info) -
+                                                       reinterpret_cast<char *>(previous));
+      previous = info;
+      used = start + length;
+    }
+  }
+  return used ? TRUE : fail(ERROR_NO_MORE_FILES, FALSE);
+}
+
 // What a handle information call starts with: the handle's facts and its file's status.
 bool infoCall(HANDLE handle, const void *information, HandleFacts *facts, struct stat *st) {
   if (!handleFacts(handle, facts))
@@ -116,22 +220,12 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD c
       (volume != VOLUME_NAME_DOS && volume != VOLUME_NAME_NONE))
     return fail(ERROR_INVALID_PARAMETER, 0u);
   HandleFacts facts;
-  if (!handleFacts(hFile, &facts))
+  std::string text;
+  if (!handleFacts(hFile, &facts) || !finalPathText(facts.fd, volume, &text))
     return 0;
-  std::string posixPath;
-  if (!handlePath(facts.fd, &posixPath))
-    return 0;
-  std::string text = libraryPathText(posixPath);
-  const bool drive = text.size() >= 2 && text[1] == ':';
-  std::string root;
-  if (volume == VOLUME_NAME_NONE)
-    text = drive ? text.substr(2) : text;
-  else if (drive)
-    text = "\\\\?\\" + text;
-  else if (!std::getenv("VELMORA_DRIVE_Z") || std::strcmp(std::getenv("VELMORA_DRIVE_Z"), "/") == 0)
-    text = "\\\\?\\Z:" + text; // Z: is the root where it is not set elsewhere
+  // Short of room, the A form answers the length without the terminator (the W form with it).
   if (!lpszFilePath || text.size() >= cchFilePath)
-    return static_cast<DWORD>(text.size() + 1);
+    return static_cast<DWORD>(text.size());
   std::memcpy(lpszFilePath, text.c_str(), text.size() + 1);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(text.size());
@@ -142,9 +236,20 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
                                          LPVOID lpFileInformation, DWORD dwBufferSize) {
   HandleFacts facts;
   struct stat st;
+  if (FileInformationClass == FileIdBothDirectoryInfo) {
+    if (!handleFacts(hFile, &facts))
+      return FALSE;
+    if (dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    if (!callerMayWrite(lpFileInformation, dwBufferSize))
+      return fail(ERROR_NOACCESS, FALSE);
+    return directoryEntries(facts, lpFileInformation, dwBufferSize);
+  }
   if (!infoCall(hFile, lpFileInformation, &facts, &st))
     return FALSE;
   switch (FileInformationClass) {
+  case FileNameInfo:
+    return nameInfo(facts.fd, static_cast<FILE_NAME_INFO *>(lpFileInformation), dwBufferSize);
   case FileBasicInfo: {
     if (dwBufferSize < sizeof(FILE_BASIC_INFO))
       return fail(ERROR_BAD_LENGTH, FALSE);
@@ -229,9 +334,21 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS F
         static_cast<const FILE_END_OF_FILE_INFO *>(lpFileInformation)->EndOfFile.QuadPart;
     if (end < 0)
       return fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (mappedPast(st, static_cast<uint64_t>(end)))
+      return fail(ERROR_USER_MAPPED_FILE, FALSE);
     if (sys.ftruncate(facts.fd, static_cast<off_t>(end)) != 0)
       return fail(win32Error(errno, ErrnoSite::Write), FALSE);
     return TRUE;
+  }
+  case FileIoPriorityHintInfo: {
+    if (dwBufferSize < sizeof(FILE_IO_PRIORITY_HINT_INFO))
+      return fail(ERROR_BAD_LENGTH, FALSE);
+    // A hint to the system's scheduler of I/O, which it is free to ignore; so is it here.
+    const auto *hint = static_cast<const FILE_IO_PRIORITY_HINT_INFO *>(lpFileInformation);
+    return hint->PriorityHint >= IoPriorityHintVeryLow &&
+                   hint->PriorityHint < MaximumIoPriorityHintType
+               ? TRUE
+               : fail(ERROR_INVALID_PARAMETER, FALSE);
   }
   default:
     return fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -1,5 +1,6 @@
 // File handles: CreateFileA and the calls on the handle it returns (data, locks, times,
 // information), with Windows errors.
+#include "platform/posix/caller_memory.h"
 #include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/find_data.h"
@@ -127,8 +128,14 @@ bool setSystemLock(int fd, short type, const LockedRange &range, bool wait = fal
 }
 
 bool overlaps(const LockedRange &a, const LockedRange &b) {
-  if (a.length == 0 || b.length == 0)
-    return false;
+  // A lock of no bytes holds its offset against a range that starts at or runs over it, but
+  // not against one that ends just before it.
+  if (a.length == 0 || b.length == 0) {
+    const LockedRange &point = a.length == 0 ? a : b;
+    const LockedRange &range = a.length == 0 ? b : a;
+    return range.length != 0 && point.offset >= range.offset &&
+           point.offset - range.offset < range.length;
+  }
   uint64_t aLast = a.offset + (a.length - 1);
   uint64_t bLast = b.offset + (b.length - 1);
   if (aLast < a.offset)
@@ -155,6 +162,19 @@ BOOL lockRange(FileHandle &file, const LockedRange &range, short type, bool wait
   }
   file.locks.push_back(range);
   return TRUE;
+}
+
+// A synchronous handle given an OVERLAPPED reads or writes at its offset and leaves the file
+// pointer after what it moved, as Windows does.
+bool seekOverlapped(FileHandle &file, const OVERLAPPED *at) {
+  if (!at)
+    return true;
+  const uint64_t offset = join(at->Offset, at->OffsetHigh);
+  if (offset > kMaxOffset)
+    return fail(ERROR_INVALID_PARAMETER, false);
+  if (fileSyscalls().lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+    return fail(win32Error(errno, ErrnoSite::Read), false);
+  return true;
 }
 
 // Releases a range exactly as it was locked.
@@ -281,7 +301,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     create = true;
     break;
   case TRUNCATE_EXISTING:
-    if (!wantWrite)
+    // Windows asks for the generic right itself, not FILE_WRITE_DATA.
+    if (!(dwDesiredAccess & kWrite))
       return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     truncate = true;
     break;
@@ -318,6 +339,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
     // A read-only file may not be deleted either, on close or otherwise.
     if (!(st.st_mode & S_IWUSR) && (wantWrite || truncate || deleteOnClose))
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    // Emptying a file this process maps would take the pages from under its views.
+    if (truncate && mappedPast(st, 0))
+      return fail(ERROR_USER_MAPPED_FILE, INVALID_HANDLE_VALUE);
   }
 
   int flags = wantRead && wantWrite ? O_RDWR : wantWrite ? O_WRONLY : O_RDONLY;
@@ -363,8 +387,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   FileHandle *file = usableFile(hFile, kRead);
   if (!file)
     return FALSE;
-  if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead != 0))
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  // Nothing is read into a buffer that cannot take all of it.
+  if (!callerMayWrite(lpBuffer, nNumberOfBytesToRead))
+    return fail(ERROR_NOACCESS, FALSE);
+  if (!seekOverlapped(*file, static_cast<LPOVERLAPPED>(lpOverlapped)))
+    return FALSE;
   // A file read stops short only at its end.
   auto *out = static_cast<char *>(lpBuffer);
   DWORD done = 0;
@@ -381,6 +408,9 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   }
   if (lpNumberOfBytesRead)
     *lpNumberOfBytesRead = done;
+  // A read at a given offset that finds the end says so.
+  if (lpOverlapped && done == 0 && nNumberOfBytesToRead != 0)
+    return fail(ERROR_HANDLE_EOF, FALSE);
   return TRUE;
 }
 
@@ -391,8 +421,10 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
   FileHandle *file = usableFile(hFile, kWrite);
   if (!file)
     return FALSE;
-  if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite != 0))
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (!callerMayRead(lpBuffer, nNumberOfBytesToWrite))
+    return fail(ERROR_INVALID_USER_BUFFER, FALSE);
+  if (!seekOverlapped(*file, static_cast<LPOVERLAPPED>(lpOverlapped)))
+    return FALSE;
   const auto *in = static_cast<const char *>(lpBuffer);
   DWORD done = 0;
   while (done < nNumberOfBytesToWrite) {
@@ -476,7 +508,12 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   if (!file)
     return FALSE;
   off_t position = fileSyscalls().lseek(file->fd, 0, SEEK_CUR);
-  if (position < 0 || fileSyscalls().ftruncate(file->fd, position) != 0)
+  struct stat st;
+  if (position < 0 || fileSyscalls().fstat(file->fd, &st) != 0)
+    return fail(win32Error(errno, ErrnoSite::Write), FALSE);
+  if (mappedPast(st, static_cast<uint64_t>(position)))
+    return fail(ERROR_USER_MAPPED_FILE, FALSE);
+  if (fileSyscalls().ftruncate(file->fd, position) != 0)
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   return TRUE;
 }

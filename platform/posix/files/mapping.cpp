@@ -2,6 +2,7 @@
 // are remembered so that unmapping and flushing can check the address they are given.
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/handle_access.h"
+#include "platform/posix/files/shared_memory.h"
 
 #include <velmora/win32.h>
 
@@ -22,6 +23,8 @@ namespace {
 
 // Windows' allocation granularity: where views may start.
 constexpr uint64_t kGranularity = 64 * 1024;
+// The user address space of a 64-bit process: no view of a larger mapping could ever be made.
+constexpr uint64_t kMaxMappingSize = uint64_t{1} << 47;
 
 struct Mapping {
   int fd;
@@ -30,10 +33,15 @@ struct Mapping {
   bool copyOnly; // PAGE_WRITECOPY: views may be written, the writes stay private
   std::string name;
   std::string sharedName; // the shared memory object, for a named mapping of memory
+  dev_t dev = 0;          // the file mapped, for a mapping of a file
+  ino_t ino = 0;
 };
 
 struct View {
   size_t length;
+  dev_t dev; // the file, and where the view ends in it, for a view of a file
+  ino_t ino;
+  uint64_t end;
 };
 
 std::mutex mappingsMutex;
@@ -44,14 +52,6 @@ std::map<const void *, View> views;
 Mapping *findMapping(HANDLE handle) {
   auto *m = static_cast<Mapping *>(handle);
   return mappings.count(m) ? m : nullptr;
-}
-
-// The shared memory object's name for a mapping's name; `/` may not appear inside it.
-std::string sharedObjectName(const std::string &name) {
-  std::string out = "/vlx-map-";
-  for (char c : name)
-    out += c == '/' ? '\\' : c;
-  return out;
 }
 
 HANDLE keep(Mapping *m) {
@@ -68,6 +68,11 @@ HANDLE createMapping(HANDLE file, DWORD protect, uint64_t size, const char *name
   const bool copyOnly = page == PAGE_WRITECOPY || page == PAGE_EXECUTE_WRITECOPY;
   if (!writable && !copyOnly && page != PAGE_READONLY && page != PAGE_EXECUTE_READ)
     return fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
+  // There is no loader of Windows executables to lay an image out.
+  if (protect & SEC_IMAGE)
+    return fail(ERROR_NOT_SUPPORTED, static_cast<HANDLE>(nullptr));
+  if (size > kMaxMappingSize)
+    return fail(ERROR_NOT_ENOUGH_MEMORY, static_cast<HANDLE>(nullptr));
   const std::string mappingName = name ? name : "";
   if (!mappingName.empty()) {
     // An existing name gives that mapping, as Windows does, with ERROR_ALREADY_EXISTS.
@@ -91,31 +96,29 @@ HANDLE createMapping(HANDLE file, DWORD protect, uint64_t size, const char *name
   int fd = -1;
   std::string shared;
   bool existed = false;
+  struct stat st;
   if (file == INVALID_HANDLE_VALUE) {
     // Memory: it must be given a size.
     if (size == 0)
       return fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
     if (mappingName.empty()) {
       fd = memfd_create("vlx-mapping", MFD_CLOEXEC);
-    } else {
-      shared = sharedObjectName(mappingName);
-      fd = shm_open(shared.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd < 0 && errno == EEXIST) {
-        existed = true;
-        fd = shm_open(shared.c_str(), O_RDWR | O_CLOEXEC, 0600);
+      if (fd < 0)
+        return fail(win32Error(errno, ErrnoSite::File), static_cast<HANDLE>(nullptr));
+      if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        close(fd);
+        return fail(ERROR_NOT_ENOUGH_MEMORY, static_cast<HANDLE>(nullptr));
       }
-    }
-    if (fd < 0)
-      return fail(win32Error(errno, ErrnoSite::File), static_cast<HANDLE>(nullptr));
-    struct stat st;
-    if (existed && fstat(fd, &st) == 0)
-      size = static_cast<uint64_t>(st.st_size);
-    else if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-      const DWORD error = win32Error(errno, ErrnoSite::Write);
-      close(fd);
-      if (!existed && !shared.empty())
-        shm_unlink(shared.c_str());
-      return fail(error, static_cast<HANDLE>(nullptr));
+    } else {
+      SharedObject object;
+      if (DWORD error = openSharedObject(mappingName, true, size, &object))
+        return fail(error, static_cast<HANDLE>(nullptr));
+      fd = object.fd;
+      shared = object.path;
+      existed = object.existed;
+      // An existing object keeps its size, as an existing section does.
+      if (existed && fstat(fd, &st) == 0)
+        size = static_cast<uint64_t>(st.st_size);
     }
   } else {
     HandleFacts facts;
@@ -123,7 +126,6 @@ HANDLE createMapping(HANDLE file, DWORD protect, uint64_t size, const char *name
       return nullptr;
     if (facts.directory || !facts.read || (writable && !facts.write))
       return fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
-    struct stat st;
     if (fstat(facts.fd, &st) != 0)
       return fail(win32Error(errno, ErrnoSite::Read), static_cast<HANDLE>(nullptr));
     const auto fileSize = static_cast<uint64_t>(st.st_size);
@@ -142,8 +144,15 @@ HANDLE createMapping(HANDLE file, DWORD protect, uint64_t size, const char *name
   }
   auto *m = new (std::nothrow) Mapping{fd, size, writable, copyOnly, mappingName, shared};
   if (!m) {
-    close(fd);
+    if (shared.empty())
+      close(fd);
+    else
+      releaseSharedObject(fd, shared);
     return fail(ERROR_NOT_ENOUGH_MEMORY, static_cast<HANDLE>(nullptr));
+  }
+  if (file != INVALID_HANDLE_VALUE) {
+    m->dev = st.st_dev;
+    m->ino = st.st_ino;
   }
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return keep(m);
@@ -177,16 +186,35 @@ bool closeMapping(HANDLE handle) {
         break;
       }
   }
-  if (!m->sharedName.empty()) {
-    bool last = true;
-    for (Mapping *other : mappings)
-      last = last && other->sharedName != m->sharedName;
-    if (last)
-      shm_unlink(m->sharedName.c_str());
-  }
-  close(m->fd);
+  bool last = true;
+  for (Mapping *other : mappings)
+    last = last && other->sharedName != m->sharedName;
+  if (!m->sharedName.empty() && last)
+    releaseSharedObject(m->fd, m->sharedName);
+  else
+    close(m->fd);
   delete m;
   return true;
+}
+
+bool mappedPast(const struct stat &file, uint64_t size) {
+  std::lock_guard<std::mutex> lock(mappingsMutex);
+  for (const Mapping *m : mappings)
+    if (m->ino == file.st_ino && m->dev == file.st_dev && m->size > size)
+      return true;
+  for (const auto &view : views)
+    if (view.second.ino == file.st_ino && view.second.dev == file.st_dev &&
+        view.second.end > size)
+      return true;
+  return false;
+}
+
+bool viewedInProcess(const struct stat &file) {
+  std::lock_guard<std::mutex> lock(mappingsMutex);
+  for (const auto &view : views)
+    if (view.second.ino == file.st_ino && view.second.dev == file.st_dev)
+      return true;
+  return false;
 }
 
 } // namespace vlx::posix
@@ -223,21 +251,18 @@ HANDLE WINAPI OpenFileMappingA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName) {
       return m;
     }
   }
-  const std::string shared = sharedObjectName(name);
-  int fd = shm_open(shared.c_str(), O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0)
-    return fail(errno == ENOENT ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND)
-                                : win32Error(errno, ErrnoSite::File),
-                static_cast<HANDLE>(nullptr));
+  SharedObject object;
+  if (DWORD error = openSharedObject(name, false, 0, &object))
+    return fail(error, static_cast<HANDLE>(nullptr));
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    close(fd);
+  if (fstat(object.fd, &st) != 0) {
+    releaseSharedObject(object.fd, object.path);
     return fail(win32Error(errno, ErrnoSite::Read), static_cast<HANDLE>(nullptr));
   }
-  auto *m =
-      new (std::nothrow) Mapping{fd, static_cast<uint64_t>(st.st_size), true, false, name, shared};
+  auto *m = new (std::nothrow)
+      Mapping{object.fd, static_cast<uint64_t>(st.st_size), true, false, name, object.path};
   if (!m) {
-    close(fd);
+    releaseSharedObject(object.fd, object.path);
     return fail(ERROR_NOT_ENOUGH_MEMORY, static_cast<HANDLE>(nullptr));
   }
   SetLastError(ERROR_SUCCESS);
@@ -264,12 +289,14 @@ LPVOID WINAPI MapViewOfFileEx(HANDLE hFileMappingObject, DWORD dwDesiredAccess,
       dwNumberOfBytesToMap ? dwNumberOfBytesToMap : static_cast<size_t>(m->size - offset);
   if (length == 0)
     return fail(ERROR_ACCESS_DENIED, static_cast<LPVOID>(nullptr));
+  // Only a write view writes the file; a copy view's writes stay in this process, and a read
+  // view, of a copy-on-write mapping too, may not be written at all.
   int prot = PROT_READ;
-  if (write || copy || m->copyOnly)
+  if (write || copy)
     prot |= PROT_WRITE;
   if (dwDesiredAccess & FILE_MAP_EXECUTE)
     prot |= PROT_EXEC;
-  int flags = copy || (m->copyOnly && write) ? MAP_PRIVATE : MAP_SHARED;
+  int flags = copy ? MAP_PRIVATE : MAP_SHARED;
   if (lpBaseAddress)
     flags |= MAP_FIXED_NOREPLACE;
   void *view = mmap(lpBaseAddress, length, prot, flags, m->fd, static_cast<off_t>(offset));
@@ -282,7 +309,7 @@ LPVOID WINAPI MapViewOfFileEx(HANDLE hFileMappingObject, DWORD dwDesiredAccess,
     munmap(view, length);
     return fail(ERROR_INVALID_ADDRESS, static_cast<LPVOID>(nullptr));
   }
-  views[view] = View{length};
+  views[view] = View{length, m->dev, m->ino, offset + length};
   return view;
 }
 

@@ -1,5 +1,6 @@
 // The W forms of the file calls: 16-bit names converted to the UTF-8 of the A forms and back.
 #include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/find_data.h"
 
 #include <velmora/win32.h>
 
@@ -36,7 +37,8 @@ private:
   bool valid_ = true;
 };
 
-// UTF-8 text (a name the system gave) as 16-bit text; bytes that are not UTF-8 become U+FFFD.
+} // namespace
+
 std::u16string widen(const char *text) {
   std::u16string wide(std::strlen(text), u'\0');
   int32_t length = 0;
@@ -46,6 +48,8 @@ std::u16string widen(const char *text) {
   wide.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
   return wide;
 }
+
+namespace {
 
 // As the A forms answer: the length when it fits with its terminator, else the size needed.
 DWORD answer(const std::u16string &text, DWORD size, LPWSTR buffer) {
