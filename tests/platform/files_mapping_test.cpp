@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/caller_memory.h"
+
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -93,6 +98,20 @@ TEST_F(HandleCalls, MappingsRefuseWhatWindowsRefuses) {
     EXPECT_EQ(MapViewOfFile(mapping, v.access, 0, v.offset, v.bytes), nullptr);
     EXPECT_EQ(GetLastError(), v.error);
   }
+  // Exactly the whole mapping.
+  auto *whole = static_cast<const char *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 10));
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(std::string(whole, 10), "0123456789");
+  EXPECT_FALSE(vlx::posix::callerMayWrite(const_cast<char *>(whole), 1));
+  UnmapViewOfFile(whole);
+  // A read view of a copy-on-write mapping may not be written either.
+  HANDLE copyOnly = CreateFileMappingA(reader, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
+  ASSERT_NE(copyOnly, nullptr);
+  auto *read = static_cast<char *>(MapViewOfFile(copyOnly, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(read, nullptr);
+  EXPECT_FALSE(vlx::posix::callerMayWrite(read, 1));
+  UnmapViewOfFile(read);
+  CloseHandle(copyOnly);
   EXPECT_EQ(MapViewOfFile(reader, FILE_MAP_READ, 0, 0, 0), nullptr); // a file is not a mapping
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(mapping);
@@ -124,6 +143,132 @@ TEST_F(HandleCalls, NamedMemoryIsSharedByName) {
   // The last handle takes the name with it.
   EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// Where the user's named memory lives.
+std::string sharedPath(const std::string &name) {
+  return "/dev/shm/vlx-map-" + std::to_string(geteuid()) + "-" + name;
+}
+
+TEST_F(HandleCalls, NamedMemoryRefusesAnObjectOthersCouldReach) {
+  const std::string name = "vlx-test-planted-" + std::to_string(getpid());
+  const std::string path = sharedPath(name);
+  const std::string secret = dir_.file("secret");
+  writeFile(secret, "secret");
+  const struct {
+    const char *what;
+    bool (*plant)(const std::string &path, const std::string &secret);
+  } planted[] = {
+      {"readable by others", [](const std::string &at, const std::string &) {
+         writeFile(at, "planted");
+         return chmod(at.c_str(), 0644) == 0;
+       }},
+      {"a link to the user's file",
+       [](const std::string &at, const std::string &to) { return symlink(to.c_str(), at.c_str()) == 0; }},
+      {"owned by another user", [](const std::string &at, const std::string &) {
+         writeFile(at, "planted");
+         chmod(at.c_str(), 0600);
+         return chown(at.c_str(), 65534, 65534) == 0; // only root may give a file away
+       }},
+  };
+  for (const auto &p : planted) {
+    SCOPED_TRACE(p.what);
+    unlink(path.c_str());
+    if (!p.plant(path, secret))
+      continue;
+    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                 name.c_str()),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
+  unlink(path.c_str());
+  EXPECT_EQ(readFile(secret), "secret");
+}
+
+TEST_F(HandleCalls, NamedMemoryNobodyHoldsIsReplaced) {
+  const std::string name = "vlx-test-stale-" + std::to_string(getpid());
+  const std::string path = sharedPath(name);
+  // What a killed holder leaves: the user's own object, which no process holds.
+  const pid_t child = fork();
+  if (child == 0) {
+    HANDLE m =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    auto *view = static_cast<char *>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
+    if (view)
+      std::strcpy(view, "old");
+    raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(exists(path));
+  HANDLE fresh =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, name.c_str());
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  auto *view = static_cast<char *>(MapViewOfFile(fresh, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::string(view, 3), std::string(3, '\0'));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 8192);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  UnmapViewOfFile(view);
+  CloseHandle(fresh);
+  EXPECT_FALSE(exists(path));
+
+  // Found by name only while someone holds it.
+  writeFile(path, "old");
+  chmod(path.c_str(), 0600);
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(exists(path));
+}
+
+TEST_F(HandleCalls, NamedMemoryKeepsItsNameWhileAnotherProcessHoldsIt) {
+  const std::string name = "vlx-test-held-" + std::to_string(getpid());
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    HANDLE m =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    auto *view = static_cast<char *>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
+    if (view)
+      std::strcpy(view, "live");
+    char c = view ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1 || read(done[0], &c, 1) != 1)
+      _exit(1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  HANDLE opened = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                     name.c_str());
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  auto *view = static_cast<char *>(MapViewOfFile(opened, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_STREQ(view, "live");
+  UnmapViewOfFile(view);
+  CloseHandle(opened);
+  // The other process still holds it: the name stays, as on Windows.
+  HANDLE again = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  EXPECT_NE(again, nullptr);
+  CloseHandle(again);
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Gone with its last holder, though the process ended without closing it.
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(exists(sharedPath(name)));
+  for (int fd : {ready[0], ready[1], done[0], done[1]})
+    close(fd);
 }
 
 TEST_F(HandleCalls, HardLinksAndFinalPaths) {
