@@ -288,6 +288,30 @@ TEST_F(RegistryTest, ClassesRootMergesUserOverMachine) {
   EXPECT_EQ(getIn(HKCR, "Both", "from"), 1u);
 }
 
+// Windows' own test tells keys of the merged classes view by their low bits.
+TEST_F(RegistryTest, ClassesKeysAreMarkedAndCreationNeedsAResult) {
+  Key classes, below, user;
+  ASSERT_EQ(createKey(HKCR, "Marked.Type", classes), ERROR_SUCCESS);
+  ASSERT_EQ(createKey(classes.h, "Shell", below), ERROR_SUCCESS);
+  ASSERT_EQ(createKey(HKCU, "Software\\Marked", user), ERROR_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(classes.h) & 3, 2u);
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(below.h) & 3, 2u);
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(user.h) & 3, 0u);
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExA(below.h, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
+                           sizeof one),
+            ERROR_SUCCESS);
+  EXPECT_EQ(getIn(HKCR, "Marked.Type\\Shell", "v"), 1u);
+  // The mark is part of the handle: without it the key is no handle.
+  HKEY unmarked = reinterpret_cast<HKEY>(reinterpret_cast<ULONG_PTR>(classes.h) & ~ULONG_PTR{3});
+  EXPECT_EQ(RegSetValueExA(unmarked, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
+                           sizeof one),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCreateKeyExA(HKCU, "Software\\Marked", 0, nullptr, 0, KEY_READ, nullptr, nullptr,
+                            nullptr),
+            ERROR_BADKEY);
+}
+
 // A body that returns a failure, and one that reads its own changes, are vlx's
 // ImportIsAllOrNothingPerHive.
 TEST_F(RegistryTest, AFailedOrThrowingBodyUndoesTheBatch) {

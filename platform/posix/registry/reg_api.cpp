@@ -668,7 +668,10 @@ VLX_WIN32_API LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /
                                              LPSTR /*lpClass*/, DWORD dwOptions, REGSAM samDesired,
                                              const LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                                              PHKEY phkResult, LPDWORD lpdwDisposition) {
-  if (!phkResult || !lpSubKey)
+  // Windows' answer for a missing result, before it looks at anything else.
+  if (!phkResult)
+    return ERROR_BADKEY;
+  if (!lpSubKey)
     return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   // Volatile keys are kept like the others; links are not supported.

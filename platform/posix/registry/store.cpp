@@ -100,16 +100,22 @@ HKEY Store::add(KeyHandle handle) {
   countHandle(slot.handle.key, 1, *this);
   uintptr_t value =
       (static_cast<uintptr_t>(slot.generation) << 32) | (static_cast<uintptr_t>(index + 1) << 2);
+  // A key of the merged classes view is marked in its low bits as Windows marks it (hosts test
+  // `(ULONG_PTR)key & 3 == 2`).
+  if (slot.handle.key.kind == KeyKind::Classes)
+    value |= 2;
   return reinterpret_cast<HKEY>(value);
 }
 
 KeyHandle *Store::find(HKEY key) {
   auto value = reinterpret_cast<uintptr_t>(key);
   uintptr_t index = ((value & 0xffffffffu) >> 2);
-  if (index == 0 || index > slots_.size() || (value & 3) != 0)
+  if (index == 0 || index > slots_.size() || (value & 1) != 0)
     return nullptr;
   Slot &slot = slots_[index - 1];
-  if (!slot.used || slot.generation != (value >> 32))
+  const bool classes = (value & 2) != 0;
+  if (!slot.used || slot.generation != (value >> 32) ||
+      classes != (slot.handle.key.kind == KeyKind::Classes))
     return nullptr;
   return &slot.handle;
 }
