@@ -378,6 +378,8 @@ inline std::string mappedFileKept(const std::string &dir, unsigned) {
   out += ", CREATE_ALWAYS " + opens(CREATE_ALWAYS);
   out += ", TRUNCATE_EXISTING " + opens(TRUNCATE_EXISTING);
   out += ", CopyFileA " + done(CopyFileA(other.c_str(), path.c_str(), FALSE), "copies");
+  out += ", MoveFileExA onto it " +
+         done(MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING), "moves");
   out += ", DeleteFileA " + done(DeleteFileA(path.c_str()), "deletes");
   out += ", view " + std::string(view, 10);
   UnmapViewOfFile(view);
@@ -631,7 +633,8 @@ inline const std::vector<CallCase> &callCases() {
        "\\\\?\\ error 123, \\??\\ error 123, \\DosDevices\\ error 2"},
       {"A mapped file", mappedFileKept, 0,
        "SetEndOfFile error 1224, CREATE_ALWAYS error 1224, TRUNCATE_EXISTING error 1224, "
-       "CopyFileA error 1224, DeleteFileA error 5, view 0123456789; closed: DeleteFileA deletes"},
+       "CopyFileA error 1224, MoveFileExA onto it error 5, DeleteFileA error 5, view 0123456789; "
+       "closed: DeleteFileA deletes"},
       {"PAGE_WRITECOPY", copyOnWrite, 0,
        "read view 0123456789, copy view X123456789, write view error 5, 11 of 10 bytes error 5, "
        "c.txt 0123456789"},

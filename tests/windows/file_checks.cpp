@@ -38,6 +38,9 @@ const Known wineDeviations[] = {
     {"CopyFileExA, PROGRESS_STOP", "Wine: the copy runs whatever the routine answers"},
     {"FindFirstFileExA temp\\sub\\copy.txt: name",
      "Wine: a move onto another case of the same name keeps the old case"},
+    {"A mapped file", "Wine deletes a file a view shows"},
+    {"LockFile beside a lock of no bytes", "Wine: a range starting at a lock of no bytes is taken"},
+    {"Sizes and rights", "Wine: TRUNCATE_EXISTING opens with FILE_WRITE_DATA alone"},
 };
 
 // EXPECT, but a known Wine deviation is reported under Wine instead of failed.

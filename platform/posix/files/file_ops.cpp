@@ -171,9 +171,10 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   if (targetExists && !sameEntry) {
     if (!replace)
       return fail(ERROR_ALREADY_EXISTS, FALSE);
-    // A folder is not replaced, nor is a read-only file or one open here (whatever it shares:
-    // Windows renames over no open file).
-    if (S_ISDIR(target.st_mode) || readOnly(target) || openInProcess(target))
+    // A folder is not replaced, nor is a read-only file or one open or viewed here (whatever it
+    // shares: Windows renames over no open file).
+    if (S_ISDIR(target.st_mode) || readOnly(target) || openInProcess(target) ||
+        viewedInProcess(target))
       return fail(ERROR_ACCESS_DENIED, FALSE);
     // A folder takes a file's place; the system renames a folder over a folder only.
     if (S_ISDIR(source.st_mode) && sys.unlink(to.c_str()) != 0)
