@@ -145,9 +145,11 @@ static_assert(sizeof(FILE_BASIC_INFO) == 40 && sizeof(FILE_STANDARD_INFO) == 24 
               "the information classes have Windows' layout");
 
 // Mappings are of files or of memory (INVALID_HANDLE_VALUE). A named mapping of memory is shared
-// memory that other processes open by its name while a handle to it is open here; a named mapping
-// of a file is found by OpenFileMapping in this process only. Views start at multiples of 64 KB,
-// as on Windows.
+// memory that the user's other processes open by its name while any process holds it (another
+// user's object of that name is refused, ERROR_ACCESS_DENIED); a named mapping of a file is found
+// by OpenFileMapping in this process only. Views start at multiples of 64 KB, as on Windows. A
+// file with a mapping or view here is not cut (ERROR_USER_MAPPED_FILE) nor, while viewed, deleted
+// or replaced (ERROR_ACCESS_DENIED). SEC_IMAGE is not supported.
 extern "C" {
 VLX_WIN32_API HANDLE WINAPI CreateFileMappingA(HANDLE hFile,
                                                LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
