@@ -101,7 +101,10 @@ VLX_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                         DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                                         HANDLE hTemplateFile);
-// Overlapped input and output are not supported: lpOverlapped must be null.
+// Handles are synchronous: an OVERLAPPED gives the offset to read or write at, and the call
+// returns when done, the file pointer after the data (a read there at the end is
+// ERROR_HANDLE_EOF). The buffer is checked before any data moves: ERROR_NOACCESS for a read into
+// one that cannot take it all, ERROR_INVALID_USER_BUFFER for a write from one not all readable.
 VLX_WIN32_API BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                    LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped);
 VLX_WIN32_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
