@@ -1,6 +1,9 @@
 // The hive file holds the hive: the log is emptied at exit, after an idle spell and after a large
-// commit; a replaced file is reopened; backup and restore while other processes use the hive.
+// commit; a replaced file is reopened; backup and restore while other processes use the hive, of
+// backups made by older versions too.
+#include "platform/posix/registry/hive_schema.h"
 #include "platform/registry_support.h"
+#include "support/old_hive.h"
 
 #include <sqlite3.h>
 
@@ -157,6 +160,48 @@ TEST_F(HiveFileTest, BackupAndRestoreWhileAnotherProcessUsesTheHive) {
   EXPECT_NE(why.find("text.db"), std::string::npos) << why;
   EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, dir_.file("none.db")), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(getIn(HKCU, "Software\\Kept", "v"), 1u);
+}
+
+// A host that keeps the hive open reads and writes a restored backup of an older version, which
+// its first write moves to the current one, just as a new process would.
+TEST_F(HiveFileTest, ARunningHostFollowsARestoredBackupOfAnOlderVersion) {
+  for (int version : {vlx::kAsciiFoldingVersion, vlx::kRowidValuesVersion}) {
+    SCOPED_TRACE(version);
+    const std::string copy = dir_.file("old" + std::to_string(version) + ".db");
+    ASSERT_EQ(setIn(HKCU, "Software\\Kept", "v", 1), ERROR_SUCCESS);
+    ASSERT_EQ(vlx::backupHive(vlx::Hive::User, copy), ERROR_SUCCESS);
+    { vlx::test::OldHive old(copy, version); }
+    ASSERT_EQ(setIn(HKCU, "Software\\Kept", "v", 2), ERROR_SUCCESS);
+
+    int go[2], ready[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t host = spawn([&] {
+      Key k;
+      if (openKey(HKCU, "Software\\Kept", k, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+          getDword(k, "v") != 2)
+        return 10;
+      char c = 1;
+      if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) != 1)
+        return 11;
+      if (getDword(k, "v") != 1 || getIn(HKCU, "Software\\Kept", "v") != 1)
+        return 12;
+      if (setIn(HKCU, "Software\\Kept", "w", 7) != ERROR_SUCCESS || setDword(k, "v", 3))
+        return 13;
+      return getIn(HKCU, "Software\\Kept", "w") == 7 && getDword(k, "v") == 3 ? 0 : 14;
+    });
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    std::string why;
+    EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, copy, &why), ERROR_SUCCESS) << why;
+    ASSERT_EQ(write(go[1], &c, 1), 1);
+    EXPECT_EQ(reap(host), 0);
+    for (int fd : {go[0], go[1], ready[0], ready[1]})
+      close(fd);
+    EXPECT_EQ(vlx::test::hiveVersion(userHive()), vlx::kSchemaVersion);
+    EXPECT_EQ(getIn(HKCU, "Software\\Kept", "w"), 7u);
+    EXPECT_EQ(getIn(HKCU, "Software\\Kept", "v"), 3u);
+  }
 }
 
 } // namespace

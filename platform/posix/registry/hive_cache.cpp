@@ -98,6 +98,21 @@ LONG HiveDb::needSnapshot() {
   return startSnapshot();
 }
 
+// Only another connection's commit moves the data version (ours move the generation themselves),
+// so enumeration cursors and merged lists outlive transactions that saw no change. Such a commit
+// may have put a file of any version in place (a restored backup): the layout is read again.
+LONG HiveDb::followOtherCommits() {
+  Query version(db_, stmt(kDataVersion));
+  int rc = version.step();
+  if (rc != SQLITE_ROW)
+    return fail(rc);
+  if (version.integer(0) == dataVersion_)
+    return ERROR_SUCCESS;
+  dataVersion_ = version.integer(0);
+  ++generation_;
+  return followSchema();
+}
+
 LONG HiveDb::startSnapshot() {
   LONG error = ensureOpen();
   if (error != ERROR_SUCCESS)
@@ -114,20 +129,9 @@ LONG HiveDb::startSnapshot() {
     forgetKeys();
     stamp_ = before;
   }
-  // Reading the version starts the snapshot. Only another connection's commit moves it (ours
-  // move the generation themselves), so enumeration cursors and merged lists outlive snapshots
-  // that saw no change.
-  Query version(db_, stmt(kDataVersion));
-  rc = version.step();
-  if (rc != SQLITE_ROW)
-    return fail(rc);
-  if (version.integer(0) != dataVersion_) {
-    dataVersion_ = version.integer(0);
-    ++generation_;
-    if (asciiFolding_)
-      if (LONG followed = followFolding(); followed != ERROR_SUCCESS)
-        return followed;
-  }
+  // Reading the version starts the snapshot.
+  if ((error = followOtherCommits()) != ERROR_SUCCESS)
+    return error;
   // The shared header exists once a snapshot has started. A read-only connection may only have
   // a private copy of it, which no other process updates: it maps the file's own.
   if (!commitHeader_ && !skeleton_)

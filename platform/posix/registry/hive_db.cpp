@@ -87,13 +87,20 @@ LONG HiveDb::beginWrite() {
     error = ERROR_ACCESS_DENIED;
   if (error == ERROR_SUCCESS && !checked_)
     error = checkBeforeWriting();
-  if (error == ERROR_SUCCESS && oldSchema_)
-    error = moveToCurrentSchema();
   if (error != ERROR_SUCCESS)
     return refused(error);
   int rc = exec(kBeginImmediate);
   if (rc != SQLITE_OK)
     return refused(fail(rc));
+  // The file may be of an older version: as opened, or put in place since by a restore.
+  if (error = followOtherCommits(); error == ERROR_SUCCESS && oldSchema_) {
+    exec(kRollback);
+    if ((error = moveToCurrentSchema()) == ERROR_SUCCESS &&
+        (rc = exec(kBeginImmediate)) != SQLITE_OK)
+      error = fail(rc);
+  }
+  if (error != ERROR_SUCCESS)
+    return refused(error);
   forgetKeys();
   idKey_ = 0; // another process may have added values since
   ++generation_;

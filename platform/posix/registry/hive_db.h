@@ -211,8 +211,10 @@ private:
   // Moves a file of an older version to the current one: names to the current folding (merging
   // what it makes equal), values into the current table.
   LONG moveToCurrentSchema();
-  // Follows a file that another connection moved to the current rule.
-  LONG followFolding();
+  // Reads the file's version again: another connection moved it, or put another file in place.
+  LONG followSchema();
+  // In a transaction: follows what other connections committed since the last look.
+  LONG followOtherCommits();
 
   Hive hive_;
   std::string path_;

@@ -128,12 +128,13 @@ LONG HiveDb::moveToCurrentSchema() {
   return ERROR_SUCCESS;
 }
 
-LONG HiveDb::followFolding() {
+LONG HiveDb::followSchema() {
   int version = 0;
   int rc = queryInts(db_, "PRAGMA user_version", {&version});
   if (rc != SQLITE_OK)
     return fail(rc);
   asciiFolding_ = version == kAsciiFoldingVersion;
+  oldSchema_ = version != 0 && version < kSchemaVersion; // 0: the skeleton, or no schema yet
   return ERROR_SUCCESS;
 }
 
