@@ -9,9 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace vlx::test;
 
@@ -49,17 +54,21 @@ TEST_F(Caseless, OfSeveralNamesOfOneFoldingTheFirstInByteOrderWins) {
 // Counts the directories listed, through the file call table.
 int listings = 0;
 
-TEST_F(Caseless, OnlyAMissingComponentCostsAScanOfItsDirectory) {
-  SyscallGuard guard;
+void countListings() {
   vlx::posix::fileSyscalls().openDirFd = [](int fd) {
     ++listings;
     return vlx::posix::systemFileSyscalls().openDirFd(fd);
   };
-  // path, the listings its look-up costs
+}
+
+TEST_F(Caseless, OnlyAMissingComponentCostsAScanOfItsDirectoryOnce) {
+  SyscallGuard guard;
+  countListings();
+  // path, the listings its look-up costs: a folder is listed once, then its index answers
   const std::pair<const char *, int> cases[] = {
       {"C:\\sub\\deep\\file.txt", 0},  {"C:\\sub\\deep\\FILE.TXT", 1},
-      {"C:\\SUB\\DEEP\\FILE.TXT", 3},  {"C:\\sub\\DEEP\\none.txt", 2},
-      {"C:\\none\\deep\\file.txt", 1},
+      {"C:\\SUB\\DEEP\\FILE.TXT", 2},  {"C:\\sub\\DEEP\\none.txt", 0},
+      {"C:\\none\\deep\\file.txt", 0},
   };
   for (const auto &[path, scans] : cases) {
     SCOPED_TRACE(path);
@@ -124,6 +133,85 @@ TEST_F(Caseless, RelativeAndHostPathsAreFoundToo) {
             dir_.file("sub/deep/file.txt"));
   EXPECT_EQ(std::string(vlx::toSystemPath("C:\\SUB\\New.txt").GetString()),
             dir_.file("sub/New.txt"));
+}
+
+// The index of a folder follows every change, whoever makes it and however soon after another:
+// each step's change lands within the same tick of the file system's clock as the last.
+TEST_F(Caseless, AFolderIndexFollowsChangesMadeByAnyone) {
+  SyscallGuard guard;
+  countListings();
+  writeFile(dir_.file("Alpha.txt"), "a");
+  listings = 0;
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(GetFileAttributesA(("C:\\Missing" + std::to_string(i)).c_str()),
+              INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(listings, 1);
+  const std::function<void()> changes[] = {
+      [&] { ASSERT_EQ(rename(dir_.file("Alpha.txt").c_str(), dir_.file("Beta.TXT").c_str()), 0); },
+      [&] {
+        pid_t child = fork();
+        if (child == 0)
+          writeFile(dir_.file("Gamma.txt"), "g"), _exit(0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+      },
+      [&] { ASSERT_EQ(unlink(dir_.file("Beta.TXT").c_str()), 0); },
+      [&] {
+        writeFile(dir_.file("beta.txt"), "lower");
+        writeFile(dir_.file("BETA.txt"), "upper");
+      },
+      [&] {
+        ASSERT_EQ(rename(dir_.file("BETA.txt").c_str(), dir_.file("sub/BETA.txt").c_str()), 0);
+      },
+  };
+  // after each change: paths looked up and what they read
+  const std::vector<std::pair<const char *, const char *>> expected[] = {
+      {{"C:\\ALPHA.TXT", "(missing)"}, {"C:\\beta.txt", "a"}},
+      {{"C:\\GAMMA.TXT", "g"}, {"C:\\bEtA.tXt", "a"}},
+      {{"C:\\BETA.txt", "(missing)"}, {"C:\\gamma.TXT", "g"}},
+      {{"C:\\Beta.Txt", "upper"}},
+      {{"C:\\Beta.Txt", "lower"}, {"C:\\SUB\\beta.TXT", "upper"}},
+  };
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    SCOPED_TRACE(i);
+    changes[i]();
+    for (const auto &[path, content] : expected[i])
+      EXPECT_EQ(calls::get(path), content) << path;
+  }
+  EXPECT_EQ(listings, 2); // the root once, and sub
+  EXPECT_EQ(CreateFileA("C:\\GAMMA.TXT", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+}
+
+// Threads creating names side by side each find the others' names, once made, in any case.
+TEST_F(Caseless, NamesMadeByOtherThreadsExistInEveryCase) {
+  constexpr int kThreads = 4, kNames = 200;
+  std::atomic<int> made[kThreads] = {}, wrong{0};
+  auto name = [](const char *prefix, int t, int i) {
+    return std::string("C:\\") + prefix + std::to_string(t) + "_" + std::to_string(i);
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kNames; ++i) {
+        HANDLE h =
+            CreateFileA(name("f", t, i).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        wrong += h == INVALID_HANDLE_VALUE;
+        CloseHandle(h);
+        made[t] = i + 1;
+        const int other = (t + 1) % kThreads, j = made[other] - 1;
+        if (j < 0)
+          continue;
+        h = CreateFileA(name("F", other, j).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                        nullptr);
+        wrong += h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS;
+      }
+    });
+  for (std::thread &t : threads)
+    t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(entries(dir_.path()).size(), kThreads * kNames + 1u);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
-// Names found without regard to case: the exact name costs nothing more, a missing one a scan.
+// Names found without regard to case: the exact name costs nothing more, a missing one a look-up
+// in its folder's index (folder_index.h), or a scan where the folder cannot be indexed.
 #include "platform/posix/files/caseless.h"
 
+#include "platform/posix/files/folder_index.h"
 #include "platform/posix/files/syscalls.h"
 #include "platform/posix/name_fold.h"
 
@@ -76,6 +78,8 @@ int statOnce(const std::string &path, struct stat &st, StatMode mode) {
 } // namespace
 
 std::string caselessEntry(int dirFd, std::string_view name) {
+  if (std::string found; indexedCaselessEntry(dirFd, name, &found))
+    return found;
   const FileSyscalls &sys = fileSyscalls();
   // A descriptor that may only be searched cannot be listed: the listing opens its own.
   const int fd = sys.openAt(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
