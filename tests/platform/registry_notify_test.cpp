@@ -2,6 +2,7 @@
 // events it signals.
 #include "platform/registry_support.h"
 
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -181,6 +182,52 @@ TEST_F(RegistryNotifyTest, ChangesByAnotherProcessAreSeen) {
             ERROR_SUCCESS);
   EXPECT_EQ(getDword(k, "later"), 2u);
   EXPECT_EQ(reap(child), 0);
+}
+
+// A process that only waits for changes sleeps in the kernel: none of its threads wakes while
+// nothing changes, also for a hive that does not exist yet; then each change reaches it.
+TEST_F(RegistryNotifyTest, AnIdleWatcherNeverWakesUntilAChange) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Idle", "v", 1), ERROR_SUCCESS);
+  int counted[2], go[2];
+  ASSERT_EQ(pipe(counted), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t watcher = spawn([&] {
+    Key user, machine;
+    Event userChanged, machineChanged;
+    if (openKey(HKCU, "Software\\Idle", user) != ERROR_SUCCESS ||
+        openKey(HKLM, "Software", machine) != ERROR_SUCCESS ||
+        RegNotifyChangeKeyValue(user, FALSE, REG_NOTIFY_CHANGE_LAST_SET, userChanged.h, TRUE) ||
+        RegNotifyChangeKeyValue(machine, TRUE, REG_NOTIFY_CHANGE_NAME, machineChanged.h, TRUE))
+      return 10;
+    usleep(4000 * 1000); // past the background care's work after the calls above
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    usleep(1000 * 1000);
+    getrusage(RUSAGE_SELF, &after);
+    const long wakes = (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw);
+    char c = 0;
+    if (write(counted[1], &wakes, sizeof wakes) != sizeof wakes || read(go[0], &c, 1) != 1)
+      return 11;
+    return WaitForSingleObject(userChanged.h, kSeen) == WAIT_OBJECT_0 &&
+                   WaitForSingleObject(machineChanged.h, kSeen) == WAIT_OBJECT_0
+               ? 0
+               : 12;
+  });
+  close(counted[1]); // a watcher that fails closes the last writer
+  long wakes = -1;
+  if (read(counted[0], &wakes, sizeof wakes) != static_cast<ssize_t>(sizeof wakes)) {
+    ADD_FAILURE() << "the watcher ended with " << reap(watcher);
+    return;
+  }
+  EXPECT_LE(wakes, 2); // the sleep of the measure itself
+  // The user hive changes; the machine hive is made.
+  ASSERT_EQ(setIn(HKCU, "Software\\Idle", "v", 2), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKLM, "Software\\Made", "v", 1), ERROR_SUCCESS);
+  char c = 1;
+  ASSERT_EQ(write(go[1], &c, 1), 1);
+  EXPECT_EQ(reap(watcher), 0);
+  for (int fd : {counted[0], go[0], go[1]})
+    close(fd);
 }
 
 } // namespace

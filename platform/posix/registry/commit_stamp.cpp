@@ -6,9 +6,12 @@
 
 #include <sqlite3.h>
 
+#include <climits>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace vlx {
@@ -78,6 +81,12 @@ bool stillStamped(const volatile uint32_t *header, const CommitStamp &stamp) {
     if (header[kWords + i] != stamp.words[i])
       return false;
   return true;
+}
+
+void wakeCommitWaiters(const volatile uint32_t *header) {
+  // A futex of the shared mapping: every process that maps the file reaches the same word.
+  ::syscall(SYS_futex, const_cast<uint32_t *>(commitCounter(header)), FUTEX_WAKE, INT_MAX, nullptr,
+            nullptr, 0);
 }
 
 const volatile uint32_t *ReadOnlyHeader::map(const std::string &shmPath) {

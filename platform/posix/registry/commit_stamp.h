@@ -29,6 +29,13 @@ CommitStamp readCommitStamp(const volatile uint32_t *header);
 // Whether readCommitStamp(header) would equal `stamp`, read without copying: every call asks.
 bool stillStamped(const volatile uint32_t *header, const CommitStamp &stamp);
 
+// The word of the header that every commit changes (the transaction counter), on which processes
+// that wait for the next commit sleep: a process of this library that commits wakes them.
+inline const volatile uint32_t *commitCounter(const volatile uint32_t *header) {
+  return header + 2;
+}
+void wakeCommitWaiters(const volatile uint32_t *header);
+
 // The header of a hive this process may only read, mapped read-only from its -shm file by name.
 // SQLite gives such a connection a private copy of the index, which no other process updates,
 // while every writer updates the file. The descriptor stays open as long as the mapping: closing

@@ -251,6 +251,9 @@ LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
   }
   std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(to);
   if (rc == SQLITE_OK) {
+    // Processes waiting for the hive's next commit: this one.
+    if (const volatile uint32_t *header = sharedCommitHeader(to))
+      wakeCommitWaiters(header);
     sqlite3_busy_timeout(to, 0);
     sqlite3_wal_checkpoint_v2(to, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   }

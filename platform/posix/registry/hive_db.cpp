@@ -35,6 +35,7 @@ void HiveDb::close() {
   batchError_ = ERROR_SUCCESS;
   forgetKeys();
   ++generation_;
+  pokeChangeWatcher(); // it may sleep on the header just unmapped
 }
 
 void HiveDb::abandonAfterFork() {

@@ -142,6 +142,18 @@ public:
   // process. False when the hive has no signal to read (no file yet, or not read yet).
   bool changeSignal(std::vector<uint64_t> *out) const;
 
+  // The word of the shared header that every commit changes and wakes (commitCounter), or null
+  // while the hive has no header to wait on (no file yet, not read yet).
+  const volatile uint32_t *commitWord() const {
+    return commitHeader_ ? commitCounter(commitHeader_) : nullptr;
+  }
+  // How often a change watcher reads the signal of this hive, where neither file events nor the
+  // wake-up of committers reach it (a hive shared by several hosts); zero: never, it waits.
+  Clock::duration signalPoll{};
+  bool inUse() const { return db_ != nullptr; }
+  // Whether the background care has work left: a log to checkpoint, or a snapshot to end.
+  bool needsUpkeep() const { return db_ && !skeleton_ && (unsaved_ || snapshot_); }
+
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
@@ -303,6 +315,13 @@ void signalWatchersOfCommits();
 
 // Starts the process's background care of its hives once (again after a fork).
 void startHiveUpkeep();
+// Called by every call (the store's mutex held): a background care that went to sleep in an idle
+// process looks at the hives first, as it would have meanwhile, and runs again.
+void wakeHiveUpkeep();
+// Looks at every hive as the background care does, now (the store's mutex held).
+void careForHivesNow();
+// A key handle or a hive's connection closed: the change watcher, if any, looks again.
+void pokeChangeWatcher();
 
 // Test hooks.
 namespace detail {

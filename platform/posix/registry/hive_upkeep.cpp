@@ -1,6 +1,7 @@
 // Keeping the data in the hive file itself: the log is checkpointed and emptied after a large
 // commit, once the process has been idle after writing, and at exit, so that a copy of the file
-// alone holds the hive; and a connection lets go of a file that was replaced under it.
+// alone holds the hive; and a connection lets go of a file that was replaced under it. The care
+// runs a few times a second while there is work, and sleeps in a process that is idle.
 #include "platform/posix/registry/store.h"
 
 #include "platform/posix/registry/hive_schema.h"
@@ -9,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -27,17 +30,37 @@ constexpr int kLargeLog = 1000;
 std::atomic<pid_t> upkeepProcess{0};
 std::atomic<uint64_t> localCommits{0};
 
+// With nothing to do for this long, the care sleeps until the next call: an idle process (a host
+// in the background, a change watcher) then wakes for nothing.
+constexpr auto kLinger = 2s;
+std::mutex sleepMutex;
+std::condition_variable sleepEnds;
+std::atomic<bool> asleep{false};
+
 [[noreturn]] void upkeepLoop() {
+  auto busySince = HiveDb::Clock::now();
   for (;;) {
-    std::this_thread::sleep_for(kUpkeepPeriod);
+    if (HiveDb::Clock::now() - busySince >= kLinger) {
+      std::unique_lock<std::mutex> lock(sleepMutex);
+      asleep = true;
+      sleepEnds.wait(lock, [] { return !asleep.load(); });
+      busySince = HiveDb::Clock::now();
+    } else {
+      std::this_thread::sleep_for(kUpkeepPeriod);
+    }
     Store &s = Store::get();
     // A call in progress is not waited for: the next round comes soon.
     std::unique_lock<std::recursive_mutex> lock(s.mutex, std::try_to_lock);
-    if (!lock.owns_lock() || s.grouping > 0)
+    if (!lock.owns_lock() || s.grouping > 0) {
+      busySince = HiveDb::Clock::now();
       continue;
+    }
     auto now = HiveDb::Clock::now();
-    for (HiveDb *h : s.all)
+    for (HiveDb *h : s.all) {
       h->upkeep(now, kIdleAfterWrite);
+      if (h->needsUpkeep())
+        busySince = now;
+    }
   }
 }
 
@@ -51,10 +74,32 @@ void startHiveUpkeep() {
   std::thread(upkeepLoop).detach();
 }
 
+void wakeHiveUpkeep() {
+  if (!asleep.load(std::memory_order_relaxed))
+    return;
+  {
+    std::lock_guard<std::mutex> lock(sleepMutex);
+    asleep = false;
+  }
+  sleepEnds.notify_one();
+  careForHivesNow(); // what it would have found while it slept: a file replaced, say
+}
+
+void careForHivesNow() {
+  auto now = HiveDb::Clock::now();
+  for (HiveDb *h : Store::get().all)
+    h->upkeep(now, kIdleAfterWrite);
+}
+
 uint64_t localCommitCount() { return localCommits.load(std::memory_order_relaxed); }
 
 void HiveDb::noteCommit() {
   localCommits.fetch_add(1, std::memory_order_relaxed);
+  // Processes waiting for a commit sleep on the header, which a write alone does not map here.
+  if (!commitHeader_ && db_ && !skeleton_ && !readOnly_)
+    commitHeader_ = sharedCommitHeader(db_);
+  if (commitHeader_)
+    wakeCommitWaiters(commitHeader_);
   unsaved_ = true;
   lastCommit_ = Clock::now();
 }

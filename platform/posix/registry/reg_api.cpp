@@ -699,6 +699,7 @@ VLX_WIN32_API LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   Store::get().remove(hKey);
+  pokeChangeWatcher();
   return ERROR_SUCCESS;
 }
 

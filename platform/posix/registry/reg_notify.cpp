@@ -1,20 +1,26 @@
-// RegNotifyChangeKeyValue: one watcher per process looks at the watched keys again when the
-// hives' change signal moves. A commit of this process signals before its call returns; another
-// process's commit writes the log, whose file event wakes the watcher thread, and moves the
-// wal-index header, which it then follows.
+// RegNotifyChangeKeyValue: one watcher thread per process looks at the watched keys again when
+// the hives' change signal moves. A commit of this process signals before its call returns.
+// Another process's commit moves the hive's wal-index header, and the committer then wakes every
+// process that sleeps on the header's counter (a futex of the shared mapping). Between changes the
+// watcher sleeps in the kernel and never polls: file events (hive_events.h) wake it for a hive file
+// made or replaced and for a log written by a process that does not wake it; closing a handle or a
+// connection wakes it through a word of its own. A hive may ask to be polled instead (signalPoll).
+#include "platform/posix/registry/hive_events.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
 #include "platform/posix/registry/store.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <ctime>
+#include <linux/futex.h>
 #include <memory>
 #include <mutex>
-#include <poll.h>
-#include <set>
-#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -22,13 +28,46 @@
 namespace vlx {
 namespace {
 
-// How often the watcher reads the hives' headers after a file event, and for how long; how often
-// it looks at every watched key when a hive has no header to read (not created yet), and at the
-// handles (a closed one signals).
-constexpr auto kSignalInterval = std::chrono::milliseconds(1);
+// After a file event, the header moves once the writer has finished its commit: it is read every
+// 2 ms for a while. Without file events, a hive that has no header yet (no file) is looked at
+// this often.
+constexpr auto kSignalInterval = std::chrono::milliseconds(2);
 constexpr auto kCloseFollow = std::chrono::milliseconds(20);
 constexpr auto kFullLookInterval = std::chrono::milliseconds(50);
-constexpr auto kHandleLookInterval = std::chrono::milliseconds(250);
+
+// Sleeps until one of `words` no longer holds its value, or it is woken, or `until` passes (none:
+// no limit). Shared words are those of a file mapping other processes wake.
+struct WaitWord {
+  const volatile uint32_t *word;
+  uint32_t value;
+  bool shared;
+};
+#ifndef SYS_futex_waitv
+#define SYS_futex_waitv 449
+#endif
+void sleepOnWords(const std::vector<WaitWord> &words, const timespec *until) {
+  struct Waiter {
+    uint64_t val, uaddr;
+    uint32_t flags, reserved;
+  };
+  constexpr uint32_t kSize32 = 0x02, kPrivate = 128;
+  std::vector<Waiter> waiters;
+  for (const WaitWord &w : words)
+    waiters.push_back(Waiter{w.value, reinterpret_cast<uintptr_t>(w.word),
+                             kSize32 | (w.shared ? 0 : kPrivate), 0});
+  if (::syscall(SYS_futex_waitv, waiters.data(), waiters.size(), 0, until, CLOCK_MONOTONIC) == 0 ||
+      errno != ENOSYS)
+    return;
+  // A kernel before 5.16: the watcher's own word, with a bound for the others.
+  timespec now{}, left{0, 50 * 1000 * 1000};
+  if (until && clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
+    int64_t ns = (until->tv_sec - now.tv_sec) * 1000000000LL + (until->tv_nsec - now.tv_nsec);
+    ns = std::max<int64_t>(0, std::min<int64_t>(ns, 50 * 1000 * 1000));
+    left = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  }
+  ::syscall(SYS_futex, const_cast<uint32_t *>(words.front().word), FUTEX_WAIT_PRIVATE,
+            words.front().value, &left, nullptr, 0);
+}
 
 struct Watch {
   HKEY key;
@@ -105,9 +144,20 @@ public:
     pid_t self = ::getpid();
     if (threadProcess_ != self) {
       threadProcess_ = self;
+      running_ = true;
       std::thread([this] { run(); }).detach();
     }
     wake_.notify_one();
+    poke();
+  }
+
+  // Brings the watcher thread back to look again.
+  void poke() {
+    if (!running_.load(std::memory_order_relaxed))
+      return;
+    pokes_.fetch_add(1);
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t *>(&pokes_), FUTEX_WAKE_PRIVATE, INT_MAX,
+              nullptr, nullptr, 0);
   }
 
   // Looks at every watched key again and signals those that changed (the store's mutex held).
@@ -134,54 +184,67 @@ public:
 private:
   [[noreturn]] void run() {
     using Clock = std::chrono::steady_clock;
-    // File events in the hives' directories wake the thread: a commit writes the log. The
-    // header moves just after the write, so it is then read every millisecond for a while.
-    int events = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    std::set<std::string> watched;
-    auto lastFull = Clock::now();
-    Clock::time_point closely;
+    HiveFileEvents files;
+    const bool haveFiles = files.start([this] {
+      fileEvent_ = true;
+      poke();
+    });
     std::vector<uint64_t> seen;
-    bool unknown = false;
+    Clock::time_point followUntil;
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return !list_.empty(); });
       }
+      // Each word is read before what it guards: a change after the read wakes the sleep below.
+      std::vector<WaitWord> words{
+          {reinterpret_cast<volatile uint32_t *>(&pokes_), pokes_.load(), false}};
+      const bool event = fileEvent_.exchange(false);
       auto now = Clock::now();
-      if (events < 0 || now < closely) {
-        std::this_thread::sleep_for(kSignalInterval);
-      } else {
-        pollfd p{events, POLLIN, 0};
-        auto wait = unknown ? kFullLookInterval : kHandleLookInterval;
-        if (::poll(&p, 1, static_cast<int>(wait.count())) > 0) {
-          char drain[4096];
-          while (::read(events, drain, sizeof drain) > 0) {
-          }
-          closely = Clock::now() + kCloseFollow;
+      if (event)
+        followUntil = now + kCloseFollow;
+      Clock::duration wait = Clock::duration::max();
+      {
+        Store &s = Store::get();
+        std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        if (event)
+          careForHivesNow(); // a hive file replaced or removed is let go of
+        std::vector<uint64_t> signal;
+        std::vector<std::string> paths;
+        bool unknown = false;
+        for (HiveDb *h : s.all) {
+          if (const volatile uint32_t *word = h->commitWord())
+            words.push_back(WaitWord{word, *word, true});
+          unknown |= !h->changeSignal(&signal);
+          // A hive in use may be replaced; one without a header yet waits for its file. The
+          // location of one not in use may be out of date.
+          if (h->inUse())
+            paths.push_back(h->path());
+          if (h->signalPoll.count() > 0)
+            wait = std::min(wait, h->signalPoll);
         }
-      }
-      Store &s = Store::get();
-      std::lock_guard<std::recursive_mutex> lock(s.mutex);
-      std::vector<uint64_t> signal;
-      unknown = false;
-      for (HiveDb *h : s.all) {
-        unknown |= !h->changeSignal(&signal);
-        std::string dir = h->path().substr(0, h->path().rfind('/') + 1);
-        if (events >= 0 && !watched.count(dir) &&
-            inotify_add_watch(events, dir.c_str(),
-                              IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM) >= 0)
-          watched.insert(dir);
-      }
-      now = Clock::now();
-      const bool periodic = now - lastFull >= (unknown ? kFullLookInterval : kHandleLookInterval);
-      if (signal != seen || (periodic && unknown)) {
-        seen = std::move(signal);
-        lastFull = now;
-        look();
-      } else if (periodic) {
-        lastFull = now;
+        if (unknown && !haveFiles)
+          wait = std::min<Clock::duration>(wait, kFullLookInterval);
+        files.watch(paths);
+        if (signal != seen || (unknown && (event || !haveFiles))) {
+          seen = std::move(signal);
+          look();
+        }
         lookAtHandles();
       }
+      if (now < followUntil)
+        wait = std::min<Clock::duration>(wait, kSignalInterval);
+      if (wait == Clock::duration::max()) {
+        sleepOnWords(words, nullptr);
+        continue;
+      }
+      timespec until{};
+      clock_gettime(CLOCK_MONOTONIC, &until);
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count() +
+                      static_cast<int64_t>(until.tv_nsec);
+      until.tv_sec += static_cast<time_t>(ns / 1000000000);
+      until.tv_nsec = static_cast<long>(ns % 1000000000);
+      sleepOnWords(words, &until);
     }
   }
 
@@ -198,11 +261,17 @@ private:
   std::condition_variable wake_;
   std::vector<std::shared_ptr<Registration>> list_;
   pid_t threadProcess_ = 0;
+  std::atomic<bool> running_{false};
+  std::atomic<uint32_t> pokes_{0}; // the thread's own futex word
+  std::atomic<bool> fileEvent_{false};
 };
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a futex word");
 
 std::atomic<uint64_t> lookedAtCommits{0};
 
 } // namespace
+
+void pokeChangeWatcher() { Watcher::get().poke(); }
 
 void signalWatchersOfCommits() {
   uint64_t now = localCommitCount();

@@ -150,6 +150,7 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
   if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
     for (HiveDb *h : s.all)
       h->abandonAfterFork();
+  wakeHiveUpkeep();
   if (s.grouping == 0 &&
       (s.user.hasSnapshot() || s.machine.hasSnapshot() || s.defaultUser.hasSnapshot())) {
     auto now = HiveDb::Clock::now();

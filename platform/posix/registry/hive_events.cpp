@@ -1,0 +1,76 @@
+// File events on the hives' folders through inotify: one instance per watching process, read by a
+// thread that blocks in read() and so costs nothing while no event comes. Events of other files
+// in the same folders (a hive folder's ancestors are busy ones, such as ~/.config) are dropped.
+#include "platform/posix/registry/hive_events.h"
+
+#include <cerrno>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vlx {
+
+bool HiveFileEvents::start(std::function<void()> onEvents) {
+  fd_ = inotify_init1(IN_CLOEXEC);
+  if (fd_ < 0)
+    return false;
+  std::thread([this, onEvents = std::move(onEvents)] {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0 && errno != EINTR)
+        return;
+      bool concerned = false;
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+        concerned |=
+            (event->mask & IN_Q_OVERFLOW) || (event->len && concerns(event->wd, event->name));
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+      if (concerned)
+        onEvents();
+    }
+  }).detach();
+  return true;
+}
+
+bool HiveFileEvents::concerns(int watch, const char *name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto names = names_.find(watch);
+  if (names == names_.end())
+    return false;
+  const std::string entry = name;
+  for (const std::string &wanted : names->second)
+    if (entry == wanted || entry == wanted + "-wal")
+      return true;
+  return false;
+}
+
+void HiveFileEvents::watch(const std::vector<std::string> &hivePaths) {
+  if (fd_ < 0)
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string &hive : hivePaths) {
+    std::string dir = hive.substr(0, hive.rfind('/')), name = hive.substr(hive.rfind('/') + 1);
+    struct stat st;
+    while (!dir.empty() && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+      name = dir.substr(dir.rfind('/') + 1);
+      dir = dir.substr(0, dir.rfind('/'));
+    }
+    if (dir.empty())
+      dir = "/";
+    auto known = watched_.find(dir);
+    if (known == watched_.end()) {
+      const int watch = inotify_add_watch(fd_, dir.c_str(),
+                                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                              IN_MODIFY | IN_ONLYDIR);
+      if (watch < 0)
+        continue;
+      known = watched_.emplace(dir, watch).first;
+    }
+    names_[known->second].insert(name);
+  }
+}
+
+} // namespace vlx
