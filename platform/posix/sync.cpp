@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace vlx {
 namespace {
@@ -17,6 +18,10 @@ struct Event {
   bool signaled = false;
   bool manualReset = false;
 };
+
+// Waits on several events sleep here; every signal wakes them to look.
+std::mutex anyMutex;
+std::condition_variable anySignaled;
 
 std::mutex eventsMutex;
 std::map<uintptr_t, std::shared_ptr<Event>> events;
@@ -36,10 +41,17 @@ BOOL setSignal(HANDLE handle, bool on) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  std::lock_guard<std::mutex> lock(event->mutex);
-  event->signaled = on;
-  if (on)
-    event->changed.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(event->mutex);
+    event->signaled = on;
+    if (on)
+      event->changed.notify_all();
+  }
+  if (on) {
+    // Taken after the flag is set: a waiter looking at the flags holds it until it sleeps.
+    std::lock_guard<std::mutex> lock(anyMutex);
+    anySignaled.notify_all();
+  }
   return TRUE;
 }
 
@@ -90,6 +102,43 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (!event->manualReset)
     event->signaled = false;
   return WAIT_OBJECT_0;
+}
+
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                    DWORD dwMilliseconds) {
+  if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  if (bWaitAll) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<Event>> waited;
+  for (DWORD i = 0; i < nCount; ++i) {
+    waited.push_back(findEvent(lpHandles[i]));
+    if (!waited.back()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
+  std::unique_lock<std::mutex> lock(anyMutex);
+  for (;;) {
+    for (DWORD i = 0; i < nCount; ++i) {
+      std::lock_guard<std::mutex> held(waited[i]->mutex);
+      if (waited[i]->signaled) {
+        if (!waited[i]->manualReset)
+          waited[i]->signaled = false;
+        return WAIT_OBJECT_0 + i;
+      }
+    }
+    if (dwMilliseconds == INFINITE)
+      anySignaled.wait(lock);
+    else if (anySignaled.wait_until(lock, until) == std::cv_status::timeout &&
+             std::chrono::steady_clock::now() >= until)
+      return WAIT_TIMEOUT;
+  }
 }
 
 } // extern "C"

@@ -43,6 +43,25 @@ TEST(Events, SignalWaitAndReset) {
   EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "Global\\shared"), nullptr);
 }
 
+TEST(Events, WaitForTheFirstOfSeveral) {
+  Event a, b, c;
+  const HANDLE all[] = {a.h, b.h, c.h};
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 10), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(SetEvent(c.h));
+  ASSERT_TRUE(SetEvent(b.h));
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 1));
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 2));
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  std::thread later([&] { SetEvent(a.h); });
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  later.join();
+  const HANDLE bad[] = {a.h, nullptr};
+  EXPECT_EQ(WaitForMultipleObjects(2, bad, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForMultipleObjects(0, all, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForMultipleObjects(3, all, TRUE, 0), WAIT_FAILED);
+}
+
 TEST_F(RegistryNotifyTest, ArgumentsAndAccess) {
   Key k, readOnly;
   ASSERT_EQ(createKey(HKCU, "Software\\Watched", k), ERROR_SUCCESS);

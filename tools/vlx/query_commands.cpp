@@ -278,25 +278,30 @@ void prefWatch(std::ostream &out, const std::optional<std::string> &section, lon
     arm(w);
     w.seen = takeSnapshot(below(w.hive->product, section.value_or("")));
   }
+  std::vector<HANDLE> events;
+  for (const Watched &w : watched)
+    events.push_back(w.event);
   long printed = 0;
   while (count <= 0 || printed < count) {
-    for (Watched &w : watched) {
-      if (WaitForSingleObject(w.event, 50) != WAIT_OBJECT_0)
-        continue;
-      arm(w);
-      Snapshot now = takeSnapshot(below(w.hive->product, section.value_or("")));
-      for (const Change &change : changesBetween(w.seen, now)) {
-        if (json)
-          printJsonLine(out, changeJson(change));
-        else
-          printChange(out, change);
-        ++printed;
-      }
-      w.seen = std::move(now);
-      out.flush();
-      if (!out)
-        return; // the caller names the output's failure
+    // Asleep until a hive changes: an idle watch costs no processor time.
+    const DWORD which =
+        WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, INFINITE);
+    if (which >= WAIT_OBJECT_0 + events.size())
+      throw Failure("cannot wait for changes: " + errorText(static_cast<LONG>(GetLastError())));
+    Watched &w = watched[which - WAIT_OBJECT_0];
+    arm(w);
+    Snapshot now = takeSnapshot(below(w.hive->product, section.value_or("")));
+    for (const Change &change : changesBetween(w.seen, now)) {
+      if (json)
+        printJsonLine(out, changeJson(change));
+      else
+        printChange(out, change);
+      ++printed;
     }
+    w.seen = std::move(now);
+    out.flush();
+    if (!out)
+      return; // the caller names the output's failure
   }
   for (Watched &w : watched)
     CloseHandle(w.event);
