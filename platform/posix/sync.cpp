@@ -19,9 +19,10 @@ struct Event {
   bool manualReset = false;
 };
 
-// Waits on several events sleep here; every signal wakes them to look.
-std::mutex anyMutex;
-std::condition_variable anySignaled;
+// Waits on several events sleep here; every signal wakes them to look. Never destroyed: a thread
+// may be waiting while the process exits.
+std::mutex &anyMutex = *new std::mutex;
+std::condition_variable &anySignaled = *new std::condition_variable;
 
 std::mutex eventsMutex;
 std::map<uintptr_t, std::shared_ptr<Event>> events;

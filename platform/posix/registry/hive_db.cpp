@@ -29,6 +29,7 @@ void HiveDb::close() {
   oldSchema_ = false;
   opened_ = FileId{};
   unsaved_ = false;
+  leftoverLog_ = false;
   commitHeader_ = nullptr;
   snapshot_ = false;
   batchDepth_ = 0;

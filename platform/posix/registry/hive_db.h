@@ -243,6 +243,7 @@ private:
   bool oldSchema_ = false;    // the file was of an older version when opened
   FileId opened_;             // the file the connection has open
   bool unsaved_ = false;      // commits that may still be in the log only
+  bool leftoverLog_ = false;  // ... found in the log at open, none of them this process's
   Clock::time_point lastCommit_;
   sqlite3_stmt *stmts_[kStmtCount] = {};
   // The id the next value added to `idKey_` takes, known in the current write transaction.

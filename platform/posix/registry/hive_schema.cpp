@@ -201,8 +201,10 @@ LONG HiveDb::openFile(bool create) {
     sqlite3_wal_hook(db_, &HiveDb::onCommit, this);
     // A log left behind (a process killed after writing) goes into the file soon.
     struct stat log {};
-    if (::stat((path() + "-wal").c_str(), &log) == 0 && log.st_size > 0)
-      noteCommit();
+    if (::stat((path() + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+      unsaved_ = leftoverLog_ = true;
+      lastCommit_ = Clock::now();
+    }
   }
   opened_ = fileId(path());
   startHiveUpkeep();

@@ -33,8 +33,9 @@ std::atomic<uint64_t> localCommits{0};
 // With nothing to do for this long, the care sleeps until the next call: an idle process (a host
 // in the background, a change watcher) then wakes for nothing.
 constexpr auto kLinger = 2s;
-std::mutex sleepMutex;
-std::condition_variable sleepEnds;
+// Never destroyed: the thread may be waiting on them while the process exits.
+std::mutex &sleepMutex = *new std::mutex;
+std::condition_variable &sleepEnds = *new std::condition_variable;
 std::atomic<bool> asleep{false};
 
 [[noreturn]] void upkeepLoop() {
@@ -95,6 +96,7 @@ uint64_t localCommitCount() { return localCommits.load(std::memory_order_relaxed
 
 void HiveDb::noteCommit() {
   localCommits.fetch_add(1, std::memory_order_relaxed);
+  leftoverLog_ = false;
   // Processes waiting for a commit sleep on the header, which a write alone does not map here.
   if (!commitHeader_ && db_ && !skeleton_ && !readOnly_)
     commitHeader_ = sharedCommitHeader(db_);
@@ -117,10 +119,13 @@ void HiveDb::checkpoint() {
   sqlite3_busy_timeout(db_, 0);
   int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  if (rc == SQLITE_OK)
-    unsaved_ = false;
+  // Held back by another process: try after another idle spell, unless the log is only one this
+  // process found (the processes that use the hive empty it; every opener trying again and
+  // again would keep a crowd of idle processes busy).
+  if (rc == SQLITE_OK || leftoverLog_)
+    unsaved_ = leftoverLog_ = false;
   else
-    lastCommit_ = Clock::now(); // held back by another process: try after another idle spell
+    lastCommit_ = Clock::now();
 }
 
 void HiveDb::upkeep(Clock::time_point now, Clock::duration idle) {
