@@ -22,7 +22,8 @@ ensure_packages() {
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcli11-dev libhivex-dev nlohmann-json3-dev)
-# The Ansible collection's tests run its playbook with ansible-core and lint it with yamllint.
-test_packages=(googletest libgtest-dev libbenchmark-dev ansible-core yamllint)
+# The Ansible collection's tests run its playbook with ansible-core and lint it with yamllint; the
+# network-home tests imitate hosts with bindfs mounts (fuse3).
+test_packages=(googletest libgtest-dev libbenchmark-dev ansible-core yamllint fuse3 bindfs)
 # The spreadsheet server and its tests: LibreOffice Calc, its SDK, and Xvfb for a display.
 calc_packages=(libreoffice-calc libreoffice-dev xvfb)

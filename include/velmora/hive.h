@@ -40,6 +40,11 @@ struct HiveCheck {
   // them to the current one, and `merges` is what that will merge.
   bool oldNames = false;
   std::vector<NameMerge> merges; // what the move merged, or will merge
+  // Network mode (no WAL, others' changes seen within a bound) or local, and what decided it;
+  // `modeNote` says what stands in its way, when something does.
+  bool network = false;
+  std::string mode;
+  std::string modeNote;
 };
 
 // Checks every hive file through SQLite, changing nothing.

@@ -268,6 +268,10 @@ void regCheck(std::ostream &out, bool json) {
         hive["problem"] = check.what;
       if (check.oldNames)
         hive["old_names"] = true;
+      hive["mode"] = check.network ? "network" : "local";
+      hive["mode_reason"] = check.mode;
+      if (!check.modeNote.empty())
+        hive["mode_note"] = check.modeNote;
       for (const NameMerge &m : check.merges)
         hive["merges"].push_back({{"from", m.from},
                                   {"into", m.into},
@@ -288,6 +292,9 @@ void regCheck(std::ostream &out, bool json) {
     } else {
       out << "DAMAGED: " << printable(oneLine(check.what)) << '\n';
     }
+    out << "  mode: " << printable(check.mode) << '\n';
+    if (!check.modeNote.empty())
+      out << "  " << printable(check.modeNote) << '\n';
   }
   if (json)
     printJson(out, list);

@@ -127,6 +127,12 @@ std::string notAHive(sqlite3 *db) {
   return line == "ok" ? "" : "damaged: " + line;
 }
 
+// The store's VFS for a hive file: one without shared memory in network mode.
+const char *vfsFor(const std::string &hiveFile) {
+  sqlite3_vfs *vfs = storeModeFor(hiveFile).network ? networkVfs() : nullptr;
+  return vfs ? vfs->zName : nullptr;
+}
+
 HiveDb &idleHive(Hive hive) {
   HiveDb &db = Store::get().hive(hive);
   if (!db.inBatch() && db.handles == 0)
@@ -166,7 +172,7 @@ LONG backupHive(Hive hive, const std::string &file, std::string *why) {
     ::rmdir(folder.c_str());
   };
   sqlite3 *from = nullptr, *to = nullptr;
-  int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
+  int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, vfsFor(source));
   if (rc == SQLITE_OK)
     rc = sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc == SQLITE_OK) {
@@ -241,17 +247,28 @@ LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
     return failWith(error, "the hive " + target + " " + reason, why);
   }
   sqlite3 *to = nullptr;
-  rc = sqlite3_open_v2(target.c_str(), &to, SQLITE_OPEN_READWRITE, nullptr);
+  const bool network = storeModeFor(target).network;
+  rc = sqlite3_open_v2(target.c_str(), &to, SQLITE_OPEN_READWRITE, vfsFor(target));
   if (rc == SQLITE_OK) {
     int persist = 1; // as every connection of the store keeps them
     sqlite3_file_control(to, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    sqlite3_exec(to, "PRAGMA journal_size_limit=4194304", nullptr, nullptr, nullptr);
+    sqlite3_exec(to,
+                 network ? "PRAGMA journal_mode=TRUNCATE"
+                         : "PRAGMA journal_size_limit=4194304",
+                 nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(to, kBusyTimeoutMs);
     rc = copyPages(to, from);
   }
+  // The copy carries the source's header, which may say WAL: on a network hive that is undone at
+  // once. Meanwhile the store's other connections refuse the file rather than map its -shm.
+  if (rc == SQLITE_OK && network && headerSaysWal(to)) {
+    sqlite3_busy_timeout(to, 0);
+    for (int tries = 0; (rc = leaveWal(to)) == SQLITE_BUSY && tries < 100; ++tries)
+      sqlite3_sleep(10);
+  }
   std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(to);
-  if (rc == SQLITE_OK) {
-    // Processes waiting for the hive's next commit: this one.
+  if (rc == SQLITE_OK && !network) {
+    // Processes waiting for the hive's next commit: this one. A network hive's watchers poll.
     if (const volatile uint32_t *header = sharedCommitHeader(to))
       wakeCommitWaiters(header);
     sqlite3_busy_timeout(to, 0);

@@ -26,6 +26,7 @@ void HiveDb::forgetKeys() {
   valueBytes_ = 0;
   stamp_ = CommitStamp{};
   stampCheckedIn_ = 0;
+  freshUntil_ = 0;
 }
 
 const std::string &HiveDb::pathKey(KeyId from, std::string_view path) {
@@ -87,6 +88,8 @@ LONG HiveDb::beginRead() {
     stampCheckedIn_ = callNumber;
     return ERROR_SUCCESS; // nothing committed since: memory answers, or a miss starts a snapshot
   }
+  if (checkedRecently())
+    return ERROR_SUCCESS;
   return startSnapshot();
 }
 
@@ -125,13 +128,18 @@ LONG HiveDb::startSnapshot() {
     return fail(rc);
   snapshot_ = true;
   snapshotStart_ = Clock::now();
-  if (!(before == stamp_)) {
+  if (!mode_.network && !(before == stamp_)) {
     forgetKeys();
     stamp_ = before;
   }
-  // Reading the version starts the snapshot.
+  // Reading the version starts the snapshot. Only another connection's commit moves it (ours
+  // move the generation themselves), so enumeration cursors and merged lists outlive snapshots
+  // that saw no change.
+  const auto seen = dataVersion_;
   if ((error = followOtherCommits()) != ERROR_SUCCESS)
     return error;
+  if (mode_.network)
+    noteNetworkSnapshot(dataVersion_ != seen);
   // The shared header exists once a snapshot has started. A read-only connection may only have
   // a private copy of it, which no other process updates: it maps the file's own.
   if (!commitHeader_ && !skeleton_)

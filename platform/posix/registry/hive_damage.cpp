@@ -71,7 +71,7 @@ LONG HiveDb::becomeUnusable(LONG error, const std::string &why) {
   std::vector<HiveCheck> &notes = unusableHiveNotes();
   if (std::none_of(notes.begin(), notes.end(),
                    [&](const HiveCheck &c) { return c.hive == hive_ && c.path == path(); }))
-    notes.push_back(HiveCheck{hive_, path(), true, false, why, false, {}});
+    notes.push_back(HiveCheck{hive_, path(), true, false, why, false, {}, false, {}, {}});
   return error;
 }
 
@@ -97,7 +97,10 @@ LONG HiveDb::checkBeforeWriting() {
 }
 
 HiveCheck HiveDb::check() {
-  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}, false, {}};
+  HiveCheck result{hive_, resolveHivePath(hive_), false, true, {}, false, {}, false, {}, {}};
+  StoreMode mode = storeModeFor(result.path);
+  result.network = mode.network;
+  result.mode = mode.why;
   Probe probe = probeFile(result.path);
   result.exists = !missing(probe.id);
   if (!result.exists)
@@ -108,9 +111,17 @@ HiveCheck HiveDb::check() {
     return result;
   }
   sqlite3 *db = nullptr;
+  sqlite3_vfs *vfs = mode.network ? networkVfs() : nullptr;
   int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+                           vfs ? vfs->zName : nullptr);
   int version = 0, entries = 0, tables = 0;
+  if (rc == SQLITE_OK && mode.network && headerSaysWal(db)) {
+    // Reading it here would need the WAL's shared memory; checking waits for it to leave WAL.
+    result.modeNote = "the file is still in WAL mode: the next process here that may write it "
+                      "takes it out, once no process (on any host) has it open in WAL mode";
+    sqlite3_close_v2(db);
+    return result;
+  }
   if (rc == SQLITE_OK) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);

@@ -3,6 +3,7 @@
 
 #include "platform/posix/registry/commit_stamp.h"
 #include "platform/posix/registry/hive_location.h"
+#include "platform/posix/registry/network_mode.h"
 
 #include <velmora/hive.h>
 #include <velmora/win32.h>
@@ -157,6 +158,12 @@ public:
   // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
   HiveCheck check();
 
+  // Network mode (hive_network.cpp): decided at each open of the file.
+  const StoreMode &mode() const { return mode_; }
+  // For change notification: looks at the file for another process's commit once the answers in
+  // memory are due for a re-check; true when it found one.
+  bool pollOtherProcesses();
+
   // Why the hive's file cannot be used (damaged, unreadable, not a regular file), or
   // ERROR_SUCCESS. Such a hive reads as its skeleton and refuses every write with this code;
   // the file is left as it is until it changes.
@@ -202,6 +209,11 @@ private:
   void rememberValue(KeyId key, std::string folded, bool found, DWORD type,
                      const std::string &data);
   LONG openFromDisk();
+  // In openFile, network mode: the rollback journal, and a file still in WAL taken out of it.
+  LONG openForNetwork();
+  // Network mode: the answers in memory were checked against the file recently enough.
+  bool checkedRecently() const;
+  void noteNetworkSnapshot(bool otherCommit);
   LONG openFile(bool create);
   LONG openSkeleton();
   LONG createFile();
@@ -293,6 +305,11 @@ private:
   CommitStamp stamp_;
   uint64_t stampCheckedIn_ = 0;   // the call that last found stamp_ current
   ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
+
+  StoreMode mode_;
+  int64_t freshUntil_ = 0;       // network mode: memory answers until then (coarse ms)
+  uint64_t otherCommits_ = 0;    // network mode: commits of other processes seen
+  int64_t walRetryAt_ = 0;       // network mode: when to try again to take the file out of WAL
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;

@@ -160,7 +160,10 @@ LONG HiveDb::openSkeleton() {
 // skeleton; one that is not a hive is unusable and is never written.
 LONG HiveDb::openFile(bool create) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-  int rc = sqlite3_open_v2(path().c_str(), &db_, flags, nullptr);
+  mode_ = storeModeFor(path());
+  signalPoll = {}; // a network hive's open sets its pace
+  sqlite3_vfs *vfs = mode_.network ? networkVfs() : nullptr;
+  int rc = sqlite3_open_v2(path().c_str(), &db_, flags, vfs ? vfs->zName : nullptr);
   if (rc != SQLITE_OK) {
     // SQLite falls back to read-only by itself; this is the case where even that failed.
     std::string why = sqlite3_errmsg(db_);
@@ -173,6 +176,9 @@ LONG HiveDb::openFile(bool create) {
   readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
+  if (mode_.network)
+    if (LONG error = openForNetwork(); error != ERROR_SUCCESS || !db_)
+      return error;
 
   int appId = 0, version = 0, entries = 0, tables = 0;
   rc = queryInts(db_, kShapeQuery, {&appId, &version, &entries, &tables});
@@ -190,7 +196,7 @@ LONG HiveDb::openFile(bool create) {
     return becomeUnusable(ERROR_BADDB, "not a registry hive");
   asciiFolding_ = !empty && version == kAsciiFoldingVersion;
   oldSchema_ = !empty && version < kSchemaVersion;
-  if (!readOnly_) {
+  if (!readOnly_ && !mode_.network) {
     // Keep the -wal and -shm files after the last close: readers that may not create them
     // (a read-only directory) can still open the hive.
     int persist = 1;
@@ -249,7 +255,8 @@ LONG HiveDb::createFileOnce() {
   // Set WAL before the first table exists; a racing creator does the same, and the check
   // inside the write transaction makes sure only one of us creates the schema.
   if (rc == SQLITE_OK)
-    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    rc = sqlite3_exec(db_, mode_.network ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL",
+                      nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)

@@ -153,6 +153,10 @@ bool HiveDb::changeSignal(std::vector<uint64_t> *out) const {
     out->push_back(0); // nothing of it in use; a use opens it and moves this
     return true;
   }
+  if (mode_.network && !skeleton_) {
+    out->push_back(2 + otherCommits_); // moved by pollOtherProcesses()
+    return true;
+  }
   CommitStamp stamp = commitHeader_ ? readCommitStamp(commitHeader_) : CommitStamp{};
   if (!stamp.valid) {
     out->push_back(1);

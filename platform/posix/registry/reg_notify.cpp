@@ -213,6 +213,7 @@ private:
         std::vector<std::string> paths;
         bool unknown = false;
         for (HiveDb *h : s.all) {
+          h->pollOtherProcesses(); // a network hive: another host's commit moves its signal
           if (const volatile uint32_t *word = h->commitWord())
             words.push_back(WaitWord{word, *word, true});
           unknown |= !h->changeSignal(&signal);
