@@ -43,6 +43,7 @@ protected:
     };
   }
   ~NetworkDetectionTest() override { vlx::networkFsCalls() = vlx::systemNetworkFsCalls(); }
+  ScopedEnv detect_{"VELMORA_REGISTRY_NETWORK", nullptr};
 };
 
 std::string mountLine(const std::string &majorMinor, const std::string &type) {

@@ -110,6 +110,10 @@ HiveCheck HiveDb::check() {
     result.what = probe.why;
     return result;
   }
+  // A writer killed mid-commit leaves a journal that the next reader that may write rolls back;
+  // the store's own connection is one, so the check reads the hive as every process will.
+  if (mode.network && batchDepth_ == 0 && !snapshot_ && startSnapshot() == ERROR_SUCCESS)
+    endSnapshot();
   sqlite3 *db = nullptr;
   sqlite3_vfs *vfs = mode.network ? networkVfs() : nullptr;
   int rc = sqlite3_open_v2(result.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
@@ -155,7 +159,9 @@ HiveCheck HiveDb::check() {
   } else if (rc == SQLITE_OK && result.ok && entries > 0) {
     rc = recordedMerges(db, &result.merges);
   }
-  if (rc != SQLITE_OK) {
+  if (rc != SQLITE_OK && db && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
+    result.modeNote = "a write was cut short: the next process that may write the hive undoes it";
+  } else if (rc != SQLITE_OK) {
     result.ok = false;
     result.what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   }

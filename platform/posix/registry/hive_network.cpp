@@ -10,7 +10,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
 
 namespace vlx {
@@ -22,6 +24,23 @@ constexpr int64_t kRecheckMs = 250;
 constexpr int kWalTries = 10;
 constexpr int64_t kWalRetryMs = 1000;
 
+// Waits for a lock another process holds, in short random steps: SQLite's own waits grow to
+// 100 ms, which leaves a lock that is held for a few ms free most of the time while writers of
+// other hosts sleep. Each try costs a lock request to the server, so the steps grow to 20 ms.
+int waitForLock(void *, int tries) {
+  thread_local int64_t waited = 0;
+  thread_local std::minstd_rand random(static_cast<unsigned>(coarseMilliseconds()));
+  if (tries == 0)
+    waited = 0;
+  if (waited >= kBusyTimeoutMs)
+    return 0;
+  const int longest = std::min(20, 2 + tries / 8);
+  const int step = 1 + static_cast<int>(random() % static_cast<unsigned>(longest));
+  std::this_thread::sleep_for(std::chrono::milliseconds(step));
+  waited += step;
+  return 1;
+}
+
 } // namespace
 
 bool HiveDb::checkedRecently() const {
@@ -29,10 +48,11 @@ bool HiveDb::checkedRecently() const {
 }
 
 void HiveDb::noteNetworkSnapshot(bool otherCommit) {
-  if (otherCommit) {
+  // Never checked, or a write since (whose reads may have kept what its rollback undid).
+  if (otherCommit || freshUntil_ == 0)
     forgetKeys();
+  if (otherCommit)
     ++otherCommits_;
-  }
   freshUntil_ = coarseMilliseconds() + kRecheckMs;
 }
 
@@ -42,6 +62,7 @@ LONG HiveDb::openForNetwork() {
   // TRUNCATE keeps the journal file in place: whether a journal is hot is then read from an
   // open file, which an NFS client revalidates on open, not from a name it may cache as absent.
   sqlite3_exec(db_, "PRAGMA journal_mode=TRUNCATE", nullptr, nullptr, nullptr);
+  sqlite3_busy_handler(db_, waitForLock, nullptr);
   if (!headerSaysWal(db_))
     return ERROR_SUCCESS;
   if (readOnly_)
@@ -53,7 +74,7 @@ LONG HiveDb::openForNetwork() {
   if (coarseMilliseconds() >= walRetryAt_)
     for (int attempt = 0; attempt < kWalTries && (rc = leaveWal(db_)) == SQLITE_BUSY; ++attempt)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_busy_handler(db_, waitForLock, nullptr);
   if (rc == SQLITE_OK)
     return ERROR_SUCCESS;
   // Another process has it open in WAL mode (a host that sees the folder as local, or one with

@@ -114,7 +114,7 @@ int HiveDb::onCommit(void *self, sqlite3 *, const char *, int logPages) {
 
 void HiveDb::checkpoint() {
   if (!db_ || skeleton_ || readOnly_ || damageSeen_ || unusable_ != ERROR_SUCCESS ||
-      !sqlite3_get_autocommit(db_))
+      !sqlite3_get_autocommit(db_) || mode_.network)
     return;
   sqlite3_busy_timeout(db_, 0);
   int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
