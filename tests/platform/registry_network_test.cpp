@@ -8,8 +8,8 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
 #include <sys/sysmacros.h>
+#include <thread>
 
 namespace {
 
@@ -80,8 +80,8 @@ TEST_F(NetworkDetectionTest, EachFileSystemType) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.expected + " " + c.fuseType);
     fakeType = c.magic;
-    fakeMounts = mountLine("0:51", "ext4") +
-                 (c.fuseType.empty() ? "" : mountLine("0:52", c.fuseType));
+    fakeMounts =
+        mountLine("0:51", "ext4") + (c.fuseType.empty() ? "" : mountLine("0:52", c.fuseType));
     EXPECT_EQ(vlx::networkFileSystem(dir_.path()), c.expected);
     vlx::StoreMode mode = vlx::storeModeFor(dir_.file("user.db"));
     EXPECT_EQ(mode.network, !c.expected.empty()) << mode.why;

@@ -53,9 +53,9 @@ protected:
     for (int h = 0; h < kHosts; ++h) {
       std::string mount = dir_.file("host" + std::to_string(h));
       std::filesystem::create_directory(mount);
-      RunResult r = test::runCommand(
-          {bindfs, "--multithreaded", "--enable-lock-forwarding", "-o",
-           "attr_timeout=0,entry_timeout=0,negative_timeout=0,direct_io", shared_, mount});
+      RunResult r = test::runCommand({bindfs, "--multithreaded", "--enable-lock-forwarding", "-o",
+                                      "attr_timeout=0,entry_timeout=0,negative_timeout=0,direct_io",
+                                      shared_, mount});
       if (r.status != 0)
         GTEST_SKIP() << "bindfs cannot mount here: " << r.output;
       mounts_.push_back(mount);

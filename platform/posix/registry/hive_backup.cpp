@@ -252,9 +252,7 @@ LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
   if (rc == SQLITE_OK) {
     int persist = 1; // as every connection of the store keeps them
     sqlite3_file_control(to, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    sqlite3_exec(to,
-                 network ? "PRAGMA journal_mode=TRUNCATE"
-                         : "PRAGMA journal_size_limit=4194304",
+    sqlite3_exec(to, network ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_size_limit=4194304",
                  nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(to, kBusyTimeoutMs);
     rc = copyPages(to, from);

@@ -307,9 +307,9 @@ private:
   ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
 
   StoreMode mode_;
-  int64_t freshUntil_ = 0;       // network mode: memory answers until then (coarse ms)
-  uint64_t otherCommits_ = 0;    // network mode: commits of other processes seen
-  int64_t walRetryAt_ = 0;       // network mode: when to try again to take the file out of WAL
+  int64_t freshUntil_ = 0;    // network mode: memory answers until then (coarse ms)
+  uint64_t otherCommits_ = 0; // network mode: commits of other processes seen
+  int64_t walRetryAt_ = 0;    // network mode: when to try again to take the file out of WAL
 
   // Position of the last enumeration step, so that walking index by index stays linear.
   KeyId subkeyCursorKey_ = 0;

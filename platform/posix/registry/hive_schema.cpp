@@ -255,7 +255,8 @@ LONG HiveDb::createFileOnce() {
   // Set WAL before the first table exists; a racing creator does the same, and the check
   // inside the write transaction makes sure only one of us creates the schema.
   if (rc == SQLITE_OK)
-    rc = sqlite3_exec(db_, mode_.network ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL",
+    rc = sqlite3_exec(db_,
+                      mode_.network ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL",
                       nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);

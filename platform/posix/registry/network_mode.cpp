@@ -21,19 +21,18 @@ struct Magic {
 
 // Every type here keeps no memory mapping coherent between hosts, or is shared by several.
 constexpr Magic kNetworkMagics[] = {
-    {0x6969, "nfs"},           {0xFF534D42, "cifs"},     {0x517B, "smb"},
-    {0xFE534D42, "smb2"},      {0x5346414F, "afs"},      {0x6B414653, "afs"},
-    {0x0BD00BD0, "lustre"},    {0x47504653, "gpfs"},     {0x00C36400, "ceph"},
-    {0x01021997, "9p"},        {0x73757245, "coda"},     {0x564C, "ncp"},
-    {0x01161970, "gfs2"},      {0x7461636F, "ocfs2"},    {0x19830326, "beegfs"},
-    {0x013111A8, "ibrix"},     {0xAAD7AAEA, "panfs"},
+    {0x6969, "nfs"},       {0xFF534D42, "cifs"},  {0x517B, "smb"},        {0xFE534D42, "smb2"},
+    {0x5346414F, "afs"},   {0x6B414653, "afs"},   {0x0BD00BD0, "lustre"}, {0x47504653, "gpfs"},
+    {0x00C36400, "ceph"},  {0x01021997, "9p"},    {0x73757245, "coda"},   {0x564C, "ncp"},
+    {0x01161970, "gfs2"},  {0x7461636F, "ocfs2"}, {0x19830326, "beegfs"}, {0x013111A8, "ibrix"},
+    {0xAAD7AAEA, "panfs"},
 };
 constexpr unsigned long kFuseMagic = 0x65735546;
 
 // FUSE types that keep their files on this host; any other FUSE mount counts as network.
-constexpr const char *kLocalFuse[] = {"fuseblk",          "fuse.ntfs-3g",    "fuse.exfat",
-                                      "fuse.fuse-overlayfs", "fuse.portal",  "fuse.lxcfs",
-                                      "fuse.squashfuse",  "fuse.gocryptfs",  "fuse.encfs"};
+constexpr const char *kLocalFuse[] = {
+    "fuseblk",    "fuse.ntfs-3g",    "fuse.exfat",     "fuse.fuse-overlayfs", "fuse.portal",
+    "fuse.lxcfs", "fuse.squashfuse", "fuse.gocryptfs", "fuse.encfs"};
 
 const NetworkFsCalls kSystem = {
     [](const char *path, struct statfs *out) { return ::statfs(path, out); },

@@ -32,24 +32,25 @@ const sqlite3_io_methods kMethods = {
     [](sqlite3_file *f, const void *buf, int n, sqlite3_int64 at) {
       return real(f)->pMethods->xWrite(real(f), buf, n, at);
     },
-    [](sqlite3_file *f, sqlite3_int64 size) {
-      return real(f)->pMethods->xTruncate(real(f), size);
-    },
+    [](sqlite3_file *f, sqlite3_int64 size) { return real(f)->pMethods->xTruncate(real(f), size); },
     [](sqlite3_file *f, int flags) { return real(f)->pMethods->xSync(real(f), flags); },
     [](sqlite3_file *f, sqlite3_int64 *size) {
       return real(f)->pMethods->xFileSize(real(f), size);
     },
     [](sqlite3_file *f, int lock) { return real(f)->pMethods->xLock(real(f), lock); },
     [](sqlite3_file *f, int lock) { return real(f)->pMethods->xUnlock(real(f), lock); },
-    [](sqlite3_file *f, int *out) {
-      return real(f)->pMethods->xCheckReservedLock(real(f), out);
-    },
+    [](sqlite3_file *f, int *out) { return real(f)->pMethods->xCheckReservedLock(real(f), out); },
     [](sqlite3_file *f, int op, void *arg) {
       return real(f)->pMethods->xFileControl(real(f), op, arg);
     },
     [](sqlite3_file *f) { return real(f)->pMethods->xSectorSize(real(f)); },
     [](sqlite3_file *f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); },
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 int shimOpen(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file, int flags, int *out) {
@@ -110,9 +111,9 @@ int leaveWal(sqlite3 *db) {
   if (rc == SQLITE_OK) {
     rc = sqlite3_step(s);
     const unsigned char *mode = rc == SQLITE_ROW ? sqlite3_column_text(s, 0) : nullptr;
-    rc = mode && sqlite3_stricmp(reinterpret_cast<const char *>(mode), "truncate") == 0
-             ? SQLITE_OK
-             : rc == SQLITE_ROW ? SQLITE_BUSY : rc;
+    rc = mode && sqlite3_stricmp(reinterpret_cast<const char *>(mode), "truncate") == 0 ? SQLITE_OK
+         : rc == SQLITE_ROW ? SQLITE_BUSY
+                            : rc;
   }
   sqlite3_finalize(s);
   // Back to normal locking; the exclusive lock goes with the next read.
