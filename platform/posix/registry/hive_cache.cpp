@@ -142,7 +142,7 @@ LONG HiveDb::startSnapshot() {
     noteNetworkSnapshot(dataVersion_ != seen);
   // The shared header exists once a snapshot has started. A read-only connection may only have
   // a private copy of it, which no other process updates: it maps the file's own.
-  if (!commitHeader_ && !skeleton_)
+  if (!commitHeader_ && !skeleton_ && !mode_.network)
     commitHeader_ = readOnly_ ? readOnlyHeader_.map(path() + "-shm") : sharedCommitHeader(db_);
   return ERROR_SUCCESS;
 }
