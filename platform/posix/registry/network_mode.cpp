@@ -3,6 +3,7 @@
 #include "platform/posix/registry/network_mode.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
