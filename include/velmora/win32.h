@@ -13,6 +13,7 @@
 #include <velmora/win32/module.h>
 #include <velmora/win32/ole.h>
 #include <velmora/win32/oleauto.h>
+#include <velmora/win32/oleconv.h>
 #include <velmora/win32/registry.h>
 #include <velmora/win32/safearray.h>
 #include <velmora/win32/sync.h>

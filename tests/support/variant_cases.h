@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -214,6 +215,65 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_R8, "1234.5", VT_BSTR, "\"1234,5\"", 0, 0x0407},
       {VT_BSTR, "1.5", VT_R8, "DISP_E_TYPEMISMATCH", 0, 0x040C},
       {VT_BOOL, "-1", VT_BSTR, "\"True\"", VARIANT_LOCALBOOL, 0x0407},
+      // Signed and unsigned of one size keep their bits; of other sizes, their value.
+      {VT_I1, "-1", VT_UI1, "255"},
+      {VT_UI1, "255", VT_I1, "-1"},
+      {VT_UI2, "65535", VT_I2, "-1"},
+      {VT_I4, "-1", VT_UI4, "4294967295"},
+      {VT_UI4, "4294967295", VT_I4, "-1"},
+      {VT_I1, "-1", VT_UI2, "DISP_E_OVERFLOW"},
+      {VT_I2, "-1", VT_UI1, "DISP_E_OVERFLOW"},
+      // 64-bit integers.
+      {VT_UI8, "18446744073709551615", VT_R8, "18446744073709551616"},
+      {VT_UI8, "18446744073709551615", VT_BSTR, "\"18446744073709551615\""},
+      {VT_BSTR, "18446744073709551615", VT_UI8, "18446744073709551615"},
+      {VT_BSTR, "18446744073709551616", VT_UI8, "DISP_E_OVERFLOW"},
+      {VT_R8, "-0.5", VT_UI8, "0"},
+      {VT_R8, "-1", VT_UI8, "DISP_E_OVERFLOW"},
+      {VT_BOOL, "-1", VT_UI8, "18446744073709551615"},
+      {VT_UI8, "922337203685477", VT_CY, "922337203685477"},
+      {VT_CY, "1.5", VT_UI8, "2"},
+      {VT_I8, "1", VT_UI4, "1"},
+      // Decimals: exact digits, 28 places, 96 bits.
+      {VT_I4, "-7", VT_DECIMAL, "-7"},
+      {VT_UI8, "18446744073709551615", VT_DECIMAL, "18446744073709551615"},
+      {VT_R8, "0.1", VT_DECIMAL, "0.1"},
+      {VT_R8, "1.5e-30", VT_DECIMAL, "0.0000000000000000000000000000"},
+      {VT_R8, "123456789.123456789", VT_DECIMAL, "123456789.123457"},
+      {VT_R4, "0.3", VT_DECIMAL, "0.3"},
+      {VT_R8, "1e29", VT_DECIMAL, "DISP_E_OVERFLOW"},
+      {VT_CY, "1.5", VT_DECIMAL, "1.5000"},
+      {VT_BOOL, "-1", VT_DECIMAL, "-1"},
+      {VT_DECIMAL, "2.5", VT_I4, "2"},
+      {VT_DECIMAL, "3.5", VT_I4, "4"},
+      {VT_DECIMAL, "-2.5000000000000000000000000001", VT_I4, "-3"},
+      {VT_DECIMAL, "1.23456", VT_CY, "1.2346"},
+      {VT_DECIMAL, "1.5", VT_R8, "1.5"},
+      {VT_DECIMAL, "0.0", VT_BOOL, "0"},
+      {VT_DECIMAL, "-1.50", VT_BSTR, "\"-1.5\""},
+      {VT_DECIMAL, "0.0009", VT_BSTR, "\"0,0009\"", 0, 0x0407},
+      {VT_DECIMAL, "79228162514264337593543950335", VT_BSTR, "\"79228162514264337593543950335\""},
+      {VT_DECIMAL, "79228162514264337593543950335", VT_I8, "DISP_E_OVERFLOW"},
+      {VT_DECIMAL, "bad", VT_I4, "E_INVALIDARG"},
+      {VT_BSTR, "1.25", VT_DECIMAL, "1.25"},
+      {VT_BSTR, "-0.000000000000000000000000000051", VT_DECIMAL, "-0.0000000000000000000000000001"},
+      {VT_BSTR, "79228162514264337593543950336", VT_DECIMAL, "DISP_E_OVERFLOW"},
+      {VT_BSTR, "1e3", VT_DECIMAL, "1000"},
+      // Interfaces: IUnknown has no value property; errors, records and reserved types.
+      {VT_UNKNOWN, "7", VT_I4, "DISP_E_TYPEMISMATCH"},
+      {VT_ERROR, "0x80020004", VT_EMPTY, "DISP_E_TYPEMISMATCH"},
+      {VT_ERROR, "0x80020004", VT_NULL, "DISP_E_TYPEMISMATCH"},
+      {VT_I4, "1", VT_RECORD, "DISP_E_TYPEMISMATCH"},
+      {VT_I4, "1", VT_VOID, "DISP_E_BADVARTYPE"},
+      {VT_I4, "1", VT_INT_PTR, "DISP_E_BADVARTYPE"},
+      {VT_I4, "1", VT_LPWSTR, "DISP_E_BADVARTYPE"},
+      {VT_I4, "1", VARTYPE(64), "DISP_E_BADVARTYPE"},
+      // Dates keep their time whatever the flags.
+      {VT_DATE, "36526.5", VT_BSTR, "\"1/1/2000 12:00:00 PM\"", VARIANT_USE_NLS},
+      {VT_BSTR, "1/1/2000 12:00:00 PM", VT_DATE, "36526.5", VARIANT_USE_NLS},
+      {VT_DATE, "-1.25", VT_BSTR, "\"12/29/1899 6:00:00 AM\""},
+      {VT_DATE, "-657434", VT_BSTR, "\"1/1/100\""},
+      {VT_DATE, "2958465.99999", VT_BSTR, "\"12/31/9999 11:59:59 PM\""},
   };
   return cases;
 }
@@ -226,6 +286,10 @@ inline const char *variantErrorName(HRESULT hr) {
     return "DISP_E_TYPEMISMATCH";
   case DISP_E_BADVARTYPE:
     return "DISP_E_BADVARTYPE";
+  case E_INVALIDARG:
+    return "E_INVALIDARG";
+  case DISP_E_DIVBYZERO:
+    return "DISP_E_DIVBYZERO";
   default:
     return "other";
   }
@@ -237,6 +301,56 @@ inline std::string shortestDouble(double value) {
   return std::string(text, end);
 }
 
+// "-12.50" as a DECIMAL of scale 2, read digit by digit; "bad" is one with scale 29.
+inline DECIMAL decimalOf(const char *text) {
+  DECIMAL d = {};
+  if (std::string(text) == "bad") {
+    d.scale = 29;
+    return d;
+  }
+  bool fraction = false;
+  uint32_t limb[3] = {}; // low to high
+  for (const char *p = text; *p; ++p) {
+    if (*p == '-') {
+      d.sign = 0x80;
+    } else if (*p == '.') {
+      fraction = true;
+    } else {
+      uint64_t carry = uint64_t(*p - '0');
+      for (uint32_t &l : limb) {
+        uint64_t v = uint64_t(l) * 10 + carry;
+        l = uint32_t(v);
+        carry = v >> 32;
+      }
+      d.scale = BYTE(d.scale + (fraction ? 1 : 0));
+    }
+  }
+  d.Lo32 = limb[0];
+  d.Mid32 = limb[1];
+  d.Hi32 = limb[2];
+  return d;
+}
+
+// Every digit the DECIMAL holds, trailing zeros too, so that its scale shows.
+inline std::string decimalText(const DECIMAL &d) {
+  uint32_t limb[3] = {d.Lo32, d.Mid32, d.Hi32};
+  std::string digits;
+  do {
+    uint64_t rest = 0;
+    for (int k = 2; k >= 0; --k) {
+      uint64_t v = (rest << 32) | limb[k];
+      limb[k] = uint32_t(v / 10);
+      rest = v % 10;
+    }
+    digits.insert(digits.begin(), char('0' + int(rest)));
+  } while (limb[0] != 0 || limb[1] != 0 || limb[2] != 0);
+  if (digits.size() <= d.scale)
+    digits.insert(0, size_t(d.scale) + 1 - digits.size(), '0');
+  if (d.scale != 0)
+    digits.insert(digits.size() - d.scale, ".");
+  return (d.sign ? "-" : "") + digits;
+}
+
 // The test's own reading of a value: never through VariantChangeType, which is under test.
 inline void makeSource(VARIANT &v, VARTYPE type, const char *text,
                        std::vector<ValueObject *> &objects) {
@@ -245,6 +359,22 @@ inline void makeSource(VARIANT &v, VARTYPE type, const char *text,
   switch (type) {
   case VT_I2:
     v.iVal = SHORT(std::strtol(text, nullptr, 10));
+    break;
+  case VT_I1:
+    v.cVal = CHAR(std::strtol(text, nullptr, 10));
+    break;
+  case VT_UI2:
+    v.uiVal = USHORT(std::strtoul(text, nullptr, 10));
+    break;
+  case VT_UI4:
+    v.ulVal = ULONG(std::strtoul(text, nullptr, 10));
+    break;
+  case VT_UI8:
+    v.ullVal = std::strtoull(text, nullptr, 10);
+    break;
+  case VT_DECIMAL:
+    v.decVal = decimalOf(text);
+    v.vt = VT_DECIMAL;
     break;
   case VT_I4:
   case VT_ERROR:
@@ -278,6 +408,7 @@ inline void makeSource(VARIANT &v, VARTYPE type, const char *text,
     break;
   }
   case VT_DISPATCH:
+  case VT_UNKNOWN:
     if (std::string(text) == "null") {
       v.pdispVal = nullptr;
     } else {
@@ -302,6 +433,16 @@ inline std::string renderVariant(const VARIANT &v) {
     return std::to_string(v.lVal);
   case VT_UI1:
     return std::to_string(v.bVal);
+  case VT_I1:
+    return std::to_string(int(v.cVal));
+  case VT_UI2:
+    return std::to_string(v.uiVal);
+  case VT_UI4:
+    return std::to_string(v.ulVal);
+  case VT_UI8:
+    return std::to_string(v.ullVal);
+  case VT_DECIMAL:
+    return decimalText(v.decVal);
   case VT_I8:
     return std::to_string(v.llVal);
   case VT_R4: {

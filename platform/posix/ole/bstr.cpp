@@ -1,4 +1,5 @@
-// BSTR: 16-bit text after a 32-bit byte count, with a 16-bit zero after the text.
+// BSTR: 16-bit text after a 32-bit byte count, with a 16-bit zero after the text; the BSTR
+// functions that compare, join and reallocate.
 #include <velmora/win32.h>
 
 #include <cstdlib>
@@ -6,17 +7,21 @@
 
 namespace {
 
-constexpr size_t kPrefix = sizeof(DWORD);
+// As on Windows, blocks are 16-byte aligned and the count sits right before the text, which
+// starts a pointer's size into the block.
+constexpr size_t kPrefix = sizeof(void *);
+constexpr size_t kCount = sizeof(DWORD);
 
 // `bytes` of text, copied from `source` when it is not null; the terminator is always written.
 BSTR allocateBytes(const void *source, UINT bytes) {
   // Room for the count, the text, and a whole 16-bit zero even after an odd byte count.
-  size_t total = kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1;
-  auto *block = static_cast<unsigned char *>(std::malloc(total));
+  size_t total = (kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1 + 15) / 16 * 16;
+  auto *block = static_cast<unsigned char *>(std::aligned_alloc(16, total));
   if (block == nullptr)
     return nullptr;
   DWORD count = bytes;
-  std::memcpy(block, &count, kPrefix);
+  std::memset(block, 0, kPrefix - kCount);
+  std::memcpy(block + kPrefix - kCount, &count, kCount);
   unsigned char *text = block + kPrefix;
   if (source != nullptr)
     std::memcpy(text, source, bytes);
@@ -58,10 +63,69 @@ UINT WINAPI SysStringByteLen(BSTR bstr) {
   if (bstr == nullptr)
     return 0;
   DWORD count;
-  std::memcpy(&count, reinterpret_cast<unsigned char *>(bstr) - kPrefix, kPrefix);
+  std::memcpy(&count, reinterpret_cast<unsigned char *>(bstr) - kCount, kCount);
   return count;
 }
 
 UINT WINAPI SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+
+INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT len) {
+  if (pbstr == nullptr)
+    return FALSE;
+  // The new text may be part of the old one: copied before the old is let go.
+  BSTR copy = SysAllocStringLen(psz, len);
+  if (copy == nullptr)
+    return FALSE;
+  SysFreeString(*pbstr);
+  *pbstr = copy;
+  return TRUE;
+}
+
+INT WINAPI SysReAllocString(BSTR *pbstr, const OLECHAR *psz) {
+  if (pbstr == nullptr)
+    return FALSE;
+  if (psz == nullptr) { // no text: the old is let go, leaving a null BSTR
+    SysFreeString(*pbstr);
+    *pbstr = nullptr;
+    return TRUE;
+  }
+  UINT length = 0;
+  while (psz[length] != 0)
+    ++length;
+  return SysReAllocStringLen(pbstr, psz, length);
+}
+
+HRESULT WINAPI VarBstrCat(BSTR bstrLeft, BSTR bstrRight, LPBSTR pbstrResult) {
+  if (pbstrResult == nullptr)
+    return E_INVALIDARG;
+  UINT left = SysStringByteLen(bstrLeft), right = SysStringByteLen(bstrRight);
+  if (left > 0xFFFFFFF0u - right)
+    return E_OUTOFMEMORY;
+  BSTR result = SysAllocStringByteLen(nullptr, left + right);
+  if (result == nullptr)
+    return E_OUTOFMEMORY;
+  auto *bytes = reinterpret_cast<unsigned char *>(result);
+  if (left != 0)
+    std::memcpy(bytes, bstrLeft, left);
+  if (right != 0)
+    std::memcpy(bytes + left, bstrRight, right);
+  *pbstrResult = result;
+  return S_OK;
+}
+
+// By code unit, NORM_IGNORECASE folding ASCII letters; null is the empty text.
+HRESULT WINAPI VarBstrCmp(BSTR bstrLeft, BSTR bstrRight, LCID, ULONG dwFlags) {
+  UINT left = SysStringLen(bstrLeft), right = SysStringLen(bstrRight);
+  for (UINT k = 0; k < left && k < right; ++k) {
+    OLECHAR a = bstrLeft[k], b = bstrRight[k];
+    if (dwFlags & NORM_IGNORECASE) {
+      a = a >= u'A' && a <= u'Z' ? OLECHAR(a + 32) : a;
+      b = b >= u'A' && b <= u'Z' ? OLECHAR(b + 32) : b;
+    }
+    if (a != b)
+      return a < b ? VARCMP_LT : VARCMP_GT;
+  }
+  return left < right ? VARCMP_LT : left > right ? VARCMP_GT : VARCMP_EQ;
+}
 
 } // extern "C"

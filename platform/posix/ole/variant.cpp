@@ -2,6 +2,8 @@
 // identifiers.
 #include "platform/posix/ole/variant_types.h"
 
+#include <cstring>
+
 extern "C" {
 
 const IID IID_NULL = {0x00000000, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0}};
@@ -63,6 +65,49 @@ HRESULT WINAPI VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc) {
     copy.punkVal->AddRef();
   }
   *pvargDest = copy;
+  return S_OK;
+}
+
+// The value a reference points to, copied; anything else as VariantCopy copies it.
+HRESULT WINAPI VariantCopyInd(VARIANT *pvarDest, const VARIANTARG *pvargSrc) {
+  if (pvarDest == nullptr || pvargSrc == nullptr)
+    return E_INVALIDARG;
+  if (!(pvargSrc->vt & VT_BYREF))
+    return VariantCopy(pvarDest, pvargSrc);
+  if (!vlx::ole::isKnownVariantType(pvargSrc->vt))
+    return DISP_E_BADVARTYPE;
+  VARIANT target;
+  VariantInit(&target);
+  VARTYPE base = VARTYPE(pvargSrc->vt & ~VT_BYREF);
+  if (base == VT_VARIANT) {
+    if (pvargSrc->pvarVal == nullptr)
+      return E_INVALIDARG;
+    if (pvargSrc->pvarVal->vt == (VT_VARIANT | VT_BYREF))
+      return E_INVALIDARG; // a reference to a reference
+    target = *pvargSrc->pvarVal;
+  } else if (pvargSrc->byref == nullptr) {
+    return E_INVALIDARG;
+  } else if (base & VT_ARRAY) {
+    target.parray = *pvargSrc->pparray;
+  } else if (base == VT_DECIMAL) {
+    target.decVal = *pvargSrc->pdecVal;
+  } else {
+    static const unsigned char sizes[] = {
+        0, 0, 2, 4, 4, 8, 8, 8, sizeof(BSTR), sizeof(void *), 4, 2, 0, sizeof(void *), 0, 0,
+        1, 1, 2, 4, 8, 8, 4, 4};
+    if (base >= sizeof sizes || sizes[base] == 0)
+      return DISP_E_BADVARTYPE;
+    std::memcpy(&target.llVal, pvargSrc->byref, sizes[base]);
+  }
+  target.vt = base == VT_VARIANT ? target.vt : base;
+  // Copied aside first: the destination may be the source.
+  VARIANT copy;
+  VariantInit(&copy);
+  HRESULT hr = VariantCopy(&copy, &target);
+  if (FAILED(hr))
+    return hr;
+  VariantClear(pvarDest);
+  *pvarDest = copy;
   return S_OK;
 }
 

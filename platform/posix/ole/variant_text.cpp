@@ -5,7 +5,9 @@
 #include <unicode/uloc.h>
 #include <unicode/unum.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace vlx::ole {
 namespace {
@@ -335,28 +337,62 @@ bool parseDate(const char16_t *text, size_t length, double &date) {
   return true;
 }
 
-std::u16string formatDate(double date) {
+bool splitDate(double date, SYSTEMTIME &parts, USHORT &dayOfYear) {
+  if (!(date >= -657434.0) || !(date < 2958466.0))
+    return false;
+  // The whole days count from 30 December 1899 either way; the fraction is the time forward.
   int64_t days = int64_t(date);
-  double fraction = date < 0 ? double(days) - date : date - double(days);
+  double fraction = std::fabs(date - double(days));
   int64_t seconds = int64_t(fraction * 86400 + 0.5);
   if (seconds >= 86400) {
     seconds -= 86400;
-    days += date < 0 ? -1 : 1;
+    ++days; // 24:00 is the next day's midnight, also before the epoch
   }
+  int64_t year;
+  unsigned month, day;
+  civilFromDays(days + kEpoch, year, month, day);
+  parts.wYear = WORD(year);
+  parts.wMonth = WORD(month);
+  parts.wDay = WORD(day);
+  parts.wDayOfWeek = WORD(((days + kEpoch) % 7 + 11) % 7); // 1 January 1970 was a Thursday
+  parts.wHour = WORD(seconds / 3600);
+  parts.wMinute = WORD(seconds / 60 % 60);
+  parts.wSecond = WORD(seconds % 60);
+  parts.wMilliseconds = 0;
+  dayOfYear = USHORT(days + kEpoch - daysFromCivil(year, 1, 1) + 1);
+  return true;
+}
+
+double joinDate(int year, int month, int day, int hour, int minute, int second, int millisecond) {
+  int64_t y = year + (month > 0 ? (month - 1) / 12 : (month - 12) / 12);
+  int64_t m = ((month - 1) % 12 + 12) % 12 + 1;
+  int64_t days = daysFromCivil(y, unsigned(m), 1) + (day - 1) - kEpoch;
+  double time = (double(hour) * 3600 + double(minute) * 60 + second + millisecond / 1000.0) / 86400;
+  days += int64_t(std::floor(time));
+  time -= std::floor(time);
+  // Before the epoch the fraction still runs forward: -1.25 is 29 December 1899, 6:00.
+  return days >= 0 ? double(days) + time : double(days) - time;
+}
+
+std::u16string formatDate(double date, ULONG varFlags) {
+  SYSTEMTIME parts;
+  USHORT dayOfYear;
+  splitDate(date, parts, dayOfYear);
+  bool midnight = parts.wHour == 0 && parts.wMinute == 0 && parts.wSecond == 0;
+  bool dayZero = parts.wYear == 1899 && parts.wMonth == 12 && parts.wDay == 30;
+  bool showDate = !(varFlags & VAR_TIMEVALUEONLY) && (!dayZero || (varFlags & VAR_DATEVALUEONLY));
+  bool showTime = !(varFlags & VAR_DATEVALUEONLY) && (!midnight || !showDate);
   std::string text;
-  char part[32];
-  if (days != 0) {
-    int64_t year;
-    unsigned month, day;
-    civilFromDays(days + kEpoch, year, month, day);
-    std::snprintf(part, sizeof part, "%u/%u/%lld", month, day, static_cast<long long>(year));
+  char part[48];
+  if (showDate) {
+    std::snprintf(part, sizeof part, "%u/%u/%u", parts.wMonth, parts.wDay, parts.wYear);
     text = part;
   }
-  if (seconds != 0 || days == 0) {
-    unsigned hour = unsigned(seconds / 3600);
+  if (showTime) {
+    unsigned hour = parts.wHour;
     std::snprintf(part, sizeof part, "%s%u:%02u:%02u %s", text.empty() ? "" : " ",
-                  hour % 12 == 0 ? 12 : hour % 12, unsigned(seconds / 60 % 60),
-                  unsigned(seconds % 60), hour < 12 ? "AM" : "PM");
+                  hour % 12 == 0 ? 12 : hour % 12, unsigned(parts.wMinute), unsigned(parts.wSecond),
+                  hour < 12 ? "AM" : "PM");
     text += part;
   }
   return std::u16string(text.begin(), text.end());

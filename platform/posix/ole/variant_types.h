@@ -40,7 +40,26 @@ bool parseNumber(const char16_t *text, size_t length, const NumberSymbols &symbo
 
 // Days since 30 December 1899 and the fraction of the day, from US-style date and time text.
 bool parseDate(const char16_t *text, size_t length, double &date);
-// "m/d/yyyy h:mm:ss AM": the date alone at midnight, the time alone on day 0.
-std::u16string formatDate(double date);
+// "m/d/yyyy h:mm:ss AM": the date alone at midnight, the time alone on day 0; VAR_DATEVALUEONLY
+// or VAR_TIMEVALUEONLY keep one part.
+std::u16string formatDate(double date, ULONG varFlags);
+
+// A date's parts, each second rounded to the nearest; false outside 1 January 100 to
+// 31 December 9999.
+bool splitDate(double date, SYSTEMTIME &parts, USHORT &dayOfYear);
+// Parts past their range carry into the next larger part, as VarDateFromUdate does.
+double joinDate(int year, int month, int day, int hour, int minute, int second, int millisecond);
+
+// How a conversion was asked for: VariantChangeType's flags, the Var* functions' own, and
+// whether signed and unsigned types of one size keep their bits (VariantChangeType) or their
+// value (the Var* functions).
+struct Conversion {
+  LCID lcid = 0;
+  USHORT flags = 0;
+  ULONG varFlags = 0;
+  bool sameSizeBits = false;
+};
+// The conversion of VariantChangeTypeEx and of every Var<To>From<From>.
+HRESULT changeType(VARIANT &out, const VARIANT &source, const Conversion &how, VARTYPE vt);
 
 } // namespace vlx::ole

@@ -1,0 +1,82 @@
+// The Var* family's table, and the BSTR and VARIANT calls that go with it.
+#include "support/var_family_cases.h"
+
+#include <velmora/win32.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using namespace vlx::test;
+
+namespace {
+
+TEST(OleVarFamily, Table) {
+  for (const VarFamilyCase &c : varFamilyCases()) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.run(), c.expected);
+  }
+}
+
+TEST(OleBstr, TextStartsAPointerPastA16ByteBoundary) {
+  for (UINT length : {0u, 1u, 7u, 8u, 100u}) {
+    BSTR text = SysAllocStringLen(nullptr, length);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(text) % 16, sizeof(void *) % 16) << length;
+    EXPECT_EQ(SysStringLen(text), length);
+    SysFreeString(text);
+  }
+}
+
+TEST(OleBstr, ReallocatesFromItsOwnText) {
+  BSTR text = SysAllocString(u"hello world");
+  ASSERT_TRUE(SysReAllocStringLen(&text, text + 6, 5));
+  EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"world");
+  ASSERT_TRUE(SysReAllocString(&text, u"longer than before"));
+  EXPECT_EQ(SysStringLen(text), 18u);
+  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
+  SysFreeString(text);
+}
+
+TEST(OleVariant, CopyIndFollowsTheReference) {
+  BSTR text = SysAllocString(u"kept");
+  VARIANT source, copy;
+  VariantInit(&copy);
+  source.vt = VT_BSTR | VT_BYREF;
+  source.pbstrVal = &text;
+  ASSERT_EQ(VariantCopyInd(&copy, &source), S_OK);
+  EXPECT_EQ(copy.vt, VT_BSTR);
+  EXPECT_NE(copy.bstrVal, text); // a copy of its own
+  EXPECT_EQ(std::u16string(copy.bstrVal), u"kept");
+  VariantClear(&copy);
+
+  DECIMAL d = decimalOf("-1.25");
+  source.vt = VT_DECIMAL | VT_BYREF;
+  source.pdecVal = &d;
+  ASSERT_EQ(VariantCopyInd(&copy, &source), S_OK);
+  EXPECT_EQ(copy.vt, VT_DECIMAL);
+  EXPECT_EQ(decimalText(copy.decVal), "-1.25");
+
+  VARIANT inner;
+  inner.vt = VT_I4;
+  inner.lVal = 7;
+  source.vt = VT_VARIANT | VT_BYREF;
+  source.pvarVal = &inner;
+  ASSERT_EQ(VariantCopyInd(&copy, &source), S_OK);
+  EXPECT_EQ(copy.vt, VT_I4);
+  EXPECT_EQ(copy.lVal, 7);
+  SysFreeString(text);
+}
+
+TEST(OleVariant, UnknownIsNeverAskedForItsValue) {
+  ValueObject object("7");
+  VARIANT source, result;
+  source.vt = VT_UNKNOWN;
+  source.punkVal = &object;
+  VariantInit(&result);
+  EXPECT_EQ(VariantChangeType(&result, &source, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(object.invokes, 0);
+  EXPECT_EQ(object.refs, 1);
+}
+
+} // namespace
