@@ -38,6 +38,7 @@ void checkFiles();
 void checkClassIdentifiers();
 void checkLanguage(const char *expectedId, const char *expectedSubdir);
 void checkVariants();
+void checkVarFamily();
 void checkSafeArrays();
 void checkRegistry();
 

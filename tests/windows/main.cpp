@@ -69,6 +69,7 @@ int main(int argc, char **argv) {
     vlx::check::checkFiles();
     vlx::check::checkClassIdentifiers();
     vlx::check::checkVariants();
+    vlx::check::checkVarFamily();
     vlx::check::checkSafeArrays();
     vlx::check::checkRegistry();
   }

@@ -1,7 +1,7 @@
 // The shared VariantChangeType table against the system's own oleaut32: Windows is the reference
 // that the POSIX conversion follows.
 #include "check.h"
-#include "support/variant_cases.h"
+#include "support/var_family_cases.h"
 
 #include <cstdio>
 #include <cstring>
@@ -60,6 +60,12 @@ void checkVariants() {
       continue;
     EXPECT_EQ(got, std::string(c.expected), what);
   }
+}
+
+// The Var* family's table against the system's oleaut32.
+void checkVarFamily() {
+  for (const test::VarFamilyCase &c : test::varFamilyCases())
+    EXPECT_EQ(c.run(), std::string(c.expected), c.what);
 }
 
 } // namespace vlx::check
