@@ -130,6 +130,10 @@ inline std::string decFromR8(double in) {
   DECIMAL out = {};
   return answerDec(VarDecFromR8(in, &out), out);
 }
+inline std::string decFromBool(VARIANT_BOOL in) {
+  DECIMAL out = {};
+  return answerDec(VarDecFromBool(in, &out), out);
+}
 inline std::string decFromStr(const char *in) {
   DECIMAL out = {};
   OleText text = wide(in);
@@ -253,6 +257,7 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(ui1FromI1(-1), "DISP_E_OVERFLOW"),
       VLX_CASE(ui8FromI8(-1), "DISP_E_OVERFLOW"),
       VLX_CASE(ui2FromBool(VARIANT_TRUE), "65535"),
+      VLX_CASE(decFromBool(1), "-1"),
       VLX_CASE(i4FromR8(-2.5), "-2"),
       VLX_CASE(i4FromR8(2147483647.49), "2147483647"),
       VLX_CASE(ui4FromStr("4294967295"), "4294967295"),
@@ -277,7 +282,7 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(bstrFromDate(365.25, VAR_DATEVALUEONLY), "\"12/30/1900\""),
       VLX_CASE(bstrFromDate(365.25, VAR_TIMEVALUEONLY), "\"6:00:00 AM\""),
       VLX_CASE(bstrFromDate(2958465.0, 0), "\"12/31/9999\""),
-      VLX_CASE(dateFromStr("1/2/1900 8:09:36 AM", 0), "3.34"),
+      VLX_CASE(dateFromStr("1/2/1900 6:00 PM", 0), "3.75"),
       VLX_CASE(dateFromStr("1/2/1900 6:00 AM", VAR_DATEVALUEONLY), "3"),
       VLX_CASE(dateFromStr("1/2/1900 6:00 AM", VAR_TIMEVALUEONLY), "0.25"),
       // Currency arithmetic: exact, halves to even, overflow beyond 64 bits.

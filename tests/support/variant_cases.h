@@ -238,7 +238,7 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_I4, "-7", VT_DECIMAL, "-7"},
       {VT_UI8, "18446744073709551615", VT_DECIMAL, "18446744073709551615"},
       {VT_R8, "0.1", VT_DECIMAL, "0.1"},
-      {VT_R8, "1.5e-30", VT_DECIMAL, "0.0000000000000000000000000000"},
+      {VT_R8, "1.5e-30", VT_DECIMAL, "0"},
       {VT_R8, "123456789.123456789", VT_DECIMAL, "123456789.123457"},
       {VT_R4, "0.3", VT_DECIMAL, "0.3"},
       {VT_R8, "1e29", VT_DECIMAL, "DISP_E_OVERFLOW"},

@@ -25,6 +25,12 @@ const Known wineDeviations[] = {
      "Wine: text to double loses the last bit of long digit strings"},
     {VT_I8, "922337203685477", VT_CY, 0,
      "Wine: refuses values below the currency limit of 922337203685477.5807"},
+    {VT_R8, "123456789.123456789", VT_DECIMAL, 0, "Wine: a double keeps 16 digits in a decimal"},
+    {VT_BOOL, "-1", VT_DECIMAL, 0, "Wine: True becomes decimal 1"},
+    {VT_DECIMAL, "-2.5000000000000000000000000001", VT_I4, 0,
+     "Wine: a decimal goes to an integer through a double"},
+    {VT_BSTR, "-0.000000000000000000000000000051", VT_DECIMAL, 0,
+     "Wine: text gives a decimal of more than 28 places"},
 };
 
 // Where the POSIX conversion differs from Windows on purpose: reported, not failed.
@@ -62,10 +68,27 @@ void checkVariants() {
   }
 }
 
-// The Var* family's table against the system's oleaut32.
+// The Var* family's table against the system's oleaut32; Wine's own departures from Windows
+// are not judged under Wine.
 void checkVarFamily() {
-  for (const test::VarFamilyCase &c : test::varFamilyCases())
+  static const char *const wineFamilyDeviations[] = {
+      "cyMul(0.0001, 0.5)",                // Wine multiplies currency through doubles
+      "cyMul(0.0003, 0.5)",                //
+      "decBinary(VarDecAdd, \"0.1\", \"-0.1\")", // Wine: a negative zero
+      "decBinary(VarDecAdd, \"bad\", \"1\")",    // Wine adds an invalid decimal
+      "decRound(\"1.2345\", 2)",           // Wine rounds on the wrong digit
+      "decRound(\"1.225\", 2)",            //
+      "fromUdate(2000, 13, 1, 0, VAR_VALIDDATE)", // Wine carries month 13 all the same
+  };
+  const bool wine = underWine();
+  for (const test::VarFamilyCase &c : test::varFamilyCases()) {
+    bool deviates = false;
+    for (const char *known : wineFamilyDeviations)
+      deviates = deviates || std::strcmp(known, c.what) == 0;
+    if (wine && deviates)
+      continue;
     EXPECT_EQ(c.run(), std::string(c.expected), c.what);
+  }
 }
 
 } // namespace vlx::check

@@ -125,7 +125,10 @@ HRESULT realToDecimal(const Number &n, DECIMAL &out) {
     mantissa = shorter;
     --scale;
   }
-  return packDecimal(mantissa, scale, text[0] == '-', false, out);
+  HRESULT hr = packDecimal(mantissa, scale, text[0] == '-', false, out);
+  if (SUCCEEDED(hr) && out.Hi32 == 0 && out.Lo64 == 0)
+    out.scale = 0; // nothing survived 28 places: a plain zero
+  return hr;
 }
 
 std::string digitsOf(Uint128 value) {

@@ -14,6 +14,9 @@ template <class T> VARIANT holding(VARTYPE vt, T value) {
   v.llVal = 0;
   std::memcpy(&v.llVal, &value, sizeof value);
   v.vt = vt;
+  // By name, any true value is True: VarDecFromBool(1) is -1.
+  if (vt == VT_BOOL && v.boolVal != 0)
+    v.boolVal = VARIANT_TRUE;
   return v;
 }
 
