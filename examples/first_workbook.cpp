@@ -53,6 +53,14 @@ int main(int argc, char **argv) {
     std::printf("A1 held %g\n", V_R8(&value));
     a1.SetValue(const_cast<char *>("42")); // text, read as typed: a number
 
+    // A date cell comes back as VT_DATE: COleDateTime reads it, and the next day goes to A5.
+    got = Range(app.Range(const_cast<char *>("A4"))).GetValue();
+    COleVariant dateCell;
+    dateCell.Attach(got);
+    COleDateTime when(dateCell);
+    std::printf("A4 holds %s\n", static_cast<const char *>(when.Format("%Y-%m-%d")));
+    Cells(app.Range(const_cast<char *>("A5"))).SetValue(COleVariant(when + COleDateTimeSpan(1.0)));
+
     // A block is a 2-D array of VARIANTs, rows first, read with bounds from 1.
     got = Range(app.Range(const_cast<char *>("A2"), const_cast<char *>("B3"))).GetValue();
     COleSafeArray block;

@@ -20,6 +20,19 @@ BSTR narrowToBstr(LPCSTR text) {
   return out;
 }
 
+CString takeBstrAsNarrow(BSTR text) {
+  int units = int(SysStringLen(text));
+  CString out;
+  if (units > 0) {
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+    LPSTR buffer = out.GetBuffer(bytes);
+    WideCharToMultiByte(CP_ACP, 0, text, units, buffer, bytes, nullptr, nullptr);
+    out.ReleaseBuffer(bytes);
+  }
+  SysFreeString(text);
+  return out;
+}
+
 } // namespace vlx::detail
 
 namespace {

@@ -7,6 +7,7 @@
 #include <velmora/afx/exception.h>
 #include <velmora/afx/ole.h>
 #include <velmora/afx/ole_variant.h>
+#include <velmora/afx/ole_datetime.h>
 #include <velmora/afx/module.h>
 #include <velmora/afx/file.h>
 #include <velmora/afx/resources.h>

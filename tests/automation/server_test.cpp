@@ -275,11 +275,13 @@ TEST_F(ServerTest, FirstWorkbookProgramRunsAgainstARegisteredServer) {
   program = here.substr(0, here.find_last_of('\\') + 1) + program; // beside this test
 #endif
   const std::string book = dir_.file("book.txt"), copy = dir_.file("copy.txt");
-  std::ofstream(book) << "R1C1 41\nR2C1 1\nR2C2 2\nR3C1 3\nR3C2 4\n";
+  std::ofstream(book) << "R1C1 41\nR2C1 1\nR2C2 2\nR3C1 3\nR3C2 4\nR4C1 45351\n";
   RunResult run = runCommand({program, book, copy});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, "A1 held 41\nOpen failed: 'no-such-book.xlsx' could not be found\n");
-  const char saved[] = "R1C1 42\nR2C1 1\nR2C2 2\nR2C3 2\nR2C4 4\nR3C1 3\nR3C2 4\nR3C3 6\nR3C4 8\n";
+  EXPECT_EQ(run.output, "A1 held 41\nA4 holds 2024-02-29\n"
+                        "Open failed: 'no-such-book.xlsx' could not be found\n");
+  const char saved[] = "R1C1 42\nR2C1 1\nR2C2 2\nR2C3 2\nR2C4 4\nR3C1 3\nR3C2 4\nR3C3 6\nR3C4 8\n"
+                       "R4C1 45351\nR5C1 45352\n";
   EXPECT_EQ(contents(book), saved);
   EXPECT_EQ(contents(copy), saved);
 }

@@ -29,6 +29,7 @@ TEST_F(CalcFirstWorkbookTest, ProgramSavesWhatItWroteAndReportsTheFault) {
   for (auto [ref, value] :
        {std::pair{"A1", "41"}, {"A2", "1"}, {"B2", "2"}, {"A3", "3"}, {"B3", "4"}})
     fixture.sheets[0].cells.push_back({ref, "", value, "", 0});
+  fixture.sheets[0].cells.push_back({"A4", "", "45351", "", 14}); // a date: 29 February 2024
   vlx::calc::test::writeXlsx(book, fixture);
 
   // Every process its own office, ended with it: nothing outlives the test.
@@ -36,7 +37,7 @@ TEST_F(CalcFirstWorkbookTest, ProgramSavesWhatItWroteAndReportsTheFault) {
   auto run = runCommand({VLX_FIRST_WORKBOOK, book, copy});
   EXPECT_EQ(run.status, 0) << run.output;
   const std::string missing = (std::filesystem::current_path() / "no-such-book.xlsx").string();
-  EXPECT_EQ(run.output, "A1 held 41\nOpen failed: Workbooks.Open: '" + missing +
+  EXPECT_EQ(run.output, "A1 held 41\nA4 holds 2024-02-29\nOpen failed: Workbooks.Open: '" + missing +
                             "' could not be found: No such file or directory\n");
   // Save wrote the workbook, SaveAs the copy, each with the cell and the doubled block.
   for (const std::string &saved : {book, copy}) {

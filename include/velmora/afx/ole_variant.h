@@ -3,6 +3,7 @@
 #pragma once
 
 #include <velmora/afx/ole.h>
+#include <velmora/afx/ole_datetime.h>
 #include <velmora/afx/string.h>
 #include <velmora/export.h>
 #include <velmora/win32.h>
@@ -86,6 +87,9 @@ public:
   COleVariant(ULONGLONG nSrc) noexcept;
   COleVariant(float fltSrc) noexcept;
   COleVariant(double dblSrc) noexcept;
+  // VT_DATE and VT_CY.
+  COleVariant(const COleDateTime &dateSrc) noexcept;
+  COleVariant(const COleCurrency &curSrc) noexcept;
   ~COleVariant();
 
   void Clear();
@@ -117,6 +121,8 @@ public:
   const COleVariant &operator=(long long nSrc);
 #endif
   const COleVariant &operator=(ULONGLONG nSrc);
+  const COleVariant &operator=(const COleDateTime &dateSrc);
+  const COleVariant &operator=(const COleCurrency &curSrc);
   const COleVariant &operator=(float fltSrc);
   const COleVariant &operator=(double dblSrc);
 
