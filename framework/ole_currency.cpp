@@ -5,6 +5,8 @@
 
 #include "framework/ole_text.h"
 
+#include <cstdint>
+
 namespace {
 
 COleCurrency result(HRESULT hr, CY value, bool valid) {
