@@ -90,11 +90,11 @@ TEST_F(InvokeTest, VtsStringsAreTheArgumentTypes) {
                                                                  {VT_R8, "2.5"},
                                                                  {VT_VARIANT | VT_BYREF, "&"},
                                                                  {VT_DISPATCH, "(object)"},
-                                                                 {VT_I1, "(type 16)"},
-                                                                 {VT_UI2, "(type 18)"},
-                                                                 {VT_UI4, "(type 19)"},
+                                                                 {VT_I1, "-2"},
+                                                                 {VT_UI2, "65535"},
+                                                                 {VT_UI4, "4294967295"},
                                                                  {VT_I8, "1099511627776"},
-                                                                 {VT_UI8, "(type 21)"},
+                                                                 {VT_UI8, "9223372036854775808"},
                                                                  {VT_BSTR, "\"wide\""},
                                                                  {VT_ERROR, "0x80020004"}};
   EXPECT_EQ(args, expected);
