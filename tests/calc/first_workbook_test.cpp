@@ -45,6 +45,9 @@ TEST_F(CalcFirstWorkbookTest, ProgramSavesWhatItWroteAndReportsTheFault) {
     auto cells = runCommand({VLX_BINARY, "sheet", "get", saved, "A1:D3"});
     EXPECT_EQ(cells.status, 0);
     EXPECT_EQ(cells.output, "42\t\t\t\n1\t2\t2\t4\n3\t4\t6\t8\n");
+    // The date went out through COleVariant(COleDateTime) and came back a day later.
+    auto dates = runCommand({VLX_BINARY, "sheet", "get", saved, "A4:A5"});
+    EXPECT_EQ(dates.output, "2/29/2024\n3/1/2024\n");
   }
 }
 
