@@ -11,6 +11,7 @@
 #include <com/sun/star/bridge/oleautomation/Date.hpp>
 #include <com/sun/star/bridge/oleautomation/SCode.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
@@ -37,6 +38,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,15 +85,62 @@ long daysFromCivil(long y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<long>(doe) - 719468;
 }
 
-// What an OLE date counts from (30 December 1899) to the workbook's day 0: 1462 in a 1904
-// workbook.
-double dateOffset(const Reference<css::uno::XInterface> &document) {
+// How a workbook counts its days: what an OLE date counts from (30 December 1899) to its day 0
+// (1462 in a 1904 workbook), and whether it has the spreadsheet's 29 February 1900 (serial 60),
+// as a 1900 workbook from a file of the spreadsheet's own formats, or a new one, does: its
+// serials 1 to 59 are one day later in an OLE date. OpenDocument files store dates as dates.
+struct DateSystem {
+  double offset = 0;
+  bool leap1900 = false;
+};
+
+DateSystem dateSystem(const Reference<css::uno::XInterface> &document) {
+  DateSystem system;
   css::util::Date nullDate;
   Reference<css::beans::XPropertySet> props(document, UNO_QUERY);
   if (!props.is() || !(props->getPropertyValue("NullDate") >>= nullDate))
-    return 0;
-  return static_cast<double>(daysFromCivil(nullDate.Year, nullDate.Month, nullDate.Day) -
-                             daysFromCivil(1899, 12, 30));
+    return system;
+  system.offset = static_cast<double>(daysFromCivil(nullDate.Year, nullDate.Month, nullDate.Day) -
+                                      daysFromCivil(1899, 12, 30));
+  // A new workbook comes from an OpenDocument template, but has no file yet.
+  OUString filter;
+  Reference<css::frame::XModel> model(document, UNO_QUERY);
+  if (model.is() && !model->getURL().isEmpty())
+    for (const auto &arg : model->getArgs())
+      if (arg.Name == "FilterName")
+        arg.Value >>= filter;
+  system.leap1900 = system.offset == 0 && !filter.startsWith("calc8") &&
+                    !filter.startsWith("StarOffice XML") && !filter.startsWith("calc_StarOffice");
+  return system;
+}
+
+// An OLE date before day 0 holds its time of day as a positive fraction (-1.25 is 29 December
+// 1899, 06:00); a serial counts on (-1.25 is 28 December, 18:00).
+double oleFromDays(double days) {
+  double day = std::floor(days), time = days - day;
+  return days >= 0 || time == 0 ? days : day - time;
+}
+
+double daysFromOle(double date) {
+  double day = std::ceil(date), time = day - date;
+  return date >= 0 || time == 0 ? date : day + time;
+}
+
+// The OLE date of a serial; none for the spreadsheet's 29 February 1900.
+std::optional<double> oleDate(double serial, const DateSystem &system) {
+  if (system.leap1900 && serial >= 1 && serial < 61) {
+    if (serial >= 60)
+      return std::nullopt;
+    serial += 1;
+  }
+  return oleFromDays(serial + system.offset);
+}
+
+// The serial of an OLE date. 31 December 1899 has none in a workbook with 29 February 1900: it
+// becomes day 0, which the spreadsheet shows as 0 January 1900 and reads as 30 December.
+double serialOf(double date, const DateSystem &system) {
+  double serial = daysFromOle(date) - system.offset;
+  return system.leap1900 && serial >= 1 && serial < 61 ? serial - 1 : serial;
 }
 
 // Whether a format code shows a currency: a currency symbol outside brackets, or a bracketed
@@ -263,7 +312,7 @@ struct HeldCells {
   unsigned long learnt = 0;
   sal_Int32 rows = 0, columns = 0;
   std::vector<CellType> types;
-  double offset = 0; // the workbook's date offset, where a cell is a date
+  DateSystem dates; // the workbook's, where a cell is a date
 };
 
 namespace {
@@ -367,7 +416,7 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
       }
     });
   }
-  held.offset = dates ? dateOffset(document) : 0;
+  held.dates = dates ? dateSystem(document) : DateSystem();
   held.types = std::move(types);
   held.rows = rows;
   held.columns = columns;
@@ -377,7 +426,7 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
 // Types one cell's value as the block read gave it (a number, a text, or nothing for an error,
 // typed elsewhere): the spreadsheet's typing, the same for a cell and a block. Plain numbers and
 // texts stay as they came, which keeps a large block cheap.
-void typeValue(Any &value, const CellType &type, bool value2, double offset) {
+void typeValue(Any &value, const CellType &type, bool value2, const DateSystem &dates) {
   if (value.getValueTypeClass() == css::uno::TypeClass_STRING) {
     if (type.empty && static_cast<const OUString *>(value.getValue())->isEmpty())
       value.clear();
@@ -391,8 +440,9 @@ void typeValue(Any &value, const CellType &type, bool value2, double offset) {
     value <<= number != 0;
     break;
   case Shape::Date:
-    if (!value2)
-      value <<= ole::Date(number + offset);
+    // The spreadsheet's 29 February 1900 stays a number: no OLE date names it.
+    if (auto date = oleDate(number, dates); !value2 && date)
+      value <<= ole::Date(*date);
     break;
   case Shape::Currency:
     if (!value2 && std::fabs(number) < 9.2e14)
@@ -448,7 +498,7 @@ bool readsAsTyped(const OUString &text) {
 
 // A host's value for one cell: what the block write takes (a number, a text, or nothing), or
 // what goes in as typed after it.
-void writeCell(const Any &value, bool value2, double offset, Any &cell, Needs &needs,
+void writeCell(const Any &value, bool value2, const DateSystem &dates, Any &cell, Needs &needs,
                std::optional<OUString> &typed) {
   ole::Date date;
   ole::Currency money;
@@ -462,7 +512,7 @@ void writeCell(const Any &value, bool value2, double offset, Any &cell, Needs &n
     cell <<= flag ? 1.0 : 0.0;
     needs = Needs::Boolean;
   } else if (value >>= date) {
-    cell <<= date.Value - offset;
+    cell <<= value2 ? date.Value : serialOf(date.Value, dates);
     if (!value2)
       needs = date.Value != std::floor(date.Value) ? Needs::DateTime : Needs::Date;
   } else if (value >>= money) {
@@ -622,7 +672,7 @@ std::optional<Any> rangeValue(const Reference<css::uno::XInterface> &document,
     Any *line = data.getArray()[row].getArray();
     for (sal_Int32 column = 0; column < columns; ++column, ++type) {
       if (line[column].hasValue())
-        typeValue(line[column], *type, value2, held.offset);
+        typeValue(line[column], *type, value2, held.dates);
       else
         line[column] = errorValue(held, row, column);
     }
@@ -677,7 +727,7 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
   for (const auto &line : source)
     for (const Any &element : line)
       dates = dates || element.getValueType() == cppu::UnoType<ole::Date>::get();
-  double offset = value2 || !dates ? 0 : dateOffset(document);
+  DateSystem system = value2 || !dates ? DateSystem() : dateSystem(document);
   Written written;
   written.data.realloc(rows);
   written.needs.assign(size_t(rows) * size_t(columns), Needs::Nothing);
@@ -689,7 +739,7 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
     for (sal_Int32 column = 0; column < usedColumns; ++column) {
       size_t at = size_t(row) * size_t(columns) + size_t(column);
       Needs &needs = written.needs[at];
-      writeCell(source[sourceRows == 1 ? 0 : row][sourceColumns == 1 ? 0 : column], value2, offset,
+      writeCell(source[sourceRows == 1 ? 0 : row][sourceColumns == 1 ? 0 : column], value2, system,
                 line.getArray()[column], needs, written.typed[at]);
       formats = formats || needs != Needs::Nothing;
     }

@@ -697,3 +697,99 @@ TEST_F(CalcValuesTest, BadArraysFailWithoutHarm) {
 }
 
 } // namespace
+
+// The days before March 1900. A 1900 workbook counts a 29 February 1900 (serial 60), so its
+// serials 1 to 59 are a day later as OLE dates; serial 60 has no OLE date and stays a number.
+// Before day 0, an OLE date's time of day is a positive fraction. A 1904 workbook has no such
+// day. Writing a date gives the serial that reads back as it, in a file and in a new workbook.
+TEST_F(CalcValuesTest, DaysBeforeMarch1900CountAsTheSpreadsheetCountsThem) {
+  struct Day {
+    const char *ref;
+    double serial;
+    int format; // 14 a date, 22 a date and time
+    Expected value;
+  };
+  const std::vector<Day> days1900 = {
+      {"A1", 0, 14, date(0)},        {"A2", 1, 14, date(2)},     {"A3", 59, 14, date(60)},
+      {"A4", 59.5, 22, date(60.5)},  {"A5", 60, 14, r8(60)},     {"A6", 60.5, 22, r8(60.5)},
+      {"A7", 61, 14, date(61)},      {"A8", -1, 14, date(-1)},   {"A9", -1.25, 22, date(-2.75)},
+      {"A10", 0.25, 22, date(0.25)}, {"A11", 100, 14, date(100)},
+  };
+  const std::vector<Day> days1904 = {
+      {"A1", 0, 14, date(k1904)},
+      {"A2", 1, 14, date(k1904 + 1)},
+      {"A3", 60, 14, date(k1904 + 60)},
+      {"A4", -1462.25, 22, date(-1.75)},
+  };
+  // OLE date written through Value -> serial read through Value2, and Value read back.
+  struct Write {
+    double date;
+    double serial;
+    Expected value;
+  };
+  const std::vector<Write> writes1900 = {
+      {0, 0, date(0)},         {2, 1, date(2)},         {60, 59, date(60)},
+      {60.5, 59.5, date(60.5)}, {61, 61, date(61)},      {62, 62, date(62)},
+      {-1, -1, date(-1)},      {-2.75, -1.25, date(-2.75)},
+      // 31 December 1899 has no serial: it becomes day 0.
+      {1.5, 0.5, date(0.5)},
+  };
+  const std::vector<Write> writes1904 = {{k1904, 0, date(k1904)}, {k1904 + 60, 60, date(k1904 + 60)}};
+  auto fixture = [](const std::vector<Day> &days, bool date1904) {
+    XlsxBook book;
+    book.date1904 = date1904;
+    XlsxSheet sheet{"Days", {}, false};
+    for (const auto &day : days) {
+      std::ostringstream serial;
+      serial.precision(17);
+      serial << day.serial;
+      sheet.cells.push_back({day.ref, "", serial.str(), "", day.format});
+    }
+    book.sheets = {sheet};
+    return book;
+  };
+  auto writeAll = [](COleDispatchDriver &sheet, const std::vector<Write> &writes) {
+    for (size_t i = 0; i < writes.size(); ++i) {
+      std::string ref = "C" + std::to_string(i + 1);
+      Range cell(range(sheet, ref.c_str()));
+      EXPECT_EQ(put(cell, kValue, scalar(VT_DATE, writes[i].date)), S_OK) << ref;
+    }
+  };
+  auto checkWrites = [](COleDispatchDriver &sheet, const std::vector<Write> &writes) {
+    for (size_t i = 0; i < writes.size(); ++i) {
+      std::string ref = "C" + std::to_string(i + 1);
+      SCOPED_TRACE(ref);
+      Range cell(range(sheet, ref.c_str()));
+      expectVariant(get(cell, kValue2), r8(writes[i].serial));
+      expectVariant(cell.GetValue(), writes[i].value);
+    }
+  };
+  for (bool date1904 : {false, true}) {
+    SCOPED_TRACE(date1904 ? "1904 date system" : "1900 date system");
+    reporting([&] {
+      const auto &days = date1904 ? days1904 : days1900;
+      const auto &writes = date1904 ? writes1904 : writes1900;
+      std::string path = dir_->file(date1904 ? "days1904.xlsx" : "days1900.xlsx");
+      vlx::calc::test::writeXlsx(path, fixture(days, date1904));
+      COleDispatchDriver book(open(path));
+      COleDispatchDriver sheet1(sheet(book, 1));
+      for (const auto &day : days) {
+        SCOPED_TRACE(day.ref);
+        Range cell(range(sheet1, day.ref));
+        expectVariant(cell.GetValue(), day.value);
+        expectVariant(get(cell, kValue2), r8(day.serial));
+      }
+      writeAll(sheet1, writes);
+      checkWrites(sheet1, writes);
+      close(book);
+    });
+  }
+  // A new workbook counts as the spreadsheet's files do.
+  reporting([&] {
+    COleDispatchDriver book(add());
+    COleDispatchDriver sheet1(sheet(book, 1));
+    writeAll(sheet1, writes1900);
+    checkWrites(sheet1, writes1900);
+    close(book);
+  });
+}
