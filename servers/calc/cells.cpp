@@ -33,6 +33,7 @@
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <ooo/vba/excel/XWorksheet.hpp>
+#include <rtl/ustrbuf.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -188,7 +189,7 @@ Format describeFormat(const Reference<css::uno::XInterface> &document, sal_Int32
   props->getPropertyValue("Locale") >>= format.locale;
   if (type & NumberFormat::LOGICAL)
     format.shape = Shape::Boolean;
-  else if (type & NumberFormat::DATE)
+  else if (type & (NumberFormat::DATE | NumberFormat::TIME))
     format.shape = Shape::Date;
   else if ((type & NumberFormat::CURRENCY) || showsCurrency(code))
     format.shape = Shape::Currency;
@@ -297,6 +298,7 @@ namespace {
 struct CellType {
   Shape shape = Shape::Number;
   bool empty = false;
+  bool formula = false;
 };
 
 using Rows = css::uno::Sequence<css::uno::Sequence<Any>>;
@@ -401,6 +403,8 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
   eachCell(query->queryEmptyCells()->getRangeAddresses(), origin, rows, columns,
            [&](sal_Int32 row, sal_Int32 column) { at(row, column).empty = true; });
   auto formulas = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
+  eachCell(formulas, origin, rows, columns,
+           [&](sal_Int32 row, sal_Int32 column) { at(row, column).formula = true; });
   bool unsure = false;
   eachCell(formulas, origin, rows, columns, [&](sal_Int32 row, sal_Int32 column) {
     unsure = unsure || at(row, column).shape != Shape::Boolean;
@@ -423,14 +427,87 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
   held.learnt = changes;
 }
 
+// A text result an .xlsx file cached for a formula, as LibreOffice keeps it: with the file
+// format's escapes of control characters (_x000D_ a carriage return) undone.
+OUString unescaped(const OUString &text) {
+  if (text.indexOf("_x") < 0)
+    return text;
+  rtl::OUStringBuffer out(text.getLength());
+  for (sal_Int32 i = 0; i < text.getLength(); ++i) {
+    sal_Int32 code = 0;
+    bool escape = i + 6 < text.getLength() && text[i] == '_' && text[i + 1] == 'x' &&
+                  text[i + 6] == '_';
+    for (sal_Int32 k = 2; escape && k < 6; ++k) {
+      sal_Unicode c = text[i + k];
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                         : -1;
+      escape = digit >= 0;
+      code = code * 16 + digit;
+    }
+    if (escape) {
+      out.append(static_cast<sal_Unicode>(code));
+      i += 6;
+    } else {
+      out.append(text[i]);
+    }
+  }
+  return out.makeStringAndClear();
+}
+
+// The day fraction of an ISO 8601 time of day (hh:mm, hh:mm:ss, hh:mm:ss.fff), which an .xlsx
+// date cell may hold and LibreOffice keeps as text.
+std::optional<double> isoTime(const OUString &text) {
+  auto digits = [&](sal_Int32 at, sal_Int32 count) {
+    int value = 0;
+    for (sal_Int32 i = at; i < at + count; ++i) {
+      if (i >= text.getLength() || text[i] < '0' || text[i] > '9')
+        return -1;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  sal_Int32 length = text.getLength();
+  if (length < 5 || text[2] != ':')
+    return std::nullopt;
+  int hours = digits(0, 2), minutes = digits(3, 2), seconds = 0;
+  double fraction = 0;
+  if (length > 5) {
+    if (text[5] != ':' || (seconds = digits(6, 2)) < 0)
+      return std::nullopt;
+    if (length > 8) {
+      if (text[8] != '.' || length == 9)
+        return std::nullopt;
+      double scale = 0.1;
+      for (sal_Int32 i = 9; i < length; ++i, scale /= 10) {
+        if (text[i] < '0' || text[i] > '9')
+          return std::nullopt;
+        fraction += (text[i] - '0') * scale;
+      }
+    }
+  }
+  if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds > 59)
+    return std::nullopt;
+  return ((hours * 60.0 + minutes) * 60.0 + seconds + fraction) / 86400.0;
+}
+
 // Types one cell's value as the block read gave it (a number, a text, or nothing for an error,
 // typed elsewhere): the spreadsheet's typing, the same for a cell and a block. Plain numbers and
 // texts stay as they came, which keeps a large block cheap.
 void typeValue(Any &value, const CellType &type, bool value2, const DateSystem &dates) {
   if (value.getValueTypeClass() == css::uno::TypeClass_STRING) {
-    if (type.empty && static_cast<const OUString *>(value.getValue())->isEmpty())
+    const OUString &text = *static_cast<const OUString *>(value.getValue());
+    if (type.empty && text.isEmpty())
       value.clear();
-    return;
+    else if (type.formula)
+      value <<= unescaped(text);
+    else if (auto time = type.shape == Shape::Date ? isoTime(text) : std::nullopt)
+      value <<= *time;
+    else
+      return;
+    if (!value.has<double>())
+      return;
   }
   double number = 0;
   if (type.shape == Shape::Number || !(value >>= number))

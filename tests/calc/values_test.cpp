@@ -65,8 +65,8 @@ std::vector<Row> valueRows(bool date1904) {
   std::vector<Row> rows = {
       {{"B1", "", serial(45000, date1904), "", 14}, date(45000), r8(45000 - shift), u"3/15/2023"},
       {{"B2", "", serial(45000.75, date1904), "", 22}, date(45000.75), r8(45000.75 - shift)},
-      // A time of day alone is a number, as the spreadsheet has it.
-      {{"B3", "", "0.5", "", 21}, r8(0.5), r8(0.5)},
+      // A time of day is a date too, on the workbook's day 0.
+      {{"B3", "", "0.5", "", 21}, date(0.5 + shift), r8(0.5)},
       {{"B4", "", "12.3456", "", 164}, {VT_CY, 12.3456}, r8(12.3456), u"$12.35"},
       {{"B5", "b", "1", "", 0}, boolean(true), boolean(true), u"TRUE"},
       {{"B6", "b", "0", "B3>1", 0}, boolean(false), boolean(false), u"FALSE"},
@@ -99,6 +99,12 @@ std::vector<Row> valueRows(bool date1904) {
       // A Boolean keeps its kind whatever the cell's format.
       {{"B29", "b", "0", "", 14}, boolean(false), boolean(false)},
       {{"B28", "", "", "", 0}, {VT_EMPTY}, {VT_EMPTY}, u""},
+      // A date cell may hold an ISO 8601 time, which LibreOffice keeps as text.
+      {{"B30", "d", "10:10:30", "", 21}, date(36630.0 / 86400 + shift), r8(36630.0 / 86400)},
+      // A cached text result keeps the file's escape of a carriage return.
+      {{"B31", "str", "a_x000D_\nb", "\"a\"&CHAR(13)&CHAR(10)&\"b\"", 0},
+       text(u"a\r\nb"),
+       text(u"a\r\nb")},
   };
   return rows;
 }
@@ -551,13 +557,13 @@ TEST_F(CalcValuesTest, ABlockReadTypesEachCellAsACellReadDoes) {
       auto rows = valueRows(date1904);
       COleDispatchDriver book(open(path));
       COleDispatchDriver values(sheet(book, 1));
-      Range block(range(values, "A1:B29"));
+      Range block(range(values, "A1:B31"));
       for (DISPID id : {kValue, kValue2}) {
         SCOPED_TRACE(id == kValue ? "Value" : "Value2");
         // Read twice: the second read uses what the first learnt of the cells.
         for (int pass = 0; pass < 2; ++pass) {
           VARIANT all = get(block, id);
-          expectBlock(all, 29, 2);
+          expectBlock(all, 31, 2);
           for (const auto &row : rows) {
             SCOPED_TRACE(row.cell.ref);
             LONG at = std::stol(row.cell.ref.substr(1));
