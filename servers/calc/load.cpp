@@ -5,6 +5,7 @@
 #include "package_check.h"
 #include "save_target.h"
 #include "uno_names.h"
+#include "zip_tail.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -17,6 +18,7 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/io/SequenceInputStream.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
@@ -41,6 +43,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -173,7 +176,8 @@ std::shared_ptr<Opened> find(const Reference<css::uno::XInterface> &document) {
 // is repaired only when the host asked for it; every other question is declined.
 class QuietHandler : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
 public:
-  QuietHandler(bool repair, bool passwordGiven) : repair_(repair), passwordGiven_(passwordGiven) {}
+  QuietHandler(bool repair, bool passwordGiven, std::string path = {})
+      : repair_(repair), passwordGiven_(passwordGiven), path_(std::move(path)) {}
 
   void SAL_CALL handle(const Reference<css::task::XInteractionRequest> &request) override {
     Any what = request->getRequest();
@@ -183,6 +187,9 @@ public:
     css::ucb::InteractiveIOException io;
     css::task::ErrorCodeRequest code;
     if (what.isExtractableTo(cppu::UnoType<css::document::BrokenPackageRequest>::get())) {
+      // Bytes after the end of a whole zip are no damage: the file is read again without them.
+      if (!path_.empty())
+        extra_ = bytesAfterZip(path_);
       approve = repair_;
       cause = repair_ ? "is damaged beyond what LibreOffice repairs"
                       : "is damaged; open it with CorruptLoad 1 (xlRepairFile) to repair it";
@@ -230,6 +237,9 @@ public:
   // Whether loading failed with LibreOffice's general input/output error.
   bool generalError() const { return general_; }
 
+  // The bytes after the end of the file's zip, when LibreOffice called it damaged.
+  uint64_t extraBytes() const { return extra_; }
+
   // The first question that was declined, or empty.
   std::string cause() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -239,6 +249,8 @@ public:
 private:
   bool repair_;
   bool passwordGiven_;
+  std::string path_;
+  std::atomic<uint64_t> extra_{0};
   std::atomic<bool> general_{false};
   std::mutex mutex_;
   std::string cause_;
@@ -429,6 +441,19 @@ Reference<css::frame::XModel> newDocument() {
   return model;
 }
 
+// The first `size` bytes of the file, as a stream the office loads from.
+Reference<css::io::XInputStream> zipStream(const std::string &path, uint64_t size) {
+  if (size > uint64_t(SAL_MAX_INT32))
+    throw CalcError(Fault::Failed, inQuotes(path) + " is too large to read without its damage");
+  std::ifstream in(path, std::ios::binary);
+  css::uno::Sequence<sal_Int8> bytes(static_cast<sal_Int32>(size));
+  if (!in.read(reinterpret_cast<char *>(bytes.getArray()), std::streamsize(size)))
+    throw CalcError(Fault::Failed, inQuotes(path) + " could not be read again");
+  return Reference<css::io::XInputStream>(
+      css::io::SequenceInputStream::createStreamFromSequence(Office::instance().context(), bytes),
+      UNO_QUERY_THROW);
+}
+
 Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
   std::string path = absolutePath(request.path);
   struct stat st;
@@ -451,9 +476,10 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
   }
 
   Reference<css::frame::XModel> model;
+  uint64_t extra = 0; // bytes after the zip, left out of a second load
   for (int attempt = 1;; ++attempt) {
     Reference<QuietHandler> handler(new QuietHandler(
-        request.corruptLoad == 1 || request.corruptLoad == 2, request.password.has_value()));
+        request.corruptLoad == 1 || request.corruptLoad == 2, request.password.has_value(), path));
     auto props = loadProperties(handler);
     add(props, "ReadOnly", Any(entry->readOnly));
     add(props, "DocumentService", Any(OUString("com.sun.star.sheet.SpreadsheetDocument")));
@@ -463,10 +489,20 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
       add(props, "FilterName", Any(OUString("Text - txt - csv (StarCalc)")));
       add(props, "FilterOptions", Any(*options));
     }
+    if (extra)
+      add(props, "InputStream", Any(zipStream(path, uint64_t(st.st_size) - extra)));
     try {
       model = load(urlOf(path), props, handler, path);
+      if (extra)
+        std::fprintf(stderr, "%s: warning: %s has %llu bytes after the end of its zip, ignored\n",
+                     program_invocation_short_name, inQuotes(path).c_str(),
+                     static_cast<unsigned long long>(extra));
       break;
     } catch (const CalcError &) {
+      if (!extra && handler->extraBytes()) {
+        extra = handler->extraBytes();
+        continue;
+      }
       // An office shared with other processes fails one of two loads of a file at the same
       // moment with a general input/output error; the file itself may be fine.
       if (!Office::instance().shared() || !handler->generalError() || attempt == 5)

@@ -2,10 +2,12 @@
 // host leaves behind, against a real soffice.
 #include "load.h"
 #include "model.h"
+#include "zip_tail.h"
 #include "support/temp_env.h"
 #include "xlsx_writer.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <gtest/gtest.h>
 
@@ -188,6 +190,58 @@ TEST_F(CalcLoadTest, EveryFileOpensOrFailsWithItsCauseAndNoQuestion) {
   Object opened = open(locked, {Any(), Any(), Any(), str("secret")});
   EXPECT_EQ(textOf(opened, "A1"), "42");
   close(opened);
+}
+
+// Bytes after the end of a whole zip, which the office calls damage: the workbook opens as its
+// zip holds it, with a warning, and saves.
+TEST_F(CalcLoadTest, AZipWithBytesAfterItsEndOpensWithAWarning) {
+  std::string path = workbook("tail.xlsx");
+  std::string bytes = contents(path);
+  EXPECT_EQ(bytesAfterZip(path), 0u);
+  std::string tail(911, '\0');
+  for (size_t i = 0; i < tail.size(); ++i)
+    tail[i] = static_cast<char>((i * 7919 + 13) % 251);
+  write(path, bytes + tail);
+  EXPECT_EQ(bytesAfterZip(path), 911u);
+  testing::internal::CaptureStderr();
+  Object book = open(path);
+  std::string warning = testing::internal::GetCapturedStderr();
+  EXPECT_NE(warning.find("has 911 bytes after the end of its zip"), std::string::npos) << warning;
+  EXPECT_EQ(textOf(book, "A1"), "42");
+  EXPECT_EQ(css::uno::Reference<css::frame::XModel>(book.document, css::uno::UNO_QUERY_THROW)
+                ->getURL(),
+            fileUrl(OUString::fromUtf8(path.c_str())))
+      << "the workbook keeps its file's name";
+  put(cell(book, "A2"), Any(7.0));
+  call(book, "Save");
+  close(book);
+  EXPECT_EQ(bytesAfterZip(path), 0u) << "saved as a whole zip";
+  Object saved = open(path);
+  EXPECT_EQ(textOf(saved, "A2"), "7");
+  close(saved);
+}
+
+// A zip's own comment is part of it; what is no zip has nothing after one.
+TEST(ZipTail, CountsOnlyWhatFollowsTheEndRecordAndItsComment) {
+  test::TempDir dir;
+  std::string record("PK\5\6\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+  struct Case {
+    std::string bytes;
+    uint64_t after;
+  } cases[] = {
+      {record + std::string("\0\0", 2), 0},
+      {record + std::string("\3\0abc", 5), 0},
+      {record + std::string("\3\0abcdefg", 9), 4},
+      {record + std::string("\0\0", 2) + "PK\5\6 noise", 10},
+      {"not a zip at all, long enough to hold a record", 0},
+      {"", 0},
+  };
+  for (const auto &c : cases) {
+    std::string path = dir.file("case.zip");
+    write(path, c.bytes);
+    EXPECT_EQ(bytesAfterZip(path), c.after) << c.bytes.size();
+  }
+  EXPECT_EQ(bytesAfterZip(dir.file("missing.zip")), 0u);
 }
 
 TEST_F(CalcLoadTest, ASecondWriterGetsTheWorkbookReadOnlyAndCannotSave) {
