@@ -26,4 +26,4 @@ build_packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libicu-dev libcl
 # network-home tests imitate hosts with bindfs mounts (fuse3).
 test_packages=(googletest libgtest-dev libbenchmark-dev ansible-core yamllint fuse3 bindfs)
 # The spreadsheet server and its tests: LibreOffice Calc, its SDK, and Xvfb for a display.
-calc_packages=(libreoffice-calc libreoffice-dev xvfb)
+calc_packages=(libreoffice-calc libreoffice-dev xvfb python3)

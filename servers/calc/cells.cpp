@@ -245,6 +245,67 @@ bool isVolatile(const OUString &formula) {
   return false;
 }
 
+std::vector<const Format *> blockFormats(const Reference<css::uno::XInterface> &document,
+                                         const Reference<css::table::XCellRange> &cells,
+                                         const css::table::CellRangeAddress &origin, sal_Int32 rows,
+                                         sal_Int32 columns);
+
+// A typed Boolean of the file, which LibreOffice reads as an =TRUE() or =FALSE() formula.
+struct TypedBoolean {
+  Reference<css::table::XCell> cell;
+  css::table::CellRangeAddress address;
+  OUString formula;
+};
+
+// The typed Booleans of a block of formulas whose cell has a format other than a Boolean's.
+void otherFormatBooleans(const Reference<css::uno::XInterface> &document,
+                         const Reference<css::table::XCellRange> &block,
+                         const css::table::CellRangeAddress &area,
+                         const css::uno::Sequence<css::uno::Sequence<OUString>> &texts,
+                         std::vector<TypedBoolean> &found) {
+  std::vector<const Format *> formats;
+  sal_Int32 columns = area.EndColumn - area.StartColumn + 1;
+  for (sal_Int32 row = 0; row < texts.getLength(); ++row)
+    for (sal_Int32 column = 0; column < texts[row].getLength(); ++column) {
+      const OUString &formula = texts[row][column];
+      if (!formula.equalsIgnoreAsciiCase("=TRUE()") && !formula.equalsIgnoreAsciiCase("=FALSE()"))
+        continue;
+      if (formats.empty())
+        formats = blockFormats(document, block, area, texts.getLength(), columns);
+      if (formats[size_t(row) * size_t(columns) + size_t(column)]->shape == Shape::Boolean)
+        continue;
+      sal_Int32 sheetColumn = area.StartColumn + column, sheetRow = area.StartRow + row;
+      found.push_back({block->getCellByPosition(column, row),
+                       {area.Sheet, sheetColumn, sheetRow, sheetColumn, sheetRow},
+                       formula});
+    }
+}
+
+// Gives typed Booleans in another format (a date's, say) the Boolean format, and enters them
+// again: LibreOffice shows them in their format and writes them to a file as numbers. The
+// spreadsheet shows a Boolean as TRUE or FALSE whatever its format.
+void showAsBooleans(const Reference<css::uno::XInterface> &document,
+                    const std::vector<TypedBoolean> &booleans) {
+  if (booleans.empty())
+    return;
+  std::vector<css::table::CellRangeAddress> cells;
+  for (const auto &boolean : booleans)
+    cells.push_back(boolean.address);
+  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+  Reference<css::sheet::XSheetCellRangeContainer> ranges(
+      factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
+  ranges->addRangeAddresses(
+      css::uno::Sequence<css::table::CellRangeAddress>(cells.data(), sal_Int32(cells.size())),
+      true);
+  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
+  sal_Int32 key = types->getStandardFormat(NumberFormat::LOGICAL, formatFor(document, 0).locale);
+  Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
+      ->setPropertyValue("NumberFormat", Any(key));
+  for (const auto &boolean : booleans)
+    boolean.cell->setFormula(boolean.formula);
+}
+
 void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
   Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
   Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
@@ -256,6 +317,7 @@ void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
   // after, as turning it on again would compute the volatile formulas. Blocks without a volatile
   // formula are read at once, the other cells one by one.
   Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+  std::vector<TypedBoolean> booleans;
   for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
     Reference<css::sheet::XCellRangesQuery> query(sheets->getByIndex(i), UNO_QUERY);
     Reference<css::table::XCellRange> sheet(query, UNO_QUERY);
@@ -281,9 +343,11 @@ void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
       else
         for (const auto &[column, row] : steady)
           block->getCellByPosition(column, row)->getValue();
+      otherFormatBooleans(document, block, area, texts, booleans);
     }
   }
   calculation->enableAutomaticCalculation(false);
+  showAsBooleans(document, booleans);
   if (modifiable.is() && !modified)
     modifiable->setModified(false);
   heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));

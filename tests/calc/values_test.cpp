@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <dlfcn.h>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -21,7 +24,7 @@ using vlx::calc::test::XlsxBook;
 using vlx::calc::test::XlsxCell;
 using vlx::calc::test::XlsxSheet;
 
-const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSaveAs = 0x11C, kWorksheets = 0x1EE,
+const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kSaveAs = 0x11C, kWorksheets = 0x1EE,
              kSheets = 0x1E5, kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6,
              kValue2 = 0x56C, kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kQuit = 0x12E;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
@@ -97,7 +100,7 @@ std::vector<Row> valueRows(bool date1904) {
       {{"B26", "", "7", "B3*0+7", 0}, r8(7), r8(7), u"7"},
       {{"B27", "b", "1", "TRUE()", 0}, boolean(true), boolean(true)},
       // A Boolean keeps its kind whatever the cell's format.
-      {{"B29", "b", "0", "", 14}, boolean(false), boolean(false)},
+      {{"B29", "b", "0", "", 14}, boolean(false), boolean(false), u"FALSE"},
       {{"B28", "", "", "", 0}, {VT_EMPTY}, {VT_EMPTY}, u""},
       // A date cell may hold an ISO 8601 time, which LibreOffice keeps as text.
       {{"B30", "d", "10:10:30", "", 21}, date(36630.0 / 86400 + shift), r8(36630.0 / 86400)},
@@ -798,4 +801,89 @@ TEST_F(CalcValuesTest, DaysBeforeMarch1900CountAsTheSpreadsheetCountsThem) {
     checkWrites(sheet1, writes1900);
     close(book);
   });
+}
+
+// Each cell of the first sheet of a saved .xlsx as a reader other than the office sees it:
+// "REF KIND", KIND its type attribute (n, b, e, s, str, inlineStr) and "date" or "plain" by its
+// number format's code.
+std::map<std::string, std::string> savedCells(const std::string &dir, const std::string &path) {
+  static const char kReader[] = R"(import re, sys, zipfile, xml.etree.ElementTree as E
+z = zipfile.ZipFile(sys.argv[1])
+N = '{http://schemas.openxmlformats.org/spreadsheetml/2006/main}'
+R = '{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id'
+rid = E.fromstring(z.read('xl/workbook.xml')).find(N + 'sheets')[0].get(R)
+rels = {r.get('Id'): r.get('Target') for r in E.fromstring(z.read('xl/_rels/workbook.xml.rels'))}
+part = rels[rid].lstrip('/')
+part = part if part.startswith('xl/') else 'xl/' + part
+styles = E.fromstring(z.read('xl/styles.xml'))
+codes = {int(f.get('numFmtId')): f.get('formatCode') for f in styles.iter(N + 'numFmt')}
+xfs = [int(x.get('numFmtId', 0)) for x in styles.find(N + 'cellXfs')]
+for c in E.fromstring(z.read(part)).iter(N + 'c'):
+    f = xfs[int(c.get('s', 0))]
+    code = codes.get(f, 'date' if 14 <= f <= 22 or 45 <= f <= 47 else 'General').lower()
+    bare = re.sub(r'"[^"]*"|\[[^\]]*\]|\\.', '', code)
+    date = code != 'general' and re.search('[ymdhs]', bare.replace('general', ''))
+    print(c.get('r'), c.get('t', 'n'), 'date' if date else 'plain')
+)";
+  std::string script = dir + "/saved_cells.py";
+  std::ofstream(script) << kReader;
+  std::map<std::string, std::string> cells;
+  std::unique_ptr<FILE, int (*)(FILE *)> pipe(
+      popen(("python3 '" + script + "' '" + path + "'").c_str(), "r"), pclose);
+  char line[256];
+  while (pipe && std::fgets(line, sizeof line, pipe.get())) {
+    std::string text(line);
+    auto space = text.find(' ');
+    cells[text.substr(0, space)] = text.substr(space + 1, text.find('\n') - space - 1);
+  }
+  return cells;
+}
+
+// A host that changes one cell and saves leaves the type and format of every other cell as
+// the file had them, in place (Save) and as a copy (SaveAs), read back without the office.
+TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
+  XlsxBook book;
+  book.formats = {"\"$\"#,##0.00"};
+  struct Kept {
+    XlsxCell cell;
+    const char *kind;
+  };
+  const std::vector<Kept> cells = {
+      {{"A1", "", "5", "", 0}, "n plain"},
+      {{"A2", "", "45000", "", 14}, "n date"},
+      {{"A3", "", "0.5", "", 21}, "n date"},
+      {{"A4", "", "12.5", "", 164}, "n plain"},
+      {{"A5", "b", "1", "", 0}, "b plain"},
+      {{"A6", "e", "#DIV/0!", "", 0}, "e plain"},
+      {{"A7", "", "10", "A1*2", 0}, "n plain"},
+      // A formula of a date in a General cell: the office would give it the date's format
+      // when it computes it.
+      {{"A8", "", "45000", "A2", 0}, "n plain"},
+      {{"A9", "", "45000.5", "", 22}, "n date"},
+      // A Boolean in a date's format stays a Boolean (the office gives it its Boolean format).
+      {{"A10", "b", "0", "", 14}, "b plain"},
+  };
+  XlsxSheet kept{"Kept", {}, false};
+  for (const auto &cell : cells)
+    kept.cells.push_back(cell.cell);
+  book.sheets = {kept};
+  std::string path = dir_->file("kept.xlsx"), copy = dir_->file("kept_copy.xlsm");
+  vlx::calc::test::writeXlsx(path, book);
+  reporting([&] {
+    COleDispatchDriver opened(open(path));
+    COleDispatchDriver first(sheet(opened, 1));
+    Range changed(range(first, "B1"));
+    EXPECT_EQ(put(changed, kValue, scalar(VT_R8, 7)), S_OK);
+    opened.InvokeHelper(kSave, kCall, VT_EMPTY, nullptr, nullptr);
+    opened.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+    close(opened);
+  });
+  for (const auto &saved : {path, copy}) {
+    SCOPED_TRACE(saved);
+    auto read = savedCells(dir_->path(), saved);
+    ASSERT_FALSE(read.empty()) << "python3 could not read the saved file";
+    for (const auto &cell : cells)
+      EXPECT_EQ(read[cell.cell.ref], cell.kind) << cell.cell.ref;
+    EXPECT_EQ(read["B1"], "n plain");
+  }
 }
