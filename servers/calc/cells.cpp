@@ -302,8 +302,12 @@ void showAsBooleans(const Reference<css::uno::XInterface> &document,
   sal_Int32 key = types->getStandardFormat(NumberFormat::LOGICAL, formatFor(document, 0).locale);
   Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
       ->setPropertyValue("NumberFormat", Any(key));
-  for (const auto &boolean : booleans)
+  // Read once entered: a formula is computed when read, and reads after calculation is held
+  // would not compute it.
+  for (const auto &boolean : booleans) {
     boolean.cell->setFormula(boolean.formula);
+    boolean.cell->getValue();
+  }
 }
 
 void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
@@ -346,8 +350,8 @@ void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
       otherFormatBooleans(document, block, area, texts, booleans);
     }
   }
-  calculation->enableAutomaticCalculation(false);
   showAsBooleans(document, booleans);
+  calculation->enableAutomaticCalculation(false);
   if (modifiable.is() && !modified)
     modifiable->setModified(false);
   heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));

@@ -101,6 +101,7 @@ std::vector<Row> valueRows(bool date1904) {
       {{"B27", "b", "1", "TRUE()", 0}, boolean(true), boolean(true)},
       // A Boolean keeps its kind whatever the cell's format.
       {{"B29", "b", "0", "", 14}, boolean(false), boolean(false), u"FALSE"},
+      {{"B32", "b", "1", "", 14}, boolean(true), boolean(true), u"TRUE"},
       {{"B28", "", "", "", 0}, {VT_EMPTY}, {VT_EMPTY}, u""},
       // A date cell may hold an ISO 8601 time, which LibreOffice keeps as text.
       {{"B30", "d", "10:10:30", "", 21}, date(36630.0 / 86400 + shift), r8(36630.0 / 86400)},
@@ -560,13 +561,13 @@ TEST_F(CalcValuesTest, ABlockReadTypesEachCellAsACellReadDoes) {
       auto rows = valueRows(date1904);
       COleDispatchDriver book(open(path));
       COleDispatchDriver values(sheet(book, 1));
-      Range block(range(values, "A1:B31"));
+      Range block(range(values, "A1:B32"));
       for (DISPID id : {kValue, kValue2}) {
         SCOPED_TRACE(id == kValue ? "Value" : "Value2");
         // Read twice: the second read uses what the first learnt of the cells.
         for (int pass = 0; pass < 2; ++pass) {
           VARIANT all = get(block, id);
-          expectBlock(all, 31, 2);
+          expectBlock(all, 32, 2);
           for (const auto &row : rows) {
             SCOPED_TRACE(row.cell.ref);
             LONG at = std::stol(row.cell.ref.substr(1));
@@ -862,6 +863,7 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
       {{"A9", "", "45000.5", "", 22}, "n date"},
       // A Boolean in a date's format stays a Boolean (the office gives it its Boolean format).
       {{"A10", "b", "0", "", 14}, "b plain"},
+      {{"A11", "b", "1", "", 14}, "b plain"},
   };
   XlsxSheet kept{"Kept", {}, false};
   for (const auto &cell : cells)
