@@ -503,8 +503,8 @@ OUString unescaped(const OUString &text) {
   rtl::OUStringBuffer out(text.getLength());
   for (sal_Int32 i = 0; i < text.getLength(); ++i) {
     sal_Int32 code = 0;
-    bool escape = i + 6 < text.getLength() && text[i] == '_' && text[i + 1] == 'x' &&
-                  text[i + 6] == '_';
+    bool escape =
+        i + 6 < text.getLength() && text[i] == '_' && text[i + 1] == 'x' && text[i + 6] == '_';
     for (sal_Int32 k = 2; escape && k < 6; ++k) {
       sal_Unicode c = text[i + k];
       int digit = c >= '0' && c <= '9'   ? c - '0'

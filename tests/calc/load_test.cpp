@@ -2,7 +2,6 @@
 // host leaves behind, against a real soffice.
 #include "load.h"
 #include "model.h"
-#include "zip_tail.h"
 #include "support/temp_env.h"
 #include "xlsx_writer.h"
 
@@ -208,9 +207,9 @@ TEST_F(CalcLoadTest, AZipWithBytesAfterItsEndOpensWithAWarning) {
   std::string warning = testing::internal::GetCapturedStderr();
   EXPECT_NE(warning.find("has 911 bytes after the end of its zip"), std::string::npos) << warning;
   EXPECT_EQ(textOf(book, "A1"), "42");
-  EXPECT_EQ(css::uno::Reference<css::frame::XModel>(book.document, css::uno::UNO_QUERY_THROW)
-                ->getURL(),
-            fileUrl(OUString::fromUtf8(path.c_str())))
+  EXPECT_EQ(
+      css::uno::Reference<css::frame::XModel>(book.document, css::uno::UNO_QUERY_THROW)->getURL(),
+      fileUrl(OUString::fromUtf8(path.c_str())))
       << "the workbook keeps its file's name";
   put(cell(book, "A2"), Any(7.0));
   call(book, "Save");

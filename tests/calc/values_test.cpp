@@ -24,9 +24,10 @@ using vlx::calc::test::XlsxBook;
 using vlx::calc::test::XlsxCell;
 using vlx::calc::test::XlsxSheet;
 
-const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kSaveAs = 0x11C, kWorksheets = 0x1EE,
-             kSheets = 0x1E5, kCharts = 0x79, kRange = 0xC5, kText = 0x8A, kValue = 0x6,
-             kValue2 = 0x56C, kFormula = 0x105, kCount = 0x76, kItem = 0xAA, kQuit = 0x12E;
+const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kSaveAs = 0x11C,
+             kWorksheets = 0x1EE, kSheets = 0x1E5, kCharts = 0x79, kRange = 0xC5, kText = 0x8A,
+             kValue = 0x6, kValue2 = 0x56C, kFormula = 0x105, kCount = 0x76, kItem = 0xAA,
+             kQuit = 0x12E;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kString[] = {0x0E, 0};
 const BYTE kBool[] = {VT_BOOL, 0};
@@ -720,9 +721,9 @@ TEST_F(CalcValuesTest, DaysBeforeMarch1900CountAsTheSpreadsheetCountsThem) {
     Expected value;
   };
   const std::vector<Day> days1900 = {
-      {"A1", 0, 14, date(0)},        {"A2", 1, 14, date(2)},     {"A3", 59, 14, date(60)},
-      {"A4", 59.5, 22, date(60.5)},  {"A5", 60, 14, r8(60)},     {"A6", 60.5, 22, r8(60.5)},
-      {"A7", 61, 14, date(61)},      {"A8", -1, 14, date(-1)},   {"A9", -1.25, 22, date(-2.75)},
+      {"A1", 0, 14, date(0)},        {"A2", 1, 14, date(2)},      {"A3", 59, 14, date(60)},
+      {"A4", 59.5, 22, date(60.5)},  {"A5", 60, 14, r8(60)},      {"A6", 60.5, 22, r8(60.5)},
+      {"A7", 61, 14, date(61)},      {"A8", -1, 14, date(-1)},    {"A9", -1.25, 22, date(-2.75)},
       {"A10", 0.25, 22, date(0.25)}, {"A11", 100, 14, date(100)},
   };
   const std::vector<Day> days1904 = {
@@ -738,13 +739,19 @@ TEST_F(CalcValuesTest, DaysBeforeMarch1900CountAsTheSpreadsheetCountsThem) {
     Expected value;
   };
   const std::vector<Write> writes1900 = {
-      {0, 0, date(0)},         {2, 1, date(2)},         {60, 59, date(60)},
-      {60.5, 59.5, date(60.5)}, {61, 61, date(61)},      {62, 62, date(62)},
-      {-1, -1, date(-1)},      {-2.75, -1.25, date(-2.75)},
+      {0, 0, date(0)},
+      {2, 1, date(2)},
+      {60, 59, date(60)},
+      {60.5, 59.5, date(60.5)},
+      {61, 61, date(61)},
+      {62, 62, date(62)},
+      {-1, -1, date(-1)},
+      {-2.75, -1.25, date(-2.75)},
       // 31 December 1899 has no serial: it becomes day 0.
       {1.5, 0.5, date(0.5)},
   };
-  const std::vector<Write> writes1904 = {{k1904, 0, date(k1904)}, {k1904 + 60, 60, date(k1904 + 60)}};
+  const std::vector<Write> writes1904 = {{k1904, 0, date(k1904)},
+                                         {k1904 + 60, 60, date(k1904 + 60)}};
   auto fixture = [](const std::vector<Day> &days, bool date1904) {
     XlsxBook book;
     book.date1904 = date1904;
