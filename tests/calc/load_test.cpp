@@ -2,6 +2,7 @@
 // host leaves behind, against a real soffice.
 #include "load.h"
 #include "model.h"
+#include "zip_tail.h"
 #include "support/temp_env.h"
 #include "xlsx_writer.h"
 
@@ -222,7 +223,7 @@ TEST_F(CalcLoadTest, AZipWithBytesAfterItsEndOpensWithAWarning) {
 
 // A zip's own comment is part of it; what is no zip has nothing after one.
 TEST(ZipTail, CountsOnlyWhatFollowsTheEndRecordAndItsComment) {
-  test::TempDir dir;
+  vlx::test::TempDir dir;
   std::string record("PK\5\6\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
   struct Case {
     std::string bytes;
