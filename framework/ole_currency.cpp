@@ -120,15 +120,8 @@ bool COleCurrency::operator>=(const COleCurrency &cur) const noexcept { return !
 BOOL COleCurrency::ParseCurrency(LPCTSTR lpszCurrency, DWORD dwFlags, LCID lcid) {
   m_cur.int64 = 0;
   m_status = invalid;
-  if (lpszCurrency == nullptr)
+  if (!vlx::detail::fromNarrowText(lpszCurrency, lcid, dwFlags, VarCyFromStr, &m_cur))
     return FALSE;
-  BSTR text = vlx::detail::narrowToBstr(lpszCurrency);
-  CY amount;
-  HRESULT hr = VarCyFromStr(text, lcid, dwFlags, &amount);
-  SysFreeString(text);
-  if (FAILED(hr))
-    return FALSE;
-  m_cur = amount;
   m_status = valid;
   return TRUE;
 }
@@ -136,10 +129,9 @@ BOOL COleCurrency::ParseCurrency(LPCTSTR lpszCurrency, DWORD dwFlags, LCID lcid)
 CString COleCurrency::Format(DWORD dwFlags, LCID lcid) const {
   if (m_status == null)
     return CString();
-  BSTR text = nullptr;
-  if (m_status != valid || FAILED(VarBstrFromCy(m_cur, lcid, dwFlags, &text)))
+  if (m_status != valid)
     return CString("Invalid Currency");
-  return vlx::detail::takeBstrAsNarrow(text);
+  return vlx::detail::toNarrowText(m_cur, lcid, dwFlags, VarBstrFromCy, "Invalid Currency");
 }
 
 // ---- COleVariant's date and currency members

@@ -299,15 +299,8 @@ COleDateTimeSpan COleDateTime::operator-(const COleDateTime &date) const noexcep
 bool COleDateTime::ParseDateTime(LPCTSTR lpszDate, DWORD dwFlags, LCID lcid) {
   m_dt = 0;
   m_status = invalid;
-  if (lpszDate == nullptr)
+  if (!vlx::detail::fromNarrowText(lpszDate, lcid, dwFlags, VarDateFromStr, &m_dt))
     return false;
-  BSTR text = vlx::detail::narrowToBstr(lpszDate);
-  DATE date;
-  HRESULT hr = VarDateFromStr(text, lcid, dwFlags, &date);
-  SysFreeString(text);
-  if (FAILED(hr))
-    return false;
-  m_dt = date;
   m_status = valid;
   return true;
 }
@@ -315,10 +308,9 @@ bool COleDateTime::ParseDateTime(LPCTSTR lpszDate, DWORD dwFlags, LCID lcid) {
 CString COleDateTime::Format(DWORD dwFlags, LCID lcid) const {
   if (m_status == null)
     return CString();
-  BSTR text = nullptr;
-  if (m_status != valid || FAILED(VarBstrFromDate(m_dt, lcid, dwFlags, &text)))
+  if (m_status != valid)
     return CString(kInvalid);
-  return vlx::detail::takeBstrAsNarrow(text);
+  return vlx::detail::toNarrowText(m_dt, lcid, dwFlags, VarBstrFromDate, kInvalid);
 }
 
 CString COleDateTime::Format(LPCTSTR lpszFormat) const {
