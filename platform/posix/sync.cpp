@@ -1,4 +1,5 @@
 // Win32 events on a mutex and a condition variable.
+#include "platform/posix/never_destroyed.h"
 #include "platform/posix/sync.h"
 
 #include <chrono>
@@ -21,8 +22,10 @@ struct Event {
 
 // Waits on several events sleep here; every signal wakes them to look. Never destroyed: a thread
 // may be waiting while the process exits.
-std::mutex &anyMutex = *new std::mutex;
-std::condition_variable &anySignaled = *new std::condition_variable;
+NeverDestroyed<std::mutex> anyMutexStorage;
+std::mutex &anyMutex = anyMutexStorage.get();
+NeverDestroyed<std::condition_variable> anySignaledStorage;
+std::condition_variable &anySignaled = anySignaledStorage.get();
 
 std::mutex eventsMutex;
 std::map<uintptr_t, std::shared_ptr<Event>> events;

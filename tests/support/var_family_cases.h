@@ -5,6 +5,7 @@
 
 #include "support/variant_cases.h"
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 
@@ -54,8 +55,12 @@ inline std::string answerCompare(HRESULT hr) {
 }
 
 inline CY cy(double value) {
+  // The largest amounts, written as doubles, round past the 64-bit range: they are its ends.
+  const double scaled = value * 10000;
   CY c;
-  c.int64 = std::llround(value * 10000);
+  c.int64 = scaled >= 9223372036854775807.0    ? INT64_MAX
+            : scaled <= -9223372036854775808.0 ? INT64_MIN
+                                               : std::llround(scaled);
   return c;
 }
 

@@ -2,6 +2,7 @@
 // commit, once the process has been idle after writing, and at exit, so that a copy of the file
 // alone holds the hive; and a connection lets go of a file that was replaced under it. The care
 // runs a few times a second while there is work, and sleeps in a process that is idle.
+#include "platform/posix/never_destroyed.h"
 #include "platform/posix/registry/store.h"
 
 #include "platform/posix/registry/hive_schema.h"
@@ -34,8 +35,10 @@ std::atomic<uint64_t> localCommits{0};
 // in the background, a change watcher) then wakes for nothing.
 constexpr auto kLinger = 2s;
 // Never destroyed: the thread may be waiting on them while the process exits.
-std::mutex &sleepMutex = *new std::mutex;
-std::condition_variable &sleepEnds = *new std::condition_variable;
+NeverDestroyed<std::mutex> sleepMutexStorage;
+std::mutex &sleepMutex = sleepMutexStorage.get();
+NeverDestroyed<std::condition_variable> sleepEndsStorage;
+std::condition_variable &sleepEnds = sleepEndsStorage.get();
 std::atomic<bool> asleep{false};
 
 [[noreturn]] void upkeepLoop() {
