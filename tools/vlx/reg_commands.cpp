@@ -112,24 +112,31 @@ public:
     const int fd = ::mkstemp(path_.data());
     if (fd < 0)
       throw Failure("cannot keep standard input in " + path_ + ": " + std::strerror(errno));
+    // Each read, write and the close are checked: a full disk fails here, not as a short import.
+    auto fail = [&](const std::string &what) {
+      const std::string why = std::strerror(errno);
+      ::close(fd);
+      ::unlink(path_.c_str());
+      throw Failure(what + ": " + why);
+    };
     char buffer[65536];
     for (ssize_t got; (got = ::read(0, buffer, sizeof buffer)) != 0;) {
       if (got < 0 && errno == EINTR)
         continue;
-      for (ssize_t at = 0; got > 0 && at < got;) {
+      if (got < 0)
+        fail("cannot read standard input");
+      for (ssize_t at = 0; at < got;) {
         const ssize_t put = ::write(fd, buffer + at, static_cast<size_t>(got - at));
         if (put < 0 && errno != EINTR)
-          got = -1;
+          fail("cannot keep standard input in " + path_);
         at += put > 0 ? put : 0;
       }
-      if (got < 0) {
-        const std::string why = std::strerror(errno);
-        ::close(fd);
-        ::unlink(path_.c_str());
-        throw Failure("cannot read standard input: " + why);
-      }
     }
-    ::close(fd);
+    if (::close(fd) != 0) {
+      const std::string why = std::strerror(errno);
+      ::unlink(path_.c_str());
+      throw Failure("cannot keep standard input in " + path_ + ": " + why);
+    }
   }
   ~SpooledInput() { ::unlink(path_.c_str()); }
   SpooledInput(const SpooledInput &) = delete;
