@@ -2,6 +2,7 @@
 // events it signals.
 #include "platform/registry_support.h"
 
+#include <csignal>
 #include <sys/resource.h>
 #include <thread>
 
@@ -201,6 +202,55 @@ TEST_F(RegistryNotifyTest, ChangesByAnotherProcessAreSeen) {
             ERROR_SUCCESS);
   EXPECT_EQ(getDword(k, "later"), 2u);
   EXPECT_EQ(reap(child), 0);
+}
+
+// A host may fork at any moment: right after its first watch starts the library's threads, or
+// while they work on a stream of commits. Each child can still use the registry and watch.
+TEST_F(RegistryNotifyTest, ForksWhileTheWatcherWorksLeaveChildrenThatWork) {
+  Key k;
+  ASSERT_EQ(createKey(HKCU, "Software\\Forked", k), ERROR_SUCCESS);
+  Event e;
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  // The commits come from another process: a thread of this one that allocates while it forks
+  // would hang the child in the sanitizers' allocator, which is not fork-safe.
+  pid_t writer = spawn([] {
+    for (DWORD i = 0;; ++i)
+      setIn(HKCU, "Software\\Forked", "busy", i);
+    return 0;
+  });
+  struct Stop {
+    pid_t pid;
+    ~Stop() { kill(pid, SIGKILL), reap(pid); }
+  } stop{writer};
+  // A child that hangs is a failure, not a hung test.
+  auto reapWithin = [](pid_t pid) {
+    for (int waited = 0; waited < 2000; ++waited) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      usleep(10 * 1000);
+    }
+    kill(pid, SIGKILL);
+    return reap(pid), -2;
+  };
+  for (DWORD i = 0; i < 40; ++i) {
+    pid_t child = spawn([&reapWithin, i] {
+      Key mine;
+      Event changed;
+      if (createKey(HKCU, "Software\\Forked\\Child", mine) != ERROR_SUCCESS ||
+          RegNotifyChangeKeyValue(mine, FALSE, REG_NOTIFY_CHANGE_LAST_SET, changed.h, TRUE))
+        return 10;
+      // Forked at once: the child's own threads have just started.
+      pid_t grandchild =
+          spawn([i] { return setIn(HKCU, "Software\\Forked\\Child", "v", i) ? 1 : 0; });
+      if (reapWithin(grandchild) != 0)
+        return 11;
+      return WaitForSingleObject(changed.h, kSeen) == WAIT_OBJECT_0 ? 0 : 12;
+    });
+    ASSERT_EQ(reapWithin(child), 0) << "child " << i;
+  }
+  EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 // A process that only waits for changes sleeps in the kernel: none of its threads wakes while

@@ -341,6 +341,14 @@ void careForHivesNow();
 // A key handle or a hive's connection closed: the change watcher, if any, looks again.
 void pokeChangeWatcher();
 
+// Around a fork (the store's mutex held): the locks of the change watcher and of the background
+// care are taken, so that no thread holds them at the fork; the child, which has none of those
+// threads, starts with fresh ones.
+void holdChangeWatcherForFork();
+void releaseChangeWatcherAfterFork(bool child);
+void holdHiveUpkeepForFork();
+void releaseHiveUpkeepAfterFork(bool child);
+
 // Test hooks.
 namespace detail {
 // Closes every hive connection that has no open handles, so the next use reopens the file.

@@ -2,11 +2,12 @@
 // thread that blocks in read() and so costs nothing while no event comes. Events of other files
 // in the same folders (a hive folder's ancestors are busy ones, such as ~/.config) are dropped.
 #include "platform/posix/registry/hive_events.h"
+#include "platform/posix/background_thread.h"
 
 #include <cerrno>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <thread>
+#include <string_view>
 #include <unistd.h>
 
 namespace vlx {
@@ -15,7 +16,7 @@ bool HiveFileEvents::start(std::function<void()> onEvents) {
   fd_ = inotify_init1(IN_CLOEXEC);
   if (fd_ < 0)
     return false;
-  std::thread([this, onEvents = std::move(onEvents)] {
+  startBackgroundThread([this, onEvents = std::move(onEvents)] {
     alignas(inotify_event) char buffer[4096];
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, sizeof buffer);
@@ -31,7 +32,7 @@ bool HiveFileEvents::start(std::function<void()> onEvents) {
       if (concerned)
         onEvents();
     }
-  }).detach();
+  });
   return true;
 }
 
@@ -40,9 +41,12 @@ bool HiveFileEvents::concerns(int watch, const char *name) {
   auto names = names_.find(watch);
   if (names == names_.end())
     return false;
-  const std::string entry = name;
+  // Compared in place: this thread allocates nothing outside the store's lock.
+  const std::string_view entry = name, log = "-wal";
   for (const std::string &wanted : names->second)
-    if (entry == wanted || entry == wanted + "-wal")
+    if (entry == wanted || (entry.size() == wanted.size() + log.size() &&
+                            entry.substr(0, wanted.size()) == wanted &&
+                            entry.substr(wanted.size()) == log))
       return true;
   return false;
 }

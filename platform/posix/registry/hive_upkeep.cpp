@@ -2,6 +2,7 @@
 // commit, once the process has been idle after writing, and at exit, so that a copy of the file
 // alone holds the hive; and a connection lets go of a file that was replaced under it. The care
 // runs a few times a second while there is work, and sleeps in a process that is idle.
+#include "platform/posix/background_thread.h"
 #include "platform/posix/never_destroyed.h"
 #include "platform/posix/registry/store.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -75,7 +77,20 @@ void startHiveUpkeep() {
   pid_t was = upkeepProcess.load(std::memory_order_relaxed);
   if (was == self || !upkeepProcess.compare_exchange_strong(was, self))
     return;
-  std::thread(upkeepLoop).detach();
+  startBackgroundThread(upkeepLoop);
+}
+
+void holdHiveUpkeepForFork() { sleepMutex.lock(); }
+
+void releaseHiveUpkeepAfterFork(bool child) {
+  if (!child) {
+    sleepMutex.unlock();
+    return;
+  }
+  // The condition may list the parent's sleeping thread, which the child does not have.
+  new (&sleepMutex) std::mutex();
+  new (&sleepEnds) std::condition_variable();
+  asleep = false;
 }
 
 void wakeHiveUpkeep() {

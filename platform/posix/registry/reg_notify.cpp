@@ -5,6 +5,7 @@
 // watcher sleeps in the kernel and never polls: file events (hive_events.h) wake it for a hive file
 // made or replaced and for a log written by a process that does not wake it; closing a handle or a
 // connection wakes it through a word of its own. A hive may ask to be polled instead (signalPoll).
+#include "platform/posix/background_thread.h"
 #include "platform/posix/registry/hive_events.h"
 #include "platform/posix/registry/key_names.h"
 #include "platform/posix/registry/reg_shared.h"
@@ -20,8 +21,8 @@
 #include <linux/futex.h>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -35,39 +36,46 @@ constexpr auto kSignalInterval = std::chrono::milliseconds(2);
 constexpr auto kCloseFollow = std::chrono::milliseconds(20);
 constexpr auto kFullLookInterval = std::chrono::milliseconds(50);
 
-// Sleeps until one of `words` no longer holds its value, or it is woken, or `until` passes (none:
-// no limit). Shared words are those of a file mapping other processes wake.
-struct WaitWord {
-  const volatile uint32_t *word;
-  uint32_t value;
-  bool shared;
-};
+// Sleeps until one of the words no longer holds its value, or it is woken, or `until` passes (none:
+// no limit). Shared words are those of a file mapping other processes wake. The list is filled
+// under the store's lock and keeps its storage: the sleep itself allocates nothing, so a fork of
+// another thread never finds this one inside the allocator.
 #ifndef SYS_futex_waitv
 #define SYS_futex_waitv 449
 #endif
-void sleepOnWords(const std::vector<WaitWord> &words, const timespec *until) {
+class WaitWords {
+public:
+  void clear() { waiters_.clear(); }
+  void add(const volatile uint32_t *word, uint32_t value, bool shared) {
+    constexpr uint32_t kSize32 = 0x02, kPrivate = 128;
+    waiters_.push_back(
+        Waiter{value, reinterpret_cast<uintptr_t>(word), kSize32 | (shared ? 0 : kPrivate), 0});
+  }
+
+  void sleep(const timespec *until) const {
+    if (::syscall(SYS_futex_waitv, waiters_.data(), waiters_.size(), 0, until, CLOCK_MONOTONIC) ==
+            0 ||
+        errno != ENOSYS)
+      return;
+    // A kernel before 5.16: the watcher's own word, with a bound for the others.
+    timespec now{}, left{0, 50 * 1000 * 1000};
+    if (until && clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
+      int64_t ns = (until->tv_sec - now.tv_sec) * 1000000000LL + (until->tv_nsec - now.tv_nsec);
+      ns = std::max<int64_t>(0, std::min<int64_t>(ns, 50 * 1000 * 1000));
+      left = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    }
+    const Waiter &first = waiters_.front();
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t *>(static_cast<uintptr_t>(first.uaddr)),
+              FUTEX_WAIT_PRIVATE, static_cast<uint32_t>(first.val), &left, nullptr, 0);
+  }
+
+private:
   struct Waiter {
     uint64_t val, uaddr;
     uint32_t flags, reserved;
   };
-  constexpr uint32_t kSize32 = 0x02, kPrivate = 128;
-  std::vector<Waiter> waiters;
-  for (const WaitWord &w : words)
-    waiters.push_back(Waiter{w.value, reinterpret_cast<uintptr_t>(w.word),
-                             kSize32 | (w.shared ? 0 : kPrivate), 0});
-  if (::syscall(SYS_futex_waitv, waiters.data(), waiters.size(), 0, until, CLOCK_MONOTONIC) == 0 ||
-      errno != ENOSYS)
-    return;
-  // A kernel before 5.16: the watcher's own word, with a bound for the others.
-  timespec now{}, left{0, 50 * 1000 * 1000};
-  if (until && clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
-    int64_t ns = (until->tv_sec - now.tv_sec) * 1000000000LL + (until->tv_nsec - now.tv_nsec);
-    ns = std::max<int64_t>(0, std::min<int64_t>(ns, 50 * 1000 * 1000));
-    left = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  }
-  ::syscall(SYS_futex, const_cast<uint32_t *>(words.front().word), FUTEX_WAIT_PRIVATE,
-            words.front().value, &left, nullptr, 0);
-}
+  std::vector<Waiter> waiters_;
+};
 
 struct Watch {
   HKEY key;
@@ -145,7 +153,14 @@ public:
     if (threadProcess_ != self) {
       threadProcess_ = self;
       running_ = true;
-      std::thread([this] { run(); }).detach();
+      // Started under the store's lock, which a fork takes: a fork never finds them starting.
+      // A forked child makes its own: the parent's inotify instance is not the child's to read.
+      files_ = new HiveFileEvents; // never destroyed: its thread reads it until exit
+      haveFiles_ = files_->start([this] {
+        fileEvent_ = true;
+        poke();
+      });
+      startBackgroundThread([this] { run(); });
     }
     wake_.notify_one();
     poke();
@@ -181,24 +196,28 @@ public:
     return list_.empty();
   }
 
+  void holdForFork() { mutex_.lock(); }
+  void releaseAfterFork(bool child) {
+    if (!child) {
+      mutex_.unlock();
+      return;
+    }
+    // The child has no watcher thread: the next watch starts one, which waits on a new condition.
+    new (&mutex_) std::mutex();
+    new (&wake_) std::condition_variable();
+  }
+
 private:
   [[noreturn]] void run() {
     using Clock = std::chrono::steady_clock;
-    HiveFileEvents files;
-    const bool haveFiles = files.start([this] {
-      fileEvent_ = true;
-      poke();
-    });
     std::vector<uint64_t> seen;
+    WaitWords words;
     Clock::time_point followUntil;
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return !list_.empty(); });
       }
-      // Each word is read before what it guards: a change after the read wakes the sleep below.
-      std::vector<WaitWord> words{
-          {reinterpret_cast<volatile uint32_t *>(&pokes_), pokes_.load(), false}};
       const bool event = fileEvent_.exchange(false);
       auto now = Clock::now();
       if (event)
@@ -207,6 +226,9 @@ private:
       {
         Store &s = Store::get();
         std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        // Each word is read before what it guards: a change after the read wakes the sleep below.
+        words.clear();
+        words.add(reinterpret_cast<volatile uint32_t *>(&pokes_), pokes_.load(), false);
         if (event)
           careForHivesNow(); // a hive file replaced or removed is let go of
         std::vector<uint64_t> signal;
@@ -215,7 +237,7 @@ private:
         for (HiveDb *h : s.all) {
           h->pollOtherProcesses(); // a network hive: another host's commit moves its signal
           if (const volatile uint32_t *word = h->commitWord())
-            words.push_back(WaitWord{word, *word, true});
+            words.add(word, *word, true);
           unknown |= !h->changeSignal(&signal);
           // A hive in use may be replaced; one without a header yet waits for its file. The
           // location of one not in use may be out of date.
@@ -224,10 +246,10 @@ private:
           if (h->signalPoll.count() > 0)
             wait = std::min(wait, h->signalPoll);
         }
-        if (unknown && !haveFiles)
+        if (unknown && !haveFiles_)
           wait = std::min<Clock::duration>(wait, kFullLookInterval);
-        files.watch(paths);
-        if (signal != seen || (unknown && (event || !haveFiles))) {
+        files_->watch(paths);
+        if (signal != seen || (unknown && (event || !haveFiles_))) {
           seen = std::move(signal);
           look();
         }
@@ -236,7 +258,7 @@ private:
       if (now < followUntil)
         wait = std::min<Clock::duration>(wait, kSignalInterval);
       if (wait == Clock::duration::max()) {
-        sleepOnWords(words, nullptr);
+        words.sleep(nullptr);
         continue;
       }
       timespec until{};
@@ -245,7 +267,7 @@ private:
                       static_cast<int64_t>(until.tv_nsec);
       until.tv_sec += static_cast<time_t>(ns / 1000000000);
       until.tv_nsec = static_cast<long>(ns % 1000000000);
-      sleepOnWords(words, &until);
+      words.sleep(&until);
     }
   }
 
@@ -262,6 +284,8 @@ private:
   std::condition_variable wake_;
   std::vector<std::shared_ptr<Registration>> list_;
   pid_t threadProcess_ = 0;
+  HiveFileEvents *files_ = nullptr;
+  bool haveFiles_ = false;
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> pokes_{0}; // the thread's own futex word
   std::atomic<bool> fileEvent_{false};
@@ -273,6 +297,8 @@ std::atomic<uint64_t> lookedAtCommits{0};
 } // namespace
 
 void pokeChangeWatcher() { Watcher::get().poke(); }
+void holdChangeWatcherForFork() { Watcher::get().holdForFork(); }
+void releaseChangeWatcherAfterFork(bool child) { Watcher::get().releaseAfterFork(child); }
 
 void signalWatchersOfCommits() {
   uint64_t now = localCommitCount();

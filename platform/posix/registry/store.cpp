@@ -23,9 +23,15 @@ void prepareFork() {
   s.mutex.lock();
   for (HiveDb *h : s.all)
     h->endSnapshot();
+  holdChangeWatcherForFork();
+  holdHiveUpkeepForFork();
 }
 
-void parentAfterFork() { Store::get().mutex.unlock(); }
+void parentAfterFork() {
+  releaseHiveUpkeepAfterFork(false);
+  releaseChangeWatcherAfterFork(false);
+  Store::get().mutex.unlock();
+}
 
 void childAfterFork() {
   forkedChild.store(true);
@@ -33,6 +39,8 @@ void childAfterFork() {
   // it cannot be unlocked here: start the child with a fresh one.
   Store &s = Store::get();
   new (&s.mutex) std::recursive_mutex();
+  releaseHiveUpkeepAfterFork(true);
+  releaseChangeWatcherAfterFork(true);
 }
 
 // A process that ends puts its hives' logs into their files, so that the file alone holds
