@@ -77,7 +77,7 @@ void startHiveUpkeep() {
   pid_t was = upkeepProcess.load(std::memory_order_relaxed);
   if (was == self || !upkeepProcess.compare_exchange_strong(was, self))
     return;
-  startBackgroundThread(upkeepLoop);
+  startBackgroundThread([] { upkeepLoop(); });
 }
 
 void holdHiveUpkeepForFork() { sleepMutex.lock(); }
