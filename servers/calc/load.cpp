@@ -405,7 +405,7 @@ int install(const std::string &from, const std::string &given, int oldLock) {
   }
   ::close(in);
   if (ok && ::geteuid() == 0)
-    (void)::fchown(out, old.st_uid, old.st_gid);
+    (void)!::fchown(out, old.st_uid, old.st_gid);
   ok = ok && ::fchmod(out, old.st_mode & 07777) == 0 && ::fsync(out) == 0 && lockFd(out);
   if (ok && !named) {
     std::string proc = "/proc/self/fd/" + std::to_string(out);

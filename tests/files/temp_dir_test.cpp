@@ -118,9 +118,12 @@ TEST_F(TempDirTest, AnythingAnotherUserCouldReachIsRefused) {
                    bool>
       cases[] = {
           {"a link to a directory",
-           [&](auto &, auto &entry) { symlink(elsewhere.c_str(), entry.c_str()); }, false},
+           [&](auto &, auto &entry) { EXPECT_EQ(symlink(elsewhere.c_str(), entry.c_str()), 0); },
+           false},
           {"a dangling link",
-           [&](auto &base, auto &entry) { symlink((base + "/made").c_str(), entry.c_str()); },
+           [&](auto &base, auto &entry) {
+             EXPECT_EQ(symlink((base + "/made").c_str(), entry.c_str()), 0);
+           },
            false},
           {"a directory open to everyone", [](auto &, auto &entry) { mkdir(entry.c_str(), 0777); },
            false},
@@ -129,7 +132,7 @@ TEST_F(TempDirTest, AnythingAnotherUserCouldReachIsRefused) {
           {"another user's directory",
            [](auto &, auto &entry) {
              mkdir(entry.c_str(), 0700);
-             chown(entry.c_str(), 65534, 65534);
+             EXPECT_EQ(chown(entry.c_str(), 65534, 65534), 0);
            },
            false},
           {"a file", [](auto &, auto &entry) { writeFile(entry, ""); }, false},

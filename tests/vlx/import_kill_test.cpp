@@ -41,8 +41,8 @@ protected:
     test::ScopedEnv store("VELMORA_REGISTRY_DIR", dir.c_str());
     pid_t pid = fork();
     if (pid == 0) {
-      freopen("/dev/null", "w", stdout);
-      freopen("/dev/null", "w", stderr);
+      if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+        _exit(126);
       execl(VLX_BINARY, VLX_BINARY, "reg", "import", file.c_str(), static_cast<char *>(nullptr));
       _exit(127);
     }
