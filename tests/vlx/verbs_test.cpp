@@ -7,8 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <future>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vlx::cli {
@@ -53,6 +56,22 @@ TEST_F(VlxTest, RegImportAndExportThroughStandardStreams) {
   EXPECT_EQ(r.output.rfind("vlx: -:4: ", 0), 0u) << r.output;
   EXPECT_EQ(ok({"reg", "export", kGeneral, "-o", "-"}), ok({"reg", "export", kGeneral}));
   EXPECT_FALSE(test::exists("-")) << "no file named -";
+
+  // Standard input that cannot all be kept (a file size limit stands in for a full disk) is
+  // named as such, imports nothing and leaves no spool behind.
+  std::string big = "REGEDIT4\n\n[" + kGeneral + "]\n";
+  for (int i = 0; i < 4000; ++i)
+    big += "\"Spooled" + std::to_string(i) + "\"=\"" + std::string(40, 'x') + "\"\n";
+  const std::string bigFile = write("big.reg", big), spool = dir_.file("spool");
+  ASSERT_EQ(::mkdir(spool.c_str(), 0700), 0);
+  r = shell("trap '' XFSZ; ulimit -f 16; TMPDIR='" + spool + "' " + VLX_BINARY +
+            " reg import - < '" + bigFile + "'");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_EQ(r.output.rfind("vlx: cannot keep standard input in " + spool + "/vlx-import-", 0), 0u)
+      << r.output;
+  EXPECT_NE(r.output.find(std::strerror(EFBIG)), std::string::npos) << r.output;
+  EXPECT_TRUE(test::entries(spool).empty());
+  fails({"reg", "query", kGeneral, "Spooled0"}, "has no value 'Spooled0'");
 }
 
 // reg.exe's /v, /f (with /k, /v and /d to narrow it) and /t.
