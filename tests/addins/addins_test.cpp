@@ -1,5 +1,5 @@
 // The add-in lists, the class look-up below HKEY_CLASSES_ROOT\CLSID and first-run enabling.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 
 #include <velmora/addins.h>
 

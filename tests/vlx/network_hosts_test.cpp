@@ -2,7 +2,7 @@
 // forwarded to the folder, kernel caching off), one process per mount as one NFS client would
 // run: writers killed at random lose no acknowledged write, another host's write is read within
 // the bound, and a watcher hears of it.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "vlx/vlx_fixture.h"
 
 #include <algorithm>

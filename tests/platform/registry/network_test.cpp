@@ -2,7 +2,7 @@
 // mountinfo answers, the mode the store takes, and what network mode does to the file.
 #include "platform/posix/registry/network_mode.h"
 #include "platform/posix/registry/store.h"
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 
 #include <sqlite3.h>
 

@@ -28,7 +28,7 @@ protected:
   SyscallGuard guard_;
 };
 
-// The mode is kept too: files/backup_test's read-only copy shows it.
+// The mode is kept too: tests/files/backup_test's read-only copy shows it.
 TEST_F(CopyFile, OverwritingKeepsTheSourcesTimeAndLeavesNoTemporaryFile) {
   const struct timespec times[2] = {{1000, 0}, {1234567890, 987654321}};
   ASSERT_EQ(utimensat(AT_FDCWD, source_.c_str(), times, 0), 0);
@@ -49,7 +49,7 @@ TEST_F(CopyFile, RefusalsSetTheWindowsErrorAndChangeNothing) {
   // from, to, fail if the target exists, the error
   const std::tuple<std::string, std::string, BOOL, DWORD> cases[] = {
       {source_, target_, TRUE, ERROR_FILE_EXISTS},
-      // A read-only target is refused too: files/backup_test and the vlx backup test show it.
+      // A read-only target is refused too: tests/files/backup_test and the vlx backup test show it.
       {dir_.file("missing.txt"), target_, FALSE, ERROR_FILE_NOT_FOUND},
       {dir_.file("nope/missing.txt"), target_, FALSE, ERROR_PATH_NOT_FOUND},
       // Not a regular file, and not opened for reading in a way that could hang.

@@ -1,5 +1,5 @@
 // The C run-time calls (_mkdir and the case-blind getenv; _itoa is reached through the scratch
-// directory's name in files/temp_dir_test) and the errno -> Win32 error table.
+// directory's name in tests/files/temp_dir_test) and the errno -> Win32 error table.
 #include "platform/posix/errno_map.h"
 #include "support/temp_env.h"
 
@@ -29,7 +29,7 @@ TEST_F(Crt, MkdirCreatesPrivateDirectoriesAndReportsErrno) {
   ASSERT_EQ(result, 0);
   struct stat st;
   ASSERT_EQ(stat(dir_.file("vlx1234").c_str(), &st), 0);
-  // That it is a directory files/temp_dir_test checks.
+  // That it is a directory tests/files/temp_dir_test checks.
   EXPECT_EQ(st.st_mode & 07777, 0700u);
 
   errno = 0;
@@ -41,7 +41,7 @@ TEST_F(Crt, MkdirCreatesPrivateDirectoriesAndReportsErrno) {
 TEST(CrtGetenv, NamesMatchWithoutRegardToCaseExactSpellingFirst) {
   ScopedEnv upper("VLX_TEST_CASE", "upper");
   ScopedEnv lower("vlx_test_case", "lower");
-  // Any other spelling is found by files/temp_dir_test, which asks for "temp" set as "TEMP".
+  // Any other spelling is found by tests/files/temp_dir_test, which asks for "temp" set as "TEMP".
   const std::pair<const char *, const char *> cases[] = {
       {"VLX_TEST_CASE", "upper"}, {"vlx_test_case", "lower"}, {"VLX_TEST_CAS", nullptr}};
   for (const auto &[name, value] : cases) {

@@ -1,6 +1,6 @@
 // Registry hives shared between processes and threads: concurrent writers, a writer killed
 // mid-write, changes of other processes seen by the next read.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
 // Change notification on registry keys, for changes made here and by other processes; the
 // events it signals.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 
 #include <csignal>
 #include <sys/resource.h>

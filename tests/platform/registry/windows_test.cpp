@@ -1,6 +1,6 @@
 // The registry calls answering as Windows does where host code relies on the detail: string
 // terminators, short buffers, the merged classes view, widened roots, key information.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "support/registry_cases.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // commit; a replaced file is reopened; backup and restore while other processes use the hive, of
 // backups made by older versions too.
 #include "platform/posix/registry/hive_schema.h"
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "support/old_hive.h"
 
 #include <sqlite3.h>

@@ -2,7 +2,7 @@
 // read, and values kept by a rowid; moved to the current version by the first write, with the
 // merges it needs, every value kept in its key's order, and never half moved.
 #include "platform/posix/registry/hive_db.h"
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "support/old_hive.h"
 
 #include <algorithm>

@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(FindFiles, ANameIsOneLookUpOrACaseBlindListing) {
-  // The matcher is the wildcard table's, and "*." is files/directory_test's.
+  // The matcher is the wildcard table's, and "*." is tests/files/directory_test's.
   auto names = [&](const char *pattern) {
     std::set<std::string> found;
     for (const auto &entry : find(pattern))
@@ -97,7 +97,7 @@ TEST_F(FindFiles, DotEntriesComeFirstAndAttributesSizesAndTimesAreFilled) {
   ASSERT_EQ(found.size(), 6u);
   EXPECT_EQ(found[0].first + found[1].first, "...");
   std::map<std::string, WIN32_FIND_DATAA> byName(found.begin(), found.end());
-  // The attribute rules are GetFileAttributesA's (files_calls_test); here they only have to arrive.
+  // The attribute rules are GetFileAttributesA's (calls_test); here they only have to arrive.
   EXPECT_EQ(byName.at("..").dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   const WIN32_FIND_DATAA &a = byName.at("a.txt");
   EXPECT_EQ(a.nFileSizeLow, 5u);

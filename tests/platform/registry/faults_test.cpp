@@ -1,7 +1,7 @@
 // Registry hives under faults: read-only hives, damaged files, full disks, failing writes.
 #include "platform/posix/registry/hive_db.h"
 #include "platform/posix/registry/sqlite_errors.h"
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "support/files.h"
 
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 // The 16-bit registry calls and the later ones a ported host uses: RegGetValue and its filters,
 // values and trees under a subkey, renaming, expansion of environment strings.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 #include "support/registry_cases.h"
 
 #include <cstring>

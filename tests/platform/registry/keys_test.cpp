@@ -1,6 +1,6 @@
 // Registry keys and values: paths, names, enumeration order, sizes, deletion, access, limits;
 // and the hives behind them: the skeleton of a missing hive, HKCR, batches.
-#include "platform/registry_support.h"
+#include "platform/registry/support.h"
 
 #include <filesystem>
 #include <stdexcept>
