@@ -179,10 +179,8 @@ LONG valueTarget(KeyHandle &h, Target *t) {
   return ERROR_SUCCESS;
 }
 
-// A value of the key `h` stands for, whole.
+// A value of the key `h` stands for, whole; the caller has checked the right to query it.
 LONG queryValue(KeyHandle &h, const char *valueName, DWORD *type, std::string *data) {
-  if (!(h.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
   std::string_view name = valueName ? valueName : "";
   if (nameChars(name) > kMaxValueNameChars)
     return ERROR_FILE_NOT_FOUND;
@@ -515,14 +513,11 @@ LONG subkeyAt(KeyHandle &h, DWORD index, SubkeyRow *row) {
 }
 
 LONG enumKey(HKEY hKey, DWORD index, LPSTR name, LPDWORD nameChars, PFILETIME written) {
-  Call call(hKey);
+  Call call(hKey, KEY_ENUMERATE_SUB_KEYS);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_ENUMERATE_SUB_KEYS))
-    return ERROR_ACCESS_DENIED;
   SubkeyRow row;
-  LONG error = subkeyAt(h, index, &row);
+  LONG error = subkeyAt(call.handle(), index, &row);
   if (error != ERROR_SUCCESS)
     return error;
   if (row.name.size() + 1 > *nameChars)
@@ -584,19 +579,14 @@ LONG callerData(const BYTE *data, DWORD size, DWORD type, size_t unit, std::stri
 LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
   if (!data && size > 0)
     return ERROR_NOACCESS;
-  Call call(key);
+  Call call(key, KEY_SET_VALUE, ERROR_ACCESS_DENIED);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
-  if (h.key.kind == KeyKind::Users)
-    return ERROR_ACCESS_DENIED;
   std::string_view valueName = name ? name : "";
   if (nameChars(valueName) > kMaxValueNameChars)
     return ERROR_INVALID_PARAMETER;
   Target t;
-  LONG error = valueTarget(h, &t);
+  LONG error = valueTarget(call.handle(), &t);
   if (error != ERROR_SUCCESS)
     return error;
   static const BYTE kNothing = 0;
@@ -606,28 +596,24 @@ LONG setValueAsGiven(HKEY key, const char *name, DWORD type, const BYTE *data, D
 }
 
 LONG readValue(HKEY key, const char *subKey, const char *name, DWORD *type, std::string *data) {
-  Call call(key);
+  // A subkey is looked at under this one call, opened for querying with no handle made for
+  // it: the key itself needs no right then.
+  const bool below = subKey && *subKey;
+  Call call(key, below ? 0 : KEY_QUERY_VALUE);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  if (!subKey || !*subKey)
+  if (!below)
     return queryValue(call.handle(), name, type, data);
-  // The subkey is looked at under this one call: no handle is made for it.
   OpenResult opened;
   LONG error = openFrom(call.handle(), subKey, false, &opened);
   if (error != ERROR_SUCCESS)
     return error;
   KeyHandle sub;
   sub.key = std::move(opened.key);
-  sub.access = KEY_QUERY_VALUE;
   return queryValue(sub, name, type, data);
 }
 
-LONG keyAccess(HKEY key, REGSAM *access) {
-  Call call(key);
-  if (call.status() == ERROR_SUCCESS)
-    *access = call.handle().access;
-  return call.status();
-}
+LONG keyAllows(HKEY key, REGSAM access) { return Call(key, access).status(); }
 
 } // namespace vlx
 
@@ -707,7 +693,7 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPD
                                               LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
-  Call call(hKey);
+  Call call(hKey, KEY_QUERY_VALUE);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   DWORD type = REG_NONE;
@@ -736,15 +722,12 @@ VLX_WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD
 }
 
 VLX_WIN32_API LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  Call call(hKey);
+  Call call(hKey, KEY_SET_VALUE);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  KeyHandle &h = call.handle();
-  if (!(h.access & KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
   std::string_view name = lpValueName ? lpValueName : "";
   Target t;
-  LONG error = valueTarget(h, &t);
+  LONG error = valueTarget(call.handle(), &t);
   if (error != ERROR_SUCCESS)
     return error;
   // A missing value needs no write transaction.
@@ -828,14 +811,10 @@ VLX_WIN32_API LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpVal
                                            LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
-  Call call(hKey);
+  Call call(hKey, KEY_QUERY_VALUE, ERROR_NO_MORE_ITEMS);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   KeyHandle &h = call.handle();
-  if (!(h.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
-  if (h.key.kind == KeyKind::Users)
-    return ERROR_NO_MORE_ITEMS;
   ValueRow row;
   LONG error = ERROR_SUCCESS;
   if (h.key.kind == KeyKind::Classes) {
@@ -885,12 +864,10 @@ VLX_WIN32_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD 
                                               PFILETIME lpftLastWriteTime) {
   if (lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
-  Call call(hKey);
+  Call call(hKey, KEY_QUERY_VALUE);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
   KeyHandle &h = call.handle();
-  if (!(h.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
   KeyCounts counts;
   LONG error = ERROR_SUCCESS;
   if (h.key.kind == KeyKind::Users) {
@@ -1021,18 +998,17 @@ VLX_WIN32_API LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWS
     return sub.status();
   if (!lpNewKeyName)
     return ERROR_INVALID_PARAMETER;
-  Call call(sub.get());
+  Call call(sub.get(), KEY_WRITE, ERROR_ACCESS_DENIED);
   if (call.status() != ERROR_SUCCESS)
     return call.status();
-  KeyHandle &h = call.handle();
-  if (call.predefined() || h.key.kind == KeyKind::Users || (h.access & KEY_WRITE) != KEY_WRITE)
+  if (call.predefined())
     return ERROR_ACCESS_DENIED;
   const std::string name = Utf8Arg(lpNewKeyName).get();
   if (name.empty() || name.find('\\') != std::string::npos || nameChars(name) > kMaxKeyNameChars)
     return ERROR_INVALID_PARAMETER;
   // A Classes key is renamed where its values live: the user's side, else the machine's.
   Target t;
-  LONG error = valueTarget(h, &t);
+  LONG error = valueTarget(call.handle(), &t);
   if (error != ERROR_SUCCESS)
     return error;
   if (isSkeleton(*t.db, t.id))

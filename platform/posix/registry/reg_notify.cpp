@@ -323,12 +323,9 @@ VLX_WIN32_API LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtr
                       REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
   if ((dwNotifyFilter & ~(known | REG_NOTIFY_THREAD_AGNOSTIC)) || (fAsynchronous && !hEvent))
     return ERROR_INVALID_PARAMETER;
-  REGSAM access = 0;
-  LONG error = keyAccess(hKey, &access);
+  LONG error = keyAllows(hKey, KEY_NOTIFY);
   if (error != ERROR_SUCCESS)
     return error;
-  if (!(access & KEY_NOTIFY))
-    return ERROR_ACCESS_DENIED;
   HANDLE event = fAsynchronous ? hEvent : CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event)
     return ERROR_NOT_ENOUGH_MEMORY;

@@ -41,8 +41,8 @@ bool isStringType(DWORD type);
 // with the terminator Windows adds to a string of `unit`-byte characters.
 LONG callerData(const BYTE *data, DWORD size, DWORD type, size_t unit, std::string *bytes);
 
-// The rights a handle was opened with.
-LONG keyAccess(HKEY key, REGSAM *access);
+// Whether `key` is a handle opened with every right in `access`: the error if not.
+LONG keyAllows(HKEY key, REGSAM access);
 
 // UTF-16 to the store's UTF-8 and back, through the code page calls; bad units become U+FFFD.
 std::string toUtf8(const WCHAR *text, size_t units);

@@ -152,7 +152,7 @@ HKEY predefinedKey(HKEY key) {
 
 bool isPredefinedKey(HKEY key) { return predefinedKey(key) != nullptr; }
 
-Call::Call(HKEY key) : lock_(Store::get().mutex) {
+Call::Call(HKEY key, REGSAM access, LONG onUsers) : lock_(Store::get().mutex) {
   Store &s = Store::get();
   ++HiveDb::callNumber;
   if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
@@ -168,13 +168,19 @@ Call::Call(HKEY key) : lock_(Store::get().mutex) {
   }
 
   if (HKEY root = predefinedKey(key))
-    key = root;
-  if (!isPredefinedKey(key)) {
+    openRoot(root);
+  else
     handle_ = s.find(key);
-    if (!handle_)
-      status_ = ERROR_INVALID_HANDLE;
-    return;
-  }
+  if (!handle_)
+    status_ = ERROR_INVALID_HANDLE;
+  else if ((handle_->access & access) != access)
+    status_ = ERROR_ACCESS_DENIED;
+  else if (handle_->key.kind == KeyKind::Users)
+    status_ = onUsers;
+}
+
+void Call::openRoot(HKEY key) {
+  Store &s = Store::get();
   predefined_ = true;
   handle_ = &root_;
   root_.access = KEY_ALL_ACCESS;

@@ -83,7 +83,10 @@ bool isPredefinedKey(HKEY key);
 // a hive left with no open handles ends its snapshot.
 class Call {
 public:
-  explicit Call(HKEY key);
+  // The prologue every entry point shares, in Windows' order: a bad handle, then a handle
+  // lacking a right of `access`, then `onUsers` where the key is HKEY_USERS itself (success:
+  // the call takes that key too). status() is the first that fails.
+  explicit Call(HKEY key, REGSAM access = 0, LONG onUsers = ERROR_SUCCESS);
   ~Call();
   Call(const Call &) = delete;
   Call &operator=(const Call &) = delete;
@@ -95,6 +98,9 @@ public:
   void keepSnapshot() { keep_ = true; }
 
 private:
+  // A predefined root: its handle, made for this call, starting from the latest state.
+  void openRoot(HKEY key);
+
   std::lock_guard<std::recursive_mutex> lock_;
   KeyHandle root_;
   KeyHandle *handle_ = nullptr;
