@@ -54,55 +54,62 @@ struct KeyCounts {
   int64_t written = 0;
 };
 
-// The hive files this process found unusable, each location once (the store's mutex held).
+// hive_damage.cpp: the hive files this process found unusable, each location once (the store's
+// mutex held).
 std::vector<HiveCheck> &unusableHiveNotes();
 
 // All members are called with the store's mutex held. Reads run in the current read view
 // (a snapshot or the open write transaction), writes inside beginWrite()/finishWrite().
+// The members are grouped by the file that defines them; the state they share comes last.
 class HiveDb {
 public:
   using Clock = std::chrono::steady_clock;
 
+  // hive_db.cpp: the connection, opening and closing it, write transactions and batches.
   explicit HiveDb(Hive hive) : hive_(hive) {}
   ~HiveDb();
   HiveDb(const HiveDb &) = delete;
   HiveDb &operator=(const HiveDb &) = delete;
 
   Hive hive() const { return hive_; }
-  const std::string &path();
-
   // Open handles into this hive; while there are none the location may change.
   int handles = 0;
+  bool inBatch() const { return batchDepth_ > 0; }
+  // Drops the connection (it belongs to the parent after a fork, or the hive is going away).
+  void close();
+  void abandonAfterFork();
+  LONG beginWrite();
+  LONG finishWrite(LONG result);
+  LONG beginBatch();
+  LONG endBatch(bool commit);
+  // Makes every committed change durable against power loss.
+  LONG flush();
+  bool inUse() const { return db_ != nullptr; }
 
+private:
+  LONG ensureOpen();
+  LONG openFromDisk();
+
+public:
+  // hive_location.cpp: where the file lives.
+  const std::string &path();
   // With no handles open, follows a changed location.
   void refreshLocation();
+
+  // hive_cache.cpp: read views, and the answers kept in memory while no commit lands.
   // Ends the read snapshot so that the next read sees the latest committed state.
   void endSnapshot();
   // Ends a snapshot older than `maxAge`, or one that a commit since has overtaken.
   void expireSnapshot(Clock::time_point now, Clock::duration maxAge);
   bool hasSnapshot() const { return snapshot_; }
-  bool inBatch() const { return batchDepth_ > 0; }
-  // Drops the connection (it belongs to the parent after a fork, or the hive is going away).
-  void close();
-  void abandonAfterFork();
-
   // Changes whenever what reads may return can have changed: a write, or a new snapshot that
   // sees another connection's commit.
   uint64_t generation() const { return generation_; }
-
   // Starts a read view: the answers kept in memory while no commit has landed since they were
   // read (checked in the shared header, without SQLite), else a snapshot.
   LONG beginRead();
   // Numbers the store's calls: within one call the shared header is read once per hive.
   static inline uint64_t callNumber = 0;
-  LONG beginWrite();
-  LONG finishWrite(LONG result);
-  LONG beginBatch();
-  LONG endBatch(bool commit);
-
-  // Reads.
-  LONG keyExists(KeyId id, bool *exists, int64_t *written = nullptr);
-  LONG findChild(KeyId parent, std::string_view name, KeyId *child);
   // Key paths found in the current read view, by their text as given: the key `path` names below
   // `from` and the number of its components. Only keys found are kept, so they stay true for
   // as long as the keys found one by one do.
@@ -110,6 +117,23 @@ public:
   void rememberPath(KeyId from, std::string_view path, KeyId id, size_t components);
   // False once they are forgotten, which happens to all of them at once.
   bool remembersPaths() const { return !paths_.empty(); }
+
+private:
+  LONG startSnapshot();
+  // Called by a read that memory cannot answer: the query needs a snapshot.
+  LONG needSnapshot();
+  void rememberValue(KeyId key, std::string folded, bool found, DWORD type,
+                     const std::string &data);
+  void forgetKeys();
+  // In a transaction: follows what other connections committed since the last look.
+  LONG followOtherCommits();
+  const std::string &pathKey(KeyId from, std::string_view path);
+
+public:
+  // hive_statements.cpp: the prepared statements, and the reads and writes made with them.
+  // Reads.
+  LONG keyExists(KeyId id, bool *exists, int64_t *written = nullptr);
+  LONG findChild(KeyId parent, std::string_view name, KeyId *child);
   LONG subkeyAt(KeyId parent, DWORD index, SubkeyRow *row);
   LONG subkeys(KeyId parent, std::vector<SubkeyRow> *rows);
   LONG findValue(KeyId key, std::string_view name, DWORD *type, std::string *data);
@@ -117,7 +141,6 @@ public:
   LONG counts(KeyId key, KeyCounts *out);
   // The key's REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values, in order.
   LONG stringValues(KeyId key, std::vector<ValueRow> *rows);
-
   // Writes (inside beginWrite).
   LONG createChild(KeyId parent, std::string_view name, KeyId *child);
   LONG setValue(KeyId key, std::string_view name, DWORD type, const BYTE *data, DWORD size);
@@ -126,48 +149,6 @@ public:
   // ERROR_ACCESS_DENIED when a sibling already has the name.
   LONG renameKey(KeyId key, std::string_view name);
   LONG hasSubkeys(KeyId key, bool *any);
-
-  // Makes every committed change durable against power loss.
-  LONG flush();
-
-  // Copies the log into the hive file and empties it, without waiting for other processes'
-  // readers or writers: what they hold back is copied by a later try.
-  void checkpoint();
-  // Background care (the store's mutex held): checkpoints once the process has been idle for
-  // `idle` after a commit, and lets go of a file that was replaced or removed, so that the next
-  // call opens what is there now.
-  void upkeep(Clock::time_point now, Clock::duration idle);
-  // At exit: the log goes into the file and the connection closes.
-  void closeForExit();
-  // Appends what the hive's change signal shows now: it moves with every commit of any
-  // process. False when the hive has no signal to read (no file yet, or not read yet).
-  bool changeSignal(std::vector<uint64_t> *out) const;
-
-  // The word of the shared header that every commit changes and wakes (commitCounter), or null
-  // while the hive has no header to wait on (no file yet, not read yet).
-  const volatile uint32_t *commitWord() const {
-    return commitHeader_ ? commitCounter(commitHeader_) : nullptr;
-  }
-  // How often a change watcher reads the signal of this hive, where neither file events nor the
-  // wake-up of committers reach it (a hive shared by several hosts); zero: never, it waits.
-  Clock::duration signalPoll{};
-  bool inUse() const { return db_ != nullptr; }
-  // Whether the background care has work left: a log to checkpoint, or a snapshot to end.
-  bool needsUpkeep() const { return db_ && !skeleton_ && (unsaved_ || snapshot_); }
-
-  // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
-  HiveCheck check();
-
-  // Network mode (hive_network.cpp): decided at each open of the file.
-  const StoreMode &mode() const { return mode_; }
-  // For change notification: looks at the file for another process's commit once the answers in
-  // memory are due for a re-check; true when it found one.
-  bool pollOtherProcesses();
-
-  // Why the hive's file cannot be used (damaged, unreadable, not a regular file), or
-  // ERROR_SUCCESS. Such a hive reads as its skeleton and refuses every write with this code;
-  // the file is left as it is until it changes.
-  LONG unusable() const { return unusable_; }
 
 private:
   enum Stmt {
@@ -200,33 +181,16 @@ private:
     kStmtCount
   };
 
-  LONG ensureOpen();
-  void noteCommit();
-  static int onCommit(void *self, sqlite3 *db, const char *name, int logPages);
-  LONG startSnapshot();
-  // Called by a read that memory cannot answer: the query needs a snapshot.
-  LONG needSnapshot();
-  void rememberValue(KeyId key, std::string folded, bool found, DWORD type,
-                     const std::string &data);
-  LONG openFromDisk();
-  // In openFile, network mode: the rollback journal, and a file still in WAL taken out of it.
-  LONG openForNetwork();
-  // Network mode: the answers in memory were checked against the file recently enough.
-  bool checkedRecently() const;
-  void noteNetworkSnapshot(bool otherCommit);
-  LONG openFile(bool create);
-  LONG openSkeleton();
-  LONG createFile();
-  LONG createFileOnce();
-  LONG becomeUnusable(LONG error, const std::string &why);
-  LONG checkBeforeWriting();
-  LONG refused(LONG error);
-  LONG fail(int rc);
   int exec(Stmt which);
   sqlite3_stmt *stmt(Stmt which);
   void finalizeAll();
   LONG touch(KeyId key);
-  void forgetKeys();
+
+  // hive_schema.cpp: the file's layout and its moves, the skeleton, the rule that folds names.
+  LONG openFile(bool create);
+  LONG openSkeleton();
+  LONG createFile();
+  LONG createFileOnce();
   // A name's comparison form, and equality of names, by the rule the file was written with.
   std::string fold(std::string_view name) const;
   // The same, valid until the next call of it.
@@ -237,9 +201,66 @@ private:
   LONG moveToCurrentSchema();
   // Reads the file's version again: another connection moved it, or put another file in place.
   LONG followSchema();
-  // In a transaction: follows what other connections committed since the last look.
-  LONG followOtherCommits();
 
+public:
+  // hive_upkeep.cpp: checkpoints, replaced files, and the change signal commits move.
+  // Copies the log into the hive file and empties it, without waiting for other processes'
+  // readers or writers: what they hold back is copied by a later try.
+  void checkpoint();
+  // Background care (the store's mutex held): checkpoints once the process has been idle for
+  // `idle` after a commit, and lets go of a file that was replaced or removed, so that the next
+  // call opens what is there now.
+  void upkeep(Clock::time_point now, Clock::duration idle);
+  // At exit: the log goes into the file and the connection closes.
+  void closeForExit();
+  // Whether the background care has work left: a log to checkpoint, or a snapshot to end.
+  bool needsUpkeep() const { return db_ && !skeleton_ && (unsaved_ || snapshot_); }
+  // Appends what the hive's change signal shows now: it moves with every commit of any
+  // process. False when the hive has no signal to read (no file yet, or not read yet).
+  bool changeSignal(std::vector<uint64_t> *out) const;
+  // The word of the shared header that every commit changes and wakes (commitCounter), or null
+  // while the hive has no header to wait on (no file yet, not read yet).
+  const volatile uint32_t *commitWord() const {
+    return commitHeader_ ? commitCounter(commitHeader_) : nullptr;
+  }
+
+private:
+  void noteCommit();
+  static int onCommit(void *self, sqlite3 *db, const char *name, int logPages);
+
+public:
+  // hive_damage.cpp: files that cannot be used, failed statements, integrity checks.
+  // Integrity check of the file through SQLite, read-only; the store's connection is untouched.
+  HiveCheck check();
+  // Why the hive's file cannot be used (damaged, unreadable, not a regular file), or
+  // ERROR_SUCCESS. Such a hive reads as its skeleton and refuses every write with this code;
+  // the file is left as it is until it changes.
+  LONG unusable() const { return unusable_; }
+
+private:
+  LONG becomeUnusable(LONG error, const std::string &why);
+  LONG checkBeforeWriting();
+  LONG refused(LONG error);
+  LONG fail(int rc);
+
+public:
+  // hive_network.cpp: network mode, decided at each open of the file.
+  const StoreMode &mode() const { return mode_; }
+  // For change notification: looks at the file for another process's commit once the answers in
+  // memory are due for a re-check; true when it found one.
+  bool pollOtherProcesses();
+  // How often a change watcher reads the signal of this hive, where neither file events nor the
+  // wake-up of committers reach it (a hive shared by several hosts); zero: never, it waits.
+  Clock::duration signalPoll{};
+
+private:
+  // In openFile, network mode: the rollback journal, and a file still in WAL taken out of it.
+  LONG openForNetwork();
+  // Network mode: the answers in memory were checked against the file recently enough.
+  bool checkedRecently() const;
+  void noteNetworkSnapshot(bool otherCommit);
+
+  // The state the files above share.
   Hive hive_;
   std::string path_;
   bool pathResolved_ = false;
@@ -300,8 +321,7 @@ private:
   };
   std::unordered_map<std::string, KnownPath> paths_; // keyed by pathKey()
   std::string pathKey_;                              // reused: looking up allocates nothing
-  const std::string &pathKey(KeyId from, std::string_view path);
-  const volatile uint32_t *commitHeader_ = nullptr; // SQLite's mapping; null: always query
+  const volatile uint32_t *commitHeader_ = nullptr;  // SQLite's mapping; null: always query
   CommitStamp stamp_;
   uint64_t stampCheckedIn_ = 0;   // the call that last found stamp_ current
   ReadOnlyHeader readOnlyHeader_; // where commitHeader_ points for a read-only connection
@@ -325,12 +345,9 @@ private:
   uint64_t valueCursorGen_ = 0;
 };
 
+// hive_upkeep.cpp: the process's background care of its hives, and its count of commits.
 // Commits this process has made to any hive.
 uint64_t localCommitCount();
-// Signals the change notifications that this process's commits since the last call concern
-// (the store's mutex held).
-void signalWatchersOfCommits();
-
 // Starts the process's background care of its hives once (again after a fork).
 void startHiveUpkeep();
 // Called by every call (the store's mutex held): a background care that went to sleep in an idle
@@ -338,18 +355,23 @@ void startHiveUpkeep();
 void wakeHiveUpkeep();
 // Looks at every hive as the background care does, now (the store's mutex held).
 void careForHivesNow();
-// A key handle or a hive's connection closed: the change watcher, if any, looks again.
-void pokeChangeWatcher();
-
 // Around a fork (the store's mutex held): the locks of the change watcher and of the background
 // care are taken, so that no thread holds them at the fork; the child, which has none of those
 // threads, starts with fresh ones.
-void holdChangeWatcherForFork();
-void releaseChangeWatcherAfterFork(bool child);
 void holdHiveUpkeepForFork();
 void releaseHiveUpkeepAfterFork(bool child);
 
-// Test hooks.
+// reg_notify.cpp: the change watcher.
+// Signals the change notifications that this process's commits since the last call concern
+// (the store's mutex held).
+void signalWatchersOfCommits();
+// A key handle or a hive's connection closed: the change watcher, if any, looks again.
+void pokeChangeWatcher();
+// Around a fork, as the background care's above.
+void holdChangeWatcherForFork();
+void releaseChangeWatcherAfterFork(bool child);
+
+// store.cpp: test hooks.
 namespace detail {
 // Closes every hive connection that has no open handles, so the next use reopens the file.
 void closeIdleHives();
