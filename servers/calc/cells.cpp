@@ -3,6 +3,8 @@
 #include "cells.h"
 #include "uno_names.h"
 
+#include "cell_formats.h"
+
 #include "office.h"
 #include "variant.h"
 
@@ -10,26 +12,17 @@
 #include <com/sun/star/bridge/oleautomation/Currency.hpp>
 #include <com/sun/star/bridge/oleautomation/Date.hpp>
 #include <com/sun/star/bridge/oleautomation/SCode.hpp>
-#include <com/sun/star/container/XIndexAccess.hpp>
-#include <com/sun/star/frame/XModel.hpp>
-#include <com/sun/star/lang/DisposedException.hpp>
-#include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
-#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
-#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
-#include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
-#include <com/sun/star/util/Date.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
-#include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <ooo/vba/excel/XWorksheet.hpp>
@@ -37,10 +30,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -50,167 +41,6 @@ namespace {
 
 namespace ole = css::bridge::oleautomation;
 namespace NumberFormat = css::util::NumberFormat;
-
-// The seven cell errors: the spreadsheet's number, its text, and LibreOffice's codes for it.
-struct CellError {
-  int number;
-  const char *text;
-  std::initializer_list<sal_uInt16> codes;
-};
-const CellError kErrors[] = {
-    {2000, "#NULL!", {521}},
-    {2007, "#DIV/0!", {532}},
-    {2015, "#VALUE!", {519, 504, 507, 508, 509, 510, 511, 512, 513, 522, 523}},
-    {2023, "#REF!", {524}},
-    {2029, "#NAME?", {525, 530, 531}},
-    // LibreOffice's "invalid argument" is what the spreadsheet calls #NUM! (SQRT(-1), LN(0)).
-    {2036, "#NUM!", {502, 503}},
-    {2042, "#N/A", {32767}},
-};
-
-SCODE errorCode(sal_Int32 libreOfficeError) {
-  for (const auto &error : kErrors)
-    for (sal_uInt16 code : error.codes)
-      if (code == libreOfficeError)
-        return static_cast<SCODE>(kCellErrorBase + static_cast<unsigned>(error.number));
-  return static_cast<SCODE>(kCellErrorBase + 2015u);
-}
-
-// Days from 1 January 1970 to a date of the proleptic Gregorian calendar.
-long daysFromCivil(long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long>(doe) - 719468;
-}
-
-// How a workbook counts its days: what an OLE date counts from (30 December 1899) to its day 0
-// (1462 in a 1904 workbook), and whether it has the spreadsheet's 29 February 1900 (serial 60),
-// as a 1900 workbook from a file of the spreadsheet's own formats, or a new one, does: its
-// serials 1 to 59 are one day later in an OLE date. OpenDocument files store dates as dates.
-struct DateSystem {
-  double offset = 0;
-  bool leap1900 = false;
-};
-
-DateSystem dateSystem(const Reference<css::uno::XInterface> &document) {
-  DateSystem system;
-  css::util::Date nullDate;
-  Reference<css::beans::XPropertySet> props(document, UNO_QUERY);
-  if (!props.is() || !(props->getPropertyValue("NullDate") >>= nullDate))
-    return system;
-  system.offset = static_cast<double>(daysFromCivil(nullDate.Year, nullDate.Month, nullDate.Day) -
-                                      daysFromCivil(1899, 12, 30));
-  // A new workbook comes from an OpenDocument template, but has no file yet.
-  OUString filter;
-  Reference<css::frame::XModel> model(document, UNO_QUERY);
-  if (model.is() && !model->getURL().isEmpty())
-    for (const auto &arg : model->getArgs())
-      if (arg.Name == "FilterName")
-        arg.Value >>= filter;
-  system.leap1900 = system.offset == 0 && !filter.startsWith("calc8") &&
-                    !filter.startsWith("StarOffice XML") && !filter.startsWith("calc_StarOffice");
-  return system;
-}
-
-// An OLE date before day 0 holds its time of day as a positive fraction (-1.25 is 29 December
-// 1899, 06:00); a serial counts on (-1.25 is 28 December, 18:00).
-double oleFromDays(double days) {
-  double day = std::floor(days), time = days - day;
-  return days >= 0 || time == 0 ? days : day - time;
-}
-
-double daysFromOle(double date) {
-  double day = std::ceil(date), time = day - date;
-  return date >= 0 || time == 0 ? date : day + time;
-}
-
-// The OLE date of a serial; none for the spreadsheet's 29 February 1900.
-std::optional<double> oleDate(double serial, const DateSystem &system) {
-  if (system.leap1900 && serial >= 1 && serial < 61) {
-    if (serial >= 60)
-      return std::nullopt;
-    serial += 1;
-  }
-  return oleFromDays(serial + system.offset);
-}
-
-// The serial of an OLE date. 31 December 1899 has none in a workbook with 29 February 1900: it
-// becomes day 0, which the spreadsheet shows as 0 January 1900 and reads as 30 December.
-double serialOf(double date, const DateSystem &system) {
-  double serial = daysFromOle(date) - system.offset;
-  return system.leap1900 && serial >= 1 && serial < 61 ? serial - 1 : serial;
-}
-
-// Whether a format code shows a currency: a currency symbol outside brackets, or a bracketed
-// [$symbol-locale] (not a bare [$-locale]).
-bool showsCurrency(const OUString &code) {
-  bool quoted = false;
-  for (sal_Int32 i = 0; i < code.getLength(); ++i) {
-    sal_Unicode c = code[i];
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && c == '\\') {
-      ++i;
-      if (i < code.getLength() && (code[i] == '$' || code[i] > 0x7F))
-        return true;
-    } else if (!quoted && c == '[') {
-      if (i + 2 < code.getLength() && code[i + 1] == '$' && code[i + 2] != '-' &&
-          code[i + 2] != ']')
-        return true;
-      sal_Int32 end = code.indexOf(']', i);
-      i = end < 0 ? code.getLength() : end;
-    } else if (c == '$' || c == 0x00A3 || c == 0x00A5 || c == 0x20AC || c == 0x20B9) {
-      return true;
-    }
-  }
-  return false;
-}
-
-enum class Shape { Number, Boolean, Date, Currency };
-
-struct Format {
-  Shape shape = Shape::Number;
-  bool general = false;
-  css::lang::Locale locale;
-};
-
-Format describeFormat(const Reference<css::uno::XInterface> &document, sal_Int32 key) {
-  Format format;
-  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-  auto formats = supplier->getNumberFormats();
-  auto props = formats->getByKey(key);
-  sal_Int16 type = 0;
-  OUString code;
-  props->getPropertyValue("Type") >>= type;
-  props->getPropertyValue("FormatString") >>= code;
-  props->getPropertyValue("Locale") >>= format.locale;
-  if (type & NumberFormat::LOGICAL)
-    format.shape = Shape::Boolean;
-  else if (type & (NumberFormat::DATE | NumberFormat::TIME))
-    format.shape = Shape::Date;
-  else if ((type & NumberFormat::CURRENCY) || showsCurrency(code))
-    format.shape = Shape::Currency;
-  Reference<css::util::XNumberFormatTypes> types(formats, UNO_QUERY);
-  format.general = types.is() && types->getStandardIndex(format.locale) == key;
-  return format;
-}
-
-// A document's number formats by key, as read: a key's format never changes.
-std::map<Reference<css::uno::XInterface>, std::map<sal_Int32, Format>> &knownFormats() {
-  static std::map<Reference<css::uno::XInterface>, std::map<sal_Int32, Format>> known;
-  return known;
-}
-
-const Format &formatFor(const Reference<css::uno::XInterface> &document, sal_Int32 key) {
-  auto &formats = knownFormats()[Reference<css::uno::XInterface>(document, UNO_QUERY)];
-  auto found = formats.find(key);
-  if (found == formats.end())
-    found = formats.emplace(key, describeFormat(document, key)).first;
-  return found->second;
-}
 
 // The cells of a range object in its document's sheet API; null for several areas.
 Reference<css::table::XCellRange> unoCells(const Reference<css::uno::XInterface> &document,
@@ -229,137 +59,6 @@ Reference<css::table::XCellRange> unoCells(const Reference<css::uno::XInterface>
 
 // Bumped by every change made through this server: types learnt before it are learnt again.
 unsigned long changes = 1;
-
-std::set<Reference<css::uno::XInterface>> &heldDocuments() {
-  static std::set<Reference<css::uno::XInterface>> held;
-  return held;
-}
-
-// Formulas the spreadsheet computes again on every calculation.
-bool isVolatile(const OUString &formula) {
-  OUString upper = formula.toAsciiUpperCase();
-  for (const char *name :
-       {"NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "INFO(", "OFFSET(", "INDIRECT(", "CELL("})
-    if (upper.indexOfAsciiL(name, std::strlen(name)) >= 0)
-      return true;
-  return false;
-}
-
-std::vector<const Format *> blockFormats(const Reference<css::uno::XInterface> &document,
-                                         const Reference<css::table::XCellRange> &cells,
-                                         const css::table::CellRangeAddress &origin, sal_Int32 rows,
-                                         sal_Int32 columns);
-
-// A typed Boolean of the file, which LibreOffice reads as an =TRUE() or =FALSE() formula.
-struct TypedBoolean {
-  Reference<css::table::XCell> cell;
-  css::table::CellRangeAddress address;
-  OUString formula;
-};
-
-// The typed Booleans of a block of formulas whose cell has a format other than a Boolean's.
-void otherFormatBooleans(const Reference<css::uno::XInterface> &document,
-                         const Reference<css::table::XCellRange> &block,
-                         const css::table::CellRangeAddress &area,
-                         const css::uno::Sequence<css::uno::Sequence<OUString>> &texts,
-                         std::vector<TypedBoolean> &found) {
-  std::vector<const Format *> formats;
-  sal_Int32 columns = area.EndColumn - area.StartColumn + 1;
-  for (sal_Int32 row = 0; row < texts.getLength(); ++row)
-    for (sal_Int32 column = 0; column < texts[row].getLength(); ++column) {
-      const OUString &formula = texts[row][column];
-      if (!formula.equalsIgnoreAsciiCase("=TRUE()") && !formula.equalsIgnoreAsciiCase("=FALSE()"))
-        continue;
-      if (formats.empty())
-        formats = blockFormats(document, block, area, texts.getLength(), columns);
-      if (formats[size_t(row) * size_t(columns) + size_t(column)]->shape == Shape::Boolean)
-        continue;
-      sal_Int32 sheetColumn = area.StartColumn + column, sheetRow = area.StartRow + row;
-      found.push_back({block->getCellByPosition(column, row),
-                       {area.Sheet, sheetColumn, sheetRow, sheetColumn, sheetRow},
-                       formula});
-    }
-}
-
-// Gives typed Booleans in another format (a date's, say) the Boolean format, and enters them
-// again: LibreOffice shows them in their format and writes them to a file as numbers. The
-// spreadsheet shows a Boolean as TRUE or FALSE whatever its format.
-void showAsBooleans(const Reference<css::uno::XInterface> &document,
-                    const std::vector<TypedBoolean> &booleans) {
-  if (booleans.empty())
-    return;
-  std::vector<css::table::CellRangeAddress> cells;
-  for (const auto &boolean : booleans)
-    cells.push_back(boolean.address);
-  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
-  Reference<css::sheet::XSheetCellRangeContainer> ranges(
-      factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
-  ranges->addRangeAddresses(
-      css::uno::Sequence<css::table::CellRangeAddress>(cells.data(), sal_Int32(cells.size())),
-      true);
-  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
-  sal_Int32 key = types->getStandardFormat(NumberFormat::LOGICAL, formatFor(document, 0).locale);
-  Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
-      ->setPropertyValue("NumberFormat", Any(key));
-  // Read once entered: a formula is computed when read, and reads after calculation is held
-  // would not compute it.
-  for (const auto &boolean : booleans) {
-    boolean.cell->setFormula(boolean.formula);
-    boolean.cell->getValue();
-  }
-}
-
-void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
-  Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
-  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
-  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
-  if (!calculation.is() || !doc.is() || !calculation->isAutomaticCalculationEnabled())
-    return;
-  bool modified = modifiable.is() && modifiable->isModified();
-  // Reading a result computes it (and what it needs) and nothing else; calculation is turned off
-  // after, as turning it on again would compute the volatile formulas. Blocks without a volatile
-  // formula are read at once, the other cells one by one.
-  Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
-  std::vector<TypedBoolean> booleans;
-  for (sal_Int32 i = 0, n = sheets->getCount(); i < n; ++i) {
-    Reference<css::sheet::XCellRangesQuery> query(sheets->getByIndex(i), UNO_QUERY);
-    Reference<css::table::XCellRange> sheet(query, UNO_QUERY);
-    if (!query.is() || !sheet.is())
-      continue;
-    auto formulas = query->queryContentCells(css::sheet::CellFlags::FORMULA);
-    for (const auto &area : formulas->getRangeAddresses()) {
-      auto block = sheet->getCellRangeByPosition(area.StartColumn, area.StartRow, area.EndColumn,
-                                                 area.EndRow);
-      auto texts =
-          Reference<css::sheet::XCellRangeFormula>(block, UNO_QUERY_THROW)->getFormulaArray();
-      std::vector<std::pair<sal_Int32, sal_Int32>> steady;
-      bool anyVolatile = false;
-      for (sal_Int32 row = 0; row < texts.getLength(); ++row)
-        for (sal_Int32 column = 0; column < texts[row].getLength(); ++column) {
-          if (isVolatile(texts[row][column]))
-            anyVolatile = true;
-          else
-            steady.emplace_back(column, row);
-        }
-      if (!anyVolatile)
-        Reference<css::sheet::XCellRangeData>(block, UNO_QUERY_THROW)->getDataArray();
-      else
-        for (const auto &[column, row] : steady)
-          block->getCellByPosition(column, row)->getValue();
-      otherFormatBooleans(document, block, area, texts, booleans);
-    }
-  }
-  showAsBooleans(document, booleans);
-  calculation->enableAutomaticCalculation(false);
-  if (modifiable.is() && !modified)
-    modifiable->setModified(false);
-  heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));
-}
-
-} // namespace
-
-namespace {
 
 // What a value read needs to know of a cell besides its content: an empty cell and an empty
 // text read alike in a block, and a number's kind is its format's.
@@ -410,43 +109,6 @@ void checkSize(const HeldCells &held, const char *verb = "move") {
   if (held.size > static_cast<double>(kMostBlockCells))
     throw CalcError(Fault::Failed, "the range has more than " + std::to_string(kMostBlockCells) +
                                        " cells to " + verb + " at once");
-}
-
-// Calls fn(row, column) for each cell of each area, relative to the block at origin.
-template <class Fn>
-void eachCell(const css::uno::Sequence<css::table::CellRangeAddress> &areas,
-              const css::table::CellRangeAddress &origin, sal_Int32 rows, sal_Int32 columns,
-              Fn fn) {
-  for (const auto &area : areas)
-    for (sal_Int32 row = std::max(area.StartRow - origin.StartRow, sal_Int32(0));
-         row <= std::min(area.EndRow - origin.StartRow, rows - 1); ++row)
-      for (sal_Int32 column = std::max(area.StartColumn - origin.StartColumn, sal_Int32(0));
-           column <= std::min(area.EndColumn - origin.StartColumn, columns - 1); ++column)
-        fn(row, column);
-}
-
-// The number format of every cell of the block, one pair of calls per group of cells formatted
-// alike.
-std::vector<const Format *> blockFormats(const Reference<css::uno::XInterface> &document,
-                                         const Reference<css::table::XCellRange> &cells,
-                                         const css::table::CellRangeAddress &origin, sal_Int32 rows,
-                                         sal_Int32 columns) {
-  const Format &general = formatFor(document, 0);
-  std::vector<const Format *> formats(size_t(rows) * size_t(columns), &general);
-  auto groups = Reference<css::sheet::XUniqueCellFormatRangesSupplier>(cells, UNO_QUERY_THROW)
-                    ->getUniqueCellFormatRanges();
-  for (sal_Int32 i = 0, n = groups->getCount(); i < n; ++i) {
-    Reference<css::sheet::XSheetCellRanges> group(groups->getByIndex(i), UNO_QUERY_THROW);
-    sal_Int32 key = 0;
-    Reference<css::beans::XPropertySet>(group, UNO_QUERY_THROW)
-        ->getPropertyValue("NumberFormat") >>= key;
-    const Format *format = &formatFor(document, key);
-    eachCell(group->getRangeAddresses(), origin, rows, columns,
-             [&](sal_Int32 row, sal_Int32 column) {
-               formats[size_t(row) * size_t(columns) + size_t(column)] = format;
-             });
-  }
-  return formats;
 }
 
 // The types of the block's cells in block calls: its empty cells, its formats, and the formulas
@@ -605,14 +267,6 @@ Any errorValue(const HeldCells &held, sal_Int32 row, sal_Int32 column) {
     return Any();
   sal_Int32 code = held.cells->getCellByPosition(column, row)->getError();
   return code == 0 ? Any() : Any(ole::SCode(errorCode(code)));
-}
-
-// The formula that writes a cell error.
-OUString errorFormula(const ole::SCode &error) {
-  for (const auto &known : kErrors)
-    if (error.Value == static_cast<SCODE>(kCellErrorBase + static_cast<unsigned>(known.number)))
-      return "=" + OUString::createFromAscii(known.text);
-  throw CalcError(Fault::BadArgument, "not a cell error");
 }
 
 // The number format a written value asks for, where its cell has none (Booleans: always).
@@ -900,30 +554,5 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
 }
 
 void cellsChanged() { ++changes; }
-
-void forgetDocument(const Reference<css::uno::XInterface> &document) {
-  knownFormats().erase(Reference<css::uno::XInterface>(document, UNO_QUERY));
-}
-
-void holdCalculation(const Reference<css::uno::XInterface> &document) {
-  try {
-    holdCalculationOf(document);
-  } catch (const css::lang::DisposedException &) {
-    throw;
-  } catch (const css::uno::Exception &) {
-    // The workbook still opens, calculated as LibreOffice calculates it.
-  }
-}
-
-void resumeCalculation(const Reference<css::uno::XInterface> &document) {
-  auto &held = heldDocuments();
-  auto found = held.find(Reference<css::uno::XInterface>(document, UNO_QUERY));
-  if (found == held.end())
-    return;
-  held.erase(found);
-  Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
-  if (calculation.is())
-    calculation->enableAutomaticCalculation(true);
-}
 
 } // namespace vlx::calc

@@ -39,16 +39,5 @@ bool putRangeValue(const css::uno::Reference<css::uno::XInterface> &document,
 
 // A change made through this server: the cell types ranges learnt are learnt again.
 void cellsChanged();
-// A closed document's number formats are forgotten.
-void forgetDocument(const css::uno::Reference<css::uno::XInterface> &document);
-
-// A document just loaded keeps the formula results its file holds: automatic calculation stays
-// off (volatile formulas such as NOW keep the file's value) once every other formula has its
-// result (LibreOffice keeps only numbers from a file and computes Booleans, texts and errors
-// again).
-void holdCalculation(const css::uno::Reference<css::uno::XInterface> &document);
-// Turns calculation back on before the first change the host makes, as the spreadsheet
-// recalculates on a change; a no-op for a document not held.
-void resumeCalculation(const css::uno::Reference<css::uno::XInterface> &document);
 
 } // namespace vlx::calc

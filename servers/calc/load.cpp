@@ -1,18 +1,15 @@
 // Documents opened with an interaction handler that never shows a dialog, and saved so that a
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
-#include "cells.h"
+#include "calculation.h"
 #include "package_check.h"
+#include "quiet_handler.h"
 #include "save_target.h"
 #include "uno_names.h"
-#include "zip_tail.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/PropertyVetoException.hpp>
-#include <com/sun/star/document/BrokenPackageRequest.hpp>
-#include <com/sun/star/document/FilterOptionsRequest.hpp>
-#include <com/sun/star/document/NoSuchFilterRequest.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
@@ -22,17 +19,9 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
-#include <com/sun/star/task/ErrorCodeRequest.hpp>
-#include <com/sun/star/task/PasswordRequest.hpp>
-#include <com/sun/star/task/XInteractionAbort.hpp>
-#include <com/sun/star/task/XInteractionApprove.hpp>
-#include <com/sun/star/task/XInteractionDisapprove.hpp>
-#include <com/sun/star/task/XInteractionHandler.hpp>
-#include <com/sun/star/ucb/InteractiveIOException.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
-#include <cppuhelper/implbase1.hxx>
 
 #include <algorithm>
 #include <atomic>
@@ -87,10 +76,6 @@ OUString urlOf(const std::string &absolute) {
   }
   return OUString::createFromAscii(url.c_str());
 }
-
-// LibreOffice's error codes with this bit are notices, not failures.
-const sal_Int32 kWarning = static_cast<sal_Int32>(0x80000000u);
-const sal_Int32 kGeneralIoError = 0x20D; // the input/output area's general error
 
 std::string inQuotes(const std::string &path) { return "'" + path + "'"; }
 
@@ -171,90 +156,6 @@ std::shared_ptr<Opened> find(const Reference<css::uno::XInterface> &document) {
   auto found = opened().find(identity(document));
   return found == opened().end() ? nullptr : found->second;
 }
-
-// What LibreOffice asked while it loaded a document, answered without a dialog: a damaged file
-// is repaired only when the host asked for it; every other question is declined.
-class QuietHandler : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
-public:
-  QuietHandler(bool repair, bool passwordGiven, std::string path = {})
-      : repair_(repair), passwordGiven_(passwordGiven), path_(std::move(path)) {}
-
-  void SAL_CALL handle(const Reference<css::task::XInteractionRequest> &request) override {
-    Any what = request->getRequest();
-    bool approve = false;
-    std::string cause;
-    css::task::PasswordRequest password;
-    css::ucb::InteractiveIOException io;
-    css::task::ErrorCodeRequest code;
-    if (what.isExtractableTo(cppu::UnoType<css::document::BrokenPackageRequest>::get())) {
-      // Bytes after the end of a whole zip are no damage: the file is read again without them.
-      if (!path_.empty())
-        extra_ = bytesAfterZip(path_);
-      approve = repair_;
-      cause = repair_ ? "is damaged beyond what LibreOffice repairs"
-                      : "is damaged; open it with CorruptLoad 1 (xlRepairFile) to repair it";
-    } else if (what >>= password) {
-      cause = passwordGiven_ || password.Mode == css::task::PasswordRequestMode_PASSWORD_REENTER
-                  ? "is protected by a password, and the password given is wrong"
-                  : "is protected by a password: give it as Password";
-    } else if (what.isExtractableTo(cppu::UnoType<css::document::FilterOptionsRequest>::get())) {
-      cause = "is not a workbook (LibreOffice reads it as text)";
-    } else if (what.isExtractableTo(cppu::UnoType<css::document::NoSuchFilterRequest>::get())) {
-      cause = "is not a workbook: LibreOffice knows no format for it";
-    } else if (what >>= io) {
-      cause =
-          "cannot be read (input/output error " + std::to_string(static_cast<int>(io.Code)) + ")";
-    } else if ((what >>= code) && (code.ErrCode & kWarning)) {
-      // A notice, such as that the file was repaired: loading goes on.
-      approve = true;
-    } else if (what >>= code) {
-      general_ = general_ || code.ErrCode == kGeneralIoError;
-      char text[16];
-      std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(code.ErrCode));
-      cause = std::string("could not be read: LibreOffice error ") + text +
-              " (a damaged file, or not a workbook)";
-    } else {
-      cause = "needs an answer LibreOffice asked for (" + toString(what.getValueTypeName()) + ")";
-    }
-    if (!cause.empty()) {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (cause_.empty())
-        cause_ = cause;
-    }
-    Reference<css::task::XInteractionContinuation> chosen;
-    for (const auto &option : request->getContinuations()) {
-      bool fits = approve
-                      ? Reference<css::task::XInteractionApprove>(option, UNO_QUERY).is()
-                      : Reference<css::task::XInteractionAbort>(option, UNO_QUERY).is() ||
-                            Reference<css::task::XInteractionDisapprove>(option, UNO_QUERY).is();
-      if (fits && !chosen.is())
-        chosen = option;
-    }
-    if (chosen.is())
-      chosen->select();
-  }
-
-  // Whether loading failed with LibreOffice's general input/output error.
-  bool generalError() const { return general_; }
-
-  // The bytes after the end of the file's zip, when LibreOffice called it damaged.
-  uint64_t extraBytes() const { return extra_; }
-
-  // The first question that was declined, or empty.
-  std::string cause() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return cause_;
-  }
-
-private:
-  bool repair_;
-  bool passwordGiven_;
-  std::string path_;
-  std::atomic<uint64_t> extra_{0};
-  std::atomic<bool> general_{false};
-  std::mutex mutex_;
-  std::string cause_;
-};
 
 void add(std::vector<css::beans::PropertyValue> &props, const char *name, const Any &value) {
   props.emplace_back(OUString::createFromAscii(name), 0, value,

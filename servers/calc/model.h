@@ -64,13 +64,20 @@ struct Member {
   void (*put)(const Object &self, const Args &args, const css::uno::Any &value);
 };
 
+// model.cpp, beside the tables: the document of a range, its own or for the application's
+// ranges the active one.
+css::uno::Reference<css::uno::XInterface> rangeDocument(const Object &self);
+// Whether the member writes a range's cell values, which alone keep dates and currency as such
+// and take arrays.
+bool writesCellValues(const Member &member);
+
 // The member of a kind with this DISPID, or null.
 const Member *findMember(Kind kind, int32_t dispid);
 // The member of a kind with this name, compared without regard to ASCII case, or null.
 const Member *findMember(Kind kind, std::string_view name);
 
-// Reads or calls a member; a put when value is given. Every failure, from LibreOffice or from
-// the office going away, becomes a CalcError.
+// invoke.cpp: reads or calls a member; a put when value is given. Every failure, from LibreOffice
+// or from the office going away, becomes a CalcError.
 css::uno::Any invoke(const Member &member, const Object &self, const Args &args,
                      const css::uno::Any *value = nullptr);
 

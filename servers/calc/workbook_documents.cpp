@@ -1,7 +1,7 @@
 // The documents behind workbook objects: see workbook_documents.h.
 #include "workbook_documents.h"
 #include "uno_names.h"
-#include "cells.h"
+#include "cell_formats.h"
 #include "load.h"
 #include "office.h"
 

@@ -2,7 +2,8 @@
 #include "workbook_files.h"
 #include "uno_names.h"
 #include "arguments.h"
-#include "cells.h"
+#include "calculation.h"
+#include "cell_formats.h"
 #include "load.h"
 #include "workbook_documents.h"
 
