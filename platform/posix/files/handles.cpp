@@ -1,8 +1,9 @@
-// File handles: CreateFileA and the calls on the handle it returns (data, locks, times,
-// information), with Windows errors.
+// File handles: CreateFileA and the calls on the handle it returns (data, times, information),
+// with Windows errors; file_locks.cpp holds the byte-range locks.
 #include "platform/posix/caller_memory.h"
 #include "platform/posix/files/caseless.h"
 #include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/file_handle.h"
 #include "platform/posix/files/find_data.h"
 #include "platform/posix/files/handle_access.h"
 #include "platform/posix/files/path_map.h"
@@ -11,10 +12,8 @@
 
 #include <velmora/win32.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
@@ -24,10 +23,6 @@
 
 namespace vlx::posix {
 namespace {
-
-// GENERIC_* are long constants; the access bits of a handle are a DWORD.
-constexpr DWORD kRead = static_cast<DWORD>(GENERIC_READ);
-constexpr DWORD kWrite = static_cast<DWORD>(GENERIC_WRITE);
 
 // The data rights a desired access grants: the generic ones and the specific ones alike.
 DWORD dataRights(DWORD desired) {
@@ -60,23 +55,6 @@ bool appendOnly(DWORD desired) {
   return (desired & FILE_APPEND_DATA) && !(desired & (kWrite | GENERIC_ALL | FILE_WRITE_DATA));
 }
 
-struct LockedRange {
-  uint64_t offset;
-  uint64_t length;
-};
-
-struct FileHandle {
-  int fd;
-  DWORD access; // kRead and kWrite bits
-  std::vector<LockedRange> locks;
-  // A folder opened with backup semantics: times and information, no data.
-  bool directory = false;
-  // Set by SetFileInformationByHandle: the file to delete when the handle is closed.
-  std::string deleteOnClose;
-  // Every specific right the handle holds, which a duplicate may not exceed.
-  DWORD granted = 0;
-};
-
 // Handles given out and not yet closed, so that a stale handle is refused, not followed.
 std::mutex handlesMutex;
 std::unordered_set<const FileHandle *> openHandles;
@@ -93,77 +71,6 @@ FileHandle *checkHandle(HANDLE handle) {
   return openHandles.count(file) ? file : nullptr;
 }
 
-// Checks the handle and the access a call needs; sets the error when either is missing.
-FileHandle *usable(HANDLE handle, DWORD access) {
-  FileHandle *file = checkHandle(handle);
-  if (!file)
-    return fail(ERROR_INVALID_HANDLE, static_cast<FileHandle *>(nullptr));
-  if ((file->access & access) != access)
-    return fail(ERROR_ACCESS_DENIED, static_cast<FileHandle *>(nullptr));
-  return file;
-}
-
-// usable, for the calls on a file's data, which a folder handle does not have.
-FileHandle *usableFile(HANDLE handle, DWORD access) {
-  FileHandle *file = usable(handle, access);
-  if (file && file->directory)
-    return fail(ERROR_INVALID_FUNCTION, static_cast<FileHandle *>(nullptr));
-  return file;
-}
-
-uint64_t join(DWORD low, DWORD high) { return static_cast<uint64_t>(high) << 32 | low; }
-
-constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
-
-// The system lock for a range; ranges past what off_t holds reach to the end of all files.
-bool setSystemLock(int fd, short type, const LockedRange &range, bool wait = false) {
-  if (range.length == 0 || range.offset > kMaxOffset)
-    return true; // nothing the system can hold; the handle's own list still guards it
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = static_cast<off_t>(range.offset);
-  lock.l_len = range.length > kMaxOffset - range.offset ? 0 : static_cast<off_t>(range.length);
-  return (wait ? fileSyscalls().setLockWait(fd, &lock) : fileSyscalls().setLock(fd, &lock)) == 0;
-}
-
-bool overlaps(const LockedRange &a, const LockedRange &b) {
-  // A lock of no bytes holds its offset against a range that starts at or runs over it, but
-  // not against one that ends just before it.
-  if (a.length == 0 || b.length == 0) {
-    const LockedRange &point = a.length == 0 ? a : b;
-    const LockedRange &range = a.length == 0 ? b : a;
-    return range.length != 0 && point.offset >= range.offset &&
-           point.offset - range.offset < range.length;
-  }
-  uint64_t aLast = a.offset + (a.length - 1);
-  uint64_t bLast = b.offset + (b.length - 1);
-  if (aLast < a.offset)
-    aLast = UINT64_MAX;
-  if (bLast < b.offset)
-    bLast = UINT64_MAX;
-  return a.offset <= bLast && b.offset <= aLast;
-}
-
-// Takes a byte-range lock for the handle, waiting for it when `wait`.
-BOOL lockRange(FileHandle &file, const LockedRange &range, short type, bool wait) {
-  // A range may end at 2^64 but not past it.
-  if (range.length > 0 && range.offset > 0 && range.length > 0 - range.offset)
-    return fail(ERROR_INVALID_LOCK_RANGE, FALSE);
-  // Windows locks do not merge: a range that touches one already held fails, even here.
-  for (const LockedRange &held : file.locks)
-    if (overlaps(held, range))
-      return fail(ERROR_LOCK_VIOLATION, FALSE);
-  if (!setSystemLock(file.fd, type, range, wait)) {
-    int err = errno;
-    return fail(err == EAGAIN || err == EACCES ? ERROR_LOCK_VIOLATION
-                                               : win32Error(err, ErrnoSite::Read),
-                FALSE);
-  }
-  file.locks.push_back(range);
-  return TRUE;
-}
-
 // A synchronous handle given an OVERLAPPED reads or writes at its offset and leaves the file
 // pointer after what it moved, as Windows does.
 bool seekOverlapped(FileHandle &file, const OVERLAPPED *at) {
@@ -175,19 +82,6 @@ bool seekOverlapped(FileHandle &file, const OVERLAPPED *at) {
   if (fileSyscalls().lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0)
     return fail(win32Error(errno, ErrnoSite::Read), false);
   return true;
-}
-
-// Releases a range exactly as it was locked.
-BOOL unlockRange(FileHandle &file, const LockedRange &range) {
-  auto held = std::find_if(file.locks.begin(), file.locks.end(), [&](const LockedRange &r) {
-    return r.offset == range.offset && r.length == range.length;
-  });
-  if (held == file.locks.end())
-    return fail(ERROR_NOT_LOCKED, FALSE);
-  if (!setSystemLock(file.fd, F_UNLCK, range))
-    return fail(win32Error(errno, ErrnoSite::Read), FALSE);
-  file.locks.erase(held);
-  return TRUE;
 }
 
 // A time to set: null, zero and all ones leave the time as it is, as on Windows.
@@ -235,6 +129,23 @@ HANDLE openDirectory(const std::string &path, DWORD access, LPSECURITY_ATTRIBUTE
 }
 
 } // namespace
+
+FileHandle *usable(HANDLE handle, DWORD access) {
+  FileHandle *file = checkHandle(handle);
+  if (!file)
+    return fail(ERROR_INVALID_HANDLE, static_cast<FileHandle *>(nullptr));
+  if ((file->access & access) != access)
+    return fail(ERROR_ACCESS_DENIED, static_cast<FileHandle *>(nullptr));
+  return file;
+}
+
+FileHandle *usableFile(HANDLE handle, DWORD access) {
+  FileHandle *file = usable(handle, access);
+  if (file && file->directory)
+    return fail(ERROR_INVALID_FUNCTION, static_cast<FileHandle *>(nullptr));
+  return file;
+}
+
 bool setDeleteOnClose(HANDLE handle, bool remove, const std::string &path) {
   FileHandle *file = checkHandle(handle);
   if (!file)
@@ -516,55 +427,6 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   if (fileSyscalls().ftruncate(file->fd, position) != 0)
     return fail(win32Error(errno, ErrnoSite::Write), FALSE);
   return TRUE;
-}
-
-BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
-                     DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh) {
-  FileHandle *file = usableFile(hFile, 0);
-  if (!file)
-    return FALSE;
-  const short type = (file->access & kWrite) ? F_WRLCK : F_RDLCK;
-  return lockRange(*file,
-                   {join(dwFileOffsetLow, dwFileOffsetHigh),
-                    join(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh)},
-                   type, false);
-}
-
-BOOL WINAPI LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD, DWORD nNumberOfBytesToLockLow,
-                       DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
-  FileHandle *file = usableFile(hFile, 0);
-  if (!file)
-    return FALSE;
-  if (!lpOverlapped)
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
-  // The system takes an exclusive lock only on a descriptor open for writing: a handle without
-  // write access holds a shared one, which still keeps writers' locks out.
-  const short type =
-      (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) && (file->access & kWrite) ? F_WRLCK : F_RDLCK;
-  return lockRange(*file,
-                   {join(lpOverlapped->Offset, lpOverlapped->OffsetHigh),
-                    join(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh)},
-                   type, !(dwFlags & LOCKFILE_FAIL_IMMEDIATELY));
-}
-
-BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
-                       DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh) {
-  FileHandle *file = usableFile(hFile, 0);
-  if (!file)
-    return FALSE;
-  return unlockRange(*file, {join(dwFileOffsetLow, dwFileOffsetHigh),
-                             join(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh)});
-}
-
-BOOL WINAPI UnlockFileEx(HANDLE hFile, DWORD, DWORD nNumberOfBytesToUnlockLow,
-                         DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped) {
-  FileHandle *file = usableFile(hFile, 0);
-  if (!file)
-    return FALSE;
-  if (!lpOverlapped)
-    return fail(ERROR_INVALID_PARAMETER, FALSE);
-  return unlockRange(*file, {join(lpOverlapped->Offset, lpOverlapped->OffsetHigh),
-                             join(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh)});
 }
 
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
