@@ -1,4 +1,5 @@
 // CString: buffers with a length header, grown geometrically when appended to.
+// Past 600 lines as one file: every member works through the buffer helpers below, kept private.
 #include <velmora/afx/exception.h>
 #include <velmora/afx/string.h>
 
