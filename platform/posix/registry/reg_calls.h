@@ -49,6 +49,8 @@ struct Sides {
 
 // The sides of `key`'s subkey `more`; with no `more`, of the key itself, whose ids are kept.
 LONG classesSides(KeyRef &key, const Parts &more, Sides *sides);
+// The sides of the key itself, which must still be on one of them (ERROR_KEY_DELETED).
+LONG presentSides(KeyHandle &h, Sides *sides);
 LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *out);
 // The subkeys of a Classes key, the user's winning where both sides have one; kept in the
 // handle while neither hive changes.

@@ -62,6 +62,13 @@ LONG classesSides(KeyRef &key, const Parts &more, Sides *sides) {
   return error;
 }
 
+LONG presentSides(KeyHandle &h, Sides *sides) {
+  LONG error = classesSides(h.key, {}, sides);
+  if (error == ERROR_SUCCESS && !sides->user && !sides->machine)
+    return ERROR_KEY_DELETED;
+  return error;
+}
+
 LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *out) {
   Store &s = Store::get();
   Sides baseSides;
@@ -97,11 +104,9 @@ LONG openClasses(KeyHandle &base, const Parts &parts, bool create, OpenResult *o
 LONG mergedSubkeys(KeyHandle &h, const std::vector<SubkeyRow> **rows) {
   Store &s = Store::get();
   Sides sides;
-  LONG error = classesSides(h.key, {}, &sides);
+  LONG error = presentSides(h, &sides);
   if (error != ERROR_SUCCESS)
     return error;
-  if (!sides.user && !sides.machine)
-    return ERROR_KEY_DELETED;
   if (h.mergedUserGen != s.user.generation() || h.mergedMachineGen != s.machine.generation()) {
     std::vector<SubkeyRow> mine, theirs;
     if (sides.user && (error = s.user.subkeys(sides.user, &mine)) != ERROR_SUCCESS)
@@ -126,11 +131,9 @@ LONG mergedSubkeys(KeyHandle &h, const std::vector<SubkeyRow> **rows) {
 LONG mergedValues(KeyHandle &h, std::vector<ValueRow> *rows) {
   Store &s = Store::get();
   Sides sides;
-  LONG error = classesSides(h.key, {}, &sides);
+  LONG error = presentSides(h, &sides);
   if (error != ERROR_SUCCESS)
     return error;
-  if (!sides.user && !sides.machine)
-    return ERROR_KEY_DELETED;
   rows->clear();
   ValueRow row;
   for (DWORD i = 0; sides.user && (error = s.user.valueAt(sides.user, i, &row)) == ERROR_SUCCESS;

@@ -38,17 +38,11 @@ LONG valueTarget(KeyHandle &h, Target *t) {
     break;
   }
   Sides sides;
-  LONG error = classesSides(h.key, {}, &sides);
+  LONG error = presentSides(h, &sides);
   if (error != ERROR_SUCCESS)
     return error;
   Store &s = Store::get();
-  if (sides.user) {
-    *t = {&s.user, sides.user};
-  } else if (sides.machine) {
-    *t = {&s.machine, sides.machine};
-  } else {
-    return ERROR_KEY_DELETED;
-  }
+  *t = sides.user ? Target{&s.user, sides.user} : Target{&s.machine, sides.machine};
   return ERROR_SUCCESS;
 }
 
