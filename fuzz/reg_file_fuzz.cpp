@@ -1,6 +1,6 @@
 // libFuzzer target: the .reg parser must take any bytes without crashing, and what it accepts
 // must survive a write and a second parse unchanged.
-#include "vlx/reg_file.h"
+#include "vlx/formats/reg_file.h"
 
 #include <cstddef>
 #include <cstdint>

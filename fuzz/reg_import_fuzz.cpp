@@ -1,9 +1,9 @@
 // libFuzzer target: a .reg import end to end. What the parser accepts is checked and applied to
 // a scratch store; a refusal must leave the store as it was, and what lands must export, import
 // into a second store and export again unchanged.
-#include "vlx/errors.h"
-#include "vlx/reg_file.h"
-#include "vlx/reg_store.h"
+#include "vlx/core/errors.h"
+#include "vlx/formats/reg_file.h"
+#include "vlx/store/reg_store.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 // holds, the reader returns operations or a Failure, and what it returns is fit to import.
 #include "fuzz/patched_file.h"
 #include "support/windows_hive_file.h"
-#include "vlx/errors.h"
-#include "vlx/reg_text.h"
-#include "vlx/windows_hive.h"
+#include "vlx/core/errors.h"
+#include "vlx/formats/reg_text.h"
+#include "vlx/hive/windows_hive.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 #include "support/old_hive.h"
 #include "vlx_fixture.h"
 
-#include <vlx/commands.h>
-#include <vlx/errors.h>
+#include <vlx/core/commands.h>
+#include <vlx/core/errors.h>
 
 #include <filesystem>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // Tests of the text shown on a terminal: escaped messages and names as shell words.
-#include <vlx/errors.h>
-#include <vlx/escape.h>
+#include <vlx/core/errors.h>
+#include <vlx/formats/escape.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "support/files.h"
 #include "support/temp_env.h"
 
-#include <vlx/file_io.h>
+#include <vlx/core/file_io.h>
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 
 #ifdef VLX_HAVE_HIVEX
 #include "support/windows_hive_file.h"
-#include "vlx/commands.h"
-#include "vlx/errors.h"
-#include "vlx/windows_hive.h"
+#include "vlx/core/commands.h"
+#include "vlx/core/errors.h"
+#include "vlx/hive/windows_hive.h"
 
 #include <algorithm>
 #include <filesystem>

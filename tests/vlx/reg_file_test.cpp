@@ -1,5 +1,5 @@
 // Tests of the .reg reader and writer: value forms, keys, refusals with their lines, round trips.
-#include <vlx/reg_file.h>
+#include <vlx/formats/reg_file.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // terminal, and usage errors that say what was meant.
 #include "vlx_fixture.h"
 
-#include <vlx/help.h>
+#include <vlx/core/help.h>
 
 #include <nlohmann/json.hpp>
 

@@ -2,7 +2,7 @@
 // of a refused write or a missing server say what to do.
 #include "vlx_fixture.h"
 
-#include <vlx/reg_store.h>
+#include <vlx/store/reg_store.h>
 
 #include <gtest/gtest.h>
 

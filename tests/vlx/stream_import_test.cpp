@@ -2,12 +2,12 @@
 // lands hold across the pieces' edges; the progress bar shows only where it may.
 #include "vlx_fixture.h"
 
-#include <vlx/commands.h>
-#include <vlx/errors.h>
-#include <vlx/progress.h>
-#include <vlx/reg_file.h>
-#include <vlx/reg_store.h>
-#include <vlx/reg_text.h>
+#include <vlx/core/commands.h>
+#include <vlx/core/errors.h>
+#include <vlx/core/progress.h>
+#include <vlx/formats/reg_file.h>
+#include <vlx/formats/reg_text.h>
+#include <vlx/store/reg_store.h>
 
 #include <algorithm>
 #include <sstream>

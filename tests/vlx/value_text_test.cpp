@@ -1,9 +1,9 @@
 // Values as the tool shows and reads them: every type's text, JSON and command-line form.
-#include <vlx/errors.h>
-#include <vlx/reg_file.h>
-#include <vlx/sheet.h>
-#include <vlx/snapshot.h>
-#include <vlx/value_text.h>
+#include <vlx/core/errors.h>
+#include <vlx/formats/reg_file.h>
+#include <vlx/formats/value_text.h>
+#include <vlx/sheet/sheet.h>
+#include <vlx/store/snapshot.h>
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "support/files.h"
 #include "support/temp_env.h"
 
-#include <vlx/progress.h>
+#include <vlx/core/progress.h>
 
 #include <string>
 #include <vector>

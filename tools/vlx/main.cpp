@@ -1,6 +1,6 @@
 // The vlx executable.
-#include "cli.h"
-#include "output.h"
+#include "vlx/core/cli.h"
+#include "vlx/core/output.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,0 +1,587 @@
+// Command-line parsing of vlx (CLI11) and the dispatch to its commands.
+#include "vlx/core/cli.h"
+
+#include "vlx/core/commands.h"
+#include "vlx/core/errors.h"
+#include "vlx/core/generate.h"
+#include "vlx/core/help.h"
+#include "vlx/core/output.h"
+#include "vlx/formats/escape.h"
+#include "vlx/formats/value_text.h"
+#include "vlx/hive/hive_copy_commands.h"
+#include "vlx/library/addins_commands.h"
+#include "vlx/reg/key_copy_commands.h"
+#include "vlx/store/reg_store.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace vlx::cli {
+namespace {
+
+// Help wrapped to the terminal's width, for every command (subcommands copy the formatter).
+class WrappingFormatter : public CLI::Formatter {
+public:
+  std::string make_help(const CLI::App *app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    return wrapText(CLI::Formatter::make_help(app, std::move(name), mode), terminalWidth());
+  }
+};
+
+std::vector<std::string> commandNames(const CLI::App &app) {
+  std::vector<std::string> names;
+  for (const CLI::App *sub : app.get_subcommands([](const CLI::App *) { return true; }))
+    names.push_back(sub->get_name());
+  return names;
+}
+
+// "unknown command 'X' for 'vlx reg'; did you mean 'Y'?"
+std::string unknownCommand(const CLI::App &parent, const std::string &path,
+                           const std::string &word) {
+  std::string text = "unknown command '" + word + "' for '" + path + "'";
+  const std::string near = nearestWord(word, commandNames(parent));
+  return near.empty() ? text : text + "; did you mean '" + near + "'?";
+}
+
+// The deepest command the arguments named, and its path ("vlx reg export").
+CLI::App *parsedCommand(CLI::App &app, std::string &path) {
+  CLI::App *current = &app;
+  path = "vlx";
+  for (auto parsed = current->get_subcommands(); !parsed.empty();
+       parsed = current->get_subcommands()) {
+    current = parsed.front();
+    path += " " + current->get_name();
+  }
+  return current;
+}
+
+// Whether `arg` ("-o", "--output=x") names an option of the command or a command above it.
+bool knownOption(const CLI::App *command, std::string arg) {
+  arg = arg.substr(0, arg.find('='));
+  for (; command; command = command->get_parent())
+    for (const CLI::Option *opt : command->get_options())
+      if (opt->check_name(arg))
+        return true;
+  return false;
+}
+
+// Whether the command still lacks a positional argument, which a value taken for an option left.
+bool positionalMissing(const CLI::App *command) {
+  for (const CLI::Option *opt : command->get_options())
+    if (opt->get_positional() && opt->count() == 0)
+      return true;
+  return false;
+}
+
+// CLI11 reports an unknown command word as a missing subcommand; name the word instead. A
+// value that starts with a single '-' where a positional is missing gets the whole command that
+// passes it; a mistyped "--option" does not.
+std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const char *const *argv) {
+  std::string path;
+  CLI::App *current = parsedCommand(app, path);
+  auto rest = current->remaining();
+  if (current->get_require_subcommand_min() > 0 && !rest.empty())
+    return unknownCommand(*current, path, rest.front());
+  std::string text = oneLine(e.what());
+  if (!positionalMissing(current))
+    return text;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--")
+      break;
+    // CLI11 takes a negative number as a value itself.
+    const bool number = arg.find_first_not_of("-0123456789.eE+") == std::string::npos;
+    if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-' || number || knownOption(current, arg))
+      continue;
+    std::string command = "vlx";
+    for (int j = 1; j < argc; ++j)
+      command += std::string(j == i ? " --" : "") + " " + shellWord(argv[j]);
+    return text + " (a value that starts with '-' goes after '--': " + command + ")";
+  }
+  return text;
+}
+
+// Once for each hive the command found damaged or unreadable, before any failure line.
+void noticeUnusableHives(std::ostream &err) {
+  for (const HiveCheck &hive : unusableHives())
+    err << "vlx: warning: the " << hiveName(hive.hive) << " hive " << printable(hive.path)
+        << " is damaged (" << printable(oneLine(hive.what))
+        << "); it reads as empty and refuses writes\n";
+}
+
+const char *const kTypeHelp = "Value type: int, double or string";
+
+int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+  registerToolStrings();
+  CLI::App app{"Inspect and set Velmora preferences and the registry store, and run the library's "
+               "path, listing, scratch-directory and backup calls.",
+               "vlx"};
+  app.formatter(std::make_shared<WrappingFormatter>());
+  app.require_subcommand(1);
+  app.set_version_flag("--version", versionText,
+                       "Print the versions of vlx and its library, SQLite, ICU and, where the "
+                       "spreadsheet server is built, LibreOffice");
+  bool json = false;
+  const std::string jsonHelp = "Print one JSON document instead (for scripts)";
+  const std::string changesJsonHelp =
+      "Print the changes made (or with --dry-run those that would be) as one JSON document "
+      "instead: {\"changed\": true|false, \"changes\": [...]}, each change as pref watch "
+      "--json prints it";
+  app.footer("Every failure prints one line on standard error and exits non-zero "
+             "(1: failed or not set, 2: bad usage).\n");
+
+  std::string section, name, value, type, key, file;
+
+  auto *pref = app.add_subcommand("pref", "Preferences below Software\\Velmora");
+  pref->require_subcommand(1);
+
+  auto *get = pref->add_subcommand(
+      "get", "Print a preference, taken from the user, else the machine, else the default user. "
+             "Without --type a REG_DWORD value prints as int, a text stored as a double in its "
+             "shortest form (0.1), and any other text as stored. Exit 1 when not set.");
+  get->add_option("SECTION", section, "Section, e.g. General")->required();
+  get->add_option("NAME", name, "Value name")->required();
+  auto *getType = get->add_option("--type,-t", type, kTypeHelp)
+                      ->check(CLI::IsMember({"int", "double", "string"}));
+  bool showOrigin = false;
+  get->add_flag("--show-origin", showOrigin,
+                "Print the hive the value comes from first, then a tab and the value");
+  get->add_flag("--json", json, jsonHelp);
+  bool trace = false;
+  get->add_flag("--trace,-v", trace,
+                "First print on standard error every hive tried, in order, the file it lives in, "
+                "what it holds and which one answers");
+
+  auto *set = pref->add_subcommand(
+      "set", "Write a preference for the current user (or the machine with --machine, the "
+             "default user with --default-user). int: 32-bit decimal; double: a decimal number, "
+             "stored as text; string: as given.");
+  set->add_option("SECTION", section, "Section, e.g. General")->required();
+  set->add_option("NAME", name, "Value name")->required();
+  set->add_option("VALUE", value, "The value")->required();
+  set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
+      ->check(CLI::IsMember({"int", "double", "string"}));
+  bool machine = false, defaultUser = false;
+  auto *setMachine = set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
+  set->add_flag("--default-user", defaultUser,
+                "Write the default user's value instead (HKEY_USERS\\.DEFAULT)")
+      ->excludes(setMachine);
+
+  auto *del = pref->add_subcommand(
+      "delete", "Delete the user's value NAME in SECTION, or without NAME the user's whole "
+                "section (which must have no subkeys).");
+  del->add_option("SECTION", section, "Section, e.g. General")->required();
+  auto *delName = del->add_option("NAME", name, "Value name");
+  bool dryRun = false;
+  const std::string dryRunHelp =
+      "List what would be added, changed and removed, one value a line, and change nothing";
+  del->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  set->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  set->add_flag("--json", json, changesJsonHelp);
+
+  auto *reset = pref->add_subcommand(
+      "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values), "
+               "and say how many sections and values were copied and how many user values "
+               "went.");
+  reset->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+
+  auto *list = pref->add_subcommand(
+      "list", "Print what the host reads: each value of SECTION (without it, of every section) "
+              "from the first of the user, the machine and the default user that holds it, as "
+              "SECTION\\NAME = TYPE DATA [HIVE]. Nothing is printed when there are no values.");
+  auto *listSection = list->add_option("SECTION", section, "Section, e.g. General");
+  bool all = false;
+  list->add_flag("--all,-a", all,
+                 "Also print the values that a hive earlier in the fall-back "
+                 "hides, marked 'hidden by HIVE'");
+  list->add_flag("--json", json, jsonHelp);
+
+  auto *watch = pref->add_subcommand(
+      "watch", "Print each change to the preferences (of SECTION) of every hive as it lands, one "
+               "line each, until interrupted. Changes by any process are seen, within about "
+               "50 ms.");
+  auto *watchSection = watch->add_option("SECTION", section, "Section, e.g. General");
+  long watchCount = 0;
+  watch->add_option("--count", watchCount, "Stop after this many changes");
+  watch->add_flag("--json", json,
+                  "Print each change as one JSON object on its own line (JSON Lines): "
+                  "{\"change\": \"add\", \"key\": KEY, \"value\": {\"name\", \"type\", "
+                  "\"data\"}}; \"change\" is add, change (with \"before\"), remove, add key "
+                  "or remove key");
+
+  auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
+  regCmd->require_subcommand(1);
+
+  auto *exp = regCmd->add_subcommand(
+      "export", "Write REGEDIT4 text of KEY and everything below it. Without KEY: "
+                "Software\\Velmora of the machine, the default user and the user, where present. "
+                "On a terminal, an export that lasts over a second shows a progress bar on "
+                "standard error.");
+  auto *expKey = exp->add_option(
+      "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
+  auto *expFile =
+      exp->add_option("-o,--output", file,
+                      "Write to FILE (atomically) instead; - is standard output");
+  bool unicode = false;
+  exp->add_flag("--unicode", unicode,
+                "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
+
+  auto *imp = regCmd->add_subcommand(
+      "import", "Apply a .reg file (REGEDIT4 or version 5.00; UTF-8, UTF-16LE or Windows-1252). "
+                "The whole file is checked "
+                "first; each hive's changes land together or not at all. On a terminal, an "
+                "import that lasts over a second shows a progress bar on standard error.");
+  imp->add_option("FILE", file, "The .reg file; - reads standard input")->required();
+  imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  imp->add_flag("--json", json, changesJsonHelp);
+
+  auto *impHive = regCmd->add_subcommand(
+      "import-hive",
+      "Import the product key of a Windows registry hive file (a user's NTUSER.DAT, or a "
+      "SOFTWARE hive) with everything below it into the user's Software\\Velmora (the machine's "
+      "with --machine), keeping value types, data and order. Keys already there are merged: a "
+      "value of the same name is replaced, others are kept. Checked whole first, as reg import "
+      "does; lands all at once or not at all. On a terminal, an import that lasts over a "
+      "second shows a progress bar on standard error.");
+  impHive->add_option("FILE", file, "The hive file")->required();
+  auto *hiveKey = impHive->add_option(
+      "--key,-k", key,
+      "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
+      "same path (below Software for a SOFTWARE hive)");
+  impHive->add_flag("--machine,-m", machine, "Import into the machine's hive instead");
+  impHive->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+
+  auto *query = regCmd->add_subcommand(
+      "query", "Print KEY's values (NAME TYPE DATA) and its subkeys, as reg query does. Text is "
+               "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
+               "other data as hex bytes.");
+  query->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
+  auto *queryName = query->add_option(
+      "NAME", name, "Only this value (\"\" for the default value); exit 1 when it is not there");
+  bool recursive = false;
+  query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
+  query->add_flag("--json", json, jsonHelp);
+  std::string findText;
+  auto *queryFind = query->add_option(
+      "--find,-f", findText,
+      "Only the keys, value names and data that hold TEXT (any letter case), then the count")
+      ->type_name("TEXT");
+  bool findKeys = false, findNames = false, findData = false;
+  query->add_flag("--keys", findKeys, "Search key names only (with --find)")->needs(queryFind);
+  query->add_flag("--names", findNames, "Search value names only (with --find)")->needs(queryFind);
+  query->add_flag("--data", findData, "Search value data only (with --find)")->needs(queryFind);
+  std::string queryTypeName;
+  auto *queryType = query->add_option("--type,-t", queryTypeName,
+                                      "Only values of this type, e.g. REG_DWORD (REG_ may be "
+                                      "left out)");
+
+  auto *add = regCmd->add_subcommand(
+      "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
+             "Checked against the registry's limits as an import is.");
+  add->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora\\General")->required();
+  auto *addName = add->add_option("NAME", name, "Value name");
+  auto *addType = add->add_option("--type,-t", type,
+                                  "REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
+                                  "REG_QWORD, REG_BINARY or REG_NONE (REG_ may be left out)");
+  auto *addData = add->add_option(
+      "--data,-d", value,
+      "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
+      "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
+
+  add->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  add->add_flag("--json", json, changesJsonHelp);
+
+  auto *regDel = regCmd->add_subcommand(
+      "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
+                "does not exist (unless --if-exists).");
+  regDel->add_option("KEY", key, "Full key path")->required();
+  auto *regDelName = regDel->add_option("NAME", name, "Value name (\"\" for the default value)");
+  regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  regDel->add_flag("--json", json, changesJsonHelp);
+  bool ifExists = false;
+  regDel->add_flag("--if-exists", ifExists,
+                   "A KEY or NAME that does not exist is no failure: nothing changes (exit 0)");
+
+  auto *check =
+      regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
+  check->add_flag("--json", json, jsonHelp);
+  auto runHiveCopy = addHiveCopyCommands(*regCmd);
+  auto runKeyCopy = addKeyCopyCommands(*regCmd);
+
+  auto *demoCmd = app.add_subcommand(
+      "demo", "Show the preference fall-back, override, deletion, reset and export on a scratch "
+              "store in a new directory (left in place for inspection).");
+  auto *demoDir =
+      demoCmd->add_option("DIR", file, "Directory for the scratch store (new or empty)");
+
+  auto *dateCmd = app.add_subcommand(
+      "datecode", "Print the short (yyddd) and full (yyyyddd) build date code of the loaded "
+                  "library.");
+  auto *widen = dateCmd->add_subcommand("widen", "Widen a short code yyddd to yyyyddd.");
+  widen->add_option("CODE", value, "The short code")->required();
+  auto *stamp = dateCmd->add_subcommand(
+      "stamp", "Rewrite the date code in a built library file in place (atomically).");
+  stamp->add_option("LIBRARY", file, "The library file")->required();
+  stamp->add_option("CODE", value, "1 to 45 decimal digits, e.g. 26339")->required();
+
+  auto *pathCmd = app.add_subcommand(
+      "path", "Split PATH as the library does and print its drive, directory, name and "
+              "extension: only '\\' separates, the first ':' ends the drive, the last '.' begins "
+              "the extension. The text is taken exactly as given ('/' is an ordinary character).");
+  pathCmd->add_option("PATH", file, "The path text, e.g. C:\\work\\gear.txt")->required();
+
+  auto *lsCmd = app.add_subcommand(
+      "ls", "List the entries of DIR whose names match '*.EXT' by the Windows wildcard rules "
+            "(letter case ignored, subdirectories included, in directory order). EXT may hold "
+            "wildcards; an empty EXT lists the names without an extension ('.' and '..' "
+            "among them, as on Windows).");
+  lsCmd->add_option("DIR", file, "The directory ('/' or '\\' separate)")->required();
+  lsCmd->add_option("EXT", value, "The extension without its dot, e.g. txt")->required();
+  bool nullEnded = false;
+  lsCmd->add_flag("-0,--null", nullEnded,
+                  "Print each name raw, ended by a zero byte, for scripts (by default a name "
+                  "that holds blanks, quotes or control characters is shown quoted as a shell "
+                  "word, as ls does on a terminal)");
+
+  auto *tempCmd = app.add_subcommand(
+      "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
+              "any letter case; neither set: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp), "
+              "creating it when missing, or with FILE the path of that file in "
+              "it (no file is created). The directory is per process: <pid> is this vlx "
+              "process's id, so each run prints a new one, left in place. Exit 1 when the "
+              "directory cannot be made or is not private to you.");
+  auto *tempFile = tempCmd->add_option("FILE", value, "A bare file name, e.g. gear.tmp");
+
+  auto *backupCmd = app.add_subcommand(
+      "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
+  backupCmd->require_subcommand(1);
+  auto *makeCmd = backupCmd->add_subcommand(
+      "make", "Copy FILE to 'Backup of NAME' in its directory, replacing the earlier backup, and "
+              "print the backup's path. The preference \"Backup Copies\" in section General "
+              "switches it: unset or 1 copies; 0 (backups off) and other counts make no copy and "
+              "exit 1. FILE needs an extension, spelled as on disk.");
+  makeCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
+  auto *resolveCmd = backupCmd->add_subcommand(
+      "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
+  resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
+
+  auto runAddinCommand = addAddinCommands(app, json);
+  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
+  variantCmd->require_subcommand(1);
+  auto *convertCmd = variantCmd->add_subcommand(
+      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
+                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
+                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
+                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
+  std::string fromType, toType;
+  unsigned long lcid = 0;
+  convertCmd->add_option("VALUE", value, "The value as text")->required();
+  convertCmd->add_option("--from", fromType, "Source type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--to", toType, "Target type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
+
+  // sheet: a workbook through the spreadsheet wrappers and the registered server.
+  auto *sheetCmd = app.add_subcommand(
+      "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
+               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3. The "
+               "office stays up for the next command until unused for "
+               "VELMORA_CALC_KEEP_SECONDS (default 300); 0 starts one office per command.");
+  sheetCmd->require_subcommand(1);
+  std::string range;
+  auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
+  sheetGetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetGetCmd->add_option("RANGE", range, "The cell, or a block printed a row a line")->required();
+  sheetGetCmd->add_flag("--json", json, jsonHelp);
+  auto *sheetSetCmd =
+      sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
+  sheetSetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSetCmd->add_option("RANGE", range, "The cell")->required();
+  sheetSetCmd->add_option("VALUE", value, "The value")->required();
+  double lockWait = 10;
+  sheetSetCmd
+      ->add_option("--wait", lockWait,
+                   "Seconds to wait while another process writes FILE or has the shared "
+                   "office's turn (default 10)")
+      ->check(CLI::Range(0.0, 3600.0));
+  auto *sheetNamesCmd =
+      sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
+  sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
+  sheetNamesCmd->add_flag("--json", json, jsonHelp);
+  auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
+  sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSheetsCmd->add_flag("--json", json, jsonHelp);
+  std::string server = installedCalcServer();
+  auto *sheetRegCmd = sheetCmd->add_subcommand(
+      "register", "Register the server library for all users (the machine hive), as regsvr32.");
+  auto *sheetServer = sheetRegCmd->add_option(
+      "SERVER", server, "The server library (default: the one installed beside vlx)");
+  bool unregister = false;
+  sheetRegCmd->add_flag("--unregister,-u", unregister,
+                        "Remove the registration instead, without loading anything: the keys "
+                        "that name SERVER, or without SERVER the class of Excel.Application");
+
+  auto *helpCmd = app.add_subcommand("help", "Print the help of COMMAND (e.g. vlx help reg "
+                                             "import), or of vlx itself.");
+  std::vector<std::string> helpWords;
+  helpCmd->add_option("COMMAND", helpWords, "The command's words");
+
+  if (std::optional<int> status = runGenerator(app, argc, argv, out))
+    return *status;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    if (e.get_exit_code() == 0)
+      return app.exit(e, out, err); // --help, --version
+    err << "vlx: " << printable(usageError(app, e, argc, argv)) << " (see --help)" << std::endl;
+    return 2;
+  }
+  if (*helpCmd) {
+    CLI::App *shown = &app;
+    std::string path = "vlx";
+    for (const auto &word : helpWords) {
+      CLI::App *sub = nullptr;
+      for (CLI::App *candidate : shown->get_subcommands([](const CLI::App *) { return true; }))
+        if (candidate->get_name() == word)
+          sub = candidate;
+      if (!sub) {
+        err << "vlx: " << printable(unknownCommand(*shown, path, word)) << " (see --help)"
+            << std::endl;
+        return 2;
+      }
+      shown = sub;
+      path += " " + word;
+    }
+    // What `--help` prints; `help()` itself would show the parsed `help` command.
+    out << shown->get_formatter()->make_help(shown, path, CLI::AppFormatMode::Normal);
+    return 0;
+  }
+
+  auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
+  try {
+    runAddinCommand(out);
+    runHiveCopy(out);
+    runKeyCopy(out);
+    if (*get) {
+      std::optional<PrefType> t;
+      if (given(getType))
+        t = prefTypeNamed(type);
+      prefGet(out, err, section, name, t, showOrigin, json, trace);
+    } else if (*set) {
+      prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
+              machine ? Hive::Machine : defaultUser ? Hive::DefaultUser : Hive::User, dryRun, json);
+    } else if (*del) {
+      prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
+                 dryRun);
+    } else if (*reset) {
+      prefReset(out, dryRun);
+    } else if (*list) {
+      prefList(out, given(listSection) ? std::optional<std::string>(section) : std::nullopt, all,
+               json);
+    } else if (*watch) {
+      prefWatch(out, given(watchSection) ? std::optional<std::string>(section) : std::nullopt,
+                watchCount, json);
+    } else if (*exp) {
+      regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
+                given(expFile) && file != "-" ? std::optional<std::string>(file) : std::nullopt,
+                unicode);
+    } else if (*imp) {
+      regImport(out, err, file, dryRun, json);
+    } else if (*impHive) {
+      regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
+                    machine, dryRun);
+    } else if (*query) {
+      QueryFilter filter;
+      if (given(queryName))
+        filter.name = name;
+      if (given(queryFind)) {
+        filter.find = findText;
+        if (findKeys || findNames || findData) {
+          filter.inKeys = findKeys;
+          filter.inNames = findNames;
+          filter.inData = findData;
+        }
+      }
+      if (given(queryType)) {
+        filter.type = typeNamed(queryTypeName);
+        if (!filter.type)
+          throw Failure("unknown type '" + queryTypeName + "'", 2);
+      }
+      regQuery(out, key, recursive, json, filter);
+    } else if (*add) {
+      auto opt = [&](const CLI::Option *o, const std::string &v) {
+        return given(o) ? std::optional<std::string>(v) : std::nullopt;
+      };
+      regAdd(out, key, opt(addName, name), opt(addType, type), opt(addData, value), dryRun, json);
+    } else if (*regDel) {
+      regDelete(out, key, given(regDelName) ? std::optional<std::string>(name) : std::nullopt,
+                dryRun, json, ifExists);
+    } else if (*check) {
+      regCheck(out, json);
+    } else if (*pathCmd) {
+      pathShow(out, file);
+    } else if (*lsCmd) {
+      listFiles(out, file, value, nullEnded);
+    } else if (*tempCmd) {
+      tempShow(out, given(tempFile) ? std::optional<std::string>(value) : std::nullopt);
+    } else if (*makeCmd) {
+      backupMake(out, file);
+    } else if (*resolveCmd) {
+      backupResolve(out, file);
+    } else if (*widen) {
+      dateCodeWiden(out, value);
+    } else if (*stamp) {
+      dateCodeStamp(out, err, file, value);
+    } else if (*dateCmd) {
+      dateCodeShow(out);
+    } else if (*convertCmd) {
+      variantConvert(out, value, fromType, toType, lcid);
+    } else if (*sheetGetCmd) {
+      sheetGet(out, file, range, json);
+    } else if (*sheetSetCmd) {
+      sheetSet(file, range, value, lockWait);
+    } else if (*sheetNamesCmd) {
+      sheetNames(out, file, json);
+    } else if (*sheetSheetsCmd) {
+      sheetSheets(out, file, json);
+    } else if (*sheetRegCmd) {
+      sheetRegister(out,
+                    given(sheetServer) || !unregister ? std::optional<std::string>(server)
+                                                      : std::nullopt,
+                    unregister);
+    } else if (*demoCmd) {
+      demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
+    }
+  } catch (const Failure &f) {
+    out << std::flush;
+    noticeUnusableHives(err);
+    err << "vlx: " << f.what() << std::endl;
+    return f.exitStatus;
+  } catch (const std::exception &e) {
+    out << std::flush;
+    noticeUnusableHives(err);
+    err << "vlx: " << printable(oneLine(e.what())) << std::endl;
+    return 1;
+  }
+  out << std::flush;
+  noticeUnusableHives(err);
+  return 0;
+}
+
+} // namespace
+
+int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+  int status = runCommand(argc, argv, out, err);
+  // Output that never reached its file is no success: a backup to a full disk must not look done.
+  const std::string why = finishOutput(out);
+  if (why.empty() || status != 0) // a failure already has its one line
+    return status;
+  err << "vlx: cannot write standard output: " << why << std::endl;
+  return 1;
+}
+
+} // namespace vlx::cli

@@ -1,0 +1,193 @@
+// `vlx variant convert`: one VariantChangeTypeEx call on a value given as text, so that a
+// conversion can be compared with Windows by hand.
+#include "vlx/core/commands.h"
+#include "vlx/core/errors.h"
+
+#include <velmora/win32.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace vlx::cli {
+namespace {
+
+struct TypeName {
+  const char *name;
+  VARTYPE vt;
+};
+
+const TypeName kTypes[] = {{"empty", VT_EMPTY}, {"null", VT_NULL}, {"i2", VT_I2},
+                           {"i4", VT_I4},       {"r4", VT_R4},     {"r8", VT_R8},
+                           {"cy", VT_CY},       {"date", VT_DATE}, {"bstr", VT_BSTR},
+                           {"error", VT_ERROR}, {"bool", VT_BOOL}, {"ui1", VT_UI1},
+                           {"i8", VT_I8}};
+
+struct ErrorName {
+  HRESULT hr;
+  const char *name;
+};
+
+const ErrorName kErrors[] = {{DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
+                             {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
+                             {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
+                             {E_INVALIDARG, "E_INVALIDARG"},
+                             {E_OUTOFMEMORY, "E_OUTOFMEMORY"}};
+
+template <class T> bool parseWhole(const std::string &text, T &value, int base = 10) {
+  const char *end = text.data() + text.size();
+  auto result = std::from_chars(text.data(), end, value, base);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+bool parseReal(const std::string &text, double &value) {
+  const char *end = text.data() + text.size();
+  auto result = std::from_chars(text.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+std::u16string toWide(const std::string &text) {
+  if (text.empty())
+    return std::u16string();
+  int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+  std::u16string wide(size_t(units), u'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), units);
+  return wide;
+}
+
+std::string toNarrow(BSTR text) {
+  int units = int(SysStringLen(text));
+  if (units == 0)
+    return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+  std::string narrow(size_t(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, units, narrow.data(), bytes, nullptr, nullptr);
+  return narrow;
+}
+
+// The source VARIANT, read strictly by the tool itself, not by the conversion under test.
+bool makeSource(const std::string &text, VARTYPE vt, VARIANT &v) {
+  VariantInit(&v);
+  v.vt = vt;
+  double real = 0;
+  long long whole = 0;
+  switch (vt) {
+  case VT_EMPTY:
+  case VT_NULL:
+    return text.empty();
+  case VT_I2:
+    return parseWhole(text, v.iVal);
+  case VT_I4:
+    return parseWhole(text, v.lVal);
+  case VT_UI1:
+    return parseWhole(text, v.bVal);
+  case VT_I8:
+    return parseWhole(text, whole) && (v.llVal = whole, true);
+  case VT_ERROR: {
+    unsigned long code = 0;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!(hex ? parseWhole(text.substr(2), code, 16) : parseWhole(text, code)) ||
+        code > 0xFFFFFFFFul)
+      return false;
+    v.scode = SCODE(uint32_t(code));
+    return true;
+  }
+  case VT_R4:
+    return parseReal(text, real) && std::fabs(real) <= 3.4028234663852886e38 &&
+           (v.fltVal = float(real), true);
+  case VT_R8:
+  case VT_DATE:
+    return parseReal(text, v.dblVal);
+  case VT_CY:
+    if (!parseReal(text, real) || !(std::fabs(real) < 922337203685477.0))
+      return false;
+    v.cyVal.int64 = std::llround(real * 10000);
+    return true;
+  case VT_BOOL:
+    if (text != "true" && text != "false" && text != "-1" && text != "0")
+      return false;
+    v.boolVal = text == "true" || text == "-1" ? VARIANT_TRUE : VARIANT_FALSE;
+    return true;
+  case VT_BSTR: {
+    std::u16string wide = toWide(text);
+    v.bstrVal = SysAllocStringLen(wide.data(), UINT(wide.size()));
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
+std::string render(const VARIANT &v) {
+  char text[64];
+  switch (v.vt) {
+  case VT_EMPTY:
+    return "(empty)";
+  case VT_NULL:
+    return "(null)";
+  case VT_I2:
+    return std::to_string(v.iVal);
+  case VT_I4:
+    return std::to_string(v.lVal);
+  case VT_UI1:
+    return std::to_string(v.bVal);
+  case VT_I8:
+    return std::to_string(v.llVal);
+  case VT_R4:
+    return std::string(text, std::to_chars(text, text + sizeof text, v.fltVal).ptr);
+  case VT_R8:
+  case VT_DATE:
+    return formatDouble(v.dblVal);
+  case VT_CY:
+    return formatDouble(double(v.cyVal.int64) / 10000);
+  case VT_BOOL:
+    return std::to_string(v.boolVal);
+  case VT_ERROR:
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(uint32_t(v.scode)));
+    return text;
+  case VT_BSTR:
+    return toNarrow(v.bstrVal);
+  default:
+    return "(type " + std::to_string(v.vt) + ")";
+  }
+}
+
+} // namespace
+
+std::vector<std::string> variantTypeNames() {
+  std::vector<std::string> names;
+  for (const TypeName &type : kTypes)
+    names.push_back(type.name);
+  return names;
+}
+
+void variantConvert(std::ostream &out, const std::string &value, const std::string &from,
+                    const std::string &to, unsigned long lcid) {
+  auto typeOf = [](const std::string &name) {
+    for (const TypeName &type : kTypes)
+      if (name == type.name)
+        return type.vt;
+    throw Failure("unknown type '" + name + "'", 2);
+  };
+  VARIANT source, result;
+  if (!makeSource(value, typeOf(from), source))
+    throw Failure("'" + value + "' is not a valid " + from + " value", 2);
+  VariantInit(&result);
+  HRESULT hr = VariantChangeTypeEx(&result, &source, LCID(lcid), 0, typeOf(to));
+  VariantClear(&source);
+  if (FAILED(hr)) {
+    std::string name = "error 0x";
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(uint32_t(hr)));
+    name += code;
+    for (const ErrorName &known : kErrors)
+      if (known.hr == hr)
+        name = known.name;
+    throw Failure(name);
+  }
+  out << printable(render(result)) << '\n';
+  VariantClear(&result);
+}
+
+} // namespace vlx::cli
