@@ -61,11 +61,12 @@ struct MemberCase {
 };
 
 // Narrow text reaches OLE through the ANSI code page: UTF-8 on POSIX, where the two bytes of an
-// accented letter are one character; a single-byte page on Windows, where they are two.
+// accented letter are one character; a single-byte page on Windows (1252), where they are two,
+// shown again as UTF-8.
 #ifdef _WIN32
-const char kAccentedText[] = "\"x??\"";
+const char kAccentedText[] = "\"x\xc3\x83\xc2\xa9\"";
 #else
-const char kAccentedText[] = "\"x?\"";
+const char kAccentedText[] = "\"x\xc3\xa9\"";
 #endif
 
 const WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kMethod = 3;

@@ -4,11 +4,10 @@
 #pragma once
 
 #include <velmora/win32.h>
+#include <vlx/formats/variant_text.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -295,12 +294,6 @@ inline const char *variantErrorName(HRESULT hr) {
   }
 }
 
-inline std::string shortestDouble(double value) {
-  char text[40];
-  auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
-
 // "-12.50" as a DECIMAL of scale 2, read digit by digit; "bad" is one with scale 29.
 inline DECIMAL decimalOf(const char *text) {
   DECIMAL d = {};
@@ -331,25 +324,11 @@ inline DECIMAL decimalOf(const char *text) {
   return d;
 }
 
-// Every digit the DECIMAL holds, trailing zeros too, so that its scale shows.
-inline std::string decimalText(const DECIMAL &d) {
-  uint32_t limb[3] = {d.Lo32, d.Mid32, d.Hi32};
-  std::string digits;
-  do {
-    uint64_t rest = 0;
-    for (int k = 2; k >= 0; --k) {
-      uint64_t v = (rest << 32) | limb[k];
-      limb[k] = uint32_t(v / 10);
-      rest = v % 10;
-    }
-    digits.insert(digits.begin(), char('0' + int(rest)));
-  } while (limb[0] != 0 || limb[1] != 0 || limb[2] != 0);
-  if (digits.size() <= d.scale)
-    digits.insert(0, size_t(d.scale) + 1 - digits.size(), '0');
-  if (d.scale != 0)
-    digits.insert(digits.size() - d.scale, ".");
-  return (d.sign ? "-" : "") + digits;
-}
+using cli::decimalText;
+using cli::shortestDouble;
+
+// The tool's rendering, text in quotes.
+inline std::string renderVariant(const VARIANT &v) { return cli::variantText(v, true); }
 
 // The test's own reading of a value: never through VariantChangeType, which is under test.
 inline void makeSource(VARIANT &v, VARTYPE type, const char *text,
@@ -418,62 +397,6 @@ inline void makeSource(VARIANT &v, VARTYPE type, const char *text,
     break;
   default:
     break;
-  }
-}
-
-inline std::string renderVariant(const VARIANT &v) {
-  switch (v.vt) {
-  case VT_EMPTY:
-    return "(empty)";
-  case VT_NULL:
-    return "(null)";
-  case VT_I2:
-    return std::to_string(v.iVal);
-  case VT_I4:
-    return std::to_string(v.lVal);
-  case VT_UI1:
-    return std::to_string(v.bVal);
-  case VT_I1:
-    return std::to_string(int(v.cVal));
-  case VT_UI2:
-    return std::to_string(v.uiVal);
-  case VT_UI4:
-    return std::to_string(v.ulVal);
-  case VT_UI8:
-    return std::to_string(v.ullVal);
-  case VT_DECIMAL:
-    return decimalText(v.decVal);
-  case VT_I8:
-    return std::to_string(v.llVal);
-  case VT_R4: {
-    char text[40];
-    auto end = std::to_chars(text, text + sizeof text, v.fltVal).ptr;
-    return std::string(text, end);
-  }
-  case VT_R8:
-  case VT_DATE:
-    return shortestDouble(v.dblVal);
-  case VT_CY:
-    return shortestDouble(double(v.cyVal.int64) / 10000);
-  case VT_BOOL:
-    return std::to_string(v.boolVal);
-  case VT_ERROR: {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX",
-                  static_cast<unsigned long>(static_cast<uint32_t>(v.lVal)));
-    return text;
-  }
-  case VT_BSTR: {
-    std::string text = "\"";
-    for (UINT i = 0; v.bstrVal != nullptr && v.bstrVal[i] != 0; ++i)
-      text += v.bstrVal[i] < 0x80 ? char(v.bstrVal[i]) : '?';
-    return text + "\"";
-  }
-  case VT_DISPATCH:
-  case VT_UNKNOWN:
-    return v.punkVal != nullptr ? "(object)" : "(nothing)";
-  default:
-    return "(type " + std::to_string(v.vt) + ")";
   }
 }
 

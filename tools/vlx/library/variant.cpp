@@ -2,6 +2,7 @@
 // conversion can be compared with Windows by hand.
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
+#include "vlx/formats/variant_text.h"
 
 #include <velmora/win32.h>
 
@@ -54,16 +55,6 @@ std::u16string toWide(const std::string &text) {
   std::u16string wide(size_t(units), u'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), units);
   return wide;
-}
-
-std::string toNarrow(BSTR text) {
-  int units = int(SysStringLen(text));
-  if (units == 0)
-    return std::string();
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
-  std::string narrow(size_t(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, units, narrow.data(), bytes, nullptr, nullptr);
-  return narrow;
 }
 
 // The source VARIANT, read strictly by the tool itself, not by the conversion under test.
@@ -119,40 +110,6 @@ bool makeSource(const std::string &text, VARTYPE vt, VARIANT &v) {
   }
 }
 
-std::string render(const VARIANT &v) {
-  char text[64];
-  switch (v.vt) {
-  case VT_EMPTY:
-    return "(empty)";
-  case VT_NULL:
-    return "(null)";
-  case VT_I2:
-    return std::to_string(v.iVal);
-  case VT_I4:
-    return std::to_string(v.lVal);
-  case VT_UI1:
-    return std::to_string(v.bVal);
-  case VT_I8:
-    return std::to_string(v.llVal);
-  case VT_R4:
-    return std::string(text, std::to_chars(text, text + sizeof text, v.fltVal).ptr);
-  case VT_R8:
-  case VT_DATE:
-    return formatDouble(v.dblVal);
-  case VT_CY:
-    return formatDouble(double(v.cyVal.int64) / 10000);
-  case VT_BOOL:
-    return std::to_string(v.boolVal);
-  case VT_ERROR:
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(uint32_t(v.scode)));
-    return text;
-  case VT_BSTR:
-    return toNarrow(v.bstrVal);
-  default:
-    return "(type " + std::to_string(v.vt) + ")";
-  }
-}
-
 } // namespace
 
 std::vector<std::string> variantTypeNames() {
@@ -186,7 +143,7 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
         name = known.name;
     throw Failure(name);
   }
-  out << printable(render(result)) << '\n';
+  out << printable(variantText(result)) << '\n';
   VariantClear(&result);
 }
 
