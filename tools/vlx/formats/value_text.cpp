@@ -125,6 +125,16 @@ std::vector<std::string> typeNames() {
   return names;
 }
 
+reg::KeyPath parsedKey(const std::string &text) {
+  reg::KeyPath path;
+  std::string why;
+  if (!reg::parseKeyPath(text, path, why))
+    throw Failure("bad key '" + text + "': " + why, 2);
+  return path;
+}
+
+std::string valueNameText(const std::string &name) { return name.empty() ? "@" : printable(name); }
+
 std::string dataText(uint32_t type, const std::string &data) {
   switch (type) {
   case reg::kTypeSz:

@@ -21,6 +21,9 @@ std::optional<uint32_t> typeNamed(const std::string &name);
 // The names typeNamed reads, for help texts and checks.
 std::vector<std::string> typeNames();
 
+// A value's name as listed: "@" for the key's default value, any other escaped.
+std::string valueNameText(const std::string &name);
+
 // Data as one line: text as stored (escaped), a multi-string's parts joined by "\0", numbers as
 // 0x... with the decimal in brackets, anything else as hex bytes.
 std::string dataText(uint32_t type, const std::string &data);
@@ -28,6 +31,10 @@ std::string dataText(uint32_t type, const std::string &data);
 nlohmann::json dataJson(uint32_t type, const std::string &data);
 // {"name": ..., "type": "REG_SZ", "data": ...}
 nlohmann::json valueJson(const reg::Value &value);
+
+// A key as typed on the command line ("HKCU\\Software\\Velmora"); throws Failure (status 2)
+// saying what is wrong.
+reg::KeyPath parsedKey(const std::string &text);
 
 // Data as typed for `reg add`: text; for REG_MULTI_SZ parts separated by "\0"; a number in
 // decimal or 0x hex; for REG_BINARY and REG_NONE hex bytes (blanks and commas ignored). Throws

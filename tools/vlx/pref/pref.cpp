@@ -2,6 +2,7 @@
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/formats/value_text.h"
+#include "vlx/pref/pref_hives.h"
 #include "vlx/store/reg_store.h"
 #include "vlx/store/snapshot.h"
 
@@ -14,24 +15,20 @@
 #include <cmath>
 
 namespace vlx::cli {
-namespace {
 
-struct PrefHive {
-  HKEY root;
-  reg::Root store;
-  const char *prefix; // below the root, up to the product key
-  const char *name;
-};
-
-// The fall-back order of regGetUserValue, which is also the order of Hive.
 const std::array<PrefHive, 3> &prefHives() {
   static const std::array<PrefHive, 3> hives{{
-      {HKEY_CURRENT_USER, reg::Root::CurrentUser, "Software\\Velmora", "HKEY_CURRENT_USER"},
-      {HKEY_LOCAL_MACHINE, reg::Root::LocalMachine, "Software\\Velmora", "HKEY_LOCAL_MACHINE"},
-      {HKEY_USERS, reg::Root::Users, ".DEFAULT\\Software\\Velmora", "HKEY_USERS\\.DEFAULT"},
+      {HKEY_CURRENT_USER, reg::Root::CurrentUser, "Software\\Velmora", "HKEY_CURRENT_USER",
+       "Software"},
+      {HKEY_LOCAL_MACHINE, reg::Root::LocalMachine, "Software\\Velmora", "HKEY_LOCAL_MACHINE",
+       "Software"},
+      {HKEY_USERS, reg::Root::Users, ".DEFAULT\\Software\\Velmora", "HKEY_USERS\\.DEFAULT",
+       ".DEFAULT\\Software"},
   }};
   return hives;
 }
+
+namespace {
 
 std::string sectionPath(const PrefHive &hive, const std::string &section) {
   return std::string(reg::rootName(hive.store)) + "\\" + hive.prefix + "\\" + section;
@@ -368,8 +365,7 @@ void prefSet(std::ostream &out, const std::string &section, const std::string &n
   // One transaction: a new section lands with its value, as a watcher should see them, and a
   // refused value leaves no new section behind.
   const Outcome outcome =
-      changesMadeBy(hive, {target.store, std::string(target.prefix) + "\\" + section}, dryRun,
-                    "cannot write " + path, write);
+      changesMadeBy(hive, target.product(section), dryRun, "cannot write " + path, write);
   if (json)
     printJson(out, changesJson(outcome.changes));
   else if (dryRun)

@@ -16,14 +16,6 @@
 namespace vlx::cli {
 namespace {
 
-reg::KeyPath parsed(const std::string &text) {
-  reg::KeyPath path;
-  std::string why;
-  if (!reg::parseKeyPath(text, path, why))
-    throw Failure("bad key '" + text + "': " + why, 2);
-  return path;
-}
-
 // The key's subtree (or the key alone) by path below it ("" for the key), folded as the store
 // compares names.
 std::map<std::u32string, KeyState> relative(const reg::KeyPath &key, bool recursive) {
@@ -66,8 +58,8 @@ void copyKey(std::ostream &out, const reg::KeyPath &from, const reg::KeyPath &to
 }
 
 std::string valueLine(const std::string &key, const reg::Value &v) {
-  return printable(key) + "  " + (v.name.empty() ? "@" : printable(v.name)) + "  " +
-         typeText(v.type) + "  " + dataText(v.type, v.data);
+  return printable(key) + "  " + valueNameText(v.name) + "  " + typeText(v.type) + "  " +
+         dataText(v.type, v.data);
 }
 
 void compareKeys(std::ostream &out, const reg::KeyPath &a, const reg::KeyPath &b,
@@ -137,9 +129,9 @@ std::function<void(std::ostream &)> addKeyCopyCommands(CLI::App &reg) {
 
   return [=](std::ostream &out) {
     if (*copy)
-      copyKey(out, parsed(args->from), parsed(args->to), args->recursive, args->dryRun);
+      copyKey(out, parsedKey(args->from), parsedKey(args->to), args->recursive, args->dryRun);
     else if (*compare)
-      compareKeys(out, parsed(args->from), parsed(args->to), args->recursive);
+      compareKeys(out, parsedKey(args->from), parsedKey(args->to), args->recursive);
   };
 }
 

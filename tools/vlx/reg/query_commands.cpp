@@ -1,5 +1,4 @@
-// `vlx pref list`, `pref watch`, `reg query`, `reg add` and `reg delete`: what the host reads and
-// where it comes from, and reg.exe's verbs on single keys and values.
+// `vlx reg query`, `reg add` and `reg delete`: reg.exe's verbs on single keys and values.
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/formats/value_text.h"
@@ -9,39 +8,9 @@
 #include "platform/posix/name_fold.h"
 
 #include <algorithm>
-#include <map>
 
 namespace vlx::cli {
 namespace {
-
-struct PrefHive {
-  reg::KeyPath product;
-  const char *name;
-  const char *software; // the key below the root that the hive always keeps
-};
-
-// The fall-back order of the library's preference reads.
-const PrefHive kPrefHives[] = {
-    {{reg::Root::CurrentUser, "Software\\Velmora"}, "HKEY_CURRENT_USER", "Software"},
-    {{reg::Root::LocalMachine, "Software\\Velmora"}, "HKEY_LOCAL_MACHINE", "Software"},
-    {{reg::Root::Users, ".DEFAULT\\Software\\Velmora"},
-     "HKEY_USERS\\.DEFAULT",
-     ".DEFAULT\\Software"},
-};
-
-reg::KeyPath below(const reg::KeyPath &key, const std::string &sub) {
-  return {key.root, sub.empty() ? key.subKey : key.subKey + "\\" + sub};
-}
-
-reg::KeyPath parsedKey(const std::string &text) {
-  reg::KeyPath path;
-  std::string why;
-  if (!reg::parseKeyPath(text, path, why))
-    throw Failure("bad key '" + text + "': " + why, 2);
-  return path;
-}
-
-std::string shownName(const std::string &name) { return name.empty() ? "@" : printable(name); }
 
 bool contains(const std::string &text, const std::string &part) {
   return foldedUnits(text).find(foldedUnits(part)) != std::u32string::npos;
@@ -94,7 +63,7 @@ void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::stri
   } else if (!scope.filtered() || keyMatch || !values.empty()) {
     out << printable(path) << '\n';
     for (const auto &v : values)
-      out << "    " << shownName(v.name) << "    " << typeText(v.type) << "    "
+      out << "    " << valueNameText(v.name) << "    " << typeText(v.type) << "    "
           << dataText(v.type, v.data) << '\n';
     if (!scope.filtered()) {
       out << '\n';
@@ -117,49 +86,6 @@ void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::stri
 }
 
 } // namespace
-
-void prefList(std::ostream &out, const std::optional<std::string> &section, bool all, bool json) {
-  struct Entry {
-    std::string section;
-    reg::Value value;
-    const char *origin;
-    bool hidden;
-  };
-  // By folded section and name: the first hive of the fall-back gives what the host reads.
-  std::map<std::pair<std::u32string, std::u32string>, std::vector<Entry>> entries;
-  for (const PrefHive &hive : kPrefHives) {
-    const reg::KeyPath scope = below(hive.product, section.value_or(""));
-    const size_t prefix = hive.product.full().size() + 1;
-    for (const auto &[folded, state] : takeSnapshot(scope)) {
-      const std::string name = state.path.size() > prefix ? state.path.substr(prefix) : "";
-      for (const auto &v : state.values) {
-        auto &list = entries[{foldedUnits(name), foldedUnits(v.name)}];
-        list.push_back({name, v, hive.name, !list.empty()});
-      }
-    }
-  }
-  nlohmann::json document = nlohmann::json::array();
-  for (const auto &[names, list] : entries)
-    for (const Entry &e : list) {
-      if (e.hidden && !all)
-        break;
-      if (json) {
-        nlohmann::json item = valueJson(e.value);
-        item["section"] = e.section;
-        item["origin"] = e.origin;
-        if (all)
-          item["hidden"] = e.hidden;
-        document.push_back(item);
-        continue;
-      }
-      out << printable(e.section) << '\\' << shownName(e.value.name) << " = "
-          << typeText(e.value.type) << ' ' << dataText(e.value.type, e.value.data) << "  ["
-          << e.origin << (e.hidden ? ", hidden by " + std::string(list.front().origin) : "")
-          << "]\n";
-    }
-  if (json)
-    printJson(out, document);
-}
 
 void regQuery(std::ostream &out, const std::string &keyText, bool recursive, bool json,
               const QueryFilter &filter) {
@@ -248,63 +174,6 @@ void regDelete(std::ostream &out, const std::string &keyText,
   out << (dryRun ? "delete (dry run, nothing changed): " : "delete: ") << result.counts.removed
       << (result.counts.removed == 1 ? " value" : " values") << " and " << result.counts.keysRemoved
       << (result.counts.keysRemoved == 1 ? " key" : " keys") << " removed\n";
-}
-
-void prefWatch(std::ostream &out, const std::optional<std::string> &section, long count,
-               bool json) {
-  struct Watched {
-    const PrefHive *hive;
-    Key key;
-    HANDLE event = nullptr;
-    Snapshot seen;
-  };
-  std::vector<Watched> watched(std::size(kPrefHives));
-  auto arm = [](Watched &w) {
-    LONG rc = RegNotifyChangeKeyValue(
-        w.key.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, w.event, TRUE);
-    if (rc != ERROR_SUCCESS)
-      throw Failure(std::string("cannot watch ") + w.hive->name + ": " + errorText(rc));
-  };
-  for (size_t i = 0; i < watched.size(); ++i) {
-    Watched &w = watched[i];
-    w.hive = &kPrefHives[i];
-    // The hive's Software key always exists, so a section made later is seen too.
-    LONG rc = openKey(rootHandle(w.hive->product.root), w.hive->software, KEY_READ, w.key);
-    if (rc != ERROR_SUCCESS)
-      throw Failure(std::string("cannot watch ") + w.hive->name + ": " + errorText(rc));
-    w.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!w.event)
-      throw Failure("cannot create an event: " + errorText(static_cast<LONG>(GetLastError())));
-    arm(w);
-    w.seen = takeSnapshot(below(w.hive->product, section.value_or("")));
-  }
-  std::vector<HANDLE> events;
-  for (const Watched &w : watched)
-    events.push_back(w.event);
-  long printed = 0;
-  while (count <= 0 || printed < count) {
-    // Asleep until a hive changes: an idle watch costs no processor time.
-    const DWORD which =
-        WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, INFINITE);
-    if (which >= WAIT_OBJECT_0 + events.size())
-      throw Failure("cannot wait for changes: " + errorText(static_cast<LONG>(GetLastError())));
-    Watched &w = watched[which - WAIT_OBJECT_0];
-    arm(w);
-    Snapshot now = takeSnapshot(below(w.hive->product, section.value_or("")));
-    for (const Change &change : changesBetween(w.seen, now)) {
-      if (json)
-        printJsonLine(out, changeJson(change));
-      else
-        printChange(out, change);
-      ++printed;
-    }
-    w.seen = std::move(now);
-    out.flush();
-    if (!out)
-      return; // the caller names the output's failure
-  }
-  for (Watched &w : watched)
-    CloseHandle(w.event);
 }
 
 } // namespace vlx::cli

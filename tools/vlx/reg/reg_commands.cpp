@@ -52,11 +52,7 @@ void regExport(std::ostream &out, std::ostream &err, const std::optional<std::st
   const reg::Format format = unicode ? reg::Format::Version5 : reg::Format::Regedit4;
   std::vector<reg::KeyPath> paths;
   if (key) {
-    reg::KeyPath path;
-    std::string why;
-    if (!reg::parseKeyPath(*key, path, why))
-      throw Failure("bad key '" + *key + "': " + why, 2);
-    paths.push_back(path);
+    paths.push_back(parsedKey(*key));
   } else {
     for (const auto &path : kProductKeys)
       if (keyExists(path))
