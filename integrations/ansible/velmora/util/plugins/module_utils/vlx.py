@@ -24,7 +24,10 @@ HIVE_NAMES = {
 ROOTS = {'HKCU': 'HKEY_CURRENT_USER', 'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS',
          'HKCR': 'HKEY_CLASSES_ROOT'}
 
-EXECUTABLE_SPEC = dict(type='path')
+
+def vlx_argument_spec(**options):
+    """A module's options with `executable`, which the velmora.util.vlx fragment documents."""
+    return dict(options, executable=dict(type='path'))
 
 
 def key_path(text):

@@ -50,18 +50,10 @@ options:
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - velmora.util.vlx
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: full
-  platform:
-    platforms: posix
+  - velmora.util.vlx.changes
 seealso:
   - module: velmora.util.pref_info
   - module: velmora.util.reg
-author:
-  - velmora-util developers
 '''
 
 EXAMPLES = r'''
@@ -115,7 +107,7 @@ changes:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.velmora.util.plugins.module_utils.vlx import (
-    EXECUTABLE_SPEC, PRODUCT_KEYS, Vlx, host_int)
+    PRODUCT_KEYS, Vlx, host_int, vlx_argument_spec)
 
 
 def typed(value, kind):
@@ -130,14 +122,13 @@ def typed(value, kind):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
+        argument_spec=vlx_argument_spec(
             section=dict(type='str', required=True),
             name=dict(type='str', required=True),
             value=dict(type='raw'),
             type=dict(type='str', default='string', choices=['int', 'double', 'string']),
             state=dict(type='str', default='present', choices=['absent', 'present']),
             hive=dict(type='str', default='user', choices=['user', 'machine', 'default_user']),
-            executable=EXECUTABLE_SPEC,
         ),
         required_if=[('state', 'present', ['value'])],
         supports_check_mode=True,

@@ -22,16 +22,10 @@ extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - velmora.util.vlx
 attributes:
-  check_mode:
-    support: full
   diff_mode:
     support: none
-  platform:
-    platforms: posix
 seealso:
   - module: velmora.util.pref
-author:
-  - velmora-util developers
 '''
 
 EXAMPLES = r'''
@@ -78,12 +72,12 @@ entries:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.velmora.util.plugins.module_utils.vlx import (
-    EXECUTABLE_SPEC, HIVE_NAMES, PRODUCT_KEYS, Vlx, host_int)
+    HIVE_NAMES, PRODUCT_KEYS, Vlx, host_int, vlx_argument_spec)
 
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(section=dict(type='str', required=True), executable=EXECUTABLE_SPEC),
+        argument_spec=vlx_argument_spec(section=dict(type='str', required=True)),
         supports_check_mode=True,
     )
     section = module.params['section']

@@ -57,20 +57,12 @@ options:
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - velmora.util.vlx
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: full
-  platform:
-    platforms: posix
+  - velmora.util.vlx.changes
 notes:
   - A C(REG_MULTI_SZ) part may not be empty, nor hold the two characters C(\0).
 seealso:
   - module: velmora.util.pref
   - module: velmora.util.reg_import
-author:
-  - velmora-util developers
 '''
 
 EXAMPLES = r'''
@@ -136,7 +128,7 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.velmora.util.plugins.module_utils.vlx import (
-    EXECUTABLE_SPEC, Vlx, key_path)
+    Vlx, key_path, vlx_argument_spec)
 
 TYPES = {'string': 'REG_SZ', 'expandstring': 'REG_EXPAND_SZ', 'multistring': 'REG_MULTI_SZ',
          'dword': 'REG_DWORD', 'qword': 'REG_QWORD', 'binary': 'REG_BINARY', 'none': 'REG_NONE'}
@@ -158,7 +150,7 @@ def data_text(data, kind):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
+        argument_spec=vlx_argument_spec(
             path=dict(type='str', required=True, aliases=['key']),
             name=dict(type='str', aliases=['entry', 'value']),
             data=dict(type='raw'),
@@ -166,7 +158,6 @@ def main():
                       choices=list(TYPES.values()) + list(TYPES)),
             state=dict(type='str', default='present', choices=['absent', 'present']),
             delete_key=dict(type='bool', default=True),
-            executable=EXECUTABLE_SPEC,
         ),
         supports_check_mode=True,
     )

@@ -30,17 +30,9 @@ options:
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - velmora.util.vlx
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: full
-  platform:
-    platforms: posix
+  - velmora.util.vlx.changes
 seealso:
   - module: velmora.util.reg
-author:
-  - velmora-util developers
 '''
 
 EXAMPLES = r'''
@@ -76,16 +68,14 @@ changes:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.velmora.util.plugins.module_utils.vlx import EXECUTABLE_SPEC, Vlx, below
+from ansible_collections.velmora.util.plugins.module_utils.vlx import (
+    Vlx, below, vlx_argument_spec)
 
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            path=dict(type='path', required=True),
-            compare_to=dict(type='str'),
-            executable=EXECUTABLE_SPEC,
-        ),
+        argument_spec=vlx_argument_spec(path=dict(type='path', required=True),
+                                        compare_to=dict(type='str')),
         supports_check_mode=True,
     )
     vlx = Vlx(module)
