@@ -1,7 +1,8 @@
 #!/bin/sh
 # What ansible-test sanity would check without its network set-up: every module of the
 # velmora.util collection in COLLECTION (its source folder) has documentation that
-# ansible-doc prints; the collection's YAML, the documentation blocks of its modules, the test
+# ansible-doc prints, its doc fragments merged, and that matches the options its code takes;
+# the collection's YAML, the documentation blocks of its modules and doc fragments, the test
 # playbook and the playbooks of docs/ansible.md pass yamllint; and those playbooks pass
 # ansible-playbook's syntax check.
 # Usage: lint.sh COLLECTION
@@ -26,18 +27,22 @@ for module in "$root"/plugins/modules/*.py; do
   for block in EXAMPLES: RETURN\ VALUES:; do
     echo "$out" | grep -q "^$block" || { echo "$name: ansible-doc shows no $block" >&2; failed=1; }
   done
-  # Each block as its own YAML file, named after the module and the block.
-  python3 - "$module" "$work/docs" <<'EOF'
-import ast, os, sys
-module, out = sys.argv[1], sys.argv[2]
-os.makedirs(out, exist_ok=True)
-for node in ast.parse(open(module).read()).body:
-    if isinstance(node, ast.Assign) and node.targets[0].id in ('DOCUMENTATION', 'EXAMPLES', 'RETURN'):
-        name = '%s.%s.yml' % (os.path.basename(module)[:-3], node.targets[0].id)
-        with open(os.path.join(out, name), 'w') as f:
-            f.write('---\n' + node.value.value.lstrip('\n'))
-EOF
 done
+# Each block of a module or doc fragment as its own YAML file, named after the file and block.
+python3 - "$work/docs" "$root"/plugins/modules/*.py "$root"/plugins/doc_fragments/*.py <<'EOF'
+import ast, os, sys
+out = sys.argv[1]
+os.makedirs(out, exist_ok=True)
+for path in sys.argv[2:]:
+    for node in ast.walk(ast.parse(open(path).read())):
+        if (isinstance(node, ast.Assign) and isinstance(node.targets[0], ast.Name)
+                and node.targets[0].id.isupper() and isinstance(node.value, ast.Constant)):
+            name = '%s.%s.%s.yml' % (os.path.basename(os.path.dirname(path)),
+                                     os.path.basename(path)[:-3], node.targets[0].id)
+            with open(os.path.join(out, name), 'w') as f:
+                f.write('---\n' + node.value.value.lstrip('\n'))
+EOF
+python3 "$here/doc_spec.py" "$work" "$root"/plugins/modules/*.py || failed=1
 # The playbooks of the page, as files and as one playbook.
 awk -v out="$work/docs/ansible.md" '/^```yaml$/ { n++; print "---" > (out n ".yml"); on = 1; next }
   /^```$/ { on = 0 } on { print > (out n ".yml"); print > (out ".all") }' "$here/../../docs/ansible.md"
