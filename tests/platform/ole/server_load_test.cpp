@@ -44,6 +44,9 @@ struct TrustCase {
   const char *why; // a part of the reason
   bool rootOnly = false;
 };
+// Printed by its name: the bytes gtest would print change with every build, and so would the
+// test's name in ctest.
+[[maybe_unused]] void PrintTo(const TrustCase &c, std::ostream *out) { *out << c.name; }
 
 class TrustedPath : public ::testing::TestWithParam<TrustCase> {};
 
