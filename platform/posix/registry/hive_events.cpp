@@ -5,14 +5,16 @@
 #include "platform/posix/background_thread.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <string_view>
+#include <thread>
 #include <unistd.h>
 
 namespace vlx {
 
-bool HiveFileEvents::start(std::function<void()> onEvents) {
+bool HiveFileEvents::start(std::function<void(bool replaced)> onEvents) {
   fd_ = inotify_init1(IN_CLOEXEC);
   if (fd_ < 0)
     return false;
@@ -22,18 +24,37 @@ bool HiveFileEvents::start(std::function<void()> onEvents) {
       const ssize_t n = ::read(fd_, buffer, sizeof buffer);
       if (n <= 0 && errno != EINTR)
         return;
-      bool concerned = false;
-      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-        const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-        concerned |=
-            (event->mask & IN_Q_OVERFLOW) || (event->len && concerns(event->wd, event->name));
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      bool concerned = false, replaced = false;
+      scan(buffer, n, &concerned, &replaced);
+      if (concerned && !replaced) {
+        // Only written: a committer of this library wakes the watchers itself, and a look now
+        // would find the commit unfinished. One look once it has settled covers the others,
+        // for all the writes of a commit at once; a thousand watchers polling meanwhile would
+        // keep the committer from the processor.
+        std::this_thread::sleep_for(kLogSettle);
+        pollfd more{fd_, POLLIN, 0};
+        ssize_t got = 0;
+        while (::poll(&more, 1, 0) == 1 && (got = ::read(fd_, buffer, sizeof buffer)) > 0)
+          scan(buffer, got, &concerned, &replaced);
       }
       if (concerned)
-        onEvents();
+        onEvents(replaced);
     }
   });
   return true;
+}
+
+void HiveFileEvents::scan(const char *buffer, ssize_t n, bool *concerned, bool *replaced) {
+  constexpr uint32_t kReplacing = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+  for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+    const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+    if ((event->mask & IN_Q_OVERFLOW) ||
+        (event->len && concerns(event->wd, event->name) && (event->mask & kReplacing)))
+      *concerned = *replaced = true;
+    else if (event->len && concerns(event->wd, event->name))
+      *concerned = true;
+    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  }
 }
 
 bool HiveFileEvents::concerns(int watch, const char *name) {

@@ -3,11 +3,13 @@
 // commits (another program, or a library from before the wake-ups).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vlx {
@@ -15,15 +17,18 @@ namespace vlx {
 class HiveFileEvents {
 public:
   // Starts a thread that sleeps until events come and then calls `onEvents` for those that
-  // concern a hive. False when this process can have no file events (the per-user limit of
-  // inotify instances).
-  bool start(std::function<void()> onEvents);
+  // concern a hive: `replaced` when a file was made, removed or renamed; otherwise only written,
+  // told once the writes have settled for kLogSettle. False when this process can have no file
+  // events (the per-user limit of inotify instances).
+  bool start(std::function<void(bool replaced)> onEvents);
+  static constexpr std::chrono::milliseconds kLogSettle{20};
   // Watches the folder of each hive file for the file and its log, or the nearest folder above
   // it that exists yet for the making of the next one.
   void watch(const std::vector<std::string> &hivePaths);
 
 private:
   bool concerns(int watch, const char *name);
+  void scan(const char *buffer, ssize_t n, bool *concerned, bool *replaced);
 
   int fd_ = -1;
   std::mutex mutex_;

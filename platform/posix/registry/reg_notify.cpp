@@ -156,8 +156,8 @@ public:
       // Started under the store's lock, which a fork takes: a fork never finds them starting.
       // A forked child makes its own: the parent's inotify instance is not the child's to read.
       files_ = new HiveFileEvents; // never destroyed: its thread reads it until exit
-      haveFiles_ = files_->start([this] {
-        fileEvent_ = true;
+      haveFiles_ = files_->start([this](bool replaced) {
+        (replaced ? fileEvent_ : logWritten_) = true;
         poke();
       });
       startBackgroundThread([this] { run(); });
@@ -218,7 +218,7 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return !list_.empty(); });
       }
-      const bool event = fileEvent_.exchange(false);
+      const bool event = fileEvent_.exchange(false), written = logWritten_.exchange(false);
       auto now = Clock::now();
       if (event)
         followUntil = now + kCloseFollow;
@@ -249,7 +249,7 @@ private:
         if (unknown && !haveFiles_)
           wait = std::min<Clock::duration>(wait, kFullLookInterval);
         files_->watch(paths);
-        if (signal != seen || (unknown && (event || !haveFiles_))) {
+        if (signal != seen || (unknown && (event || written || !haveFiles_))) {
           seen = std::move(signal);
           look();
         }
@@ -288,7 +288,8 @@ private:
   bool haveFiles_ = false;
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> pokes_{0}; // the thread's own futex word
-  std::atomic<bool> fileEvent_{false};
+  std::atomic<bool> fileEvent_{false};  // a hive file made, removed or renamed
+  std::atomic<bool> logWritten_{false}; // a hive file or log written, settled since
 };
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a futex word");
 

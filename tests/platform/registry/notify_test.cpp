@@ -3,6 +3,7 @@
 #include "platform/registry/support.h"
 
 #include <csignal>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -202,6 +203,32 @@ TEST_F(RegistryNotifyTest, ChangesByAnotherProcessAreSeen) {
             ERROR_SUCCESS);
   EXPECT_EQ(getDword(k, "later"), 2u);
   EXPECT_EQ(reap(child), 0);
+}
+
+// A program that writes the hive without waking anyone (here SQLite itself) is seen through the
+// file events once its writes have settled.
+TEST_F(RegistryNotifyTest, AWriterThatWakesNoOneIsSeen) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Foreign", "v", 1), ERROR_SUCCESS);
+  Key k;
+  ASSERT_EQ(openKey(HKCU, "Software\\Foreign", k), ERROR_SUCCESS);
+  Event e;
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(e.h, kQuiet), static_cast<DWORD>(WAIT_TIMEOUT));
+  const std::string file = vlx::hivePath(vlx::Hive::User);
+  pid_t child = spawn([&file] {
+    sqlite3 *db = nullptr;
+    const bool done =
+        sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+        sqlite3_exec(db, "UPDATE vals SET data = X'02000000' WHERE name = CAST('v' AS BLOB)",
+                     nullptr, nullptr, nullptr) == SQLITE_OK &&
+        sqlite3_changes(db) == 1;
+    sqlite3_close(db);
+    return done ? 0 : 1;
+  });
+  EXPECT_EQ(reap(child), 0);
+  EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(getDword(k, "v"), 2u);
 }
 
 // A host may fork at any moment: right after its first watch starts the library's threads, or
