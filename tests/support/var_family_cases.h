@@ -207,6 +207,12 @@ inline CY cyMax() {
   c.int64 = INT64_MAX;
   return c;
 }
+// The largest currency and one ten-thousandth more.
+inline std::string cyAddToMax() {
+  CY unit, out = {};
+  unit.int64 = 1;
+  return answerCy(VarCyAdd(cyMax(), unit, &out), out);
+}
 
 // Decimal arithmetic.
 template <class F> std::string decBinary(F f, const char *a, const char *b) {
@@ -297,6 +303,7 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(cyMul(0.0001, 0.5), "0"),
       VLX_CASE(cyMul(0.0003, 0.5), "2e-04"),
       VLX_CASE(cyMul(1e9, 1e9), "DISP_E_OVERFLOW"),
+      VLX_CASE(cyAddToMax(), "DISP_E_OVERFLOW"),
       VLX_CASE(cyMulI4(1.5, -3), "-4.5"),
       VLX_CASE(cyMulI8(1e14, 100), "DISP_E_OVERFLOW"),
       VLX_CASE(cyUnary(VarCyAbs, -1.5), "1.5"),

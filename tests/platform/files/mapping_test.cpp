@@ -159,13 +159,22 @@ TEST_F(HandleCalls, NamedMemoryRefusesAnObjectOthersCouldReach) {
     const char *what;
     bool (*plant)(const std::string &path, const std::string &secret);
   } planted[] = {
-      {"readable by others", [](const std::string &at, const std::string &) {
+      {"readable by others",
+       [](const std::string &at, const std::string &) {
          writeFile(at, "planted");
          return chmod(at.c_str(), 0644) == 0;
        }},
+      {"writable by others but not the group",
+       [](const std::string &at, const std::string &) {
+         writeFile(at, "planted");
+         return chmod(at.c_str(), 0602) == 0;
+       }},
       {"a link to the user's file",
-       [](const std::string &at, const std::string &to) { return symlink(to.c_str(), at.c_str()) == 0; }},
-      {"owned by another user", [](const std::string &at, const std::string &) {
+       [](const std::string &at, const std::string &to) {
+         return symlink(to.c_str(), at.c_str()) == 0;
+       }},
+      {"owned by another user",
+       [](const std::string &at, const std::string &) {
          writeFile(at, "planted");
          chmod(at.c_str(), 0600);
          return chown(at.c_str(), 65534, 65534) == 0; // only root may give a file away
@@ -176,9 +185,9 @@ TEST_F(HandleCalls, NamedMemoryRefusesAnObjectOthersCouldReach) {
     unlink(path.c_str());
     if (!p.plant(path, secret))
       continue;
-    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                 name.c_str()),
-              nullptr);
+    EXPECT_EQ(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str()),
+        nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -246,8 +255,8 @@ TEST_F(HandleCalls, NamedMemoryKeepsItsNameWhileAnotherProcessHoldsIt) {
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, 'y');
-  HANDLE opened = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                     name.c_str());
+  HANDLE opened =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
   ASSERT_NE(opened, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   auto *view = static_cast<char *>(MapViewOfFile(opened, FILE_MAP_READ, 0, 0, 0));
@@ -373,7 +382,8 @@ TEST_F(HandleCalls, InformationClassesReadAndSet) {
   HANDLE reader = open("ro.txt", GENERIC_READ);
   EXPECT_FALSE(SetFileInformationByHandle(reader, FileEndOfFileInfo, &end, sizeof end));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(GetFileInformationByHandleEx(reader, FileAllocationInfo, &standard, sizeof standard));
+  EXPECT_FALSE(
+      GetFileInformationByHandleEx(reader, FileAllocationInfo, &standard, sizeof standard));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   CloseHandle(reader);
 }

@@ -3,6 +3,7 @@
 #include "platform/registry/support.h"
 
 #include <csignal>
+#include <cstdio>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <thread>
@@ -229,6 +230,22 @@ TEST_F(RegistryNotifyTest, AWriterThatWakesNoOneIsSeen) {
   EXPECT_EQ(reap(child), 0);
   EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(getDword(k, "v"), 2u);
+}
+
+// Another program puts an older copy of the hive file in its place: the watch sees the values
+// the new file holds, with no call of this process in between.
+TEST_F(RegistryNotifyTest, AHiveFileReplacedIsSeen) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Swapped", "v", 1), ERROR_SUCCESS);
+  const std::string copy = dir_.file("copy.db");
+  ASSERT_EQ(vlx::backupHive(vlx::Hive::User, copy), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, "Software\\Swapped", "v", 2), ERROR_SUCCESS);
+  Key k;
+  ASSERT_EQ(openKey(HKCU, "Software\\Swapped", k), ERROR_SUCCESS);
+  Event e;
+  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
+            ERROR_SUCCESS);
+  ASSERT_EQ(std::rename(copy.c_str(), vlx::hivePath(vlx::Hive::User).c_str()), 0);
+  EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 // A host may fork at any moment: right after its first watch starts the library's threads, or
