@@ -41,9 +41,17 @@ INSERT INTO keys(id, parent, name, folded)
   VALUES(2, 1, CAST('Software' AS BLOB), x'0053004F004600540057004100520045');
 )sql";
 
-const char *const kMachineSkeleton =
-    "INSERT INTO keys(id, parent, name, folded) "
-    "VALUES(3, 2, CAST('Classes' AS BLOB), x'0043004C00410053005300450053');";
+// Software\Classes, and the key HKEY_CURRENT_CONFIG stands for.
+const char *const kMachineSkeleton = R"sql(
+INSERT INTO keys(id, parent, name, folded) VALUES
+  (3, 2, CAST('Classes' AS BLOB), x'0043004C00410053005300450053'),
+  (4, 1, CAST('SYSTEM' AS BLOB), x'00530059005300540045004D'),
+  (5, 4, CAST('CurrentControlSet' AS BLOB),
+   x'00430055005200520045004E00540043004F004E00540052004F004C005300450054'),
+  (6, 5, CAST('Hardware Profiles' AS BLOB),
+   x'00480041005200440057004100520045002000500052004F00460049004C00450053'),
+  (7, 6, CAST('Current' AS BLOB), x'00430055005200520045004E0054');
+)sql";
 
 const char *const kShapeQuery =
     "SELECT (SELECT application_id FROM pragma_application_id),"

@@ -14,6 +14,11 @@ constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 constexpr size_t kMaxKeyDepth = 512;
 
+// The key of the machine's hive that HKEY_CURRENT_CONFIG stands for, as on Windows.
+constexpr std::string_view kCurrentConfigPath =
+    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current";
+constexpr size_t kCurrentConfigDepth = 4;
+
 // The comparison form of a name as the store keeps it: the folded UTF-16 units (foldedUnits),
 // each as two bytes, high byte first, so that ordering these bytewise gives the order in which
 // Windows enumerates subkeys. A byte that is not UTF-8 is the lone trail surrogate U+DC80 + byte,

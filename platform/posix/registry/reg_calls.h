@@ -14,9 +14,9 @@ using Parts = std::vector<std::string_view>;
 
 // reg_keys.cpp: paths, the walk down them, opening and creating.
 
-// The keys every hive keeps (its root, Software, the machine's Classes): none is deleted or
-// renamed.
-bool isSkeleton(const HiveDb &db, KeyId id);
+// The keys every hive keeps (its root, Software, the machine's Classes and the key of
+// HKEY_CURRENT_CONFIG with its parents): none is deleted or renamed.
+bool isSkeleton(HiveDb &db, KeyId id);
 bool componentsFit(const Parts &parts);
 std::string joinPath(const std::string &base, const Parts &parts);
 // A path kept in a handle, split into its components.

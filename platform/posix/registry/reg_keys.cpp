@@ -7,6 +7,15 @@
 namespace vlx {
 namespace {
 
+const Parts &currentConfigParts() {
+  static const Parts parts = [] {
+    Parts out;
+    splitKeyPath(kCurrentConfigPath.data(), &out); // views of the literal, which lives on
+    return out;
+  }();
+  return parts;
+}
+
 REGSAM effectiveAccess(REGSAM sam) {
   if (sam & MAXIMUM_ALLOWED)
     return KEY_ALL_ACCESS;
@@ -84,9 +93,33 @@ LONG openOrCreate(HKEY hKey, const char *subKey, REGSAM sam, bool create, PHKEY 
 
 } // namespace
 
-bool isSkeleton(const HiveDb &db, KeyId id) {
-  return id == kRootKey || id == kSoftwareKey ||
-         (db.hive() == Hive::Machine && id == kMachineClassesKey);
+bool isSkeleton(HiveDb &db, KeyId id) {
+  if (id == kRootKey || id == kSoftwareKey)
+    return true;
+  if (db.hive() != Hive::Machine)
+    return false;
+  if (id == kMachineClassesKey)
+    return true;
+  // A hive older than the key of HKEY_CURRENT_CONFIG holds it under other ids.
+  KeyId at = kRootKey;
+  for (std::string_view p : currentConfigParts()) {
+    if (db.findChild(at, p, &at) != ERROR_SUCCESS)
+      return false;
+    if (at == id)
+      return true;
+  }
+  return false;
+}
+
+LONG currentConfigKey(KeyId *id) {
+  HiveDb &machine = Store::get().machine;
+  OpenResult found;
+  LONG error = openPlain(machine, kRootKey, 0, currentConfigParts(), false, &found);
+  if (error == ERROR_FILE_NOT_FOUND)
+    error = openPlain(machine, kRootKey, 0, currentConfigParts(), true, &found);
+  if (error == ERROR_SUCCESS)
+    *id = found.key.id;
+  return error;
 }
 
 bool componentsFit(const Parts &parts) {

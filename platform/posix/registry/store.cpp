@@ -1,6 +1,8 @@
 // The registry store of this process: hives, handle table, call guard, fork.
 #include "platform/posix/registry/store.h"
 
+#include "platform/posix/registry/key_names.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -144,7 +146,8 @@ bool Store::remove(HKEY key) {
 HKEY predefinedKey(HKEY key) {
   // Only the low 32 bits count: hosts that kept a root in a DWORD hand it back widened.
   auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key));
-  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS})
+  for (HKEY root :
+       {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG})
     if (low == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)))
       return root;
   return nullptr;
@@ -168,9 +171,11 @@ Call::Call(HKEY key, REGSAM access, LONG onUsers) : lock_(Store::get().mutex) {
   }
 
   if (HKEY root = predefinedKey(key))
-    openRoot(root);
+    status_ = openRoot(root);
   else
     handle_ = s.find(key);
+  if (status_ != ERROR_SUCCESS)
+    return;
   if (!handle_)
     status_ = ERROR_INVALID_HANDLE;
   else if ((handle_->access & access) != access)
@@ -179,7 +184,7 @@ Call::Call(HKEY key, REGSAM access, LONG onUsers) : lock_(Store::get().mutex) {
     status_ = onUsers;
 }
 
-void Call::openRoot(HKEY key) {
+LONG Call::openRoot(HKEY key) {
   Store &s = Store::get();
   predefined_ = true;
   handle_ = &root_;
@@ -196,6 +201,12 @@ void Call::openRoot(HKEY key) {
     root_.key.kind = KeyKind::Plain;
     root_.key.db = &h;
     root_.key.id = kRootKey;
+  } else if (key == HKEY_CURRENT_CONFIG) {
+    fresh(s.machine);
+    root_.key.kind = KeyKind::Plain;
+    root_.key.db = &s.machine;
+    root_.key.depth = kCurrentConfigDepth;
+    return currentConfigKey(&root_.key.id);
   } else if (key == HKEY_USERS) {
     fresh(s.defaultUser);
     root_.key.kind = KeyKind::Users;
@@ -205,6 +216,7 @@ void Call::openRoot(HKEY key) {
     root_.key.kind = KeyKind::Classes;
     root_.key.depth = 2;
   }
+  return ERROR_SUCCESS;
 }
 
 // Only an opening call that leaves handles keeps its snapshot, for the calls that follow it on

@@ -74,6 +74,11 @@ private:
   std::vector<uint32_t> free_;
 };
 
+// reg_keys.cpp: the key of the machine's hive that HKEY_CURRENT_CONFIG stands for. A hive written
+// before that key was part of every machine hive is given it here, which needs the right to
+// write the hive.
+LONG currentConfigKey(KeyId *id);
+
 // The root a handle value names, compared on its low 32 bits, or null.
 HKEY predefinedKey(HKEY key);
 bool isPredefinedKey(HKEY key);
@@ -99,7 +104,7 @@ public:
 
 private:
   // A predefined root: its handle, made for this call, starting from the latest state.
-  void openRoot(HKEY key);
+  LONG openRoot(HKEY key);
 
   std::lock_guard<std::recursive_mutex> lock_;
   KeyHandle root_;

@@ -1,9 +1,12 @@
 // Registry keys and values: paths, names, enumeration order, sizes, deletion, access, limits;
 // and the hives behind them: the skeleton of a missing hive, HKCR, batches.
+#include "platform/posix/registry/hive_db.h"
 #include "platform/registry/support.h"
 
 #include <filesystem>
+#include <sqlite3.h>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace {
 
@@ -137,6 +140,8 @@ TEST_F(RegistryTest, DeleteKeyRules) {
       {HKCU, nullptr, ERROR_INVALID_PARAMETER},
       // The skeleton and the roots stay.
       {HKLM, "Software\\Classes", ERROR_ACCESS_DENIED},
+      {HKLM, "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current", ERROR_ACCESS_DENIED},
+      {HKEY_CURRENT_CONFIG, "", ERROR_ACCESS_DENIED},
       {HKU, ".DEFAULT", ERROR_ACCESS_DENIED},
       {HKCR, "", ERROR_ACCESS_DENIED},
   };
@@ -268,6 +273,75 @@ TEST_F(RegistryTest, MissingHivesReadAsSkeletonWithoutCreatingFiles) {
   EXPECT_TRUE(fs::exists(dir_.file("default-user.db")));
   EXPECT_FALSE(fs::exists(dir_.file("user.db")));
   EXPECT_EQ(createKey(HKU, "S-1-5-21", other), ERROR_ACCESS_DENIED);
+}
+
+// HKEY_CURRENT_CONFIG is the machine's key of the current hardware profile, under either name.
+TEST_F(RegistryTest, CurrentConfigIsAKeyOfTheMachineHive) {
+  const HKEY HKCC = HKEY_CURRENT_CONFIG;
+  const char *const profile = "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current";
+  Key root, missing;
+  ASSERT_EQ(openKey(HKCC, "", root), ERROR_SUCCESS);
+  EXPECT_EQ(names(root), Names{});
+  EXPECT_EQ(openKey(HKCC, "Software", missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(fs::is_empty(dir_.path())) << "a read created a file";
+
+  ASSERT_EQ(setIn(HKCC, "Software\\Fonts", "viaConfig", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKLM, (std::string(profile) + "\\Software\\Fonts").c_str(), "viaMachine", 2),
+            ERROR_SUCCESS);
+  ASSERT_EQ(setDword(HKCC, "top", 3), ERROR_SUCCESS);
+  const std::tuple<HKEY, std::string, const char *, DWORD> reads[] = {
+      {HKLM, std::string(profile) + "\\Software\\Fonts", "viaConfig", 1},
+      {HKCC, "software\\fonts", "viaMachine", 2},
+      {HKLM, profile, "top", 3},
+      {HKCC, "", "top", 3},
+  };
+  for (const auto &[base, path, name, value] : reads) {
+    SCOPED_TRACE(path + " " + name);
+    EXPECT_EQ(getIn(base, path.c_str(), name), value);
+  }
+  EXPECT_EQ(names(HKCC), Names{"Software"});
+  EXPECT_EQ(names(HKLM), (Names{"Software", "SYSTEM"}));
+  EXPECT_EQ(names(HKCC, true), Names{"top"});
+  // Its keys are plain keys of the machine's hive, unmarked, and the root is never closed.
+  Key fonts;
+  ASSERT_EQ(openKey(HKCC, "Software\\Fonts", fonts), ERROR_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(fonts.h) & 3, 0u);
+  EXPECT_EQ(RegCloseKey(HKCC), ERROR_SUCCESS);
+  EXPECT_EQ(getDword(HKCC, "top"), 3u);
+}
+
+// A machine hive written before the key existed gets it from a process that may write the hive;
+// one that may not is refused as any writer of that hive.
+TEST_F(RegistryTest, CurrentConfigIsAddedToAnOlderMachineHive) {
+  ASSERT_EQ(setIn(HKLM, "Software\\Admin", "v", 1), ERROR_SUCCESS);
+  vlx::detail::closeIdleHives();
+  const std::string machine = vlx::hivePath(vlx::Hive::Machine);
+  {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(machine.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_exec(db, "DELETE FROM keys WHERE id BETWEEN 4 AND 7", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(names(HKLM), Names{"Software"});
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  for (const char *suffix : {"", "-wal", "-shm"})
+    chmod((machine + suffix).c_str(), 0444);
+  pid_t reader = spawn([] {
+    // Root writes whatever the modes say: the reader runs as another user then.
+    if (geteuid() == 0 && setuid(65534) != 0)
+      return 30;
+    Key k;
+    const LONG rc = openKey(HKEY_CURRENT_CONFIG, "Software", k);
+    return rc == ERROR_ACCESS_DENIED ? 0 : 100 + static_cast<int>(rc);
+  });
+  EXPECT_EQ(reap(reader), 0);
+  for (const char *suffix : {"", "-wal", "-shm"})
+    chmod((machine + suffix).c_str(), 0644);
+  EXPECT_EQ(names(HKEY_CURRENT_CONFIG), Names{});
+  EXPECT_EQ(names(HKLM), (Names{"Software", "SYSTEM"}));
+  EXPECT_EQ(setIn(HKEY_CURRENT_CONFIG, "Software", "v", 2), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, ClassesRootMergesUserOverMachine) {
