@@ -198,6 +198,9 @@ TEST_F(VlxTest, ImportChecksEveryLimitBeforeWriting) {
        "cannot delete HKEY_LOCAL_MACHINE\\software\\classes: the hive always keeps this key"},
       {"[-HKEY_USERS\\.DEFAULT]\n", 4,
        "cannot delete HKEY_USERS\\.DEFAULT: the hive always keeps this key"},
+      {"[-HKLM\\SYSTEM\\CurrentControlSet]\n", 4,
+       "cannot delete HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet: the hive always keeps this "
+       "key"},
   };
   for (const auto &[text, line, message] : cases) {
     SCOPED_TRACE(message);
@@ -236,8 +239,8 @@ TEST_F(VlxTest, ImportIntoAHiveThatRefusesChangesNoHive) {
 TEST_F(VlxTest, EveryRootExportedImportsBack) {
   ok({"reg", "import", write("forms.reg", kAllForms)});
   int i = 0;
-  for (const char *root :
-       {"HKEY_USERS", "HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
+  for (const char *root : {"HKEY_USERS", "HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE",
+                           "HKEY_CURRENT_USER", "HKEY_CURRENT_CONFIG"}) {
     SCOPED_TRACE(root);
     const std::string text = ok({"reg", "export", root});
     const std::string file = write("root.reg", text);
@@ -247,6 +250,21 @@ TEST_F(VlxTest, EveryRootExportedImportsBack) {
     ok({"reg", "import", file});
     EXPECT_EQ(ok({"reg", "export", root}), text);
   }
+}
+
+// HKEY_CURRENT_CONFIG names a key of the machine's hive, under either name.
+TEST_F(VlxTest, CurrentConfigIsTheMachinesProfileKey) {
+  ok({"reg", "import",
+      write("config.reg", "REGEDIT4\n[HKCC\\Software\\Fonts]\n\"Size\"=dword:0000000c\n")});
+  const std::string below = "\\Software\\Fonts]\n\"Size\"=dword:0000000c\n\n";
+  EXPECT_EQ(ok({"reg", "export", "HKEY_CURRENT_CONFIG\\Software\\Fonts"}),
+            "REGEDIT4\n\n[HKEY_CURRENT_CONFIG" + below);
+  EXPECT_EQ(ok({"reg", "export",
+                "HKLM\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\"
+                "Software\\Fonts"}),
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Hardware "
+            "Profiles\\Current" +
+                below);
 }
 
 TEST_F(VlxTest, ExportToFileWritesNewAndExistingFiles) {

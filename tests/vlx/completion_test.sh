@@ -60,7 +60,9 @@ check 'Last' pref get 'Sheet\ Paths' l
 check 'Last' pref set "'Sheet Paths'" ''
 check 'Backup\ Copies' reg query 'HKCU\\Software\\Velmora\\General' b
 check '' pref get Nowhere ''
-check 'HKEY_CURRENT_USER' reg export HKEY_CU
+check 'HKEY_CURRENT_USER' reg export HKEY_CURRENT_U
+check 'HKEY_CURRENT_CONFIG HKEY_CURRENT_USER' reg export HKEY_CU
+check 'HKCC HKCR HKCU' reg export hkc
 check 'HKCU\\Software\\Velmora' reg export 'HKCU\\Software\\V'
 check "'HKEY_CURRENT_USER\\Software\\Velmora" reg export "'HKEY_CURRENT_USER\\Software\\v"
 check 'HKLM\\Software\\Velmora\\Sheet\ Paths' reg export 'HKLM\\Software\\Velmora\\'

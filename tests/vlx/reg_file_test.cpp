@@ -45,6 +45,8 @@ TEST(RegFileParse, KeyLines) {
       {"[-HKEY_CURRENT_USER\\Software\\X]", K::DeleteKey, "HKEY_CURRENT_USER\\Software\\X"},
       {"[hkey_users\\.DEFAULT]", K::CreateKey, "HKEY_USERS\\.DEFAULT"},
       {"  [HKCU\\a[1]]  ", K::CreateKey, "HKEY_CURRENT_USER\\a[1]"},
+      {"[hkcc\\Software]", K::CreateKey, "HKEY_CURRENT_CONFIG\\Software"},
+      {"[-HKEY_CURRENT_CONFIG\\Software]", K::DeleteKey, "HKEY_CURRENT_CONFIG\\Software"},
   };
   for (const auto &[line, kind, key] : cases) {
     SCOPED_TRACE(line);
@@ -87,7 +89,7 @@ TEST(RegFileParse, RefusalsNameTheirLine) {
       {head + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 6, "bad hex"},
       {head + "\"a\"=hex:01,\\", 4, "end of the file"},
       {head + "\"a\"=dword:100000000\n", 4, "out of range"},
-      {head + "[HKEY_CURRENT_CONFIG\\A]\n", 4, "unknown root"},
+      {head + "[HKEY_PERFORMANCE_DATA\\A]\n", 4, "unknown root"},
       {head + "[-HKEY_CURRENT_USER]\n", 4, "root key"},
       {"REGEDIT4\n[-HKCU\\A]\n\"a\"=\"b\"\n", 3, "deleted key"},
       {head + "\"a\0b\"=\"c\"\n"s, 4, "zero byte"},

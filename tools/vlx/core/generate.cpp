@@ -408,10 +408,12 @@ void completeKey(std::ostream &out, const std::string &word) {
                                         "HKEY_CURRENT_USER",
                                         "HKEY_LOCAL_MACHINE",
                                         "HKEY_USERS",
+                                        "HKEY_CURRENT_CONFIG",
                                         "HKCR",
                                         "HKCU",
                                         "HKLM",
-                                        "HKU"};
+                                        "HKU",
+                                        "HKCC"};
     for (const char *root : roots) {
       reg::KeyPath path;
       std::string why;

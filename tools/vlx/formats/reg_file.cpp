@@ -13,11 +13,12 @@ struct RootName {
   std::string_view abbreviation;
 };
 
-constexpr std::array<RootName, 4> kRoots{{
+constexpr std::array<RootName, 5> kRoots{{
     {Root::ClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
     {Root::CurrentUser, "HKEY_CURRENT_USER", "HKCU"},
     {Root::LocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
     {Root::Users, "HKEY_USERS", "HKU"},
+    {Root::CurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
 }};
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -397,7 +398,8 @@ bool parseKeyPath(std::string_view text, KeyPath &path, std::string &error) {
     }
   if (!found) {
     error = "unknown root " + excerpt(rootText) +
-            "; expected HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS";
+            "; expected HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS or "
+            "HKEY_CURRENT_CONFIG";
     return false;
   }
   path.subKey.clear();

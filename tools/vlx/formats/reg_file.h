@@ -28,7 +28,7 @@ enum class Format { Regedit4, Version5 };
 // Whether data of `type` is text, which hex data holds in the file's own text form.
 bool isTextType(uint32_t type);
 
-enum class Root { ClassesRoot, CurrentUser, LocalMachine, Users };
+enum class Root { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 
 // The full name of a root, e.g. "HKEY_CURRENT_USER".
 const char *rootName(Root root);

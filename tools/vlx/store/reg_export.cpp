@@ -12,7 +12,7 @@ namespace {
 
 bool isPredefined(HKEY h) {
   return h == HKEY_CLASSES_ROOT || h == HKEY_CURRENT_USER || h == HKEY_LOCAL_MACHINE ||
-         h == HKEY_USERS;
+         h == HKEY_USERS || h == HKEY_CURRENT_CONFIG;
 }
 
 } // namespace
@@ -146,6 +146,8 @@ HKEY rootHandle(reg::Root root) {
     return HKEY_LOCAL_MACHINE;
   case reg::Root::Users:
     return HKEY_USERS;
+  case reg::Root::CurrentConfig:
+    return HKEY_CURRENT_CONFIG;
   }
   return HKEY_CURRENT_USER;
 }

@@ -33,11 +33,22 @@ struct Target {
 // row of a hive's database holds.
 constexpr size_t kMaxValueBytes = size_t{256} << 20;
 
-// The keys a hive always keeps: its root, Software, and the machine's Software\Classes.
+// The keys of the machine's hive that HKEY_CURRENT_CONFIG stands for and lies under.
+bool currentConfigLine(const std::vector<std::string_view> &path) {
+  std::vector<std::string_view> kept;
+  splitKeyPath(kCurrentConfigPath.data(), &kept);
+  return path.size() <= kept.size() &&
+         std::equal(path.begin(), path.end(), kept.begin(),
+                    [](std::string_view a, std::string_view b) { return sameFolded(a, b); });
+}
+
+// The keys a hive always keeps: its root, Software, and the machine's Software\Classes and the
+// key of HKEY_CURRENT_CONFIG with its parents.
 bool keptKey(Hive hive, const std::vector<std::string_view> &path) {
   return path.empty() ||
          (path.size() <= 2 && sameFolded(path[0], "Software") &&
-          (path.size() == 1 || (hive == Hive::Machine && sameFolded(path[1], "Classes"))));
+          (path.size() == 1 || (hive == Hive::Machine && sameFolded(path[1], "Classes")))) ||
+         (hive == Hive::Machine && currentConfigLine(path));
 }
 
 // Where an operation lands, with every refusal the registry would give while applying found
@@ -94,6 +105,14 @@ private:
       target_ = {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath("Software\\Classes", key.subKey)};
       inHive.insert(inHive.begin(), {"Software", "Classes"});
       break;
+    case reg::Root::CurrentConfig: {
+      const std::string profile(kCurrentConfigPath);
+      target_ = {Hive::Machine, HKEY_LOCAL_MACHINE, joinPath(profile, key.subKey)};
+      std::vector<std::string_view> above;
+      splitKeyPath(kCurrentConfigPath.data(), &above);
+      inHive.insert(inHive.begin(), above.begin(), above.end());
+      break;
+    }
     case reg::Root::Users:
       if (parts.empty()) {
         usersItself_ = true;
