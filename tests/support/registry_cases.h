@@ -173,4 +173,38 @@ inline EnumValueSeen enumValue(HKEY k, const EnumValueCase &c) {
   return seen;
 }
 
+// HKEY_CURRENT_CONFIG opened with KEY_READ (a test may not write the machine's keys): a root of
+// its own whose keys read as keys.
+struct CurrentConfigCase {
+  const char *path; // below HKEY_CURRENT_CONFIG
+  LONG result;
+};
+
+inline const std::vector<CurrentConfigCase> &currentConfigCases() {
+  static const std::vector<CurrentConfigCase> cases = {
+      {nullptr, ERROR_SUCCESS},
+      {"", ERROR_SUCCESS},
+      {"Velmora Check\\No Such Key", ERROR_FILE_NOT_FOUND},
+  };
+  return cases;
+}
+
+struct CurrentConfigSeen {
+  LONG result = ERROR_SUCCESS;
+  LONG info = ERROR_SUCCESS; // RegQueryInfoKeyA on the key opened
+};
+
+inline CurrentConfigSeen currentConfig(const CurrentConfigCase &c) {
+  CurrentConfigSeen seen;
+  HKEY k = nullptr;
+  seen.result = RegOpenKeyExA(HKEY_CURRENT_CONFIG, c.path, 0, KEY_READ, &k);
+  if (seen.result != ERROR_SUCCESS)
+    return seen;
+  DWORD subkeys = 0, values = 0;
+  seen.info = RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(k);
+  return seen;
+}
+
 } // namespace vlx::test

@@ -152,6 +152,12 @@ void checkSingles(HKEY scratch) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &root), ERROR_SUCCESS,
             "HKEY_CLASSES_ROOT with an empty path");
   EXPECT(root == HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT itself");
+  for (const vlx::test::CurrentConfigCase &c : vlx::test::currentConfigCases()) {
+    const std::string what = std::string("HKEY_CURRENT_CONFIG\\") + (c.path ? c.path : "(null)");
+    const vlx::test::CurrentConfigSeen seen = vlx::test::currentConfig(c);
+    EXPECT_EQ(seen.result, c.result, what);
+    EXPECT_EQ(seen.info, ERROR_SUCCESS, what + ": information");
+  }
 
   char expanded[64];
   SetEnvironmentVariableA("VLX_CHECK_A", "alpha");

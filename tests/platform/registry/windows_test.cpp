@@ -237,4 +237,14 @@ TEST_F(RegistryWindowsTest, QueryInfoKeyReportsAsWindows) {
   EXPECT_EQ(maxData, 9u);
 }
 
+// Read only, as the check program on Windows reads the same table.
+TEST_F(RegistryWindowsTest, CurrentConfigOpensAsARootOfItsOwn) {
+  for (const vlx::test::CurrentConfigCase &c : vlx::test::currentConfigCases()) {
+    SCOPED_TRACE(c.path ? c.path : "(null)");
+    const vlx::test::CurrentConfigSeen seen = vlx::test::currentConfig(c);
+    EXPECT_EQ(seen.result, c.result);
+    EXPECT_EQ(seen.info, ERROR_SUCCESS);
+  }
+}
+
 } // namespace
