@@ -29,38 +29,10 @@ void InvokeNamedHelperV(COleDispatchDriver &driver, DISPID dwDispID, WORD wFlags
   // Flags are not looked at: a put gets no DISPID_PROPERTYPUT here.
   DISPPARAMS params = {nullptr, nullptr, 0, 0};
   if (pbParamInfo != nullptr)
-    params.cArgs = UINT(std::strlen(reinterpret_cast<const char *>(pbParamInfo)));
-  params.cNamedArgs = params.cArgs;
+    params.cNamedArgs = UINT(std::strlen(reinterpret_cast<const char *>(pbParamInfo)));
   params.rgdispidNamedArgs = const_cast<DISPID *>(namedIds);
-
-  VARIANT result;
-  EXCEPINFO info;
-  HRESULT hr;
-  {
-    detail::InvokeArguments args(pbParamInfo, params.cArgs, detail::FloatArgument::AsDouble);
-    va_list copy;
-    va_copy(copy, argList);
-    try {
-      args.fill(copy);
-    } catch (...) {
-      va_end(copy);
-      throw;
-    }
-    va_end(copy);
-    params.rgvarg = args.data();
-
-    VariantInit(&result);
-    std::memset(&info, 0, sizeof info);
-    UINT argErr = UINT(-1);
-    hr = driver.m_lpDispatch->Invoke(dwDispID, IID_NULL, 0, wFlags, &params,
-                                     vtRet == VT_EMPTY ? nullptr : &result, &info, &argErr);
-  } // the strings made for the call and the array are freed here, before any fault is raised
-  if (FAILED(hr)) {
-    VariantClear(&result);
-    throwInvokeFault(hr, info);
-  }
-  if (vtRet != VT_EMPTY)
-    storeInvokeResult(result, vtRet, pvRet);
+  detail::invokeWithArguments(*driver.m_lpDispatch, dwDispID, wFlags, params, pbParamInfo,
+                              detail::FloatArgument::AsDouble, vtRet, pvRet, argList);
 }
 
 } // namespace vlx

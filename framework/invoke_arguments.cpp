@@ -133,4 +133,41 @@ void InvokeArguments::takeByReference(VARIANT &arg, VARTYPE base, va_list &argLi
   }
 }
 
+void invokeWithArguments(IDispatch &dispatch, DISPID id, WORD flags, DISPPARAMS &params,
+                         const BYTE *paramInfo, FloatArgument floats, VARTYPE vtRet, void *pvRet,
+                         va_list argList) {
+  VARIANT result;
+  EXCEPINFO info;
+  HRESULT hr;
+  {
+    UINT count =
+        paramInfo != nullptr ? UINT(std::strlen(reinterpret_cast<const char *>(paramInfo))) : 0;
+    InvokeArguments args(paramInfo, count, floats);
+    va_list copy;
+    va_copy(copy, argList);
+    try {
+      args.fill(copy);
+    } catch (...) {
+      va_end(copy);
+      throw;
+    }
+    va_end(copy);
+    params.rgvarg = args.data();
+    params.cArgs = count;
+
+    VariantInit(&result);
+    std::memset(&info, 0, sizeof info);
+    UINT argErr = UINT(-1);
+    hr = dispatch.Invoke(id, IID_NULL, 0, flags, &params, vtRet == VT_EMPTY ? nullptr : &result,
+                         &info, &argErr);
+    params.rgvarg = nullptr;
+  } // the strings made for the call and the array are freed here, before any fault is raised
+  if (FAILED(hr)) {
+    VariantClear(&result);
+    throwInvokeFault(hr, info);
+  }
+  if (vtRet != VT_EMPTY)
+    storeInvokeResult(result, vtRet, pvRet);
+}
+
 } // namespace vlx::detail

@@ -1,4 +1,5 @@
-// The argument array of an invoke, built from a VTS_* parameter string and a va_list.
+// The argument array of an invoke, built from a VTS_* parameter string and a va_list, and the
+// one Invoke call that every invoke routine makes with it.
 #pragma once
 
 #include <velmora/afx.h>
@@ -36,5 +37,12 @@ private:
   UINT filled_ = 0;
   VARIANT *args_ = nullptr;
 };
+
+// One Invoke with the arguments `paramInfo` names, taken from a copy of `argList`; `params`
+// brings only the named arguments. The strings made for the call are freed before a fault is
+// raised as the framework's exception; otherwise the result is stored as `vtRet` in `pvRet`.
+void invokeWithArguments(IDispatch &dispatch, DISPID id, WORD flags, DISPPARAMS &params,
+                         const BYTE *paramInfo, FloatArgument floats, VARTYPE vtRet, void *pvRet,
+                         va_list argList);
 
 } // namespace vlx::detail

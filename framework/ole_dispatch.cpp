@@ -4,8 +4,6 @@
 #include "framework/invoke_arguments.h"
 #include "framework/ole_text.h"
 
-#include <cstring>
-
 namespace vlx::detail {
 
 BSTR narrowToBstr(LPCSTR text) {
@@ -143,34 +141,8 @@ void COleDispatchDriver::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtR
     params.rgdispidNamedArgs = &putId;
     params.cNamedArgs = 1;
   }
-  UINT count =
-      pbParamInfo != nullptr ? UINT(std::strlen(reinterpret_cast<const char *>(pbParamInfo))) : 0;
-  vlx::detail::InvokeArguments args(pbParamInfo, count, vlx::detail::FloatArgument::AsFloat);
-  va_list copy;
-  va_copy(copy, argList);
-  try {
-    args.fill(copy);
-  } catch (...) {
-    va_end(copy);
-    throw;
-  }
-  va_end(copy);
-  params.rgvarg = args.data();
-  params.cArgs = count;
-
-  VARIANT result;
-  VariantInit(&result);
-  EXCEPINFO info;
-  std::memset(&info, 0, sizeof info);
-  UINT argErr = UINT(-1);
-  HRESULT hr = m_lpDispatch->Invoke(dwDispID, IID_NULL, 0, wFlags, &params,
-                                    vtRet == VT_EMPTY ? nullptr : &result, &info, &argErr);
-  if (FAILED(hr)) {
-    VariantClear(&result);
-    vlx::throwInvokeFault(hr, info);
-  }
-  if (vtRet != VT_EMPTY)
-    vlx::storeInvokeResult(result, vtRet, pvRet);
+  vlx::detail::invokeWithArguments(*m_lpDispatch, dwDispID, wFlags, params, pbParamInfo,
+                                   vlx::detail::FloatArgument::AsFloat, vtRet, pvRet, argList);
 }
 
 void COleDispatchDriver::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...) {
