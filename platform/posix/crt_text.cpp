@@ -9,6 +9,42 @@
 #include <unicode/utf16.h>
 
 namespace vlx {
+namespace {
+
+// ICU's measure-then-convert, into `out`; false where ICU refuses the text (unpaired surrogates,
+// bad UTF-8), which the CRT reports as -1.
+template <typename Out, typename Unit, typename Convert>
+bool convertWhole(Out &out, const Unit *src, size_t units, Convert convert) {
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  convert(nullptr, 0, &length, src, static_cast<int32_t>(units), &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status))
+    return false;
+  out.assign(static_cast<size_t>(length), 0);
+  status = U_ZERO_ERROR;
+  convert(out.data(), length, nullptr, src, static_cast<int32_t>(units), &status);
+  return U_SUCCESS(status);
+}
+
+// What fits of `text` in `count` units of `dest`, never part of a character, ended when there is
+// room; without `dest`, the length it needs.
+template <typename Text, typename Unit, typename IsTrail>
+size_t copyOut(const Text &text, Unit *dest, size_t count, IsTrail isTrail) {
+  if (!dest)
+    return text.size();
+  size_t n = text.size();
+  if (n >= count) {
+    n = count;
+    while (n > 0 && n < text.size() && isTrail(text[n]))
+      --n;
+  }
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), dest);
+  if (n < count)
+    dest[n] = 0;
+  return n;
+}
+
+} // namespace
 
 size_t wcstombs(char *dest, const WCHAR *src, size_t count) {
   if (!src)
@@ -22,61 +58,20 @@ size_t wcstombs(char *dest, const WCHAR *src, size_t count) {
     text.assign(units, '\0');
     for (size_t i = 0; i < units; ++i)
       text[i] = static_cast<char>(src[i]);
-  } else {
-    // ICU refuses unpaired surrogates, which the CRT reports as -1 too.
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t length = 0;
-    u_strToUTF8(nullptr, 0, &length, src, static_cast<int32_t>(units), &status);
-    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status))
-      return static_cast<size_t>(-1);
-    text.assign(static_cast<size_t>(length), '\0');
-    status = U_ZERO_ERROR;
-    u_strToUTF8(text.data(), length, nullptr, src, static_cast<int32_t>(units), &status);
-    if (U_FAILURE(status))
-      return static_cast<size_t>(-1);
+  } else if (!convertWhole(text, src, units, u_strToUTF8)) {
+    return static_cast<size_t>(-1);
   }
-  if (!dest)
-    return text.size();
-  size_t n = text.size();
-  if (n >= count) {
-    // Never a partial character: back off to the start of the one that does not fit.
-    n = count;
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-      --n;
-  }
-  std::memcpy(dest, text.data(), n);
-  if (n < count)
-    dest[n] = '\0';
-  return n;
+  return copyOut(text, dest, count,
+                 [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; });
 }
 
 size_t mbstowcs(WCHAR *dest, const char *src, size_t count) {
   if (!src)
     return static_cast<size_t>(-1);
-  size_t bytes = std::strlen(src);
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = 0;
-  u_strFromUTF8(nullptr, 0, &length, src, static_cast<int32_t>(bytes), &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status))
+  std::u16string text;
+  if (!convertWhole(text, src, std::strlen(src), u_strFromUTF8))
     return static_cast<size_t>(-1);
-  std::u16string text(static_cast<size_t>(length), u'\0');
-  status = U_ZERO_ERROR;
-  u_strFromUTF8(text.data(), length, nullptr, src, static_cast<int32_t>(bytes), &status);
-  if (U_FAILURE(status))
-    return static_cast<size_t>(-1);
-  if (!dest)
-    return text.size();
-  size_t n = text.size();
-  // Never half of a surrogate pair.
-  if (n >= count) {
-    n = count;
-    if (n > 0 && n < text.size() && U16_IS_TRAIL(text[n]))
-      --n;
-  }
-  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), dest);
-  if (n < count)
-    dest[n] = 0;
-  return n;
+  return copyOut(text, dest, count, [](char16_t unit) { return U16_IS_TRAIL(unit); });
 }
 
 } // namespace vlx
