@@ -266,9 +266,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 HANDLE WINAPI FindFirstFileExA(LPCSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId,
                                LPVOID lpFindFileData, FINDEX_SEARCH_OPS fSearchOp,
                                LPVOID lpSearchFilter, DWORD) {
-  if ((fInfoLevelId != FindExInfoStandard && fInfoLevelId != FindExInfoBasic) ||
-      (fSearchOp != FindExSearchNameMatch && fSearchOp != FindExSearchLimitToDirectories) ||
-      lpSearchFilter)
+  if (!findExAnswers(fInfoLevelId, fSearchOp, lpSearchFilter))
     return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   return FindFirstFileA(lpFileName, static_cast<LPWIN32_FIND_DATAA>(lpFindFileData));
 }

@@ -1,4 +1,4 @@
-// WIN32_FIND_DATAA, FILETIME and attributes from POSIX file status.
+// WIN32_FIND_DATAA, FILETIME and attributes from POSIX file status; FindFirstFileEx's options.
 #include "platform/posix/files/find_data.h"
 
 #include <algorithm>
@@ -47,6 +47,11 @@ void fillFindData(const char *name, const struct stat &st, WIN32_FIND_DATAA &dat
   // Names are at most NAME_MAX (255) bytes; the cut only guards the buffer.
   std::size_t length = std::min<std::size_t>(std::strlen(name), sizeof data.cFileName - 1);
   std::memcpy(data.cFileName, name, length);
+}
+
+bool findExAnswers(FINDEX_INFO_LEVELS level, FINDEX_SEARCH_OPS search, LPVOID filter) {
+  return (level == FindExInfoStandard || level == FindExInfoBasic) &&
+         (search == FindExSearchNameMatch || search == FindExSearchLimitToDirectories) && !filter;
 }
 
 } // namespace vlx::posix

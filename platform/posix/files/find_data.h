@@ -1,4 +1,4 @@
-// Filling WIN32_FIND_DATAA and attributes from POSIX file status.
+// Filling WIN32_FIND_DATAA and attributes from POSIX file status, and what FindFirstFileEx takes.
 #pragma once
 
 #include <velmora/win32/files.h>
@@ -19,5 +19,8 @@ void fillFindData(const char *name, const struct stat &st, WIN32_FIND_DATAA &dat
 
 // UTF-8 text (a name the system gave) as 16-bit text; bytes that are not UTF-8 become U+FFFD.
 std::u16string widen(const char *text);
+
+// The FindFirstFileEx levels and searches a plain name search answers; no filter is taken.
+bool findExAnswers(FINDEX_INFO_LEVELS level, FINDEX_SEARCH_OPS search, LPVOID filter);
 
 } // namespace vlx::posix

@@ -239,9 +239,7 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lp
 HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId,
                                LPVOID lpFindFileData, FINDEX_SEARCH_OPS fSearchOp,
                                LPVOID lpSearchFilter, DWORD) {
-  if ((fInfoLevelId != FindExInfoStandard && fInfoLevelId != FindExInfoBasic) ||
-      (fSearchOp != FindExSearchNameMatch && fSearchOp != FindExSearchLimitToDirectories) ||
-      lpSearchFilter)
+  if (!findExAnswers(fInfoLevelId, fSearchOp, lpSearchFilter))
     return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   return FindFirstFileW(lpFileName, static_cast<LPWIN32_FIND_DATAW>(lpFindFileData));
 }
