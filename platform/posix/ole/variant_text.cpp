@@ -172,24 +172,28 @@ bool parseNumber(const char16_t *s, size_t n, const NumberSymbols &symbols, Pars
   overflow = false;
   size_t i = 0;
   bool sign = false, paren = false, currency = false;
-  auto atCurrency = [&] {
+  // A sign (none within parentheses) or the currency symbol, each once, before or after the number.
+  auto takeSignOrCurrency = [&] {
+    if (!sign && !paren && (s[i] == u'+' || s[i] == u'-')) {
+      sign = true;
+      out.negative = s[i++] == u'-';
+      return true;
+    }
     const std::u16string &c = symbols.currency;
-    return !c.empty() && i + c.size() <= n && std::u16string(s + i, c.size()) == c;
+    if (currency || c.empty() || i + c.size() > n || std::u16string(s + i, c.size()) != c)
+      return false;
+    currency = true;
+    i += c.size();
+    return true;
   };
-  // Leading white space, sign, parenthesis and currency symbol, in any order, each once.
+  // Leading white space, sign, parenthesis and currency symbol, in any order.
   while (i < n) {
     if (isSpace(s[i])) {
       ++i;
-    } else if (!sign && !paren && (s[i] == u'+' || s[i] == u'-')) {
-      sign = true;
-      out.negative = s[i++] == u'-';
     } else if (!paren && !sign && s[i] == u'(') {
       paren = true;
       ++i;
-    } else if (!currency && atCurrency()) {
-      currency = true;
-      i += symbols.currency.size();
-    } else {
+    } else if (!takeSignOrCurrency()) {
       break;
     }
   }
@@ -243,16 +247,10 @@ bool parseNumber(const char16_t *s, size_t n, const NumberSymbols &symbols, Pars
   while (i < n) {
     if (isSpace(s[i])) {
       ++i;
-    } else if (!sign && !paren && (s[i] == u'+' || s[i] == u'-')) {
-      sign = true;
-      out.negative = s[i++] == u'-';
     } else if (paren && !closed && s[i] == u')') {
       closed = true;
       ++i;
-    } else if (!currency && atCurrency()) {
-      currency = true;
-      i += symbols.currency.size();
-    } else {
+    } else if (!takeSignOrCurrency()) {
       return false;
     }
   }
