@@ -37,6 +37,21 @@ CString getString(const COleDispatchDriver &driver, DISPID id) {
   return result;
 }
 
+// A method call that gives an object or a truth; `args` follow the parameter string `params`.
+template <typename... Args>
+LPDISPATCH callDispatch(COleDispatchDriver &driver, DISPID id, const BYTE *params, Args... args) {
+  LPDISPATCH result = nullptr;
+  driver.InvokeHelper(id, kMethod, VT_DISPATCH, &result, params, args...);
+  return result;
+}
+
+template <typename... Args>
+int callBool(COleDispatchDriver &driver, DISPID id, const BYTE *params, Args... args) {
+  BOOL result = 0;
+  driver.InvokeHelper(id, kMethod, VT_BOOL, &result, params, args...);
+  return result;
+}
+
 } // namespace
 
 // ---- Application
@@ -50,35 +65,19 @@ LPDISPATCH Application::GetActiveWorkbook() { return getDispatch(*this, 0x134); 
 void Application::SetVisible(int bNewValue) { SetProperty(0x22E, VT_BOOL, bNewValue); }
 
 int Application::Goto(char *const Reference, int const &Scroll) {
-  BOOL result = 0;
-  InvokeHelper(0x1DB, kMethod, VT_BOOL, &result, kTextBool, Reference, Scroll);
-  return result;
+  return callBool(*this, 0x1DB, kTextBool, Reference, Scroll);
 }
 
-LPDISPATCH Application::Names() {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x1BA, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Application::Names() { return callDispatch(*this, 0x1BA, nullptr); }
 
 LPDISPATCH Application::Range(char *const Cell1, char *const Cell2) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xC5, kMethod, VT_DISPATCH, &result, kTextText, Cell1, Cell2);
-  return result;
+  return callDispatch(*this, 0xC5, kTextText, Cell1, Cell2);
 }
 
-LPDISPATCH Application::Range(char *const Cell1) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xC5, kMethod, VT_DISPATCH, &result, kText, Cell1);
-  return result;
-}
+LPDISPATCH Application::Range(char *const Cell1) { return callDispatch(*this, 0xC5, kText, Cell1); }
 
 // The index is not sent, as the host has always relied on.
-LPDISPATCH Application::Workbooks(int) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x23C, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Application::Workbooks(int) { return callDispatch(*this, 0x23C, nullptr); }
 
 // ---- Range
 
@@ -89,11 +88,7 @@ VARIANT Range::GetCount() { return getVariant(*this, 0x76); }
 VARIANT Range::GetHeight() { return getVariant(*this, 0x7B); }
 
 // Read as a method that answers an interface, though SetName writes the same DISPID as text.
-LPDISPATCH Range::GetName() {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x6E, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Range::GetName() { return callDispatch(*this, 0x6E, nullptr); }
 
 void Range::SetName(char *const lpszNewValue) { SetProperty(0x6E, VT_BSTR, lpszNewValue); }
 
@@ -105,29 +100,15 @@ void Range::SetValue(char *const lpszNewValue) { SetProperty(0x6, VT_BSTR, lpszN
 
 VARIANT Range::GetWidth() { return getVariant(*this, 0x7A); }
 
-int Range::Activate() {
-  BOOL result = 0;
-  InvokeHelper(0x130, kMethod, VT_BOOL, &result, nullptr);
-  return result;
-}
+int Range::Activate() { return callBool(*this, 0x130, nullptr); }
 
 LPDISPATCH Range::Cells(const VARIANT &RowIndex, const VARIANT &ColumnIndex) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xEE, kMethod, VT_DISPATCH, &result, kVariantVariant, &RowIndex, &ColumnIndex);
-  return result;
+  return callDispatch(*this, 0xEE, kVariantVariant, &RowIndex, &ColumnIndex);
 }
 
-LPDISPATCH Range::Columns(int Index) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xF1, kMethod, VT_DISPATCH, &result, kInt, Index);
-  return result;
-}
+LPDISPATCH Range::Columns(int Index) { return callDispatch(*this, 0xF1, kInt, Index); }
 
-LPDISPATCH Range::Columns() {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xF1, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Range::Columns() { return callDispatch(*this, 0xF1, nullptr); }
 
 VARIANT Range::Delete(int Shift) {
   VARIANT result;
@@ -137,22 +118,14 @@ VARIANT Range::Delete(int Shift) {
 }
 
 LPDISPATCH Range::Offset(int RowOffset, int ColumnOffset) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0xFE, kMethod, VT_DISPATCH, &result, kIntInt, RowOffset, ColumnOffset);
-  return result;
+  return callDispatch(*this, 0xFE, kIntInt, RowOffset, ColumnOffset);
 }
 
 LPDISPATCH Range::Rows(const VARIANT &Index) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x102, kMethod, VT_DISPATCH, &result, kVariant, &Index);
-  return result;
+  return callDispatch(*this, 0x102, kVariant, &Index);
 }
 
-LPDISPATCH Range::Rows() {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x102, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Range::Rows() { return callDispatch(*this, 0x102, nullptr); }
 
 // ---- Worksheet
 
@@ -160,23 +133,11 @@ CString Worksheet::GetName() { return getString(*this, 0x6E); }
 
 LPDISPATCH Worksheet::GetNext() { return getDispatch(*this, 0x1F6); }
 
-int Worksheet::Activate() {
-  BOOL result = 0;
-  InvokeHelper(0x130, kMethod, VT_BOOL, &result, nullptr);
-  return result;
-}
+int Worksheet::Activate() { return callBool(*this, 0x130, nullptr); }
 
-LPDISPATCH Worksheet::Application() {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x94, kMethod, VT_DISPATCH, &result, nullptr);
-  return result;
-}
+LPDISPATCH Worksheet::Application() { return callDispatch(*this, 0x94, nullptr); }
 
-LPDISPATCH Worksheet::Rows(int Index) {
-  LPDISPATCH result = nullptr;
-  InvokeHelper(0x102, kMethod, VT_DISPATCH, &result, kInt, Index);
-  return result;
-}
+LPDISPATCH Worksheet::Rows(int Index) { return callDispatch(*this, 0x102, kInt, Index); }
 
 // ---- Names, Name
 
