@@ -160,14 +160,18 @@ LONG openKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
   return RegOpenKeyExA(root, subKey.c_str(), 0, access, key.out());
 }
 
-bool keyExists(const reg::KeyPath &path) {
-  Key key;
+bool openToRead(const reg::KeyPath &path, Key &key) {
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc == ERROR_FILE_NOT_FOUND)
     return false;
   if (rc != ERROR_SUCCESS)
     throw Failure("cannot open " + path.full() + ": " + errorText(rc));
   return true;
+}
+
+bool keyExists(const reg::KeyPath &path) {
+  Key key;
+  return openToRead(path, key);
 }
 
 void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format,

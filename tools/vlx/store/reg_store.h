@@ -50,6 +50,8 @@ LONG subKeyNames(HKEY key, std::vector<std::string> &names);
 // Every value of the key, in its order.
 LONG readValues(HKEY key, std::vector<reg::Value> &values);
 
+// Opens the key for reading; false when it does not exist, Failure when it cannot be opened.
+bool openToRead(const reg::KeyPath &path, Key &key);
 // Whether the key exists; throws Failure when it cannot be told.
 bool keyExists(const reg::KeyPath &path);
 

@@ -52,12 +52,8 @@ std::string shownValue(const reg::Value &v) {
 Snapshot takeSnapshot(const reg::KeyPath &path) {
   Snapshot out;
   Key key;
-  LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
-  if (rc == ERROR_FILE_NOT_FOUND)
-    return out;
-  if (rc != ERROR_SUCCESS)
-    throw Failure("cannot open " + path.full() + ": " + errorText(rc));
-  readTree(out, key.get(), path.full());
+  if (openToRead(path, key))
+    readTree(out, key.get(), path.full());
   return out;
 }
 
