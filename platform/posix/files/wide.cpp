@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unicode/ustring.h>
+#include <utility>
 #include <vector>
 
 namespace vlx::posix {
@@ -83,6 +84,23 @@ template <typename Call> bool narrowText(std::string &text, Call call) {
   return true;
 }
 
+// The A call with the names in order.
+template <typename Call, size_t... I>
+auto callNarrow(Call &call, const Narrow *narrow, std::index_sequence<I...>) {
+  return call(narrow[I].get()...);
+}
+
+// Calls `call` with each of `names` as the A forms take them; fails with `failed` when one has
+// no UTF-8 form.
+template <typename Result, typename Call, typename... Names>
+Result narrowed(Result failed, Call call, Names... names) {
+  const Narrow narrow[] = {Narrow(names)...};
+  for (const Narrow &name : narrow)
+    if (!name.valid())
+      return fail(ERROR_NO_UNICODE_TRANSLATION, failed);
+  return callNarrow(call, narrow, std::index_sequence_for<Names...>());
+}
+
 } // namespace
 } // namespace vlx::posix
 
@@ -91,11 +109,13 @@ using namespace vlx::posix;
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  Narrow name(lpFileName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, INVALID_HANDLE_VALUE);
-  return CreateFileA(name.get(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
-                     dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+  return narrowed(
+      INVALID_HANDLE_VALUE,
+      [&](LPCSTR name) {
+        return CreateFileA(name, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                           dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+      },
+      lpFileName);
 }
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
@@ -122,40 +142,28 @@ BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
 }
 
 BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
-  Narrow from(lpExistingFileName);
-  Narrow to(lpNewFileName);
-  if (!from.valid() || !to.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return CopyFileA(from.get(), to.get(), bFailIfExists);
+  return narrowed(
+      FALSE, [&](LPCSTR from, LPCSTR to) { return CopyFileA(from, to, bFailIfExists); },
+      lpExistingFileName, lpNewFileName);
 }
 
-BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-  Narrow name(lpFileName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return DeleteFileA(name.get());
-}
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) { return narrowed(FALSE, DeleteFileA, lpFileName); }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
-  Narrow name(lpFileName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, INVALID_FILE_ATTRIBUTES);
-  return GetFileAttributesA(name.get());
+  return narrowed(INVALID_FILE_ATTRIBUTES, GetFileAttributesA, lpFileName);
 }
 
 BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
                                  LPVOID lpFileInformation) {
-  Narrow name(lpFileName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return GetFileAttributesExA(name.get(), fInfoLevelId, lpFileInformation);
+  return narrowed(
+      FALSE,
+      [&](LPCSTR name) { return GetFileAttributesExA(name, fInfoLevelId, lpFileInformation); },
+      lpFileName);
 }
 
 BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-  Narrow name(lpFileName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return SetFileAttributesA(name.get(), dwFileAttributes);
+  return narrowed(
+      FALSE, [&](LPCSTR name) { return SetFileAttributesA(name, dwFileAttributes); }, lpFileName);
 }
 
 BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
@@ -163,44 +171,33 @@ BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
 }
 
 BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
-  Narrow from(lpExistingFileName);
-  Narrow to(lpNewFileName);
-  if (!from.valid() || !to.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return MoveFileExA(from.get(), to.get(), dwFlags);
+  return narrowed(
+      FALSE, [&](LPCSTR from, LPCSTR to) { return MoveFileExA(from, to, dwFlags); },
+      lpExistingFileName, lpNewFileName);
 }
 
 BOOL WINAPI ReplaceFileW(LPCWSTR lpReplacedFileName, LPCWSTR lpReplacementFileName,
                          LPCWSTR lpBackupFileName, DWORD dwReplaceFlags, LPVOID lpExclude,
                          LPVOID lpReserved) {
-  Narrow replaced(lpReplacedFileName);
-  Narrow replacement(lpReplacementFileName);
-  Narrow backup(lpBackupFileName);
-  if (!replaced.valid() || !replacement.valid() || !backup.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return ReplaceFileA(replaced.get(), replacement.get(), backup.get(), dwReplaceFlags, lpExclude,
-                      lpReserved);
+  return narrowed(
+      FALSE,
+      [&](LPCSTR replaced, LPCSTR replacement, LPCSTR backup) {
+        return ReplaceFileA(replaced, replacement, backup, dwReplaceFlags, lpExclude, lpReserved);
+      },
+      lpReplacedFileName, lpReplacementFileName, lpBackupFileName);
 }
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  Narrow name(lpPathName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return CreateDirectoryA(name.get(), lpSecurityAttributes);
+  return narrowed(
+      FALSE, [&](LPCSTR name) { return CreateDirectoryA(name, lpSecurityAttributes); }, lpPathName);
 }
 
 BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
-  Narrow name(lpPathName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return RemoveDirectoryA(name.get());
+  return narrowed(FALSE, RemoveDirectoryA, lpPathName);
 }
 
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
-  Narrow name(lpPathName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return SetCurrentDirectoryA(name.get());
+  return narrowed(FALSE, SetCurrentDirectoryA, lpPathName);
 }
 
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
@@ -247,11 +244,12 @@ HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevel
 BOOL WINAPI CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
                         LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
                         DWORD dwCopyFlags) {
-  Narrow from(lpExistingFileName);
-  Narrow to(lpNewFileName);
-  if (!from.valid() || !to.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return CopyFileExA(from.get(), to.get(), lpProgressRoutine, lpData, pbCancel, dwCopyFlags);
+  return narrowed(
+      FALSE,
+      [&](LPCSTR from, LPCSTR to) {
+        return CopyFileExA(from, to, lpProgressRoutine, lpData, pbCancel, dwCopyFlags);
+      },
+      lpExistingFileName, lpNewFileName);
 }
 
 UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
@@ -308,20 +306,23 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
                                  DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
                                  LPCWSTR lpName) {
-  Narrow name(lpName);
-  if (!name.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, static_cast<HANDLE>(nullptr));
-  return CreateFileMappingA(hFile, lpFileMappingAttributes, flProtect, dwMaximumSizeHigh,
-                            dwMaximumSizeLow, name.get());
+  return narrowed(
+      static_cast<HANDLE>(nullptr),
+      [&](LPCSTR name) {
+        return CreateFileMappingA(hFile, lpFileMappingAttributes, flProtect, dwMaximumSizeHigh,
+                                  dwMaximumSizeLow, name);
+      },
+      lpName);
 }
 
 BOOL WINAPI CreateHardLinkW(LPCWSTR lpFileName, LPCWSTR lpExistingFileName,
                             LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  Narrow name(lpFileName);
-  Narrow existing(lpExistingFileName);
-  if (!name.valid() || !existing.valid())
-    return fail(ERROR_NO_UNICODE_TRANSLATION, FALSE);
-  return CreateHardLinkA(name.get(), existing.get(), lpSecurityAttributes);
+  return narrowed(
+      FALSE,
+      [&](LPCSTR name, LPCSTR existing) {
+        return CreateHardLinkA(name, existing, lpSecurityAttributes);
+      },
+      lpFileName, lpExistingFileName);
 }
 
 DWORD WINAPI GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath,

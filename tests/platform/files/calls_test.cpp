@@ -575,4 +575,35 @@ TEST_F(FileCalls, TheWFormsTakeAndGiveUtf16) {
   EXPECT_TRUE(DeleteFileW(moved.c_str()));
 }
 
+// A name with no UTF-8 form, in any place of a W call, fails it before the A call acts.
+TEST_F(FileCalls, AnUnpairedSurrogateInAnyNameFailsTheWForm) {
+  const std::u16string dir(dir_.path().begin(), dir_.path().end());
+  const std::u16string doc = dir + u"/doc.txt";
+  const std::u16string lone = dir + u"/a" + char16_t(0xD800);
+  const std::u16string link = dir + u"/link.txt";
+  const struct {
+    const char *call;
+    std::function<BOOL()> run;
+  } cases[] = {
+      {"CopyFileW from", [&] { return CopyFileW(lone.c_str(), doc.c_str(), FALSE); }},
+      {"CopyFileW to", [&] { return CopyFileW(doc.c_str(), lone.c_str(), FALSE); }},
+      {"MoveFileExW to", [&] { return MoveFileExW(doc.c_str(), lone.c_str(), 0); }},
+      {"ReplaceFileW backup",
+       [&] { return ReplaceFileW(doc.c_str(), doc.c_str(), lone.c_str(), 0, nullptr, nullptr); }},
+      {"CreateHardLinkW existing",
+       [&] { return CreateHardLinkW(link.c_str(), lone.c_str(), nullptr); }},
+      {"CreateDirectoryW", [&] { return CreateDirectoryW(lone.c_str(), nullptr); }},
+  };
+  for (const auto &c : cases) {
+    SetLastError(0);
+    EXPECT_FALSE(c.run()) << c.call;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)) << c.call;
+  }
+  EXPECT_EQ(readFile(dir_.file("doc.txt")), "old");
+  EXPECT_FALSE(exists(dir_.file("link.txt")));
+  EXPECT_EQ(CreateFileW(lone.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
+
 } // namespace
