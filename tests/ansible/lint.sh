@@ -42,7 +42,7 @@ for path in sys.argv[2:]:
             with open(os.path.join(out, name), 'w') as f:
                 f.write('---\n' + node.value.value.lstrip('\n'))
 EOF
-python3 "$here/doc_spec.py" "$work" "$root"/plugins/modules/*.py || failed=1
+python3 "$here/doc_options.py" "$work" "$root"/plugins/modules/*.py || failed=1
 # The playbooks of the page, as files and as one playbook.
 awk -v out="$work/docs/ansible.md" '/^```yaml$/ { n++; print "---" > (out n ".yml"); on = 1; next }
   /^```$/ { on = 0 } on { print > (out n ".yml"); print > (out ".all") }' "$here/../../docs/ansible.md"

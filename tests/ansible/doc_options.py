@@ -1,7 +1,7 @@
 # Each module's options as ansible-doc shows them, its doc fragments merged, are the options its
 # AnsibleModule takes (names, types, defaults, choices, aliases), and check mode is supported
 # where its attributes say so: what ansible-test's validate-modules compares.
-# Usage: python3 doc_spec.py DIR MODULE.py...  (DIR holds ansible_collections/velmora/util)
+# Usage: python3 doc_options.py DIR MODULE.py...  (DIR holds ansible_collections/velmora/util)
 import importlib
 import json
 import os
@@ -38,17 +38,17 @@ for path in sys.argv[2:]:
         sys.exit('%s: main() built no AnsibleModule' % full)
     except Taken as taken:
         kwargs = taken.args[0]
-    spec, options = kwargs['argument_spec'], doc.get('options', {})
-    problems = ['option %s: only in %s' % (option, 'the code' if option in spec else 'the doc')
-                for option in sorted(set(spec) ^ set(options))]
-    for option in sorted(set(spec) & set(options)):
+    coded, options = kwargs['argument_spec'], doc.get('options', {})
+    problems = ['option %s: only in %s' % (option, 'the code' if option in coded else 'the doc')
+                for option in sorted(set(coded) ^ set(options))]
+    for option in sorted(set(coded) & set(options)):
         for field, default in sorted(FIELDS.items()):
-            coded, documented = (sorted(value) if isinstance(value, list) else value
-                                 for value in (spec[option].get(field, default),
-                                               options[option].get(field, default)))
-            if coded != documented:
+            in_code, in_doc = (sorted(value) if isinstance(value, list) else value
+                             for value in (coded[option].get(field, default),
+                                           options[option].get(field, default)))
+            if in_code != in_doc:
                 problems.append('option %s: %s is %r in the code, %r in the doc'
-                                % (option, field, coded, documented))
+                                % (option, field, in_code, in_doc))
     documented = doc.get('attributes', {}).get('check_mode', {}).get('support') == 'full'
     if kwargs.get('supports_check_mode', False) != documented:
         problems.append('check mode: the code and the attributes disagree')
