@@ -116,6 +116,30 @@ LONG stateOf(HKEY key, const Watch &w, std::string *out) {
   }
 }
 
+// A look reads one snapshot per hive, from the latest commit: a read transaction for each call
+// would take a lock that every process on the hive contends for. The store's mutex held.
+class OneSnapshot {
+public:
+  OneSnapshot() : store_(Store::get()) {
+    if (store_.grouping++ == 0)
+      endSnapshots();
+  }
+  ~OneSnapshot() {
+    if (--store_.grouping == 0)
+      endSnapshots();
+  }
+  OneSnapshot(const OneSnapshot &) = delete;
+  OneSnapshot &operator=(const OneSnapshot &) = delete;
+
+private:
+  void endSnapshots() {
+    for (HiveDb *h : store_.all)
+      if (!h->inBatch())
+        h->endSnapshot();
+  }
+  Store &store_;
+};
+
 struct Registration {
   Watch watch;
   HANDLE event;
@@ -184,6 +208,7 @@ public:
       list_.erase(std::remove_if(list_.begin(), list_.end(), gone), list_.end());
       now = list_;
     }
+    OneSnapshot group;
     for (const auto &r : now) {
       std::string state;
       if (stateOf(r->watch.key, r->watch, &state) != ERROR_SUCCESS || state != r->before)
@@ -337,7 +362,11 @@ VLX_WIN32_API LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtr
     // Commits of this process so far are behind the registration: none signals it.
     std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
     signalWatchersOfCommits();
-    if ((error = stateOf(hKey, r->watch, &r->before)) != ERROR_SUCCESS) {
+    {
+      OneSnapshot group;
+      error = stateOf(hKey, r->watch, &r->before);
+    }
+    if (error != ERROR_SUCCESS) {
       if (!fAsynchronous)
         CloseHandle(event);
       return error;
