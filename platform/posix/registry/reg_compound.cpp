@@ -147,15 +147,21 @@ bool isStringType(DWORD type) {
 }
 
 LONG readValueAt(HKEY key, DWORD index, std::string *name, DWORD *type, std::string *data) {
-  name->resize(kMaxValueNameChars * 3 + 1);
+  // Short buffers first: the longest name would cost 48 KiB of zeroes on every call.
+  const size_t longestName = kMaxValueNameChars * 3 + 1;
+  name->resize(std::max<size_t>(name->capacity(), 256));
   data->resize(std::max<size_t>(data->capacity(), 256));
   for (;;) {
     auto nameLength = static_cast<DWORD>(name->size());
     auto size = static_cast<DWORD>(data->size());
     LONG error = RegEnumValueA(key, index, &(*name)[0], &nameLength, nullptr, type,
                                reinterpret_cast<BYTE *>(&(*data)[0]), &size);
-    if (error == ERROR_MORE_DATA) {
+    if (error == ERROR_MORE_DATA && size > data->size()) {
       data->resize(size);
+      continue;
+    }
+    if (error == ERROR_MORE_DATA && name->size() < longestName) {
+      name->resize(longestName); // the data fitted: the name did not
       continue;
     }
     if (error == ERROR_SUCCESS) {

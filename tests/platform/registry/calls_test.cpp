@@ -249,6 +249,29 @@ TEST_F(RegistryCallsTest, TreesAreCopiedAndDeleted) {
   EXPECT_EQ(RegDeleteKeyExA(HKCU, "Software\\View", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
 }
 
+// Copying reads each value into buffers that grow: names and data on either side of their size.
+TEST_F(RegistryCallsTest, LongNamesAndDataAreCopied) {
+  Key from, to;
+  ASSERT_EQ(createKey(HKCU, "Software\\Long", from), ERROR_SUCCESS);
+  const std::pair<size_t, size_t> sizes[] = {{255, 256}, {256, 0}, {257, 5000}, {16383, 255}};
+  for (auto [name, data] : sizes)
+    ASSERT_EQ(RegSetValueExA(from, std::string(name, 'n').c_str(), 0, REG_BINARY,
+                             reinterpret_cast<const BYTE *>(std::string(data, 'd').data()),
+                             static_cast<DWORD>(data)),
+              ERROR_SUCCESS);
+  ASSERT_EQ(createKey(HKCU, "Software\\LongCopy", to), ERROR_SUCCESS);
+  ASSERT_EQ(RegCopyTreeA(from, nullptr, to), ERROR_SUCCESS);
+  for (auto [name, data] : sizes) {
+    std::string got(data + 1, '\0');
+    DWORD size = static_cast<DWORD>(got.size());
+    ASSERT_EQ(RegQueryValueExA(to, std::string(name, 'n').c_str(), nullptr, nullptr,
+                               reinterpret_cast<BYTE *>(&got[0]), &size),
+              ERROR_SUCCESS)
+        << name;
+    EXPECT_EQ(got.substr(0, size), std::string(data, 'd')) << name;
+  }
+}
+
 TEST_F(RegistryCallsTest, RenameKey) {
   ASSERT_EQ(setIn(HKCU, "Software\\Ren\\Old\\Child", "v", 3), ERROR_SUCCESS);
   ASSERT_EQ(setIn(HKCU, "Software\\Ren\\Taken", "v", 4), ERROR_SUCCESS);
