@@ -106,6 +106,10 @@ void watchers(benchmark::State &state, bool watch) {
         inTime += at - sent <= 0.1;
       }
       waitpid(writer, nullptr, 0);
+      double spent = 0;
+      for (pid_t pid : children)
+        spent += cpuOf(pid);
+      state.counters["told_cpu_us_each"] = 1e6 * (spent - after) / count;
       state.counters["last_told_ms"] = 1000 * last;
       state.counters["told_in_100ms"] = inTime;
     }
