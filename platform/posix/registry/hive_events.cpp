@@ -48,11 +48,12 @@ void HiveFileEvents::scan(const char *buffer, ssize_t n, bool *concerned, bool *
   constexpr uint32_t kReplacing = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
   for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
     const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-    if ((event->mask & IN_Q_OVERFLOW) ||
-        (event->len && concerns(event->wd, event->name) && (event->mask & kReplacing)))
-      *concerned = *replaced = true;
-    else if (event->len && concerns(event->wd, event->name))
+    if (event->mask & IN_Q_OVERFLOW)
+      *concerned = *replaced = true; // events were lost: any hive may have been replaced
+    else if (event->len && concerns(event->wd, event->name)) {
       *concerned = true;
+      *replaced |= (event->mask & kReplacing) != 0;
+    }
     at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
   }
 }
