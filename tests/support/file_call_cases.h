@@ -351,6 +351,13 @@ inline void freePages(char *pages, size_t page) {
 
 inline std::string done(BOOL ok, const char *what) { return ok ? std::string(what) : lastError(); }
 
+// A handle for reading and writing, shared with no one, on a new file holding `text`.
+inline HANDLE putAndOpen(const std::string &path, const char *text) {
+  put(path, text);
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
 // A file this process maps is cut, replaced and deleted by no call while a view shows it
 // (Wine's test_file_sharing, test_CopyFileA, test_DeleteFileA).
 inline std::string mappedFileKept(const std::string &dir, unsigned) {
@@ -420,9 +427,7 @@ inline std::string copyOnWrite(const std::string &dir, unsigned) {
 // structure); a read there at the end is ERROR_HANDLE_EOF (test_overlapped_read).
 inline std::string atOffsets(const std::string &dir, unsigned) {
   const std::string path = dir + "\\f.txt";
-  put(path, "0123456789");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = putAndOpen(path, "0123456789");
   OVERLAPPED at = {};
   at.Offset = 2;
   char buffer[4];
@@ -442,9 +447,7 @@ inline std::string atOffsets(const std::string &dir, unsigned) {
 // Null buffers, and buffers whose end cannot be touched, move nothing (test_read_write).
 inline std::string unusableBuffers(const std::string &dir, unsigned) {
   const std::string path = dir + "\\f.txt";
-  put(path, "0123456789");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = putAndOpen(path, "0123456789");
   DWORD moved = 99;
   std::string out = "WriteFile null 0 " + done(WriteFile(h, nullptr, 0, &moved, nullptr), "writes");
   out += ", null 10 " + done(WriteFile(h, nullptr, 10, &moved, nullptr), "writes");
@@ -467,9 +470,7 @@ inline std::string unusableBuffers(const std::string &dir, unsigned) {
 // Locks next to a lock of no bytes, as test_LockFile takes them.
 inline std::string zeroLengthLocks(const std::string &dir, unsigned) {
   const std::string path = dir + "\\l.txt";
-  put(path, "0123456789");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = putAndOpen(path, "0123456789");
   std::string out = "100,0 " + done(LockFile(h, 100, 0, 0, 0), "locks");
   out += ", 98,4 " + done(LockFile(h, 98, 0, 4, 0), "locks");
   out += ", 90,10 " + done(LockFile(h, 90, 0, 10, 0), "locks");
@@ -499,9 +500,7 @@ inline std::string findThroughNul(const std::string &dir, unsigned) {
 // (test_CreateFile).
 inline std::string sizesAndRights(const std::string &dir, unsigned) {
   const std::string path = dir + "\\f.txt";
-  put(path, "x");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = putAndOpen(path, "x");
   HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0x8000000, 0x10000, nullptr);
   std::string out = "2^59 bytes " + done(mapping != nullptr, "map");
   if (mapping)
@@ -521,9 +520,7 @@ inline std::string sizesAndRights(const std::string &dir, unsigned) {
 // test_GetFinalPathNameByHandleA).
 inline std::string namesAndHints(const std::string &dir, unsigned) {
   const std::string path = dir + "\\f.txt";
-  put(path, "x");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = putAndOpen(path, "x");
   char full[1024];
   const DWORD length = GetFinalPathNameByHandleA(h, full, sizeof full, VOLUME_NAME_DOS);
   char shortBuffer[1024];
