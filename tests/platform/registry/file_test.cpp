@@ -60,6 +60,37 @@ bool within3s(const std::function<bool()> &done) {
   return true;
 }
 
+// Restores `copy` over the user's hive while a host in another process holds it. `host` runs
+// there and calls its argument where the restore is to happen, which answers whether the host
+// may go on; the host's exit status is returned.
+int restoreUnderHost(const std::string &copy,
+                     const std::function<int(const std::function<bool()> &)> &host) {
+  int go[2], ready[2];
+  if (pipe(go) != 0 || pipe(ready) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return -1;
+  }
+  const pid_t pid = spawn([&] {
+    return host([&] {
+      char c = 1;
+      return write(ready[1], &c, 1) == 1 && read(go[0], &c, 1) == 1;
+    });
+  });
+  close(ready[1]); // a host that ends early ends the wait
+  close(go[0]);
+  char c = 0;
+  if (read(ready[0], &c, 1) == 1) {
+    std::string why;
+    EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, copy, &why), ERROR_SUCCESS) << why;
+    EXPECT_EQ(write(go[1], &c, 1), 1);
+  } else {
+    ADD_FAILURE() << "the host never got ready";
+  }
+  close(go[1]);
+  close(ready[0]);
+  return reap(pid);
+}
+
 TEST_F(HiveFileTest, AProcessThatExitsLeavesEverythingInTheFile) {
   // exit(), not _exit(): the process ends as hosts and the vlx tool do.
   pid_t pid = fork();
@@ -126,27 +157,16 @@ TEST_F(HiveFileTest, BackupAndRestoreWhileAnotherProcessUsesTheHive) {
   ASSERT_EQ(setIn(HKCU, "Software\\Later", "w", 3), ERROR_SUCCESS);
 
   // A running host holds the value in memory and a handle open across the restore.
-  int go[2], ready[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t host = spawn([&] {
+  const auto host = [](const std::function<bool()> &restored) {
     Key k;
     if (openKey(HKCU, "Software\\Kept", k) != ERROR_SUCCESS || getDword(k, "v") != 2 ||
         getIn(HKCU, "Software\\Kept", "v") != 2)
       return 10;
-    char c = 1;
-    if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) != 1)
+    if (!restored())
       return 11;
     return getDword(k, "v") == 1 && getIn(HKCU, "Software\\Kept", "v") == 1 ? 0 : 12;
-  });
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  std::string why;
-  EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, copy, &why), ERROR_SUCCESS) << why;
-  ASSERT_EQ(write(go[1], &c, 1), 1);
-  EXPECT_EQ(reap(host), 0);
-  for (int fd : {go[0], go[1], ready[0], ready[1]})
-    close(fd);
+  };
+  EXPECT_EQ(restoreUnderHost(copy, host), 0);
   EXPECT_EQ(getIn(HKCU, "Software\\Kept", "v"), 1u);
   Key later;
   EXPECT_EQ(openKey(HKCU, "Software\\Later", later), ERROR_FILE_NOT_FOUND);
@@ -156,6 +176,7 @@ TEST_F(HiveFileTest, BackupAndRestoreWhileAnotherProcessUsesTheHive) {
   std::FILE *f = std::fopen(text.c_str(), "w");
   std::fputs("not a database at all\n", f);
   std::fclose(f);
+  std::string why;
   EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, text, &why), ERROR_BADDB);
   EXPECT_NE(why.find("text.db"), std::string::npos) << why;
   EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, dir_.file("none.db")), ERROR_FILE_NOT_FOUND);
@@ -173,31 +194,20 @@ TEST_F(HiveFileTest, ARunningHostFollowsARestoredBackupOfAnOlderVersion) {
     { vlx::test::OldHive old(copy, version); }
     ASSERT_EQ(setIn(HKCU, "Software\\Kept", "v", 2), ERROR_SUCCESS);
 
-    int go[2], ready[2];
-    ASSERT_EQ(pipe(go), 0);
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t host = spawn([&] {
+    const auto host = [](const std::function<bool()> &restored) {
       Key k;
       if (openKey(HKCU, "Software\\Kept", k, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
           getDword(k, "v") != 2)
         return 10;
-      char c = 1;
-      if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) != 1)
+      if (!restored())
         return 11;
       if (getDword(k, "v") != 1 || getIn(HKCU, "Software\\Kept", "v") != 1)
         return 12;
       if (setIn(HKCU, "Software\\Kept", "w", 7) != ERROR_SUCCESS || setDword(k, "v", 3))
         return 13;
       return getIn(HKCU, "Software\\Kept", "w") == 7 && getDword(k, "v") == 3 ? 0 : 14;
-    });
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    std::string why;
-    EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, copy, &why), ERROR_SUCCESS) << why;
-    ASSERT_EQ(write(go[1], &c, 1), 1);
-    EXPECT_EQ(reap(host), 0);
-    for (int fd : {go[0], go[1], ready[0], ready[1]})
-      close(fd);
+    };
+    EXPECT_EQ(restoreUnderHost(copy, host), 0);
     EXPECT_EQ(vlx::test::hiveVersion(userHive()), vlx::kSchemaVersion);
     EXPECT_EQ(getIn(HKCU, "Software\\Kept", "w"), 7u);
     EXPECT_EQ(getIn(HKCU, "Software\\Kept", "v"), 3u);
