@@ -119,10 +119,22 @@ TEST_F(HandleCalls, MappingsRefuseWhatWindowsRefuses) {
   CloseHandle(reader);
 }
 
+// Named memory of `size` bytes that no file backs, made or opened.
+HANDLE namedMemory(const std::string &name, DWORD size = 4096) {
+  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
+}
+
+// Named memory that begins with `text`, for another process to find; whether it was written.
+bool namedMemoryHolding(const std::string &name, const char *text) {
+  auto *view = static_cast<char *>(MapViewOfFile(namedMemory(name), FILE_MAP_WRITE, 0, 0, 0));
+  if (view)
+    std::strcpy(view, text);
+  return view != nullptr;
+}
+
 TEST_F(HandleCalls, NamedMemoryIsSharedByName) {
   const std::string name = "vlx-test-" + std::to_string(getpid());
-  HANDLE first =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+  HANDLE first = namedMemory(name);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   HANDLE again = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
@@ -185,9 +197,7 @@ TEST_F(HandleCalls, NamedMemoryRefusesAnObjectOthersCouldReach) {
     unlink(path.c_str());
     if (!p.plant(path, secret))
       continue;
-    EXPECT_EQ(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str()),
-        nullptr);
+    EXPECT_EQ(namedMemory(name), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -202,18 +212,13 @@ TEST_F(HandleCalls, NamedMemoryNobodyHoldsIsReplaced) {
   // What a killed holder leaves: the user's own object, which no process holds.
   const pid_t child = fork();
   if (child == 0) {
-    HANDLE m =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
-    auto *view = static_cast<char *>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
-    if (view)
-      std::strcpy(view, "old");
+    namedMemoryHolding(name, "old");
     raise(SIGKILL);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(exists(path));
-  HANDLE fresh =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, name.c_str());
+  HANDLE fresh = namedMemory(name, 8192);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   auto *view = static_cast<char *>(MapViewOfFile(fresh, FILE_MAP_READ, 0, 0, 0));
@@ -242,12 +247,7 @@ TEST_F(HandleCalls, NamedMemoryKeepsItsNameWhileAnotherProcessHoldsIt) {
   ASSERT_EQ(pipe(done), 0);
   const pid_t child = fork();
   if (child == 0) {
-    HANDLE m =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
-    auto *view = static_cast<char *>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
-    if (view)
-      std::strcpy(view, "live");
-    char c = view ? 'y' : 'n';
+    char c = namedMemoryHolding(name, "live") ? 'y' : 'n';
     if (write(ready[1], &c, 1) != 1 || read(done[0], &c, 1) != 1)
       _exit(1);
     _exit(0);
@@ -255,8 +255,7 @@ TEST_F(HandleCalls, NamedMemoryKeepsItsNameWhileAnotherProcessHoldsIt) {
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, 'y');
-  HANDLE opened =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+  HANDLE opened = namedMemory(name);
   ASSERT_NE(opened, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   auto *view = static_cast<char *>(MapViewOfFile(opened, FILE_MAP_READ, 0, 0, 0));
