@@ -25,6 +25,12 @@ struct Event {
   Event &operator=(const Event &) = delete;
 };
 
+// Asks for `event` to be signalled when a value of `key` changes (with `subtree`, a value of any
+// key below it too).
+LONG watchValues(HKEY key, const Event &event, BOOL subtree = FALSE) {
+  return RegNotifyChangeKeyValue(key, subtree, REG_NOTIFY_CHANGE_LAST_SET, event.h, TRUE);
+}
+
 TEST(Events, SignalWaitAndReset) {
   HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   Event automatic;
@@ -127,15 +133,13 @@ TEST_F(RegistryNotifyTest, SignalsAsWindowsDoes) {
   Event e;
   // Registering resets the event; a change of this process signals before its call returns.
   ASSERT_TRUE(SetEvent(e.h));
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_EQ(setDword(k, "v", 1), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(e.h, 0), static_cast<DWORD>(WAIT_OBJECT_0));
 
   // A batch signals when it lands, and not when it is undone.
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e), ERROR_SUCCESS);
   EXPECT_EQ(vlx::inHiveTransaction(vlx::Hive::User,
                                    [&] {
                                      setDword(k, "v", 2);
@@ -157,7 +161,7 @@ TEST_F(RegistryNotifyTest, SignalsAsWindowsDoes) {
   // The registering thread's exit signals, unless the registration is not tied to it.
   Event tied, agnostic;
   std::thread([&] {
-    RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, tied.h, TRUE);
+    watchValues(k, tied);
     RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_THREAD_AGNOSTIC,
                             agnostic.h, TRUE);
   }).join();
@@ -178,8 +182,7 @@ TEST_F(RegistryNotifyTest, ClosingOrDeletingTheKeySignals) {
   EXPECT_EQ(WaitForSingleObject(closed.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Short", k), ERROR_SUCCESS);
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, deleted.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, deleted), ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteKeyA(HKCU, "Software\\Short"), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(deleted.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
 }
@@ -188,8 +191,7 @@ TEST_F(RegistryNotifyTest, ChangesByAnotherProcessAreSeen) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Shared", k), ERROR_SUCCESS);
   Event e;
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e), ERROR_SUCCESS);
   pid_t child =
       spawn([] { return setIn(HKCU, "Software\\Shared", "admin", 1) == ERROR_SUCCESS ? 0 : 1; });
   EXPECT_EQ(reap(child), 0);
@@ -213,8 +215,7 @@ TEST_F(RegistryNotifyTest, AWriterThatWakesNoOneIsSeen) {
   Key k;
   ASSERT_EQ(openKey(HKCU, "Software\\Foreign", k), ERROR_SUCCESS);
   Event e;
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(e.h, kQuiet), static_cast<DWORD>(WAIT_TIMEOUT));
   const std::string file = vlx::hivePath(vlx::Hive::User);
   pid_t child = spawn([&file] {
@@ -242,8 +243,7 @@ TEST_F(RegistryNotifyTest, AHiveFileReplacedIsSeen) {
   Key k;
   ASSERT_EQ(openKey(HKCU, "Software\\Swapped", k), ERROR_SUCCESS);
   Event e;
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, FALSE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e), ERROR_SUCCESS);
   ASSERT_EQ(std::rename(copy.c_str(), vlx::hivePath(vlx::Hive::User).c_str()), 0);
   EXPECT_EQ(WaitForSingleObject(e.h, kSeen), static_cast<DWORD>(WAIT_OBJECT_0));
 }
@@ -254,8 +254,7 @@ TEST_F(RegistryNotifyTest, ForksWhileTheWatcherWorksLeaveChildrenThatWork) {
   Key k;
   ASSERT_EQ(createKey(HKCU, "Software\\Forked", k), ERROR_SUCCESS);
   Event e;
-  ASSERT_EQ(RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_LAST_SET, e.h, TRUE),
-            ERROR_SUCCESS);
+  ASSERT_EQ(watchValues(k, e, TRUE), ERROR_SUCCESS);
   // The commits come from another process: a thread of this one that allocates while it forks
   // would hang the child in the sanitizers' allocator, which is not fork-safe.
   pid_t writer = spawn([] {
@@ -283,7 +282,7 @@ TEST_F(RegistryNotifyTest, ForksWhileTheWatcherWorksLeaveChildrenThatWork) {
       Key mine;
       Event changed;
       if (createKey(HKCU, "Software\\Forked\\Child", mine) != ERROR_SUCCESS ||
-          RegNotifyChangeKeyValue(mine, FALSE, REG_NOTIFY_CHANGE_LAST_SET, changed.h, TRUE))
+          watchValues(mine, changed))
         return 10;
       // Forked at once: the child's own threads have just started.
       pid_t grandchild =
@@ -308,8 +307,7 @@ TEST_F(RegistryNotifyTest, AnIdleWatcherNeverWakesUntilAChange) {
     Key user, machine;
     Event userChanged, machineChanged;
     if (openKey(HKCU, "Software\\Idle", user) != ERROR_SUCCESS ||
-        openKey(HKLM, "Software", machine) != ERROR_SUCCESS ||
-        RegNotifyChangeKeyValue(user, FALSE, REG_NOTIFY_CHANGE_LAST_SET, userChanged.h, TRUE) ||
+        openKey(HKLM, "Software", machine) != ERROR_SUCCESS || watchValues(user, userChanged) ||
         RegNotifyChangeKeyValue(machine, TRUE, REG_NOTIFY_CHANGE_NAME, machineChanged.h, TRUE))
       return 10;
     usleep(4000 * 1000); // past the background care's work after the calls above
