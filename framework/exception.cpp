@@ -74,38 +74,18 @@ BOOL CSimpleException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
   return text != nullptr ? TRUE : FALSE;
 }
 
-IMPLEMENT_DYNAMIC(CMemoryException, CSimpleException)
-
-CMemoryException::CMemoryException() noexcept : CMemoryException(TRUE) {}
-
-CMemoryException::CMemoryException(BOOL bAutoDelete, UINT nResourceID) noexcept
-    : CSimpleException(bAutoDelete, nResourceID) {
-  m_lpszDefaultMessage = "Out of memory.";
-}
-
-CMemoryException::~CMemoryException() = default;
-
-IMPLEMENT_DYNAMIC(CNotSupportedException, CSimpleException)
-
-CNotSupportedException::CNotSupportedException() noexcept : CNotSupportedException(TRUE) {}
-
-CNotSupportedException::CNotSupportedException(BOOL bAutoDelete, UINT nResourceID) noexcept
-    : CSimpleException(bAutoDelete, nResourceID) {
-  m_lpszDefaultMessage = "The operation is not supported.";
-}
-
-CNotSupportedException::~CNotSupportedException() = default;
-
-IMPLEMENT_DYNAMIC(CInvalidArgException, CSimpleException)
-
-CInvalidArgException::CInvalidArgException() noexcept : CInvalidArgException(TRUE) {}
-
-CInvalidArgException::CInvalidArgException(BOOL bAutoDelete, UINT nResourceID) noexcept
-    : CSimpleException(bAutoDelete, nResourceID) {
-  m_lpszDefaultMessage = "An argument is not valid.";
-}
-
-CInvalidArgException::~CInvalidArgException() = default;
+// The kinds that differ only in the message they give without a resource.
+#define VLX_SIMPLE_EXCEPTION(Kind, message)                                                        \
+  IMPLEMENT_DYNAMIC(Kind, CSimpleException)                                                        \
+  Kind::Kind() noexcept : Kind(TRUE) {}                                                            \
+  Kind::Kind(BOOL bAutoDelete, UINT nResourceID) noexcept                                          \
+      : CSimpleException(bAutoDelete, nResourceID) {                                               \
+    m_lpszDefaultMessage = message;                                                                \
+  }                                                                                                \
+  Kind::~Kind() = default;
+VLX_SIMPLE_EXCEPTION(CMemoryException, "Out of memory.")
+VLX_SIMPLE_EXCEPTION(CNotSupportedException, "The operation is not supported.")
+VLX_SIMPLE_EXCEPTION(CInvalidArgException, "An argument is not valid.")
 
 // Static objects: throwing them needs no heap, which matters when the heap is what failed.
 void AfxThrowMemoryException() {
