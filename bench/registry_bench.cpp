@@ -5,6 +5,8 @@
 #include <velmora/hive.h>
 #include <velmora/registry.h>
 
+#include "support/rowid_values.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -312,15 +314,8 @@ struct HivesToMove {
     sqlite3_close(db);
     sqlite3_open_v2(old.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     // Values kept by a rowid, and SQLite's upper() folding ASCII letters only, as in version 1.
-    const char *sql =
-        "BEGIN;"
-        "CREATE TABLE rowid_vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
-        " name BLOB NOT NULL, folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
-        "INSERT INTO rowid_vals(key, name, folded, type, data)"
-        " SELECT key, name, folded, type, data FROM vals ORDER BY key, id;"
-        "DROP TABLE vals; ALTER TABLE rowid_vals RENAME TO vals;"
-        "CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);"
-        "CREATE INDEX vals_in_order ON vals(key, id);"
+    const std::string sql =
+        std::string("BEGIN;") + vlx::test::kRowidValuesSql +
         "UPDATE keys SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
         "UPDATE vals SET folded=CAST(upper(CAST(name AS TEXT)) AS BLOB);"
         "INSERT INTO keys(parent, name, folded, written) SELECT parent,"
@@ -330,7 +325,7 @@ struct HivesToMove {
         "INSERT INTO vals(key, name, folded, type, data) SELECT id, CAST('v' AS BLOB),"
         " CAST('V' AS BLOB), 4, x'01000000' FROM keys WHERE CAST(name AS TEXT) GLOB 'K\xc3\x89Y*';"
         "PRAGMA user_version=1; COMMIT;";
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
       std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
       std::abort();
     }

@@ -3,6 +3,8 @@
 // wrote: for the tests of reading and moving such files.
 #pragma once
 
+#include "support/rowid_values.h"
+
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
@@ -20,14 +22,7 @@ public:
   // that rule's form too.
   explicit OldHive(const std::string &path, int version = 1) {
     EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    exec("BEGIN;"
-         "CREATE TABLE rowid_vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
-         " name BLOB NOT NULL, folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
-         "INSERT INTO rowid_vals(key, name, folded, type, data)"
-         " SELECT key, name, folded, type, data FROM vals ORDER BY key, id;"
-         "DROP TABLE vals; ALTER TABLE rowid_vals RENAME TO vals;"
-         "CREATE UNIQUE INDEX vals_by_name ON vals(key, folded);"
-         "CREATE INDEX vals_in_order ON vals(key, id)");
+    exec(std::string("BEGIN;") + kRowidValuesSql);
     exec("PRAGMA user_version=" + std::to_string(version));
     if (version != 1)
       return;
