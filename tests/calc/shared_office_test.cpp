@@ -54,6 +54,20 @@ bool exists(const std::string &path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A socket listening at `path`, as an office's or a keeper's would; -1 when it cannot be.
+int listeningAt(const std::string &path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+      ::listen(fd, 4) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // The keeper with a stand-in for the office: `office` runs as its office, and the office's socket
 // is one the test listens on.
 class KeeperTest : public ::testing::Test {
@@ -80,20 +94,28 @@ protected:
     }
     return found;
   }
+  // The keeper of `p` started, with the test listening as its office, and reached as a client
+  // reaches it: the office's socket, the keeper, the client's control socket and its connection
+  // to the office (-1 where one failed).
+  struct Reached {
+    int office;
+    pid_t keeper;
+    int control, fd;
+  };
+  Reached startAndReach(const KeeperPlan &p) {
+    Reached r{listeningAt(p.officePipe), -1, -1, -1};
+    if (r.office >= 0) {
+      r.keeper = launchKeeper(p);
+      r.fd = reachKeeper(p.socketPath, r.control, 10000);
+    }
+    return r;
+  }
   vlx::test::TempDir temp_;
 };
 
 TEST_F(KeeperTest, HandsOverTheOfficesConnectionAndEndsWhenUnused) {
   KeeperPlan p = plan({"/bin/sleep", "60"}, 1);
-  int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, p.officePipe.c_str());
-  ASSERT_EQ(::bind(office, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(office, 4), 0);
-  const pid_t keeper = launchKeeper(p);
-  int control = -1;
-  int fd = reachKeeper(p.socketPath, control, 10000);
+  const auto [office, keeper, control, fd] = startAndReach(p);
   ASSERT_GE(fd, 0);
   int peer = ::accept(office, nullptr, nullptr);
   ASSERT_EQ(::write(fd, "x", 1), 1);
@@ -154,15 +176,7 @@ TEST_F(KeeperTest, EndsAnOfficeThatWorksForNobody) {
                              : std::vector<std::string>{"/bin/sleep", "60"},
                         60);
     ::unlink(p.officePipe.c_str());
-    int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, p.officePipe.c_str());
-    ASSERT_EQ(::bind(office, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(office, 4), 0);
-    const pid_t keeper = launchKeeper(p);
-    int control = -1;
-    int fd = reachKeeper(p.socketPath, control, 10000);
+    const auto [office, keeper, control, fd] = startAndReach(p);
     ASSERT_GE(fd, 0);
     ::close(control);
     ::close(fd);
@@ -419,13 +433,8 @@ TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {
   vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
   vlx::test::ScopedEnv bound("VELMORA_CALC_START_SECONDS", "4");
   ::mkdir((run_ + "/velmora-calc").c_str(), 0700);
-  int stuck = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string socketPath = run_ + "/velmora-calc/office.sock";
-  std::strcpy(address.sun_path, socketPath.c_str());
-  ASSERT_EQ(::bind(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(stuck, 4), 0);
+  const int stuck = listeningAt(run_ + "/velmora-calc/office.sock");
+  ASSERT_GE(stuck, 0);
   auto start = std::chrono::steady_clock::now();
   auto result =
       vlx::test::runCommand({"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "get", path, "A1"});
