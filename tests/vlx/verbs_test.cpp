@@ -109,6 +109,22 @@ TEST_F(VlxTest, RegQueryOneValueSearchAndType) {
   fails({"reg", "query", kGeneral, "--keys"}, "requires --find", 2);
 }
 
+// reg.exe's /v NAME and /ve as -v NAME and --ve, for add, query and delete alike.
+TEST_F(VlxTest, ValueNamesAlsoTakeRegExeSwitches) {
+  const std::string head = "HKEY_CURRENT_USER\\Software\\Velmora\\General";
+  ok({"reg", "add", kGeneral, "-v", "Units", "-d", "mm"});
+  ok({"reg", "add", kGeneral, "--ve", "-d", "plain"});
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "--value", "units"}),
+            head + "\n    Units    REG_SZ    mm\n");
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "--ve"}), head + "\n    @    REG_SZ    plain\n");
+  fails({"reg", "query", kGeneral, "Units", "-v", "Units"}, "excludes", 2);
+  fails({"reg", "delete", kGeneral, "-v", "Units", "--ve"}, "excludes", 2);
+  ok({"reg", "delete", kGeneral, "--ve"});
+  EXPECT_EQ(ok({"reg", "query", kGeneral}), head + "\n    Units    REG_SZ    mm\n\n");
+  ok({"reg", "delete", kGeneral, "-v", "Units"});
+  fails({"reg", "query", kGeneral, "-v", "Units"}, "has no value 'Units'");
+}
+
 TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
   const std::tuple<const char *, const char *, std::string> cases[] = {
       {"Text", "REG_SZ", "C:\\x \"y\""},

@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <string>
 
 namespace vlx::cli {
@@ -257,8 +258,22 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
                "other data as hex bytes.");
   query->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
-  auto *queryName = query->add_option(
-      "NAME", name, "Only this value (\"\" for the default value); exit 1 when it is not there");
+  // reg.exe's /v NAME and /ve, as Windows admins type them: the NAME positional by another name.
+  auto valueNamed = [&name](CLI::App *cmd, CLI::Option *positional) {
+    auto *option = cmd->add_option("--value,-v", name, "NAME as reg.exe's /v takes it")
+                       ->type_name("NAME")
+                       ->excludes(positional);
+    auto *empty = cmd->add_flag_callback(
+                         "--ve", [&name] { name.clear(); },
+                         "The default value (the empty name), as reg.exe's /ve")
+                      ->excludes(positional)
+                      ->excludes(option);
+    return std::vector<const CLI::Option *>{positional, option, empty};
+  };
+  const auto queryName = valueNamed(
+      query, query->add_option("NAME", name,
+                               "Only this value (\"\" for the default value); exit 1 when it "
+                               "is not there"));
   bool recursive = false;
   query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
   query->add_flag("--json", json, jsonHelp);
@@ -280,7 +295,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
              "Checked against the registry's limits as an import is.");
   add->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora\\General")->required();
-  auto *addName = add->add_option("NAME", name, "Value name");
+  const auto addName = valueNamed(add, add->add_option("NAME", name, "Value name"));
   auto *addType = add->add_option("--type,-t", type,
                                   "REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
                                   "REG_QWORD, REG_BINARY or REG_NONE (REG_ may be left out)");
@@ -296,7 +311,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
                 "does not exist (unless --if-exists).");
   regDel->add_option("KEY", key, "Full key path")->required();
-  auto *regDelName = regDel->add_option("NAME", name, "Value name (\"\" for the default value)");
+  const auto regDelName =
+      valueNamed(regDel, regDel->add_option("NAME", name, "Value name (\"\" for the default value)"));
   regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
   regDel->add_flag("--json", json, changesJsonHelp);
   bool ifExists = false;
@@ -462,6 +478,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   }
 
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
+  auto anyGiven = [](const std::vector<const CLI::Option *> &options) {
+    return std::any_of(options.begin(), options.end(),
+                       [](const CLI::Option *o) { return o->count() > 0; });
+  };
   try {
     runAddinCommand(out);
     runHiveCopy(out);
@@ -496,7 +516,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                     machine, dryRun);
     } else if (*query) {
       QueryFilter filter;
-      if (given(queryName))
+      if (anyGiven(queryName))
         filter.name = name;
       if (given(queryFind)) {
         filter.find = findText;
@@ -516,9 +536,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       auto opt = [&](const CLI::Option *o, const std::string &v) {
         return given(o) ? std::optional<std::string>(v) : std::nullopt;
       };
-      regAdd(out, key, opt(addName, name), opt(addType, type), opt(addData, value), dryRun, json);
+      regAdd(out, key, anyGiven(addName) ? std::optional<std::string>(name) : std::nullopt,
+             opt(addType, type), opt(addData, value), dryRun, json);
     } else if (*regDel) {
-      regDelete(out, key, given(regDelName) ? std::optional<std::string>(name) : std::nullopt,
+      regDelete(out, key, anyGiven(regDelName) ? std::optional<std::string>(name) : std::nullopt,
                 dryRun, json, ifExists);
     } else if (*check) {
       regCheck(out, json);
