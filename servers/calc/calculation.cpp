@@ -167,6 +167,10 @@ void holdCalculation(const Reference<css::uno::XInterface> &document) {
   }
 }
 
+bool calculationHeld(const Reference<css::uno::XInterface> &document) {
+  return heldDocuments().count(Reference<css::uno::XInterface>(document, UNO_QUERY)) != 0;
+}
+
 void resumeCalculation(const Reference<css::uno::XInterface> &document) {
   auto &held = heldDocuments();
   auto found = held.find(Reference<css::uno::XInterface>(document, UNO_QUERY));

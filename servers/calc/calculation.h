@@ -12,6 +12,8 @@ namespace vlx::calc {
 // result (LibreOffice keeps only numbers from a file and computes Booleans, texts and errors
 // again).
 void holdCalculation(const Reference<css::uno::XInterface> &document);
+// Whether the document's calculation is held: nothing has been computed since it was loaded.
+bool calculationHeld(const Reference<css::uno::XInterface> &document);
 // Turns calculation back on before the first change the host makes, as the spreadsheet
 // recalculates on a change; a no-op for a document not held.
 void resumeCalculation(const Reference<css::uno::XInterface> &document);

@@ -3,7 +3,9 @@
 #include "cells.h"
 #include "uno_names.h"
 
+#include "calculation.h"
 #include "cell_formats.h"
+#include "general_formulas.h"
 
 #include "office.h"
 #include "variant.h"
@@ -123,6 +125,9 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
   auto at = [&](sal_Int32 row, sal_Int32 column) -> CellType & {
     return types[size_t(row) * size_t(columns) + size_t(column)];
   };
+  // Formulas computed since the load take their file's General format again.
+  if (!calculationHeld(document))
+    restoreGeneral(document, &origin);
   auto formats = blockFormats(document, cells, origin, rows, columns);
   bool dates = false;
   for (size_t i = 0; i < types.size(); ++i) {
@@ -551,6 +556,14 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
   if (formats)
     applyFormats(document, held, origin, rows, columns, written.needs);
   return true;
+}
+
+void rangeWritten(const Reference<css::uno::XInterface> &document,
+                  const Reference<ooo::vba::excel::XRange> &range) {
+  OUString address;
+  if (auto cells = unoCells(document, range, address); cells.is())
+    releaseGeneral(document, Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)
+                                 ->getRangeAddress());
 }
 
 void cellsChanged() { ++changes; }

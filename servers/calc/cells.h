@@ -37,6 +37,10 @@ bool putRangeValue(const css::uno::Reference<css::uno::XInterface> &document,
                    const css::uno::Reference<ooo::vba::excel::XRange> &range,
                    std::shared_ptr<HeldCells> &held, const css::uno::Any &value, bool value2);
 
+// The host writes the range's cells (see releaseGeneral).
+void rangeWritten(const css::uno::Reference<css::uno::XInterface> &document,
+                  const css::uno::Reference<ooo::vba::excel::XRange> &range);
+
 // A change made through this server: the cell types ranges learnt are learnt again.
 void cellsChanged();
 

@@ -5,6 +5,7 @@
 #include "bounds.h"
 #include "calculation.h"
 #include "cells.h"
+#include "general_formulas.h"
 #include "uno_names.h"
 #include "variant.h"
 #include "workbook_documents.h"
@@ -60,6 +61,19 @@ bool readsOnly(const Member &member) {
                      [&](const char *name) { return std::strcmp(name, member.name) == 0; });
 }
 
+// Cells the host writes (a value, a formula) or deletes are its own: the General format of the
+// file's formulas is no longer kept for them. A deleted sheet takes its cells with it; the
+// kept cells are let go rather than trusted to move right.
+void cellsWritten(const Object &self, const Member &member) {
+  if (self.kind == Kind::Worksheet && std::strcmp(member.name, "Delete") == 0)
+    forgetGeneral(self.document);
+  if (self.kind != Kind::Range)
+    return;
+  for (const char *name : {"Value", "Value2", "Formula", "Delete"})
+    if (std::strcmp(member.name, name) == 0)
+      rangeWritten(rangeDocument(self), Reference<xl::XRange>(self.ref, UNO_QUERY));
+}
+
 } // namespace
 
 Any invoke(const Member &member, const Object &self, const Args &args, const Any *value) {
@@ -96,6 +110,8 @@ Any invoke(const Member &member, const Object &self, const Args &args, const Any
   try {
     if (value || std::strcmp(member.name, "Delete") == 0 || std::strcmp(member.name, "Add") == 0)
       resumeCalculation(self.kind == Kind::Range ? rangeDocument(self) : self.document);
+    if (value || !readsOnly(member))
+      cellsWritten(self, member);
     if (value) {
       member.put(self, plain, typed ? *value : plainValue(*value));
       return Any();

@@ -2,6 +2,7 @@
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
 #include "calculation.h"
+#include "general_formulas.h"
 #include "package_check.h"
 #include "quiet_handler.h"
 #include "save_target.h"
@@ -19,6 +20,7 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
@@ -330,6 +332,16 @@ int install(const std::string &from, const std::string &given, int oldLock) {
   return out;
 }
 
+// Formulas computed since the load (after a change) are computed now, and those the file kept in
+// General cells take General again, so that a copy writes them so.
+void settleFormats(const Reference<css::uno::XInterface> &document) {
+  if (calculationHeld(document))
+    return;
+  if (Reference<css::sheet::XCalculatable> calculation{document, UNO_QUERY}; calculation.is())
+    calculation->calculate();
+  restoreGeneral(document, nullptr);
+}
+
 } // namespace
 
 OUString fileUrl(const OUString &path) { return urlOf(absolutePath(path)); }
@@ -412,8 +424,11 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt + std::rand() % 50));
   }
   // A sheet the office passed over in silence: read-only, as the office opens a repaired file.
-  if (!options)
-    entry->damage = packageDamage(Office::instance().context(), urlOf(path), path);
+  if (!options) {
+    auto check = checkPackage(Office::instance().context(), urlOf(path), path);
+    entry->damage = check.damage;
+    keepGeneral(model, check.generalFormulas);
+  }
   if (!entry->damage.empty()) {
     entry->readOnly = true;
     if (entry->lock >= 0)
@@ -455,6 +470,7 @@ void saveDocument(const Reference<css::uno::XInterface> &document) {
                              : std::string(" is read-only (the file is, or another process "
                                            "writes it)")) +
                         ": save it under another name with SaveAs");
+  settleFormats(document);
   std::string scratch = Office::instance().scratch();
   if (!entry || entry->lock < 0 || scratch.empty()) {
     // An office this process did not start cannot write into its private directory.
@@ -498,6 +514,7 @@ void saveDocumentAs(const Reference<css::uno::XInterface> &document, const OUStr
     if (lock < 0)
       throw CalcError(Fault::Failed, inQuotes(path) + " is open for writing in another process");
   }
+  settleFormats(document);
   std::vector<css::beans::PropertyValue> props;
   add(props, "FilterName", Any(filter));
   add(props, "Overwrite", Any(true));
@@ -565,6 +582,7 @@ void closeDocument(const Reference<css::uno::XInterface> &document) {
   } catch (const css::util::CloseVetoException &) {
     // Busy: with ownership given away, it closes itself when done.
   }
+  forgetGeneral(document);
   releaseDocument(document);
 }
 

@@ -5,11 +5,12 @@
 
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/io/XInputStream.hpp>
-#include <com/sun/star/io/XSeekable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -30,25 +31,22 @@ std::string lower(std::string text) {
   return text;
 }
 
-// The whole of a small part (workbook.xml and its relations), or of its last `tail` bytes.
-std::string readPart(const Reference<css::container::XNameAccess> &zip, const std::string &name,
-                     sal_Int32 tail = 0) {
+// Feeds a part to fn a piece at a time, as it is inflated.
+template <class Fn>
+void readPart(const Reference<css::container::XNameAccess> &zip, const std::string &name, Fn fn) {
   Reference<css::io::XInputStream> in(zip->getByName(utf8(name)), UNO_QUERY);
   if (!in.is())
-    return {};
-  if (Reference<css::io::XSeekable> seek{in, UNO_QUERY}; tail > 0 && seek.is()) {
-    sal_Int64 length = seek->getLength();
-    if (length > tail)
-      seek->seek(length - tail);
-  }
-  std::string text;
+    return;
   css::uno::Sequence<sal_Int8> chunk;
-  for (sal_Int32 got; (got = in->readBytes(chunk, 65536)) > 0;) {
-    text.append(reinterpret_cast<const char *>(chunk.getConstArray()), static_cast<size_t>(got));
-    if (tail > 0 && text.size() > size_t(tail))
-      text.erase(0, text.size() - size_t(tail));
-  }
+  for (sal_Int32 got; (got = in->readBytes(chunk, 65536)) > 0;)
+    fn(reinterpret_cast<const char *>(chunk.getConstArray()), static_cast<size_t>(got));
   in->closeInput();
+}
+
+// The whole of a small part (workbook.xml, its relations, the styles).
+std::string readPart(const Reference<css::container::XNameAccess> &zip, const std::string &name) {
+  std::string text;
+  readPart(zip, name, [&](const char *data, size_t size) { text.append(data, size); });
   return text;
 }
 
@@ -84,6 +82,39 @@ std::vector<size_t> elements(const std::string &xml, const std::string &name) {
   return found;
 }
 
+// An attribute's text without XML's escapes.
+std::string unescape(const std::string &text) {
+  static const std::pair<const char *, const char *> named[] = {
+      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}};
+  std::string out;
+  for (size_t at = 0; at < text.size(); ++at) {
+    size_t end = text[at] == '&' ? text.find(';', at) : std::string::npos;
+    if (end == std::string::npos) {
+      out += text[at];
+      continue;
+    }
+    std::string entity = text.substr(at + 1, end - at - 1);
+    std::string with;
+    for (const auto &[name, character] : named)
+      if (entity == name)
+        with = character;
+    if (with.empty() && entity.size() > 1 && entity[0] == '#') {
+      bool hex = entity[1] == 'x';
+      sal_uInt32 code =
+          sal_uInt32(std::strtoul(entity.c_str() + (hex ? 2 : 1), nullptr, hex ? 16 : 10));
+      if (code > 0 && code <= 0x10FFFF)
+        with = OUStringToOString(OUString(&code, 1), RTL_TEXTENCODING_UTF8).getStr();
+    }
+    if (with.empty()) {
+      out += text[at];
+      continue;
+    }
+    out += with;
+    at = end;
+  }
+  return out;
+}
+
 // A part's name from a relation's target, relative to xl/.
 std::string partName(const std::string &target) {
   if (!target.empty() && target[0] == '/')
@@ -96,6 +127,29 @@ std::string partName(const std::string &target) {
   return name;
 }
 
+// Whether each cell style of styles.xml (its cellXfs) has the General number format: format 0,
+// or a format of the file's own whose code is "General".
+std::vector<bool> generalStyles(const std::string &styles) {
+  if (styles.empty())
+    return {true}; // every cell has the default style
+  std::vector<std::string> general{"0"};
+  for (size_t format : elements(styles, "numFmt"))
+    if (lower(attribute(styles, format, "formatCode")) == "general")
+      general.push_back(attribute(styles, format, "numFmtId"));
+  std::vector<bool> found;
+  auto list = elements(styles, "cellXfs");
+  if (list.empty())
+    return found;
+  size_t end = styles.find("cellXfs>", list[0] + 1);
+  for (size_t xf : elements(styles, "xf"))
+    if (xf > list[0] && xf < end) {
+      std::string id = attribute(styles, xf, "numFmtId");
+      found.push_back(std::find(general.begin(), general.end(), id.empty() ? "0" : id) !=
+                      general.end());
+    }
+  return found;
+}
+
 bool endsWorksheet(std::string tail) {
   while (!tail.empty() && std::isspace(static_cast<unsigned char>(tail.back())))
     tail.pop_back();
@@ -105,11 +159,12 @@ bool endsWorksheet(std::string tail) {
 
 } // namespace
 
-std::string packageDamage(const Reference<css::uno::XComponentContext> &office, const OUString &url,
-                          const std::string &path) {
+PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
+                          const OUString &url, const std::string &path) {
+  PackageCheck check;
   const std::string extension = lower(path.substr(path.find_last_of("./") + 1));
   if (extension != "xlsx" && extension != "xlsm" && extension != "xltx" && extension != "xltm")
-    return {};
+    return check;
   try {
     const css::uno::Any file(url);
     Reference<css::container::XNameAccess> zip(
@@ -119,9 +174,18 @@ std::string packageDamage(const Reference<css::uno::XComponentContext> &office, 
         UNO_QUERY);
     if (!zip.is() || !zip->hasByName("xl/workbook.xml") ||
         !zip->hasByName("xl/_rels/workbook.xml.rels"))
-      return {};
+      return check;
     const std::string workbook = readPart(zip, "xl/workbook.xml");
     const std::string relations = readPart(zip, "xl/_rels/workbook.xml.rels");
+    std::string stylesPart;
+    for (size_t relation : elements(relations, "Relationship")) {
+      std::string type = attribute(relations, relation, "Type");
+      if (type.size() >= 7 && type.compare(type.size() - 7, 7, "/styles") == 0)
+        stylesPart = partName(attribute(relations, relation, "Target"));
+    }
+    const std::vector<bool> general = generalStyles(
+        !stylesPart.empty() && zip->hasByName(utf8(stylesPart)) ? readPart(zip, stylesPart)
+                                                               : std::string());
     for (size_t sheet : elements(workbook, "sheet")) {
       const std::string name = attribute(workbook, sheet, "name");
       const std::string id = attribute(workbook, sheet, "id");
@@ -135,17 +199,33 @@ std::string packageDamage(const Reference<css::uno::XComponentContext> &office, 
           type.compare(type.size() - 10, 10, "/worksheet") != 0)
         continue; // a chart sheet, or a relation the office reports itself
       const std::string part = partName(target);
-      if (!zip->hasByName(utf8(part)))
-        return "its sheet '" + name + "' (" + part + ") is missing";
-      if (!endsWorksheet(readPart(zip, part, 256)))
-        return "its sheet '" + name + "' (" + part + ") is cut short";
+      if (!zip->hasByName(utf8(part))) {
+        check.damage = "its sheet '" + name + "' (" + part + ") is missing";
+        break;
+      }
+      // One pass: its cells, and its end.
+      GeneralFormulaScan scan(general);
+      std::string tail;
+      readPart(zip, part, [&](const char *data, size_t size) {
+        scan.feed(data, size);
+        tail.append(data + (size > 256 ? size - 256 : 0), std::min<size_t>(size, 256));
+        if (tail.size() > 256)
+          tail.erase(0, tail.size() - 256);
+      });
+      if (!endsWorksheet(tail)) {
+        check.damage = "its sheet '" + name + "' (" + part + ") is cut short";
+        break;
+      }
+      check.generalFormulas.push_back({unescape(name), scan.finish()});
     }
   } catch (const css::lang::DisposedException &) {
     throw;
   } catch (const css::uno::Exception &) {
     // Not read as a package: the office's own load says what it found.
   }
-  return {};
+  if (!check.damage.empty())
+    check.generalFormulas.clear();
+  return check;
 }
 
 } // namespace vlx::calc

@@ -1,19 +1,29 @@
 // What LibreOffice passes over in silence when it opens a workbook: a sheet whose part is
-// missing from the file, or cut short, opens empty or half full. The file is read again through
-// the office's own zip reader, so that such a workbook is known to be damaged.
+// missing from the file, or cut short, opens empty or half full; a formula in a General cell
+// loses its General format. The file is read again through the office's own zip reader, so that
+// such a workbook is known to be damaged, and such formulas known.
 #pragma once
 
 #include <com/sun/star/uno/XComponentContext.hpp>
+#include "general_formulas.h"
+
 #include <rtl/ustring.hxx>
 
 #include <string>
+#include <vector>
 
 namespace vlx::calc {
 
-// What is damaged in the Office Open XML workbook at path, whose file URL is url ("its sheet
-// 'Data' (xl/worksheets/sheet2.xml) is missing"), or empty when its sheets are whole or it is not
-// such a workbook.
-std::string packageDamage(const css::uno::Reference<css::uno::XComponentContext> &office,
+struct PackageCheck {
+  // What is damaged ("its sheet 'Data' (xl/worksheets/sheet2.xml) is missing"), or empty when
+  // the sheets are whole or the file is not such a workbook.
+  std::string damage;
+  // The formulas each worksheet keeps in General cells (none when damaged).
+  std::vector<SheetCells> generalFormulas;
+};
+
+// Reads the Office Open XML workbook at path, whose file URL is url, again.
+PackageCheck checkPackage(const css::uno::Reference<css::uno::XComponentContext> &office,
                           const rtl::OUString &url, const std::string &path);
 
 } // namespace vlx::calc

@@ -27,7 +27,7 @@ using vlx::calc::test::XlsxSheet;
 const DISPID kAdd = 0xB5, kOpen = 0x2AA, kClose = 0x115, kSave = 0x11B, kSaveAs = 0x11C,
              kWorksheets = 0x1EE, kSheets = 0x1E5, kCharts = 0x79, kRange = 0xC5, kText = 0x8A,
              kValue = 0x6, kValue2 = 0x56C, kFormula = 0x105, kCount = 0x76, kItem = 0xAA,
-             kQuit = 0x12E;
+             kQuit = 0x12E, kDelete = 0x75;
 const WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 const BYTE kString[] = {0x0E, 0};
 const BYTE kBool[] = {VT_BOOL, 0};
@@ -895,4 +895,88 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
       EXPECT_EQ(read[cell.cell.ref], cell.kind) << cell.cell.ref;
     EXPECT_EQ(read["B1"], "n plain");
   }
+}
+
+// A formula the file keeps in a General cell reads as a number whatever it refers to, as on
+// Windows, though LibreOffice gives it its result's format (a date's, a time's, currency's)
+// when it computes it: on opening (no cached result, or an error's), and after a change. A
+// Boolean result stays a Boolean; a formula in a date cell stays a date. A save writes General.
+TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
+  XlsxBook book;
+  book.formats = {"hhmm", "\"$\"#,##0.00", "General"};
+  struct Cell {
+    XlsxCell cell;
+    Expected value;
+    const char *kind; // in a saved .xlsx
+  };
+  const std::vector<Cell> cells = {
+      {{"A1", "", "45000", "", 14}, date(45000), "n date"},
+      {{"A2", "", "0.5", "", 164}, date(0.5), "n date"},
+      {{"A3", "", "12.5", "", 165}, {VT_CY, 12.5}, "n plain"},
+      {{"A4", "", "0.25", "", 10}, r8(0.25), "n plain"},
+      {{"B1", "", "", "A1", 0}, r8(45000), "n plain"},
+      {{"B2", "", "", "A2", 0}, r8(0.5), "n plain"},
+      {{"B3", "", "", "A3", 0}, r8(12.5), "n plain"},
+      {{"B4", "", "", "A4", 0}, r8(0.25), "n plain"},
+      {{"B5", "e", "#N/A", "A1+0", 0}, r8(45000), "n plain"},
+      {{"B6", "", "", "A1", 14}, date(45000), "n date"},
+      {{"B7", "", "", "A1>0", 0}, boolean(true), "b plain"},
+      {{"B8", "", "45000", "A1", 0}, r8(45000), "n plain"},
+      {{"B9", "", "", "A1", 2}, r8(45000), "n plain"},
+      {{"B10", "", "0.5", "A2", 0}, r8(0.5), "n plain"},
+      {{"C1", "", "", "A1", 166}, r8(45000), "n plain"},
+  };
+  XlsxSheet kept{"Formulas", {}, false};
+  for (const auto &cell : cells)
+    kept.cells.push_back(cell.cell);
+  book.sheets = {kept};
+  std::string path = dir_->file("general.xlsx"), copy = dir_->file("general_copy.xlsx");
+  vlx::calc::test::writeXlsx(path, book);
+  auto expectAll = [&](COleDispatchDriver &formulas, double shift) {
+    for (const auto &cell : cells) {
+      SCOPED_TRACE(cell.cell.ref);
+      Expected value = cell.value;
+      if (cell.cell.formula == "A1" || cell.cell.formula == "A1+0" || cell.cell.ref == "A1")
+        value.number += shift;
+      expectVariant(Range(range(formulas, cell.cell.ref.c_str())).GetValue(), value);
+    }
+  };
+  reporting([&] {
+    COleDispatchDriver opened(open(path));
+    COleDispatchDriver formulas(sheet(opened, 1));
+    expectAll(formulas, 0);
+    // Computed again after a change: General still.
+    Range changed(range(formulas, "A1"));
+    EXPECT_EQ(put(changed, kValue, scalar(VT_DATE, 45001)), S_OK);
+    SCOPED_TRACE("after a change");
+    expectAll(formulas, 1);
+    opened.InvokeHelper(kSave, kCall, VT_EMPTY, nullptr, nullptr);
+    opened.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+    // A formula the host writes takes its result's format, as one typed in; the file's cells
+    // keep General where deleted cells move them.
+    Range written(range(formulas, "C1"));
+    written.InvokeHelper(kFormula, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, kString, "=A1");
+    expectVariant(written.GetValue(), date(45001));
+    Range deleted(range(formulas, "B4"));
+    const BYTE kShift[] = {VT_I4, 0};
+    deleted.InvokeHelper(kDelete, kCall, VT_EMPTY, nullptr, kShift, -4162); // xlShiftUp
+    Range time(range(formulas, "A2"));
+    EXPECT_EQ(put(time, kValue, scalar(VT_DATE, 0.75)), S_OK);
+    expectVariant(Range(range(formulas, "B9")).GetValue(), r8(0.75));
+    close(opened);
+  });
+  for (const auto &saved : {path, copy}) {
+    SCOPED_TRACE(saved);
+    auto read = savedCells(dir_->path(), saved);
+    ASSERT_FALSE(read.empty()) << "python3 could not read the saved file";
+    for (const auto &cell : cells)
+      EXPECT_EQ(read[cell.cell.ref], cell.kind) << cell.cell.ref;
+  }
+  reporting([&] {
+    COleDispatchDriver opened(open(copy));
+    COleDispatchDriver formulas(sheet(opened, 1));
+    SCOPED_TRACE("saved copy");
+    expectAll(formulas, 1);
+    close(opened);
+  });
 }

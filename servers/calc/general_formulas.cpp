@@ -1,0 +1,325 @@
+// Formulas kept in General cells: found in the file's sheet parts, and their format put back
+// after LibreOffice's guess. See general_formulas.h.
+#include "general_formulas.h"
+
+#include "cell_formats.h"
+
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/XNumberFormatTypes.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+#include <string_view>
+
+namespace vlx::calc {
+
+namespace {
+
+const sal_Int32 kColumns = 16384, kRows = 1048576;
+
+bool space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value of attribute `name` in a start tag, or none.
+std::optional<std::string_view> attributeOf(std::string_view tag, std::string_view name) {
+  for (size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
+    if (at == 0 || !space(tag[at - 1]))
+      continue;
+    size_t equals = at + name.size();
+    while (equals < tag.size() && space(tag[equals]))
+      ++equals;
+    if (equals >= tag.size() || tag[equals] != '=')
+      continue;
+    size_t quote = equals + 1;
+    while (quote < tag.size() && space(tag[quote]))
+      ++quote;
+    if (quote >= tag.size() || (tag[quote] != '"' && tag[quote] != '\''))
+      return std::nullopt;
+    size_t close = tag.find(tag[quote], quote + 1);
+    if (close == std::string_view::npos)
+      return std::nullopt;
+    return tag.substr(quote + 1, close - quote - 1);
+  }
+  return std::nullopt;
+}
+
+std::optional<sal_Int32> number(std::string_view text) {
+  sal_Int32 value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size())
+    return std::nullopt;
+  return value;
+}
+
+// A cell reference such as "AB12", from 0; none when it is not one.
+std::optional<CellPosition> position(std::string_view ref) {
+  CellPosition at{0, 0};
+  size_t i = 0;
+  for (; i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z' && at.column <= kColumns; ++i)
+    at.column = at.column * 26 + (ref[i] - 'A' + 1);
+  auto row = number(ref.substr(i));
+  if (i == 0 || !row || *row < 1 || *row > kRows || at.column > kColumns)
+    return std::nullopt;
+  return CellPosition{at.column - 1, *row - 1};
+}
+
+// The kept cells of each document, in a cell range container: LibreOffice moves its ranges
+// with the cells when rows, columns or sheets are inserted or deleted.
+std::map<Reference<css::uno::XInterface>, Reference<css::sheet::XSheetCellRangeContainer>> &
+keptCells() {
+  static std::map<Reference<css::uno::XInterface>,
+                  Reference<css::sheet::XSheetCellRangeContainer>>
+      kept;
+  return kept;
+}
+
+Reference<css::uno::XInterface> identity(const Reference<css::uno::XInterface> &document) {
+  return Reference<css::uno::XInterface>(document, UNO_QUERY);
+}
+
+// Runs of rows by column; the runs of a column do not overlap.
+using Runs = std::map<sal_Int32, std::vector<std::pair<sal_Int32, sal_Int32>>>;
+
+// The General format back on the kept cells of one sheet whose format LibreOffice changed.
+void restoreIn(const Reference<css::uno::XInterface> &document,
+               const Reference<css::table::XCellRange> &sheet,
+               const std::vector<css::table::CellRangeAddress> &kept) {
+  Runs runs;
+  css::table::CellRangeAddress box = kept.front();
+  for (const auto &area : kept) {
+    for (sal_Int32 column = area.StartColumn; column <= area.EndColumn; ++column)
+      runs[column].emplace_back(area.StartRow, area.EndRow);
+    box.StartColumn = std::min(box.StartColumn, area.StartColumn);
+    box.StartRow = std::min(box.StartRow, area.StartRow);
+    box.EndColumn = std::max(box.EndColumn, area.EndColumn);
+    box.EndRow = std::max(box.EndRow, area.EndRow);
+  }
+  for (auto &[column, rows] : runs)
+    std::sort(rows.begin(), rows.end());
+  // Groups of cells formatted alike over the cells' bounds: as many as the sheet has runs of
+  // formats there, not cells.
+  auto groups = Reference<css::sheet::XUniqueCellFormatRangesSupplier>(
+                    sheet->getCellRangeByPosition(box.StartColumn, box.StartRow, box.EndColumn,
+                                                  box.EndRow),
+                    UNO_QUERY_THROW)
+                    ->getUniqueCellFormatRanges();
+  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
+  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+  for (sal_Int32 i = 0, n = groups->getCount(); i < n; ++i) {
+    Reference<css::sheet::XSheetCellRanges> group(groups->getByIndex(i), UNO_QUERY_THROW);
+    sal_Int32 key = 0;
+    Reference<css::beans::XPropertySet>(group, UNO_QUERY_THROW)
+        ->getPropertyValue("NumberFormat") >>= key;
+    const Format &format = formatFor(document, key);
+    if (format.general || format.shape == Shape::Boolean)
+      continue;
+    std::vector<css::table::CellRangeAddress> changed;
+    for (const auto &area : group->getRangeAddresses())
+      for (auto column = runs.lower_bound(area.StartColumn);
+           column != runs.end() && column->first <= area.EndColumn; ++column) {
+        const auto &rows = column->second;
+        auto run = std::lower_bound(rows.begin(), rows.end(), area.StartRow,
+                                    [](const auto &r, sal_Int32 row) { return r.second < row; });
+        for (; run != rows.end() && run->first <= area.EndRow; ++run)
+          changed.push_back({kept.front().Sheet, column->first,
+                             std::max(run->first, area.StartRow), column->first,
+                             std::min(run->second, area.EndRow)});
+      }
+    if (changed.empty())
+      continue;
+    Reference<css::sheet::XSheetCellRangeContainer> ranges(
+        factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
+    ranges->addRangeAddresses(css::uno::Sequence<css::table::CellRangeAddress>(
+                                  changed.data(), sal_Int32(changed.size())),
+                              false);
+    Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
+        ->setPropertyValue("NumberFormat", Any(types->getStandardIndex(format.locale)));
+  }
+}
+
+} // namespace
+
+GeneralFormulaScan::GeneralFormulaScan(std::vector<bool> generalStyles)
+    : generalStyles_(std::move(generalStyles)) {}
+
+void GeneralFormulaScan::feed(const char *data, size_t size) {
+  // An element runs from its '<' to the next one, its text included: only the last may be cut.
+  pending_.append(data, size);
+  size_t start = pending_.find('<');
+  if (start == std::string::npos) {
+    pending_.clear();
+    return;
+  }
+  for (size_t next; (next = pending_.find('<', start + 1)) != std::string::npos; start = next)
+    element(pending_.data() + start + 1, pending_.data() + next);
+  pending_.erase(0, start);
+}
+
+std::vector<CellPosition> GeneralFormulaScan::finish() {
+  if (!pending_.empty() && pending_[0] == '<')
+    element(pending_.data() + 1, pending_.data() + pending_.size());
+  pending_.clear();
+  return std::move(found_);
+}
+
+void GeneralFormulaScan::element(const char *begin, const char *end) {
+  std::string_view text(begin, size_t(end - begin));
+  bool closing = !text.empty() && text[0] == '/';
+  size_t nameEnd = text.find_first_of(" \t\r\n/>", closing ? 1 : 0);
+  std::string_view name = text.substr(closing ? 1 : 0, nameEnd - (closing ? 1 : 0));
+  if (size_t colon = name.rfind(':'); colon != std::string_view::npos)
+    name.remove_prefix(colon + 1);
+  if (closing) {
+    if (name == "c" && inGeneralCell_ && formula_ && at_.column >= 0 && at_.row >= 0)
+      found_.push_back(at_);
+    if (name == "c")
+      inGeneralCell_ = false;
+    return;
+  }
+  if (name != "row" && name != "c" && name != "f")
+    return;
+  // The start tag ends at the first '>' outside its attributes' quotes.
+  size_t tagEnd = nameEnd;
+  for (char quote = 0; tagEnd < text.size() && (quote || text[tagEnd] != '>'); ++tagEnd)
+    if (text[tagEnd] == '"' || text[tagEnd] == '\'')
+      quote = quote == text[tagEnd] ? 0 : (quote ? quote : text[tagEnd]);
+  std::string_view tag = text.substr(0, tagEnd);
+  bool empty = !tag.empty() && tag.back() == '/';
+  if (name == "f") {
+    formula_ = formula_ || inGeneralCell_;
+    return;
+  }
+  if (name == "row") {
+    auto r = attributeOf(tag, "r");
+    auto row = r ? number(*r) : std::nullopt;
+    at_ = {-1, row ? *row - 1 : at_.row + 1};
+    return;
+  }
+  // A cell: where its reference says, else next to the last one.
+  auto ref = attributeOf(tag, "r");
+  auto cell = ref ? position(*ref) : std::nullopt;
+  at_ = cell ? *cell : CellPosition{at_.column + 1, at_.row};
+  auto style = attributeOf(tag, "s");
+  auto index = style ? number(*style) : sal_Int32(0);
+  inGeneralCell_ = !empty && index && *index >= 0 && size_t(*index) < generalStyles_.size() &&
+                   generalStyles_[size_t(*index)] && at_.column < kColumns && at_.row < kRows;
+  formula_ = false;
+}
+
+void keepGeneral(const Reference<css::uno::XInterface> &document,
+                 const std::vector<SheetCells> &sheets) {
+  Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
+  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY);
+  if (!doc.is() || !factory.is())
+    return;
+  try {
+    Reference<css::container::XNameAccess> names(doc->getSheets(), UNO_QUERY_THROW);
+    std::vector<css::table::CellRangeAddress> runs;
+    for (const auto &sheet : sheets) {
+      rtl::OUString name(sheet.sheet.data(), sal_Int32(sheet.sheet.size()),
+                         RTL_TEXTENCODING_UTF8);
+      if (sheet.cells.empty() || !names->hasByName(name))
+        continue;
+      sal_Int16 index = Reference<css::sheet::XCellRangeAddressable>(names->getByName(name),
+                                                                      UNO_QUERY_THROW)
+                            ->getRangeAddress()
+                            .Sheet;
+      auto cells = sheet.cells;
+      std::sort(cells.begin(), cells.end(), [](const CellPosition &a, const CellPosition &b) {
+        return a.column != b.column ? a.column < b.column : a.row < b.row;
+      });
+      for (const auto &cell : cells)
+        if (!runs.empty() && runs.back().Sheet == index &&
+            runs.back().StartColumn == cell.column && cell.row <= runs.back().EndRow + 1)
+          runs.back().EndRow = std::max(runs.back().EndRow, cell.row);
+        else
+          runs.push_back({index, cell.column, cell.row, cell.column, cell.row});
+    }
+    if (runs.empty())
+      return;
+    Reference<css::sheet::XSheetCellRangeContainer> kept(
+        factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
+    kept->addRangeAddresses(
+        css::uno::Sequence<css::table::CellRangeAddress>(runs.data(), sal_Int32(runs.size())),
+        false);
+    keptCells()[identity(document)] = kept;
+  } catch (const css::lang::DisposedException &) {
+    throw;
+  } catch (const css::uno::Exception &) {
+    return; // formatted as LibreOffice formats it
+  }
+  restoreGeneral(document, nullptr);
+}
+
+void restoreGeneral(const Reference<css::uno::XInterface> &document,
+                    const css::table::CellRangeAddress *area) {
+  auto found = keptCells().find(identity(document));
+  if (found == keptCells().end())
+    return;
+  try {
+    const auto addresses =
+        area ? Reference<css::sheet::XCellRangesQuery>(found->second, UNO_QUERY_THROW)
+                   ->queryIntersection(*area)
+                   ->getRangeAddresses()
+             : Reference<css::sheet::XSheetCellRanges>(found->second, UNO_QUERY_THROW)
+                   ->getRangeAddresses();
+    if (!addresses.hasElements())
+      return;
+    std::map<sal_Int16, std::vector<css::table::CellRangeAddress>> bySheet;
+    for (const auto &address : addresses)
+      bySheet[address.Sheet].push_back(address);
+    Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
+    bool modified = modifiable.is() && modifiable->isModified();
+    Reference<css::container::XIndexAccess> sheets(
+        Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(),
+        UNO_QUERY_THROW);
+    for (const auto &[sheet, kept] : bySheet)
+      restoreIn(document, Reference<css::table::XCellRange>(sheets->getByIndex(sheet), UNO_QUERY_THROW),
+                kept);
+    if (modifiable.is() && !modified)
+      modifiable->setModified(false);
+  } catch (const css::lang::DisposedException &) {
+    throw;
+  } catch (const css::uno::Exception &) {
+    // Formatted as LibreOffice formats it.
+  }
+}
+
+void releaseGeneral(const Reference<css::uno::XInterface> &document,
+                    const css::table::CellRangeAddress &area) {
+  auto found = keptCells().find(identity(document));
+  if (found == keptCells().end())
+    return;
+  try {
+    auto kept = found->second;
+    for (const auto &address : Reference<css::sheet::XCellRangesQuery>(kept, UNO_QUERY_THROW)
+                                   ->queryIntersection(area)
+                                   ->getRangeAddresses())
+      kept->removeRangeAddress(address);
+  } catch (const css::lang::DisposedException &) {
+    throw;
+  } catch (const css::uno::Exception &) {
+    // Kept: at worst a cell the host formatted reads as General again.
+  }
+}
+
+void forgetGeneral(const Reference<css::uno::XInterface> &document) {
+  keptCells().erase(identity(document));
+}
+
+} // namespace vlx::calc
