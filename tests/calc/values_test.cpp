@@ -811,33 +811,13 @@ TEST_F(CalcValuesTest, DaysBeforeMarch1900CountAsTheSpreadsheetCountsThem) {
   });
 }
 
-// Each cell of the first sheet of a saved .xlsx as a reader other than the office sees it:
-// "REF KIND", KIND its type attribute (n, b, e, s, str, inlineStr) and "date" or "plain" by its
-// number format's code.
-std::map<std::string, std::string> savedCells(const std::string &dir, const std::string &path) {
-  static const char kReader[] = R"(import re, sys, zipfile, xml.etree.ElementTree as E
-z = zipfile.ZipFile(sys.argv[1])
-N = '{http://schemas.openxmlformats.org/spreadsheetml/2006/main}'
-R = '{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id'
-rid = E.fromstring(z.read('xl/workbook.xml')).find(N + 'sheets')[0].get(R)
-rels = {r.get('Id'): r.get('Target') for r in E.fromstring(z.read('xl/_rels/workbook.xml.rels'))}
-part = rels[rid].lstrip('/')
-part = part if part.startswith('xl/') else 'xl/' + part
-styles = E.fromstring(z.read('xl/styles.xml'))
-codes = {int(f.get('numFmtId')): f.get('formatCode') for f in styles.iter(N + 'numFmt')}
-xfs = [int(x.get('numFmtId', 0)) for x in styles.find(N + 'cellXfs')]
-for c in E.fromstring(z.read(part)).iter(N + 'c'):
-    f = xfs[int(c.get('s', 0))]
-    code = codes.get(f, 'date' if 14 <= f <= 22 or 45 <= f <= 47 else 'General').lower()
-    bare = re.sub(r'"[^"]*"|\[[^\]]*\]|\\.', '', code)
-    date = code != 'general' and re.search('[ymdhs]', bare.replace('general', ''))
-    print(c.get('r'), c.get('t', 'n'), 'date' if date else 'plain')
-)";
-  std::string script = dir + "/saved_cells.py";
-  std::ofstream(script) << kReader;
+// Each cell of the first sheet of a saved workbook as a reader other than the office sees it
+// (saved_cells.py): "KIND FORMAT" by reference, KIND n, b, e or s (=n for a formula's number),
+// FORMAT general, number, date, percent or currency (- but for numbers).
+std::map<std::string, std::string> savedCells(const std::string &path) {
   std::map<std::string, std::string> cells;
   std::unique_ptr<FILE, int (*)(FILE *)> pipe(
-      popen(("python3 '" + script + "' '" + path + "'").c_str(), "r"), pclose);
+      popen(("python3 '" VLX_SAVED_CELLS "' '" + path + "'").c_str(), "r"), pclose);
   char line[256];
   while (pipe && std::fgets(line, sizeof line, pipe.get())) {
     std::string text(line);
@@ -848,7 +828,8 @@ for c in E.fromstring(z.read(part)).iter(N + 'c'):
 }
 
 // A host that changes one cell and saves leaves the type and format of every other cell as
-// the file had them, in place (Save) and as a copy (SaveAs), read back without the office.
+// the file had them, in place (Save) and as a copy in each format (SaveAs), read back without
+// the office.
 TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
   XlsxBook book;
   book.formats = {"\"$\"#,##0.00"};
@@ -857,26 +838,40 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
     const char *kind;
   };
   const std::vector<Kept> cells = {
-      {{"A1", "", "5", "", 0}, "n plain"},
+      {{"A1", "", "5", "", 0}, "n general"},
       {{"A2", "", "45000", "", 14}, "n date"},
       {{"A3", "", "0.5", "", 21}, "n date"},
-      {{"A4", "", "12.5", "", 164}, "n plain"},
-      {{"A5", "b", "1", "", 0}, "b plain"},
-      {{"A6", "e", "#DIV/0!", "", 0}, "e plain"},
-      {{"A7", "", "10", "A1*2", 0}, "n plain"},
-      // A formula of a date in a General cell: the office would give it the date's format
-      // when it computes it.
-      {{"A8", "", "45000", "A2", 0}, "n plain"},
-      {{"A9", "", "45000.5", "", 22}, "n date"},
+      {{"A4", "", "45000.5", "", 22}, "n date"},
+      {{"A5", "", "12.5", "", 164}, "n currency"},
+      {{"A6", "", "0.25", "", 10}, "n percent"},
+      {{"A7", "", "1234.5", "", 4}, "n number"},
+      // Typed Booleans and errors are written as formulas (=TRUE(), =#N/A).
+      {{"A8", "b", "1", "", 0}, "=b -"},
       // A Boolean in a date's format stays a Boolean (the office gives it its Boolean format).
-      {{"A10", "b", "0", "", 14}, "b plain"},
-      {{"A11", "b", "1", "", 14}, "b plain"},
+      {{"A9", "b", "0", "", 14}, "=b -"},
+      {{"A10", "e", "#DIV/0!", "", 0}, "=e -"},
+      {{"A11", "e", "#N/A", "", 0}, "=e -"},
+      {{"A12", "inlineStr", "text", "", 0}, "s -"},
+      {{"A13", "", "10", "A1*2", 0}, "=n general"},
+      // Formulas of a date, currency or percentage in General cells: the office would give them
+      // their result's format when it computes them (A15 on opening).
+      {{"A14", "", "45000", "A2", 0}, "=n general"},
+      {{"A15", "", "", "A2", 0}, "=n general"},
+      {{"A16", "", "12.5", "A5", 0}, "=n general"},
+      {{"A17", "", "0.25", "A6", 0}, "=n general"},
+      {{"A18", "", "0.25", "A6", 10}, "=n percent"},
+      {{"A19", "b", "1", "A1>1", 0}, "=b -"},
+      {{"A20", "str", "ab", "\"a\"&\"b\"", 0}, "=s -"},
+      {{"A21", "e", "#DIV/0!", "1/0", 0}, "=e -"},
   };
   XlsxSheet kept{"Kept", {}, false};
   for (const auto &cell : cells)
     kept.cells.push_back(cell.cell);
   book.sheets = {kept};
-  std::string path = dir_->file("kept.xlsx"), copy = dir_->file("kept_copy.xlsm");
+  std::string path = dir_->file("kept.xlsx");
+  std::vector<std::string> copies = {path};
+  for (const char *extension : {"xlsx", "xlsm", "xls", "ods"})
+    copies.push_back(dir_->file(std::string("kept_copy.") + extension));
   vlx::calc::test::writeXlsx(path, book);
   reporting([&] {
     COleDispatchDriver opened(open(path));
@@ -884,16 +879,17 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
     Range changed(range(first, "B1"));
     EXPECT_EQ(put(changed, kValue, scalar(VT_R8, 7)), S_OK);
     opened.InvokeHelper(kSave, kCall, VT_EMPTY, nullptr, nullptr);
-    opened.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copy.c_str());
+    for (size_t i = 1; i < copies.size(); ++i)
+      opened.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copies[i].c_str());
     close(opened);
   });
-  for (const auto &saved : {path, copy}) {
+  for (const auto &saved : copies) {
     SCOPED_TRACE(saved);
-    auto read = savedCells(dir_->path(), saved);
+    auto read = savedCells(saved);
     ASSERT_FALSE(read.empty()) << "python3 could not read the saved file";
     for (const auto &cell : cells)
       EXPECT_EQ(read[cell.cell.ref], cell.kind) << cell.cell.ref;
-    EXPECT_EQ(read["B1"], "n plain");
+    EXPECT_EQ(read["B1"], "n general");
   }
 }
 
@@ -912,19 +908,19 @@ TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
   const std::vector<Cell> cells = {
       {{"A1", "", "45000", "", 14}, date(45000), "n date"},
       {{"A2", "", "0.5", "", 164}, date(0.5), "n date"},
-      {{"A3", "", "12.5", "", 165}, {VT_CY, 12.5}, "n plain"},
-      {{"A4", "", "0.25", "", 10}, r8(0.25), "n plain"},
-      {{"B1", "", "", "A1", 0}, r8(45000), "n plain"},
-      {{"B2", "", "", "A2", 0}, r8(0.5), "n plain"},
-      {{"B3", "", "", "A3", 0}, r8(12.5), "n plain"},
-      {{"B4", "", "", "A4", 0}, r8(0.25), "n plain"},
-      {{"B5", "e", "#N/A", "A1+0", 0}, r8(45000), "n plain"},
-      {{"B6", "", "", "A1", 14}, date(45000), "n date"},
-      {{"B7", "", "", "A1>0", 0}, boolean(true), "b plain"},
-      {{"B8", "", "45000", "A1", 0}, r8(45000), "n plain"},
-      {{"B9", "", "", "A1", 2}, r8(45000), "n plain"},
-      {{"B10", "", "0.5", "A2", 0}, r8(0.5), "n plain"},
-      {{"C1", "", "", "A1", 166}, r8(45000), "n plain"},
+      {{"A3", "", "12.5", "", 165}, {VT_CY, 12.5}, "n currency"},
+      {{"A4", "", "0.25", "", 10}, r8(0.25), "n percent"},
+      {{"B1", "", "", "A1", 0}, r8(45000), "=n general"},
+      {{"B2", "", "", "A2", 0}, r8(0.5), "=n general"},
+      {{"B3", "", "", "A3", 0}, r8(12.5), "=n general"},
+      {{"B4", "", "", "A4", 0}, r8(0.25), "=n general"},
+      {{"B5", "e", "#N/A", "A1+0", 0}, r8(45000), "=n general"},
+      {{"B6", "", "", "A1", 14}, date(45000), "=n date"},
+      {{"B7", "", "", "A1>0", 0}, boolean(true), "=b -"},
+      {{"B8", "", "45000", "A1", 0}, r8(45000), "=n general"},
+      {{"B9", "", "", "A1", 2}, r8(45000), "=n number"},
+      {{"B10", "", "0.5", "A2", 0}, r8(0.5), "=n general"},
+      {{"C1", "", "", "A1", 166}, r8(45000), "=n general"},
   };
   XlsxSheet kept{"Formulas", {}, false};
   for (const auto &cell : cells)
@@ -967,7 +963,7 @@ TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
   });
   for (const auto &saved : {path, copy}) {
     SCOPED_TRACE(saved);
-    auto read = savedCells(dir_->path(), saved);
+    auto read = savedCells(saved);
     ASSERT_FALSE(read.empty()) << "python3 could not read the saved file";
     for (const auto &cell : cells)
       EXPECT_EQ(read[cell.cell.ref], cell.kind) << cell.cell.ref;
