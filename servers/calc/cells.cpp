@@ -5,7 +5,7 @@
 
 #include "calculation.h"
 #include "cell_formats.h"
-#include "general_formulas.h"
+#include "file_cells.h"
 
 #include "office.h"
 #include "variant.h"
@@ -556,6 +556,20 @@ bool putRangeValue(const Reference<css::uno::XInterface> &document,
   if (formats)
     applyFormats(document, held, origin, rows, columns, written.needs);
   return true;
+}
+
+bool isBooleanConstant(const Reference<css::uno::XInterface> &document,
+                       const Reference<ooo::vba::excel::XRange> &range) {
+  OUString address;
+  auto cells = unoCells(document, range, address);
+  if (!cells.is() || address.indexOf(':') >= 0)
+    return false;
+  auto cell = cells->getCellByPosition(0, 0);
+  sal_Int32 key = 0;
+  return cell->getType() == css::table::CellContentType_VALUE &&
+         (Reference<css::beans::XPropertySet>(cell, UNO_QUERY_THROW)
+              ->getPropertyValue("NumberFormat") >>= key) &&
+         formatFor(document, key).shape == Shape::Boolean;
 }
 
 void rangeWritten(const Reference<css::uno::XInterface> &document,

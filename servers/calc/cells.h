@@ -37,6 +37,10 @@ bool putRangeValue(const css::uno::Reference<css::uno::XInterface> &document,
                    const css::uno::Reference<ooo::vba::excel::XRange> &range,
                    std::shared_ptr<HeldCells> &held, const css::uno::Any &value, bool value2);
 
+// Whether the range is one cell that holds a number in a Boolean format: a Boolean constant.
+bool isBooleanConstant(const css::uno::Reference<css::uno::XInterface> &document,
+                       const css::uno::Reference<ooo::vba::excel::XRange> &range);
+
 // The host writes the range's cells (see releaseGeneral).
 void rangeWritten(const css::uno::Reference<css::uno::XInterface> &document,
                   const css::uno::Reference<ooo::vba::excel::XRange> &range);

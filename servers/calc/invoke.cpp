@@ -5,7 +5,7 @@
 #include "bounds.h"
 #include "calculation.h"
 #include "cells.h"
-#include "general_formulas.h"
+#include "file_cells.h"
 #include "uno_names.h"
 #include "variant.h"
 #include "workbook_documents.h"

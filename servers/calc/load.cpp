@@ -2,7 +2,7 @@
 // killed save changes nothing; an OFD write lock on each workbook file this process writes.
 #include "load.h"
 #include "calculation.h"
-#include "general_formulas.h"
+#include "file_cells.h"
 #include "package_check.h"
 #include "quiet_handler.h"
 #include "save_target.h"
@@ -427,7 +427,7 @@ Reference<css::frame::XModel> openDocument(const OpenRequest &request) {
   if (!options) {
     auto check = checkPackage(Office::instance().context(), urlOf(path), path);
     entry->damage = check.damage;
-    keepGeneral(model, check.generalFormulas);
+    keepFileCells(model, check.cells);
   }
   if (!entry->damage.empty()) {
     entry->readOnly = true;

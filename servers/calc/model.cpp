@@ -369,6 +369,18 @@ void writeValue(const Object &self, const Any &value, bool value2) {
     range->setValue(plainValue(value));
 }
 
+// A range's formula; a Boolean constant as the spreadsheet gives it (TRUE), where LibreOffice
+// gives the number it holds.
+Any readFormula(const Object &self, const Args &) {
+  auto range = as<xl::XRange>(self);
+  Any formula = range->getFormula();
+  OUString text;
+  if ((formula >>= text) && (text == "1" || text == "0") &&
+      isBooleanConstant(rangeDocument(self), range))
+    return Any(OUString::createFromAscii(text == "1" ? "TRUE" : "FALSE"));
+  return formula;
+}
+
 Any readRangeValue(const Object &self, const Args &) { return readValue(self, false); }
 void setRangeValue(const Object &self, const Args &, const Any &value) {
   writeValue(self, value, false);
@@ -403,7 +415,7 @@ const Member rangeMembers[] = {
   {"Delete", 0x75, std::nullopt, 0, 1,
    [](const Object &self, const Args &args) { as<xl::XRange>(self)->Delete(arg(args, 0)); return Any(true); }, nullptr},
   {"Formula", 0x105, std::nullopt, 0, 0,
-   [](const Object &self, const Args &) { return as<xl::XRange>(self)->getFormula(); },
+   readFormula,
    [](const Object &self, const Args &, const Any &value) { as<xl::XRange>(self)->setFormula(value); }},
   {"Height", 0x7B, std::nullopt, 0, 0,
    [](const Object &self, const Args &) { return as<xl::XRange>(self)->getHeight(); }, nullptr},

@@ -204,7 +204,7 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
         break;
       }
       // One pass: its cells, and its end.
-      GeneralFormulaScan scan(general);
+      SheetScan scan(general);
       std::string tail;
       readPart(zip, part, [&](const char *data, size_t size) {
         scan.feed(data, size);
@@ -216,7 +216,8 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
         check.damage = "its sheet '" + name + "' (" + part + ") is cut short";
         break;
       }
-      check.generalFormulas.push_back({unescape(name), scan.finish()});
+      check.cells.push_back(scan.finish());
+      check.cells.back().sheet = unescape(name);
     }
   } catch (const css::lang::DisposedException &) {
     throw;
@@ -224,7 +225,7 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
     // Not read as a package: the office's own load says what it found.
   }
   if (!check.damage.empty())
-    check.generalFormulas.clear();
+    check.cells.clear();
   return check;
 }
 

@@ -1,11 +1,11 @@
 // What LibreOffice passes over in silence when it opens a workbook: a sheet whose part is
-// missing from the file, or cut short, opens empty or half full; a formula in a General cell
-// loses its General format. The file is read again through the office's own zip reader, so that
-// such a workbook is known to be damaged, and such formulas known.
+// missing from the file, or cut short, opens empty or half full; and what its cells were before
+// LibreOffice changed them (file_cells.h). The file is read again through the office's own zip
+// reader, so that such a workbook is known to be damaged, and those cells known.
 #pragma once
 
 #include <com/sun/star/uno/XComponentContext.hpp>
-#include "general_formulas.h"
+#include "file_cells.h"
 
 #include <rtl/ustring.hxx>
 
@@ -18,8 +18,8 @@ struct PackageCheck {
   // What is damaged ("its sheet 'Data' (xl/worksheets/sheet2.xml) is missing"), or empty when
   // the sheets are whole or the file is not such a workbook.
   std::string damage;
-  // The formulas each worksheet keeps in General cells (none when damaged).
-  std::vector<SheetCells> generalFormulas;
+  // The cells of each worksheet that LibreOffice changes as it loads them (none when damaged).
+  std::vector<SheetCells> cells;
 };
 
 // Reads the Office Open XML workbook at path, whose file URL is url, again.

@@ -845,10 +845,10 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
       {{"A5", "", "12.5", "", 164}, "n currency"},
       {{"A6", "", "0.25", "", 10}, "n percent"},
       {{"A7", "", "1234.5", "", 4}, "n number"},
-      // Typed Booleans and errors are written as formulas (=TRUE(), =#N/A).
-      {{"A8", "b", "1", "", 0}, "=b -"},
+      {{"A8", "b", "1", "", 0}, "b -"},
       // A Boolean in a date's format stays a Boolean (the office gives it its Boolean format).
-      {{"A9", "b", "0", "", 14}, "=b -"},
+      {{"A9", "b", "0", "", 14}, "b -"},
+      // Typed errors are written as formulas (=#DIV/0!): the office has no error constants.
       {{"A10", "e", "#DIV/0!", "", 0}, "=e -"},
       {{"A11", "e", "#N/A", "", 0}, "=e -"},
       {{"A12", "inlineStr", "text", "", 0}, "s -"},
@@ -878,6 +878,9 @@ TEST_F(CalcValuesTest, ASaveKeepsTheKindOfCellsItDidNotTouch) {
     COleDispatchDriver first(sheet(opened, 1));
     Range changed(range(first, "B1"));
     EXPECT_EQ(put(changed, kValue, scalar(VT_R8, 7)), S_OK);
+    Range typed(range(first, "A8"));
+    expectVariant(typed.GetValue(), boolean(true));
+    expectVariant(get(typed, kFormula), text(u"TRUE"));
     opened.InvokeHelper(kSave, kCall, VT_EMPTY, nullptr, nullptr);
     for (size_t i = 1; i < copies.size(); ++i)
       opened.InvokeHelper(kSaveAs, kCall, VT_EMPTY, nullptr, kString, copies[i].c_str());

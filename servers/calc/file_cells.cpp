@@ -1,6 +1,6 @@
-// Formulas kept in General cells: found in the file's sheet parts, and their format put back
-// after LibreOffice's guess. See general_formulas.h.
-#include "general_formulas.h"
+// Cells LibreOffice changes as it loads an .xlsx: found in the file's sheet parts, and put back as
+// the file has them. See file_cells.h.
+#include "file_cells.h"
 
 #include "cell_formats.h"
 
@@ -10,12 +10,16 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
+#include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
@@ -75,6 +79,67 @@ std::optional<CellPosition> position(std::string_view ref) {
   if (i == 0 || !row || *row < 1 || *row > kRows || at.column > kColumns)
     return std::nullopt;
   return CellPosition{at.column - 1, *row - 1};
+}
+
+// Cells as runs down their columns, in one sheet.
+std::vector<css::table::CellRangeAddress> runsOf(sal_Int16 sheet, std::vector<CellPosition> cells) {
+  std::sort(cells.begin(), cells.end(), [](const CellPosition &a, const CellPosition &b) {
+    return a.column != b.column ? a.column < b.column : a.row < b.row;
+  });
+  std::vector<css::table::CellRangeAddress> runs;
+  for (const auto &cell : cells)
+    if (!runs.empty() && runs.back().StartColumn == cell.column &&
+        cell.row <= runs.back().EndRow + 1)
+      runs.back().EndRow = std::max(runs.back().EndRow, cell.row);
+    else
+      runs.push_back({sheet, cell.column, cell.row, cell.column, cell.row});
+  return runs;
+}
+
+// A container of the document's that holds the ranges.
+Reference<css::beans::XPropertySet>
+rangesOf(const Reference<css::lang::XMultiServiceFactory> &factory,
+         const std::vector<css::table::CellRangeAddress> &ranges) {
+  Reference<css::sheet::XSheetCellRangeContainer> container(
+      factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
+  container->addRangeAddresses(
+      css::uno::Sequence<css::table::CellRangeAddress>(ranges.data(), sal_Int32(ranges.size())),
+      false);
+  return Reference<css::beans::XPropertySet>(container, UNO_QUERY_THROW);
+}
+
+// The typed Booleans LibreOffice loaded as =TRUE() and =FALSE() formulas made values again, a
+// run at a time; the cells made so are added to `done`.
+void valuesAgain(const Reference<css::table::XCellRange> &sheet,
+                 const std::vector<css::table::CellRangeAddress> &runs,
+                 std::vector<css::table::CellRangeAddress> &done) {
+  for (const auto &run : runs) {
+    auto block = sheet->getCellRangeByPosition(run.StartColumn, run.StartRow, run.EndColumn,
+                                               run.EndRow);
+    const auto formulas =
+        Reference<css::sheet::XCellRangeFormula>(block, UNO_QUERY_THROW)->getFormulaArray();
+    css::uno::Sequence<css::uno::Sequence<Any>> values(formulas.getLength());
+    std::vector<sal_Int32> rows;
+    for (sal_Int32 row = 0; row < formulas.getLength(); ++row) {
+      const rtl::OUString formula = formulas[row].hasElements() ? formulas[row][0] : "";
+      bool truth = formula.equalsIgnoreAsciiCase("=TRUE()");
+      if (truth || formula.equalsIgnoreAsciiCase("=FALSE()"))
+        rows.push_back(row);
+      const Any value(truth ? 1.0 : 0.0);
+      values.getArray()[row] = css::uno::Sequence<Any>(&value, 1);
+    }
+    if (rows.size() == size_t(formulas.getLength())) {
+      Reference<css::sheet::XCellRangeData>(block, UNO_QUERY_THROW)->setDataArray(values);
+      done.push_back(run);
+      continue;
+    }
+    // Some other cell: the Booleans one by one.
+    for (sal_Int32 row : rows) {
+      block->getCellByPosition(0, row)->setValue(values[row][0].get<double>());
+      done.push_back({run.Sheet, run.StartColumn, run.StartRow + row, run.StartColumn,
+                      run.StartRow + row});
+    }
+  }
 }
 
 // The kept cells of each document, in a cell range container: LibreOffice moves its ranges
@@ -142,22 +207,17 @@ void restoreIn(const Reference<css::uno::XInterface> &document,
       }
     if (changed.empty())
       continue;
-    Reference<css::sheet::XSheetCellRangeContainer> ranges(
-        factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
-    ranges->addRangeAddresses(css::uno::Sequence<css::table::CellRangeAddress>(
-                                  changed.data(), sal_Int32(changed.size())),
-                              false);
-    Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
+    rangesOf(factory, changed)
         ->setPropertyValue("NumberFormat", Any(types->getStandardIndex(format.locale)));
   }
 }
 
 } // namespace
 
-GeneralFormulaScan::GeneralFormulaScan(std::vector<bool> generalStyles)
+SheetScan::SheetScan(std::vector<bool> generalStyles)
     : generalStyles_(std::move(generalStyles)) {}
 
-void GeneralFormulaScan::feed(const char *data, size_t size) {
+void SheetScan::feed(const char *data, size_t size) {
   // An element runs from its '<' to the next one, its text included: only the last may be cut.
   pending_.append(data, size);
   size_t start = pending_.find('<');
@@ -170,14 +230,14 @@ void GeneralFormulaScan::feed(const char *data, size_t size) {
   pending_.erase(0, start);
 }
 
-std::vector<CellPosition> GeneralFormulaScan::finish() {
+SheetCells SheetScan::finish() {
   if (!pending_.empty() && pending_[0] == '<')
     element(pending_.data() + 1, pending_.data() + pending_.size());
   pending_.clear();
   return std::move(found_);
 }
 
-void GeneralFormulaScan::element(const char *begin, const char *end) {
+void SheetScan::element(const char *begin, const char *end) {
   std::string_view text(begin, size_t(end - begin));
   bool closing = !text.empty() && text[0] == '/';
   size_t nameEnd = text.find_first_of(" \t\r\n/>", closing ? 1 : 0);
@@ -185,13 +245,20 @@ void GeneralFormulaScan::element(const char *begin, const char *end) {
   if (size_t colon = name.rfind(':'); colon != std::string_view::npos)
     name.remove_prefix(colon + 1);
   if (closing) {
-    if (name == "c" && inGeneralCell_ && formula_ && at_.column >= 0 && at_.row >= 0)
-      found_.push_back(at_);
-    if (name == "c")
-      inGeneralCell_ = false;
+    if (name == "c" && inCell_) {
+      if (general_ && formula_)
+        found_.generalFormulas.push_back(at_);
+      if (boolean_ && value_ && !formula_)
+        found_.booleans.push_back(at_);
+      inCell_ = false;
+    }
     return;
   }
-  if (name != "row" && name != "c" && name != "f")
+  if (name == "f" || name == "v") {
+    (name == "f" ? formula_ : value_) = true;
+    return;
+  }
+  if (name != "row" && name != "c")
     return;
   // The start tag ends at the first '>' outside its attributes' quotes.
   size_t tagEnd = nameEnd;
@@ -199,11 +266,6 @@ void GeneralFormulaScan::element(const char *begin, const char *end) {
     if (text[tagEnd] == '"' || text[tagEnd] == '\'')
       quote = quote == text[tagEnd] ? 0 : (quote ? quote : text[tagEnd]);
   std::string_view tag = text.substr(0, tagEnd);
-  bool empty = !tag.empty() && tag.back() == '/';
-  if (name == "f") {
-    formula_ = formula_ || inGeneralCell_;
-    return;
-  }
   if (name == "row") {
     auto r = attributeOf(tag, "r");
     auto row = r ? number(*r) : std::nullopt;
@@ -216,52 +278,55 @@ void GeneralFormulaScan::element(const char *begin, const char *end) {
   at_ = cell ? *cell : CellPosition{at_.column + 1, at_.row};
   auto style = attributeOf(tag, "s");
   auto index = style ? number(*style) : sal_Int32(0);
-  inGeneralCell_ = !empty && index && *index >= 0 && size_t(*index) < generalStyles_.size() &&
-                   generalStyles_[size_t(*index)] && at_.column < kColumns && at_.row < kRows;
-  formula_ = false;
+  inCell_ = !(!tag.empty() && tag.back() == '/') && at_.column >= 0 && at_.row >= 0 &&
+            at_.column < kColumns && at_.row < kRows;
+  general_ = index && *index >= 0 && size_t(*index) < generalStyles_.size() &&
+             generalStyles_[size_t(*index)];
+  boolean_ = attributeOf(tag, "t") == std::string_view("b");
+  formula_ = value_ = false;
 }
 
-void keepGeneral(const Reference<css::uno::XInterface> &document,
-                 const std::vector<SheetCells> &sheets) {
+void keepFileCells(const Reference<css::uno::XInterface> &document,
+                   const std::vector<SheetCells> &sheets) {
   Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
   Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY);
+  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
   if (!doc.is() || !factory.is())
     return;
   try {
+    bool modified = modifiable.is() && modifiable->isModified();
     Reference<css::container::XNameAccess> names(doc->getSheets(), UNO_QUERY_THROW);
-    std::vector<css::table::CellRangeAddress> runs;
+    std::vector<css::table::CellRangeAddress> general, booleans;
     for (const auto &sheet : sheets) {
       rtl::OUString name(sheet.sheet.data(), sal_Int32(sheet.sheet.size()),
                          RTL_TEXTENCODING_UTF8);
-      if (sheet.cells.empty() || !names->hasByName(name))
+      if ((sheet.generalFormulas.empty() && sheet.booleans.empty()) || !names->hasByName(name))
         continue;
-      sal_Int16 index = Reference<css::sheet::XCellRangeAddressable>(names->getByName(name),
-                                                                      UNO_QUERY_THROW)
-                            ->getRangeAddress()
-                            .Sheet;
-      auto cells = sheet.cells;
-      std::sort(cells.begin(), cells.end(), [](const CellPosition &a, const CellPosition &b) {
-        return a.column != b.column ? a.column < b.column : a.row < b.row;
-      });
-      for (const auto &cell : cells)
-        if (!runs.empty() && runs.back().Sheet == index &&
-            runs.back().StartColumn == cell.column && cell.row <= runs.back().EndRow + 1)
-          runs.back().EndRow = std::max(runs.back().EndRow, cell.row);
-        else
-          runs.push_back({index, cell.column, cell.row, cell.column, cell.row});
+      Reference<css::table::XCellRange> cells(names->getByName(name), UNO_QUERY_THROW);
+      sal_Int16 index =
+          Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+      auto runs = runsOf(index, sheet.generalFormulas);
+      general.insert(general.end(), runs.begin(), runs.end());
+      valuesAgain(cells, runsOf(index, sheet.booleans), booleans);
     }
-    if (runs.empty())
+    if (!booleans.empty()) {
+      Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+      Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(),
+                                                     UNO_QUERY_THROW);
+      rangesOf(factory, booleans)
+          ->setPropertyValue("NumberFormat",
+                             Any(types->getStandardFormat(css::util::NumberFormat::LOGICAL,
+                                                          formatFor(document, 0).locale)));
+    }
+    if (modifiable.is() && !modified)
+      modifiable->setModified(false);
+    if (general.empty())
       return;
-    Reference<css::sheet::XSheetCellRangeContainer> kept(
-        factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
-    kept->addRangeAddresses(
-        css::uno::Sequence<css::table::CellRangeAddress>(runs.data(), sal_Int32(runs.size())),
-        false);
-    keptCells()[identity(document)] = kept;
+    keptCells()[identity(document)].set(rangesOf(factory, general), UNO_QUERY_THROW);
   } catch (const css::lang::DisposedException &) {
     throw;
   } catch (const css::uno::Exception &) {
-    return; // formatted as LibreOffice formats it
+    return; // as LibreOffice loaded it
   }
   restoreGeneral(document, nullptr);
 }
