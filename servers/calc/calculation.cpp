@@ -3,6 +3,7 @@
 #include "calculation.h"
 
 #include "cell_formats.h"
+#include "file_cells.h"
 #include "office.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -86,6 +87,7 @@ void showAsBooleans(const Reference<css::uno::XInterface> &document,
                     const std::vector<TypedBoolean> &booleans) {
   if (booleans.empty())
     return;
+  ServerChanges allowed(document);
   std::vector<css::table::CellRangeAddress> cells;
   for (const auto &boolean : booleans)
     cells.push_back(boolean.address);

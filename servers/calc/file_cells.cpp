@@ -214,6 +214,24 @@ void restoreIn(const Reference<css::uno::XInterface> &document,
 
 } // namespace
 
+ServerChanges::ServerChanges(const Reference<css::uno::XInterface> &document) {
+  const rtl::OUString name("IsChangeReadOnlyEnabled");
+  Reference<css::beans::XPropertySet> props(document, UNO_QUERY);
+  if (!props.is() || props->getPropertyValue(name).get<bool>())
+    return;
+  props->setPropertyValue(name, Any(true));
+  document_ = props;
+}
+
+ServerChanges::~ServerChanges() {
+  try {
+    if (document_.is())
+      document_->setPropertyValue("IsChangeReadOnlyEnabled", Any(false));
+  } catch (const css::uno::Exception &) {
+    // The document or its office went away.
+  }
+}
+
 SheetScan::SheetScan(std::vector<bool> generalStyles)
     : generalStyles_(std::move(generalStyles)) {}
 
@@ -294,6 +312,7 @@ void keepFileCells(const Reference<css::uno::XInterface> &document,
   if (!doc.is() || !factory.is())
     return;
   try {
+    ServerChanges allowed(document);
     bool modified = modifiable.is() && modifiable->isModified();
     Reference<css::container::XNameAccess> names(doc->getSheets(), UNO_QUERY_THROW);
     std::vector<css::table::CellRangeAddress> general, booleans;
@@ -348,6 +367,7 @@ void restoreGeneral(const Reference<css::uno::XInterface> &document,
     std::map<sal_Int16, std::vector<css::table::CellRangeAddress>> bySheet;
     for (const auto &address : addresses)
       bySheet[address.Sheet].push_back(address);
+    ServerChanges allowed(document);
     Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
     bool modified = modifiable.is() && modifiable->isModified();
     Reference<css::container::XIndexAccess> sheets(

@@ -7,6 +7,7 @@
 
 #include "uno_names.h"
 
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/uno/XInterface.hpp>
 #include <sal/types.h>
@@ -45,6 +46,19 @@ private:
   SheetCells found_;
   CellPosition at_{-1, -1};
   bool inCell_ = false, general_ = false, boolean_ = false, formula_ = false, value_ = false;
+};
+
+// Lets this server change a document opened read-only while it lives: LibreOffice ignores every
+// change to such a document without a word. The document's own setting comes back after.
+class ServerChanges {
+public:
+  explicit ServerChanges(const Reference<css::uno::XInterface> &document);
+  ~ServerChanges();
+  ServerChanges(const ServerChanges &) = delete;
+  ServerChanges &operator=(const ServerChanges &) = delete;
+
+private:
+  Reference<css::beans::XPropertySet> document_; // null: nothing to restore
 };
 
 // Makes the typed Booleans values again, in the Boolean format (which a save writes as Booleans);

@@ -1,7 +1,8 @@
-# The cells of the first sheet of a saved workbook (.xlsx, .xlsm, .xls, .ods) as a reader other
-# than the office sees them, one line each: REF KIND FORMAT. KIND is n (a number), b (a Boolean),
-# e (an error), s (a text), with = before it for a formula; FORMAT is general, number, date,
-# percent or currency by the cell's number format, - for Booleans, errors and texts.
+# The cells of a saved workbook's first sheet (.xlsx, .xlsm, .xls, .ods; in an .xlsx, of the sheet
+# the second argument names) as a reader other than the office sees them, one line each: REF KIND
+# FORMAT. KIND is n (a number), b (a Boolean), e (an error), s (a text), with = before it for a
+# formula; FORMAT is general, number, date, percent or currency by the cell's number format, -
+# for Booleans, errors and texts.
 import re
 import struct
 import sys
@@ -39,7 +40,9 @@ def xlsx(path):
     z = zipfile.ZipFile(path)
     n = '{http://schemas.openxmlformats.org/spreadsheetml/2006/main}'
     rid = '{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id'
-    first = E.fromstring(z.read('xl/workbook.xml')).find(n + 'sheets')[0].get(rid)
+    sheets = E.fromstring(z.read('xl/workbook.xml')).find(n + 'sheets')
+    named = [s for s in sheets if s.get('name') == (sys.argv[2] if len(sys.argv) > 2 else None)]
+    first = (named or sheets)[0].get(rid)
     rels = {r.get('Id'): r.get('Target')
             for r in E.fromstring(z.read('xl/_rels/workbook.xml.rels'))}
     part = rels[first].lstrip('/')

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -976,6 +977,17 @@ TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
     COleDispatchDriver formulas(sheet(opened, 1));
     SCOPED_TRACE("saved copy");
     expectAll(formulas, 1);
+    close(opened);
+  });
+  // A workbook opened read-only, which LibreOffice keeps from any change.
+  std::string readOnly = dir_->file("general_read_only.xlsx");
+  vlx::calc::test::writeXlsx(readOnly, book);
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+  reporting([&] {
+    COleDispatchDriver opened(open(readOnly));
+    COleDispatchDriver formulas(sheet(opened, 1));
+    SCOPED_TRACE("read-only");
+    expectAll(formulas, 0);
     close(opened);
   });
 }
