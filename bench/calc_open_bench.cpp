@@ -2,10 +2,10 @@
 // General cells) through the wrapper and the Calc server, beside the office's own load of the
 // same file over UNO in the same office, and the server's second reading of the file alone (its
 // sheet parts checked and the General formulas found).
+#include "calc/xlsx_writer.h"
 #include "dispatch.h"
 #include "load.h"
 #include "package_check.h"
-#include "calc/xlsx_writer.h"
 
 #include <velmora/automation.h>
 
@@ -89,8 +89,8 @@ void BM_LoadDirectUno(benchmark::State &state) {
   const std::string &path = fixture().path;
   app(); // the same office
   auto url = vlx::calc::fileUrl(rtl::OUString::createFromAscii(path.c_str()));
-  css::uno::Reference<css::frame::XComponentLoader> loader(
-      vlx::calc::Office::instance().desktop(), UNO_QUERY_THROW);
+  css::uno::Reference<css::frame::XComponentLoader> loader(vlx::calc::Office::instance().desktop(),
+                                                           UNO_QUERY_THROW);
   css::uno::Sequence<css::beans::PropertyValue> props(1);
   props.getArray()[0].Name = "Hidden";
   props.getArray()[0].Value <<= true;

@@ -576,8 +576,9 @@ void rangeWritten(const Reference<css::uno::XInterface> &document,
                   const Reference<ooo::vba::excel::XRange> &range) {
   OUString address;
   if (auto cells = unoCells(document, range, address); cells.is())
-    releaseGeneral(document, Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)
-                                 ->getRangeAddress());
+    releaseGeneral(
+        document,
+        Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress());
 }
 
 void cellsChanged() { ++changes; }

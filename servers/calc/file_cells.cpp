@@ -114,8 +114,8 @@ void valuesAgain(const Reference<css::table::XCellRange> &sheet,
                  const std::vector<css::table::CellRangeAddress> &runs,
                  std::vector<css::table::CellRangeAddress> &done) {
   for (const auto &run : runs) {
-    auto block = sheet->getCellRangeByPosition(run.StartColumn, run.StartRow, run.EndColumn,
-                                               run.EndRow);
+    auto block =
+        sheet->getCellRangeByPosition(run.StartColumn, run.StartRow, run.EndColumn, run.EndRow);
     const auto formulas =
         Reference<css::sheet::XCellRangeFormula>(block, UNO_QUERY_THROW)->getFormulaArray();
     css::uno::Sequence<css::uno::Sequence<Any>> values(formulas.getLength());
@@ -136,8 +136,8 @@ void valuesAgain(const Reference<css::table::XCellRange> &sheet,
     // Some other cell: the Booleans one by one.
     for (sal_Int32 row : rows) {
       block->getCellByPosition(0, row)->setValue(values[row][0].get<double>());
-      done.push_back({run.Sheet, run.StartColumn, run.StartRow + row, run.StartColumn,
-                      run.StartRow + row});
+      done.push_back(
+          {run.Sheet, run.StartColumn, run.StartRow + row, run.StartColumn, run.StartRow + row});
     }
   }
 }
@@ -146,8 +146,7 @@ void valuesAgain(const Reference<css::table::XCellRange> &sheet,
 // with the cells when rows, columns or sheets are inserted or deleted.
 std::map<Reference<css::uno::XInterface>, Reference<css::sheet::XSheetCellRangeContainer>> &
 keptCells() {
-  static std::map<Reference<css::uno::XInterface>,
-                  Reference<css::sheet::XSheetCellRangeContainer>>
+  static std::map<Reference<css::uno::XInterface>, Reference<css::sheet::XSheetCellRangeContainer>>
       kept;
   return kept;
 }
@@ -177,11 +176,11 @@ void restoreIn(const Reference<css::uno::XInterface> &document,
     std::sort(rows.begin(), rows.end());
   // Groups of cells formatted alike over the cells' bounds: as many as the sheet has runs of
   // formats there, not cells.
-  auto groups = Reference<css::sheet::XUniqueCellFormatRangesSupplier>(
-                    sheet->getCellRangeByPosition(box.StartColumn, box.StartRow, box.EndColumn,
-                                                  box.EndRow),
-                    UNO_QUERY_THROW)
-                    ->getUniqueCellFormatRanges();
+  auto groups =
+      Reference<css::sheet::XUniqueCellFormatRangesSupplier>(
+          sheet->getCellRangeByPosition(box.StartColumn, box.StartRow, box.EndColumn, box.EndRow),
+          UNO_QUERY_THROW)
+          ->getUniqueCellFormatRanges();
   Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
   Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
   Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
@@ -201,9 +200,8 @@ void restoreIn(const Reference<css::uno::XInterface> &document,
         auto run = std::lower_bound(rows.begin(), rows.end(), area.StartRow,
                                     [](const auto &r, sal_Int32 row) { return r.second < row; });
         for (; run != rows.end() && run->first <= area.EndRow; ++run)
-          changed.push_back({kept.front().Sheet, column->first,
-                             std::max(run->first, area.StartRow), column->first,
-                             std::min(run->second, area.EndRow)});
+          changed.push_back({kept.front().Sheet, column->first, std::max(run->first, area.StartRow),
+                             column->first, std::min(run->second, area.EndRow)});
       }
     if (changed.empty())
       continue;
@@ -232,8 +230,7 @@ ServerChanges::~ServerChanges() {
   }
 }
 
-SheetScan::SheetScan(std::vector<bool> generalStyles)
-    : generalStyles_(std::move(generalStyles)) {}
+SheetScan::SheetScan(std::vector<bool> generalStyles) : generalStyles_(std::move(generalStyles)) {}
 
 void SheetScan::feed(const char *data, size_t size) {
   // An element runs from its '<' to the next one, its text included: only the last may be cut.
@@ -317,21 +314,20 @@ void keepFileCells(const Reference<css::uno::XInterface> &document,
     Reference<css::container::XNameAccess> names(doc->getSheets(), UNO_QUERY_THROW);
     std::vector<css::table::CellRangeAddress> general, booleans;
     for (const auto &sheet : sheets) {
-      rtl::OUString name(sheet.sheet.data(), sal_Int32(sheet.sheet.size()),
-                         RTL_TEXTENCODING_UTF8);
+      rtl::OUString name(sheet.sheet.data(), sal_Int32(sheet.sheet.size()), RTL_TEXTENCODING_UTF8);
       if ((sheet.generalFormulas.empty() && sheet.booleans.empty()) || !names->hasByName(name))
         continue;
       Reference<css::table::XCellRange> cells(names->getByName(name), UNO_QUERY_THROW);
-      sal_Int16 index =
-          Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+      sal_Int16 index = Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)
+                            ->getRangeAddress()
+                            .Sheet;
       auto runs = runsOf(index, sheet.generalFormulas);
       general.insert(general.end(), runs.begin(), runs.end());
       valuesAgain(cells, runsOf(index, sheet.booleans), booleans);
     }
     if (!booleans.empty()) {
       Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-      Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(),
-                                                     UNO_QUERY_THROW);
+      Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
       rangesOf(factory, booleans)
           ->setPropertyValue("NumberFormat",
                              Any(types->getStandardFormat(css::util::NumberFormat::LOGICAL,
@@ -374,7 +370,8 @@ void restoreGeneral(const Reference<css::uno::XInterface> &document,
         Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(),
         UNO_QUERY_THROW);
     for (const auto &[sheet, kept] : bySheet)
-      restoreIn(document, Reference<css::table::XCellRange>(sheets->getByIndex(sheet), UNO_QUERY_THROW),
+      restoreIn(document,
+                Reference<css::table::XCellRange>(sheets->getByIndex(sheet), UNO_QUERY_THROW),
                 kept);
     if (modifiable.is() && !modified)
       modifiable->setModified(false);

@@ -159,8 +159,8 @@ bool endsWorksheet(std::string tail) {
 
 } // namespace
 
-PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
-                          const OUString &url, const std::string &path) {
+PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office, const OUString &url,
+                          const std::string &path) {
   PackageCheck check;
   const std::string extension = lower(path.substr(path.find_last_of("./") + 1));
   if (extension != "xlsx" && extension != "xlsm" && extension != "xltx" && extension != "xltm")
@@ -185,7 +185,7 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office,
     }
     const std::vector<bool> general = generalStyles(
         !stylesPart.empty() && zip->hasByName(utf8(stylesPart)) ? readPart(zip, stylesPart)
-                                                               : std::string());
+                                                                : std::string());
     for (size_t sheet : elements(workbook, "sheet")) {
       const std::string name = attribute(workbook, sheet, "name");
       const std::string id = attribute(workbook, sheet, "id");

@@ -4,8 +4,8 @@
 // reader, so that such a workbook is known to be damaged, and those cells known.
 #pragma once
 
-#include <com/sun/star/uno/XComponentContext.hpp>
 #include "file_cells.h"
+#include <com/sun/star/uno/XComponentContext.hpp>
 
 #include <rtl/ustring.hxx>
 
