@@ -290,6 +290,9 @@ void SheetScan::element(const char *begin, const char *end) {
   // A cell: where its reference says, else next to the last one.
   auto ref = attributeOf(tag, "r");
   auto cell = ref ? position(*ref) : std::nullopt;
+  inCell_ = false;
+  if (ref && !cell)
+    return; // not a cell of the sheet
   at_ = cell ? *cell : CellPosition{at_.column + 1, at_.row};
   auto style = attributeOf(tag, "s");
   auto index = style ? number(*style) : sal_Int32(0);

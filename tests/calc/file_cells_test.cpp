@@ -1,0 +1,68 @@
+// The scan of a worksheet part for the cells LibreOffice changes as it loads them: formulas in
+// General cells and typed Booleans, whatever pieces the part is inflated in.
+#include "file_cells.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vlx::calc {
+namespace {
+
+using Cells = std::vector<std::pair<int, int>>; // (column, row) from 0
+
+Cells plain(const std::vector<CellPosition> &cells) {
+  Cells out;
+  for (const auto &cell : cells)
+    out.emplace_back(cell.column, cell.row);
+  return out;
+}
+
+TEST(FileCellsScan, FindsGeneralFormulasAndTypedBooleansInAnyPieces) {
+  // Styles 0 and 2 are General, 1 is a date's.
+  const std::vector<bool> general = {true, false, true};
+  struct Case {
+    const char *what;
+    std::string xml;
+    Cells formulas, booleans;
+  };
+  const std::vector<Case> cases = {
+      {"styles by index, none meaning 0",
+       R"(<sheetData><row r="1"><c r="A1"><f>B1</f><v>1</v></c><c r="B1" s="1"><f>C1</f>)"
+       R"(<v>2</v></c><c r="C1" s="2"><f t="shared" si="0"/><v>3</v></c><c r="D1" s="9">)"
+       R"(<f>1</f></c><c r="E1"><v>4</v></c></row></sheetData>)",
+       {{0, 0}, {2, 0}},
+       {}},
+      {"typed Booleans, not Boolean results",
+       R"(<row r="3"><c r="A3" t="b"><v>1</v></c><c r="B3" t="b"><f>TRUE()</f><v>1</v></c>)"
+       R"(<c r="C3" t="b"/><c r="D3" t="e"><v>#N/A</v></c></row>)",
+       {{1, 2}},
+       {{0, 2}}},
+      {"cells and rows without references follow the last",
+       R"(<row><c><f>1</f></c><c t="b"><v>0</v></c></row><row><c r="C2"/><c><f>1</f></c></row>)",
+       {{0, 0}, {3, 1}},
+       {{1, 0}}},
+      {"prefixes, quotes with '>', other elements",
+       R"(<x:worksheet><x:sheetData><x:row r="7"><x:c r="AB7" s='0' x:note="a>b">)"
+       R"(<x:f>A1&gt;0</x:f><x:v>1</x:v></x:c></x:row></x:sheetData><x:extLst><c r="A1">)"
+       R"(</c></x:extLst></x:worksheet>)",
+       {{27, 6}},
+       {}},
+      {"references out of the sheet", R"(<row r="9"><c r="XFE9"><f>1</f></c></row>)", {}, {}},
+  };
+  for (const auto &c : cases)
+    for (size_t piece = 1; piece <= c.xml.size(); piece = piece < 8 ? piece + 1 : piece * 2) {
+      SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+      SheetScan scan(general);
+      for (size_t at = 0; at < c.xml.size(); at += piece)
+        scan.feed(c.xml.data() + at, std::min(piece, c.xml.size() - at));
+      SheetCells found = scan.finish();
+      EXPECT_EQ(plain(found.generalFormulas), c.formulas);
+      EXPECT_EQ(plain(found.booleans), c.booleans);
+    }
+}
+
+} // namespace
+} // namespace vlx::calc
