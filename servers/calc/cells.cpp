@@ -3,7 +3,6 @@
 #include "cells.h"
 #include "uno_names.h"
 
-#include "calculation.h"
 #include "cell_formats.h"
 #include "file_cells.h"
 
@@ -126,8 +125,7 @@ void learnTypes(const Reference<css::uno::XInterface> &document, HeldCells &held
     return types[size_t(row) * size_t(columns) + size_t(column)];
   };
   // Formulas computed since the load take their file's General format again.
-  if (!calculationHeld(document))
-    restoreGeneral(document, &origin);
+  restoreGeneral(document, &origin);
   auto formats = blockFormats(document, cells, origin, rows, columns);
   bool dates = false;
   for (size_t i = 0; i < types.size(); ++i) {
