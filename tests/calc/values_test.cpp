@@ -10,12 +10,11 @@
 
 #include <cstdio>
 #include <dlfcn.h>
-#include <sys/stat.h>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
