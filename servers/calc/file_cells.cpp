@@ -142,6 +142,27 @@ void valuesAgain(const Reference<css::table::XCellRange> &sheet,
   }
 }
 
+// The parts of `range` outside `area` (as many as four), added to `rest`.
+void outside(const css::table::CellRangeAddress &range, const css::table::CellRangeAddress &area,
+             std::vector<css::table::CellRangeAddress> &rest) {
+  if (range.Sheet != area.Sheet || range.EndColumn < area.StartColumn ||
+      range.StartColumn > area.EndColumn || range.EndRow < area.StartRow ||
+      range.StartRow > area.EndRow) {
+    rest.push_back(range);
+    return;
+  }
+  auto piece = [&](sal_Int32 left, sal_Int32 top, sal_Int32 right, sal_Int32 bottom) {
+    if (left <= right && top <= bottom)
+      rest.push_back({range.Sheet, left, top, right, bottom});
+  };
+  sal_Int32 top = std::max(range.StartRow, area.StartRow);
+  sal_Int32 bottom = std::min(range.EndRow, area.EndRow);
+  piece(range.StartColumn, range.StartRow, range.EndColumn, area.StartRow - 1);
+  piece(range.StartColumn, area.EndRow + 1, range.EndColumn, range.EndRow);
+  piece(range.StartColumn, top, area.StartColumn - 1, bottom);
+  piece(area.EndColumn + 1, top, range.EndColumn, bottom);
+}
+
 // The kept cells of each document, in a cell range container: LibreOffice moves its ranges
 // with the cells when rows, columns or sheets are inserted or deleted.
 std::map<Reference<css::uno::XInterface>, Reference<css::sheet::XSheetCellRangeContainer>> &
@@ -392,10 +413,25 @@ void releaseGeneral(const Reference<css::uno::XInterface> &document,
     return;
   try {
     auto kept = found->second;
-    for (const auto &address : Reference<css::sheet::XCellRangesQuery>(kept, UNO_QUERY_THROW)
-                                   ->queryIntersection(area)
-                                   ->getRangeAddresses())
-      kept->removeRangeAddress(address);
+    const auto hits = Reference<css::sheet::XCellRangesQuery>(kept, UNO_QUERY_THROW)
+                          ->queryIntersection(area)
+                          ->getRangeAddresses();
+    // LibreOffice rebuilds the whole container for each range taken out: past a few, the rest is
+    // made here and put in a new one.
+    if (hits.getLength() <= 16) {
+      for (const auto &address : hits)
+        kept->removeRangeAddress(address);
+      return;
+    }
+    std::vector<css::table::CellRangeAddress> rest;
+    for (const auto &address :
+         Reference<css::sheet::XSheetCellRanges>(kept, UNO_QUERY_THROW)->getRangeAddresses())
+      outside(address, area, rest);
+    Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+    if (rest.empty())
+      keptCells().erase(found);
+    else
+      found->second.set(rangesOf(factory, rest), UNO_QUERY_THROW);
   } catch (const css::lang::DisposedException &) {
     throw;
   } catch (const css::uno::Exception &) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <dlfcn.h>
 #include <map>
@@ -931,6 +932,12 @@ TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
   XlsxSheet kept{"Formulas", {}, false};
   for (const auto &cell : cells)
     kept.cells.push_back(cell.cell);
+  // D1:D80, every other one a formula of the time in A2: 40 runs of cells to keep.
+  for (int row = 1; row <= 80; ++row)
+    kept.cells.push_back({"D" + std::to_string(row), "", "0.5", row % 2 ? "A2" : "", 0});
+  std::stable_sort(kept.cells.begin(), kept.cells.end(), [](const XlsxCell &a, const XlsxCell &b) {
+    return std::stoi(a.ref.substr(1)) < std::stoi(b.ref.substr(1));
+  });
   book.sheets = {kept};
   std::string path = dir_->file("general.xlsx"), copy = dir_->file("general_copy.xlsx");
   vlx::calc::test::writeXlsx(path, book);
@@ -962,9 +969,14 @@ TEST_F(CalcValuesTest, FormulasInGeneralCellsReadAndSaveAsGeneral) {
     Range deleted(range(formulas, "B4"));
     const BYTE kShift[] = {VT_I4, 0};
     deleted.InvokeHelper(kDelete, kCall, VT_EMPTY, nullptr, kShift, -4162); // xlShiftUp
+    Range block(range(formulas, "D1:D60"));
+    EXPECT_EQ(put(block, kValue, scalar(VT_R8, 5)), S_OK);
     Range time(range(formulas, "A2"));
     EXPECT_EQ(put(time, kValue, scalar(VT_DATE, 0.75)), S_OK);
     expectVariant(Range(range(formulas, "B9")).GetValue(), r8(0.75));
+    expectVariant(Range(range(formulas, "D1")).GetValue(), r8(5));
+    expectVariant(Range(range(formulas, "D61")).GetValue(), r8(0.75));
+    expectVariant(Range(range(formulas, "D79")).GetValue(), r8(0.75));
     close(opened);
   });
   for (const auto &saved : {path, copy}) {
