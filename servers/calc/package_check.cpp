@@ -31,14 +31,14 @@ std::string lower(std::string text) {
   return text;
 }
 
-// Feeds a part to fn a piece at a time, as it is inflated.
+// Feeds a part to fn a piece at a time, as it is inflated: a megabyte a call over the bridge.
 template <class Fn>
 void readPart(const Reference<css::container::XNameAccess> &zip, const std::string &name, Fn fn) {
   Reference<css::io::XInputStream> in(zip->getByName(utf8(name)), UNO_QUERY);
   if (!in.is())
     return;
   css::uno::Sequence<sal_Int8> chunk;
-  for (sal_Int32 got; (got = in->readBytes(chunk, 65536)) > 0;)
+  for (sal_Int32 got; (got = in->readBytes(chunk, 1 << 20)) > 0;)
     fn(reinterpret_cast<const char *>(chunk.getConstArray()), static_cast<size_t>(got));
   in->closeInput();
 }
