@@ -1,6 +1,6 @@
 // The scan of a worksheet part for the cells LibreOffice changes as it loads them: formulas in
 // General cells and typed Booleans, whatever pieces the part is inflated in.
-#include "file_cells.h"
+#include "sheet_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ Cells plain(const std::vector<CellPosition> &cells) {
   return out;
 }
 
-TEST(FileCellsScan, FindsGeneralFormulasAndTypedBooleansInAnyPieces) {
+TEST(SheetScan, FindsGeneralFormulasAndTypedBooleansInAnyPieces) {
   // Styles 0 and 2 are General, 1 is a date's.
   const std::vector<bool> general = {true, false, true};
   struct Case {
@@ -51,6 +51,10 @@ TEST(FileCellsScan, FindsGeneralFormulasAndTypedBooleansInAnyPieces) {
        {{27, 6}},
        {}},
       {"references out of the sheet", R"(<row r="9"><c r="XFE9"><f>1</f></c></row>)", {}, {}},
+      {"a cell left open ends with its row",
+       R"(<row r="1"><c r="A1" t="b"><row><f>1</f><v>1</v></c></row>)",
+       {},
+       {}},
   };
   for (const auto &c : cases)
     for (size_t piece = 1; piece <= c.xml.size(); piece = piece < 8 ? piece + 1 : piece * 2) {
