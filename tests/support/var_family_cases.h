@@ -260,6 +260,78 @@ inline std::string bstrCat(const char *a, const char *b) {
   return result;
 }
 
+// A boolean's own bits, not only True and False, through the conversions by name.
+template <class T, class F> std::string fromBool(F f, VARIANT_BOOL in) {
+  T out = 0;
+  return answer(f(in, &out), out);
+}
+inline std::string cyFromBool(VARIANT_BOOL in) {
+  CY out = {};
+  return answerCy(VarCyFromBool(in, &out), out);
+}
+// Exact, where answerCy's double would hide the last digits.
+inline std::string cyFromR8Exact(double in) {
+  CY out = {};
+  HRESULT hr = VarCyFromR8(in, &out);
+  return FAILED(hr) ? variantErrorName(hr) : std::to_string(out.int64);
+}
+inline std::string boolFromStr(const char *in) {
+  VARIANT_BOOL out = 1;
+  OleText text = wide(in);
+  return answer(VarBoolFromStr(text.data(), 0x409, 0, &out), out);
+}
+// VariantChangeTypeEx from a VARIANT the case builds itself.
+inline std::string changed(VARIANT &source, VARTYPE to) {
+  VARIANT result;
+  VariantInit(&result);
+  HRESULT hr = VariantChangeTypeEx(&result, &source, 0x409, 0, to);
+  std::string text = FAILED(hr) ? variantErrorName(hr) : renderVariant(result);
+  VariantClear(&result);
+  return text;
+}
+inline std::string changeBool(VARIANT_BOOL raw, VARTYPE to) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = raw;
+  return changed(v, to);
+}
+inline std::string changeUint(UINT value, VARTYPE to) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UINT;
+  v.uintVal = value;
+  return changed(v, to);
+}
+inline std::string changeNullReference(VARTYPE to) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_VARIANT | VT_BYREF;
+  v.pvarVal = nullptr;
+  return changed(v, to);
+}
+// Locale 0 compares the bytes, an odd count included.
+inline std::string bstrCmpBytes(const char *a, UINT aBytes, const char *b, UINT bBytes) {
+  BSTR left = SysAllocStringByteLen(a, aBytes);
+  BSTR right = SysAllocStringByteLen(b, bBytes);
+  std::string result = answerCompare(VarBstrCmp(left, right, 0, 0));
+  SysFreeString(left);
+  SysFreeString(right);
+  return result;
+}
+// A shorter text is written into the block it had.
+inline std::string reallocShorter() {
+  BSTR text = SysAllocStringLen(nullptr, 64);
+  BSTR before = text;
+  std::memset(text, 0xAB, 64 * sizeof(OLECHAR));
+  if (!SysReAllocStringLen(&text, nullptr, 24))
+    return "failed";
+  std::string result = text == before ? "same block" : "moved";
+  result += text[24] == 0 ? ", terminated" : ", not terminated";
+  SysFreeString(text);
+  return result;
+}
+
 inline const std::vector<VarFamilyCase> &varFamilyCases() {
   static const std::vector<VarFamilyCase> cases = {
       // By name, signed and unsigned keep the value: out of range is an overflow.
@@ -269,12 +341,34 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(ui8FromI8(-1), "DISP_E_OVERFLOW"),
       VLX_CASE(ui2FromBool(VARIANT_TRUE), "65535"),
       VLX_CASE(decFromBool(1), "-1"),
+      // Other conversions of a boolean keep its bits, wrapped to size, never an overflow.
+      VLX_CASE((fromBool<CHAR>(VarI1FromBool, -129)), "127"),
+      VLX_CASE((fromBool<BYTE>(VarUI1FromBool, -1)), "255"),
+      VLX_CASE((fromBool<BYTE>(VarUI1FromBool, 256)), "0"),
+      VLX_CASE((fromBool<SHORT>(VarI2FromBool, 5)), "5"),
+      VLX_CASE((fromBool<LONG>(VarI4FromBool, -32768)), "-32768"),
+      VLX_CASE((fromBool<ULONG>(VarUI4FromBool, -2)), "4294967294"),
+      VLX_CASE((fromBool<LONG64>(VarI8FromBool, 7)), "7"),
+      VLX_CASE(cyFromBool(3), "3"),
+      VLX_CASE(changeBool(1, VT_UI2), "1"),
+      VLX_CASE(changeBool(1, VT_UI1), "1"),
+      VLX_CASE(changeBool(VARIANT_TRUE, VT_UI4), "4294967295"),
+      VLX_CASE(changeBool(2, VT_I4), "2"),
+      // UINT is a 32-bit integer: to I4 its bits stay.
+      VLX_CASE(changeUint(0xFFFFFFFF, VT_I4), "-1"),
+      VLX_CASE(changeNullReference(VT_I4), "DISP_E_TYPEMISMATCH"),
+      VLX_CASE(boolFromStr("#FALSE#"), "0"),
+      VLX_CASE(boolFromStr("#False#"), "DISP_E_TYPEMISMATCH"),
+      VLX_CASE(boolFromStr("false"), "0"),
+      VLX_CASE(boolFromStr("TRUE"), "-1"),
       VLX_CASE(i4FromR8(-2.5), "-2"),
       VLX_CASE(i4FromR8(2147483647.49), "2147483647"),
       VLX_CASE(ui4FromStr("4294967295"), "4294967295"),
       VLX_CASE(ui4FromStr("-1"), "DISP_E_OVERFLOW"),
       VLX_CASE(cyFromR8(922337203685477.0), "922337203685477"),
       VLX_CASE(cyFromR8(1e15), "DISP_E_OVERFLOW"),
+      VLX_CASE(cyFromR8Exact(922337203685476.0), "9223372036854760000"),
+      VLX_CASE(cyFromR8Exact(-922337203685476.0), "-9223372036854760000"),
       VLX_CASE(r8FromCy(-1.2345), "-1.2345"),
       VLX_CASE(decFromR8(0.5), "0.5"),
       VLX_CASE(decFromR8(-12345.678), "-12345.678"),
@@ -359,6 +453,10 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(bstrCmp("abc", "ABC", NORM_IGNORECASE), "EQ"),
       VLX_CASE(bstrCmp("ab", "a", 0), "GT"),
       VLX_CASE(bstrCmp("", "", 0), "EQ"),
+      VLX_CASE(bstrCmpBytes("\1\0\1", 3, "\1\0\2", 3), "LT"),
+      VLX_CASE(bstrCmpBytes("\0\0\0", 3, "\0\0", 2), "GT"),
+      VLX_CASE(bstrCmpBytes("\0\0", 2, "\0\0", 2), "EQ"),
+      VLX_CASE(reallocShorter(), "same block, terminated"),
       VLX_CASE(bstrCat("ab", "cd"), "\"abcd\""),
       VLX_CASE(bstrCat("", "cd"), "\"cd\""),
       // Dates and their parts.

@@ -267,6 +267,7 @@ inline const std::vector<VariantCase> &variantCases() {
       {VT_I4, "1", VT_INT_PTR, "DISP_E_BADVARTYPE"},
       {VT_I4, "1", VT_LPWSTR, "DISP_E_BADVARTYPE"},
       {VT_I4, "1", VARTYPE(64), "DISP_E_BADVARTYPE"},
+      {VT_I4, "1", VARTYPE(15), "DISP_E_BADVARTYPE"}, // reserved, though below VT_UINT
       // Dates keep their time whatever the flags.
       {VT_DATE, "36526.5", VT_BSTR, "\"1/1/2000 12:00:00 PM\"", VARIANT_USE_NLS},
       {VT_BSTR, "1/1/2000 12:00:00 PM", VT_DATE, "36526.5", VARIANT_USE_NLS},

@@ -12,10 +12,12 @@ namespace {
 constexpr size_t kPrefix = sizeof(void *);
 constexpr size_t kCount = sizeof(DWORD);
 
+// Room for the count, the text, and a whole 16-bit zero even after an odd byte count.
+size_t blockSize(UINT bytes) { return (kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1 + 15) / 16 * 16; }
+
 // `bytes` of text, copied from `source` when it is not null; the terminator is always written.
 BSTR allocateBytes(const void *source, UINT bytes) {
-  // Room for the count, the text, and a whole 16-bit zero even after an odd byte count.
-  size_t total = (kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1 + 15) / 16 * 16;
+  size_t total = blockSize(bytes);
   auto *block = static_cast<unsigned char *>(std::aligned_alloc(16, total));
   if (block == nullptr)
     return nullptr;
@@ -72,6 +74,18 @@ UINT WINAPI SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(O
 INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT len) {
   if (pbstr == nullptr)
     return FALSE;
+  // Text that fits the old block stays in it, as on Windows; it may be part of the old text.
+  if (*pbstr != nullptr && len <= (0xFFFFFFFFu - 16) / sizeof(OLECHAR) &&
+      blockSize(len * sizeof(OLECHAR)) <= blockSize(SysStringByteLen(*pbstr))) {
+    UINT bytes = len * sizeof(OLECHAR);
+    auto *text = reinterpret_cast<unsigned char *>(*pbstr);
+    if (psz != nullptr)
+      std::memmove(text, psz, bytes);
+    DWORD count = bytes;
+    std::memcpy(text - kCount, &count, kCount);
+    std::memset(text + bytes, 0, sizeof(OLECHAR) + 1);
+    return TRUE;
+  }
   // The new text may be part of the old one: copied before the old is let go.
   BSTR copy = SysAllocStringLen(psz, len);
   if (copy == nullptr)
@@ -113,8 +127,17 @@ HRESULT WINAPI VarBstrCat(BSTR bstrLeft, BSTR bstrRight, LPBSTR pbstrResult) {
   return S_OK;
 }
 
-// By code unit, NORM_IGNORECASE folding ASCII letters; null is the empty text.
-HRESULT WINAPI VarBstrCmp(BSTR bstrLeft, BSTR bstrRight, LCID, ULONG dwFlags) {
+// Locale 0 compares the bytes, odd counts included; any other by code unit, NORM_IGNORECASE
+// folding ASCII letters. Null is the empty text.
+HRESULT WINAPI VarBstrCmp(BSTR bstrLeft, BSTR bstrRight, LCID lcid, ULONG dwFlags) {
+  if (lcid == 0) {
+    UINT leftBytes = SysStringByteLen(bstrLeft), rightBytes = SysStringByteLen(bstrRight);
+    UINT common = leftBytes < rightBytes ? leftBytes : rightBytes;
+    int order = common == 0 ? 0 : std::memcmp(bstrLeft, bstrRight, common);
+    if (order == 0)
+      order = leftBytes < rightBytes ? -1 : leftBytes > rightBytes ? 1 : 0;
+    return order < 0 ? VARCMP_LT : order > 0 ? VARCMP_GT : VARCMP_EQ;
+  }
   UINT left = SysStringLen(bstrLeft), right = SysStringLen(bstrRight);
   for (UINT k = 0; k < left && k < right; ++k) {
     OLECHAR a = bstrLeft[k], b = bstrRight[k];

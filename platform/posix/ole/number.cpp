@@ -83,8 +83,10 @@ HRESULT toInteger(const Number &n, Int128 min, Int128 max, Int128 &out) {
 
 HRESULT toCurrency(const Number &n, int64_t &out) {
   if (n.real) {
-    double r = std::nearbyint(n.d * 10000);
-    if (!(r >= -9223372036854775808.0) || !(r < 9223372036854775808.0))
+    // Scaled in extended precision, as Windows scales: a double product loses the last digits
+    // of the largest amounts (922337203685476 would come out 448 ten-thousandths off).
+    long double r = std::nearbyint(static_cast<long double>(n.d) * 10000);
+    if (!(r >= -9223372036854775808.0L) || !(r < 9223372036854775808.0L))
       return DISP_E_OVERFLOW;
     out = int64_t(r);
     return S_OK;

@@ -14,9 +14,6 @@ template <class T> VARIANT holding(VARTYPE vt, T value) {
   v.llVal = 0;
   std::memcpy(&v.llVal, &value, sizeof value);
   v.vt = vt;
-  // By name, any true value is True: VarDecFromBool(1) is -1.
-  if (vt == VT_BOOL && v.boolVal != 0)
-    v.boolVal = VARIANT_TRUE;
   return v;
 }
 
@@ -210,7 +207,7 @@ VLX_FROM(R8, R4) VLX_FROM(R8, Date) VLX_FROM(R8, Cy) VLX_FROM(R8, Bool) VLX_FROM
 VLX_FROM(Date, R4) VLX_FROM(Date, R8) VLX_FROM(Date, Cy) VLX_FROM(Date, Bool) VLX_FROM_DEC(Date)
 VLX_FROM(Cy, R4) VLX_FROM(Cy, R8) VLX_FROM(Cy, Date) VLX_FROM(Cy, Bool) VLX_FROM_DEC(Cy)
 VLX_FROM(Bool, R4) VLX_FROM(Bool, R8) VLX_FROM(Bool, Date) VLX_FROM(Bool, Cy) VLX_FROM_DEC(Bool)
-VLX_DEC_FROM(R4) VLX_DEC_FROM(R8) VLX_DEC_FROM(Date) VLX_DEC_FROM(Cy) VLX_DEC_FROM(Bool)
+VLX_DEC_FROM(R4) VLX_DEC_FROM(R8) VLX_DEC_FROM(Date) VLX_DEC_FROM(Cy)
 
 // From text and from objects.
 VLX_FROM_TEXT(I1, CHAR) VLX_FROM_TEXT(UI1, BYTE) VLX_FROM_TEXT(I2, SHORT)
@@ -224,6 +221,13 @@ VLX_BSTR_FROM(I1) VLX_BSTR_FROM(UI1) VLX_BSTR_FROM(I2) VLX_BSTR_FROM(UI2) VLX_BS
 VLX_BSTR_FROM(UI4) VLX_BSTR_FROM(I8) VLX_BSTR_FROM(UI8) VLX_BSTR_FROM(R4) VLX_BSTR_FROM(R8)
 VLX_BSTR_FROM(Date) VLX_BSTR_FROM(Cy) VLX_BSTR_FROM(Bool)
 // clang-format on
+
+// By name, any true value is True: VarDecFromBool(1) is -1, where other conversions of a
+// boolean keep its bits.
+HRESULT WINAPI VarDecFromBool(VARIANT_BOOL boolIn, DECIMAL *pdecOut) {
+  return into(holding(VT_BOOL, VARIANT_BOOL(boolIn ? VARIANT_TRUE : VARIANT_FALSE)), VT_DECIMAL,
+              plain(), pdecOut);
+}
 
 HRESULT WINAPI VarBstrFromDec(const DECIMAL *pdecIn, LCID lcid, ULONG dwFlags, BSTR *pbstrOut) {
   return into(holding(VT_DECIMAL, pdecIn), VT_BSTR, textual(lcid, dwFlags), pbstrOut);

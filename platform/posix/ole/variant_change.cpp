@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace vlx::ole {
 
@@ -44,8 +45,10 @@ HRESULT fromText(BSTR text, VARTYPE vt, const Conversion &how, VARIANT &out) {
   const char16_t *s = text != nullptr ? text : u"";
   size_t length = SysStringLen(text);
   if (vt == VT_BOOL) {
-    bool yes = equalsNoCase(text, u"TRUE") || equalsNoCase(text, u"#TRUE#");
-    if (yes || equalsNoCase(text, u"FALSE") || equalsNoCase(text, u"#FALSE#")) {
+    // The words in any case; their #-marked forms only as written.
+    const std::u16string whole(s, length);
+    bool yes = equalsNoCase(text, u"TRUE") || whole == u"#TRUE#";
+    if (yes || equalsNoCase(text, u"FALSE") || whole == u"#FALSE#") {
       out.vt = VT_BOOL;
       out.boolVal = yes ? VARIANT_TRUE : VARIANT_FALSE;
       return S_OK;
@@ -192,6 +195,16 @@ HRESULT convertArray(VARIANT &out, const VARIANT &v, VARTYPE vt) {
   return DISP_E_TYPEMISMATCH;
 }
 
+bool isInteger(VARTYPE vt) {
+  return vt == VT_I1 || vt == VT_UI1 || vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 ||
+         vt == VT_UI4 || vt == VT_INT || vt == VT_UINT || vt == VT_I8 || vt == VT_UI8;
+}
+
+// INT and UINT are the 32-bit integers under other names.
+VARTYPE plainInteger(VARTYPE vt) {
+  return vt == VT_INT ? VARTYPE(VT_I4) : vt == VT_UINT ? VARTYPE(VT_UI4) : vt;
+}
+
 // Signed and unsigned types of one size: VariantChangeType keeps the bits.
 VARTYPE sameSizeTwin(VARTYPE vt) {
   switch (vt) {
@@ -221,8 +234,10 @@ VARTYPE sameSizeTwin(VARTYPE vt) {
 HRESULT changeType(VARIANT &out, const VARIANT &source, const Conversion &how, VARTYPE vt) {
   VARIANT v = source;
   if (source.vt & VT_BYREF) {
+    // A reference to no VARIANT is a value of the wrong type; other bad references, bad types.
     if (!dereference(source, v))
-      return DISP_E_BADVARTYPE;
+      return source.vt == (VT_VARIANT | VT_BYREF) && source.pvarVal == nullptr ? DISP_E_TYPEMISMATCH
+                                                                            : DISP_E_BADVARTYPE;
   }
   if (v.vt == vt)
     return VariantCopy(&out, &v);
@@ -257,7 +272,7 @@ HRESULT changeType(VARIANT &out, const VARIANT &source, const Conversion &how, V
     return toText(v, how, out);
   if (v.vt == VT_BSTR)
     return fromText(v.bstrVal, vt, how, out);
-  if (how.sameSizeBits && sameSizeTwin(v.vt) == vt) {
+  if (how.sameSizeBits && sameSizeTwin(plainInteger(v.vt)) == plainInteger(vt)) {
     out.ullVal = v.ullVal;
     out.vt = vt;
     return S_OK;
@@ -266,13 +281,10 @@ HRESULT changeType(VARIANT &out, const VARIANT &source, const Conversion &how, V
   HRESULT hr = readNumber(v, n);
   if (FAILED(hr))
     return hr;
-  // True is all bits set, also in an unsigned type.
-  if (v.vt == VT_BOOL && v.boolVal != 0 &&
-      (vt == VT_UI1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_UINT || vt == VT_UI8)) {
-    out.ullVal = vt == VT_UI8   ? UINT64_MAX
-                 : vt == VT_UI1 ? 0xFF
-                 : vt == VT_UI2 ? 0xFFFF
-                                : 0xFFFFFFFF;
+  // A boolean's bits go into an integer as they are, widened with its sign or cut to size,
+  // never an overflow: True is all bits set, also in an unsigned type.
+  if (v.vt == VT_BOOL && isInteger(vt)) {
+    out.llVal = v.boolVal;
     out.vt = vt;
     return S_OK;
   }
@@ -289,9 +301,11 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvar
     return E_INVALIDARG;
   if (!vlx::ole::isKnownVariantType(pvarSrc->vt))
     return DISP_E_BADVARTYPE;
+  // Type 15 is reserved: no VARIANT ever has it.
+  const VARTYPE base = vt & VT_TYPEMASK;
   if (!vlx::ole::isKnownVariantType(vt))
-    return (vt & VT_TYPEMASK) <= VT_UINT || vt == VT_RECORD ? DISP_E_TYPEMISMATCH
-                                                            : DISP_E_BADVARTYPE;
+    return (base <= VT_UINT && base != 15) || vt == VT_RECORD ? DISP_E_TYPEMISMATCH
+                                                              : DISP_E_BADVARTYPE;
   if (vt & VT_BYREF)
     return DISP_E_TYPEMISMATCH;
   // Built aside: the destination may be the source.
