@@ -485,7 +485,7 @@ inline std::string zeroLengthLocks(const std::string &dir, unsigned) {
 // FindFirstFileA through the device NUL (test_FindFirstFileA).
 inline std::string findThroughNul(const std::string &dir, unsigned) {
   std::string out;
-  for (const char *name : {"nul\\*", "missing\\nul\\bar", "nul*"}) {
+  for (const char *name : {"nul\\*", "missing\\nul\\bar", "nul*", "missing\\bar\\nul"}) {
     WIN32_FIND_DATAA data;
     HANDLE found = FindFirstFileA((dir + "\\" + name).c_str(), &data);
     out += (out.empty() ? "" : ", ") + std::string(name) + " " +
@@ -645,7 +645,7 @@ inline const std::vector<CallCase> &callCases() {
        "100,0 locks, 98,4 error 33, 90,10 locks, 100,10 error 33, unlock 90,10 unlocks, 100,10 "
        "error 158, 100,0 unlocks"},
       {"FindFirstFileA through NUL", findThroughNul, 0,
-       "nul\\* error 3, missing\\nul\\bar error 3, nul* error 2"},
+       "nul\\* error 3, missing\\nul\\bar error 3, nul* error 2, missing\\bar\\nul error 3"},
       {"Sizes and rights", sizesAndRights, 0,
        "2^59 bytes error 8, TRUNCATE_EXISTING with FILE_WRITE_DATA error 87, f.txt x"},
       {"Name and priority classes", namesAndHints, 0,

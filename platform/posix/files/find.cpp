@@ -64,15 +64,32 @@ private:
   bool device_ = false;
 };
 
+// A folder named in Windows form, found without regard to case.
+bool folderExists(const std::string &winFolder) {
+  std::string path;
+  PathFacts facts;
+  struct stat st;
+  const FileSyscalls &sys = fileSyscalls();
+  if (mapPath(winFolder.c_str(), path, &facts) != ERROR_SUCCESS)
+    return false;
+  if (sys.statPath(path.c_str(), &st) != 0 &&
+      !(retryCaseless(errno, path, facts) && sys.statPath(path.c_str(), &st) == 0))
+    return false;
+  return S_ISDIR(st.st_mode);
+}
+
 DWORD Search::open(const char *winPattern, std::unique_ptr<Search> &search) {
   std::string path;
   PathFacts facts;
   if (DWORD error = mapPath(winPattern, path, &facts))
     return error;
   if (facts.device) {
-    // The name as given, as the device answers to it in any folder.
+    // The name as given, as the device answers to it in any folder that exists.
     std::string_view text(winPattern);
     std::string_view::size_type cut = text.find_last_of("\\/:");
+    if (cut != std::string_view::npos && cut > 0 &&
+        !folderExists(std::string(text.substr(0, text[cut] == ':' ? cut + 1 : cut))))
+      return ERROR_PATH_NOT_FOUND;
     search.reset(new Search(""));
     search->single_ = std::string(text.substr(cut == std::string_view::npos ? 0 : cut + 1));
     search->device_ = true;
