@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -13,12 +15,60 @@ constexpr size_t kPrefix = sizeof(void *);
 constexpr size_t kCount = sizeof(DWORD);
 
 // Room for the count, the text, and a whole 16-bit zero even after an odd byte count.
-size_t blockSize(UINT bytes) { return (kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1 + 15) / 16 * 16; }
+size_t blockSize(UINT bytes) {
+  return (kPrefix + size_t(bytes) + sizeof(OLECHAR) + 1 + 15) / 16 * 16;
+}
+
+// Freed blocks of up to 32 KiB wait here to be handed out again, as Windows keeps them: a
+// string freed twice finds its block already waiting and is let be, where the C library would
+// stop the process. The oldest goes back to the allocator when a newer one needs its place.
+class FreedBlocks {
+public:
+  static FreedBlocks &get() {
+    static auto *blocks = new FreedBlocks; // never destroyed: strings are freed at exit too
+    return *blocks;
+  }
+
+  unsigned char *take(size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry &e : entries_)
+      if (e.block != nullptr && e.size == size)
+        return std::exchange(e.block, nullptr);
+    return nullptr;
+  }
+
+  void put(unsigned char *block, size_t size) {
+    unsigned char *evicted = block;
+    if (size <= kLargest) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const Entry &e : entries_)
+        if (e.block == block)
+          return;
+      evicted = std::exchange(entries_[next_].block, block);
+      entries_[next_].size = size;
+      next_ = (next_ + 1) % kEntries;
+    }
+    std::free(evicted);
+  }
+
+private:
+  static constexpr size_t kEntries = 32;
+  static constexpr size_t kLargest = 32 * 1024;
+  struct Entry {
+    unsigned char *block = nullptr;
+    size_t size = 0;
+  };
+  std::mutex mutex_;
+  Entry entries_[kEntries];
+  size_t next_ = 0;
+};
 
 // `bytes` of text, copied from `source` when it is not null; the terminator is always written.
 BSTR allocateBytes(const void *source, UINT bytes) {
   size_t total = blockSize(bytes);
-  auto *block = static_cast<unsigned char *>(std::aligned_alloc(16, total));
+  unsigned char *block = FreedBlocks::get().take(total);
+  if (block == nullptr)
+    block = static_cast<unsigned char *>(std::aligned_alloc(16, total));
   if (block == nullptr)
     return nullptr;
   DWORD count = bytes;
@@ -58,7 +108,8 @@ BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
 
 void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString != nullptr)
-    std::free(reinterpret_cast<unsigned char *>(bstrString) - kPrefix);
+    FreedBlocks::get().put(reinterpret_cast<unsigned char *>(bstrString) - kPrefix,
+                           blockSize(SysStringByteLen(bstrString)));
 }
 
 UINT WINAPI SysStringByteLen(BSTR bstr) {

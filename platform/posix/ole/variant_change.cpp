@@ -237,7 +237,7 @@ HRESULT changeType(VARIANT &out, const VARIANT &source, const Conversion &how, V
     // A reference to no VARIANT is a value of the wrong type; other bad references, bad types.
     if (!dereference(source, v))
       return source.vt == (VT_VARIANT | VT_BYREF) && source.pvarVal == nullptr ? DISP_E_TYPEMISMATCH
-                                                                            : DISP_E_BADVARTYPE;
+                                                                               : DISP_E_BADVARTYPE;
   }
   if (v.vt == vt)
     return VariantCopy(&out, &v);

@@ -28,6 +28,20 @@ TEST(OleBstr, TextStartsAPointerPastA16ByteBoundary) {
   }
 }
 
+// Windows' cache of freed strings lets a second SysFreeString be; the block is still handed
+// to one string at a time afterwards.
+TEST(OleBstr, AStringFreedTwiceIsLetBe) {
+  BSTR text = SysAllocString(u"twice");
+  SysFreeString(text);
+  SysFreeString(text);
+  BSTR first = SysAllocString(u"after");
+  BSTR second = SysAllocString(u"again");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(std::u16string(first), u"after");
+  SysFreeString(first);
+  SysFreeString(second);
+}
+
 TEST(OleBstr, ReallocatesFromItsOwnText) {
   BSTR text = SysAllocString(u"hello world");
   ASSERT_TRUE(SysReAllocStringLen(&text, text + 6, 5));
