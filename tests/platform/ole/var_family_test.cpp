@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace vlx::test;
 
@@ -41,6 +48,37 @@ TEST(OleBstr, AStringFreedTwiceIsLetBe) {
   SysFreeString(first);
   SysFreeString(second);
 }
+
+#ifndef _WIN32
+// The cache's lock is never inherited held: a child forked while other threads free strings
+// frees and allocates its own.
+TEST(OleBstr, AChildForkedWhileStringsAreFreedUsesThem) {
+  std::atomic<bool> stop{false};
+  std::thread churn([&stop] {
+    while (!stop)
+      SysFreeString(SysAllocString(u"churn"));
+  });
+  for (int i = 0; i < 20; ++i) {
+    const pid_t child = fork();
+    if (child == 0) {
+      BSTR text = SysAllocString(u"child");
+      SysFreeString(text);
+      _exit(text != nullptr ? 0 : 1);
+    }
+    int status = -1;
+    pid_t reaped = 0;
+    for (int waited = 0; (reaped = waitpid(child, &status, WNOHANG)) == 0 && waited < 500; ++waited)
+      usleep(10 * 1000);
+    if (reaped == 0) { // still there after 5 s: it waits for a lock no one holds
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << i << ": " << status;
+  }
+  stop = true;
+  churn.join();
+}
+#endif
 
 TEST(OleBstr, ReallocatesFromItsOwnText) {
   BSTR text = SysAllocString(u"hello world");
