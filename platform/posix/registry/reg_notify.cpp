@@ -236,6 +236,7 @@ private:
   [[noreturn]] void run() {
     using Clock = std::chrono::steady_clock;
     std::vector<uint64_t> seen;
+    std::vector<std::string> watchedPaths;
     WaitWords words;
     Clock::time_point followUntil;
     for (;;) {
@@ -273,7 +274,11 @@ private:
         }
         if (unknown && !haveFiles_)
           wait = std::min<Clock::duration>(wait, kFullLookInterval);
-        files_->watch(paths);
+        // Folders are found again when hives change or a file event may have made one.
+        if (event || paths != watchedPaths) {
+          files_->watch(paths);
+          watchedPaths = std::move(paths);
+        }
         if (signal != seen || (unknown && (event || written || !haveFiles_))) {
           seen = std::move(signal);
           look();
