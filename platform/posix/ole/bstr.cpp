@@ -75,6 +75,10 @@ private:
   size_t next_ = 0;
 };
 
+// Made as the library loads: a fork while another thread was making it would leave the child
+// waiting for that thread to finish.
+[[maybe_unused]] const bool kFreedBlocksMade = (FreedBlocks::get(), true);
+
 // `bytes` of text, copied from `source` when it is not null; the terminator is always written.
 BSTR allocateBytes(const void *source, UINT bytes) {
   size_t total = blockSize(bytes);
