@@ -118,10 +118,6 @@ inline std::string ui8FromI8(LONG64 in) {
   ULONG64 out = 0;
   return answer(VarUI8FromI8(in, &out), out);
 }
-inline std::string ui2FromBool(VARIANT_BOOL in) {
-  USHORT out = 0;
-  return answer(VarUI2FromBool(in, &out), out);
-}
 inline std::string cyFromR8(double in) {
   CY out = {};
   return answerCy(VarCyFromR8(in, &out), out);
@@ -339,7 +335,7 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(i1FromUi1(127), "127"),
       VLX_CASE(ui1FromI1(-1), "DISP_E_OVERFLOW"),
       VLX_CASE(ui8FromI8(-1), "DISP_E_OVERFLOW"),
-      VLX_CASE(ui2FromBool(VARIANT_TRUE), "65535"),
+      VLX_CASE((fromBool<USHORT>(VarUI2FromBool, VARIANT_TRUE)), "65535"),
       VLX_CASE(decFromBool(1), "-1"),
       // Other conversions of a boolean keep its bits, wrapped to size, never an overflow.
       VLX_CASE((fromBool<CHAR>(VarI1FromBool, -129)), "127"),
