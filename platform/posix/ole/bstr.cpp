@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -25,11 +26,6 @@ size_t blockSize(UINT bytes) {
 // stop the process. The oldest goes back to the allocator when a newer one needs its place.
 class FreedBlocks {
 public:
-  static FreedBlocks &get() {
-    static auto *blocks = make(); // never destroyed: strings are freed at exit too
-    return *blocks;
-  }
-
   unsigned char *take(size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Entry &e : entries_)
@@ -40,49 +36,67 @@ public:
 
   void put(unsigned char *block, size_t size) {
     unsigned char *evicted = block;
-    if (size <= kLargest && on_) {
+    if (size <= kLargest) {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (const Entry &e : entries_)
-        if (e.block == block)
-          return;
-      evicted = std::exchange(entries_[next_].block, block);
-      entries_[next_].size = size;
-      next_ = (next_ + 1) % kEntries;
+      if (on()) {
+        for (const Entry &e : entries_)
+          if (e.block == block)
+            return;
+        evicted = std::exchange(entries_[next_].block, block);
+        entries_[next_].size = size;
+        next_ = (next_ + 1) % kEntries;
+      }
     }
     std::free(evicted);
   }
 
+  // The library is unloaded or the process ends: what waits goes back, later frees go straight.
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry &e : entries_)
+      std::free(std::exchange(e.block, nullptr));
+    state_ = kOff;
+  }
+
+  std::mutex &lock() { return mutex_; }
+
 private:
-  // A fork keeps the lock out of other threads' hands, so that the child finds it free.
-  static FreedBlocks *make() {
-    auto *blocks = new FreedBlocks;
-    pthread_atfork([] { get().mutex_.lock(); }, [] { get().mutex_.unlock(); },
-                   [] { get().mutex_.unlock(); });
-    return blocks;
+  // OANOCACHE turns the cache off, as on Windows: every free then reaches the allocator, where
+  // a memory checker sees it. Read on first use, the lock held.
+  bool on() {
+    if (state_ == kUnknown)
+      state_ = std::getenv("OANOCACHE") == nullptr ? kOn : kOff;
+    return state_ == kOn;
   }
 
   static constexpr size_t kEntries = 32;
   static constexpr size_t kLargest = 32 * 1024;
+  enum State { kUnknown, kOn, kOff };
   struct Entry {
     unsigned char *block = nullptr;
     size_t size = 0;
   };
-  // OANOCACHE turns the cache off, as on Windows: every free then reaches the allocator, where
-  // a memory checker sees it.
-  const bool on_ = std::getenv("OANOCACHE") == nullptr;
   std::mutex mutex_;
   Entry entries_[kEntries];
   size_t next_ = 0;
+  State state_ = kUnknown;
 };
+static_assert(std::is_trivially_destructible<FreedBlocks>::value, "usable until the very end");
 
-// Made as the library loads: a fork while another thread was making it would leave the child
-// waiting for that thread to finish.
-[[maybe_unused]] const bool kFreedBlocksMade = (FreedBlocks::get(), true);
+// Initialised as a constant: no first use for a fork in another thread to interrupt.
+FreedBlocks freedBlocks;
+struct StopAtUnload {
+  ~StopAtUnload() { freedBlocks.stop(); }
+} stopAtUnload;
+// A fork keeps the lock out of other threads' hands, so that the child finds it free.
+[[maybe_unused]] const bool kForkSafe =
+    pthread_atfork([] { freedBlocks.lock().lock(); }, [] { freedBlocks.lock().unlock(); },
+                   [] { freedBlocks.lock().unlock(); }) == 0;
 
 // `bytes` of text, copied from `source` when it is not null; the terminator is always written.
 BSTR allocateBytes(const void *source, UINT bytes) {
   size_t total = blockSize(bytes);
-  unsigned char *block = FreedBlocks::get().take(total);
+  unsigned char *block = freedBlocks.take(total);
   if (block == nullptr)
     block = static_cast<unsigned char *>(std::aligned_alloc(16, total));
   if (block == nullptr)
@@ -124,7 +138,7 @@ BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
 
 void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString != nullptr)
-    FreedBlocks::get().put(reinterpret_cast<unsigned char *>(bstrString) - kPrefix,
+    freedBlocks.put(reinterpret_cast<unsigned char *>(bstrString) - kPrefix,
                            blockSize(SysStringByteLen(bstrString)));
 }
 
