@@ -2,6 +2,7 @@
 #include "sheet_scan.h"
 
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -63,6 +64,16 @@ SheetScan::SheetScan(std::vector<bool> generalStyles) : generalStyles_(std::move
 
 void SheetScan::feed(const char *data, size_t size) {
   // An element runs from its '<' to the next one, its text included: only the last may be cut.
+  // What a tag needs is at its start; a longer text (a part that inflates to one huge text, say)
+  // is dropped up to the next element, so that no part costs more memory than this.
+  constexpr size_t kLongest = 64 * 1024;
+  if (pending_.size() >= kLongest) {
+    const auto *next = static_cast<const char *>(std::memchr(data, '<', size));
+    if (!next)
+      return;
+    size -= size_t(next - data);
+    data = next;
+  }
   pending_.append(data, size);
   size_t start = pending_.find('<');
   if (start == std::string::npos) {
@@ -72,6 +83,8 @@ void SheetScan::feed(const char *data, size_t size) {
   for (size_t next; (next = pending_.find('<', start + 1)) != std::string::npos; start = next)
     element(pending_.data() + start + 1, pending_.data() + next);
   pending_.erase(0, start);
+  if (pending_.size() > kLongest)
+    pending_.resize(kLongest);
 }
 
 SheetCells SheetScan::finish() {

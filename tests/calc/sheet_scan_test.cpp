@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/resource.h>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,25 @@ TEST(SheetScan, FindsGeneralFormulasAndTypedBooleansInAnyPieces) {
       EXPECT_EQ(plain(found.generalFormulas), c.formulas);
       EXPECT_EQ(plain(found.booleans), c.booleans);
     }
+}
+
+// A part that inflates to one huge text costs no more memory than a small one, and the cells
+// after it are still found.
+TEST(SheetScan, AHugeTextIsNotKept) {
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  SheetScan scan({true});
+  const std::string start = R"(<row r="1"><c r="A1" t="inlineStr"><is><t>)";
+  scan.feed(start.data(), start.size());
+  const std::string text(1 << 20, 'x');
+  for (int i = 0; i < 256; ++i)
+    scan.feed(text.data(), text.size());
+  const std::string end = R"(</t></is></c><c r="B1"><f>1</f></c></row>)";
+  scan.feed(end.data(), end.size());
+  EXPECT_EQ(plain(scan.finish().generalFormulas), (Cells{{1, 0}}));
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";
 }
 
 } // namespace
