@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -43,11 +44,19 @@ void readPart(const Reference<css::container::XNameAccess> &zip, const std::stri
   in->closeInput();
 }
 
-// The whole of a small part (workbook.xml, its relations, the styles).
+// The whole of a small part (workbook.xml, its relations, the styles), or nothing when it is
+// larger than any such part is: a few kilobytes of zip can inflate to gigabytes.
 std::string readPart(const Reference<css::container::XNameAccess> &zip, const std::string &name) {
+  constexpr size_t kLargest = 16 << 20;
   std::string text;
-  readPart(zip, name, [&](const char *data, size_t size) { text.append(data, size); });
-  return text;
+  bool tooLarge = false;
+  readPart(zip, name, [&](const char *data, size_t size) {
+    if (!tooLarge && text.size() + size <= kLargest)
+      text.append(data, size);
+    else
+      tooLarge = true;
+  });
+  return tooLarge ? std::string() : text;
 }
 
 // The value of attribute `name` in the XML element that starts at `element`.
@@ -178,10 +187,13 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office, 
     const std::string workbook = readPart(zip, "xl/workbook.xml");
     const std::string relations = readPart(zip, "xl/_rels/workbook.xml.rels");
     std::string stylesPart;
+    std::map<std::string, std::pair<std::string, std::string>> byId; // target and type
     for (size_t relation : elements(relations, "Relationship")) {
       std::string type = attribute(relations, relation, "Type");
       if (type.size() >= 7 && type.compare(type.size() - 7, 7, "/styles") == 0)
         stylesPart = partName(attribute(relations, relation, "Target"));
+      byId[attribute(relations, relation, "Id")] = {attribute(relations, relation, "Target"),
+                                                    std::move(type)};
     }
     const std::vector<bool> general = generalStyles(
         !stylesPart.empty() && zip->hasByName(utf8(stylesPart)) ? readPart(zip, stylesPart)
@@ -189,12 +201,9 @@ PackageCheck checkPackage(const Reference<css::uno::XComponentContext> &office, 
     for (size_t sheet : elements(workbook, "sheet")) {
       const std::string name = attribute(workbook, sheet, "name");
       const std::string id = attribute(workbook, sheet, "id");
-      std::string target, type;
-      for (size_t relation : elements(relations, "Relationship"))
-        if (attribute(relations, relation, "Id") == id) {
-          target = attribute(relations, relation, "Target");
-          type = attribute(relations, relation, "Type");
-        }
+      const auto found = byId.find(id);
+      const std::string target = found != byId.end() ? found->second.first : std::string();
+      const std::string type = found != byId.end() ? found->second.second : std::string();
       if (target.empty() || type.size() < 10 ||
           type.compare(type.size() - 10, 10, "/worksheet") != 0)
         continue; // a chart sheet, or a relation the office reports itself
