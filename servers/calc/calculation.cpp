@@ -9,19 +9,13 @@
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
-#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
-#include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/XCell.hpp>
-#include <com/sun/star/util/NumberFormat.hpp>
-#include <com/sun/star/util/XModifiable.hpp>
-#include <com/sun/star/util/XNumberFormatTypes.hpp>
-#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
 #include <cstring>
 #include <set>
@@ -31,8 +25,6 @@
 namespace vlx::calc {
 
 namespace {
-
-namespace NumberFormat = css::util::NumberFormat;
 
 std::set<Reference<css::uno::XInterface>> &heldDocuments() {
   static std::set<Reference<css::uno::XInterface>> held;
@@ -91,17 +83,7 @@ void showAsBooleans(const Reference<css::uno::XInterface> &document,
   std::vector<css::table::CellRangeAddress> cells;
   for (const auto &boolean : booleans)
     cells.push_back(boolean.address);
-  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
-  Reference<css::sheet::XSheetCellRangeContainer> ranges(
-      factory->createInstance("com.sun.star.sheet.SheetCellRanges"), UNO_QUERY_THROW);
-  ranges->addRangeAddresses(
-      css::uno::Sequence<css::table::CellRangeAddress>(cells.data(), sal_Int32(cells.size())),
-      true);
-  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
-  sal_Int32 key = types->getStandardFormat(NumberFormat::LOGICAL, formatFor(document, 0).locale);
-  Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)
-      ->setPropertyValue("NumberFormat", Any(key));
+  formatAsBooleans(document, cells);
   // Read once entered: a formula is computed when read, and reads after calculation is held
   // would not compute it.
   for (const auto &boolean : booleans) {
@@ -113,10 +95,9 @@ void showAsBooleans(const Reference<css::uno::XInterface> &document,
 void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
   Reference<css::sheet::XCalculatable> calculation(document, UNO_QUERY);
   Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
-  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
   if (!calculation.is() || !doc.is() || !calculation->isAutomaticCalculationEnabled())
     return;
-  bool modified = modifiable.is() && modifiable->isModified();
+  KeepUnmodified unmodified(document);
   // Reading a result computes it (and what it needs) and nothing else; calculation is turned off
   // after, as turning it on again would compute the volatile formulas. Blocks without a volatile
   // formula are read at once, the other cells one by one.
@@ -152,8 +133,6 @@ void holdCalculationOf(const Reference<css::uno::XInterface> &document) {
   }
   showAsBooleans(document, booleans);
   calculation->enableAutomaticCalculation(false);
-  if (modifiable.is() && !modified)
-    modifiable->setModified(false);
   heldDocuments().insert(Reference<css::uno::XInterface>(document, UNO_QUERY));
 }
 

@@ -183,7 +183,25 @@ void restoreIn(const Reference<css::uno::XInterface> &document,
 
 } // namespace
 
-ServerChanges::ServerChanges(const Reference<css::uno::XInterface> &document) {
+KeepUnmodified::KeepUnmodified(const Reference<css::uno::XInterface> &document) {
+  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
+  if (modifiable.is() && !modifiable->isModified())
+    document_ = modifiable;
+}
+
+KeepUnmodified::~KeepUnmodified() {
+  try {
+    if (document_.is())
+      document_->setModified(false);
+  } catch (const css::uno::Exception &) {
+    // The document or its office went away.
+  }
+}
+
+// Members are made in order: the document is seen unmodified before any change is allowed, and
+// made unmodified again while changes still are.
+ServerChanges::ServerChanges(const Reference<css::uno::XInterface> &document)
+    : unmodified_(document) {
   const rtl::OUString name("IsChangeReadOnlyEnabled");
   Reference<css::beans::XPropertySet> props(document, UNO_QUERY);
   if (!props.is() || props->getPropertyValue(name).get<bool>())
@@ -201,16 +219,25 @@ ServerChanges::~ServerChanges() {
   }
 }
 
+void formatAsBooleans(const Reference<css::uno::XInterface> &document,
+                      const std::vector<css::table::CellRangeAddress> &cells) {
+  Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY_THROW);
+  Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+  Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
+  rangesOf(factory, cells)
+      ->setPropertyValue("NumberFormat",
+                         Any(types->getStandardFormat(css::util::NumberFormat::LOGICAL,
+                                                      formatFor(document, 0).locale)));
+}
+
 void keepFileCells(const Reference<css::uno::XInterface> &document,
                    const std::vector<SheetCells> &sheets) {
   Reference<css::sheet::XSpreadsheetDocument> doc(document, UNO_QUERY);
   Reference<css::lang::XMultiServiceFactory> factory(document, UNO_QUERY);
-  Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
   if (!doc.is() || !factory.is())
     return;
   try {
     ServerChanges allowed(document);
-    bool modified = modifiable.is() && modifiable->isModified();
     Reference<css::container::XNameAccess> names(doc->getSheets(), UNO_QUERY_THROW);
     std::vector<css::table::CellRangeAddress> general, booleans;
     for (const auto &sheet : sheets) {
@@ -225,16 +252,8 @@ void keepFileCells(const Reference<css::uno::XInterface> &document,
       general.insert(general.end(), runs.begin(), runs.end());
       valuesAgain(cells, runsOf(index, sheet.booleans), booleans);
     }
-    if (!booleans.empty()) {
-      Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
-      Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
-      rangesOf(factory, booleans)
-          ->setPropertyValue("NumberFormat",
-                             Any(types->getStandardFormat(css::util::NumberFormat::LOGICAL,
-                                                          formatFor(document, 0).locale)));
-    }
-    if (modifiable.is() && !modified)
-      modifiable->setModified(false);
+    if (!booleans.empty())
+      formatAsBooleans(document, booleans);
     if (general.empty())
       return;
     keptCells()[identity(document)].set(rangesOf(factory, general), UNO_QUERY_THROW);
@@ -264,8 +283,6 @@ void restoreGeneral(const Reference<css::uno::XInterface> &document,
     for (const auto &address : addresses)
       bySheet[address.Sheet].push_back(address);
     ServerChanges allowed(document);
-    Reference<css::util::XModifiable> modifiable(document, UNO_QUERY);
-    bool modified = modifiable.is() && modifiable->isModified();
     Reference<css::container::XIndexAccess> sheets(
         Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(),
         UNO_QUERY_THROW);
@@ -273,8 +290,6 @@ void restoreGeneral(const Reference<css::uno::XInterface> &document,
       restoreIn(document,
                 Reference<css::table::XCellRange>(sheets->getByIndex(sheet), UNO_QUERY_THROW),
                 kept);
-    if (modifiable.is() && !modified)
-      modifiable->setModified(false);
   } catch (const css::lang::DisposedException &) {
     throw;
   } catch (const css::uno::Exception &) {

@@ -11,13 +11,28 @@
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/uno/XInterface.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
 
 #include <vector>
 
 namespace vlx::calc {
 
+// A change of this server's own leaves the document unmodified, as it found it: nothing asks
+// whether to save it.
+class KeepUnmodified {
+public:
+  explicit KeepUnmodified(const Reference<css::uno::XInterface> &document);
+  ~KeepUnmodified();
+  KeepUnmodified(const KeepUnmodified &) = delete;
+  KeepUnmodified &operator=(const KeepUnmodified &) = delete;
+
+private:
+  Reference<css::util::XModifiable> document_; // null: it was modified already
+};
+
 // Lets this server change a document opened read-only while it lives: LibreOffice ignores every
-// change to such a document without a word. The document's own setting comes back after.
+// change to such a document without a word. The document's own setting comes back after, and
+// the document is left unmodified.
 class ServerChanges {
 public:
   explicit ServerChanges(const Reference<css::uno::XInterface> &document);
@@ -27,7 +42,12 @@ public:
 
 private:
   Reference<css::beans::XPropertySet> document_; // null: nothing to restore
+  KeepUnmodified unmodified_;
 };
+
+// Gives the cells LibreOffice's Boolean format, in which they show and save as Booleans.
+void formatAsBooleans(const Reference<css::uno::XInterface> &document,
+                      const std::vector<css::table::CellRangeAddress> &cells);
 
 // Makes the typed Booleans values again, in the Boolean format (which a save writes as Booleans);
 // puts the General format back on the formulas that LibreOffice gave another (a Boolean's
