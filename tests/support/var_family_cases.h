@@ -97,26 +97,15 @@ inline std::string toUdate(DATE date) {
 #expression, [] { return expression; }, expected                                               \
   }
 
-inline std::string i1FromUi1(BYTE in) {
-  CHAR out = 0;
-  return answer(VarI1FromUI1(in, &out), out);
-}
-inline std::string ui1FromI1(CHAR in) {
-  BYTE out = 0;
-  return answer(VarUI1FromI1(in, &out), out);
-}
-inline std::string i4FromR8(double in) {
-  LONG out = 0;
-  return answer(VarI4FromR8(in, &out), out);
+// An integer from a conversion by name: its answer, or the error's name.
+template <class T, class F, class In> std::string converted(F f, In in) {
+  T out = 0;
+  return answer(f(in, &out), out);
 }
 inline std::string ui4FromStr(const char *in) {
   ULONG out = 0;
   OleText text = wide(in);
   return answer(VarUI4FromStr(text.data(), 0x409, 0, &out), out);
-}
-inline std::string ui8FromI8(LONG64 in) {
-  ULONG64 out = 0;
-  return answer(VarUI8FromI8(in, &out), out);
 }
 inline std::string cyFromR8(double in) {
   CY out = {};
@@ -256,11 +245,6 @@ inline std::string bstrCat(const char *a, const char *b) {
   return result;
 }
 
-// A boolean's own bits, not only True and False, through the conversions by name.
-template <class T, class F> std::string fromBool(F f, VARIANT_BOOL in) {
-  T out = 0;
-  return answer(f(in, &out), out);
-}
 inline std::string cyFromBool(VARIANT_BOOL in) {
   CY out = {};
   return answerCy(VarCyFromBool(in, &out), out);
@@ -331,20 +315,20 @@ inline std::string reallocShorter() {
 inline const std::vector<VarFamilyCase> &varFamilyCases() {
   static const std::vector<VarFamilyCase> cases = {
       // By name, signed and unsigned keep the value: out of range is an overflow.
-      VLX_CASE(i1FromUi1(255), "DISP_E_OVERFLOW"),
-      VLX_CASE(i1FromUi1(127), "127"),
-      VLX_CASE(ui1FromI1(-1), "DISP_E_OVERFLOW"),
-      VLX_CASE(ui8FromI8(-1), "DISP_E_OVERFLOW"),
-      VLX_CASE((fromBool<USHORT>(VarUI2FromBool, VARIANT_TRUE)), "65535"),
+      VLX_CASE((converted<CHAR>(VarI1FromUI1, 255)), "DISP_E_OVERFLOW"),
+      VLX_CASE((converted<CHAR>(VarI1FromUI1, 127)), "127"),
+      VLX_CASE((converted<BYTE>(VarUI1FromI1, -1)), "DISP_E_OVERFLOW"),
+      VLX_CASE((converted<ULONG64>(VarUI8FromI8, -1)), "DISP_E_OVERFLOW"),
+      VLX_CASE((converted<USHORT>(VarUI2FromBool, VARIANT_TRUE)), "65535"),
       VLX_CASE(decFromBool(1), "-1"),
       // Other conversions of a boolean keep its bits, wrapped to size, never an overflow.
-      VLX_CASE((fromBool<CHAR>(VarI1FromBool, -129)), "127"),
-      VLX_CASE((fromBool<BYTE>(VarUI1FromBool, -1)), "255"),
-      VLX_CASE((fromBool<BYTE>(VarUI1FromBool, 256)), "0"),
-      VLX_CASE((fromBool<SHORT>(VarI2FromBool, 5)), "5"),
-      VLX_CASE((fromBool<LONG>(VarI4FromBool, -32768)), "-32768"),
-      VLX_CASE((fromBool<ULONG>(VarUI4FromBool, -2)), "4294967294"),
-      VLX_CASE((fromBool<LONG64>(VarI8FromBool, 7)), "7"),
+      VLX_CASE((converted<CHAR>(VarI1FromBool, -129)), "127"),
+      VLX_CASE((converted<BYTE>(VarUI1FromBool, -1)), "255"),
+      VLX_CASE((converted<BYTE>(VarUI1FromBool, 256)), "0"),
+      VLX_CASE((converted<SHORT>(VarI2FromBool, 5)), "5"),
+      VLX_CASE((converted<LONG>(VarI4FromBool, -32768)), "-32768"),
+      VLX_CASE((converted<ULONG>(VarUI4FromBool, -2)), "4294967294"),
+      VLX_CASE((converted<LONG64>(VarI8FromBool, 7)), "7"),
       VLX_CASE(cyFromBool(3), "3"),
       VLX_CASE(changeBool(1, VT_UI2), "1"),
       VLX_CASE(changeBool(1, VT_UI1), "1"),
@@ -357,8 +341,8 @@ inline const std::vector<VarFamilyCase> &varFamilyCases() {
       VLX_CASE(boolFromStr("#False#"), "DISP_E_TYPEMISMATCH"),
       VLX_CASE(boolFromStr("false"), "0"),
       VLX_CASE(boolFromStr("TRUE"), "-1"),
-      VLX_CASE(i4FromR8(-2.5), "-2"),
-      VLX_CASE(i4FromR8(2147483647.49), "2147483647"),
+      VLX_CASE((converted<LONG>(VarI4FromR8, -2.5)), "-2"),
+      VLX_CASE((converted<LONG>(VarI4FromR8, 2147483647.49)), "2147483647"),
       VLX_CASE(ui4FromStr("4294967295"), "4294967295"),
       VLX_CASE(ui4FromStr("-1"), "DISP_E_OVERFLOW"),
       VLX_CASE(cyFromR8(922337203685477.0), "922337203685477"),
