@@ -43,9 +43,7 @@ void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
   const bool grouped = db.beginBatch() == ERROR_SUCCESS;
   auto end = [&] {
     if (--s.grouping == 0)
-      for (HiveDb *h : s.all)
-        if (!h->inBatch())
-          h->endSnapshot();
+      s.endSnapshots();
     if (grouped)
       db.endBatch(true);
     signalWatchersOfCommits();

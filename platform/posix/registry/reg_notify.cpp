@@ -122,21 +122,16 @@ class OneSnapshot {
 public:
   OneSnapshot() : store_(Store::get()) {
     if (store_.grouping++ == 0)
-      endSnapshots();
+      store_.endSnapshots();
   }
   ~OneSnapshot() {
     if (--store_.grouping == 0)
-      endSnapshots();
+      store_.endSnapshots();
   }
   OneSnapshot(const OneSnapshot &) = delete;
   OneSnapshot &operator=(const OneSnapshot &) = delete;
 
 private:
-  void endSnapshots() {
-    for (HiveDb *h : store_.all)
-      if (!h->inBatch())
-        h->endSnapshot();
-  }
   Store &store_;
 };
 

@@ -92,6 +92,12 @@ static void countHandle(KeyRef &key, int delta, Store &s) {
 
 static_assert(sizeof(uintptr_t) == 8, "handle values carry a generation in the upper half");
 
+void Store::endSnapshots() {
+  for (HiveDb *h : all)
+    if (!h->inBatch())
+      h->endSnapshot();
+}
+
 HKEY Store::add(KeyHandle handle) {
   uint32_t index;
   if (!free_.empty()) {

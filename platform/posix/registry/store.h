@@ -56,6 +56,8 @@ public:
 
   HiveDb &hive(Hive which);
   HiveDb *all[3] = {&user, &machine, &defaultUser};
+  // Ends the read snapshot of every hive outside a batch: the next read sees the latest commit.
+  void endSnapshots();
 
   HKEY add(KeyHandle handle);
   KeyHandle *find(HKEY key);
