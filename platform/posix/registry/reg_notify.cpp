@@ -312,7 +312,7 @@ private:
   HiveFileEvents *files_ = nullptr;
   bool haveFiles_ = false;
   std::atomic<bool> running_{false};
-  std::atomic<uint32_t> pokes_{0}; // the thread's own futex word
+  std::atomic<uint32_t> pokes_{0};      // the thread's own futex word
   std::atomic<bool> fileEvent_{false};  // a hive file made, removed or renamed
   std::atomic<bool> logWritten_{false}; // a hive file or log written, settled since
 };
