@@ -1,11 +1,11 @@
 // The members of each spreadsheet object, each a call on LibreOffice's typed ooo.vba.excel
 // interfaces, and their look-up by DISPID and name.
 #include "model.h"
-#include "uno_names.h"
 #include "arguments.h"
 #include "cells.h"
 #include "collections.h"
 #include "load.h"
+#include "uno_names.h"
 #include "variant.h"
 #include "workbook_documents.h"
 #include "workbook_files.h"

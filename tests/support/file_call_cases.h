@@ -320,21 +320,21 @@ inline std::string attributesOfOddNames(const std::string &, unsigned) {
   return out;
 }
 
-
 // Two pages of which only the first may be touched; `page` is set to their size.
 inline char *pagesWithHole(size_t *page) {
 #ifdef _WIN32
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   *page = info.dwPageSize;
-  auto *pages =
-      static_cast<char *>(VirtualAlloc(nullptr, 2 * *page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  auto *pages = static_cast<char *>(
+      VirtualAlloc(nullptr, 2 * *page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   DWORD old = 0;
   VirtualProtect(pages + *page, *page, PAGE_NOACCESS, &old);
   return pages;
 #else
   *page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  void *pages = mmap(nullptr, 2 * *page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void *pages =
+      mmap(nullptr, 2 * *page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   mprotect(static_cast<char *>(pages) + *page, *page, PROT_NONE);
   return static_cast<char *>(pages);
 #endif
@@ -399,8 +399,8 @@ inline std::string mappedFileKept(const std::string &dir, unsigned) {
 inline std::string copyOnWrite(const std::string &dir, unsigned) {
   const std::string path = dir + "\\c.txt";
   put(path, "0123456789");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
   CloseHandle(h);
   if (!mapping)
@@ -433,7 +433,7 @@ inline std::string atOffsets(const std::string &dir, unsigned) {
   char buffer[4];
   DWORD moved = 99;
   std::string out = ReadFile(h, buffer, 2, &moved, &at) ? "read " + std::string(buffer, moved)
-                                                         : "read " + lastError();
+                                                        : "read " + lastError();
   out += ", pointer " + std::to_string(SetFilePointer(h, 0, nullptr, FILE_CURRENT));
   at.Offset = 10;
   out += ", at the end " + done(ReadFile(h, buffer, 2, &moved, &at), "reads");
@@ -508,8 +508,7 @@ inline std::string sizesAndRights(const std::string &dir, unsigned) {
   CloseHandle(h);
   HANDLE cut =
       CreateFileA(path.c_str(), FILE_WRITE_DATA, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
-  out += ", TRUNCATE_EXISTING with FILE_WRITE_DATA " +
-         done(cut != INVALID_HANDLE_VALUE, "opens");
+  out += ", TRUNCATE_EXISTING with FILE_WRITE_DATA " + done(cut != INVALID_HANDLE_VALUE, "opens");
   if (cut != INVALID_HANDLE_VALUE)
     CloseHandle(cut);
   return out + ", f.txt " + get(path);
@@ -535,9 +534,9 @@ inline std::string namesAndHints(const std::string &dir, unsigned) {
   if (GetFileInformationByHandleEx(h, FileNameInfo, name, sizeof buffer)) {
     const std::basic_string<WCHAR> wide(name->FileName, name->FileNameLength / sizeof(WCHAR));
     const std::string text(wide.begin(), wide.end());
-    out += ", FileNameInfo " + std::string(text == std::string(below, belowLength)
-                                               ? "the path below the volume"
-                                               : text);
+    out +=
+        ", FileNameInfo " +
+        std::string(text == std::string(below, belowLength) ? "the path below the volume" : text);
   } else {
     out += ", FileNameInfo " + lastError();
   }
@@ -565,11 +564,12 @@ inline std::string folderEntries(const std::string &dir, unsigned) {
   if (h == INVALID_HANDLE_VALUE)
     return "open: " + lastError();
   alignas(8) char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + 32];
-  std::string out = "no room " +
-                    done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr, 0), "reads");
-  out += ", null " + done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr,
-                                                       sizeof buffer),
-                          "reads");
+  std::string out =
+      "no room " +
+      done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr, 0), "reads");
+  out += ", null " +
+         done(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, nullptr, sizeof buffer),
+              "reads");
   std::vector<std::string> names;
   while (GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, buffer, sizeof buffer)) {
     for (const char *at = buffer;;) {

@@ -44,9 +44,7 @@ TEST_F(VlxTest, PrefGetTraceNamesEveryHiveAndTheOneThatAnswers) {
 TEST_F(VlxTest, RegImportAndExportThroughStandardStreams) {
   const std::string good = write("good.reg", "REGEDIT4\n\n[" + kGeneral + "]\n\"A\"=\"b\"\n");
   const std::string bad = write("bad.reg", "REGEDIT4\n\n[" + kGeneral + "]\n\"A\"=dword:xyz\n");
-  auto shell = [](const std::string &line) {
-    return test::runCommand({"/bin/sh", "-c", line});
-  };
+  auto shell = [](const std::string &line) { return test::runCommand({"/bin/sh", "-c", line}); };
   RunResult r = shell(std::string(VLX_BINARY) + " reg import - < '" + good + "'");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("import: 1 value added"), std::string::npos) << r.output;
@@ -80,7 +78,8 @@ TEST_F(VlxTest, RegQueryOneValueSearchAndType) {
   ok({"reg", "add", kGeneral, "Title", "--data", "Gear count"});
   ok({"reg", "add", kGeneral + "\\Counter", "Other", "--data", "x"});
   const std::string head = "HKEY_CURRENT_USER\\Software\\Velmora\\General";
-  EXPECT_EQ(ok({"reg", "query", kGeneral, "count"}), head + "\n    Count    REG_DWORD    0x10 (16)\n");
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "count"}),
+            head + "\n    Count    REG_DWORD    0x10 (16)\n");
   EXPECT_EQ(nlohmann::json::parse(ok({"reg", "query", kGeneral, "Title", "--json"})),
             nlohmann::json({{"name", "Title"}, {"type", "REG_SZ"}, {"data", "Gear count"}}));
   fails({"reg", "query", kGeneral, "Missing"}, head + " has no value 'Missing'");
@@ -90,13 +89,16 @@ TEST_F(VlxTest, RegQueryOneValueSearchAndType) {
     std::vector<std::string> narrow;
     std::string want;
   } searches[] = {
-      {{}, head + "\n    Count    REG_DWORD    0x10 (16)\n    Title    REG_SZ    Gear count\n" +
-               head + "\\Counter\nEnd of search: 3 matches found.\n"},
+      {{},
+       head + "\n    Count    REG_DWORD    0x10 (16)\n    Title    REG_SZ    Gear count\n" + head +
+           "\\Counter\nEnd of search: 3 matches found.\n"},
       {{"--keys"}, head + "\\Counter\nEnd of search: 1 match found.\n"},
-      {{"--names"}, head + "\n    Count    REG_DWORD    0x10 (16)\nEnd of search: 1 match found.\n"},
+      {{"--names"},
+       head + "\n    Count    REG_DWORD    0x10 (16)\nEnd of search: 1 match found.\n"},
       {{"--data"}, head + "\n    Title    REG_SZ    Gear count\nEnd of search: 1 match found.\n"},
-      {{"--keys", "--data"}, head + "\n    Title    REG_SZ    Gear count\n" + head +
-                                 "\\Counter\nEnd of search: 2 matches found.\n"},
+      {{"--keys", "--data"},
+       head + "\n    Title    REG_SZ    Gear count\n" + head +
+           "\\Counter\nEnd of search: 2 matches found.\n"},
   };
   for (const auto &search : searches) {
     std::vector<std::string> args = {"reg", "query", kGeneral, "-r", "--find", "COUNT"};

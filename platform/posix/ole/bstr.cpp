@@ -139,7 +139,7 @@ BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
 void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString != nullptr)
     freedBlocks.put(reinterpret_cast<unsigned char *>(bstrString) - kPrefix,
-                           blockSize(SysStringByteLen(bstrString)));
+                    blockSize(SysStringByteLen(bstrString)));
 }
 
 UINT WINAPI SysStringByteLen(BSTR bstr) {

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <string_view>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -66,9 +66,9 @@ bool HiveFileEvents::concerns(int watch, const char *name) {
   // Compared in place: this thread allocates nothing outside the store's lock.
   const std::string_view entry = name, log = "-wal";
   for (const std::string &wanted : names->second)
-    if (entry == wanted || (entry.size() == wanted.size() + log.size() &&
-                            entry.substr(0, wanted.size()) == wanted &&
-                            entry.substr(wanted.size()) == log))
+    if (entry == wanted ||
+        (entry.size() == wanted.size() + log.size() && entry.substr(0, wanted.size()) == wanted &&
+         entry.substr(wanted.size()) == log))
       return true;
   return false;
 }

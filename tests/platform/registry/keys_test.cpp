@@ -372,18 +372,18 @@ TEST_F(RegistryTest, ClassesKeysAreMarkedAndCreationNeedsAResult) {
   EXPECT_EQ(reinterpret_cast<ULONG_PTR>(below.h) & 3, 2u);
   EXPECT_EQ(reinterpret_cast<ULONG_PTR>(user.h) & 3, 0u);
   const DWORD one = 1;
-  EXPECT_EQ(RegSetValueExA(below.h, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
-                           sizeof one),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegSetValueExA(below.h, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one),
+      ERROR_SUCCESS);
   EXPECT_EQ(getIn(HKCR, "Marked.Type\\Shell", "v"), 1u);
   // The mark is part of the handle: without it the key is no handle.
   HKEY unmarked = reinterpret_cast<HKEY>(reinterpret_cast<ULONG_PTR>(classes.h) & ~ULONG_PTR{3});
-  EXPECT_EQ(RegSetValueExA(unmarked, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
-                           sizeof one),
-            ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegCreateKeyExA(HKCU, "Software\\Marked", 0, nullptr, 0, KEY_READ, nullptr, nullptr,
-                            nullptr),
-            ERROR_BADKEY);
+  EXPECT_EQ(
+      RegSetValueExA(unmarked, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one),
+      ERROR_INVALID_HANDLE);
+  EXPECT_EQ(
+      RegCreateKeyExA(HKCU, "Software\\Marked", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
+      ERROR_BADKEY);
 }
 
 // A body that returns a failure, and one that reads its own changes, are vlx's

@@ -164,7 +164,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
       ->check(CLI::IsMember({"int", "double", "string"}));
   bool machine = false, defaultUser = false;
-  auto *setMachine = set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
+  auto *setMachine =
+      set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
   set->add_flag("--default-user", defaultUser,
                 "Write the default user's value instead (HKEY_USERS\\.DEFAULT)")
       ->excludes(setMachine);
@@ -221,9 +222,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 "standard error.");
   auto *expKey = exp->add_option(
       "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
-  auto *expFile =
-      exp->add_option("-o,--output", file,
-                      "Write to FILE (atomically) instead; - is standard output");
+  auto *expFile = exp->add_option("-o,--output", file,
+                                  "Write to FILE (atomically) instead; - is standard output");
   bool unicode = false;
   exp->add_flag("--unicode", unicode,
                 "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
@@ -278,10 +278,11 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
   query->add_flag("--json", json, jsonHelp);
   std::string findText;
-  auto *queryFind = query->add_option(
-      "--find,-f", findText,
-      "Only the keys, value names and data that hold TEXT (any letter case), then the count")
-      ->type_name("TEXT");
+  auto *queryFind = query
+                        ->add_option("--find,-f", findText,
+                                     "Only the keys, value names and data that hold TEXT (any "
+                                     "letter case), then the count")
+                        ->type_name("TEXT");
   bool findKeys = false, findNames = false, findData = false;
   query->add_flag("--keys", findKeys, "Search key names only (with --find)")->needs(queryFind);
   query->add_flag("--names", findNames, "Search value names only (with --find)")->needs(queryFind);
@@ -311,8 +312,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
                 "does not exist (unless --if-exists).");
   regDel->add_option("KEY", key, "Full key path")->required();
-  const auto regDelName =
-      valueNamed(regDel, regDel->add_option("NAME", name, "Value name (\"\" for the default value)"));
+  const auto regDelName = valueNamed(
+      regDel, regDel->add_option("NAME", name, "Value name (\"\" for the default value)"));
   regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
   regDel->add_flag("--json", json, changesJsonHelp);
   bool ifExists = false;
@@ -493,7 +494,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       prefGet(out, err, section, name, t, showOrigin, json, trace);
     } else if (*set) {
       prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
-              machine ? Hive::Machine : defaultUser ? Hive::DefaultUser : Hive::User, dryRun, json);
+              machine       ? Hive::Machine
+              : defaultUser ? Hive::DefaultUser
+                            : Hive::User,
+              dryRun, json);
     } else if (*del) {
       prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
                  dryRun);

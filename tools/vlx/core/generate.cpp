@@ -176,7 +176,7 @@ void writeManPage(std::ostream &out, const CLI::App &app, const std::string &ver
   }
   out << ".\\\" Written by `vlx __man` from the tool's command tree: edit the help texts instead.\n"
       << ".TH VLX 1 \"\" \"velmora-util " << roff(version, true) << "\" \"User Commands\"\n"
-      << ".nh\n" // option names are not to be split at a line's end
+      << ".nh\n"   // option names are not to be split at a line's end
       << ".ad l\n" // nor a long synopsis spread with blanks when it wraps
       << ".SH NAME\nvlx \\- " << roff(summary) << "\n"
       << ".SH SYNOPSIS\n.B vlx\n.I command\n.RI [ options ]\n.RI [ arguments ]\n"

@@ -65,10 +65,10 @@ void exportKey(std::string &out, const reg::KeyPath &path,
 uint64_t countKeys(const reg::KeyPath &path);
 
 struct ImportOptions {
-  bool dryRun = false;             // roll every change back at the end
-  std::ostream *listing = nullptr; // one line per value added, changed or removed
+  bool dryRun = false;                    // roll every change back at the end
+  std::ostream *listing = nullptr;        // one line per value added, changed or removed
   std::vector<Change> *changes = nullptr; // gets the same, for --json
-  const char *done = "imported";   // what a failure says did not happen: "(nothing imported)"
+  const char *done = "imported"; // what a failure says did not happen: "(nothing imported)"
 };
 
 // Why a write to `hive` was refused: for ERROR_ACCESS_DENIED, the hive's file, and for a user
