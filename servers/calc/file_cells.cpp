@@ -5,6 +5,7 @@
 #include "cell_formats.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/NoSuchElementException.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -308,11 +309,15 @@ void releaseGeneral(const Reference<css::uno::XInterface> &document,
                           ->queryIntersection(area)
                           ->getRangeAddresses();
     // LibreOffice rebuilds the whole container for each range taken out: past a few, the rest is
-    // made here and put in a new one.
+    // made here and put in a new one. It takes out only a range it holds as such, not a part of
+    // one it joined with others: then too.
     if (hits.getLength() <= 16) {
-      for (const auto &address : hits)
-        kept->removeRangeAddress(address);
-      return;
+      try {
+        for (const auto &address : hits)
+          kept->removeRangeAddress(address);
+        return;
+      } catch (const css::container::NoSuchElementException &) {
+      }
     }
     std::vector<css::table::CellRangeAddress> rest;
     for (const auto &address :
