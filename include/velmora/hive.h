@@ -20,6 +20,13 @@ VLX_API std::string hivePath(Hive hive);
 // together when it returns ERROR_SUCCESS, and none lands otherwise (or when it throws).
 VLX_API LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body);
 
+// Runs `body` with every registry read it makes seeing one committed state of `hive`, the
+// latest when it starts, however other processes write meanwhile: for reading a whole tree.
+// Other threads' registry calls wait until it returns. A write inside `body` ends the snapshot.
+// In network mode other processes' writes wait for it too, so keep `body` short. Returns what
+// `body` returns.
+VLX_API LONG inHiveSnapshot(Hive hive, const std::function<LONG()> &body);
+
 // A key or value that the move of a hive's names to the current folding (every letter, not
 // ASCII only) merged with another of the same name.
 struct NameMerge {

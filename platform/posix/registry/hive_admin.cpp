@@ -11,7 +11,7 @@ std::string hivePath(Hive hive) { return resolveHivePath(hive); }
 LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
   Store &s = Store::get();
   // Held for the whole body: other threads' calls wait instead of joining the batch.
-  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  auto lock = s.enter();
   HiveDb &db = s.hive(hive);
   if (!db.inBatch() && db.handles == 0)
     db.refreshLocation();
@@ -30,13 +30,27 @@ LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
   return result != ERROR_SUCCESS ? result : ended;
 }
 
+LONG inHiveSnapshot(Hive hive, const std::function<LONG()> &body) {
+  Store &s = Store::get();
+  auto lock = s.enter();
+  HiveDb &db = s.hive(hive);
+  if (!db.inBatch() && db.handles == 0)
+    db.refreshLocation();
+  OneSnapshot group;
+  // Begun now rather than at the first read memory cannot answer: an answer from memory, then
+  // another process's commit, then a snapshot would mix two states. A hive that cannot begin
+  // one says so at the body's own reads.
+  db.needSnapshot();
+  return body();
+}
+
 void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
   if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) {
     body(context);
     return;
   }
   Store &s = Store::get();
-  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  auto lock = s.enter();
   HiveDb &db = root == HKEY_CURRENT_USER ? s.user : s.machine;
   if (!db.inBatch() && db.handles == 0)
     db.refreshLocation();
@@ -60,7 +74,7 @@ void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
 
 std::vector<HiveCheck> checkHives() {
   Store &s = Store::get();
-  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  auto lock = s.enter();
   std::vector<HiveCheck> out;
   for (HiveDb *h : s.all)
     out.push_back(h->check());
@@ -68,7 +82,7 @@ std::vector<HiveCheck> checkHives() {
 }
 
 std::vector<HiveCheck> unusableHives() {
-  std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+  auto lock = Store::get().enter();
   return unusableHiveNotes();
 }
 

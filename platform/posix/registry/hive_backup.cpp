@@ -143,7 +143,7 @@ HiveDb &idleHive(Hive hive) {
 } // namespace
 
 LONG backupHive(Hive hive, const std::string &file, std::string *why) {
-  std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+  auto lock = Store::get().enter();
   const std::string source = idleHive(hive).path();
   Probe probe = probeFile(source);
   if (missing(probe.id))
@@ -227,7 +227,7 @@ LONG restoreHive(Hive hive, const std::string &file, std::string *why) {
   }
 
   Store &s = Store::get();
-  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  auto lock = s.enter();
   HiveDb &db = idleHive(hive);
   if (db.inBatch()) {
     sqlite3_close_v2(from);

@@ -108,6 +108,9 @@ public:
   // Starts a read view: the answers kept in memory while no commit has landed since they were
   // read (checked in the shared header, without SQLite), else a snapshot.
   LONG beginRead();
+  // Begins a snapshot unless one (or this connection's write transaction) is open: for a read
+  // that memory cannot answer, or to fix from now on the state that reads see.
+  LONG needSnapshot();
   // Numbers the store's calls: within one call the shared header is read once per hive.
   static inline uint64_t callNumber = 0;
   // Key paths found in the current read view, by their text as given: the key `path` names below
@@ -120,8 +123,6 @@ public:
 
 private:
   LONG startSnapshot();
-  // Called by a read that memory cannot answer: the query needs a snapshot.
-  LONG needSnapshot();
   void rememberValue(KeyId key, std::string folded, bool found, DWORD type,
                      const std::string &data);
   void forgetKeys();

@@ -116,25 +116,6 @@ LONG stateOf(HKEY key, const Watch &w, std::string *out) {
   }
 }
 
-// A look reads one snapshot per hive, from the latest commit: a read transaction for each call
-// would take a lock that every process on the hive contends for. The store's mutex held.
-class OneSnapshot {
-public:
-  OneSnapshot() : store_(Store::get()) {
-    if (store_.grouping++ == 0)
-      store_.endSnapshots();
-  }
-  ~OneSnapshot() {
-    if (--store_.grouping == 0)
-      store_.endSnapshots();
-  }
-  OneSnapshot(const OneSnapshot &) = delete;
-  OneSnapshot &operator=(const OneSnapshot &) = delete;
-
-private:
-  Store &store_;
-};
-
 struct Registration {
   Watch watch;
   HANDLE event;
@@ -203,6 +184,8 @@ public:
       list_.erase(std::remove_if(list_.begin(), list_.end(), gone), list_.end());
       now = list_;
     }
+    // One snapshot per hive: a read transaction for each call would take a lock that every
+    // process on the hive contends for.
     OneSnapshot group;
     for (const auto &r : now) {
       std::string state;
@@ -246,7 +229,7 @@ private:
       Clock::duration wait = Clock::duration::max();
       {
         Store &s = Store::get();
-        std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        auto lock = s.enter();
         // Each word is read before what it guards: a change after the read wakes the sleep below.
         words.clear();
         words.add(reinterpret_cast<volatile uint32_t *>(&pokes_), pokes_.load(), false);
@@ -360,7 +343,7 @@ VLX_WIN32_API LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtr
   r->event = event;
   {
     // Commits of this process so far are behind the registration: none signals it.
-    std::lock_guard<std::recursive_mutex> lock(Store::get().mutex);
+    auto lock = Store::get().enter();
     signalWatchersOfCommits();
     {
       OneSnapshot group;

@@ -161,12 +161,17 @@ HKEY predefinedKey(HKEY key) {
 
 bool isPredefinedKey(HKEY key) { return predefinedKey(key) != nullptr; }
 
-Call::Call(HKEY key, REGSAM access, LONG onUsers) : lock_(Store::get().mutex) {
+std::unique_lock<std::recursive_mutex> Store::enter() {
+  std::unique_lock<std::recursive_mutex> lock(mutex);
+  if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
+    for (HiveDb *h : all)
+      h->abandonAfterFork();
+  return lock;
+}
+
+Call::Call(HKEY key, REGSAM access, LONG onUsers) : lock_(Store::get().enter()) {
   Store &s = Store::get();
   ++HiveDb::callNumber;
-  if (forkedChild.load(std::memory_order_relaxed) && forkedChild.exchange(false))
-    for (HiveDb *h : s.all)
-      h->abandonAfterFork();
   wakeHiveUpkeep();
   if (s.grouping == 0 &&
       (s.user.hasSnapshot() || s.machine.hasSnapshot() || s.defaultUser.hasSnapshot())) {
@@ -240,7 +245,7 @@ Call::~Call() {
 namespace detail {
 void closeIdleHives() {
   Store &s = Store::get();
-  std::lock_guard<std::recursive_mutex> lk(s.mutex);
+  auto lock = s.enter();
   for (HiveDb *h : s.all)
     if (h->handles == 0 && !h->inBatch())
       h->close();

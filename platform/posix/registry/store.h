@@ -45,6 +45,10 @@ class Store {
 public:
   static Store &get();
 
+  // Locks the mutex for a library operation. The first in a forked child lets go of the
+  // connections inherited from the parent, which must never be used.
+  std::unique_lock<std::recursive_mutex> enter();
+
   std::recursive_mutex mutex;
   HiveDb user{Hive::User};
   HiveDb machine{Hive::Machine};
@@ -74,6 +78,25 @@ private:
   };
   std::deque<Slot> slots_; // a deque: a Call keeps pointing into it while handles are added
   std::vector<uint32_t> free_;
+};
+
+// While one lives, the calls read one snapshot per hive, from the latest commit when the
+// outermost began; it ends them when the outermost goes. The store's mutex held.
+class OneSnapshot {
+public:
+  OneSnapshot() : store_(Store::get()) {
+    if (store_.grouping++ == 0)
+      store_.endSnapshots();
+  }
+  ~OneSnapshot() {
+    if (--store_.grouping == 0)
+      store_.endSnapshots();
+  }
+  OneSnapshot(const OneSnapshot &) = delete;
+  OneSnapshot &operator=(const OneSnapshot &) = delete;
+
+private:
+  Store &store_;
 };
 
 // reg_keys.cpp: the key of the machine's hive that HKEY_CURRENT_CONFIG stands for. A hive written
@@ -108,7 +131,7 @@ private:
   // A predefined root: its handle, made for this call, starting from the latest state.
   LONG openRoot(HKEY key);
 
-  std::lock_guard<std::recursive_mutex> lock_;
+  std::unique_lock<std::recursive_mutex> lock_;
   KeyHandle root_;
   KeyHandle *handle_ = nullptr;
   bool predefined_ = false;

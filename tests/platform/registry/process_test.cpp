@@ -6,6 +6,7 @@
 #include <csignal>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 
@@ -234,6 +235,61 @@ TEST_F(ProcessTest, EnumerationSeesAnotherProcessesNewKey) {
   ASSERT_EQ(reap(spawn([] { return setIn(HKLM, "Software\\Classes\\CLSID\\{3}", "v", 1); })), 0);
   ASSERT_EQ(RegEnumKeyA(classes, 2, name, sizeof name), ERROR_SUCCESS);
   EXPECT_STREQ(name, "{3}");
+}
+
+// The connections a child inherits are let go of by whichever call comes first, a transaction
+// included: beginning one on the parent's connection lost it at the child's first write.
+TEST_F(ProcessTest, AForkedChildMayBeginWithATransaction) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Forked", "v", 1), ERROR_SUCCESS);
+  EXPECT_EQ(reap(spawn([] {
+              return static_cast<int>(vlx::inHiveTransaction(
+                  vlx::Hive::User, [] { return setIn(HKCU, "Software\\Forked", "v", 2); }));
+            })),
+            0);
+  EXPECT_EQ(getIn(HKCU, "Software\\Forked", "v"), 2u);
+}
+
+// A tree read in one snapshot never sees half of another process's change: here a value moved
+// from one key to another in one transaction.
+TEST_F(ProcessTest, ASnapshotReadsOneStateWhileAnotherProcessCommits) {
+  ASSERT_EQ(setIn(HKCU, "Software\\Moved\\A", "v", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setIn(HKCU, "Software\\Moved\\B", "w", 1), ERROR_SUCCESS);
+  auto move = [] {
+    return static_cast<int>(vlx::inHiveTransaction(vlx::Hive::User, [] {
+      LONG rc = RegDeleteKeyValueA(HKCU, "Software\\Moved\\A", "v");
+      return rc != ERROR_SUCCESS ? rc : setIn(HKCU, "Software\\Moved\\B", "v", 1);
+    }));
+  };
+  // Forked beforehand: a fork ends this process's snapshots.
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t mover = spawn([&] {
+    char c;
+    return read(go[0], &c, 1) == 1 ? move() : 99;
+  });
+  close(go[0]);
+  LONG rc = vlx::inHiveSnapshot(vlx::Hive::User, [&] {
+    EXPECT_EQ(getIn(HKCU, "Software\\Moved\\A", "v"), 1u);
+    EXPECT_EQ(write(go[1], "x", 1), 1);
+    EXPECT_EQ(reap(mover), 0);
+    EXPECT_EQ(getIn(HKCU, "Software\\Moved\\B", "v"), 0xdeadbeefu);
+    Key b;
+    EXPECT_EQ(openKey(HKCU, "Software\\Moved\\B", b), ERROR_SUCCESS);
+    EXPECT_EQ(names(b, true), Names{"w"});
+    EXPECT_EQ(getIn(HKCU, "Software\\Moved\\A", "v"), 1u);
+    return ERROR_INVALID_DATA;
+  });
+  close(go[1]);
+  EXPECT_EQ(rc, ERROR_INVALID_DATA);
+  EXPECT_EQ(getIn(HKCU, "Software\\Moved\\A", "v"), 0xdeadbeefu);
+  EXPECT_EQ(getIn(HKCU, "Software\\Moved\\B", "v"), 1u);
+
+  // One that throws leaves no snapshot behind: the next read sees the next commit.
+  EXPECT_THROW(
+      vlx::inHiveSnapshot(vlx::Hive::User, []() -> LONG { throw std::runtime_error("x"); }),
+      std::runtime_error);
+  ASSERT_EQ(reap(spawn([] { return setIn(HKCU, "Software\\Moved\\B", "v", 2); })), 0);
+  EXPECT_EQ(getIn(HKCU, "Software\\Moved\\B", "v"), 2u);
 }
 
 } // namespace

@@ -160,6 +160,26 @@ LONG openKey(HKEY root, const std::string &subKey, REGSAM access, Key &key) {
   return RegOpenKeyExA(root, subKey.c_str(), 0, access, key.out());
 }
 
+void readInOneState(reg::Root root, const std::function<void()> &body) {
+  auto in = [](Hive hive, const std::function<void()> &inner) {
+    inHiveSnapshot(hive, [&] {
+      inner();
+      return ERROR_SUCCESS;
+    });
+  };
+  switch (root) {
+  case reg::Root::ClassesRoot:
+    return in(Hive::User, [&] { in(Hive::Machine, body); });
+  case reg::Root::CurrentUser:
+    return in(Hive::User, body);
+  case reg::Root::LocalMachine:
+  case reg::Root::CurrentConfig:
+    return in(Hive::Machine, body);
+  case reg::Root::Users:
+    return in(Hive::DefaultUser, body);
+  }
+}
+
 bool openToRead(const reg::KeyPath &path, Key &key) {
   LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
   if (rc == ERROR_FILE_NOT_FOUND)
@@ -176,14 +196,16 @@ bool keyExists(const reg::KeyPath &path) {
 
 void exportKey(std::string &out, const reg::KeyPath &path, reg::Format format,
                const std::function<void()> &eachKey) {
-  Key key;
-  LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
-  if (rc != ERROR_SUCCESS)
-    throw Failure("cannot open " + path.full() + ": " + errorText(rc));
-  std::string why;
-  if (!reg::writable(path.subKey, why))
-    throw Failure("cannot export " + path.full() + ": key " + why);
-  exportTree(out, key.get(), path.full(), format, eachKey);
+  readInOneState(path.root, [&] {
+    Key key;
+    LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
+    if (rc != ERROR_SUCCESS)
+      throw Failure("cannot open " + path.full() + ": " + errorText(rc));
+    std::string why;
+    if (!reg::writable(path.subKey, why))
+      throw Failure("cannot export " + path.full() + ": key " + why);
+    exportTree(out, key.get(), path.full(), format, eachKey);
+  });
 }
 
 uint64_t countKeys(const reg::KeyPath &path) {

@@ -50,6 +50,11 @@ LONG subKeyNames(HKEY key, std::vector<std::string> &names);
 // Every value of the key, in its order.
 LONG readValues(HKEY key, std::vector<reg::Value> &values);
 
+// Runs `body` with its reads of the hives behind `root` seeing one committed state of each,
+// whatever other processes write meanwhile. Keep slow output out of it: in network mode other
+// processes' writes wait for it.
+void readInOneState(reg::Root root, const std::function<void()> &body);
+
 // Opens the key for reading; false when it does not exist, Failure when it cannot be opened.
 bool openToRead(const reg::KeyPath &path, Key &key);
 // Whether the key exists; throws Failure when it cannot be told.

@@ -51,9 +51,11 @@ std::string shownValue(const reg::Value &v) {
 
 Snapshot takeSnapshot(const reg::KeyPath &path) {
   Snapshot out;
-  Key key;
-  if (openToRead(path, key))
-    readTree(out, key.get(), path.full());
+  readInOneState(path.root, [&] {
+    Key key;
+    if (openToRead(path, key))
+      readTree(out, key.get(), path.full());
+  });
   return out;
 }
 
