@@ -208,8 +208,9 @@ RunResult runCommand(const std::vector<std::string> &argv) {
   if (pid == 0) {
     dup2(fds[1], 1);
     dup2(fds[1], 2);
-    close(fds[0]);
-    close(fds[1]);
+    // Only the three standard descriptors: one the test has open by chance (a socket, a pipe
+    // of another thread) must not reach the command under test.
+    closefrom(3);
     std::vector<char *> args;
     for (const auto &a : argv)
       args.push_back(const_cast<char *>(a.c_str()));
