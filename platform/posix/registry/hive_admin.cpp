@@ -36,12 +36,18 @@ LONG inHiveSnapshot(Hive hive, const std::function<LONG()> &body) {
   HiveDb &db = s.hive(hive);
   if (!db.inBatch() && db.handles == 0)
     db.refreshLocation();
-  OneSnapshot group;
-  // Begun now rather than at the first read memory cannot answer: an answer from memory, then
-  // another process's commit, then a snapshot would mix two states. A hive that cannot begin
-  // one says so at the body's own reads.
-  db.needSnapshot();
-  return body();
+  LONG result;
+  {
+    OneSnapshot group;
+    // Begun now rather than at the first read memory cannot answer: an answer from memory, then
+    // another process's commit, then a snapshot would mix two states. A hive that cannot begin
+    // one says so at the body's own reads.
+    db.needSnapshot();
+    result = body();
+  }
+  // The calls inside told this process's watchers of no write the body made.
+  signalWatchersOfCommits();
+  return result;
 }
 
 void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
