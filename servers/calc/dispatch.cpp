@@ -1,6 +1,7 @@
 // One IDispatch per spreadsheet object, answering the members of its kind by DISPID or name.
 #include "dispatch.h"
 
+#include "dispatch_object.h"
 #include "variant.h"
 
 #include <cstring>
@@ -19,54 +20,22 @@ using css::uno::Any;
 const IID kIidCalcObject = {
     0x7C0A1C5E, 0x5E7A, 0x4C1B, {0x9A, 0x1E, 0x0C, 0xA1, 0xC5, 0xE7, 0x00, 0x01}};
 
-class CalcDispatch final : public IDispatch {
+class CalcDispatch final : public DispatchObject {
 public:
-  explicit CalcDispatch(Object object) : object_(std::move(object)) {}
-  CalcDispatch(const CalcDispatch &) = delete;
-  CalcDispatch &operator=(const CalcDispatch &) = delete;
+  explicit CalcDispatch(Object object)
+      : DispatchObject(&kIidCalcObject), object_(std::move(object)) {}
 
   const Object &object() const { return object_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
-    if (!out)
-      return E_POINTER;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-        !IsEqualIID(riid, kIidCalcObject)) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IDispatch *>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0)
-      delete this;
-    return ULONG(left);
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
-    if (!count)
-      return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **info) override {
-    if (info)
-      *info = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID,
                                           DISPID *ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS *params,
                                    VARIANT *result, EXCEPINFO *error, UINT *argError) override;
 
 private:
-  ~CalcDispatch() = default;
+  ~CalcDispatch() override = default;
   HRESULT fail(const CalcError &e, EXCEPINFO *error);
 
-  LONG refs_ = 1;
   Object object_;
 };
 

@@ -2,6 +2,8 @@
 # velmora/win32.h, as a real server does.
 add_library(vlx_test_server MODULE ${PROJECT_SOURCE_DIR}/tests/support/sheet_server.cpp)
 target_link_libraries(vlx_test_server PRIVATE velmora_util)
+# Its objects count references and answer QueryInterface as the Calc server's do.
+target_include_directories(vlx_test_server PRIVATE ${PROJECT_SOURCE_DIR}/servers)
 vlx_warnings(vlx_test_server)
 add_dependencies(${target} vlx_test_server)
 if(WIN32)

@@ -4,6 +4,8 @@
 // Quit, the workbooks Open, a workbook Save, SaveAs and Close. The one workbook's cells are
 // numbers, kept in a text file of "R1C2 42" lines. The library may be unloaded once no object or
 // lock is left.
+#include "calc/dispatch_object.h"
+
 #include <velmora/win32.h>
 
 #include <atomic>
@@ -102,37 +104,14 @@ bool save() {
 
 enum class Kind { Application, Workbooks, Workbook, Range };
 
-class Sheet final : public IDispatch {
+class Sheet final : public vlx::calc::DispatchObject {
 public:
   Sheet(Kind kind, LONG row, LONG column, LONG rows = 1, LONG columns = 1)
       : kind_(kind), row_(row), column_(column), rows_(rows), columns_(columns) {
     ++liveObjects;
   }
-  ~Sheet() { --liveObjects; }
-  Sheet(const Sheet &) = delete;
-  Sheet &operator=(const Sheet &) = delete;
+  ~Sheet() override { --liveObjects; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IDispatch *>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0)
-      delete this;
-    return ULONG(left);
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
     return DISP_E_UNKNOWNNAME;
   }
@@ -281,7 +260,6 @@ private:
     return S_OK;
   }
 
-  LONG refs_ = 1;
   Kind kind_;
   LONG row_, column_, rows_, columns_;
 };
