@@ -143,8 +143,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
              "shortest form (0.1), and any other text as stored. Exit 1 when not set.");
   get->add_option("SECTION", section, "Section, e.g. General")->required();
   get->add_option("NAME", name, "Value name")->required();
-  auto *getType = get->add_option("--type,-t", type, kTypeHelp)
-                      ->check(CLI::IsMember({"int", "double", "string"}));
+  auto *getType =
+      get->add_option("--type,-t", type, kTypeHelp)->check(CLI::IsMember(prefTypeNames()));
   bool showOrigin = false;
   get->add_flag("--show-origin", showOrigin,
                 "Print the hive the value comes from first, then a tab and the value");
@@ -162,7 +162,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   set->add_option("NAME", name, "Value name")->required();
   set->add_option("VALUE", value, "The value")->required();
   set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
-      ->check(CLI::IsMember({"int", "double", "string"}));
+      ->check(CLI::IsMember(prefTypeNames()));
   bool machine = false, defaultUser = false;
   auto *setMachine =
       set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");

@@ -16,6 +16,8 @@ enum class PrefType { Int, Double, String };
 
 // "int", "double" or "string".
 std::optional<PrefType> prefTypeNamed(std::string_view name);
+// The names prefTypeNamed reads, for checks.
+std::vector<std::string> prefTypeNames();
 
 // The shortest text that reads back as the same double ("0.1", "1e+300").
 std::string formatDouble(double value);

@@ -1,15 +1,12 @@
 // The one table from Win32 error codes to the short texts vlx prints.
 #include "vlx/core/errors.h"
 
+#include "vlx/core/named.h"
+
 namespace vlx::cli {
 namespace {
 
-struct ErrorName {
-  LONG code;
-  const char *text;
-};
-
-constexpr ErrorName kErrors[] = {
+constexpr Named<LONG> kErrors[] = {
     {ERROR_SUCCESS, "success"},
     {ERROR_FILE_NOT_FOUND, "not found"},
     {ERROR_PATH_NOT_FOUND, "path not found"},
@@ -47,10 +44,8 @@ constexpr ErrorName kErrors[] = {
 } // namespace
 
 std::string errorText(LONG code) {
-  for (const auto &e : kErrors)
-    if (e.code == code)
-      return e.text;
-  return "error " + std::to_string(code);
+  const char *text = nameOf(kErrors, code);
+  return text ? text : "error " + std::to_string(code);
 }
 
 } // namespace vlx::cli

@@ -2,6 +2,7 @@
 #include "vlx/formats/value_text.h"
 
 #include "vlx/core/errors.h"
+#include "vlx/core/named.h"
 #include "vlx/formats/reg_file.h"
 
 #include <cctype>
@@ -12,12 +13,7 @@
 namespace vlx::cli {
 namespace {
 
-struct TypeName {
-  uint32_t type;
-  const char *name;
-};
-
-constexpr TypeName kTypes[] = {
+constexpr Named<uint32_t> kTypes[] = {
     {reg::kTypeNone, "REG_NONE"},          {reg::kTypeSz, "REG_SZ"},
     {reg::kTypeExpandSz, "REG_EXPAND_SZ"}, {reg::kTypeBinary, "REG_BINARY"},
     {reg::kTypeDword, "REG_DWORD"},        {reg::kTypeMultiSz, "REG_MULTI_SZ"},
@@ -102,28 +98,18 @@ template <typename T> std::string parseNumber(const std::string &text, const cha
 } // namespace
 
 std::string typeText(uint32_t type) {
-  for (const auto &t : kTypes)
-    if (t.type == type)
-      return t.name;
-  return "REG_TYPE_" + std::to_string(type);
+  const char *name = nameOf(kTypes, type);
+  return name ? name : "REG_TYPE_" + std::to_string(type);
 }
 
 std::optional<uint32_t> typeNamed(const std::string &name) {
   std::string wanted = upper(name);
   if (wanted.rfind("REG_", 0) != 0)
     wanted = "REG_" + wanted;
-  for (const auto &t : kTypes)
-    if (wanted == t.name)
-      return t.type;
-  return std::nullopt;
+  return codeNamed(kTypes, wanted);
 }
 
-std::vector<std::string> typeNames() {
-  std::vector<std::string> names;
-  for (const auto &t : kTypes)
-    names.emplace_back(t.name);
-  return names;
-}
+std::vector<std::string> typeNames() { return namesOf(kTypes); }
 
 reg::KeyPath parsedKey(const std::string &text) {
   reg::KeyPath path;

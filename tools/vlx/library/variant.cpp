@@ -2,6 +2,7 @@
 // conversion can be compared with Windows by hand.
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
+#include "vlx/core/named.h"
 #include "vlx/formats/variant_text.h"
 
 #include <velmora/win32.h>
@@ -14,27 +15,17 @@
 namespace vlx::cli {
 namespace {
 
-struct TypeName {
-  const char *name;
-  VARTYPE vt;
-};
+const Named<VARTYPE> kTypes[] = {{VT_EMPTY, "empty"}, {VT_NULL, "null"}, {VT_I2, "i2"},
+                                 {VT_I4, "i4"},       {VT_R4, "r4"},     {VT_R8, "r8"},
+                                 {VT_CY, "cy"},       {VT_DATE, "date"}, {VT_BSTR, "bstr"},
+                                 {VT_ERROR, "error"}, {VT_BOOL, "bool"}, {VT_UI1, "ui1"},
+                                 {VT_I8, "i8"}};
 
-const TypeName kTypes[] = {{"empty", VT_EMPTY}, {"null", VT_NULL}, {"i2", VT_I2},
-                           {"i4", VT_I4},       {"r4", VT_R4},     {"r8", VT_R8},
-                           {"cy", VT_CY},       {"date", VT_DATE}, {"bstr", VT_BSTR},
-                           {"error", VT_ERROR}, {"bool", VT_BOOL}, {"ui1", VT_UI1},
-                           {"i8", VT_I8}};
-
-struct ErrorName {
-  HRESULT hr;
-  const char *name;
-};
-
-const ErrorName kErrors[] = {{DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
-                             {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
-                             {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
-                             {E_INVALIDARG, "E_INVALIDARG"},
-                             {E_OUTOFMEMORY, "E_OUTOFMEMORY"}};
+const Named<HRESULT> kErrors[] = {{DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
+                                  {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
+                                  {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
+                                  {E_INVALIDARG, "E_INVALIDARG"},
+                                  {E_OUTOFMEMORY, "E_OUTOFMEMORY"}};
 
 template <class T> bool parseWhole(const std::string &text, T &value, int base = 10) {
   const char *end = text.data() + text.size();
@@ -112,19 +103,13 @@ bool makeSource(const std::string &text, VARTYPE vt, VARIANT &v) {
 
 } // namespace
 
-std::vector<std::string> variantTypeNames() {
-  std::vector<std::string> names;
-  for (const TypeName &type : kTypes)
-    names.push_back(type.name);
-  return names;
-}
+std::vector<std::string> variantTypeNames() { return namesOf(kTypes); }
 
 void variantConvert(std::ostream &out, const std::string &value, const std::string &from,
                     const std::string &to, unsigned long lcid) {
   auto typeOf = [](const std::string &name) {
-    for (const TypeName &type : kTypes)
-      if (name == type.name)
-        return type.vt;
+    if (auto vt = codeNamed(kTypes, name))
+      return *vt;
     throw Failure("unknown type '" + name + "'", 2);
   };
   VARIANT source, result;
@@ -134,14 +119,11 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
   HRESULT hr = VariantChangeTypeEx(&result, &source, LCID(lcid), 0, typeOf(to));
   VariantClear(&source);
   if (FAILED(hr)) {
-    std::string name = "error 0x";
+    if (const char *name = nameOf(kErrors, hr))
+      throw Failure(name);
     char code[16];
     std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(uint32_t(hr)));
-    name += code;
-    for (const ErrorName &known : kErrors)
-      if (known.hr == hr)
-        name = known.name;
-    throw Failure(name);
+    throw Failure(std::string("error 0x") + code);
   }
   out << printable(variantText(result)) << '\n';
   VariantClear(&result);

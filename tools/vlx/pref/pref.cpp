@@ -1,6 +1,7 @@
 // `vlx pref`: typed preferences through the library's read, write, delete and reset calls.
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
+#include "vlx/core/named.h"
 #include "vlx/formats/value_text.h"
 #include "vlx/pref/pref_hives.h"
 #include "vlx/store/reg_store.h"
@@ -112,17 +113,11 @@ const char *typeName(DWORD type) {
   }
 }
 
-const char *prefTypeName(PrefType type) {
-  switch (type) {
-  case PrefType::Int:
-    return "int";
-  case PrefType::Double:
-    return "double";
-  case PrefType::String:
-    return "string";
-  }
-  return "?";
-}
+constexpr Named<PrefType> kPrefTypes[] = {
+    {PrefType::Int, "int"}, {PrefType::Double, "double"}, {PrefType::String, "string"}};
+
+// Every type has its name in the table.
+const char *prefTypeName(PrefType type) { return nameOf(kPrefTypes, type); }
 
 valueTypes libraryType(PrefType type) {
   switch (type) {
@@ -142,15 +137,9 @@ std::string prefName(const std::string &section, const std::string &name) {
 
 } // namespace
 
-std::optional<PrefType> prefTypeNamed(std::string_view name) {
-  if (name == "int")
-    return PrefType::Int;
-  if (name == "double")
-    return PrefType::Double;
-  if (name == "string")
-    return PrefType::String;
-  return std::nullopt;
-}
+std::optional<PrefType> prefTypeNamed(std::string_view name) { return codeNamed(kPrefTypes, name); }
+
+std::vector<std::string> prefTypeNames() { return namesOf(kPrefTypes); }
 
 std::string formatDouble(double value) {
   char buf[64];
