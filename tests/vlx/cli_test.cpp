@@ -49,6 +49,11 @@ TEST_F(VlxTest, PrefSetGetRoundTrip) {
     EXPECT_EQ(ok({"pref", "get", "General", name}), printed);
   }
   fails({"pref", "get", "General", "v0", "--type", "string"}, "REG_DWORD");
+  // A type the tool has no name for is named by its number, as reg query names it.
+  ok({"reg", "import",
+      write("link.reg", "REGEDIT4\n[HKCU\\Software\\Velmora\\General]\n"
+                        "\"Link\"=hex(6):41,00\n")});
+  fails({"pref", "get", "General", "Link"}, "HKEY_CURRENT_USER holds REG_TYPE_6 of 2 bytes");
   fails({"pref", "get", "General", "Nothing"}, "General\\Nothing is not set");
 }
 

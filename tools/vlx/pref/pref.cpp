@@ -92,27 +92,6 @@ std::string tooLongText(const Found &found, const std::string &section, const st
          std::to_string(kMaxReadableString - 1) + " the library reads";
 }
 
-const char *typeName(DWORD type) {
-  switch (type) {
-  case REG_NONE:
-    return "REG_NONE";
-  case REG_SZ:
-    return "REG_SZ";
-  case REG_EXPAND_SZ:
-    return "REG_EXPAND_SZ";
-  case REG_BINARY:
-    return "REG_BINARY";
-  case REG_DWORD:
-    return "REG_DWORD";
-  case REG_MULTI_SZ:
-    return "REG_MULTI_SZ";
-  case REG_QWORD:
-    return "REG_QWORD";
-  default:
-    return "an unknown type";
-  }
-}
-
 constexpr Named<PrefType> kPrefTypes[] = {
     {PrefType::Int, "int"}, {PrefType::Double, "double"}, {PrefType::String, "string"}};
 
@@ -218,7 +197,7 @@ void printTrace(std::ostream &err, const std::string &section, const std::string
       err << "not set\n";
       continue;
     }
-    err << typeName(found->type) << " of " << found->size << " bytes";
+    err << typeText(found->type) << " of " << found->size << " bytes";
     answered = answer && answer->hive == &hive;
     err << (answered ? ": answers\n" : ": passed over\n");
   }
@@ -253,7 +232,7 @@ void prefGet(std::ostream &out, std::ostream &err, const std::string &section,
       throw Failure(prefName(section, name) +
                     " is not set: " + tooLongText(*skipped, section, name));
     throw Failure(prefName(section, name) + " is not set as " + prefTypeName(*type) + " (" +
-                  found->hive->name + " holds " + typeName(found->type) + " of " +
+                  found->hive->name + " holds " + typeText(found->type) + " of " +
                   std::to_string(found->size) + " bytes)");
   }
   if (*type != PrefType::Int) {
