@@ -3,6 +3,7 @@
 
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
+#include "vlx/core/flags.h"
 #include "vlx/core/generate.h"
 #include "vlx/core/help.h"
 #include "vlx/core/output.h"
@@ -112,6 +113,8 @@ void noticeUnusableHives(std::ostream &err) {
 }
 
 const char *const kTypeHelp = "Value type: int, double or string";
+const char *const kSectionHelp = "Section, e.g. General";
+const char *const kWorkbookHelp = "The workbook";
 
 int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
   registerToolStrings();
@@ -124,11 +127,6 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                        "Print the versions of vlx and its library, SQLite, ICU and, where the "
                        "spreadsheet server is built, LibreOffice");
   bool json = false;
-  const std::string jsonHelp = "Print one JSON document instead (for scripts)";
-  const std::string changesJsonHelp =
-      "Print the changes made (or with --dry-run those that would be) as one JSON document "
-      "instead: {\"changed\": true|false, \"changes\": [...]}, each change as pref watch "
-      "--json prints it";
   app.footer("Every failure prints one line on standard error and exits non-zero "
              "(1: failed or not set, 2: bad usage).\n");
 
@@ -141,14 +139,14 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "get", "Print a preference, taken from the user, else the machine, else the default user. "
              "Without --type a REG_DWORD value prints as int, a text stored as a double in its "
              "shortest form (0.1), and any other text as stored. Exit 1 when not set.");
-  get->add_option("SECTION", section, "Section, e.g. General")->required();
+  get->add_option("SECTION", section, kSectionHelp)->required();
   get->add_option("NAME", name, "Value name")->required();
   auto *getType =
       get->add_option("--type,-t", type, kTypeHelp)->check(CLI::IsMember(prefTypeNames()));
   bool showOrigin = false;
   get->add_flag("--show-origin", showOrigin,
                 "Print the hive the value comes from first, then a tab and the value");
-  get->add_flag("--json", json, jsonHelp);
+  addJsonFlag(get, json);
   bool trace = false;
   get->add_flag("--trace,-v", trace,
                 "First print on standard error every hive tried, in order, the file it lives in, "
@@ -158,52 +156,46 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "set", "Write a preference for the current user (or the machine with --machine, the "
              "default user with --default-user). int: 32-bit decimal; double: a decimal number, "
              "stored as text; string: as given.");
-  set->add_option("SECTION", section, "Section, e.g. General")->required();
+  set->add_option("SECTION", section, kSectionHelp)->required();
   set->add_option("NAME", name, "Value name")->required();
   set->add_option("VALUE", value, "The value")->required();
   set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
       ->check(CLI::IsMember(prefTypeNames()));
-  bool machine = false, defaultUser = false;
-  auto *setMachine =
-      set->add_flag("--machine,-m", machine, "Write the machine-wide default instead");
-  set->add_flag("--default-user", defaultUser,
-                "Write the default user's value instead (HKEY_USERS\\.DEFAULT)")
-      ->excludes(setMachine);
+  HiveFlags hives;
+  addHiveFlags(set, hives);
 
   auto *del = pref->add_subcommand(
       "delete", "Delete the user's value NAME in SECTION, or without NAME the user's whole "
                 "section (which must have no subkeys).");
-  del->add_option("SECTION", section, "Section, e.g. General")->required();
+  del->add_option("SECTION", section, kSectionHelp)->required();
   auto *delName = del->add_option("NAME", name, "Value name");
   bool dryRun = false;
-  const std::string dryRunHelp =
-      "List what would be added, changed and removed, one value a line, and change nothing";
-  del->add_flag("--dry-run,-n", dryRun, dryRunHelp);
-  set->add_flag("--dry-run,-n", dryRun, dryRunHelp);
-  set->add_flag("--json", json, changesJsonHelp);
+  addDryRunFlag(del, dryRun);
+  addDryRunFlag(set, dryRun);
+  addChangesJsonFlag(set, json);
 
   auto *reset = pref->add_subcommand(
       "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values), "
                "and say how many sections and values were copied and how many user values "
                "went.");
-  reset->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  addDryRunFlag(reset, dryRun);
 
   auto *list = pref->add_subcommand(
       "list", "Print what the host reads: each value of SECTION (without it, of every section) "
               "from the first of the user, the machine and the default user that holds it, as "
               "SECTION\\NAME = TYPE DATA [HIVE]. Nothing is printed when there are no values.");
-  auto *listSection = list->add_option("SECTION", section, "Section, e.g. General");
+  auto *listSection = list->add_option("SECTION", section, kSectionHelp);
   bool all = false;
   list->add_flag("--all,-a", all,
                  "Also print the values that a hive earlier in the fall-back "
                  "hides, marked 'hidden by HIVE'");
-  list->add_flag("--json", json, jsonHelp);
+  addJsonFlag(list, json);
 
   auto *watch = pref->add_subcommand(
       "watch", "Print each change to the preferences (of SECTION) of every hive as it lands, one "
                "line each, until interrupted. Changes by any process are seen, within about "
                "50 ms.");
-  auto *watchSection = watch->add_option("SECTION", section, "Section, e.g. General");
+  auto *watchSection = watch->add_option("SECTION", section, kSectionHelp);
   long watchCount = 0;
   watch->add_option("--count", watchCount, "Stop after this many changes");
   watch->add_flag("--json", json,
@@ -234,8 +226,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                 "first; each hive's changes land together or not at all. On a terminal, an "
                 "import that lasts over a second shows a progress bar on standard error.");
   imp->add_option("FILE", file, "The .reg file; - reads standard input")->required();
-  imp->add_flag("--dry-run,-n", dryRun, dryRunHelp);
-  imp->add_flag("--json", json, changesJsonHelp);
+  addDryRunFlag(imp, dryRun);
+  addChangesJsonFlag(imp, json);
 
   auto *impHive = regCmd->add_subcommand(
       "import-hive",
@@ -250,8 +242,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "--key,-k", key,
       "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
       "same path (below Software for a SOFTWARE hive)");
-  impHive->add_flag("--machine,-m", machine, "Import into the machine's hive instead");
-  impHive->add_flag("--dry-run,-n", dryRun, dryRunHelp);
+  addMachineFlag(impHive, hives.machine);
+  addDryRunFlag(impHive, dryRun);
 
   auto *query = regCmd->add_subcommand(
       "query", "Print KEY's values (NAME TYPE DATA) and its subkeys, as reg query does. Text is "
@@ -275,8 +267,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                                "Only this value (\"\" for the default value); exit 1 when it "
                                "is not there"));
   bool recursive = false;
-  query->add_flag("--recursive,-r", recursive, "Every key below KEY too");
-  query->add_flag("--json", json, jsonHelp);
+  addRecursiveFlag(query, recursive, "KEY");
+  addJsonFlag(query, json);
   std::string findText;
   auto *queryFind = query
                         ->add_option("--find,-f", findText,
@@ -305,8 +297,8 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
       "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
 
-  add->add_flag("--dry-run,-n", dryRun, dryRunHelp);
-  add->add_flag("--json", json, changesJsonHelp);
+  addDryRunFlag(add, dryRun);
+  addChangesJsonFlag(add, json);
 
   auto *regDel = regCmd->add_subcommand(
       "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
@@ -314,15 +306,15 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   regDel->add_option("KEY", key, "Full key path")->required();
   const auto regDelName = valueNamed(
       regDel, regDel->add_option("NAME", name, "Value name (\"\" for the default value)"));
-  regDel->add_flag("--dry-run,-n", dryRun, dryRunHelp);
-  regDel->add_flag("--json", json, changesJsonHelp);
+  addDryRunFlag(regDel, dryRun);
+  addChangesJsonFlag(regDel, json);
   bool ifExists = false;
   regDel->add_flag("--if-exists", ifExists,
                    "A KEY or NAME that does not exist is no failure: nothing changes (exit 0)");
 
   auto *check =
       regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
-  check->add_flag("--json", json, jsonHelp);
+  addJsonFlag(check, json);
   auto runHiveCopy = addHiveCopyCommands(*regCmd);
   auto runKeyCopy = addKeyCopyCommands(*regCmd);
 
@@ -411,12 +403,12 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   sheetCmd->require_subcommand(1);
   std::string range;
   auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
-  sheetGetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetGetCmd->add_option("FILE", file, kWorkbookHelp)->required();
   sheetGetCmd->add_option("RANGE", range, "The cell, or a block printed a row a line")->required();
-  sheetGetCmd->add_flag("--json", json, jsonHelp);
+  addJsonFlag(sheetGetCmd, json);
   auto *sheetSetCmd =
       sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
-  sheetSetCmd->add_option("FILE", file, "The workbook")->required();
+  sheetSetCmd->add_option("FILE", file, kWorkbookHelp)->required();
   sheetSetCmd->add_option("RANGE", range, "The cell")->required();
   sheetSetCmd->add_option("VALUE", value, "The value")->required();
   double lockWait = 10;
@@ -427,11 +419,11 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       ->check(CLI::Range(0.0, 3600.0));
   auto *sheetNamesCmd =
       sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
-  sheetNamesCmd->add_option("FILE", file, "The workbook")->required();
-  sheetNamesCmd->add_flag("--json", json, jsonHelp);
+  sheetNamesCmd->add_option("FILE", file, kWorkbookHelp)->required();
+  addJsonFlag(sheetNamesCmd, json);
   auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
-  sheetSheetsCmd->add_option("FILE", file, "The workbook")->required();
-  sheetSheetsCmd->add_flag("--json", json, jsonHelp);
+  sheetSheetsCmd->add_option("FILE", file, kWorkbookHelp)->required();
+  addJsonFlag(sheetSheetsCmd, json);
   std::string server = installedCalcServer();
   auto *sheetRegCmd = sheetCmd->add_subcommand(
       "register", "Register the server library for all users (the machine hive), as regsvr32.");
@@ -494,10 +486,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       prefGet(out, err, section, name, t, showOrigin, json, trace);
     } else if (*set) {
       prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
-              machine       ? Hive::Machine
-              : defaultUser ? Hive::DefaultUser
-                            : Hive::User,
-              dryRun, json);
+              hives.hive(), dryRun, json);
     } else if (*del) {
       prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
                  dryRun);
@@ -517,7 +506,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       regImport(out, err, file, dryRun, json);
     } else if (*impHive) {
       regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
-                    machine, dryRun);
+                    hives.machine, dryRun);
     } else if (*query) {
       QueryFilter filter;
       if (anyGiven(queryName))

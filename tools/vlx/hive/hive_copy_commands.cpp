@@ -3,6 +3,7 @@
 
 #include "vlx/core/errors.h"
 #include "vlx/core/file_io.h"
+#include "vlx/core/flags.h"
 #include "vlx/store/reg_store.h"
 
 #include <velmora/hive.h>
@@ -15,13 +16,9 @@ namespace vlx::cli {
 std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
   struct Args {
     std::string file;
-    bool machine = false, defaultUser = false;
+    HiveFlags hives;
   };
   auto args = std::make_shared<Args>();
-  auto addHiveFlags = [&](CLI::App *cmd) {
-    auto *m = cmd->add_flag("--machine,-m", args->machine, "The machine's hive");
-    cmd->add_flag("--default-user", args->defaultUser, "The default user's hive")->excludes(m);
-  };
   auto *backup = reg.add_subcommand(
       "backup", "Copy the user's hive (or another) whole into FILE, consistent even while hosts "
                 "are using it. Use this, not cp: the hive file alone can lack recent changes.");
@@ -29,17 +26,17 @@ std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
       ->add_option("FILE", args->file,
                    "The copy to write (replaced whole; a link is followed to the file it names)")
       ->required();
-  addHiveFlags(backup);
+  addHiveFlags(backup, args->hives);
   auto *restore = reg.add_subcommand(
       "restore", "Replace the whole content of the user's hive (or another) with FILE, a copy "
                  "made by reg backup, as one change that running hosts see at once.");
   restore->add_option("FILE", args->file, "The copy to restore")->required();
-  addHiveFlags(restore);
+  addHiveFlags(restore, args->hives);
 
   return [=](std::ostream &out) {
     if (!*backup && !*restore)
       return;
-    Hive hive = args->machine ? Hive::Machine : args->defaultUser ? Hive::DefaultUser : Hive::User;
+    const Hive hive = args->hives.hive();
     std::string why;
     // A link at FILE is followed, and the file it leads to replaced, as every file vlx writes.
     LONG error = *backup ? backupHive(hive, fileToReplace(args->file), &why)

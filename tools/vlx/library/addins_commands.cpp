@@ -3,6 +3,7 @@
 #include "vlx/library/addins_commands.h"
 
 #include "vlx/core/errors.h"
+#include "vlx/core/flags.h"
 #include "vlx/formats/escape.h"
 #include "vlx/formats/value_text.h"
 #include "vlx/store/reg_store.h"
@@ -275,10 +276,11 @@ void showLang(std::ostream &out, bool json) {
     throw Failure(oneLine(message));
 }
 
+const char *const kClassHelp = "Braced class identifier or ProgID";
+
 } // namespace
 
 std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) {
-  const char *const jsonHelp = "Print one JSON document instead (for scripts)";
   struct Args {
     std::string name, classArg, subKey;
   };
@@ -291,17 +293,17 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) 
               "(position, name, class identifier) as the library lists them; exit 1 naming the "
               "entry, and why, when one cannot be read and the listing stops there. No add-ins: "
               "nothing is printed.");
-  list->add_flag("--json", json, jsonHelp);
+  addJsonFlag(list, json);
   auto *startup = addins->add_subcommand(
       "startup", "Print the user's start-up list, HKEY_CURRENT_USER\\Software\\Velmora\\Startup\\"
                  "Applications (position, name, class identifier); nothing when there is none.");
-  startup->add_flag("--json", json, jsonHelp);
+  addJsonFlag(startup, json);
   auto *enableCmd = addins->add_subcommand(
       "enable", "Add NAME to the user's start-up list with class CLASS, or give an existing entry "
                 "that class (the list is created when missing).");
   enableCmd->add_option("NAME", args->name, "The add-in's name, e.g. its installed name")
       ->required();
-  enableCmd->add_option("CLASS", args->classArg, "Braced class identifier or ProgID")->required();
+  enableCmd->add_option("CLASS", args->classArg, kClassHelp)->required();
   auto *disableCmd = addins->add_subcommand(
       "disable", "Remove the entry NAME (letter case ignored) from the user's start-up list.");
   disableCmd->add_option("NAME", args->name, "The entry's name")->required();
@@ -312,16 +314,16 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) 
   auto *clsid = app.add_subcommand(
       "clsid", "Print the default value of SUBKEY (without it, of the class key itself) below "
                "HKEY_CLASSES_ROOT\\CLSID\\{class}; exit 1 when there is none.");
-  clsid->add_option("CLASS", args->classArg, "Braced class identifier or ProgID")->required();
+  clsid->add_option("CLASS", args->classArg, kClassHelp)->required();
   auto *clsidSub = clsid->add_option("SUBKEY", args->subKey, "e.g. InprocServer32 or ProgID");
-  clsid->add_flag("--json", json, jsonHelp);
+  addJsonFlag(clsid, json);
 
   auto *lang = app.add_subcommand(
       "lang", "Print the locale variable that decides the user's language, the language "
               "identifier, the language subdirectory and the language directory a host "
               "installed beside vlx would get (exit 1 when neither it nor the English one "
               "exists).");
-  lang->add_flag("--json", json, jsonHelp);
+  addJsonFlag(lang, json);
 
   return [=, &json](std::ostream &out) {
     if (*list)

@@ -3,6 +3,7 @@
 #include "vlx/reg/key_copy_commands.h"
 
 #include "vlx/core/errors.h"
+#include "vlx/core/flags.h"
 #include "vlx/formats/value_text.h"
 #include "vlx/store/reg_store.h"
 #include "vlx/store/snapshot.h"
@@ -62,8 +63,7 @@ std::string valueLine(const std::string &key, const reg::Value &v) {
          dataText(v.type, v.data);
 }
 
-void compareKeys(std::ostream &out, const reg::KeyPath &a, const reg::KeyPath &b,
-                 bool recursive) {
+void compareKeys(std::ostream &out, const reg::KeyPath &a, const reg::KeyPath &b, bool recursive) {
   const auto left = relative(a, recursive), right = relative(b, recursive);
   size_t differences = 0;
   auto side = [&](char mark, const std::string &line) {
@@ -115,17 +115,15 @@ std::function<void(std::ostream &)> addKeyCopyCommands(CLI::App &reg) {
               "whole first; lands all at once or not at all.");
   copy->add_option("SRC", args->from, "The key to copy, e.g. HKCU\\Software\\Velmora")->required();
   copy->add_option("DST", args->to, "Where it goes, e.g. HKLM\\Software\\Velmora")->required();
-  copy->add_flag("--recursive,-r", args->recursive, "Every key below SRC too");
-  copy->add_flag("--dry-run,-n", args->dryRun,
-                 "List what would be added, changed and removed, one value a line, and change "
-                 "nothing");
+  addRecursiveFlag(copy, args->recursive, "SRC");
+  addDryRunFlag(copy, args->dryRun);
   auto *compare = reg.add_subcommand(
       "compare", "List what differs between the values of A and B ('<' A's side, '>' B's), "
                  "with --recursive of every key below them too, as reg compare does; exit 1 "
                  "when they differ.");
   compare->add_option("A", args->from, "The first key")->required();
   compare->add_option("B", args->to, "The second key")->required();
-  compare->add_flag("--recursive,-r", args->recursive, "Every key below them too");
+  addRecursiveFlag(compare, args->recursive, "A and B");
 
   return [=](std::ostream &out) {
     if (*copy)

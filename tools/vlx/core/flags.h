@@ -1,0 +1,30 @@
+// The flags several vlx commands take, each declared in one place with its one help text.
+#pragma once
+
+#include <velmora/hive.h>
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace vlx::cli {
+
+// --json: one JSON document instead of text.
+CLI::Option *addJsonFlag(CLI::App *cmd, bool &json);
+// --json of a command that changes the store: the changes, as one document.
+CLI::Option *addChangesJsonFlag(CLI::App *cmd, bool &json);
+// --dry-run,-n: list the changes, make none.
+CLI::Option *addDryRunFlag(CLI::App *cmd, bool &dryRun);
+// --recursive,-r: every key below `keys` (the command's key words, "KEY") too.
+CLI::Option *addRecursiveFlag(CLI::App *cmd, bool &recursive, const std::string &keys);
+
+// --machine,-m and --default-user: the hive a command works on instead of the user's.
+struct HiveFlags {
+  bool machine = false;
+  bool defaultUser = false;
+  Hive hive() const;
+};
+CLI::Option *addMachineFlag(CLI::App *cmd, bool &machine);
+void addHiveFlags(CLI::App *cmd, HiveFlags &flags);
+
+} // namespace vlx::cli
