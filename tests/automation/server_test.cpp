@@ -1,5 +1,6 @@
 // Finding a server the Windows way: a library registered under InprocServer32, created by ProgID,
 // called through a wrapper, released and unloaded; and the class objects a host registers.
+#include "support/expect_text.h"
 #include "support/recording_dispatch.h"
 #include "support/temp_env.h"
 
@@ -178,7 +179,7 @@ TEST_F(ServerTest, LibrariesOthersCouldChangeAreRefusedWithTheReason) {
               c.expect);
     EXPECT_EQ(object, nullptr);
     const std::string why = vlx::takeServerLoadError();
-    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    EXPECT_HAS(why, c.why);
     EXPECT_EQ(vlx::takeServerLoadError(), "") << "taken once";
     EXPECT_FALSE(std::filesystem::exists(mark)) << "the library's code ran";
     // Put right again, the same file loads.
@@ -205,7 +206,7 @@ TEST_F(ServerTest, LibraryOfAnotherUserIsRefused) {
   ASSERT_EQ(CoInitialize(nullptr), S_OK);
   EXPECT_EQ(createFails("Test.Sheet"), E_ACCESSDENIED);
   const std::string why = vlx::takeServerLoadError();
-  EXPECT_NE(why.find(server + " belongs to user 65534"), std::string::npos) << why;
+  EXPECT_HAS(why, server + " belongs to user 65534");
   CoUninitialize();
 }
 #endif

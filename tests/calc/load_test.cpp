@@ -2,9 +2,10 @@
 // host leaves behind, against a real soffice.
 #include "load.h"
 #include "model.h"
-#include "zip_tail.h"
+#include "support/expect_text.h"
 #include "support/temp_env.h"
 #include "xlsx_writer.h"
+#include "zip_tail.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/XModel.hpp>
@@ -163,8 +164,8 @@ TEST_F(CalcLoadTest, EveryFileOpensOrFailsWithItsCauseAndNoQuestion) {
   for (const auto &file : bad) {
     SCOPED_TRACE(file.name);
     std::string why = failure([&] { open(dir_.file(file.name)); });
-    EXPECT_NE(why.find(file.cause), std::string::npos) << why;
-    EXPECT_NE(why.find(file.name), std::string::npos) << why;
+    EXPECT_HAS(why, file.cause);
+    EXPECT_HAS(why, file.name);
   }
   Object repaired =
       open(dir_.file("cut.ods"), {Any(), Any(), Any(), Any(), Any(), Any(), Any(), Any(), Any(),
@@ -184,9 +185,9 @@ TEST_F(CalcLoadTest, EveryFileOpensOrFailsWithItsCauseAndNoQuestion) {
       ->storeToURL(fileUrl(OUString::fromUtf8(locked.c_str())), props);
   close(book);
   std::string why = failure([&] { open(locked); });
-  EXPECT_NE(why.find("is protected by a password: give it as Password"), std::string::npos) << why;
+  EXPECT_HAS(why, "is protected by a password: give it as Password");
   why = failure([&] { open(locked, {Any(), Any(), Any(), str("wrong")}); });
-  EXPECT_NE(why.find("the password given is wrong"), std::string::npos) << why;
+  EXPECT_HAS(why, "the password given is wrong");
   Object opened = open(locked, {Any(), Any(), Any(), str("secret")});
   EXPECT_EQ(textOf(opened, "A1"), "42");
   close(opened);
@@ -206,7 +207,7 @@ TEST_F(CalcLoadTest, AZipWithBytesAfterItsEndOpensWithAWarning) {
   testing::internal::CaptureStderr();
   Object book = open(path);
   std::string warning = testing::internal::GetCapturedStderr();
-  EXPECT_NE(warning.find("has 911 bytes after the end of its zip"), std::string::npos) << warning;
+  EXPECT_HAS(warning, "has 911 bytes after the end of its zip");
   EXPECT_EQ(textOf(book, "A1"), "42");
   EXPECT_EQ(
       css::uno::Reference<css::frame::XModel>(book.document, css::uno::UNO_QUERY_THROW)->getURL(),
@@ -256,9 +257,9 @@ TEST_F(CalcLoadTest, ASecondWriterGetsTheWorkbookReadOnlyAndCannotSave) {
   Object second = open(path);
   EXPECT_TRUE(readOnly(second)) << "another opener writes it";
   std::string why = failure([&] { call(second, "Save"); });
-  EXPECT_NE(why.find("is read-only"), std::string::npos) << why;
+  EXPECT_HAS(why, "is read-only");
   why = failure([&] { call(second, "SaveAs", {str(path)}); });
-  EXPECT_NE(why.find("is read-only"), std::string::npos) << why;
+  EXPECT_HAS(why, "is read-only");
 
   struct stat before, after;
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
@@ -284,7 +285,7 @@ TEST_F(CalcLoadTest, ASecondWriterGetsTheWorkbookReadOnlyAndCannotSave) {
   Object protectedBook = open(path);
   EXPECT_TRUE(readOnly(protectedBook));
   put(cell(protectedBook, "A1"), Any(9.0));
-  EXPECT_NE(failure([&] { call(protectedBook, "Save"); }).find("is read-only"), std::string::npos);
+  EXPECT_HAS(failure([&] { call(protectedBook, "Save"); }), "is read-only");
   close(protectedBook);
   EXPECT_EQ(contents(path), saved);
   ::chmod(path.c_str(), 0644);
@@ -314,8 +315,7 @@ TEST_F(CalcLoadTest, AWorkbookWithADamagedSheetOpensReadOnlyAndSaysSo) {
     EXPECT_EQ(toString(said), c.said);
     EXPECT_EQ(readOnly(book), *c.said != '\0') << c.said;
     if (*c.said) {
-      EXPECT_NE(failure([&] { call(book, "Save"); }).find("it is damaged (" + std::string(c.said)),
-                std::string::npos);
+      EXPECT_HAS(failure([&] { call(book, "Save"); }), "it is damaged (" + std::string(c.said));
     }
     close(book);
   }

@@ -3,6 +3,7 @@
 #include "load.h"
 #include "model.h"
 #include "shared_office.h"
+#include "support/expect_text.h"
 #include "support/temp_env.h"
 #include "xlsx_writer.h"
 
@@ -198,16 +199,15 @@ TEST(SharedOfficeDirectory, OnlyTheUsersOwnDirectoryIsTrusted) {
   const std::string dir = temp.file("own");
   ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
   EXPECT_EQ(privateDirectoryRisk(dir, ::geteuid()), "");
-  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid() + 1).find("belongs to user"), std::string::npos);
+  EXPECT_HAS(privateDirectoryRisk(dir, ::geteuid() + 1), "belongs to user");
   ::chmod(dir.c_str(), 0750);
-  EXPECT_NE(privateDirectoryRisk(dir, ::geteuid()).find("mode 750"), std::string::npos);
+  EXPECT_HAS(privateDirectoryRisk(dir, ::geteuid()), "mode 750");
   ::chmod(dir.c_str(), 0700);
   const std::string link = temp.file("link");
   ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
-  EXPECT_NE(privateDirectoryRisk(link, ::geteuid()).find("symbolic link"), std::string::npos);
+  EXPECT_HAS(privateDirectoryRisk(link, ::geteuid()), "symbolic link");
   std::ofstream(temp.file("file")) << "x";
-  EXPECT_NE(privateDirectoryRisk(temp.file("file"), ::geteuid()).find("not a directory"),
-            std::string::npos);
+  EXPECT_HAS(privateDirectoryRisk(temp.file("file"), ::geteuid()), "not a directory");
   // A private directory in a parent where others could swap it.
   const std::string open = temp.file("open");
   ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
@@ -337,10 +337,8 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
         {"/usr/bin/timeout", "60", VLX_BINARY, "sheet", "set", "--wait", "2", path, "A1", "5"});
     EXPECT_LT(Clock::now() - start, 30s);
     EXPECT_EQ(set.status, 1) << set.output;
-    EXPECT_NE(set.output.find("process 4242 has held " + run_ + "/velmora-calc/turn.lock"),
-              std::string::npos)
-        << set.output;
-    EXPECT_NE(set.output.find("for over 2 s"), std::string::npos) << set.output;
+    EXPECT_HAS(set.output, "process 4242 has held " + run_ + "/velmora-calc/turn.lock");
+    EXPECT_HAS(set.output, "for over 2 s");
     ::close(held);
   }
 
@@ -360,7 +358,7 @@ TEST_F(SharedOfficeTest, WaitsForOthersAndForAStoppedOfficeEnd) {
     message = e.what();
   }
   EXPECT_LT(Clock::now() - start, 30s);
-  EXPECT_NE(message.find("did not answer within 3 s"), std::string::npos) << message;
+  EXPECT_HAS(message, "did not answer within 3 s");
   EXPECT_TRUE(waitGone(office)) << "the stopped office was not ended";
   ::kill(office, SIGCONT);
   bound.reset();
@@ -415,16 +413,13 @@ TEST_F(SharedOfficeTest, ADamagedWorkbookIsReadWithAWarningAndNotWritten) {
   vlx::test::ScopedEnv keep("VELMORA_CALC_KEEP_SECONDS", "60");
   auto read = get(path);
   EXPECT_EQ(read.status, 0);
-  EXPECT_NE(read.output.find("vlx: warning: " + path +
-                             " is damaged (its sheet 'Sheet2' "
-                             "(xl/worksheets/sheet2.xml) is missing): opened read-only\n"),
-            std::string::npos)
-      << read.output;
-  EXPECT_NE(read.output.find("42\n"), std::string::npos) << read.output;
+  EXPECT_HAS(read.output, "vlx: warning: " + path +
+                              " is damaged (its sheet 'Sheet2' "
+                              "(xl/worksheets/sheet2.xml) is missing): opened read-only\n");
+  EXPECT_HAS(read.output, "42\n");
   auto write = vlx::test::runCommand({VLX_BINARY, "sheet", "set", path, "A1", "5"});
   EXPECT_EQ(write.status, 1);
-  EXPECT_NE(write.output.find("cannot write " + path + ": it is damaged"), std::string::npos)
-      << write.output;
+  EXPECT_HAS(write.output, "cannot write " + path + ": it is damaged");
 }
 
 TEST_F(SharedOfficeTest, AKeeperThatNeverAnswersIsWaitedForOnce) {

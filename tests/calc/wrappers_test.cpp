@@ -1,6 +1,7 @@
 // A host's whole path on Linux: the server registered the Windows way, created by ProgID, and
 // every exported wrapper member called once against a real soffice; then the faults a host
 // meets and a clean end.
+#include "support/expect_text.h"
 #include "support/temp_env.h"
 
 #include <velmora/automation.h>
@@ -218,7 +219,7 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
   std::string description;
   EXPECT_EQ(faultOf([&] { Range(app_.Range(const_cast<char *>("NotACell!!"))); }, &description),
             VLX_HR(0x800A03EC));
-  EXPECT_NE(description.find("Range"), std::string::npos) << description;
+  EXPECT_HAS(description, "Range");
   EXPECT_EQ(faultOf([&] {
               LPDISPATCH sheet = nullptr;
               book.InvokeHelper(kWorksheets, kCall, VT_DISPATCH, &sheet, kText, "Nope");
@@ -251,9 +252,8 @@ TEST_F(CalcWrappersTest, FaultsReachTheHostAsExcelsWouldAndTheOfficeComesBack) {
                 },
                 &description),
             HRESULT_FROM_WIN32(1722)); // RPC_S_SERVER_UNAVAILABLE
-  EXPECT_NE(description.find("stopped"), std::string::npos) << description;
-  EXPECT_NE(description.find("(its log ends: Fatal exception: Signal "), std::string::npos)
-      << description;
+  EXPECT_HAS(description, "stopped");
+  EXPECT_HAS(description, "(its log ends: Fatal exception: Signal ");
   EXPECT_EQ(::kill(offices[0], 0), -1) << "the dead office was reaped";
   reporting([&] {
     COleDispatchDriver fresh(addWorkbook());
@@ -329,10 +329,8 @@ TEST_F(CalcWrappersTest, VlxSheetCommandsGoThroughTheServer) {
   auto result = vlx::test::runCommand({VLX_BINARY, "sheet", "get", path, "A1"});
   EXPECT_EQ(result.status, 1);
   // What is missing, and the one command that brings it.
-  EXPECT_NE(result.output.find("no spreadsheet server is registered for Excel.Application"),
-            std::string::npos)
-      << result.output;
-  EXPECT_NE(result.output.find("apt-get install"), std::string::npos) << result.output;
+  EXPECT_HAS(result.output, "no spreadsheet server is registered for Excel.Application");
+  EXPECT_HAS(result.output, "apt-get install");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Process tests of vlx addins, clsid and lang: an admin's .reg file, then the commands.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 namespace vlx::cli {
@@ -49,7 +50,7 @@ TEST_F(AddinsCli, EnableStartupDisableFirstRun) {
   fails({"addins", "enable", "Gamma", "{0123ABCD-4567}"}, "malformed class identifier", 2);
   fails({"addins", "enable", "A\\B", kAlpha}, "NAME must be", 2);
   // The user has a list now, so first-run enabling is over.
-  EXPECT_NE(ok({"addins", "first-run"}).find("already has a start-up list"), std::string::npos);
+  EXPECT_HAS(ok({"addins", "first-run"}), "already has a start-up list");
 }
 
 // Names are data: a line break, tab or escape code in one neither forges a row nor reaches the
@@ -62,17 +63,17 @@ TEST_F(AddinsCli, NamesAreEscapedInEveryListing) {
   EXPECT_EQ(ok({"addins", "startup"}), "0\t" + shown + "\t" + kBeta + "\n");
   EXPECT_EQ(ok({"addins", "disable", forged}), "disabled " + shown + " (was at position 0)\n");
 
-  ok({"reg", "import", write("tab.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Velmora\\"
-                                        "Applications\\A\tB\x1b]\n\"CLSID\"=\"Vlx.Beta\"\n")});
+  ok({"reg", "import",
+      write("tab.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Velmora\\"
+                       "Applications\\A\tB\x1b]\n\"CLSID\"=\"Vlx.Beta\"\n")});
   RunResult r = vlx({"addins", "list"});
-  EXPECT_NE(r.output.find("\tA\\tB\\x1b\t" + std::string(kBeta) + "\n"), std::string::npos)
-      << r.output;
-  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "\tA\\tB\\x1b\t" + std::string(kBeta) + "\n");
+  EXPECT_LACKS(r.output, "\x1b");
 
   test::ScopedEnv all("LC_ALL", "de\n\x1b[31m");
   r = vlx({"lang"});
   EXPECT_EQ(r.output.rfind("locale:    LC_ALL=de\\n\\x1b[31m\n", 0), 0u) << r.output;
-  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+  EXPECT_LACKS(r.output, "\x1b");
 }
 
 TEST_F(AddinsCli, FirstRunEnablesTheSiblingForANewUser) {
@@ -96,10 +97,8 @@ TEST_F(AddinsCli, LangReportsTheDecidingVariableAndTheMissingDirectory) {
                            0),
             0u)
       << r.output;
-  EXPECT_NE(r.output.find("\\lang\\german directory could not be found.  You may need to "
-                          "reinstall.\n"),
-            std::string::npos)
-      << r.output;
+  EXPECT_HAS(r.output, "\\lang\\german directory could not be found.  You may need to "
+                       "reinstall.\n");
 }
 
 } // namespace

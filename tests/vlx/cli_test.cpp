@@ -1,4 +1,5 @@
 // Tests of the vlx binary on a temporary store, and of its number handling in-process.
+#include "support/expect_text.h"
 #include "support/old_hive.h"
 #include "vlx_fixture.h"
 
@@ -111,7 +112,7 @@ TEST_F(VlxTest, MachineValuesDeletionAndReset) {
 TEST_F(VlxTest, UsageErrorsAndHelp) {
   fails({"reg", "export", "HKEY_NOWHERE\\X"}, "unknown root", 2);
   fails({"\x1b[2J"}, "unknown command '\\x1b[2J'", 2);
-  EXPECT_NE(ok({"pref", "get", "--help"}).find("Usage"), std::string::npos);
+  EXPECT_HAS(ok({"pref", "get", "--help"}), "Usage");
 }
 
 const char kAllForms[] = "REGEDIT4\n\n"
@@ -142,7 +143,7 @@ TEST_F(VlxTest, ExportImportExportGivesTheSameText) {
   EXPECT_EQ(first.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Velmora]\n", 0), 0u) << first;
   for (const char *line : {"\"unterminated\"=hex(1):61,62\n", "\"count\"=dword:0000000a\n",
                            "[HKEY_USERS\\.DEFAULT\\Software\\Velmora\\General]\n"})
-    EXPECT_NE(first.find(line), std::string::npos) << line << "\n" << first;
+    EXPECT_HAS(first, line);
   EXPECT_EQ(ok({"reg", "export", "HKEY_LOCAL_MACHINE\\Software\\Classes\\.vlm"}),
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\.vlm]\n@=\"Velmora.Model\"\n\n");
 
@@ -212,7 +213,7 @@ TEST_F(VlxTest, ImportChecksEveryLimitBeforeWriting) {
     const std::string file = write("limit.reg", head + text);
     RunResult r =
         fails({"reg", "import", file}, file + ":" + std::to_string(line) + ": " + message);
-    EXPECT_NE(r.output.find("(nothing imported)"), std::string::npos) << r.output;
+    EXPECT_HAS(r.output, "(nothing imported)");
     EXPECT_EQ(ok({"reg", "export"}), before);
   }
 
@@ -231,11 +232,10 @@ TEST_F(VlxTest, ImportIntoAHiveThatRefusesChangesNoHive) {
   write("machine.db", std::string(8192, 'x')); // damaged
   RunResult r = vlx({"reg", "import", file});  // the damaged-hive notice, then the failure
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("vlx: " + file +
-                          ": cannot apply the changes to HKEY_LOCAL_MACHINE: registry file damaged "
-                          "(nothing imported)\n"),
-            std::string::npos)
-      << r.output;
+  EXPECT_HAS(r.output,
+             "vlx: " + file +
+                 ": cannot apply the changes to HKEY_LOCAL_MACHINE: registry file damaged "
+                 "(nothing imported)\n");
   EXPECT_EQ(ok({"reg", "export", "HKCU\\Software"}),
             "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n");
 }
@@ -307,7 +307,7 @@ TEST_F(VlxTest, ExportToFileWritesNewAndExistingFiles) {
 TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   ok({"pref", "set", "General", "Units", "mm"});
   std::string written = ok({"reg", "check"});
-  EXPECT_NE(written.find(": ok\n"), std::string::npos) << written;
+  EXPECT_HAS(written, ": ok\n");
 
   // Damage the user's hive file (the path is on the HKEY_CURRENT_USER line).
   size_t start = written.find('/', written.find("HKEY_CURRENT_USER"));
@@ -316,20 +316,20 @@ TEST_F(VlxTest, CheckReportsMissingOkAndDamagedHives) {
   std::filesystem::remove(path + "-wal");
   std::filesystem::remove(path + "-shm");
   std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
-  EXPECT_NE(written.find("HKEY_CURRENT_USER    writable  /"), std::string::npos) << written;
+  EXPECT_HAS(written, "HKEY_CURRENT_USER    writable  /");
   RunResult r = vlx({"reg", "check"}); // every hive's line, then the count
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("vlx: 1 hive is damaged"), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "vlx: 1 hive is damaged");
   // A damaged hive refuses writes, whoever asks.
-  EXPECT_NE(r.output.find("HKEY_CURRENT_USER    read-only /"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("HKEY_LOCAL_MACHINE   writable  /"), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "HKEY_CURRENT_USER    read-only /");
+  EXPECT_HAS(r.output, "HKEY_LOCAL_MACHINE   writable  /");
 
   // A FIFO in the hive's place is reported, not waited on.
   std::filesystem::remove(path);
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   r = vlx({"reg", "check"});
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("DAMAGED: is not a regular file"), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "DAMAGED: is not a regular file");
 }
 
 // A hive whose names ignore ASCII case only: check tells what its first write will merge, and
@@ -355,13 +355,11 @@ TEST_F(VlxTest, CheckReportsTheMergesOfTheMoveToTheCurrentCaseRule) {
     return text;
   };
   std::string before = ok({"reg", "check"});
-  EXPECT_NE(before.find(expected("ok; names ignore ASCII case only until the first write",
-                                 "will merge", "will keep")),
-            std::string::npos)
-      << before;
+  EXPECT_HAS(before, expected("ok; names ignore ASCII case only until the first write",
+                              "will merge", "will keep"));
   ok({"pref", "set", "General", "Units", "cm"});
   std::string after = ok({"reg", "check"});
-  EXPECT_NE(after.find(expected("ok", "merged", "kept")), std::string::npos) << after;
+  EXPECT_HAS(after, expected("ok", "merged", "kept"));
   EXPECT_EQ(ok({"reg", "export", "HKCU\\" + upper}),
             "REGEDIT4\n\n[HKEY_CURRENT_USER\\" + upper +
                 "]\n\"Farbe (merged)\"=dword:00000001\n\"farbe\"=dword:00000002\n\n");

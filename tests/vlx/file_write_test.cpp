@@ -1,4 +1,5 @@
 // vlx never writes through a link another user planted in a shared folder.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ TEST_F(FileWriteTest, AnotherUsersLinkInASharedFolderIsNotFollowed) {
 
   fs::create_symlink(victim, shared + "/mine.reg");
   ok({"reg", "export", "-o", shared + "/mine.reg"});
-  EXPECT_NE(readFile(victim).find("\"Units\"=\"mm\""), std::string::npos);
+  EXPECT_HAS(readFile(victim), "\"Units\"=\"mm\"");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // `vlx reg import-hive`: Windows hive files made with hivex at run time, imported whole or refused
 // with the store unchanged.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <gtest/gtest.h>
@@ -142,7 +143,7 @@ TEST_F(HiveImport, KeyAndMachineChooseWhatAndWhere) {
     std::vector<std::string> args = {"reg", "import-hive"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const std::string output = ok(args);
-    EXPECT_NE(output.find(" into " + c.into + ")\n"), std::string::npos) << output;
+    EXPECT_HAS(output, " into " + c.into + ")\n");
     EXPECT_EQ(exported(c.into), "REGEDIT4\n\n" + c.expect);
     if (c.into.rfind("HKEY_LOCAL_MACHINE", 0) == 0) { // the user's product key is left alone
       EXPECT_EQ(exported("HKCU\\Software\\Velmora"),
@@ -301,7 +302,7 @@ TEST_F(HiveImport, NamesTheStoreCannotKeepAreRefused) {
     SCOPED_TRACE(c.name);
     const RunResult r = fails({"reg", "import-hive", write("case.dat", c.bytes)}, c.message);
     if (c.name.find("line") != std::string::npos || c.name.find("return") != std::string::npos) {
-      EXPECT_NE(r.output.find("holds a line break or zero byte"), std::string::npos) << r.output;
+      EXPECT_HAS(r.output, "holds a line break or zero byte");
     }
     EXPECT_EQ(exported("HKCU\\Software"), before);
   }
@@ -310,7 +311,7 @@ TEST_F(HiveImport, NamesTheStoreCannotKeepAreRefused) {
       zeroed("beside.dat", {{"Software\\Velmora", {}}, {"Software\\O~ther", {}}}, "O~");
   const std::string output = ok({"reg", "import-hive", write("beside.dat", beside)});
   EXPECT_EQ(output.rfind("import: ", 0), 0u) << output;
-  EXPECT_NE(output.find("(1 entry of "), std::string::npos) << output;
+  EXPECT_HAS(output, "(1 entry of ");
 }
 
 // The file read is the one whose header was checked, whatever is put under its name meanwhile (a
@@ -339,7 +340,7 @@ TEST_F(HiveImport, EntriesAreCountedOnATerminalOnly) {
     BarPolicy policy(terminal);
     std::ostringstream out, err;
     regImportHive(out, err, file, std::nullopt, false);
-    EXPECT_NE(out.str().find("(18 entries of "), std::string::npos) << out.str();
+    EXPECT_HAS(out.str(), "(18 entries of ");
     if (!terminal) {
       EXPECT_EQ(err.str(), "");
       continue;
@@ -349,8 +350,7 @@ TEST_F(HiveImport, EntriesAreCountedOnATerminalOnly) {
         << err.str();
     const std::string end = BarPolicy::drawn("importing", 100, "18 of 18 entries") + "\r\x1b[K";
     EXPECT_EQ(err.str().substr(err.str().size() - std::min(err.str().size(), end.size())), end);
-    EXPECT_NE(err.str().find(BarPolicy::drawn("checking", 100, "18 of 18 entries")),
-              std::string::npos);
+    EXPECT_HAS(err.str(), BarPolicy::drawn("checking", 100, "18 of 18 entries"));
   }
 }
 
@@ -362,9 +362,8 @@ TEST_F(HiveImport, FileNotClosedCleanlyIsImportedWithAWarning) {
   const std::string file = write("dirty.dat", bytes);
   const RunResult r = vlx({"reg", "import-hive", file});
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("vlx: warning: " + file + " was not closed cleanly"), std::string::npos)
-      << r.output;
-  EXPECT_NE(r.output.find("(18 entries of "), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "vlx: warning: " + file + " was not closed cleanly");
+  EXPECT_HAS(r.output, "(18 entries of ");
 }
 
 } // namespace

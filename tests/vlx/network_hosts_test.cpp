@@ -3,6 +3,7 @@
 // run: writers killed at random lose no acknowledged write, another host's write is read within
 // the bound, and a watcher hears of it.
 #include "platform/registry/support.h"
+#include "support/expect_text.h"
 #include "vlx/vlx_fixture.h"
 
 #include <algorithm>
@@ -211,8 +212,7 @@ TEST_F(HostsTest, KilledWritersOnSixHostsLoseNoAcknowledgedWrite) {
   }
   RunResult check = vlxOn(mounts_[0], {"reg", "check"});
   EXPECT_EQ(check.status, 0) << check.output;
-  EXPECT_NE(check.output.find("mode: network: the folder is on fuse"), std::string::npos)
-      << check.output;
+  EXPECT_HAS(check.output, "mode: network: the folder is on fuse");
 }
 
 // A host that keeps reading a value sees another host's change within the bound.

@@ -1,5 +1,6 @@
 // Where vlx's output lands: standard output that fails is a failure, and `-o` writes through
 // links and into devices, FIFOs and sockets without replacing them.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <fcntl.h>
@@ -61,7 +62,7 @@ protected:
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_EQ(r.output.rfind("vlx: ", 0), 0u) << r.output;
     EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-    EXPECT_NE(r.output.find(part), std::string::npos) << r.output;
+    EXPECT_HAS(r.output, part);
   }
 
   void expectNoTempFiles() {
@@ -107,7 +108,7 @@ TEST_F(OutputTest, StandardOutputThatFailsIsAFailure) {
   // command opens never takes the closed output's number.
   EXPECT_EQ(withStdout("", {"pref", "set", "General", "Units", "cm"}).status, 0);
   EXPECT_EQ(ok({"pref", "get", "General", "Units"}), "cm\n");
-  EXPECT_EQ(ok({"reg", "check"}).find("DAMAGED"), std::string::npos);
+  EXPECT_LACKS(ok({"reg", "check"}), "DAMAGED");
 }
 
 TEST_F(OutputTest, LinksAreFollowedAndTheirTargetReplaced) {

@@ -1,4 +1,6 @@
 // Tests of the .reg reader and writer: value forms, keys, refusals with their lines, round trips.
+#include "support/expect_text.h"
+
 #include <vlx/formats/reg_file.h>
 
 #include <gtest/gtest.h>
@@ -99,7 +101,7 @@ TEST(RegFileParse, RefusalsNameTheirLine) {
     ParseResult r = parse(text);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.errorLine, line);
-    EXPECT_NE(r.error.find(message), std::string::npos) << r.error;
+    EXPECT_HAS(r.error, message);
     EXPECT_TRUE(r.operations.empty());
   }
 }
@@ -155,7 +157,7 @@ TEST(RegFileWrite, NamesWithLineBreaksAreRefused) {
   std::string why;
   EXPECT_TRUE(writable("plain \"name\" \\ with [brackets]", why));
   EXPECT_FALSE(writable("two\nlines", why));
-  EXPECT_NE(why.find("line break"), std::string::npos);
+  EXPECT_HAS(why, "line break");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // .reg files as regedit writes them (made with iconv): version 5 UTF-16LE, REGEDIT4 in
 // Windows-1252, hex text data in each file's own form, refusals with their lines, round trips.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <gtest/gtest.h>
@@ -95,8 +96,7 @@ TEST_F(RegeditFiles, Version5FileInUtf16) {
                            0),
       0u)
       << decoded.output;
-  EXPECT_NE(decoded.output.find("\"List\"=hex(7):" + hexList(list) + "\r\n"), std::string::npos)
-      << decoded.output;
+  EXPECT_HAS(decoded.output, "\"List\"=hex(7):" + hexList(list) + "\r\n");
 }
 
 TEST_F(RegeditFiles, Regedit4FileInTheAnsiCodePage) {

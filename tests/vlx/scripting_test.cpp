@@ -1,5 +1,6 @@
 // What scripts rely on: --json documents, empty results that print nothing, help that fits the
 // terminal, and usage errors that say what was meant.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <vlx/core/help.h>
@@ -36,7 +37,7 @@ TEST(VlxHelp, NearestWordIsATypoOrAPrefixNeverAGuess) {
 
 TEST_F(VlxTest, HelpVersionAndHints) {
   const std::string help = ok({"help", "reg", "import"});
-  EXPECT_NE(help.find("--dry-run"), std::string::npos) << help;
+  EXPECT_HAS(help, "--dry-run");
   EXPECT_EQ(help, ok({"reg", "import", "--help"}));
   fails({"help", "reg", "imprt"}, "unknown command 'imprt' for 'vlx reg'; did you mean 'import'?",
         2);
@@ -51,14 +52,14 @@ TEST_F(VlxTest, HelpVersionAndHints) {
         {"pref", "get", "General", "Name", "-x"}}) {
     const RunResult r = vlx(args);
     EXPECT_EQ(r.status, 2) << r.output;
-    EXPECT_EQ(r.output.find("'--'"), std::string::npos) << r.output;
+    EXPECT_LACKS(r.output, "'--'");
   }
   ok({"pref", "set", "General", "--", "Name", "-x"});
   EXPECT_EQ(ok({"pref", "get", "General", "Name"}), "-x\n");
 
   const std::string version = ok({"--version"});
   for (const char *part : {"vlx (velmora-util) ", "\nSQLite 3.", "\nICU "})
-    EXPECT_NE(version.find(part), std::string::npos) << version;
+    EXPECT_HAS(version, part);
 
   // Output is no terminal here: $COLUMNS gives the width.
   test::ScopedEnv columns("COLUMNS", "50");

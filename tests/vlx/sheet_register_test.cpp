@@ -1,5 +1,6 @@
 // `vlx sheet register --unregister` removes a registration by its keys alone, and the messages
 // of a refused write or a missing server say what to do.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <vlx/store/reg_store.h>
@@ -68,11 +69,10 @@ TEST_F(VlxTest, RegisterWithoutAServerSaysToNameOne) {
 // What is missing, and the one command that mends it, with sudo for a user other than root.
 TEST_F(VlxTest, NoServerAdviceNamesWhatIsMissing) {
   const std::string sudo = geteuid() == 0 ? "" : "sudo ";
-  const std::string advice =
-      access("/usr/lib/libreoffice/program/soffice", X_OK) != 0
-          ? "LibreOffice Calc is not installed"
-          : "the spreadsheet server is not installed; install it: " + sudo +
-                "apt-get install velmora-calc-server";
+  const std::string advice = access("/usr/lib/libreoffice/program/soffice", X_OK) != 0
+                                 ? "LibreOffice Calc is not installed"
+                                 : "the spreadsheet server is not installed; install it: " + sudo +
+                                       "apt-get install velmora-calc-server";
   fails({"sheet", "get", write("book.xlsx", "x"), "A1"},
         "no spreadsheet server is registered for Excel.Application: " + advice);
 }
@@ -91,7 +91,7 @@ TEST(WriteErrorText, DeniedNamesTheFileAndRootForTheMachine) {
 // A refused delete says nothing was deleted, not imported.
 TEST_F(VlxTest, RefusedDeleteSpeaksOfDeleting) {
   const RunResult r = fails({"reg", "delete", "HKLM\\Software"}, "(nothing deleted)");
-  EXPECT_EQ(r.output.find("import"), std::string::npos) << r.output;
+  EXPECT_LACKS(r.output, "import");
 }
 
 } // namespace

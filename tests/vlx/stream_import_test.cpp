@@ -1,5 +1,6 @@
 // Imports of files larger than one piece: line numbers, encodings and the check before anything
 // lands hold across the pieces' edges; the progress bar shows only where it may.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <vlx/core/commands.h>
@@ -47,27 +48,22 @@ TEST_F(VlxTest, PiecesKeepLineNumbersAndTheCheckBeforeWriting) {
   const reg::ParseResult whole = reg::parse(continued);
   ASSERT_FALSE(whole.ok());
   EXPECT_GT(whole.errorLine, lineOf(continued, "\\K900]"));
-  EXPECT_NE(r.output.find("cont.reg:" + std::to_string(whole.errorLine) + ": " + whole.error),
-            std::string::npos)
-      << r.output;
+  EXPECT_HAS(r.output, "cont.reg:" + std::to_string(whole.errorLine) + ": " + whole.error);
 
   // A bad line in the last piece: refused with its number, and nothing of the pieces before it
   // written.
   const std::string bad = text + "[HKEY_CURRENT_USER\\Software\\Velmora\\Tail]\n\"x\"=dword:zz\n";
   r = vlx({"reg", "import", write("bad.reg", bad)});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("bad.reg:" + std::to_string(lineOf(bad, "dword:zz")) + ": "),
-            std::string::npos)
-      << r.output;
+  EXPECT_HAS(r.output, "bad.reg:" + std::to_string(lineOf(bad, "dword:zz")) + ": ");
   fails({"reg", "query", "HKCU\\Software\\Velmora\\Big"}, "not found");
 
   EXPECT_EQ(ok({"reg", "import", write("good.reg", text)}),
             "import: 51000 values added, 0 changed, 0 unchanged, 0 removed; 1000 keys added, 0 "
             "removed (52000 entries of " +
                 dir_.file("good.reg") + ")\n");
-  EXPECT_NE(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K999"})
-                .find("    Blob    REG_BINARY    01020304\n"),
-            std::string::npos);
+  EXPECT_HAS(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K999"}),
+             "    Blob    REG_BINARY    01020304\n");
 }
 
 TEST_F(VlxTest, EncodingIsFoundOverTheWholeFile) {
@@ -82,10 +78,7 @@ TEST_F(VlxTest, EncodingIsFoundOverTheWholeFile) {
   const std::string marked = "\xEF\xBB\xBF" + text;
   RunResult r = vlx({"reg", "import", write("marked.reg", marked)});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(
-      r.output.find("marked.reg:" + std::to_string(lineOf(text, "Gr\xfc")) + ": not UTF-8 text"),
-      std::string::npos)
-      << r.output;
+  EXPECT_HAS(r.output, "marked.reg:" + std::to_string(lineOf(text, "Gr\xfc")) + ": not UTF-8 text");
 
   // UTF-16LE pieces cut between whole units.
   std::string utf16 = "\xFF\xFE";
@@ -94,10 +87,8 @@ TEST_F(VlxTest, EncodingIsFoundOverTheWholeFile) {
     utf16 += '\0';
   }
   // The same keys as the first file's, so every value is set to what it holds.
-  EXPECT_NE(ok({"reg", "import", write("wide.reg", utf16)}).find(" 30600 unchanged, "),
-            std::string::npos);
-  EXPECT_NE(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K599"}).find("V49    REG_SZ"),
-            std::string::npos);
+  EXPECT_HAS(ok({"reg", "import", write("wide.reg", utf16)}), " 30600 unchanged, ");
+  EXPECT_HAS(ok({"reg", "query", "HKCU\\Software\\Velmora\\Big\\K599"}), "V49    REG_SZ");
 }
 
 TEST_F(VlxTest, OnlyARegularFileIsImported) {
@@ -195,7 +186,7 @@ TEST_F(VlxTest, ExportCountsItsKeysOnATerminalOnly) {
     BarPolicy policy(terminal);
     std::ostringstream out, err;
     regExport(out, err, std::string("HKCU\\Software\\Velmora"), std::nullopt);
-    EXPECT_NE(out.str().find("[HKEY_CURRENT_USER\\Software\\Velmora\\A\\B]"), std::string::npos);
+    EXPECT_HAS(out.str(), "[HKEY_CURRENT_USER\\Software\\Velmora\\A\\B]");
     EXPECT_EQ(err.str(), terminal
                              ? BarPolicy::drawn("exporting", 33, "1 of 3 keys") +
                                    BarPolicy::drawn("exporting", 66, "2 of 3 keys") +
@@ -245,8 +236,7 @@ TEST_F(VlxTest, UnmarkedUtf8IsCheckedAsTheConverterChecksIt) {
         EXPECT_EQ(read, decoded);
       } catch (const Failure &f) {
         EXPECT_FALSE(valid);
-        EXPECT_NE(std::string(f.what()).find("seq.reg:4: not UTF-8 text"), std::string::npos)
-            << f.what();
+        EXPECT_HAS(f.what(), "seq.reg:4: not UTF-8 text");
       }
     }
   }

@@ -1,5 +1,6 @@
 // reg.exe's verbs, the merged preference view, the change watch, and dry runs that list what a
 // destructive command would do and change nothing.
+#include "support/expect_text.h"
 #include "vlx_fixture.h"
 
 #include <velmora/hive.h>
@@ -36,8 +37,7 @@ TEST_F(VlxTest, PrefGetTraceNamesEveryHiveAndTheOneThatAnswers) {
     EXPECT_NE(found, std::string::npos) << line << "\n" << traced;
     at = found == std::string::npos ? at : found + line.size();
   }
-  EXPECT_NE(vlx({"pref", "get", "--trace", "General", "Missing"}).output.find("no hive answers"),
-            std::string::npos);
+  EXPECT_HAS(vlx({"pref", "get", "--trace", "General", "Missing"}).output, "no hive answers");
 }
 
 // "-" is standard input for reg import and standard output for reg export.
@@ -47,8 +47,8 @@ TEST_F(VlxTest, RegImportAndExportThroughStandardStreams) {
   auto shell = [](const std::string &line) { return test::runCommand({"/bin/sh", "-c", line}); };
   RunResult r = shell(std::string(VLX_BINARY) + " reg import - < '" + good + "'");
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("import: 1 value added"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("(2 entries of -)"), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, "import: 1 value added");
+  EXPECT_HAS(r.output, "(2 entries of -)");
   r = shell(std::string(VLX_BINARY) + " reg import - < '" + bad + "'");
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_EQ(r.output.rfind("vlx: -:4: ", 0), 0u) << r.output;
@@ -67,7 +67,7 @@ TEST_F(VlxTest, RegImportAndExportThroughStandardStreams) {
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_EQ(r.output.rfind("vlx: cannot keep standard input in " + spool + "/vlx-import-", 0), 0u)
       << r.output;
-  EXPECT_NE(r.output.find(std::strerror(EFBIG)), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, std::strerror(EFBIG));
   EXPECT_TRUE(test::entries(spool).empty());
   fails({"reg", "query", kGeneral, "Spooled0"}, "has no value 'Spooled0'");
 }
@@ -155,7 +155,7 @@ TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
   const std::string exported = ok({"reg", "export", kGeneral});
   for (const char *line : {"\"List\"=hex(7):6f,6e,65,00,74,77,6f,00,00", "\"Count\"=dword:00000010",
                            "\"Blob\"=hex:01,ff,00", "@=\"default\""})
-    EXPECT_NE(exported.find(line), std::string::npos) << line << "\n" << exported;
+    EXPECT_HAS(exported, line);
 
   fails({"reg", "add", kGeneral, "N", "--type", "REG_LINK", "--data", "x"}, "unknown type", 2);
   fails({"reg", "add", kGeneral, "N", "--type", "dword", "--data", "4294967296"}, "invalid", 2);
@@ -167,10 +167,8 @@ TEST_F(VlxTest, RegAddQueryDeleteEveryType) {
   // The whole subtree, as text and as one JSON document of every key.
   ok({"reg", "add", kGeneral + "\\Sub", "Deep", "--type", "dword", "--data", "3"});
   const std::string tree = ok({"reg", "query", kGeneral, "--recursive"});
-  EXPECT_NE(tree.find("\n\nHKEY_CURRENT_USER\\Software\\Velmora\\General\\Sub\n"
-                      "    Deep    REG_DWORD    0x3 (3)\n"),
-            std::string::npos)
-      << tree;
+  EXPECT_HAS(tree, "\n\nHKEY_CURRENT_USER\\Software\\Velmora\\General\\Sub\n"
+                   "    Deep    REG_DWORD    0x3 (3)\n");
   const auto json = nlohmann::json::parse(ok({"reg", "query", kGeneral, "-r", "--json"}));
   ASSERT_EQ(json.size(), 2u);
   EXPECT_EQ(json[0]["subkeys"], nlohmann::json::array({"Sub"}));
@@ -269,16 +267,11 @@ TEST_F(VlxTest, ImportCountsValuesOfTheKeysItMakes) {
                                             "[HKEY_CURRENT_USER\\Software\\Velmora\\nEW]\n"
                                             "\"A\"=\"2\"\n\"d\"=\"1\"\n");
   const std::string listed = ok({"reg", "import", file, "--dry-run"});
-  EXPECT_NE(listed.find("import (dry run, nothing changed): 6 values added, 3 changed, 2 "
-                        "unchanged, 0 removed; 2 keys added, 0 removed (15 entries of "),
-            std::string::npos)
-      << listed;
-  EXPECT_NE(listed.find("change HKEY_CURRENT_USER\\Software\\Velmora\\New \"\xc5\xbf\" = "
-                        "REG_SZ x -> REG_SZ y\n"),
-            std::string::npos)
-      << listed;
-  EXPECT_NE(ok({"reg", "import", file}).find("import: 6 values added, 3 changed, 2 unchanged, "),
-            std::string::npos);
+  EXPECT_HAS(listed, "import (dry run, nothing changed): 6 values added, 3 changed, 2 "
+                     "unchanged, 0 removed; 2 keys added, 0 removed (15 entries of ");
+  EXPECT_HAS(listed, "change HKEY_CURRENT_USER\\Software\\Velmora\\New \"\xc5\xbf\" = "
+                     "REG_SZ x -> REG_SZ y\n");
+  EXPECT_HAS(ok({"reg", "import", file}), "import: 6 values added, 3 changed, 2 unchanged, ");
   EXPECT_EQ(ok({"reg", "query", "HKCU\\Software\\Velmora\\New"}),
             "HKEY_CURRENT_USER\\Software\\Velmora\\New\n"
             "    a    REG_SZ    2\n    b    REG_SZ    2\n    S    REG_SZ    y\n"
@@ -311,10 +304,8 @@ TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
        i < 300 && other.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++i)
     ok({"pref", "set", i % 10 == 9 ? "General" : "Other", "Last", std::to_string(i), "--machine"});
   r = other.get();
-  EXPECT_NE(r.output.find(" HKEY_LOCAL_MACHINE\\Software\\Velmora\\General \"Last\" = REG_SZ "),
-            std::string::npos)
-      << r.output;
-  EXPECT_EQ(r.output.find("Other"), std::string::npos) << r.output;
+  EXPECT_HAS(r.output, " HKEY_LOCAL_MACHINE\\Software\\Velmora\\General \"Last\" = REG_SZ ");
+  EXPECT_LACKS(r.output, "Other");
 }
 
 // A set that makes its section lands whole or not at all: a refused value (its name too long)

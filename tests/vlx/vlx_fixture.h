@@ -1,6 +1,7 @@
 // Fixture of the vlx process tests: runs the built binary on the test's own directory and store.
 #pragma once
 
+#include "support/expect_text.h"
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -56,7 +57,7 @@ protected:
     EXPECT_EQ(r.status, status) << r.output;
     EXPECT_EQ(r.output.rfind("vlx: ", 0), 0u) << r.output;
     EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-    EXPECT_NE(r.output.find(part), std::string::npos) << r.output;
+    EXPECT_HAS(r.output, part);
     return r;
   }
 

@@ -1,4 +1,5 @@
 // Stamping a date code into a copy of the built library, and what a process loading it reads.
+#include "support/expect_text.h"
 #include "support/files.h"
 #include "support/temp_env.h"
 
@@ -72,9 +73,8 @@ TEST(DateCodeStamp, LoadedCopyReadsTheStampedCode) {
     EXPECT_TRUE(loadedCopyReads(library, c.tagged, c.full));
   }
   EXPECT_EQ(std::filesystem::status(library).permissions(), mode);
-  EXPECT_NE(readFile(library).find(std::string(tag) + "123456789012345678901234567890" +
-                                   std::string(15, ' ') + '\0'),
-            std::string::npos);
+  EXPECT_HAS(readFile(library),
+             std::string(tag) + "123456789012345678901234567890" + std::string(15, ' ') + '\0');
 }
 
 TEST(DateCodeStamp, RefusalsChangeNothing) {
@@ -85,7 +85,7 @@ TEST(DateCodeStamp, RefusalsChangeNothing) {
     SCOPED_TRACE(code);
     RunResult result = stamp(library, code);
     EXPECT_NE(result.status, 0);
-    EXPECT_NE(result.output.find("vlx: "), std::string::npos);
+    EXPECT_HAS(result.output, "vlx: ");
   }
   EXPECT_EQ(readFile(library), original);
 

@@ -3,6 +3,7 @@
 // loading it, damaged or not.
 #include "platform/posix/files/trusted_path.h"
 #include "platform/posix/ole/elf_symbols.h"
+#include "support/expect_text.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +59,7 @@ TEST_P(TrustedPath, OnlyEntriesOfThisUserOrRootPass) {
   const std::string path = c.layout(dir.path());
   const TrustedFile file = opened(path);
   EXPECT_EQ(file.trust, c.trust) << file.why;
-  EXPECT_NE(file.why.find(c.why), std::string::npos) << file.why;
+  EXPECT_HAS(file.why, c.why);
 }
 
 std::string libIn(const std::string &dir, mode_t dirMode, mode_t fileMode) {

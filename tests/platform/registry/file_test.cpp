@@ -3,6 +3,7 @@
 // backups made by older versions too.
 #include "platform/posix/registry/hive_schema.h"
 #include "platform/registry/support.h"
+#include "support/expect_text.h"
 #include "support/old_hive.h"
 
 #include <sqlite3.h>
@@ -178,7 +179,7 @@ TEST_F(HiveFileTest, BackupAndRestoreWhileAnotherProcessUsesTheHive) {
   std::fclose(f);
   std::string why;
   EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, text, &why), ERROR_BADDB);
-  EXPECT_NE(why.find("text.db"), std::string::npos) << why;
+  EXPECT_HAS(why, "text.db");
   EXPECT_EQ(vlx::restoreHive(vlx::Hive::User, dir_.file("none.db")), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(getIn(HKCU, "Software\\Kept", "v"), 1u);
 }

@@ -3,6 +3,7 @@
 // merges it needs, every value kept in its key's order, and never half moved.
 #include "platform/posix/registry/hive_db.h"
 #include "platform/registry/support.h"
+#include "support/expect_text.h"
 #include "support/old_hive.h"
 
 #include <algorithm>
@@ -200,7 +201,7 @@ TEST_F(MigrationTest, ValuesKeptByRowidMoveIntoTheKeyOrderedTableInTheirOrder) {
   const std::string file = vlx::hivePath(Hive::User);
   { OldHive old(file, 2); }
   ASSERT_EQ(hiveVersion(file), 2);
-  ASSERT_NE(valuesTable(file).find("vals_in_order"), std::string::npos);
+  ASSERT_HAS(valuesTable(file), "vals_in_order");
 
   const Names inA = {"a5", "a4", "a3", "a2", "a1", "a0"}, inB = {"b0", "b1", "b3", "b4", "b5"};
   auto check = [&](const Names &moreInA) {
@@ -224,8 +225,8 @@ TEST_F(MigrationTest, ValuesKeptByRowidMoveIntoTheKeyOrderedTableInTheirOrder) {
   ASSERT_EQ(setIn(HKCU, a, "newer", 2), ERROR_SUCCESS);
   ASSERT_EQ(setIn(HKCU, a, "A5", 55), ERROR_SUCCESS); // replaced in place
   const std::string table = valuesTable(file);
-  EXPECT_NE(table.find("WITHOUT ROWID"), std::string::npos) << table;
-  EXPECT_EQ(table.find("vals_in_order"), std::string::npos) << table;
+  EXPECT_HAS(table, "WITHOUT ROWID");
+  EXPECT_LACKS(table, "vals_in_order");
   {
     Key kb;
     ASSERT_EQ(openKey(HKCU, b, kb), ERROR_SUCCESS);

@@ -3,6 +3,7 @@
 #include "platform/posix/registry/network_mode.h"
 #include "platform/posix/registry/store.h"
 #include "platform/registry/support.h"
+#include "support/expect_text.h"
 
 #include <sqlite3.h>
 
@@ -107,7 +108,7 @@ TEST_F(NetworkDetectionTest, TheVariableForcesEitherWay) {
     fakeType = c.magic;
     vlx::StoreMode mode = vlx::storeModeFor(dir_.file("user.db"));
     EXPECT_EQ(mode.network, c.network);
-    EXPECT_NE(mode.why.find(c.why), std::string::npos) << mode.why;
+    EXPECT_HAS(mode.why, c.why);
   }
 }
 
@@ -175,7 +176,7 @@ TEST_F(NetworkModeTest, AHiveLeftInWalModeIsTakenOutOfIt) {
   EXPECT_EQ(setIn(HKCU, "Software\\Velmora\\General", "Y", 1), ERROR_BUSY);
   for (const vlx::HiveCheck &c : vlx::checkHives())
     if (c.hive == vlx::Hive::User) {
-      EXPECT_NE(c.modeNote.find("still in WAL mode"), std::string::npos) << c.modeNote;
+      EXPECT_HAS(c.modeNote, "still in WAL mode");
     }
   sqlite3_db_config(holder, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_close(holder); // leaves its log behind, as a killed process does
