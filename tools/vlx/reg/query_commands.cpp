@@ -8,6 +8,7 @@
 #include "platform/posix/name_fold.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace vlx::cli {
 namespace {
@@ -90,14 +91,20 @@ void queryKey(std::ostream &out, nlohmann::json *json, HKEY key, const std::stri
 void regQuery(std::ostream &out, const std::string &keyText, bool recursive, bool json,
               const QueryFilter &filter) {
   const reg::KeyPath path = parsedKey(keyText);
-  Key key;
-  LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
-  if (rc != ERROR_SUCCESS)
-    throw Failure("cannot open " + path.full() + ": " + errorText(rc));
   nlohmann::json document = nlohmann::json::array();
   QueryScope scope{filter};
-  // The key's own name is no match of a search below it.
-  queryKey(out, json ? &document : nullptr, key.get(), path.full(), "", recursive, scope);
+  // Gathered first, so that the tree is read in one state and no reader of the output keeps
+  // the hives' writers waiting.
+  std::ostringstream text;
+  readInOneState(path.root, [&] {
+    Key key;
+    LONG rc = openKey(rootHandle(path.root), path.subKey, KEY_READ, key);
+    if (rc != ERROR_SUCCESS)
+      throw Failure("cannot open " + path.full() + ": " + errorText(rc));
+    // The key's own name is no match of a search below it.
+    queryKey(text, json ? &document : nullptr, key.get(), path.full(), "", recursive, scope);
+  });
+  out << text.str();
   if (filter.name && !filter.find && scope.matches == 0)
     throw Failure(path.full() + " has no value " +
                   (filter.name->empty() ? "@" : "'" + *filter.name + "'") +
