@@ -13,8 +13,7 @@ LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body) {
   // Held for the whole body: other threads' calls wait instead of joining the batch.
   auto lock = s.enter();
   HiveDb &db = s.hive(hive);
-  if (!db.inBatch() && db.handles == 0)
-    db.refreshLocation();
+  db.refreshLocation();
   LONG error = db.beginBatch();
   if (error != ERROR_SUCCESS)
     return error;
@@ -34,8 +33,7 @@ LONG inHiveSnapshot(Hive hive, const std::function<LONG()> &body) {
   Store &s = Store::get();
   auto lock = s.enter();
   HiveDb &db = s.hive(hive);
-  if (!db.inBatch() && db.handles == 0)
-    db.refreshLocation();
+  db.refreshLocation();
   LONG result;
   {
     OneSnapshot group;
@@ -58,8 +56,7 @@ void groupRegistryChanges(HKEY root, void (*body)(void *), void *context) {
   Store &s = Store::get();
   auto lock = s.enter();
   HiveDb &db = root == HKEY_CURRENT_USER ? s.user : s.machine;
-  if (!db.inBatch() && db.handles == 0)
-    db.refreshLocation();
+  db.refreshLocation();
   const bool grouped = db.beginBatch() == ERROR_SUCCESS;
   auto end = [&] {
     if (--s.grouping == 0)

@@ -135,8 +135,7 @@ const char *vfsFor(const std::string &hiveFile) {
 
 HiveDb &idleHive(Hive hive) {
   HiveDb &db = Store::get().hive(hive);
-  if (!db.inBatch() && db.handles == 0)
-    db.refreshLocation();
+  db.refreshLocation();
   return db;
 }
 

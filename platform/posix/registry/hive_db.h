@@ -93,7 +93,7 @@ private:
 public:
   // hive_location.cpp: where the file lives.
   const std::string &path();
-  // With no handles open, follows a changed location.
+  // With no handles open and no batch, follows a changed location.
   void refreshLocation();
 
   // hive_cache.cpp: read views, and the answers kept in memory while no commit lands.
