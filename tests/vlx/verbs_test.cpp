@@ -279,6 +279,9 @@ TEST_F(VlxTest, ImportCountsValuesOfTheKeysItMakes) {
 }
 
 TEST_F(VlxTest, WatchPrintsChangesAsTheyLand) {
+  // A count that could never be reached is refused, not watched for ever.
+  for (const char *count : {"0", "-1", "2.5"})
+    fails({"pref", "watch", "--count", count}, "expected a whole number of 1 or more", 2);
   ok({"pref", "set", "General", "Units", "mm"});
   auto watched = std::async(std::launch::async, [this] {
     return vlx({"pref", "watch", "General", "--count", "1"});

@@ -17,6 +17,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 namespace vlx::cli {
@@ -197,7 +198,16 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                "50 ms.");
   auto *watchSection = watch->add_option("SECTION", section, kSectionHelp);
   long watchCount = 0;
-  watch->add_option("--count", watchCount, "Stop after this many changes");
+  watch->add_option("--count", watchCount, "Stop after this many changes (1 or more)")
+      ->check(CLI::Validator(
+          [](std::string &text) -> std::string {
+            long n = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+            return ec == std::errc() && end == text.data() + text.size() && n >= 1
+                       ? ""
+                       : "expected a whole number of 1 or more, not '" + text + "'";
+          },
+          "N >= 1"));
   watch->add_flag("--json", json,
                   "Print each change as one JSON object on its own line (JSON Lines): "
                   "{\"change\": \"add\", \"key\": KEY, \"value\": {\"name\", \"type\", "
