@@ -167,11 +167,13 @@ nlohmann::json changesJson(const std::vector<Change> &changes) {
 
 Outcome changesMadeBy(Hive hive, const reg::KeyPath &scope, bool dryRun, const std::string &what,
                       const std::function<void()> &body) {
-  const Snapshot before = takeSnapshot(scope);
   Outcome outcome;
   std::optional<Failure> failure;
   LONG rc = inHiveTransaction(hive, [&]() -> LONG {
     try {
+      // Inside: a commit of another process between this picture and the transaction would
+      // be counted as this command's change.
+      const Snapshot before = takeSnapshot(scope);
       body();
       outcome.after = takeSnapshot(scope);
       outcome.changes = changesBetween(before, outcome.after);
