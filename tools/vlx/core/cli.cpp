@@ -198,7 +198,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                "50 ms.");
   auto *watchSection = watch->add_option("SECTION", section, kSectionHelp);
   long watchCount = 0;
-  watch->add_option("--count", watchCount, "Stop after this many changes (1 or more)")
+  watch
+      ->add_option("--count", watchCount,
+                   "Stop once this many changes (1 or more) are printed; those of one "
+                   "transaction are printed together")
       ->check(CLI::Validator(
           [](std::string &text) -> std::string {
             long n = 0;
