@@ -7,6 +7,7 @@
 #include "vlx/core/generate.h"
 #include "vlx/core/help.h"
 #include "vlx/core/output.h"
+#include "vlx/core/whole_number.h"
 #include "vlx/formats/escape.h"
 #include "vlx/formats/value_text.h"
 #include "vlx/hive/hive_copy_commands.h"
@@ -17,7 +18,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 
 namespace vlx::cli {
@@ -205,8 +205,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
       ->check(CLI::Validator(
           [](std::string &text) -> std::string {
             long n = 0;
-            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-            return ec == std::errc() && end == text.data() + text.size() && n >= 1
+            return parseWhole(text, n) && n >= 1
                        ? ""
                        : "expected a whole number of 1 or more, not '" + text + "'";
           },

@@ -3,6 +3,7 @@
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/core/named.h"
+#include "vlx/core/whole_number.h"
 #include "vlx/formats/variant_text.h"
 
 #include <velmora/win32.h>
@@ -26,12 +27,6 @@ const Named<HRESULT> kErrors[] = {{DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
                                   {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
                                   {E_INVALIDARG, "E_INVALIDARG"},
                                   {E_OUTOFMEMORY, "E_OUTOFMEMORY"}};
-
-template <class T> bool parseWhole(const std::string &text, T &value, int base = 10) {
-  const char *end = text.data() + text.size();
-  auto result = std::from_chars(text.data(), end, value, base);
-  return result.ec == std::errc() && result.ptr == end;
-}
 
 bool parseReal(const std::string &text, double &value) {
   const char *end = text.data() + text.size();
