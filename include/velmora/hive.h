@@ -22,7 +22,8 @@ VLX_API LONG inHiveTransaction(Hive hive, const std::function<LONG()> &body);
 
 // Runs `body` with every registry read it makes seeing one committed state of `hive`, the
 // latest when it starts, however other processes write meanwhile: for reading a whole tree.
-// Other threads' registry calls wait until it returns. A write inside `body` ends the snapshot.
+// Other threads' registry calls wait until it returns. A write inside `body` ends the snapshot,
+// and so does a fork: the child starts with none.
 // In network mode other processes' writes wait for it too, so keep `body` short. Returns what
 // `body` returns.
 VLX_API LONG inHiveSnapshot(Hive hive, const std::function<LONG()> &body);

@@ -269,26 +269,22 @@ inline std::string changed(VARIANT &source, VARTYPE to) {
   VariantClear(&result);
   return text;
 }
-inline std::string changeBool(VARIANT_BOOL raw, VARTYPE to) {
+// A VARIANT of type vt, completed by fill, through VariantChangeTypeEx.
+template <typename Fill> std::string changeFrom(VARTYPE vt, Fill fill, VARTYPE to) {
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = raw;
+  v.vt = vt;
+  fill(v);
   return changed(v, to);
+}
+inline std::string changeBool(VARIANT_BOOL raw, VARTYPE to) {
+  return changeFrom(VT_BOOL, [&](VARIANT &v) { v.boolVal = raw; }, to);
 }
 inline std::string changeUint(UINT value, VARTYPE to) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UINT;
-  v.uintVal = value;
-  return changed(v, to);
+  return changeFrom(VT_UINT, [&](VARIANT &v) { v.uintVal = value; }, to);
 }
 inline std::string changeNullReference(VARTYPE to) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_VARIANT | VT_BYREF;
-  v.pvarVal = nullptr;
-  return changed(v, to);
+  return changeFrom(VT_VARIANT | VT_BYREF, [](VARIANT &v) { v.pvarVal = nullptr; }, to);
 }
 // Locale 0 compares the bytes, an odd count included.
 inline std::string bstrCmpBytes(const char *a, UINT aBytes, const char *b, UINT bBytes) {

@@ -3,6 +3,7 @@
 
 #include "vlx/core/errors.h"
 #include "vlx/core/named.h"
+#include "vlx/core/whole_number.h"
 #include "vlx/formats/reg_file.h"
 
 #include <cctype>
@@ -87,8 +88,7 @@ template <typename T> std::string parseNumber(const std::string &text, const cha
     base = 16;
   }
   T value = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), value, base);
-  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size())
+  if (!cli::parseWhole(s, value, base))
     throw Failure("invalid " + std::string(type) + " data '" + text +
                       "': expected an unsigned decimal number or 0x followed by hex digits",
                   2);
