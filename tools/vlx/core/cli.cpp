@@ -488,9 +488,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                        [](const CLI::Option *o) { return o->count() > 0; });
   };
   try {
-    runAddinCommand(out);
-    runHiveCopy(out);
-    runKeyCopy(out);
+    runAddinCommand(out, err);
+    runHiveCopy(out, err);
+    runKeyCopy(out, err);
     if (*get) {
       std::optional<PrefType> t;
       if (given(getType))

@@ -1,7 +1,11 @@
-// The flags several vlx commands take.
+// What the declarations of the vlx commands share.
 #include "vlx/core/flags.h"
 
 namespace vlx::cli {
+
+std::optional<std::string> ifGiven(const CLI::Option *option, const std::string &value) {
+  return option->count() > 0 ? std::optional<std::string>(value) : std::nullopt;
+}
 
 CLI::Option *addJsonFlag(CLI::App *cmd, bool &json) {
   return cmd->add_flag("--json", json, "Print one JSON document instead (for scripts)");

@@ -1,13 +1,24 @@
-// The flags several vlx commands take, each declared in one place with its one help text.
+// What the declarations of the vlx commands share: the flags several take, each declared in one
+// place with its one help text, and what a family of commands hands back to the tree.
 #pragma once
 
 #include <velmora/hive.h>
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 
 namespace vlx::cli {
+
+// What each family's add...Commands returns: runs the family's command that was parsed, if one
+// was, and does nothing otherwise. Commands throw Failure.
+using RunParsed = std::function<void(std::ostream &out, std::ostream &err)>;
+
+// `value` when `option` was given on the command line, else none.
+std::optional<std::string> ifGiven(const CLI::Option *option, const std::string &value);
 
 // --json: one JSON document instead of text.
 CLI::Option *addJsonFlag(CLI::App *cmd, bool &json);

@@ -13,7 +13,7 @@
 
 namespace vlx::cli {
 
-std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
+RunParsed addHiveCopyCommands(CLI::App &reg) {
   struct Args {
     std::string file;
     HiveFlags hives;
@@ -33,7 +33,7 @@ std::function<void(std::ostream &)> addHiveCopyCommands(CLI::App &reg) {
   restore->add_option("FILE", args->file, "The copy to restore")->required();
   addHiveFlags(restore, args->hives);
 
-  return [=](std::ostream &out) {
+  return [=](std::ostream &out, std::ostream &) {
     if (!*backup && !*restore)
       return;
     const Hive hive = args->hives.hive();

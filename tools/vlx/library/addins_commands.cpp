@@ -280,7 +280,7 @@ const char *const kClassHelp = "Braced class identifier or ProgID";
 
 } // namespace
 
-std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) {
+RunParsed addAddinCommands(CLI::App &app, bool &json) {
   struct Args {
     std::string name, classArg, subKey;
   };
@@ -325,7 +325,7 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) 
               "exists).");
   addJsonFlag(lang, json);
 
-  return [=, &json](std::ostream &out) {
+  return [=, &json](std::ostream &out, std::ostream &) {
     if (*list)
       listInstalled(out, json);
     else if (*startup)
@@ -337,8 +337,7 @@ std::function<void(std::ostream &)> addAddinCommands(CLI::App &app, bool &json) 
     else if (*firstRunCmd)
       firstRun(out);
     else if (*clsid)
-      showClass(out, args->classArg,
-                clsidSub->count() ? std::optional<std::string>(args->subKey) : std::nullopt, json);
+      showClass(out, args->classArg, ifGiven(clsidSub, args->subKey), json);
     else if (*lang)
       showLang(out, json);
   };

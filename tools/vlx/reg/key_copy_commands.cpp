@@ -103,7 +103,7 @@ void compareKeys(std::ostream &out, const reg::KeyPath &a, const reg::KeyPath &b
 
 } // namespace
 
-std::function<void(std::ostream &)> addKeyCopyCommands(CLI::App &reg) {
+RunParsed addKeyCopyCommands(CLI::App &reg) {
   struct Args {
     std::string from, to;
     bool recursive = false, dryRun = false;
@@ -125,7 +125,7 @@ std::function<void(std::ostream &)> addKeyCopyCommands(CLI::App &reg) {
   compare->add_option("B", args->to, "The second key")->required();
   addRecursiveFlag(compare, args->recursive, "A and B");
 
-  return [=](std::ostream &out) {
+  return [=](std::ostream &out, std::ostream &) {
     if (*copy)
       copyKey(out, parsedKey(args->from), parsedKey(args->to), args->recursive, args->dryRun);
     else if (*compare)

@@ -1,15 +1,11 @@
 // `vlx reg copy` and `vlx reg compare`: reg.exe's verbs on two keys.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
-#include <functional>
-#include <ostream>
+#include "vlx/core/flags.h"
 
 namespace vlx::cli {
 
-// Adds the commands to `reg`; the function returned runs the one that was parsed, if either
-// was. Commands throw Failure; compare exits 1 when the keys differ.
-std::function<void(std::ostream &)> addKeyCopyCommands(CLI::App &reg);
+// Adds the commands to `reg`; compare exits 1 when the keys differ.
+RunParsed addKeyCopyCommands(CLI::App &reg);
 
 } // namespace vlx::cli
