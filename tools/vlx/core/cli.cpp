@@ -12,6 +12,7 @@
 #include "vlx/formats/value_text.h"
 #include "vlx/hive/hive_copy_commands.h"
 #include "vlx/library/addins_commands.h"
+#include "vlx/pref/pref_commands.h"
 #include "vlx/reg/key_copy_commands.h"
 #include "vlx/store/reg_store.h"
 
@@ -113,8 +114,6 @@ void noticeUnusableHives(std::ostream &err) {
         << "); it reads as empty and refuses writes\n";
 }
 
-const char *const kTypeHelp = "Value type: int, double or string";
-const char *const kSectionHelp = "Section, e.g. General";
 const char *const kWorkbookHelp = "The workbook";
 
 int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
@@ -133,88 +132,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
 
   std::string section, name, value, type, key, file;
 
-  auto *pref = app.add_subcommand("pref", "Preferences below Software\\Velmora");
-  pref->require_subcommand(1);
-
-  auto *get = pref->add_subcommand(
-      "get", "Print a preference, taken from the user, else the machine, else the default user. "
-             "Without --type a REG_DWORD value prints as int, a text stored as a double in its "
-             "shortest form (0.1), and any other text as stored. Exit 1 when not set.");
-  get->add_option("SECTION", section, kSectionHelp)->required();
-  get->add_option("NAME", name, "Value name")->required();
-  auto *getType =
-      get->add_option("--type,-t", type, kTypeHelp)->check(CLI::IsMember(prefTypeNames()));
-  bool showOrigin = false;
-  get->add_flag("--show-origin", showOrigin,
-                "Print the hive the value comes from first, then a tab and the value");
-  addJsonFlag(get, json);
-  bool trace = false;
-  get->add_flag("--trace,-v", trace,
-                "First print on standard error every hive tried, in order, the file it lives in, "
-                "what it holds and which one answers");
-
-  auto *set = pref->add_subcommand(
-      "set", "Write a preference for the current user (or the machine with --machine, the "
-             "default user with --default-user). int: 32-bit decimal; double: a decimal number, "
-             "stored as text; string: as given.");
-  set->add_option("SECTION", section, kSectionHelp)->required();
-  set->add_option("NAME", name, "Value name")->required();
-  set->add_option("VALUE", value, "The value")->required();
-  set->add_option("--type,-t", type, kTypeHelp + std::string(" (default string)"))
-      ->check(CLI::IsMember(prefTypeNames()));
+  auto runPref = addPrefCommands(app, json);
   HiveFlags hives;
-  addHiveFlags(set, hives);
-
-  auto *del = pref->add_subcommand(
-      "delete", "Delete the user's value NAME in SECTION, or without NAME the user's whole "
-                "section (which must have no subkeys).");
-  del->add_option("SECTION", section, kSectionHelp)->required();
-  auto *delName = del->add_option("NAME", name, "Value name");
   bool dryRun = false;
-  addDryRunFlag(del, dryRun);
-  addDryRunFlag(set, dryRun);
-  addChangesJsonFlag(set, json);
-
-  auto *reset = pref->add_subcommand(
-      "reset", "Rebuild the user's sections from the machine's (REG_DWORD and REG_SZ values), "
-               "and say how many sections and values were copied and how many user values "
-               "went.");
-  addDryRunFlag(reset, dryRun);
-
-  auto *list = pref->add_subcommand(
-      "list", "Print what the host reads: each value of SECTION (without it, of every section) "
-              "from the first of the user, the machine and the default user that holds it, as "
-              "SECTION\\NAME = TYPE DATA [HIVE]. Nothing is printed when there are no values.");
-  auto *listSection = list->add_option("SECTION", section, kSectionHelp);
-  bool all = false;
-  list->add_flag("--all,-a", all,
-                 "Also print the values that a hive earlier in the fall-back "
-                 "hides, marked 'hidden by HIVE'");
-  addJsonFlag(list, json);
-
-  auto *watch = pref->add_subcommand(
-      "watch", "Print each change to the preferences (of SECTION) of every hive as it lands, one "
-               "line each, until interrupted. Changes by any process are seen, within about "
-               "50 ms.");
-  auto *watchSection = watch->add_option("SECTION", section, kSectionHelp);
-  long watchCount = 0;
-  watch
-      ->add_option("--count", watchCount,
-                   "Stop once this many changes (1 or more) are printed; those of one "
-                   "transaction are printed together")
-      ->check(CLI::Validator(
-          [](std::string &text) -> std::string {
-            long n = 0;
-            return parseWhole(text, n) && n >= 1
-                       ? ""
-                       : "expected a whole number of 1 or more, not '" + text + "'";
-          },
-          "N >= 1"));
-  watch->add_flag("--json", json,
-                  "Print each change as one JSON object on its own line (JSON Lines): "
-                  "{\"change\": \"add\", \"key\": KEY, \"value\": {\"name\", \"type\", "
-                  "\"data\"}}; \"change\" is add, change (with \"before\"), remove, add key "
-                  "or remove key");
 
   auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
   regCmd->require_subcommand(1);
@@ -330,11 +250,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   auto runHiveCopy = addHiveCopyCommands(*regCmd);
   auto runKeyCopy = addKeyCopyCommands(*regCmd);
 
-  auto *demoCmd = app.add_subcommand(
-      "demo", "Show the preference fall-back, override, deletion, reset and export on a scratch "
-              "store in a new directory (left in place for inspection).");
-  auto *demoDir =
-      demoCmd->add_option("DIR", file, "Directory for the scratch store (new or empty)");
+  auto runDemo = addDemoCommand(app);
 
   auto *dateCmd = app.add_subcommand(
       "datecode", "Print the short (yyddd) and full (yyyyddd) build date code of the loaded "
@@ -491,26 +407,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
     runAddinCommand(out, err);
     runHiveCopy(out, err);
     runKeyCopy(out, err);
-    if (*get) {
-      std::optional<PrefType> t;
-      if (given(getType))
-        t = prefTypeNamed(type);
-      prefGet(out, err, section, name, t, showOrigin, json, trace);
-    } else if (*set) {
-      prefSet(out, section, name, value, prefTypeNamed(type).value_or(PrefType::String),
-              hives.hive(), dryRun, json);
-    } else if (*del) {
-      prefDelete(out, section, given(delName) ? std::optional<std::string>(name) : std::nullopt,
-                 dryRun);
-    } else if (*reset) {
-      prefReset(out, dryRun);
-    } else if (*list) {
-      prefList(out, given(listSection) ? std::optional<std::string>(section) : std::nullopt, all,
-               json);
-    } else if (*watch) {
-      prefWatch(out, given(watchSection) ? std::optional<std::string>(section) : std::nullopt,
-                watchCount, json);
-    } else if (*exp) {
+    runPref(out, err);
+    runDemo(out, err);
+    if (*exp) {
       regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
                 given(expFile) && file != "-" ? std::optional<std::string>(file) : std::nullopt,
                 unicode);
@@ -579,8 +478,6 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
                     given(sheetServer) || !unregister ? std::optional<std::string>(server)
                                                       : std::nullopt,
                     unregister);
-    } else if (*demoCmd) {
-      demo(out, given(demoDir) ? std::optional<std::string>(file) : std::nullopt);
     }
   } catch (const Failure &f) {
     out << std::flush;
