@@ -13,7 +13,7 @@
 #include "vlx/hive/hive_copy_commands.h"
 #include "vlx/library/addins_commands.h"
 #include "vlx/pref/pref_commands.h"
-#include "vlx/reg/key_copy_commands.h"
+#include "vlx/reg/reg_commands.h"
 #include "vlx/store/reg_store.h"
 
 #include <CLI/CLI.hpp>
@@ -133,120 +133,11 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   std::string section, name, value, type, key, file;
 
   auto runPref = addPrefCommands(app, json);
-  HiveFlags hives;
-  bool dryRun = false;
 
   auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
   regCmd->require_subcommand(1);
 
-  auto *exp = regCmd->add_subcommand(
-      "export", "Write REGEDIT4 text of KEY and everything below it. Without KEY: "
-                "Software\\Velmora of the machine, the default user and the user, where present. "
-                "On a terminal, an export that lasts over a second shows a progress bar on "
-                "standard error.");
-  auto *expKey = exp->add_option(
-      "KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
-  auto *expFile = exp->add_option("-o,--output", file,
-                                  "Write to FILE (atomically) instead; - is standard output");
-  bool unicode = false;
-  exp->add_flag("--unicode", unicode,
-                "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
-
-  auto *imp = regCmd->add_subcommand(
-      "import", "Apply a .reg file (REGEDIT4 or version 5.00; UTF-8, UTF-16LE or Windows-1252). "
-                "The whole file is checked "
-                "first; each hive's changes land together or not at all. On a terminal, an "
-                "import that lasts over a second shows a progress bar on standard error.");
-  imp->add_option("FILE", file, "The .reg file; - reads standard input")->required();
-  addDryRunFlag(imp, dryRun);
-  addChangesJsonFlag(imp, json);
-
-  auto *impHive = regCmd->add_subcommand(
-      "import-hive",
-      "Import the product key of a Windows registry hive file (a user's NTUSER.DAT, or a "
-      "SOFTWARE hive) with everything below it into the user's Software\\Velmora (the machine's "
-      "with --machine), keeping value types, data and order. Keys already there are merged: a "
-      "value of the same name is replaced, others are kept. Checked whole first, as reg import "
-      "does; lands all at once or not at all. On a terminal, an import that lasts over a "
-      "second shows a progress bar on standard error.");
-  impHive->add_option("FILE", file, "The hive file")->required();
-  auto *hiveKey = impHive->add_option(
-      "--key,-k", key,
-      "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
-      "same path (below Software for a SOFTWARE hive)");
-  addMachineFlag(impHive, hives.machine);
-  addDryRunFlag(impHive, dryRun);
-
-  auto *query = regCmd->add_subcommand(
-      "query", "Print KEY's values (NAME TYPE DATA) and its subkeys, as reg query does. Text is "
-               "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
-               "other data as hex bytes.");
-  query->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
-  // reg.exe's /v NAME and /ve, as Windows admins type them: the NAME positional by another name.
-  auto valueNamed = [&name](CLI::App *cmd, CLI::Option *positional) {
-    auto *option = cmd->add_option("--value,-v", name, "NAME as reg.exe's /v takes it")
-                       ->type_name("NAME")
-                       ->excludes(positional);
-    auto *empty = cmd->add_flag_callback(
-                         "--ve", [&name] { name.clear(); },
-                         "The default value (the empty name), as reg.exe's /ve")
-                      ->excludes(positional)
-                      ->excludes(option);
-    return std::vector<const CLI::Option *>{positional, option, empty};
-  };
-  const auto queryName = valueNamed(
-      query, query->add_option("NAME", name,
-                               "Only this value (\"\" for the default value); exit 1 when it "
-                               "is not there"));
-  bool recursive = false;
-  addRecursiveFlag(query, recursive, "KEY");
-  addJsonFlag(query, json);
-  std::string findText;
-  auto *queryFind = query
-                        ->add_option("--find,-f", findText,
-                                     "Only the keys, value names and data that hold TEXT (any "
-                                     "letter case), then the count")
-                        ->type_name("TEXT");
-  bool findKeys = false, findNames = false, findData = false;
-  query->add_flag("--keys", findKeys, "Search key names only (with --find)")->needs(queryFind);
-  query->add_flag("--names", findNames, "Search value names only (with --find)")->needs(queryFind);
-  query->add_flag("--data", findData, "Search value data only (with --find)")->needs(queryFind);
-  std::string queryTypeName;
-  auto *queryType = query->add_option("--type,-t", queryTypeName,
-                                      "Only values of this type, e.g. REG_DWORD (REG_ may be "
-                                      "left out)");
-
-  auto *add = regCmd->add_subcommand(
-      "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
-             "Checked against the registry's limits as an import is.");
-  add->add_option("KEY", key, "Full key path, e.g. HKCU\\Software\\Velmora\\General")->required();
-  const auto addName = valueNamed(add, add->add_option("NAME", name, "Value name"));
-  auto *addType = add->add_option("--type,-t", type,
-                                  "REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
-                                  "REG_QWORD, REG_BINARY or REG_NONE (REG_ may be left out)");
-  auto *addData = add->add_option(
-      "--data,-d", value,
-      "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
-      "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
-
-  addDryRunFlag(add, dryRun);
-  addChangesJsonFlag(add, json);
-
-  auto *regDel = regCmd->add_subcommand(
-      "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
-                "does not exist (unless --if-exists).");
-  regDel->add_option("KEY", key, "Full key path")->required();
-  const auto regDelName = valueNamed(
-      regDel, regDel->add_option("NAME", name, "Value name (\"\" for the default value)"));
-  addDryRunFlag(regDel, dryRun);
-  addChangesJsonFlag(regDel, json);
-  bool ifExists = false;
-  regDel->add_flag("--if-exists", ifExists,
-                   "A KEY or NAME that does not exist is no failure: nothing changes (exit 0)");
-
-  auto *check =
-      regCmd->add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
-  addJsonFlag(check, json);
+  auto runReg = addRegCommands(*regCmd, json);
   auto runHiveCopy = addHiveCopyCommands(*regCmd);
   auto runKeyCopy = addKeyCopyCommands(*regCmd);
 
@@ -399,55 +290,14 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   }
 
   auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
-  auto anyGiven = [](const std::vector<const CLI::Option *> &options) {
-    return std::any_of(options.begin(), options.end(),
-                       [](const CLI::Option *o) { return o->count() > 0; });
-  };
   try {
     runAddinCommand(out, err);
     runHiveCopy(out, err);
     runKeyCopy(out, err);
     runPref(out, err);
     runDemo(out, err);
-    if (*exp) {
-      regExport(out, err, given(expKey) ? std::optional<std::string>(key) : std::nullopt,
-                given(expFile) && file != "-" ? std::optional<std::string>(file) : std::nullopt,
-                unicode);
-    } else if (*imp) {
-      regImport(out, err, file, dryRun, json);
-    } else if (*impHive) {
-      regImportHive(out, err, file, given(hiveKey) ? std::optional<std::string>(key) : std::nullopt,
-                    hives.machine, dryRun);
-    } else if (*query) {
-      QueryFilter filter;
-      if (anyGiven(queryName))
-        filter.name = name;
-      if (given(queryFind)) {
-        filter.find = findText;
-        if (findKeys || findNames || findData) {
-          filter.inKeys = findKeys;
-          filter.inNames = findNames;
-          filter.inData = findData;
-        }
-      }
-      if (given(queryType)) {
-        filter.type = typeNamed(queryTypeName);
-        if (!filter.type)
-          throw Failure("unknown type '" + queryTypeName + "'", 2);
-      }
-      regQuery(out, key, recursive, json, filter);
-    } else if (*add) {
-      auto opt = [&](const CLI::Option *o, const std::string &v) {
-        return given(o) ? std::optional<std::string>(v) : std::nullopt;
-      };
-      regAdd(out, key, anyGiven(addName) ? std::optional<std::string>(name) : std::nullopt,
-             opt(addType, type), opt(addData, value), dryRun, json);
-    } else if (*regDel) {
-      regDelete(out, key, anyGiven(regDelName) ? std::optional<std::string>(name) : std::nullopt,
-                dryRun, json, ifExists);
-    } else if (*check) {
-      regCheck(out, json);
-    } else if (*pathCmd) {
+    runReg(out, err);
+    if (*pathCmd) {
       pathShow(out, file);
     } else if (*lsCmd) {
       listFiles(out, file, value, nullEnded);

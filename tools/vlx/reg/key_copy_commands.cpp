@@ -1,6 +1,6 @@
 // `vlx reg copy SRC DST` copies a key's values (and subtree) through one import, all or nothing;
 // `vlx reg compare A B` lists what differs, as reg.exe's copy and compare do.
-#include "vlx/reg/key_copy_commands.h"
+#include "vlx/reg/reg_commands.h"
 
 #include "vlx/core/errors.h"
 #include "vlx/core/flags.h"

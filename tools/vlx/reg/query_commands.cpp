@@ -1,4 +1,6 @@
 // `vlx reg query`, `reg add` and `reg delete`: reg.exe's verbs on single keys and values.
+#include "vlx/reg/reg_commands.h"
+
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/formats/value_text.h"
@@ -8,7 +10,9 @@
 #include "platform/posix/name_fold.h"
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 namespace vlx::cli {
 namespace {
@@ -174,13 +178,132 @@ void regDelete(std::ostream &out, const std::string &keyText,
   options.listing = dryRun && !json ? &out : nullptr;
   options.done = "deleted";
   options.changes = json ? &changes : nullptr;
-  const ImportResult result =
-      importOperations({op}, "reg delete", options);
+  const ImportResult result = importOperations({op}, "reg delete", options);
   if (json)
     return printJson(out, changesJson(changes));
   out << (dryRun ? "delete (dry run, nothing changed): " : "delete: ") << result.counts.removed
       << (result.counts.removed == 1 ? " value" : " values") << " and " << result.counts.keysRemoved
       << (result.counts.keysRemoved == 1 ? " key" : " keys") << " removed\n";
+}
+
+namespace {
+
+// reg.exe's /v NAME and /ve, as Windows admins type them: the NAME positional by another name.
+// Returns the three ways of naming the value.
+std::vector<const CLI::Option *> valueNamed(CLI::App *cmd, CLI::Option *positional,
+                                            std::string &name) {
+  auto *option = cmd->add_option("--value,-v", name, "NAME as reg.exe's /v takes it")
+                     ->type_name("NAME")
+                     ->excludes(positional);
+  auto *empty = cmd->add_flag_callback(
+                       "--ve", [&name] { name.clear(); },
+                       "The default value (the empty name), as reg.exe's /ve")
+                    ->excludes(positional)
+                    ->excludes(option);
+  return {positional, option, empty};
+}
+
+// The value's name when any of `ways` (valueNamed's) was given, else none.
+std::optional<std::string> namedValue(const std::vector<const CLI::Option *> &ways,
+                                      const std::string &name) {
+  const bool given =
+      std::any_of(ways.begin(), ways.end(), [](const CLI::Option *o) { return o->count() > 0; });
+  return given ? std::optional<std::string>(name) : std::nullopt;
+}
+
+} // namespace
+
+RunParsed addQueryCommands(CLI::App &reg, bool &json) {
+  struct Args {
+    std::string key, name, type, data, findText;
+    bool recursive = false, findKeys = false, findNames = false, findData = false;
+    bool dryRun = false, ifExists = false;
+  };
+  auto args = std::make_shared<Args>();
+
+  auto *query = reg.add_subcommand(
+      "query", "Print KEY's values (NAME TYPE DATA) and its subkeys, as reg query does. Text is "
+               "shown escaped, REG_MULTI_SZ parts joined by \\0, numbers as 0x... (decimal), "
+               "other data as hex bytes.");
+  query->add_option("KEY", args->key, "Full key path, e.g. HKCU\\Software\\Velmora")->required();
+  const auto queryName =
+      valueNamed(query,
+                 query->add_option("NAME", args->name,
+                                   "Only this value (\"\" for the default value); exit 1 when it "
+                                   "is not there"),
+                 args->name);
+  addRecursiveFlag(query, args->recursive, "KEY");
+  addJsonFlag(query, json);
+  auto *queryFind = query
+                        ->add_option("--find,-f", args->findText,
+                                     "Only the keys, value names and data that hold TEXT (any "
+                                     "letter case), then the count")
+                        ->type_name("TEXT");
+  query->add_flag("--keys", args->findKeys, "Search key names only (with --find)")
+      ->needs(queryFind);
+  query->add_flag("--names", args->findNames, "Search value names only (with --find)")
+      ->needs(queryFind);
+  query->add_flag("--data", args->findData, "Search value data only (with --find)")
+      ->needs(queryFind);
+  auto *queryType = query->add_option("--type,-t", args->type,
+                                      "Only values of this type, e.g. REG_DWORD (REG_ may be "
+                                      "left out)");
+
+  auto *add = reg.add_subcommand(
+      "add", "Create KEY, or set its value NAME (without NAME: its default value) of any type. "
+             "Checked against the registry's limits as an import is.");
+  add->add_option("KEY", args->key, "Full key path, e.g. HKCU\\Software\\Velmora\\General")
+      ->required();
+  const auto addName =
+      valueNamed(add, add->add_option("NAME", args->name, "Value name"), args->name);
+  auto *addType = add->add_option("--type,-t", args->type,
+                                  "REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
+                                  "REG_QWORD, REG_BINARY or REG_NONE (REG_ may be left out)");
+  auto *addData = add->add_option(
+      "--data,-d", args->data,
+      "The data: text; REG_MULTI_SZ parts separated by \\0; a number in decimal or 0x hex; "
+      "hex bytes for REG_BINARY and REG_NONE (e.g. 01ff or 01,ff)");
+  addDryRunFlag(add, args->dryRun);
+  addChangesJsonFlag(add, json);
+
+  auto *del = reg.add_subcommand(
+      "delete", "Delete KEY with everything below it, or only its value NAME; exit 1 when it "
+                "does not exist (unless --if-exists).");
+  del->add_option("KEY", args->key, "Full key path")->required();
+  const auto delName = valueNamed(
+      del, del->add_option("NAME", args->name, "Value name (\"\" for the default value)"),
+      args->name);
+  addDryRunFlag(del, args->dryRun);
+  addChangesJsonFlag(del, json);
+  del->add_flag("--if-exists", args->ifExists,
+                "A KEY or NAME that does not exist is no failure: nothing changes (exit 0)");
+
+  return [=, &json](std::ostream &out, std::ostream &) {
+    const Args &a = *args;
+    if (*query) {
+      QueryFilter filter;
+      filter.name = namedValue(queryName, a.name);
+      if (queryFind->count()) {
+        filter.find = a.findText;
+        if (a.findKeys || a.findNames || a.findData) {
+          filter.inKeys = a.findKeys;
+          filter.inNames = a.findNames;
+          filter.inData = a.findData;
+        }
+      }
+      if (queryType->count()) {
+        filter.type = typeNamed(a.type);
+        if (!filter.type)
+          throw Failure("unknown type '" + a.type + "'", 2);
+      }
+      regQuery(out, a.key, a.recursive, json, filter);
+    } else if (*add) {
+      regAdd(out, a.key, namedValue(addName, a.name), ifGiven(addType, a.type),
+             ifGiven(addData, a.data), a.dryRun, json);
+    } else if (*del) {
+      regDelete(out, a.key, namedValue(delName, a.name), a.dryRun, json, a.ifExists);
+    }
+  };
 }
 
 } // namespace vlx::cli

@@ -1,4 +1,6 @@
 // `vlx reg`: .reg export and import, and the integrity check of the hive files.
+#include "vlx/reg/reg_commands.h"
+
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/core/file_io.h"
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 #include <filesystem>
@@ -305,6 +308,71 @@ void regCheck(std::ostream &out, bool json) {
   if (damaged)
     throw Failure(std::to_string(damaged) + (damaged == 1 ? " hive is" : " hives are") +
                   " damaged");
+}
+
+RunParsed addRegCommands(CLI::App &reg, bool &json) {
+  struct Args {
+    std::string key, file;
+    bool unicode = false, dryRun = false, machine = false;
+  };
+  auto args = std::make_shared<Args>();
+
+  auto *exp = reg.add_subcommand(
+      "export", "Write REGEDIT4 text of KEY and everything below it. Without KEY: "
+                "Software\\Velmora of the machine, the default user and the user, where present. "
+                "On a terminal, an export that lasts over a second shows a progress bar on "
+                "standard error.");
+  auto *expKey = exp->add_option(
+      "KEY", args->key, "Full key path, e.g. HKEY_CURRENT_USER\\Software\\Velmora (or HKCU\\...)");
+  auto *expFile = exp->add_option("-o,--output", args->file,
+                                  "Write to FILE (atomically) instead; - is standard output");
+  exp->add_flag("--unicode", args->unicode,
+                "Write what regedit writes: version 5.00, UTF-16LE with a byte-order mark, CRLF");
+
+  auto *imp = reg.add_subcommand(
+      "import", "Apply a .reg file (REGEDIT4 or version 5.00; UTF-8, UTF-16LE or Windows-1252). "
+                "The whole file is checked "
+                "first; each hive's changes land together or not at all. On a terminal, an "
+                "import that lasts over a second shows a progress bar on standard error.");
+  imp->add_option("FILE", args->file, "The .reg file; - reads standard input")->required();
+  addDryRunFlag(imp, args->dryRun);
+  addChangesJsonFlag(imp, json);
+
+  auto *impHive = reg.add_subcommand(
+      "import-hive",
+      "Import the product key of a Windows registry hive file (a user's NTUSER.DAT, or a "
+      "SOFTWARE hive) with everything below it into the user's Software\\Velmora (the machine's "
+      "with --machine), keeping value types, data and order. Keys already there are merged: a "
+      "value of the same name is replaced, others are kept. Checked whole first, as reg import "
+      "does; lands all at once or not at all. On a terminal, an import that lasts over a "
+      "second shows a progress bar on standard error.");
+  impHive->add_option("FILE", args->file, "The hive file")->required();
+  auto *hiveKey = impHive->add_option(
+      "--key,-k", args->key,
+      "Import this key of the file instead, e.g. Software\\Velmora\\Startup; it lands at the "
+      "same path (below Software for a SOFTWARE hive)");
+  addMachineFlag(impHive, args->machine);
+  addDryRunFlag(impHive, args->dryRun);
+
+  auto runQuery = addQueryCommands(reg, json);
+
+  auto *check = reg.add_subcommand("check", "Check every hive file; exit 1 when any is damaged.");
+  addJsonFlag(check, json);
+
+  return [=, &json](std::ostream &out, std::ostream &err) {
+    const Args &a = *args;
+    if (*exp)
+      regExport(out, err, ifGiven(expKey, a.key),
+                a.file != "-" ? ifGiven(expFile, a.file) : std::nullopt, a.unicode);
+    else if (*imp)
+      regImport(out, err, a.file, a.dryRun, json);
+    else if (*impHive)
+      regImportHive(out, err, a.file, ifGiven(hiveKey, a.key), a.machine, a.dryRun);
+    else if (*check)
+      regCheck(out, json);
+    else
+      runQuery(out, err);
+  };
 }
 
 } // namespace vlx::cli
