@@ -11,7 +11,7 @@
 #include "vlx/formats/escape.h"
 #include "vlx/formats/value_text.h"
 #include "vlx/hive/hive_copy_commands.h"
-#include "vlx/library/addins_commands.h"
+#include "vlx/library/library_commands.h"
 #include "vlx/pref/pref_commands.h"
 #include "vlx/reg/reg_commands.h"
 #include "vlx/store/reg_store.h"
@@ -143,75 +143,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
 
   auto runDemo = addDemoCommand(app);
 
-  auto *dateCmd = app.add_subcommand(
-      "datecode", "Print the short (yyddd) and full (yyyyddd) build date code of the loaded "
-                  "library.");
-  auto *widen = dateCmd->add_subcommand("widen", "Widen a short code yyddd to yyyyddd.");
-  widen->add_option("CODE", value, "The short code")->required();
-  auto *stamp = dateCmd->add_subcommand(
-      "stamp", "Rewrite the date code in a built library file in place (atomically).");
-  stamp->add_option("LIBRARY", file, "The library file")->required();
-  stamp->add_option("CODE", value, "1 to 45 decimal digits, e.g. 26339")->required();
-
-  auto *pathCmd = app.add_subcommand(
-      "path", "Split PATH as the library does and print its drive, directory, name and "
-              "extension: only '\\' separates, the first ':' ends the drive, the last '.' begins "
-              "the extension. The text is taken exactly as given ('/' is an ordinary character).");
-  pathCmd->add_option("PATH", file, "The path text, e.g. C:\\work\\gear.txt")->required();
-
-  auto *lsCmd = app.add_subcommand(
-      "ls", "List the entries of DIR whose names match '*.EXT' by the Windows wildcard rules "
-            "(letter case ignored, subdirectories included, in directory order). EXT may hold "
-            "wildcards; an empty EXT lists the names without an extension ('.' and '..' "
-            "among them, as on Windows).");
-  lsCmd->add_option("DIR", file, "The directory ('/' or '\\' separate)")->required();
-  lsCmd->add_option("EXT", value, "The extension without its dot, e.g. txt")->required();
-  bool nullEnded = false;
-  lsCmd->add_flag("-0,--null", nullEnded,
-                  "Print each name raw, ended by a zero byte, for scripts (by default a name "
-                  "that holds blanks, quotes or control characters is shown quoted as a shell "
-                  "word, as ls does on a terminal)");
-
-  auto *tempCmd = app.add_subcommand(
-      "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
-              "any letter case; neither set: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp), "
-              "creating it when missing, or with FILE the path of that file in "
-              "it (no file is created). The directory is per process: <pid> is this vlx "
-              "process's id, so each run prints a new one, left in place. Exit 1 when the "
-              "directory cannot be made or is not private to you.");
-  auto *tempFile = tempCmd->add_option("FILE", value, "A bare file name, e.g. gear.tmp");
-
-  auto *backupCmd = app.add_subcommand(
-      "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
-  backupCmd->require_subcommand(1);
-  auto *makeCmd = backupCmd->add_subcommand(
-      "make", "Copy FILE to 'Backup of NAME' in its directory, replacing the earlier backup, and "
-              "print the backup's path. The preference \"Backup Copies\" in section General "
-              "switches it: unset or 1 copies; 0 (backups off) and other counts make no copy and "
-              "exit 1. FILE needs an extension, spelled as on disk.");
-  makeCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
-  auto *resolveCmd = backupCmd->add_subcommand(
-      "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
-  resolveCmd->add_option("FILE", file, "The file ('/' or '\\' separate)")->required();
-
+  auto runDateCode = addDateCodeCommands(app);
+  auto runFiles = addFileCommands(app);
   auto runAddinCommand = addAddinCommands(app, json);
-  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
-  variantCmd->require_subcommand(1);
-  auto *convertCmd = variantCmd->add_subcommand(
-      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
-                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
-                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
-                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
-  std::string fromType, toType;
-  unsigned long lcid = 0;
-  convertCmd->add_option("VALUE", value, "The value as text")->required();
-  convertCmd->add_option("--from", fromType, "Source type")
-      ->required()
-      ->check(CLI::IsMember(variantTypeNames()));
-  convertCmd->add_option("--to", toType, "Target type")
-      ->required()
-      ->check(CLI::IsMember(variantTypeNames()));
-  convertCmd->add_option("--lcid", lcid, "Locale identifier, e.g. 0x0407 (default 0)");
+  auto runVariant = addVariantCommands(app);
 
   // sheet: a workbook through the spreadsheet wrappers and the registered server.
   auto *sheetCmd = app.add_subcommand(
@@ -297,25 +232,10 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
     runPref(out, err);
     runDemo(out, err);
     runReg(out, err);
-    if (*pathCmd) {
-      pathShow(out, file);
-    } else if (*lsCmd) {
-      listFiles(out, file, value, nullEnded);
-    } else if (*tempCmd) {
-      tempShow(out, given(tempFile) ? std::optional<std::string>(value) : std::nullopt);
-    } else if (*makeCmd) {
-      backupMake(out, file);
-    } else if (*resolveCmd) {
-      backupResolve(out, file);
-    } else if (*widen) {
-      dateCodeWiden(out, value);
-    } else if (*stamp) {
-      dateCodeStamp(out, err, file, value);
-    } else if (*dateCmd) {
-      dateCodeShow(out);
-    } else if (*convertCmd) {
-      variantConvert(out, value, fromType, toType, lcid);
-    } else if (*sheetGetCmd) {
+    runDateCode(out, err);
+    runFiles(out, err);
+    runVariant(out, err);
+    if (*sheetGetCmd) {
       sheetGet(out, file, range, json);
     } else if (*sheetSetCmd) {
       sheetSet(file, range, value, lockWait);

@@ -1,6 +1,6 @@
 // `vlx addins`, `vlx clsid` and `vlx lang`: the add-in lists, a class's registered strings and
 // the language directory, through the library's calls.
-#include "vlx/library/addins_commands.h"
+#include "vlx/library/library_commands.h"
 
 #include "vlx/core/errors.h"
 #include "vlx/core/flags.h"

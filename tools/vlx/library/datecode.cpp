@@ -1,4 +1,6 @@
 // `vlx datecode`: the build date code of the loaded library, widening, and stamping.
+#include "vlx/library/library_commands.h"
+
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/library/date_stamp.h"
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 
 namespace vlx::cli {
 
@@ -40,6 +43,31 @@ void dateCodeStamp(std::ostream &out, std::ostream &err, const std::string &libr
   const std::string warning = dateCodeWarning(code);
   if (!warning.empty())
     err << "vlx: " << warning << std::endl;
+}
+
+RunParsed addDateCodeCommands(CLI::App &app) {
+  struct Args {
+    std::string code, library;
+  };
+  auto args = std::make_shared<Args>();
+  auto *dateCmd = app.add_subcommand(
+      "datecode", "Print the short (yyddd) and full (yyyyddd) build date code of the loaded "
+                  "library.");
+  auto *widen = dateCmd->add_subcommand("widen", "Widen a short code yyddd to yyyyddd.");
+  widen->add_option("CODE", args->code, "The short code")->required();
+  auto *stamp = dateCmd->add_subcommand(
+      "stamp", "Rewrite the date code in a built library file in place (atomically).");
+  stamp->add_option("LIBRARY", args->library, "The library file")->required();
+  stamp->add_option("CODE", args->code, "1 to 45 decimal digits, e.g. 26339")->required();
+
+  return [=](std::ostream &out, std::ostream &err) {
+    if (*widen)
+      dateCodeWiden(out, args->code);
+    else if (*stamp)
+      dateCodeStamp(out, err, args->library, args->code);
+    else if (*dateCmd)
+      dateCodeShow(out);
+  };
 }
 
 } // namespace vlx::cli

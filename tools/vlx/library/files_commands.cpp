@@ -1,5 +1,7 @@
 // `vlx path`, `ls`, `temp` and `backup`: the library's path splitting, listing, scratch and
 // backup calls, with POSIX paths on the command line.
+#include "vlx/library/library_commands.h"
+
 #include "files/backup_count.h"
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
@@ -12,6 +14,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
 #include <vector>
 
 namespace vlx::cli {
@@ -201,6 +205,68 @@ void backupResolve(std::ostream &out, const std::string &file) {
     throw Failure("cannot resolve " + quoted(file) + ": the result would be longer than " +
                   std::to_string(MAX_PATH - 1) + " bytes");
   out << printable(toPosixPath(result.data())) << '\n';
+}
+
+RunParsed addFileCommands(CLI::App &app) {
+  struct Args {
+    std::string path, extension, fileName;
+    bool nullEnded = false;
+  };
+  auto args = std::make_shared<Args>();
+
+  auto *pathCmd = app.add_subcommand(
+      "path", "Split PATH as the library does and print its drive, directory, name and "
+              "extension: only '\\' separates, the first ':' ends the drive, the last '.' begins "
+              "the extension. The text is taken exactly as given ('/' is an ordinary character).");
+  pathCmd->add_option("PATH", args->path, "The path text, e.g. C:\\work\\gear.txt")->required();
+
+  auto *lsCmd = app.add_subcommand(
+      "ls", "List the entries of DIR whose names match '*.EXT' by the Windows wildcard rules "
+            "(letter case ignored, subdirectories included, in directory order). EXT may hold "
+            "wildcards; an empty EXT lists the names without an extension ('.' and '..' "
+            "among them, as on Windows).");
+  lsCmd->add_option("DIR", args->path, "The directory ('/' or '\\' separate)")->required();
+  lsCmd->add_option("EXT", args->extension, "The extension without its dot, e.g. txt")->required();
+  lsCmd->add_flag("-0,--null", args->nullEnded,
+                  "Print each name raw, ended by a zero byte, for scripts (by default a name "
+                  "that holds blanks, quotes or control characters is shown quoted as a shell "
+                  "word, as ls does on a terminal)");
+
+  auto *tempCmd = app.add_subcommand(
+      "temp", "Print the scratch directory <temp>/vlx<pid>/ (else <tmp>; the variable names in "
+              "any letter case; neither set: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp), "
+              "creating it when missing, or with FILE the path of that file in "
+              "it (no file is created). The directory is per process: <pid> is this vlx "
+              "process's id, so each run prints a new one, left in place. Exit 1 when the "
+              "directory cannot be made or is not private to you.");
+  auto *tempFile = tempCmd->add_option("FILE", args->fileName, "A bare file name, e.g. gear.tmp");
+
+  auto *backupCmd = app.add_subcommand(
+      "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
+  backupCmd->require_subcommand(1);
+  auto *makeCmd = backupCmd->add_subcommand(
+      "make", "Copy FILE to 'Backup of NAME' in its directory, replacing the earlier backup, and "
+              "print the backup's path. The preference \"Backup Copies\" in section General "
+              "switches it: unset or 1 copies; 0 (backups off) and other counts make no copy and "
+              "exit 1. FILE needs an extension, spelled as on disk.");
+  makeCmd->add_option("FILE", args->path, "The file ('/' or '\\' separate)")->required();
+  auto *resolveCmd = backupCmd->add_subcommand(
+      "resolve", "Print the path of FILE's backup when there is one, else FILE itself.");
+  resolveCmd->add_option("FILE", args->path, "The file ('/' or '\\' separate)")->required();
+
+  return [=](std::ostream &out, std::ostream &) {
+    const Args &a = *args;
+    if (*pathCmd)
+      pathShow(out, a.path);
+    else if (*lsCmd)
+      listFiles(out, a.path, a.extension, a.nullEnded);
+    else if (*tempCmd)
+      tempShow(out, ifGiven(tempFile, a.fileName));
+    else if (*makeCmd)
+      backupMake(out, a.path);
+    else if (*resolveCmd)
+      backupResolve(out, a.path);
+  };
 }
 
 } // namespace vlx::cli

@@ -1,5 +1,7 @@
 // `vlx variant convert`: one VariantChangeTypeEx call on a value given as text, so that a
 // conversion can be compared with Windows by hand.
+#include "vlx/library/library_commands.h"
+
 #include "vlx/core/commands.h"
 #include "vlx/core/errors.h"
 #include "vlx/core/named.h"
@@ -11,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace vlx::cli {
@@ -122,6 +125,34 @@ void variantConvert(std::ostream &out, const std::string &value, const std::stri
   }
   out << printable(variantText(result)) << '\n';
   VariantClear(&result);
+}
+
+RunParsed addVariantCommands(CLI::App &app) {
+  struct Args {
+    std::string value, from, to;
+    unsigned long lcid = 0;
+  };
+  auto args = std::make_shared<Args>();
+  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
+  variantCmd->require_subcommand(1);
+  auto *convertCmd = variantCmd->add_subcommand(
+      "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
+                 "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "
+                 "e.g. DISP_E_OVERFLOW. VALUE is read strictly: integers in decimal (error also "
+                 "0x...), numbers as C text, bool as true/false/-1/0, empty and null as ''.");
+  convertCmd->add_option("VALUE", args->value, "The value as text")->required();
+  convertCmd->add_option("--from", args->from, "Source type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--to", args->to, "Target type")
+      ->required()
+      ->check(CLI::IsMember(variantTypeNames()));
+  convertCmd->add_option("--lcid", args->lcid, "Locale identifier, e.g. 0x0407 (default 0)");
+
+  return [=](std::ostream &out, std::ostream &) {
+    if (*convertCmd)
+      variantConvert(out, args->value, args->from, args->to, args->lcid);
+  };
 }
 
 } // namespace vlx::cli
