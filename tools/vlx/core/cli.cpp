@@ -1,4 +1,4 @@
-// Command-line parsing of vlx (CLI11) and the dispatch to its commands.
+// The vlx command tree (CLI11): each family adds its commands, then the parsed one runs.
 #include "vlx/core/cli.h"
 
 #include "vlx/core/commands.h"
@@ -7,19 +7,18 @@
 #include "vlx/core/generate.h"
 #include "vlx/core/help.h"
 #include "vlx/core/output.h"
-#include "vlx/core/whole_number.h"
 #include "vlx/formats/escape.h"
-#include "vlx/formats/value_text.h"
 #include "vlx/hive/hive_copy_commands.h"
 #include "vlx/library/library_commands.h"
 #include "vlx/pref/pref_commands.h"
 #include "vlx/reg/reg_commands.h"
+#include "vlx/sheet/sheet_commands.h"
 #include "vlx/store/reg_store.h"
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace vlx::cli {
 namespace {
@@ -114,8 +113,6 @@ void noticeUnusableHives(std::ostream &err) {
         << "); it reads as empty and refuses writes\n";
 }
 
-const char *const kWorkbookHelp = "The workbook";
-
 int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
   registerToolStrings();
   CLI::App app{"Inspect and set Velmora preferences and the registry store, and run the library's "
@@ -130,63 +127,20 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   app.footer("Every failure prints one line on standard error and exits non-zero "
              "(1: failed or not set, 2: bad usage).\n");
 
-  std::string section, name, value, type, key, file;
-
-  auto runPref = addPrefCommands(app, json);
-
-  auto *regCmd = app.add_subcommand("reg", "The registry store as .reg text");
-  regCmd->require_subcommand(1);
-
-  auto runReg = addRegCommands(*regCmd, json);
-  auto runHiveCopy = addHiveCopyCommands(*regCmd);
-  auto runKeyCopy = addKeyCopyCommands(*regCmd);
-
-  auto runDemo = addDemoCommand(app);
-
-  auto runDateCode = addDateCodeCommands(app);
-  auto runFiles = addFileCommands(app);
-  auto runAddinCommand = addAddinCommands(app, json);
-  auto runVariant = addVariantCommands(app);
-
-  // sheet: a workbook through the spreadsheet wrappers and the registered server.
-  auto *sheetCmd = app.add_subcommand(
-      "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
-               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3. The "
-               "office stays up for the next command until unused for "
-               "VELMORA_CALC_KEEP_SECONDS (default 300); 0 starts one office per command.");
-  sheetCmd->require_subcommand(1);
-  std::string range;
-  auto *sheetGetCmd = sheetCmd->add_subcommand("get", "Print the value of RANGE in FILE.");
-  sheetGetCmd->add_option("FILE", file, kWorkbookHelp)->required();
-  sheetGetCmd->add_option("RANGE", range, "The cell, or a block printed a row a line")->required();
-  addJsonFlag(sheetGetCmd, json);
-  auto *sheetSetCmd =
-      sheetCmd->add_subcommand("set", "Set RANGE in FILE to VALUE, as typed, and save FILE.");
-  sheetSetCmd->add_option("FILE", file, kWorkbookHelp)->required();
-  sheetSetCmd->add_option("RANGE", range, "The cell")->required();
-  sheetSetCmd->add_option("VALUE", value, "The value")->required();
-  double lockWait = 10;
-  sheetSetCmd
-      ->add_option("--wait", lockWait,
-                   "Seconds to wait while another process writes FILE or has the shared "
-                   "office's turn (default 10)")
-      ->check(CLI::Range(0.0, 3600.0));
-  auto *sheetNamesCmd =
-      sheetCmd->add_subcommand("names", "Print FILE's defined names and what they refer to.");
-  sheetNamesCmd->add_option("FILE", file, kWorkbookHelp)->required();
-  addJsonFlag(sheetNamesCmd, json);
-  auto *sheetSheetsCmd = sheetCmd->add_subcommand("sheets", "Print FILE's sheet names.");
-  sheetSheetsCmd->add_option("FILE", file, kWorkbookHelp)->required();
-  addJsonFlag(sheetSheetsCmd, json);
-  std::string server = installedCalcServer();
-  auto *sheetRegCmd = sheetCmd->add_subcommand(
-      "register", "Register the server library for all users (the machine hive), as regsvr32.");
-  auto *sheetServer = sheetRegCmd->add_option(
-      "SERVER", server, "The server library (default: the one installed beside vlx)");
-  bool unregister = false;
-  sheetRegCmd->add_flag("--unregister,-u", unregister,
-                        "Remove the registration instead, without loading anything: the keys "
-                        "that name SERVER, or without SERVER the class of Excel.Application");
+  // The command families, in the order --help lists them.
+  std::vector<RunParsed> families;
+  families.push_back(addPrefCommands(app, json));
+  CLI::App *reg = app.add_subcommand("reg", "The registry store as .reg text");
+  reg->require_subcommand(1);
+  families.push_back(addRegCommands(*reg, json));
+  families.push_back(addHiveCopyCommands(*reg));
+  families.push_back(addKeyCopyCommands(*reg));
+  families.push_back(addDemoCommand(app));
+  families.push_back(addDateCodeCommands(app));
+  families.push_back(addFileCommands(app));
+  families.push_back(addAddinCommands(app, json));
+  families.push_back(addVariantCommands(app));
+  families.push_back(addSheetCommands(app, json));
 
   auto *helpCmd = app.add_subcommand("help", "Print the help of COMMAND (e.g. vlx help reg "
                                              "import), or of vlx itself.");
@@ -224,31 +178,9 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
     return 0;
   }
 
-  auto given = [](const CLI::Option *opt) { return opt->count() > 0; };
   try {
-    runAddinCommand(out, err);
-    runHiveCopy(out, err);
-    runKeyCopy(out, err);
-    runPref(out, err);
-    runDemo(out, err);
-    runReg(out, err);
-    runDateCode(out, err);
-    runFiles(out, err);
-    runVariant(out, err);
-    if (*sheetGetCmd) {
-      sheetGet(out, file, range, json);
-    } else if (*sheetSetCmd) {
-      sheetSet(file, range, value, lockWait);
-    } else if (*sheetNamesCmd) {
-      sheetNames(out, file, json);
-    } else if (*sheetSheetsCmd) {
-      sheetSheets(out, file, json);
-    } else if (*sheetRegCmd) {
-      sheetRegister(out,
-                    given(sheetServer) || !unregister ? std::optional<std::string>(server)
-                                                      : std::nullopt,
-                    unregister);
-    }
+    for (const RunParsed &run : families)
+      run(out, err);
   } catch (const Failure &f) {
     out << std::flush;
     noticeUnusableHives(err);
