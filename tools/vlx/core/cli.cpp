@@ -130,8 +130,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
   // The command families, in the order --help lists them.
   std::vector<RunParsed> families;
   families.push_back(addPrefCommands(app, json));
-  CLI::App *reg = app.add_subcommand("reg", "The registry store as .reg text");
-  reg->require_subcommand(1);
+  CLI::App *reg = addCommandGroup(app, "reg", "The registry store as .reg text");
   families.push_back(addRegCommands(*reg, json));
   families.push_back(addHiveCopyCommands(*reg));
   families.push_back(addKeyCopyCommands(*reg));

@@ -36,6 +36,12 @@ CLI::Option *addMachineFlag(CLI::App *cmd, bool &machine) {
   return cmd->add_flag("--machine,-m", machine, "The machine's hive instead of the user's");
 }
 
+CLI::App *addCommandGroup(CLI::App &parent, const std::string &name, const std::string &help) {
+  CLI::App *group = parent.add_subcommand(name, help);
+  group->require_subcommand(1);
+  return group;
+}
+
 void addHiveFlags(CLI::App *cmd, HiveFlags &flags) {
   auto *machine = addMachineFlag(cmd, flags.machine);
   cmd->add_flag("--default-user", flags.defaultUser,

@@ -17,6 +17,9 @@ namespace vlx::cli {
 // was, and does nothing otherwise. Commands throw Failure.
 using RunParsed = std::function<void(std::ostream &out, std::ostream &err)>;
 
+// A command that only groups others ("vlx reg"): one of them must be named.
+CLI::App *addCommandGroup(CLI::App &parent, const std::string &name, const std::string &help);
+
 // `value` when `option` was given on the command line, else none.
 std::optional<std::string> ifGiven(const CLI::Option *option, const std::string &value);
 

@@ -286,8 +286,8 @@ RunParsed addAddinCommands(CLI::App &app, bool &json) {
   };
   auto args = std::make_shared<Args>();
 
-  auto *addins = app.add_subcommand("addins", "The installed add-ins and the user's start-up list");
-  addins->require_subcommand(1);
+  auto *addins =
+      addCommandGroup(app, "addins", "The installed add-ins and the user's start-up list");
   auto *list = addins->add_subcommand(
       "list", "Print the installed add-ins of HKEY_LOCAL_MACHINE\\Software\\Velmora\\Applications "
               "(position, name, class identifier) as the library lists them; exit 1 naming the "

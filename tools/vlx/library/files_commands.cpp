@@ -241,9 +241,8 @@ RunParsed addFileCommands(CLI::App &app) {
               "directory cannot be made or is not private to you.");
   auto *tempFile = tempCmd->add_option("FILE", args->fileName, "A bare file name, e.g. gear.tmp");
 
-  auto *backupCmd = app.add_subcommand(
-      "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
-  backupCmd->require_subcommand(1);
+  auto *backupCmd = addCommandGroup(
+      app, "backup", "The one backup copy of a file, kept beside it as 'Backup of NAME'");
   auto *makeCmd = backupCmd->add_subcommand(
       "make", "Copy FILE to 'Backup of NAME' in its directory, replacing the earlier backup, and "
               "print the backup's path. The preference \"Backup Copies\" in section General "

@@ -133,8 +133,7 @@ RunParsed addVariantCommands(CLI::App &app) {
     unsigned long lcid = 0;
   };
   auto args = std::make_shared<Args>();
-  auto *variantCmd = app.add_subcommand("variant", "OLE Automation values");
-  variantCmd->require_subcommand(1);
+  auto *variantCmd = addCommandGroup(app, "variant", "OLE Automation values");
   auto *convertCmd = variantCmd->add_subcommand(
       "convert", "Convert VALUE of type --from to type --to as VariantChangeTypeEx does and print "
                  "the result (bstr as text, bool as -1 or 0), or fail with the error's name, "

@@ -25,8 +25,7 @@ RunParsed addPrefCommands(CLI::App &app, bool &json) {
   };
   auto args = std::make_shared<Args>();
 
-  auto *pref = app.add_subcommand("pref", "Preferences below Software\\Velmora");
-  pref->require_subcommand(1);
+  auto *pref = addCommandGroup(app, "pref", "Preferences below Software\\Velmora");
 
   auto *get = pref->add_subcommand(
       "get", "Print a preference, taken from the user, else the machine, else the default user. "

@@ -18,12 +18,12 @@ RunParsed addSheetCommands(CLI::App &app, bool &json) {
   auto args = std::make_shared<Args>();
   const char *const workbookHelp = "The workbook";
 
-  auto *sheet = app.add_subcommand(
-      "sheet", "A workbook through the spreadsheet wrappers and the server registered for "
-               "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3. The "
-               "office stays up for the next command until unused for "
-               "VELMORA_CALC_KEEP_SECONDS (default 300); 0 starts one office per command.");
-  sheet->require_subcommand(1);
+  auto *sheet =
+      addCommandGroup(app, "sheet",
+                      "A workbook through the spreadsheet wrappers and the server registered for "
+                      "Excel.Application (LibreOffice Calc on Linux). RANGE: B3 or Sheet2!B3. The "
+                      "office stays up for the next command until unused for "
+                      "VELMORA_CALC_KEEP_SECONDS (default 300); 0 starts one office per command.");
   auto *get = sheet->add_subcommand("get", "Print the value of RANGE in FILE.");
   get->add_option("FILE", args->file, workbookHelp)->required();
   get->add_option("RANGE", args->range, "The cell, or a block printed a row a line")->required();
