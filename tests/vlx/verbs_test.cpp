@@ -125,6 +125,16 @@ TEST_F(VlxTest, ValueNamesAlsoTakeRegExeSwitches) {
   EXPECT_EQ(ok({"reg", "query", kGeneral}), head + "\n    Units    REG_SZ    mm\n\n");
   ok({"reg", "delete", kGeneral, "-v", "Units"});
   fails({"reg", "query", kGeneral, "-v", "Units"}, "has no value 'Units'");
+  // Typed with a slash, where NAME stands, a switch names no value.
+  for (const char *typed : {"/ve", "/F", "/reg:64"})
+    fails({"reg", "add", kGeneral, typed}, "is a reg.exe switch, not a value name", 2);
+  fails({"reg", "delete", kGeneral, "/va"}, "'/va' is a reg.exe switch", 2);
+  fails({"reg", "add", kGeneral, "/v", "Units", "/d", "mm"}, "'/v' is a reg.exe switch", 2);
+  EXPECT_EQ(ok({"reg", "query", kGeneral}), head + "\n\n");
+  ok({"reg", "add", kGeneral, "--value", "/ve", "-d", "x"});
+  ok({"reg", "add", kGeneral, "/ve2"});
+  EXPECT_EQ(ok({"reg", "query", kGeneral}),
+            head + "\n    /ve    REG_SZ    x\n    /ve2    REG_SZ    \n\n");
 }
 
 TEST_F(VlxTest, RegAddQueryDeleteEveryType) {

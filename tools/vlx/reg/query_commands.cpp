@@ -10,6 +10,7 @@
 #include "platform/posix/name_fold.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -188,10 +189,28 @@ void regDelete(std::ostream &out, const std::string &keyText,
 
 namespace {
 
+// A reg.exe switch typed where NAME stands ("reg add KEY /ve") would otherwise name a value
+// "/ve" without a word; such a value is still reached by --value.
+std::string notRegExeSwitch(std::string &word) {
+  static const char *const switches[] = {"v", "ve", "va", "s",  "se", "f",      "k",
+                                         "d", "c",  "e",  "t",  "z",  "reg:32", "reg:64"};
+  if (word.size() < 2 || word[0] != '/')
+    return {};
+  std::string rest = word.substr(1);
+  std::transform(rest.begin(), rest.end(), rest.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const char *name : switches)
+    if (rest == name)
+      return "'" + word + "' is a reg.exe switch, not a value name: vlx's options begin with "
+             "'-'; a value of that name is given by --value";
+  return {};
+}
+
 // reg.exe's /v NAME and /ve, as Windows admins type them: the NAME positional by another name.
 // Returns the three ways of naming the value.
 std::vector<const CLI::Option *> valueNamed(CLI::App *cmd, CLI::Option *positional,
                                             std::string &name) {
+  positional->check(CLI::Validator(notRegExeSwitch, ""));
   auto *option = cmd->add_option("--value,-v", name, "NAME as reg.exe's /v takes it")
                      ->type_name("NAME")
                      ->excludes(positional);
