@@ -113,6 +113,23 @@ TEST(VlxValueText, CellsAsJson) {
   VariantClear(&text);
 }
 
+// A cell that holds an error prints as the spreadsheet shows it, so that a block holding one is
+// still printed whole.
+TEST(VlxValueText, CellErrorsAsTheSpreadsheetShowsThem) {
+  const std::pair<uint32_t, const char *> cases[] = {
+      {0x800A07D0, "#NULL!"}, {0x800A07D7, "#DIV/0!"}, {0x800A07DF, "#VALUE!"},
+      {0x800A07E7, "#REF!"},  {0x800A07ED, "#NAME?"},  {0x800A07F4, "#NUM!"},
+      {0x800A07FA, "#N/A"},   {0x800A07D1, "#ERROR 0x800A07D1"}, {0x80020004, "#ERROR 0x80020004"}};
+  for (const auto &[code, shown] : cases) {
+    VARIANT error;
+    VariantInit(&error);
+    V_VT(&error) = VT_ERROR;
+    V_ERROR(&error) = static_cast<SCODE>(code);
+    EXPECT_EQ(cellText(error), shown);
+    EXPECT_EQ(cellJson(error), nlohmann::json(shown));
+  }
+}
+
 // `sheet get FILE ZZZ` says ZZZ is no cell reference instead of passing on the office's refusal.
 TEST(VlxValueText, CellReferences) {
   for (const char *cells : {"B3", "$B$3", "b3", "A1:C3", "A:C", "2:5", "XFD1048576", "A1,C3:D4"})

@@ -217,11 +217,26 @@ private:
 
 } // namespace
 
+std::string cellErrorText(SCODE code) {
+  // The spreadsheet's error numbers, which a cell's VT_ERROR carries above 0x800A0000.
+  static const std::pair<int, const char *> shown[] = {
+      {2000, "#NULL!"}, {2007, "#DIV/0!"}, {2015, "#VALUE!"}, {2023, "#REF!"},
+      {2029, "#NAME?"}, {2036, "#NUM!"},   {2042, "#N/A"}};
+  for (const auto &[number, text] : shown)
+    if (static_cast<uint32_t>(code) == 0x800A0000u + static_cast<uint32_t>(number))
+      return text;
+  char other[24];
+  std::snprintf(other, sizeof other, "#ERROR 0x%08X", static_cast<unsigned>(code));
+  return other;
+}
+
 std::string cellText(const VARIANT &value) {
   if (V_VT(&value) == VT_R8)
     return formatDouble(V_R8(&value));
   if (V_VT(&value) == VT_EMPTY)
     return "";
+  if (V_VT(&value) == VT_ERROR)
+    return cellErrorText(V_ERROR(&value));
   VARIANT text;
   VariantInit(&text);
   HRESULT hr = VariantChangeType(&text, const_cast<VARIANT *>(&value), 0, VT_BSTR);

@@ -9,9 +9,11 @@
 
 namespace vlx::cli {
 
-// A cell's value as text: numbers in their shortest form, texts as they are, nothing as "".
-// Throws Failure for a value that has no text.
+// A cell's value as text: numbers in their shortest form, texts as they are, nothing as "",
+// errors as the spreadsheet shows them. Throws Failure for a value that has no text.
 std::string cellText(const VARIANT &value);
+// A cell error's text ("#DIV/0!"); a code that is no cell error as "#ERROR 0x800A0001".
+std::string cellErrorText(SCODE code);
 // The same for `--json`: a number stays a JSON number, anything else is its text.
 nlohmann::json cellJson(const VARIANT &value);
 
