@@ -125,6 +125,10 @@ TEST_F(VlxTest, ValueNamesAlsoTakeRegExeSwitches) {
   EXPECT_EQ(ok({"reg", "query", kGeneral}), head + "\n    Units    REG_SZ    mm\n\n");
   ok({"reg", "delete", kGeneral, "-v", "Units"});
   fails({"reg", "query", kGeneral, "-v", "Units"}, "has no value 'Units'");
+  // reg.exe's -ve is one switch, not -v e.
+  ok({"reg", "add", kGeneral, "-VE", "-d", "dashed"});
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "-ve"}), head + "\n    @    REG_SZ    dashed\n");
+  ok({"reg", "delete", kGeneral, "-ve"});
   // Typed with a slash, where NAME stands, a switch names no value.
   for (const char *typed : {"/ve", "/F", "/reg:64"})
     fails({"reg", "add", kGeneral, typed}, "is a reg.exe switch, not a value name", 2);

@@ -105,6 +105,17 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const 
   return text;
 }
 
+// reg.exe takes "-ve" (any letter case) as one switch, where CLI11 would read "-v e" and name
+// the value "e": it becomes --ve. Words after "--" stay as they are.
+std::vector<const char *> regExeSpellings(int argc, const char *const *argv) {
+  std::vector<const char *> words(argv, argv + argc);
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+    if (CLI::detail::to_lower(argv[i]) == "-ve")
+      words[size_t(i)] = "--ve";
+  words.push_back(nullptr);
+  return words;
+}
+
 // Once for each hive the command found damaged or unreadable, before any failure line.
 void noticeUnusableHives(std::ostream &err) {
   for (const HiveCheck &hive : unusableHives())
@@ -148,12 +159,14 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
 
   if (std::optional<int> status = runGenerator(app, argc, argv, out))
     return *status;
+  const std::vector<const char *> words = regExeSpellings(argc, argv);
   try {
-    app.parse(argc, argv);
+    app.parse(argc, words.data());
   } catch (const CLI::ParseError &e) {
     if (e.get_exit_code() == 0)
       return app.exit(e, out, err); // --help, --version
-    err << "vlx: " << printable(usageError(app, e, argc, argv)) << " (see --help)" << std::endl;
+    err << "vlx: " << printable(usageError(app, e, argc, words.data())) << " (see --help)"
+        << std::endl;
     return 2;
   }
   if (*helpCmd) {
