@@ -112,6 +112,9 @@ TEST_F(VlxTest, MachineValuesDeletionAndReset) {
 TEST_F(VlxTest, UsageErrorsAndHelp) {
   fails({"reg", "export", "HKEY_NOWHERE\\X"}, "unknown root", 2);
   fails({"\x1b[2J"}, "unknown command '\\x1b[2J'", 2);
+  // Arguments nobody takes, in the order typed, each one shell word.
+  fails({"reg", "copy", "A", "B", "x", "y z"}, "unexpected arguments: x 'y z' (see --help)", 2);
+  fails({"pref", "get", "General", "Units", "\x1b"}, "unexpected argument: $'\\033'", 2);
   EXPECT_HAS(ok({"pref", "get", "--help"}), "Usage");
 }
 

@@ -87,6 +87,15 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const 
   if (current->get_require_subcommand_min() > 0 && !rest.empty())
     return unknownCommand(*current, path, rest.front());
   std::string text = oneLine(e.what());
+  // CLI11 lists the arguments it did not expect last first; name them in the order typed.
+  if (dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
+    auto extras = app.remaining(true);
+    if (!extras.empty()) {
+      text = extras.size() == 1 ? "unexpected argument:" : "unexpected arguments:";
+      for (const std::string &word : extras)
+        text += " " + shellWord(word);
+    }
+  }
   if (!positionalMissing(current))
     return text;
   for (int i = 1; i < argc; ++i) {
