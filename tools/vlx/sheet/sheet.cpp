@@ -4,6 +4,7 @@
 #include "vlx/core/errors.h"
 #include "vlx/core/progress.h"
 #include "vlx/formats/value_text.h"
+#include "vlx/formats/variant_text.h"
 #include "vlx/sheet/sheet.h"
 
 #include <velmora/automation.h>
@@ -43,14 +44,6 @@ std::string codeText(HRESULT hr) {
   char text[32];
   std::snprintf(text, sizeof text, "error 0x%08X", static_cast<unsigned>(hr));
   return text;
-}
-
-std::string narrow(const OLECHAR *text, int length) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
 }
 
 // The framework's exception as one line; the exception object is deleted.
@@ -243,7 +236,7 @@ std::string cellText(const VARIANT &value) {
   if (FAILED(hr))
     throw Failure("the cell holds a value of type " + std::to_string(V_VT(&value)) +
                   ", which has no text: " + codeText(hr));
-  std::string out = narrow(V_BSTR(&text), int(SysStringLen(V_BSTR(&text))));
+  std::string out = utf8Text(V_BSTR(&text));
   VariantClear(&text);
   return out;
 }
