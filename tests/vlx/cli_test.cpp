@@ -115,6 +115,9 @@ TEST_F(VlxTest, UsageErrorsAndHelp) {
   // Arguments nobody takes, in the order typed, each one shell word.
   fails({"reg", "copy", "A", "B", "x", "y z"}, "unexpected arguments: x 'y z' (see --help)", 2);
   fails({"pref", "get", "General", "Units", "\x1b"}, "unexpected argument: $'\\033'", 2);
+  // Only a command that has --ve reads reg.exe's -ve as it.
+  fails({"variant", "convert", "1", "--from", "i4", "--to", "r8", "-ve"}, "unexpected argument: -ve",
+        2);
   EXPECT_HAS(ok({"pref", "get", "--help"}), "Usage");
 }
 

@@ -114,13 +114,30 @@ std::string usageError(CLI::App &app, const CLI::ParseError &e, int argc, const 
   return text;
 }
 
+// The command `parent` has by the name `word`, or null.
+CLI::App *subcommandNamed(CLI::App *parent, const std::string &word) {
+  for (CLI::App *candidate : parent->get_subcommands([](const CLI::App *) { return true; }))
+    if (candidate->get_name() == word)
+      return candidate;
+  return nullptr;
+}
+
 // reg.exe takes "-ve" (any letter case) as one switch, where CLI11 would read "-v e" and name
-// the value "e": it becomes --ve. Words after "--" stay as they are.
-std::vector<const char *> regExeSpellings(int argc, const char *const *argv) {
+// the value "e": for a command that has --ve, it becomes that. Words after "--" stay as they are.
+std::vector<const char *> regExeSpellings(CLI::App &app, int argc, const char *const *argv) {
   std::vector<const char *> words(argv, argv + argc);
-  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
-    if (CLI::detail::to_lower(argv[i]) == "-ve")
-      words[size_t(i)] = "--ve";
+  CLI::App *command = &app;
+  int i = 1;
+  for (; i < argc; ++i) {
+    CLI::App *sub = subcommandNamed(command, argv[i]);
+    if (!sub)
+      break;
+    command = sub;
+  }
+  if (command->get_option_no_throw("--ve") != nullptr)
+    for (; i < argc && std::string(argv[i]) != "--"; ++i)
+      if (CLI::detail::to_lower(argv[i]) == "-ve")
+        words[size_t(i)] = "--ve";
   words.push_back(nullptr);
   return words;
 }
@@ -168,7 +185,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
 
   if (std::optional<int> status = runGenerator(app, argc, argv, out))
     return *status;
-  const std::vector<const char *> words = regExeSpellings(argc, argv);
+  const std::vector<const char *> words = regExeSpellings(app, argc, argv);
   try {
     app.parse(argc, words.data());
   } catch (const CLI::ParseError &e) {
@@ -182,10 +199,7 @@ int runCommand(int argc, const char *const *argv, std::ostream &out, std::ostrea
     CLI::App *shown = &app;
     std::string path = "vlx";
     for (const auto &word : helpWords) {
-      CLI::App *sub = nullptr;
-      for (CLI::App *candidate : shown->get_subcommands([](const CLI::App *) { return true; }))
-        if (candidate->get_name() == word)
-          sub = candidate;
+      CLI::App *sub = subcommandNamed(shown, word);
       if (!sub) {
         err << "vlx: " << printable(unknownCommand(*shown, path, word)) << " (see --help)"
             << std::endl;
