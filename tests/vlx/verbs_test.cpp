@@ -109,6 +109,7 @@ TEST_F(VlxTest, RegQueryOneValueSearchAndType) {
             head + "\n    Title    REG_SZ    Gear count\n" + head +
                 "\\Counter\n    Other    REG_SZ    x\n");
   fails({"reg", "query", kGeneral, "--keys"}, "requires --find", 2);
+  EXPECT_EQ(ok({"reg", "query", kGeneral, "-s"}), ok({"reg", "query", kGeneral, "-r"}));
 }
 
 // reg.exe's /v NAME and /ve as -v NAME and --ve, for add, query and delete alike.

@@ -25,7 +25,8 @@ CLI::Option *addDryRunFlag(CLI::App *cmd, bool &dryRun) {
 }
 
 CLI::Option *addRecursiveFlag(CLI::App *cmd, bool &recursive, const std::string &keys) {
-  return cmd->add_flag("--recursive,-r", recursive, "Every key below " + keys + " too");
+  return cmd->add_flag("--recursive,-r,-s", recursive,
+                       "Every key below " + keys + " too (-s as reg.exe's /s)");
 }
 
 Hive HiveFlags::hive() const {

@@ -29,7 +29,7 @@ CLI::Option *addJsonFlag(CLI::App *cmd, bool &json);
 CLI::Option *addChangesJsonFlag(CLI::App *cmd, bool &json);
 // --dry-run,-n: list the changes, make none.
 CLI::Option *addDryRunFlag(CLI::App *cmd, bool &dryRun);
-// --recursive,-r: every key below `keys` (the command's key words, "KEY") too.
+// --recursive,-r (and reg.exe's -s): every key below `keys` (the command's key words, "KEY") too.
 CLI::Option *addRecursiveFlag(CLI::App *cmd, bool &recursive, const std::string &keys);
 
 // --machine,-m and --default-user: the hive a command works on instead of the user's.
