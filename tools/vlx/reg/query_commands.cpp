@@ -10,7 +10,6 @@
 #include "platform/posix/name_fold.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -196,9 +195,7 @@ std::string notRegExeSwitch(std::string &word) {
                                          "d", "c",  "e",  "t",  "z",  "reg:32", "reg:64"};
   if (word.size() < 2 || word[0] != '/')
     return {};
-  std::string rest = word.substr(1);
-  std::transform(rest.begin(), rest.end(), rest.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string rest = CLI::detail::to_lower(word.substr(1));
   for (const char *name : switches)
     if (rest == name)
       return "'" + word + "' is a reg.exe switch, not a value name: vlx's options begin with "
